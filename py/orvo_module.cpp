@@ -1,0 +1,142 @@
+// The orvo module: initialisation, integer constants and module functions.
+#include "orvo_module.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "dyx_dl.h"
+#include "dyx_string.h"
+#include "dyx_udil_dir.h"
+
+namespace orvo {
+namespace {
+
+constexpr const char kVersion[] = "4.2.0";
+constexpr double kVersionNumber = 4.2;
+constexpr const char kBanner[] = "OrVo 4.2.0 - core image and movie types for scripts";
+static_assert(sizeof kBanner - 1 <= 86, "the banner is one short line");
+
+// Module state, written once at import and kept for the life of the process.
+PyObject *module_object = nullptr;
+char home_buffer[1024];
+char arch_buffer[1024];
+char plugin_dir_buffer[udil::kPluginDirSize];
+
+struct IntConstant {
+    const char *name;
+    long value;
+};
+
+// Published in this order.
+constexpr IntConstant kConstants[] = {
+    {"DYX_IMG_FMT_A", 1},          {"DYX_IMG_FMT_L", 2},          {"DYX_IMG_FMT_LA", 4},
+    {"DYX_IMG_FMT_RGB", 8},        {"DYX_IMG_FMT_RGBA", 16},      {"DYX_FLIP_XAXIS", 1},
+    {"DYX_FLIP_YAXIS", 2},         {"DYX_BLEND_ZERO", 0},         {"DYX_BLEND_ONE", 1},
+    {"DYX_BLEND_SCOLOR", 2},       {"DYX_BLEND_SALPHA", 3},       {"DYX_BLEND_DCOLOR", 4},
+    {"DYX_BLEND_DALPHA", 5},       {"DYX_BLEND_CCOLOR", 6},       {"DYX_BLEND_CALPHA", 7},
+    {"DYX_BLEND_MSCOLOR", 18},     {"DYX_BLEND_MSALPHA", 19},     {"DYX_BLEND_MDCOLOR", 20},
+    {"DYX_BLEND_MDALPHA", 21},     {"DYX_BLEND_MCCOLOR", 22},     {"DYX_BLEND_MCALPHA", 23},
+    {"DYX_BITBLT_COPY", 0},        {"DYX_BITBLT_ALPHAMASK", 1},   {"DYX_SCALE_SMOOTH", 1},
+    {"MOVIE_READ", 0},             {"MOVIE_WRITE", 1},            {"MOVIE_ANAGLYPH_NONE", 0},
+    {"MOVIE_ANAGLYPH_REDBLUE", 1}, {"MOVIE_ANAGLYPH_BLUERED", 2}, {"MOVIE_ANAGLYPH_REDCYAN", 3},
+    {"MOVIE_ANAGLYPH_CYANRED", 4}, {"DYX_UDIL_BOOLEAN", 0},       {"DYX_UDIL_INT", 1},
+    {"DYX_UDIL_FLOAT", 2},         {"DYX_UDIL_CHOICE", 4},
+};
+
+PyObject *orvo_version(PyObject *, PyObject *) {
+    return Py_BuildValue("[ssd]", kBanner, kVersion, kVersionNumber);
+}
+
+PyObject *orvo_home(PyObject *, PyObject *) { return OrvoText_FromString(home_buffer); }
+
+PyObject *orvo_arch(PyObject *, PyObject *) { return OrvoText_FromString(arch_buffer); }
+
+PyObject *not_built_yet(PyObject *, PyObject *) {
+    PyErr_SetString(PyExc_NotImplementedError, "codec functions are not available in this build");
+    return nullptr;
+}
+
+PyMethodDef module_methods[] = {
+    {"codecs", not_built_yet, METH_VARARGS, "Orvo codec list"},
+    {"extend", not_built_yet, METH_VARARGS, "Orvo extend single file template"},
+    {"istemplate", not_built_yet, METH_VARARGS, "Orvo single file template check"},
+    {"indexof", not_built_yet, METH_VARARGS, "Orvo single file template number"},
+    {"version", orvo_version, METH_NOARGS, "Orvo version"},
+    {"home", orvo_home, METH_NOARGS, "Orvo home"},
+    {"arch", orvo_arch, METH_NOARGS, "Orvo arch"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#if ORVO_PY3
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "orvo", "OrVo core image and movie types", -1, module_methods,
+    nullptr,               nullptr, nullptr,                          nullptr,
+};
+#endif
+
+// The product family's version texts, for scripts that check them.
+void create_version_module() {
+    PyObject *versions = PyImport_AddModule("qevversion");  // borrowed, in sys.modules
+    if (versions == nullptr) return;
+    PyObject *doc = OrvoText_FromString("QEV software version info");
+    if (doc) {
+        PyObject_SetAttrString(versions, "__doc__", doc);
+        Py_DECREF(doc);
+    }
+    char release[128];
+    dyx_snprintf(release, sizeof release, "OrVo %s (build 2026.12)", kVersion);
+    char release_plain[128];
+    dyx_strncpy(release_plain, release, sizeof release_plain);
+    dyx_strrepl(release_plain, "(", nullptr, 0);
+    dyx_strrepl(release_plain, ")", nullptr, 0);
+    PyModule_AddStringConstant(versions, "QEV_PRODUCT", "OrVo");
+    PyModule_AddStringConstant(versions, "QEV_VERSION", kVersion);
+    PyModule_AddStringConstant(versions, "QEV_RELEASE", release);
+    PyModule_AddStringConstant(versions, "QEV_RELEASE_PLAIN", release_plain);
+}
+
+PyObject *create_orvo_module() {
+#if ORVO_PY3
+    return PyModule_Create(&module_definition);
+#else
+    return Py_InitModule3("orvo", module_methods, "OrVo core image and movie types");
+#endif
+}
+
+void add_constants(PyObject *module) {
+    for (const IntConstant &constant : kConstants) PyModule_AddIntConstant(module, constant.name, constant.value);
+}
+
+void record_locations() {
+    dyx_strncpy(home_buffer, dyx_qev_home(), sizeof home_buffer);
+    dyx_strncpy(arch_buffer, dyx_qev_arch(), sizeof arch_buffer);
+    const char *override_path = std::getenv("QEV_UDILPATH");
+    if (!udil::choose_plugin_directory(override_path, home_buffer, arch_buffer, plugin_dir_buffer,
+                                       sizeof plugin_dir_buffer))
+        std::fprintf(stderr, "orvo: the plug-in directory name is too long; no plug-ins are loaded\n");
+}
+
+PyObject *initialise() {
+    create_version_module();
+    PyObject *module = create_orvo_module();
+    if (module == nullptr) return nullptr;
+    add_constants(module);
+    PyObject *doc = OrvoText_FromString("Orvo Python interface");
+    if (doc) {
+        PyDict_SetItemString(PyModule_GetDict(module), "__doc__", doc);
+        Py_DECREF(doc);
+    }
+    record_locations();
+    module_object = module;
+    return module;
+}
+
+}  // namespace
+
+const char *install_home() { return home_buffer; }
+const char *architecture() { return arch_buffer; }
+const char *plugin_directory() { return plugin_dir_buffer; }
+
+}  // namespace orvo
+
+ORVO_MODINIT(orvo) { ORVO_MODINIT_RETURN(orvo::initialise()); }

@@ -1,0 +1,73 @@
+// Allocation wrappers: every failure is reported through the logger with
+// the caller's description and source position.
+#include "dyx_malloc.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void report_failure(const char *kind, const char *what, uint64_t size, int line, const char *file) {
+    const int saved_errno = errno;
+    dyx_error("%s: %d\n", std::strerror(saved_errno), saved_errno);
+    dyx_error("%s: Memory allocation (size %llu) failed:\n", kind, static_cast<unsigned long long>(size));
+    dyx_error("At line %d in file %s\n", line, file ? file : "(unknown)");
+    dyx_error("%s: Memory allocation failed.\n", what ? what : "(unknown)");
+}
+
+void **slot_of(void *ptr) { return static_cast<void **>(ptr); }
+
+}  // namespace
+
+extern "C" {
+
+void dyx_malloc(const char *what, void *ptr, uint64_t size, int line, const char *file) {
+    void **slot = slot_of(ptr);
+    *slot = nullptr;
+    if (size == 0) return;
+    *slot = std::malloc(size);
+    if (*slot == nullptr) report_failure("DYX_MALLOC", what, size, line, file);
+}
+
+void dyx_realloc(const char *what, void *ptr, uint64_t size, int line, const char *file) {
+    void **slot = slot_of(ptr);
+    if (*slot == nullptr) {
+        if (size != 0) dyx_malloc(what, ptr, size, line, file);
+        return;
+    }
+    if (size == 0) {
+        dyx_free(*slot, line, file);
+        *slot = nullptr;
+        return;
+    }
+    void *grown = std::realloc(*slot, size);
+    if (grown == nullptr) {
+        // The caller only ever sees the null pointer, so the old block would
+        // be lost: release it here rather than leak it.
+        std::free(*slot);
+        *slot = nullptr;
+        report_failure("DYX_REALLOC", what, size, line, file);
+        return;
+    }
+    *slot = grown;
+}
+
+void dyx_free(void *block, int, const char *) {
+    if (block != nullptr) std::free(block);
+}
+
+char *dyx_scrub_format_string(const char *text) {
+    if (text == nullptr) return nullptr;
+    const size_t length = std::strlen(text);
+    char *copy = static_cast<char *>(std::calloc(2 * length + 1, 1));
+    if (copy == nullptr) return nullptr;
+    char *out = copy;
+    for (const char *in = text; *in; ++in) {
+        *out++ = *in;
+        if (*in == '%') *out++ = '%';
+    }
+    return copy;
+}
+
+}  // extern "C"
