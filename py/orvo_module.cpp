@@ -4,9 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dyx_cache.h"
 #include "dyx_dl.h"
+#include "dyx_image.h"
 #include "dyx_string.h"
+#include "dyx_udil.h"
 #include "dyx_udil_dir.h"
+#include "dyx_utils.h"
+#include "py_image.h"
+#include "py_uuid.h"
 
 namespace orvo {
 namespace {
@@ -51,16 +57,11 @@ PyObject *orvo_home(PyObject *, PyObject *) { return OrvoText_FromString(home_bu
 
 PyObject *orvo_arch(PyObject *, PyObject *) { return OrvoText_FromString(arch_buffer); }
 
-PyObject *not_built_yet(PyObject *, PyObject *) {
-    PyErr_SetString(PyExc_NotImplementedError, "codec functions are not available in this build");
-    return nullptr;
-}
-
 PyMethodDef module_methods[] = {
-    {"codecs", not_built_yet, METH_VARARGS, "Orvo codec list"},
-    {"extend", not_built_yet, METH_VARARGS, "Orvo extend single file template"},
-    {"istemplate", not_built_yet, METH_VARARGS, "Orvo single file template check"},
-    {"indexof", not_built_yet, METH_VARARGS, "Orvo single file template number"},
+    {"codecs", module_codecs, METH_NOARGS, "Orvo codec list"},
+    {"extend", module_extend, METH_VARARGS, "Orvo extend single file template"},
+    {"istemplate", module_istemplate, METH_VARARGS, "Orvo single file template check"},
+    {"indexof", module_indexof, METH_VARARGS, "Orvo single file template number"},
     {"version", orvo_version, METH_NOARGS, "Orvo version"},
     {"home", orvo_home, METH_NOARGS, "Orvo home"},
     {"arch", orvo_arch, METH_NOARGS, "Orvo arch"},
@@ -107,6 +108,26 @@ void add_constants(PyObject *module) {
     for (const IntConstant &constant : kConstants) PyModule_AddIntConstant(module, constant.name, constant.value);
 }
 
+// The Python types, readied and published in this order.
+struct TypeEntry {
+    const char *name;
+    PyTypeObject *type;
+};
+const TypeEntry kTypes[] = {{"image", &image_type}, {"uuid", &uuid_type}};
+
+bool ready_types() {
+    for (const TypeEntry &entry : kTypes)
+        if (PyType_Ready(entry.type) < 0) return false;
+    return true;
+}
+
+void add_types(PyObject *module) {
+    for (const TypeEntry &entry : kTypes) {
+        Py_INCREF(entry.type);
+        PyModule_AddObject(module, entry.name, reinterpret_cast<PyObject *>(entry.type));
+    }
+}
+
 void record_locations() {
     dyx_strncpy(home_buffer, dyx_qev_home(), sizeof home_buffer);
     dyx_strncpy(arch_buffer, dyx_qev_arch(), sizeof arch_buffer);
@@ -120,13 +141,22 @@ PyObject *initialise() {
     create_version_module();
     PyObject *module = create_orvo_module();
     if (module == nullptr) return nullptr;
+    orvo_image_init();  // NumPy is optional: a failure only disables the pixel arrays
+    if (!ready_types()) return nullptr;
+    add_types(module);
     add_constants(module);
+    orvo_uuid_register(module);
     PyObject *doc = OrvoText_FromString("Orvo Python interface");
     if (doc) {
         PyDict_SetItemString(PyModule_GetDict(module), "__doc__", doc);
         Py_DECREF(doc);
     }
+    dyx_utils_init();  // before the cache: it needs the pointer-list pools
+    dyx_cache_init(0);
+    dyx_image_pool_create(8);
     record_locations();
+    // Plug-ins are found once; a missing directory leaves the registry empty.
+    dyx_udil_scan_libraries(plugin_dir_buffer);
     module_object = module;
     return module;
 }

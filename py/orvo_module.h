@@ -11,6 +11,12 @@ const char *install_home();
 const char *architecture();
 const char *plugin_directory();
 
+/* Module functions on codecs and numbered image sequences (orvo_codecs.cpp). */
+PyObject *module_codecs(PyObject *self, PyObject *args);
+PyObject *module_extend(PyObject *self, PyObject *args);
+PyObject *module_istemplate(PyObject *self, PyObject *args);
+PyObject *module_indexof(PyObject *self, PyObject *args);
+
 }  // namespace orvo
 
 #endif

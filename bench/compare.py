@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""Times orvo's image operations side by side with Pillow and OpenCV.
+
+Every case builds its inputs once and then times the same work through
+orvo and through each peer that is installed, printing the median time of
+each and the ratio orvo / peer. OpenCV is timed twice: at its default
+thread count and single-threaded (orvo runs on the interpreter's thread,
+so single-threaded OpenCV is the fair bar). A plain NumPy copy of a 1080p
+RGB frame is the memory-speed floor.
+
+Run with the module on the path, for example:
+    PYTHONPATH=build/py3 python3 bench/compare.py [--repeat N]
+"""
+from __future__ import print_function
+
+import argparse
+import statistics
+import sys
+import time
+
+import orvo
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+try:
+    from PIL import Image
+except ImportError:
+    Image = None
+try:
+    import cv2
+except ImportError:
+    cv2 = None
+
+L, RGB, RGBA = orvo.DYX_IMG_FMT_L, orvo.DYX_IMG_FMT_RGB, orvo.DYX_IMG_FMT_RGBA
+COMPONENTS = {L: 1, RGB: 3, RGBA: 4}
+PIL_MODES = {L: "L", RGB: "RGB", RGBA: "RGBA"}
+
+
+# Wall-clock time by default; --clock cpu counts this process's processor
+# time instead, which is steadier on a machine shared with other work (it
+# adds up all of OpenCV's threads, so only its single-threaded column is
+# comparable then).
+clock = time.perf_counter
+
+
+def median_ms(work, repeat, setup=None):
+    """Median milliseconds of work(state); setup() runs untimed before each."""
+    times = []
+    for _ in range(repeat):
+        state = setup() if setup else None
+        start = clock()
+        work(state)
+        times.append(clock() - start)
+    return 1000.0 * statistics.median(times)
+
+
+class Inputs(object):
+    """The pixels of each size and format, made once."""
+
+    def __init__(self):
+        self.cache = {}
+
+    def raw(self, width, height, fmt):
+        key = (width, height, fmt)
+        if key not in self.cache:
+            size = width * height * COMPONENTS[fmt]
+            if numpy is not None:
+                data = numpy.random.default_rng(7).integers(0, 256, size, dtype=numpy.uint8).tobytes()
+            else:
+                data = bytes(bytearray((n * 37) & 0xFF for n in range(size)))
+            self.cache[key] = data
+        return self.cache[key]
+
+    def orvo(self, width, height, fmt):
+        return orvo.image(width, height, fmt, self.raw(width, height, fmt))
+
+    def pil(self, width, height, fmt):
+        return Image.frombytes(PIL_MODES[fmt], (width, height), self.raw(width, height, fmt))
+
+    def array(self, width, height, fmt):
+        shape = (height, width) if COMPONENTS[fmt] == 1 else (height, width, COMPONENTS[fmt])
+        return numpy.frombuffer(self.raw(width, height, fmt), dtype=numpy.uint8).reshape(shape).copy()
+
+
+def orvo_in_place(inputs, width, height, fmt, operation):
+    """Times an in-place orvo operation on a fresh copy each time."""
+    base = inputs.orvo(width, height, fmt)
+    return lambda repeat: median_ms(operation, repeat, setup=base.subrect)
+
+
+def build_cases(inputs):
+    """(name, orvo timer, pil timer, opencv work) for every case."""
+    cases = []
+
+    def add(name, orvo_timer, pil_work=None, cv_work=None):
+        cases.append((name, orvo_timer, pil_work, cv_work))
+
+    def convert(fmt):
+        def work(image):
+            image.format = fmt
+        return work
+
+    add("RGB -> L 1920x1080", orvo_in_place(inputs, 1920, 1080, RGB, convert(L)),
+        lambda: (lambda im: lambda _: im.convert("L"))(inputs.pil(1920, 1080, RGB)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGB2GRAY))(inputs.array(1920, 1080, RGB)))
+    add("RGB -> RGBA 1920x1080", orvo_in_place(inputs, 1920, 1080, RGB, convert(RGBA)),
+        lambda: (lambda im: lambda _: im.convert("RGBA"))(inputs.pil(1920, 1080, RGB)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGB2RGBA))(inputs.array(1920, 1080, RGB)))
+    add("RGBA -> RGB 1920x1080", orvo_in_place(inputs, 1920, 1080, RGBA, convert(RGB)),
+        lambda: (lambda im: lambda _: im.convert("RGB"))(inputs.pil(1920, 1080, RGBA)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2RGB))(inputs.array(1920, 1080, RGBA)))
+
+    def scale_case(name, sw, sh, dw, dh, smooth):
+        pil_filter = (Image.BOX if smooth else Image.NEAREST) if Image else None
+        cv_mode = (cv2.INTER_AREA if smooth else cv2.INTER_NEAREST) if cv2 else None
+
+        def resize(image):
+            image.resize(dw, dh, smooth)
+        add(name, orvo_in_place(inputs, sw, sh, RGB, resize),
+            lambda: (lambda im: lambda _: im.resize((dw, dh), pil_filter))(inputs.pil(sw, sh, RGB)),
+            lambda: (lambda a: lambda _: cv2.resize(a, (dw, dh), interpolation=cv_mode))(inputs.array(sw, sh, RGB)))
+
+    scale_case("nearest 1920x1080 -> 960x540", 1920, 1080, 960, 540, 0)
+    scale_case("nearest 1920x1080 -> 3840x2160", 1920, 1080, 3840, 2160, 0)
+    scale_case("area 3840x2160 -> 1920x1080", 3840, 2160, 1920, 1080, 1)
+    scale_case("area 1920x1080 -> 1280x720", 1920, 1080, 1280, 720, 1)
+
+    def flip_case(name, axis, pil_method, cv_code):
+        image = inputs.orvo(1920, 1080, RGB)
+        add(name, lambda repeat: median_ms(lambda _: image.flip(axis), repeat),
+            lambda: (lambda im: lambda _: im.transpose(pil_method))(inputs.pil(1920, 1080, RGB)),
+            lambda: (lambda a: lambda _: cv2.flip(a, cv_code))(inputs.array(1920, 1080, RGB)))
+
+    flip_case("flip x axis 1920x1080 RGB", orvo.DYX_FLIP_XAXIS,
+              Image.FLIP_TOP_BOTTOM if Image else None, 0)
+    flip_case("flip y axis 1920x1080 RGB", orvo.DYX_FLIP_YAXIS,
+              Image.FLIP_LEFT_RIGHT if Image else None, 1)
+
+    rgba = inputs.orvo(1920, 1080, RGBA)
+
+    def pil_swizzle(im):
+        def work(_):
+            r, g, b, a = im.split()
+            return Image.merge("RGBA", (b, g, r, a))
+        return work
+    add("swizzle RGBA 1920x1080",
+        lambda repeat: median_ms(lambda _: rgba.swizzle((2, 1, 0, 3), (1, 1, 1, 1)), repeat),
+        lambda: pil_swizzle(inputs.pil(1920, 1080, RGBA)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2BGRA))(inputs.array(1920, 1080, RGBA)))
+
+    rgb = inputs.orvo(1920, 1080, RGB)
+    add("subrect 960x540 of 1920x1080 RGB",
+        lambda repeat: median_ms(lambda _: rgb.subrect((480, 270), (960, 540)), repeat),
+        lambda: (lambda im: lambda _: im.crop((480, 270, 1440, 810)))(inputs.pil(1920, 1080, RGB)),
+        lambda: (lambda a: lambda _: a[270:810, 480:1440].copy())(inputs.array(1920, 1080, RGB)))
+    add("tostring 1920x1080 RGB", lambda repeat: median_ms(lambda _: rgb.tostring(), repeat),
+        lambda: (lambda im: lambda _: im.tobytes())(inputs.pil(1920, 1080, RGB)), None)
+    if numpy is not None:
+        array = rgb.getpixels()
+        add("getpixels 1920x1080 RGB", lambda repeat: median_ms(lambda _: rgb.getpixels(), repeat),
+            lambda: (lambda im: lambda _: numpy.asarray(im))(inputs.pil(1920, 1080, RGB)), None)
+        add("setpixels 1920x1080 RGB", lambda repeat: median_ms(lambda _: rgb.setpixels(array), repeat),
+            lambda: (lambda a: lambda _: Image.fromarray(a))(inputs.array(1920, 1080, RGB)), None)
+
+    # ---- compositing, difference and statistics ----
+    def blend_factory(peer):
+        def factory():
+            return peer(inputs.pil(1920, 1080, RGBA), inputs.pil(1920, 1080, RGBA))
+        return factory
+
+    blend_dst = inputs.orvo(1920, 1080, RGBA)
+    blend_src = orvo.image(1920, 1080, RGBA, inputs.raw(1920, 1080, RGBA)[::-1])
+
+    def orvo_blend(_):
+        blend_dst.blend(blend_src, orvo.DYX_BLEND_SALPHA, orvo.DYX_BLEND_ONE,
+                        orvo.DYX_BLEND_MSALPHA, orvo.DYX_BLEND_MSALPHA, (0, 0, 0, 0), 0)
+
+    def cv_add_weighted():
+        a = inputs.array(1920, 1080, RGBA)
+        b = a[::-1].copy()
+        return lambda _: cv2.addWeighted(a, 0.5, b, 0.5, 0)
+    add("blend RGBA 1080p (PIL alpha_composite)", lambda repeat: median_ms(orvo_blend, repeat),
+        blend_factory(lambda a, b: lambda _: Image.alpha_composite(a, b)), cv_add_weighted)
+    add("blend RGBA 1080p (PIL Image.blend)", lambda repeat: median_ms(orvo_blend, repeat),
+        blend_factory(lambda a, b: lambda _: Image.blend(a, b, 0.5)), cv_add_weighted)
+
+    blt_src = inputs.orvo(1920, 1080, RGBA)
+    blt_dst = inputs.orvo(1920, 1080, RGBA)
+    add("bitblt 960x540 -> 1920x1080 RGBA",
+        lambda repeat: median_ms(lambda _: blt_dst.bitblt(blt_src, (480, 270), (960, 540), (0, 0),
+                                                          (1920, 1080), orvo.DYX_BITBLT_COPY,
+                                                          (0, 0, 0, 0)), repeat),
+        lambda: (lambda im: lambda _: im.resize((1920, 1080), Image.NEAREST, box=(480, 270, 1440, 810)))(
+            inputs.pil(1920, 1080, RGBA)),
+        lambda: (lambda a, out: lambda _: cv2.resize(a[270:810, 480:1440], (1920, 1080), dst=out,
+                                                     interpolation=cv2.INTER_NEAREST))(
+            inputs.array(1920, 1080, RGBA), inputs.array(1920, 1080, RGBA)))
+
+    matrix = ((0.9, 0.05, 0.05, 0.0, 1.0), (0.05, 0.9, 0.05, 0.0, 1.0),
+              (0.05, 0.05, 0.9, 0.0, 1.0), (0.0, 0.0, 0.0, 1.0, 0.0))
+    cm_image = inputs.orvo(1920, 1080, RGBA)
+    add("colormath RGBA 1080p", lambda repeat: median_ms(lambda _: cm_image.colormath(*matrix), repeat),
+        None,
+        lambda: (lambda a, m: lambda _: cv2.transform(a, m))(
+            inputs.array(1920, 1080, RGBA), numpy.array(matrix, dtype=numpy.float32)))
+
+    diff_a = inputs.orvo(1920, 1080, RGBA)
+    diff_b = orvo.image(1920, 1080, RGBA, inputs.raw(1920, 1080, RGBA)[::-1])
+
+    def pil_difference():
+        from PIL import ImageChops
+        a = inputs.pil(1920, 1080, RGBA)
+        b = Image.frombytes("RGBA", (1920, 1080), inputs.raw(1920, 1080, RGBA)[::-1])
+        return lambda _: ImageChops.difference(a, b)
+    add("diff absolute RGBA 1080p", lambda repeat: median_ms(lambda _: diff_a.diff(diff_b, 1), repeat),
+        pil_difference,
+        lambda: (lambda a, b: lambda _: cv2.absdiff(a, b))(
+            inputs.array(1920, 1080, RGBA), inputs.array(1920, 1080, RGBA)[::-1].copy()))
+
+    stats_image = inputs.orvo(1920, 1080, RGBA)
+
+    def numpy_stats():
+        a = inputs.array(1920, 1080, RGBA)
+
+        def work(_):
+            return (a.sum(dtype=numpy.float64), a.mean(), a.var(ddof=1), a.min(), a.max())
+        return work
+
+    def cv_stats():
+        flat = inputs.array(1920, 1080, RGBA).reshape(-1, 1)
+        return lambda _: (cv2.meanStdDev(flat), cv2.minMaxLoc(flat))
+    add("stats RGBA 1080p (NumPy in PIL col)",
+        lambda repeat: median_ms(lambda _: stats_image.stats(), repeat),
+        numpy_stats if numpy is not None else None, cv_stats)
+    return cases
+
+
+def ratio(ours, theirs):
+    return "%7.2f" % (ours / theirs) if theirs else "    n/a"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--repeat", type=int, default=21, help="timed runs per case (default 21)")
+    parser.add_argument("--clock", choices=("wall", "cpu"), default="wall",
+                        help="wall-clock (default) or this process's processor time")
+    args = parser.parse_args()
+    global clock
+    clock = time.perf_counter if args.clock == "wall" else time.process_time
+    print("clock: %s time, %d runs per case" % (args.clock, args.repeat))
+
+    missing = [name for name, module in (("numpy", numpy), ("Pillow (python3-pil)", Image),
+                                        ("OpenCV (python3-opencv)", cv2)) if module is None]
+    for name in missing:
+        print("peer missing: %s; its columns show n/a" % name)
+
+    inputs = Inputs()
+    if numpy is not None:
+        frame = inputs.array(1920, 1080, RGB)
+        floor = median_ms(lambda _: frame.copy(), args.repeat)
+        print("memory-speed floor: NumPy copy of a 1920x1080 RGB frame %.3f ms" % floor)
+    default_threads = cv2.getNumThreads() if cv2 else 0
+
+    header = "%-34s %9s %9s %7s %9s %7s %9s %7s" % (
+        "case (median ms)", "orvo", "Pillow", "o/PIL", "cv2 x%d" % default_threads, "o/cv2",
+        "cv2 x1", "o/cv1")
+    print(header)
+    print("-" * len(header))
+    for name, orvo_timer, pil_factory, cv_factory in build_cases(inputs):
+        ours = orvo_timer(args.repeat)
+        pil_ms = cv_ms = cv1_ms = None
+        if Image is not None and pil_factory is not None:
+            pil_ms = median_ms(pil_factory(), args.repeat)
+        if cv2 is not None and numpy is not None and cv_factory is not None:
+            work = cv_factory()
+            cv2.setNumThreads(default_threads)
+            cv_ms = median_ms(work, args.repeat)
+            cv2.setNumThreads(1)
+            cv1_ms = median_ms(work, args.repeat)
+            cv2.setNumThreads(default_threads)
+
+        def show(value):
+            return "%9.3f" % value if value is not None else "      n/a"
+        print("%-34s %9.3f %s %s %s %s %s %s" % (name, ours, show(pil_ms), ratio(ours, pil_ms),
+                                                show(cv_ms), ratio(ours, cv_ms), show(cv1_ms),
+                                                ratio(ours, cv1_ms)))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

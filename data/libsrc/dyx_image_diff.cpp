@@ -1,0 +1,62 @@
+// The byte-wise difference of two images of the same kind, as a new image.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "dyx_image.h"
+#include "dyx_image_stats.h"
+#include "dyx_image_vec.h"
+
+namespace {
+
+using dyx_vec::u8x16;
+
+// (a - b) modulo 256: byte arithmetic wraps by itself.
+struct ModuloDifference {
+    static u8x16 apply(u8x16 a, u8x16 b) { return a - b; }
+    static uint8_t apply(uint8_t a, uint8_t b) { return static_cast<uint8_t>(a - b); }
+};
+
+// |a - b| as the larger minus the smaller.
+struct AbsoluteDifference {
+    static u8x16 apply(u8x16 a, u8x16 b) {
+        const u8x16 larger = a > b ? a : b;
+        const u8x16 smaller = a > b ? b : a;
+        return larger - smaller;
+    }
+    static uint8_t apply(uint8_t a, uint8_t b) { return static_cast<uint8_t>(a > b ? a - b : b - a); }
+};
+
+template <typename Difference>
+void difference(const uint8_t *a, const uint8_t *b, uint8_t *out, size_t bytes) {
+    size_t n = 0;
+    for (; n + dyx_vec::kBytes <= bytes; n += dyx_vec::kBytes)
+        dyx_vec::store(out + n, Difference::apply(dyx_vec::load(a + n), dyx_vec::load(b + n)));
+    for (; n < bytes; ++n) out[n] = Difference::apply(a[n], b[n]);
+}
+
+}  // namespace
+
+extern "C" {
+
+dyx_image_t *dyx_image_diff(const dyx_image_t *a, const dyx_image_t *b, int32_t absolute) {
+    if (dyx_image_hdr_diff(a, b, DYX_IMAGE_HDR_SIZE | DYX_IMAGE_HDR_FORMAT | DYX_IMAGE_HDR_DEPTH) != 0)
+        return nullptr;
+    dyx_image_t *result = dyx_image_alloc(a->width, a->height, a->depth, a->format);
+    if (result == nullptr) return nullptr;
+    const size_t bytes = dyx_image_data_size(a);
+    if (bytes != 0 && a->data != nullptr && b->data != nullptr) {
+        if (absolute)
+            difference<AbsoluteDifference>(a->data, b->data, result->data, bytes);
+        else
+            difference<ModuloDifference>(a->data, b->data, result->data, bytes);
+    }
+    // The depth plane is not a difference; zero it rather than hand out
+    // whatever the allocator left there.
+    if (result->depth_data != nullptr)
+        std::memset(result->depth_data, 0,
+                    static_cast<size_t>(result->width) * result->height * sizeof(float));
+    return result;
+}
+
+}  // extern "C"

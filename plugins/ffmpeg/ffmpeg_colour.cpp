@@ -1,0 +1,163 @@
+#include "ffmpeg_colour.h"
+
+extern "C" {
+#include <libavutil/common.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace ffmpeg_plugin {
+
+namespace {
+
+// swscale's fast unscaled YUV to RGB paths work on groups of 16 pixels
+// and spoil the last columns of other widths; the exact path interpolates
+// the chroma of every pixel. Scaling only happens for pictures whose size
+// differs from the stream's.
+constexpr int kFastFlags = SWS_BILINEAR;
+constexpr int kExactFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+
+int flags_for(int source_width, int target_width) {
+    return source_width % 16 == 0 && source_width == target_width ? kFastFlags : kExactFlags;
+}
+
+bool is_rgb(AVPixelFormat format) {
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && (descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
+}
+
+bool is_full_range_format(AVPixelFormat format) {
+    switch (format) {
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ444P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ411P:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// swscale's coefficient table for a stream's matrix; unstated matrices go
+// by picture size.
+int swscale_matrix(AVColorSpace space, int width, int height) {
+    switch (space) {
+        case AVCOL_SPC_BT709:
+            return SWS_CS_ITU709;
+        case AVCOL_SPC_FCC:
+            return SWS_CS_FCC;
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+            return SWS_CS_ITU601;
+        case AVCOL_SPC_SMPTE240M:
+            return SWS_CS_SMPTE240M;
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            return SWS_CS_BT2020;
+        default:
+            return is_high_definition(width, height) ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
+int set_matrix(SwsContext *scaler, int matrix, bool source_full, bool target_full) {
+    const int *table = sws_getCoefficients(matrix);
+    // Brightness 0, contrast and saturation 1.0 in 16.16 fixed point.
+    return sws_setColorspaceDetails(scaler, table, source_full, table, target_full, 0, 1 << 16, 1 << 16);
+}
+
+// Points `data` at the last row of every plane of `picture` and negates
+// the strides, so that the picture reads bottom row first. A palette is
+// not a plane of rows and stays as it is.
+void flip_planes(const AVFrame &picture, const uint8_t *data[4], int stride[4]) {
+    const auto format = AVPixelFormat(picture.format);
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    const bool palette = descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_PAL) != 0;
+    const int planes = palette ? 1 : av_pix_fmt_count_planes(format);
+    for (int i = 0; i < 4; ++i) {
+        data[i] = picture.data[i];
+        stride[i] = picture.linesize[i];
+    }
+    for (int i = 0; i < planes && i < 4; ++i) {
+        const int shift = (i == 1 || i == 2) && descriptor != nullptr ? descriptor->log2_chroma_h : 0;
+        const int rows = AV_CEIL_RSHIFT(picture.height, shift);
+        data[i] = picture.data[i] + int64_t(picture.linesize[i]) * (rows - 1);
+        stride[i] = -picture.linesize[i];
+    }
+}
+
+}  // namespace
+
+bool is_high_definition(int width, int height) { return height >= 720 || width >= 1280; }
+
+ColourTags tags_for_new_movie(int width, int height, AVPixelFormat format) {
+    if (is_rgb(format))
+        return {AVCOL_SPC_RGB, AVCOL_RANGE_JPEG, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED};
+    const bool high_definition = is_high_definition(width, height);
+    const AVColorPrimaries primaries = high_definition ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+    const AVColorTransferCharacteristic transfer = high_definition ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+    // JPEG pictures (JFIF) are BT.601 at full range whatever their size:
+    // that is what every decoder assumes.
+    if (is_full_range_format(format)) return {AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG, primaries, transfer};
+    return {high_definition ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG, primaries, transfer};
+}
+
+bool has_alpha(AVPixelFormat format) {
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+}
+
+int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, int height, bool alpha) {
+    const auto source_format = AVPixelFormat(picture.format);
+    const bool full_range = picture.color_range == AVCOL_RANGE_JPEG || is_full_range_format(source_format);
+    const int space = swscale_matrix(picture.colorspace, picture.width, picture.height);
+    if (!scaler_ || picture.width != source_width_ || picture.height != source_height_ ||
+        picture.format != source_format_ || width != target_width_ || height != target_height_ ||
+        space != space_ || int(full_range) != range_ || alpha != alpha_) {
+        scaler_.reset(sws_getContext(picture.width, picture.height, source_format, width, height,
+                                     alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24,
+                                     flags_for(picture.width, width), nullptr, nullptr, nullptr));
+        if (!scaler_) return AVERROR(ENOSYS);
+        if (!is_rgb(source_format)) set_matrix(scaler_.get(), space, full_range, true);
+        source_width_ = picture.width;
+        source_height_ = picture.height;
+        source_format_ = picture.format;
+        target_width_ = width;
+        target_height_ = height;
+        space_ = space;
+        range_ = full_range;
+        alpha_ = alpha;
+    }
+    // The host's row 0 is the bottom of the picture: read the picture
+    // upside down, each plane from its last row with a negative stride.
+    const uint8_t *source[4] = {nullptr, nullptr, nullptr, nullptr};
+    int source_stride[4] = {0, 0, 0, 0};
+    flip_planes(picture, source, source_stride);
+    uint8_t *target[4] = {pixels, nullptr, nullptr, nullptr};
+    const int target_stride[4] = {width * (alpha ? 4 : 3), 0, 0, 0};
+    const int made =
+        sws_scale(scaler_.get(), source, source_stride, 0, picture.height, target, target_stride);
+    return made == height ? 0 : AVERROR(EINVAL);
+}
+
+int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const ColourTags &tags) {
+    scaler_.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format, kExactFlags, nullptr,
+                                 nullptr, nullptr));
+    if (!scaler_) return AVERROR(ENOSYS);
+    if (!is_rgb(format)) {
+        const int matrix = swscale_matrix(tags.space, width, height);
+        const int status = set_matrix(scaler_.get(), matrix, true, tags.range == AVCOL_RANGE_JPEG);
+        if (status < 0) return AVERROR(EINVAL);
+    }
+    width_ = width;
+    height_ = height;
+    return 0;
+}
+
+void RgbToPicture::convert(const uint8_t *pixels, AVFrame &picture) const {
+    const int row = width_ * 3;
+    const uint8_t *source[4] = {pixels + size_t(height_ - 1) * size_t(row), nullptr, nullptr, nullptr};
+    const int source_stride[4] = {-row, 0, 0, 0};
+    sws_scale(scaler_.get(), source, source_stride, 0, height_, picture.data, picture.linesize);
+}
+
+}  // namespace ffmpeg_plugin

@@ -1,0 +1,67 @@
+// Conversion between the host's RGB rows (bottom row first) and the
+// pictures of a codec, with the YUV matrix and range a stream states.
+//
+// Streams that do not state their matrix are taken as BT.601 for standard
+// definition and BT.709 for HD; YUV without a stated range as limited
+// (16..235), except the full-range "J" formats of Motion JPEG.
+#pragma once
+
+#include <cstdint>
+
+#include "ffmpeg_util.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+namespace ffmpeg_plugin {
+
+// What a written stream is tagged with so that players show its colours
+// as they were meant.
+struct ColourTags {
+    AVColorSpace space;
+    AVColorRange range;
+    AVColorPrimaries primaries;
+    AVColorTransferCharacteristic transfer;
+};
+
+// HD from 720 lines (or 1280 columns) on.
+bool is_high_definition(int width, int height);
+
+// The tags of a new movie stored in `format`: RGB formats carry no matrix,
+// YUV ones BT.601 or BT.709 by picture size at limited range, and the
+// full-range J formats of Motion JPEG BT.601 as JPEG defines them.
+ColourTags tags_for_new_movie(int width, int height, AVPixelFormat format);
+
+// True when pictures of `format` carry an alpha channel.
+bool has_alpha(AVPixelFormat format);
+
+// Decoded pictures into RGB or RGBA rows, bottom row first. Scales when a
+// picture's size differs from the one the reader announced.
+class PictureToRgb {
+public:
+    // 0, or a negative FFmpeg error code.
+    int convert(const AVFrame &picture, uint8_t *pixels, int width, int height, bool alpha);
+
+private:
+    ScalerPtr scaler_;
+    int source_width_ = 0, source_height_ = 0, target_width_ = 0, target_height_ = 0;
+    int source_format_ = -1, space_ = -1, range_ = -1;
+    bool alpha_ = false;
+};
+
+// RGB rows, bottom row first, into pictures for an encoder.
+class RgbToPicture {
+public:
+    // Prepares the conversion into `format` with the matrix and range of
+    // `tags`. 0, or a negative FFmpeg error code.
+    int prepare(int width, int height, AVPixelFormat format, const ColourTags &tags);
+    // Fills `picture` (allocated for the prepared size and format).
+    void convert(const uint8_t *pixels, AVFrame &picture) const;
+
+private:
+    ScalerPtr scaler_;
+    int width_ = 0, height_ = 0;
+};
+
+}  // namespace ffmpeg_plugin

@@ -1,0 +1,41 @@
+// The movie writer's options and the codecs it can write.
+#pragma once
+
+#include <cstdint>
+
+#include "udil_sdk.h"
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+namespace ffmpeg_plugin {
+
+// One codec of the writer's "codec" option.
+struct CodecChoice {
+    const char *label;    // the option's item
+    const char *encoder;  // FFmpeg encoder name
+    AVCodecID id;
+    const char *suffix;     // natural container for the codec
+    const char *container;  // FFmpeg muxer used when the file name has no known suffix
+    bool intra_only;        // every frame decodes on its own
+    bool uses_crf;          // quality by constant rate factor, else by quantiser
+};
+
+// What the options ask of a new movie, each value within its range.
+struct WriterSettings {
+    const CodecChoice *codec;
+    int crf;               // 0..51, h264
+    int qscale;            // 0..31, 0 = the codec's default quality
+    int64_t bitrate_kbit;  // 0 = quality mode
+    const char *preset;    // x264 preset name
+    int keyint;            // 0 = the codec's default key-frame interval
+};
+
+udil_sdk::OptionList writer_options();
+WriterSettings settings_from(const udil_sdk::Options &options);
+
+// Quantiser used for mpeg4 and mjpeg when the qscale option is 0.
+constexpr int kDefaultQscale = 3;
+
+}  // namespace ffmpeg_plugin

@@ -1,0 +1,63 @@
+// The movie codec: every container and video codec FFmpeg's libraries
+// read, and H.264, MPEG-4, Motion JPEG, FFV1 and ProRes movies written in
+// .mp4, .avi, .mkv and .mov files.
+//
+// Frames cross as RGB (RGBA when the source has alpha), bottom row first.
+// Reading is frame-accurate in any order; the frame count and rate come
+// from the file's packets, not from its header.
+#include <string>
+
+#include "ffmpeg_options.h"
+#include "ffmpeg_reader.h"
+#include "ffmpeg_writer.h"
+#include "udil_sdk.h"
+
+namespace {
+
+using namespace ffmpeg_plugin;
+
+struct FfmpegCodec : udil_sdk::PluginDefaults {
+    static constexpr const char *kName = "ffmpeg";
+    static constexpr const char *kDescription = "Movies through FFmpeg";
+    static constexpr const char *kSuffixes[] = {".mp4", ".mov",  ".mkv", ".avi", ".webm", ".m4v",
+                                                ".mpg", ".mpeg", ".gif", ".wmv", ".flv",  ".ts",
+                                                ".mxf", ".ogv",  ".3gp", ".y4m"};
+    static constexpr int32_t kMultiImage = 1;
+    static constexpr int32_t kImageFormats = UDIL_FMT_RGB;
+
+    static udil_sdk::OptionList options() { return writer_options(); }
+
+    static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &options) {
+        return settings_from(options).codec->suffix;
+    }
+
+    static int32_t can_read_file(const char *path) {
+        std::string error;
+        return path != nullptr && MovieSource::open(path, error) != nullptr;
+    }
+
+    static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
+        if (info.width < 1 || info.height < 1 || info.pixel_format != UDIL_FMT_RGB) return nullptr;
+        return new MovieWriter(info, settings_from(options));
+    }
+
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
+        std::string error;
+        std::unique_ptr<MovieSource> source = MovieSource::open(path, error);
+        if (!source) return nullptr;
+        info = UdilMovieInfo{source->width(),
+                             source->height(),
+                             source->index().frame_count(),
+                             0,
+                             0,
+                             0,
+                             float(source->frame_rate()),
+                             source->alpha() ? UDIL_FMT_RGBA : UDIL_FMT_RGB};
+        return new MovieReader(std::move(source));
+    }
+};
+
+}  // namespace
+
+UDIL_SDK_PLUGIN(FfmpegCodec)
+UDIL_SDK_COMPRESSED_ENTRIES(FfmpegCodec)

@@ -1,0 +1,83 @@
+// One movie file open for reading: the demuxer, the decoder of its video
+// stream, and the frame index that makes every frame reachable exactly.
+//
+// Reading frame after frame decodes forward without seeking. A jump to a
+// frame whose key frame lies ahead of what was decoded (or any jump
+// backwards) seeks to that key frame and decodes forward from there, so
+// the cost is bounded by one group of pictures.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ffmpeg_colour.h"
+#include "ffmpeg_index.h"
+#include "ffmpeg_util.h"
+
+namespace ffmpeg_plugin {
+
+class MovieSource {
+public:
+    // Opens and indexes `path`; null with `error` set when it has no
+    // readable video stream.
+    static std::unique_ptr<MovieSource> open(const char *path, std::string &error);
+
+    const std::string &path() const { return path_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool alpha() const { return alpha_; }
+    double frame_rate() const { return frame_rate_; }
+    const FrameIndex &index() const { return index_; }
+
+    // Decodes frame `frame` (0 .. frame_count - 1) into RGB or RGBA rows,
+    // bottom row first. False with `error` set when it cannot be had.
+    bool read_frame(int32_t frame, uint8_t *pixels, std::string &error);
+
+    // The compressed packet of frame `frame`, referenced into `packet`.
+    bool read_packet_of_frame(int32_t frame, AVPacket &packet, std::string &error);
+
+    // Decodes one compressed frame given by the caller.
+    bool decode_packet_data(const void *data, int32_t size, uint8_t *pixels, std::string &error);
+
+private:
+    MovieSource() = default;
+    bool open_input(std::string &error);
+    bool open_decoder(CodecPtr &decoder, int threads, std::string &error) const;
+    bool build_index(std::string &error);
+    void choose_frame_rate();
+
+    void restart_at(int32_t frame);
+    void seek_to_packet(int32_t decode_index);
+    bool reopen();
+    int read_video_packet(int32_t &decode_index);
+    int32_t number_of(const AVFrame &picture);
+    bool deliver(int32_t frame, uint8_t *pixels, std::string &error);
+
+    std::string path_;
+    InputPtr input_;
+    int stream_ = -1;
+    CodecPtr decoder_;
+    CodecPtr still_decoder_;  // for compressed frames handed back by the caller
+    FrameIndex index_;
+    PictureToRgb to_rgb_;
+    PacketPtr packet_;
+    FramePtr decoded_;
+    FramePtr cached_;  // the last frame delivered, for repeated reads
+
+    int width_ = 0, height_ = 0;
+    bool alpha_ = false;
+    double frame_rate_ = -1.0;
+
+    // Decoding state. Decode indices count the video packets of the file.
+    bool active_ = false;        // the decoder runs forward from a key frame
+    bool draining_ = false;      // the end of the file was sent to the decoder
+    int32_t next_packet_ = 0;    // decode index of the next packet read; -1 unknown after a seek
+    int32_t skip_until_ = 0;     // packets before this one are read past, not decoded
+    int32_t last_fed_ = -1;      // decode index of the last packet sent to the decoder
+    int32_t last_output_ = -1;   // frame number of the last picture decoded
+    int32_t pictures_out_ = 0;   // pictures decoded since the start (count mode)
+    int32_t cached_frame_ = -1;  // frame number held in cached_
+};
+
+}  // namespace ffmpeg_plugin

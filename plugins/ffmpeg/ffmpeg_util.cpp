@@ -1,0 +1,70 @@
+#include "ffmpeg_util.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+}
+
+namespace ffmpeg_plugin {
+
+namespace {
+
+// Written by FFmpeg's (possibly threaded) log callback, read by the
+// handle reporting an error.
+std::mutex log_mutex;
+char last_logged[256];
+
+void collect_log(void *object, int level, const char *format, va_list args) {
+    if (level > AV_LOG_ERROR) return;
+    char line[256];
+    int prefix = 0;
+    line[0] = '\0';
+    if (object != nullptr) {
+        // Name the component that complains, as FFmpeg's own logger does.
+        const AVClass *type = *static_cast<AVClass **>(object);
+        if (type != nullptr && type->item_name != nullptr)
+            prefix = std::snprintf(line, sizeof line, "%s: ", type->item_name(object));
+        if (prefix < 0 || prefix >= int(sizeof line)) prefix = 0;
+    }
+    std::vsnprintf(line + prefix, sizeof line - size_t(prefix), format, args);
+    size_t length = std::strlen(line);
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
+    std::lock_guard<std::mutex> lock(log_mutex);
+    std::memcpy(last_logged, line, length + 1);
+}
+
+}  // namespace
+
+FramePtr make_frame() { return FramePtr(av_frame_alloc()); }
+
+PacketPtr make_packet() { return PacketPtr(av_packet_alloc()); }
+
+std::string error_text(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = "";
+    av_strerror(code, text, sizeof text);
+    std::string result = text;
+    const std::string detail = logged_error();
+    if (!detail.empty()) result += " (" + detail + ")";
+    return result;
+}
+
+std::string logged_error() {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    return last_logged;
+}
+
+void clear_logged_error() {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    last_logged[0] = '\0';
+}
+
+void quiet_ffmpeg_log() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(collect_log); });
+}
+
+}  // namespace ffmpeg_plugin

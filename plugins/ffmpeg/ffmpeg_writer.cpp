@@ -1,0 +1,240 @@
+#include "ffmpeg_writer.h"
+
+#include <cmath>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+namespace ffmpeg_plugin {
+
+namespace {
+
+constexpr AVRational kDefaultRate = {25, 1};
+
+struct DictionaryFreer {
+    AVDictionary *entries = nullptr;
+    ~DictionaryFreer() { av_dict_free(&entries); }
+};
+
+}  // namespace
+
+AVRational rate_from(float frames_per_second) {
+    if (!(frames_per_second > 0.0f) || !std::isfinite(frames_per_second)) return kDefaultRate;
+    // Television rates are ratios with 1001 that a float only approximates.
+    for (const int base : {24, 30, 48, 60, 120}) {
+        const AVRational ntsc = {base * 1000, 1001};
+        if (std::fabs(frames_per_second - av_q2d(ntsc)) < 0.002) return ntsc;
+    }
+    return av_d2q(frames_per_second, 1000000);
+}
+
+MovieWriter::MovieWriter(const UdilMovieInfo &info, const WriterSettings &settings)
+    : width_(info.width), height_(info.height), rate_(rate_from(info.frame_rate)), settings_(settings) {}
+
+MovieWriter::~MovieWriter() { release(); }
+
+AVPixelFormat MovieWriter::encoded_format() const {
+    switch (settings_.codec->id) {
+        // 4:2:0 needs even sizes in x264; odd ones keep full chroma.
+        case AV_CODEC_ID_H264:
+            return (width_ % 2 || height_ % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+        case AV_CODEC_ID_MJPEG:
+            return AV_PIX_FMT_YUVJ420P;
+        // Planar RGB keeps FFV1 lossless for RGB pictures.
+        case AV_CODEC_ID_FFV1:
+            return AV_PIX_FMT_0RGB32;
+        // ProRes 4:2:2 garbles odd widths; 4:4:4 (the 4444 profile) codes them.
+        case AV_CODEC_ID_PRORES:
+            return width_ % 2 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
+        default:
+            return AV_PIX_FMT_YUV420P;
+    }
+}
+
+int32_t MovieWriter::file_new(const char *path) {
+    file_close();
+    clear_error();
+    quiet_ffmpeg_log();
+    clear_logged_error();
+    path_ = path;
+    next_pts_ = 0;
+    int32_t status = open_output(path);
+    if (status == 0) status = open_encoder();
+    if (status == 0) {
+        const int result = avformat_write_header(output_, nullptr);
+        if (result < 0) status = fail(7, "ffmpeg: can't start %s: %s", path, error_text(result).c_str());
+        header_written_ = result >= 0;
+    }
+    if (status != 0) release();
+    return status;
+}
+
+int32_t MovieWriter::open_output(const char *path) {
+    // The container follows the file's suffix; a name without a known one
+    // gets the codec's natural container.
+    if (avformat_alloc_output_context2(&output_, nullptr, nullptr, path) < 0 || output_ == nullptr) {
+        if (avformat_alloc_output_context2(&output_, nullptr, settings_.codec->container, path) < 0 ||
+            output_ == nullptr)
+            return fail(7, "ffmpeg: can't make a %s container for %s", settings_.codec->container, path);
+    }
+    if (avformat_query_codec(output_->oformat, settings_.codec->id, FF_COMPLIANCE_NORMAL) == 0)
+        return fail(1, "ffmpeg: a %s file cannot hold %s video; use %s", output_->oformat->name,
+                    settings_.codec->label, settings_.codec->suffix);
+    if (!(output_->oformat->flags & AVFMT_NOFILE)) {
+        const int result = avio_open(&output_->pb, path, AVIO_FLAG_WRITE);
+        if (result < 0) return fail(7, "ffmpeg: can't create %s: %s", path, error_text(result).c_str());
+    }
+    return 0;
+}
+
+int32_t MovieWriter::open_encoder() {
+    const CodecChoice &choice = *settings_.codec;
+    const AVCodec *codec = avcodec_find_encoder_by_name(choice.encoder);
+    if (codec == nullptr)
+        return fail(1, "ffmpeg: this FFmpeg build has no %s encoder for %s video", choice.encoder,
+                    choice.label);
+    encoder_.reset(avcodec_alloc_context3(codec));
+    picture_ = make_frame();
+    packet_ = make_packet();
+    if (!encoder_ || !picture_ || !packet_) return fail(2, "ffmpeg: out of memory");
+
+    AVCodecContext &context = *encoder_;
+    const AVPixelFormat format = encoded_format();
+    const ColourTags tags = tags_for_new_movie(width_, height_, format);
+    context.width = width_;
+    context.height = height_;
+    context.pix_fmt = format;
+    context.time_base = av_inv_q(rate_);
+    context.framerate = rate_;
+    context.sample_aspect_ratio = AVRational{1, 1};
+    context.colorspace = tags.space;
+    context.color_range = tags.range;
+    context.color_primaries = tags.primaries;
+    context.color_trc = tags.transfer;
+    context.thread_count = 0;  // as many as the machine has
+    if (output_->oformat->flags & AVFMT_GLOBALHEADER) context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    DictionaryFreer settings;
+    if (choice.intra_only) {
+        context.gop_size = 1;
+    } else if (settings_.keyint > 0) {
+        context.gop_size = settings_.keyint;
+    }
+    if (settings_.bitrate_kbit > 0 && choice.id != AV_CODEC_ID_FFV1 && choice.id != AV_CODEC_ID_PRORES) {
+        context.bit_rate = settings_.bitrate_kbit * 1000;
+    } else if (choice.uses_crf) {
+        av_dict_set_int(&settings.entries, "crf", settings_.crf, 0);
+    } else if (choice.id != AV_CODEC_ID_FFV1) {
+        // ProRes left at 0 keeps its profile's own rate.
+        int quantiser = settings_.qscale;
+        if (quantiser == 0 && choice.id != AV_CODEC_ID_PRORES) quantiser = kDefaultQscale;
+        if (quantiser > 0) {
+            context.flags |= AV_CODEC_FLAG_QSCALE;
+            context.global_quality = quantiser * FF_QP2LAMBDA;
+        }
+    }
+    if (choice.id == AV_CODEC_ID_H264) av_dict_set(&settings.entries, "preset", settings_.preset, 0);
+    if (choice.id == AV_CODEC_ID_FFV1) {
+        // Version 3 with slices lets the encoder use every core, and
+        // checksums let a reader tell damaged frames.
+        av_dict_set(&settings.entries, "level", "3", 0);
+        av_dict_set(&settings.entries, "slicecrc", "1", 0);
+    }
+    if (choice.id == AV_CODEC_ID_PRORES) av_dict_set(&settings.entries, "vendor", "apl0", 0);
+
+    int result = avcodec_open2(encoder_.get(), codec, &settings.entries);
+    if (result < 0)
+        return fail(7, "ffmpeg: can't open the %s encoder for %s: %s", choice.encoder, path_.c_str(),
+                    error_text(result).c_str());
+    stream_ = avformat_new_stream(output_, nullptr);
+    if (stream_ == nullptr) return fail(2, "ffmpeg: out of memory");
+    result = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+    if (result < 0) return fail(7, "ffmpeg: %s", error_text(result).c_str());
+    stream_->time_base = context.time_base;
+    stream_->avg_frame_rate = rate_;
+
+    picture_->format = format;
+    picture_->width = width_;
+    picture_->height = height_;
+    result = av_frame_get_buffer(picture_.get(), 0);
+    if (result < 0) return fail(2, "ffmpeg: out of memory");
+    result = from_rgb_.prepare(width_, height_, format, tags);
+    if (result < 0) return fail(1, "ffmpeg: can't convert RGB to the encoder's pictures");
+    picture_->colorspace = tags.space;
+    picture_->color_range = tags.range;
+    picture_->color_primaries = tags.primaries;
+    picture_->color_trc = tags.transfer;
+    return 0;
+}
+
+int32_t MovieWriter::save_image(int32_t, int32_t, const void *left, const void *right) {
+    if (!header_written_) return fail(6, "ffmpeg: no file is open");
+    const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
+    if (pixels == nullptr) return fail(6, "ffmpeg: no pixel buffer given");
+    clear_logged_error();
+    // The encoder may still hold the previous picture's buffer.
+    int result = av_frame_make_writable(picture_.get());
+    if (result < 0) return fail(2, "ffmpeg: out of memory");
+    from_rgb_.convert(pixels, *picture_);
+    // Frames are stored in the order given, one frame period apart. A
+    // fixed quantiser is read from each picture, not from the encoder.
+    picture_->pts = next_pts_++;
+    picture_->quality = encoder_->global_quality;
+    result = avcodec_send_frame(encoder_.get(), picture_.get());
+    if (result < 0)
+        return fail(7, "ffmpeg: encoding a frame of %s failed: %s", path_.c_str(),
+                    error_text(result).c_str());
+    return write_packets();
+}
+
+int32_t MovieWriter::write_packets() {
+    for (;;) {
+        int result = avcodec_receive_packet(encoder_.get(), packet_.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return 0;
+        if (result < 0)
+            return fail(7, "ffmpeg: encoding %s failed: %s", path_.c_str(), error_text(result).c_str());
+        av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
+        packet_->stream_index = stream_->index;
+        result = av_interleaved_write_frame(output_, packet_.get());
+        if (result < 0)
+            return fail(7, "ffmpeg: error writing %s: %s", path_.c_str(), error_text(result).c_str());
+    }
+}
+
+int32_t MovieWriter::file_close() {
+    if (output_ == nullptr) return 0;
+    int32_t status = 0;
+    if (header_written_) {
+        clear_logged_error();
+        // Frames the encoder still holds (B-frame look-ahead, threads) come
+        // out only when it is told that the input ended.
+        const int result = avcodec_send_frame(encoder_.get(), nullptr);
+        status = result < 0
+                     ? fail(7, "ffmpeg: finishing %s failed: %s", path_.c_str(), error_text(result).c_str())
+                     : write_packets();
+        const int trailer = av_write_trailer(output_);
+        if (trailer < 0 && status == 0)
+            status = fail(7, "ffmpeg: can't finish %s: %s", path_.c_str(), error_text(trailer).c_str());
+    }
+    if (output_->pb != nullptr && !(output_->oformat->flags & AVFMT_NOFILE)) {
+        const int closed = avio_closep(&output_->pb);
+        if (closed < 0 && status == 0)
+            status = fail(7, "ffmpeg: error writing %s: %s", path_.c_str(), error_text(closed).c_str());
+    }
+    release();
+    return status;
+}
+
+void MovieWriter::release() {
+    if (output_ != nullptr) {
+        if (output_->pb != nullptr && !(output_->oformat->flags & AVFMT_NOFILE)) avio_closep(&output_->pb);
+        avformat_free_context(output_);
+        output_ = nullptr;
+    }
+    stream_ = nullptr;
+    encoder_.reset();
+    header_written_ = false;
+}
+
+}  // namespace ffmpeg_plugin

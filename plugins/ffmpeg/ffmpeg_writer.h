@@ -1,0 +1,50 @@
+// The writer handle: RGB frames encoded into a movie file with the codec
+// and settings of the writer's options.
+#pragma once
+
+#include <string>
+
+#include "ffmpeg_colour.h"
+#include "ffmpeg_options.h"
+#include "ffmpeg_util.h"
+#include "udil_sdk.h"
+
+namespace ffmpeg_plugin {
+
+class MovieWriter : public udil_sdk::Handle {
+public:
+    MovieWriter(const UdilMovieInfo &info, const WriterSettings &settings);
+    ~MovieWriter() override;
+
+    int32_t file_new(const char *path) override;
+    // Flushes the encoder (the frames it still holds are written) and
+    // finishes the container.
+    int32_t file_close() override;
+    int32_t save_image(int32_t frame, int32_t eye, const void *left, const void *right) override;
+
+private:
+    int32_t open_output(const char *path);
+    int32_t open_encoder();
+    AVPixelFormat encoded_format() const;
+    int32_t write_packets();
+    void release();
+
+    int width_, height_;
+    AVRational rate_;
+    WriterSettings settings_;
+
+    std::string path_;
+    AVFormatContext *output_ = nullptr;  // owns the opened file once header_written_
+    CodecPtr encoder_;
+    AVStream *stream_ = nullptr;
+    FramePtr picture_;
+    PacketPtr packet_;
+    RgbToPicture from_rgb_;
+    int64_t next_pts_ = 0;
+    bool header_written_ = false;
+};
+
+// The frames-per-second value as an exact ratio (29.97 is 30000/1001).
+AVRational rate_from(float frames_per_second);
+
+}  // namespace ffmpeg_plugin

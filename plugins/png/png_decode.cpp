@@ -1,0 +1,118 @@
+#include "png_decode.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstring>
+#include <vector>
+
+namespace png_codec {
+namespace {
+
+// libpng reports a fatal error here; the message is kept and control jumps
+// back to the setjmp of the operation that was running.
+[[noreturn]] void on_error(png_structp png, png_const_charp text) {
+    char *message = static_cast<char *>(png_get_error_ptr(png));
+    if (message != nullptr) std::snprintf(message, 256, "%s", text ? text : "unknown libpng error");
+    png_longjmp(png, 1);
+}
+
+// Ancillary-chunk complaints (bad gamma, odd profiles) do not stop a read.
+void on_warning(png_structp, png_const_charp) {}
+
+// libpng's own reader says only "Read Error"; this one says what happened.
+void read_from_file(png_structp png, png_bytep data, size_t length) {
+    auto *file = static_cast<std::FILE *>(png_get_io_ptr(png));
+    if (std::fread(data, 1, length, file) != length)
+        png_error(png, std::ferror(file) ? "the file could not be read" : "the file is cut short");
+}
+
+}  // namespace
+
+void Decoder::close() {
+    if (png_ != nullptr) png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr);
+    png_ = nullptr;
+    info_ = nullptr;
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    width_ = height_ = channels_ = 0;
+    consumed_ = false;
+}
+
+bool Decoder::fail(std::string &error) {
+    error = message_[0] ? message_ : "unknown libpng error";
+    close();
+    return false;
+}
+
+bool Decoder::open(const char *path, std::string &error) {
+    close();
+    message_[0] = '\0';
+    file_ = std::fopen(path, "rb");
+    if (file_ == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    png_byte signature[8];
+    if (std::fread(signature, 1, sizeof signature, file_) != sizeof signature ||
+        png_sig_cmp(signature, 0, sizeof signature) != 0) {
+        close();
+        error = "not a PNG file";
+        return false;
+    }
+    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, message_, on_error, on_warning);
+    if (png_ != nullptr) info_ = png_create_info_struct(png_);
+    if (png_ == nullptr || info_ == nullptr) {
+        close();
+        error = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png_))) return fail(error);
+
+    png_set_read_fn(png_, file_, read_from_file);
+    png_set_sig_bytes(png_, sizeof signature);
+    png_read_info(png_, info_);
+
+    const int color_type = png_get_color_type(png_, info_);
+    const int bit_depth = png_get_bit_depth(png_, info_);
+    if (bit_depth == 16) png_set_scale_16(png_);
+    if (color_type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png_);
+    if (color_type == PNG_COLOR_TYPE_GRAY && bit_depth < 8) png_set_expand_gray_1_2_4_to_8(png_);
+    if (png_get_valid(png_, info_, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png_);
+    png_set_interlace_handling(png_);
+    png_read_update_info(png_, info_);
+
+    const uint32_t width = png_get_image_width(png_, info_);
+    const uint32_t height = png_get_image_height(png_, info_);
+    const int channels = png_get_channels(png_, info_);
+    // libpng's own limits keep the size within 1000000 x 1000000; the
+    // checks below guard the arithmetic of read() anyway.
+    if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX || channels < 1 ||
+        channels > 4 || png_get_bit_depth(png_, info_) != 8 ||
+        png_get_rowbytes(png_, info_) != size_t(width) * size_t(channels)) {
+        std::snprintf(message_, sizeof message_, "unsupported PNG layout");
+        return fail(error);
+    }
+    width_ = int32_t(width);
+    height_ = int32_t(height);
+    channels_ = channels;
+    return true;
+}
+
+bool Decoder::read(uint8_t *pixels, std::string &error) {
+    if (png_ == nullptr || consumed_) {
+        error = "no PNG file is open";
+        return false;
+    }
+    consumed_ = true;
+    // The file's top row lands in the buffer's last row.
+    const size_t row_bytes = size_t(width_) * size_t(channels_);
+    std::vector<png_bytep> rows(static_cast<size_t>(height_));
+    for (size_t y = 0; y < rows.size(); ++y) rows[y] = pixels + (rows.size() - 1 - y) * row_bytes;
+    if (setjmp(png_jmpbuf(png_))) return fail(error);
+    png_read_image(png_, rows.data());
+    // Reading to IEND checks the last chunks' CRCs, so a cut file is refused.
+    png_read_end(png_, nullptr);
+    return true;
+}
+
+}  // namespace png_codec

@@ -1,0 +1,48 @@
+// Reading PNG files with libpng into 8-bit L, LA, RGB or RGBA pixels.
+#pragma once
+
+#include <png.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace png_codec {
+
+// One PNG file being read. Every PNG colour type and bit depth comes out as
+// 8-bit samples: palettes expand to RGB, grey below 8 bits widens, 16-bit
+// samples are scaled with rounding, and a tRNS chunk becomes an alpha
+// channel. Interlaced files are de-interlaced. libpng's error jumps are
+// caught here; a failure leaves a message and the decoder closed.
+class Decoder {
+public:
+    Decoder() = default;
+    ~Decoder() { close(); }
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
+
+    // Opens `path` and reads everything up to the pixels.
+    bool open(const char *path, std::string &error);
+    // Decodes the picture into `pixels`: packed rows of width * channels()
+    // bytes, the bottom row first. Once per open().
+    bool read(uint8_t *pixels, std::string &error);
+    void close();
+
+    bool is_open() const { return png_ != nullptr; }
+    bool is_consumed() const { return consumed_; }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    int32_t channels() const { return channels_; }  // 1 L, 2 LA, 3 RGB, 4 RGBA
+
+private:
+    bool fail(std::string &error);
+
+    std::FILE *file_ = nullptr;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    char message_[256] = "";
+    int32_t width_ = 0, height_ = 0, channels_ = 0;
+    bool consumed_ = false;
+};
+
+}  // namespace png_codec

@@ -1,0 +1,34 @@
+// Headers of binary Netpbm files: PGM (P5), PPM (P6) and PAM (P7).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace ppm {
+
+// What a header says about the raster that follows it.
+struct Header {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t channels = 0;  // 1 L, 2 LA, 3 RGB, 4 RGBA
+    uint32_t maxval = 0;   // 1..65535; above 255 samples take two bytes
+    int64_t raster_offset = 0;
+
+    int bytes_per_sample() const { return maxval > 255 ? 2 : 1; }
+    int64_t row_bytes() const { return int64_t(width) * channels * bytes_per_sample(); }
+    int64_t raster_bytes() const { return row_bytes() * height; }
+};
+
+// Reads the header at the start of `file` (whose size is `file_size`),
+// leaving the stream at the raster. Refuses, with a reason in `error`,
+// anything it cannot read safely: unknown magic, missing or absurd numbers,
+// an unknown tuple type, or a raster longer than the file.
+bool read_header(std::FILE *file, int64_t file_size, Header &header, std::string &error);
+
+// Writes a P5/P6 header, or a P7 header when `pam` is set or the picture
+// has alpha. Returns false when the stream refuses.
+bool write_header(std::FILE *file, int32_t width, int32_t height, int32_t channels, uint32_t maxval,
+                  bool pam);
+
+}  // namespace ppm

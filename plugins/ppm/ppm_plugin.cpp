@@ -1,0 +1,230 @@
+// The PPM codec: binary PGM, PPM and PAM files, one picture per file.
+//
+// Reads L, LA, RGB and RGBA rasters of 8 or 16 bits per sample (any maxval,
+// scaled to 0..255); writes 8-bit (or, with the bits option, 16-bit)
+// samples: L as PGM, RGB as PPM or PAM, LA and RGBA as PAM. Files store the
+// top row first, so the buffer's row 0 (the bottom) is the file's last row.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ppm_header.h"
+#include "udil_sdk.h"
+
+namespace {
+
+int32_t channels_of_format(int32_t format) {
+    switch (format) {
+        case UDIL_FMT_L:
+            return 1;
+        case UDIL_FMT_LA:
+            return 2;
+        case UDIL_FMT_RGB:
+            return 3;
+        case UDIL_FMT_RGBA:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
+int32_t format_of_channels(int32_t channels) {
+    static const int32_t kFormats[] = {UDIL_FMT_L, UDIL_FMT_LA, UDIL_FMT_RGB, UDIL_FMT_RGBA};
+    return kFormats[channels - 1];
+}
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens `path` and reads its header; the stream is left at the raster.
+File open_picture(const char *path, ppm::Header &header, std::string &error) {
+    File file(std::fopen(path, "rb"));
+    if (!file) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat status;
+    const int64_t size = fstat(fileno(file.get()), &status) == 0 ? int64_t(status.st_size) : -1;
+    if (!ppm::read_header(file.get(), size, header, error)) return nullptr;
+    return file;
+}
+
+// Options: how RGB pictures are stored, and the sample size written.
+constexpr int32_t kLayoutPpm = 0, kLayoutPam = 1;
+constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
+    {"format", UDIL_OPT_CHOICE, "ppm|pam", "0", "File layout for RGB pictures"},
+    {"bits", UDIL_OPT_CHOICE, "8|16", "0", "Bits per sample written"},
+};
+
+class Reader : public udil_sdk::Handle {
+public:
+    int32_t file_open(const char *path) override {
+        file_close();
+        std::string error;
+        file_ = open_picture(path, header_, error);
+        if (!file_) return fail(7, "ppm: can't read %s: %s", path, error.c_str());
+        path_ = path;
+        return 0;
+    }
+
+    int32_t file_close() override {
+        file_.reset();
+        return 0;
+    }
+
+    // One picture per file: every frame number reads it. Eye 2 without a
+    // left buffer delivers into the right one.
+    int32_t get_image(int32_t, int32_t, void *left, void *right) override {
+        if (!file_) return fail(6, "ppm: no file is open");
+        auto *pixels = static_cast<uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "ppm: no pixel buffer given");
+        if (std::fseek(file_.get(), long(header_.raster_offset), SEEK_SET) != 0)
+            return fail(7, "ppm: can't seek in %s", path_.c_str());
+        return header_.maxval == 255 ? read_plain(pixels) : read_scaled(pixels);
+    }
+
+private:
+    // 8-bit samples at full range: each file row goes straight to its place.
+    int32_t read_plain(uint8_t *pixels) {
+        const size_t row = size_t(header_.row_bytes());
+        for (int64_t y = header_.height - 1; y >= 0; --y)
+            if (std::fread(pixels + size_t(y) * row, 1, row, file_.get()) != row) return truncated();
+        return 0;
+    }
+
+    // Other maxvals and 16-bit samples go through a table to 0..255.
+    int32_t read_scaled(uint8_t *pixels) {
+        const uint32_t maxval = header_.maxval;
+        std::vector<uint8_t> table(size_t(header_.bytes_per_sample() == 2 ? 65536 : 256), 255);
+        for (uint32_t v = 0; v <= maxval; ++v) table[v] = uint8_t((v * 255u + maxval / 2) / maxval);
+        const size_t samples = size_t(header_.width) * size_t(header_.channels);
+        std::vector<uint8_t> row(size_t(header_.row_bytes()));
+        for (int64_t y = header_.height - 1; y >= 0; --y) {
+            if (std::fread(row.data(), 1, row.size(), file_.get()) != row.size()) return truncated();
+            uint8_t *out = pixels + size_t(y) * samples;
+            if (header_.bytes_per_sample() == 1) {
+                for (size_t i = 0; i < samples; ++i) out[i] = table[row[i]];
+            } else {
+                for (size_t i = 0; i < samples; ++i) out[i] = table[(row[2 * i] << 8) | row[2 * i + 1]];
+            }
+        }
+        return 0;
+    }
+
+    int32_t truncated() { return fail(7, "ppm: %s is truncated", path_.c_str()); }
+
+    File file_;
+    ppm::Header header_;
+    std::string path_;
+};
+
+class Writer : public udil_sdk::Handle {
+public:
+    Writer(const UdilMovieInfo &info, bool pam, bool sixteen)
+        : width_(info.width),
+          height_(info.height),
+          channels_(channels_of_format(info.pixel_format)),
+          pam_(pam),
+          sixteen_(sixteen) {}
+
+    int32_t file_new(const char *path) override {
+        file_close();
+        file_.reset(std::fopen(path, "wb"));
+        if (!file_) return fail(7, "ppm: can't create %s: %s", path, std::strerror(errno));
+        path_ = path;
+        written_ = false;
+        return 0;
+    }
+
+    int32_t file_close() override {
+        if (!file_) return 0;
+        const bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+        file_.reset();
+        return ok ? 0 : fail(7, "ppm: error writing %s", path_.c_str());
+    }
+
+    int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
+        if (!file_) return fail(6, "ppm: no file is open");
+        if (written_) return fail(1, "ppm: a file holds one picture");
+        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "ppm: no pixel buffer given");
+        if (!ppm::write_header(file_.get(), width_, height_, channels_, sixteen_ ? 65535 : 255, pam_))
+            return write_error();
+        written_ = true;
+        const size_t row = size_t(width_) * size_t(channels_);
+        std::vector<uint8_t> wide(sixteen_ ? row * 2 : 0);
+        for (int64_t y = height_ - 1; y >= 0; --y) {
+            const uint8_t *in = pixels + size_t(y) * row;
+            if (sixteen_) {
+                // v * 257 keeps 0 and 255 at the ends of the 16-bit range.
+                for (size_t i = 0; i < row; ++i) wide[2 * i] = wide[2 * i + 1] = in[i];
+                if (std::fwrite(wide.data(), 1, wide.size(), file_.get()) != wide.size())
+                    return write_error();
+            } else if (std::fwrite(in, 1, row, file_.get()) != row) {
+                return write_error();
+            }
+        }
+        return 0;
+    }
+
+private:
+    int32_t write_error() {
+        return fail(7, "ppm: error writing %s: %s", path_.c_str(), std::strerror(errno));
+    }
+
+    int32_t width_, height_, channels_;
+    bool pam_, sixteen_;
+    File file_;
+    std::string path_;
+    bool written_ = false;
+};
+
+struct PpmCodec : udil_sdk::PluginDefaults {
+    static constexpr const char *kName = "ppm";
+    static constexpr const char *kDescription = "Netpbm PPM/PGM/PAM images";
+    static constexpr const char *kSuffixes[] = {".ppm", ".pgm", ".pnm", ".pam"};
+    static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
+    static constexpr int32_t kRandWrites = 1;
+
+    static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
+
+    static bool wants_pam(const udil_sdk::Options &options) {
+        return options.integer("format", kLayoutPpm) == kLayoutPam;
+    }
+
+    static const char *choose_suffix(const UdilMovieInfo &info, const udil_sdk::Options &options) {
+        switch (info.pixel_format) {
+            case UDIL_FMT_L:
+                return ".pgm";
+            case UDIL_FMT_LA:
+            case UDIL_FMT_RGBA:
+                return ".pam";
+            default:
+                return wants_pam(options) ? ".pam" : ".ppm";
+        }
+    }
+
+    static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
+        if (channels_of_format(info.pixel_format) == 0 || info.width < 1 || info.height < 1) return nullptr;
+        return new Writer(info, wants_pam(options), options.integer("bits", 0) == 1);
+    }
+
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
+        ppm::Header header;
+        std::string error;
+        if (!open_picture(path, header, error)) return nullptr;
+        info = UdilMovieInfo{
+            header.width, header.height, 1, 0, 0, 0, -1.0f, format_of_channels(header.channels)};
+        return new Reader();
+    }
+};
+
+}  // namespace
+
+UDIL_SDK_PLUGIN(PpmCodec)

@@ -1,0 +1,325 @@
+// Header-only helper for writing UDIL codec plug-ins in C++.
+//
+// A plug-in is one traits class plus one macro:
+//
+//   struct MyCodec : udil_sdk::PluginDefaults {
+//       static constexpr const char *kName = "mine";
+//       static constexpr const char *kDescription = "My codec";
+//       static constexpr const char *kSuffixes[] = {".my"};
+//       static udil_sdk::OptionList options();                 // optional
+//       static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &);
+//       static udil_sdk::Handle *create_writer(const UdilMovieInfo &, const udil_sdk::Options &);
+//       static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info);
+//   };
+//   UDIL_SDK_PLUGIN(MyCodec)
+//
+// The per-file work lives in a class derived from udil_sdk::Handle, which
+// keeps the handle's last error text. The macro emits every extern "C"
+// entry point of udil_plugin.h; UDIL_SDK_COMPRESSED_ENTRIES adds the three
+// optional compressed-frame ones. No exception leaves an entry point.
+#ifndef UDIL_SDK_H
+#define UDIL_SDK_H
+
+#include <strings.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "udil_plugin.h"
+
+namespace udil_sdk {
+
+// Copies at most size - 1 bytes of `source` and terminates.
+inline void copy_text(char *target, size_t size, const char *source) {
+    if (size == 0) return;
+    if (source == nullptr) source = "";
+    size_t length = std::strlen(source);
+    if (length >= size) length = size - 1;
+    std::memcpy(target, source, length);
+    target[length] = '\0';
+}
+
+// One option declaration of a plug-in.
+struct OptionSpec {
+    const char *name;
+    int32_t type;
+    const char *range;
+    const char *value;  // the default
+    const char *description;
+};
+
+struct OptionList {
+    const OptionSpec *items;
+    int32_t count;
+};
+
+template <size_t N>
+constexpr OptionList make_option_list(const OptionSpec (&items)[N]) {
+    return OptionList{items, static_cast<int32_t>(N)};
+}
+
+inline void fill_option(UdilOption &option, const OptionSpec &spec) {
+    std::memset(&option, 0, sizeof option);
+    copy_text(option.name, sizeof option.name, spec.name);
+    option.type = spec.type;
+    copy_text(option.range, sizeof option.range, spec.range);
+    copy_text(option.value, sizeof option.value, spec.value);
+    copy_text(option.description, sizeof option.description, spec.description);
+}
+
+// Read access to the option records the host passes with a new movie.
+class Options {
+public:
+    Options(int32_t count, const UdilOption *options) : count_(options ? count : 0), options_(options) {}
+
+    const UdilOption *find(const char *name) const {
+        for (int32_t i = 0; i < count_; ++i)
+            if (strcasecmp(options_[i].name, name) == 0) return &options_[i];
+        return nullptr;
+    }
+    long integer(const char *name, long fallback) const {
+        const UdilOption *option = find(name);
+        return option ? std::strtol(option->value, nullptr, 10) : fallback;
+    }
+    double real(const char *name, double fallback) const {
+        const UdilOption *option = find(name);
+        return option ? std::strtod(option->value, nullptr) : fallback;
+    }
+    const char *text(const char *name, const char *fallback) const {
+        const UdilOption *option = find(name);
+        return option ? option->value : fallback;
+    }
+
+private:
+    int32_t count_;
+    const UdilOption *options_;
+};
+
+// Base of every per-file object a plug-in hands out as its UdilHandle.
+// The default operations refuse with an explanatory error.
+class Handle {
+public:
+    Handle() { error_[0] = '\0'; }
+    virtual ~Handle() = default;
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+
+    virtual int32_t file_new(const char *) { return fail(1, "this handle does not write files"); }
+    virtual int32_t file_open(const char *) { return fail(1, "this handle does not read files"); }
+    virtual int32_t file_close() { return 0; }
+    virtual int32_t save_image(int32_t, int32_t, const void *, const void *) {
+        return fail(1, "this handle does not write frames");
+    }
+    virtual int32_t get_image(int32_t, int32_t, void *, void *) {
+        return fail(1, "this handle does not read frames");
+    }
+    virtual int64_t compressed_size() { return -1; }
+    virtual int32_t get_images_compressed(UdilCompressedRequest &) {
+        return fail(1, "compressed frames are not supported");
+    }
+    virtual int32_t uncompress_image(const void *, int32_t, void *) {
+        return fail(1, "compressed frames are not supported");
+    }
+
+    // Records the message (cut to 255 characters) and returns `status`.
+    int32_t fail(int32_t status, const char *format, ...) __attribute__((format(printf, 3, 4))) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(error_, sizeof error_, format, args);
+        va_end(args);
+        return status;
+    }
+    void clear_error() { error_[0] = '\0'; }
+    const char *error() const { return error_; }
+
+private:
+    char error_[256];
+};
+
+// Defaults for the traits a plug-in does not declare itself.
+struct PluginDefaults {
+    static constexpr const char *kApiVersion = "3.0";
+    static constexpr int32_t kMultiImage = 0;
+    static constexpr int32_t kStereo = 0;
+    static constexpr int32_t kDepth = 0;
+    static constexpr int32_t kImageFormats = UDIL_FMT_RGB;
+    static constexpr int32_t kRandReads = 1;
+    static constexpr int32_t kRandWrites = 0;
+    static constexpr int32_t kUnknownFrames = 0;
+    static constexpr int32_t kThreadSafe = 0;
+
+    static OptionList options() { return OptionList{nullptr, 0}; }
+    static int32_t set_state(int32_t) { return 0; }
+    static void path_to_udil(const char *) {}
+    static int32_t can_read_file(const char *) { return 0; }
+};
+
+inline Handle *as_handle(UdilHandle handle) { return static_cast<Handle *>(handle); }
+
+template <typename P>
+inline int32_t default_options(UdilOption *options) {
+    if (options == nullptr) return 1;
+    const OptionList list = P::options();
+    for (int32_t i = 0; i < list.count; ++i) fill_option(options[i], list.items[i]);
+    return 0;
+}
+
+template <typename P>
+inline UdilHandle create_reader(const char *path, UdilMovieInfo *info, int32_t *count, int32_t capacity,
+                                UdilOption *options) {
+    if (path == nullptr || info == nullptr) return nullptr;
+    if (count != nullptr) {
+        // Hand back the defaults when the caller gave room for them.
+        const OptionList list = P::options();
+        int32_t filled = 0;
+        if (options != nullptr)
+            for (; filled < list.count && filled < capacity; ++filled)
+                fill_option(options[filled], list.items[filled]);
+        *count = filled;
+    }
+    try {
+        return P::create_reader(path, *info);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// Runs a handle operation, turning a stray exception into a plug-in error.
+template <typename Operation>
+inline int32_t guarded(UdilHandle handle, Operation operation) {
+    if (handle == nullptr) return 6;
+    Handle *object = as_handle(handle);
+    try {
+        return operation(object);
+    } catch (const std::bad_alloc &) {
+        return object->fail(2, "out of memory");
+    } catch (...) {
+        return object->fail(1, "internal error");
+    }
+}
+
+}  // namespace udil_sdk
+
+// The entry points asked at the scan.
+#define UDIL_SDK_SCAN_ENTRIES(P)                                                                \
+    extern "C" UDIL_EXPORT const char *udil_api_version(void) { return P::kApiVersion; }        \
+    extern "C" UDIL_EXPORT const char *udil_name(void) { return P::kName; }                     \
+    extern "C" UDIL_EXPORT const char *udil_desc(void) { return P::kDescription; }              \
+    extern "C" UDIL_EXPORT const char *const *udil_suffix(int32_t *count) {                     \
+        if (count) *count = static_cast<int32_t>(sizeof P::kSuffixes / sizeof P::kSuffixes[0]); \
+        return P::kSuffixes;                                                                    \
+    }                                                                                           \
+    extern "C" UDIL_EXPORT int32_t udil_get_num_options(void) { return P::options().count; }    \
+    extern "C" UDIL_EXPORT int32_t udil_get_default_options(UdilOption *options) {              \
+        return udil_sdk::default_options<P>(options);                                           \
+    }                                                                                           \
+    extern "C" UDIL_EXPORT int32_t udil_multi_image_capable(void) { return P::kMultiImage; }    \
+    extern "C" UDIL_EXPORT int32_t udil_stereo_capable(void) { return P::kStereo; }             \
+    extern "C" UDIL_EXPORT int32_t udil_depth_capable(void) { return P::kDepth; }
+
+#define UDIL_SDK_SET_STATE_ENTRY(P) \
+    extern "C" UDIL_EXPORT int32_t udil_set_state(int32_t state) { return P::set_state(state); }
+
+// The descriptive entry points bound at load.
+#define UDIL_SDK_LOAD_ENTRIES(P)                                                                           \
+    extern "C" UDIL_EXPORT void udil_path_to_udil(const char *path) { P::path_to_udil(path); }             \
+    extern "C" UDIL_EXPORT const char *udil_choose_suffix(const UdilMovieInfo *info, int32_t count,        \
+                                                          const UdilOption *options) {                     \
+        static const UdilMovieInfo blank = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};                       \
+        return P::choose_suffix(info ? *info : blank, udil_sdk::Options(count, options));                  \
+    }                                                                                                      \
+    extern "C" UDIL_EXPORT int32_t udil_image_formats(void) { return P::kImageFormats; }                   \
+    extern "C" UDIL_EXPORT int32_t udil_rand_reads(void) { return P::kRandReads; }                         \
+    extern "C" UDIL_EXPORT int32_t udil_rand_writes(void) { return P::kRandWrites; }                       \
+    extern "C" UDIL_EXPORT int32_t udil_unknown_frames(void) { return P::kUnknownFrames; }                 \
+    extern "C" UDIL_EXPORT int32_t udil_thread_safe(void) { return P::kThreadSafe; }                       \
+    extern "C" UDIL_EXPORT int32_t udil_can_read_file(const char *path) { return P::can_read_file(path); } \
+    extern "C" UDIL_EXPORT int32_t udil_update_options(UdilHandle, int32_t, UdilOption *) { return 0; }    \
+    extern "C" UDIL_EXPORT int32_t udil_get_err(UdilHandle handle, int32_t *flag, char *message) {         \
+        const char *text = handle ? udil_sdk::as_handle(handle)->error() : "";                             \
+        if (message) udil_sdk::copy_text(message, 256, text);                                              \
+        if (flag) *flag = text[0] != '\0';                                                                 \
+        return 0;                                                                                          \
+    }
+
+// The per-file entry points.
+#define UDIL_SDK_FILE_ENTRIES(P)                                                                             \
+    extern "C" UDIL_EXPORT UdilHandle udil_create_writer(const UdilMovieInfo *info, int32_t count,           \
+                                                         const UdilOption *options) {                        \
+        if (info == nullptr) return nullptr;                                                                 \
+        try {                                                                                                \
+            return P::create_writer(*info, udil_sdk::Options(count, options));                               \
+        } catch (...) {                                                                                      \
+            return nullptr;                                                                                  \
+        }                                                                                                    \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT UdilHandle udil_create_reader(                                                    \
+        const char *path, UdilMovieInfo *info, int32_t *count, int32_t capacity, UdilOption *options) {      \
+        return udil_sdk::create_reader<P>(path, info, count, capacity, options);                             \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT int32_t udil_handle_destroy(UdilHandle *handle) {                                 \
+        if (handle == nullptr || *handle == nullptr) return 6;                                               \
+        udil_sdk::Handle *object = udil_sdk::as_handle(*handle);                                             \
+        try {                                                                                                \
+            object->file_close();                                                                            \
+        } catch (...) {                                                                                      \
+        }                                                                                                    \
+        delete object;                                                                                       \
+        *handle = nullptr;                                                                                   \
+        return 0;                                                                                            \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT int32_t udil_file_new(UdilHandle handle, const char *path) {                      \
+        if (path == nullptr) return 6;                                                                       \
+        return udil_sdk::guarded(handle, [&](udil_sdk::Handle *h) { return h->file_new(path); });            \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT int32_t udil_file_open(UdilHandle handle, const char *path) {                     \
+        if (path == nullptr) return 6;                                                                       \
+        return udil_sdk::guarded(handle, [&](udil_sdk::Handle *h) { return h->file_open(path); });           \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT int32_t udil_file_close(UdilHandle handle) {                                      \
+        return udil_sdk::guarded(handle, [&](udil_sdk::Handle *h) { return h->file_close(); });              \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT int32_t udil_save_image(UdilHandle handle, int32_t frame, int32_t eye,            \
+                                                   const void *left, const void *right) {                    \
+        return udil_sdk::guarded(                                                                            \
+            handle, [&](udil_sdk::Handle *h) { return h->save_image(frame, eye, left, right); });            \
+    }                                                                                                        \
+    extern "C" UDIL_EXPORT int32_t udil_get_image(UdilHandle handle, int32_t frame, int32_t eye, void *left, \
+                                                  void *right) {                                             \
+        return udil_sdk::guarded(                                                                            \
+            handle, [&](udil_sdk::Handle *h) { return h->get_image(frame, eye, left, right); });             \
+    }
+
+// The optional compressed-frame entry points.
+#define UDIL_SDK_COMPRESSED_ENTRIES(P)                                                                      \
+    extern "C" UDIL_EXPORT int64_t udil_get_compressed_size(UdilHandle handle) {                            \
+        if (handle == nullptr) return -1;                                                                   \
+        try {                                                                                               \
+            return udil_sdk::as_handle(handle)->compressed_size();                                          \
+        } catch (...) {                                                                                     \
+            return -1;                                                                                      \
+        }                                                                                                   \
+    }                                                                                                       \
+    extern "C" UDIL_EXPORT int32_t udil_get_images_compressed(UdilHandle handle,                            \
+                                                              UdilCompressedRequest *request) {             \
+        if (request == nullptr) return 6;                                                                   \
+        return udil_sdk::guarded(handle,                                                                    \
+                                 [&](udil_sdk::Handle *h) { return h->get_images_compressed(*request); });  \
+    }                                                                                                       \
+    extern "C" UDIL_EXPORT int32_t udil_uncompress_image(UdilHandle handle, const void *data, int32_t size, \
+                                                         void *pixels) {                                    \
+        return udil_sdk::guarded(                                                                           \
+            handle, [&](udil_sdk::Handle *h) { return h->uncompress_image(data, size, pixels); });          \
+    }
+
+// Every mandatory entry point plus udil_set_state and udil_path_to_udil.
+#define UDIL_SDK_PLUGIN(P)      \
+    UDIL_SDK_SCAN_ENTRIES(P)    \
+    UDIL_SDK_SET_STATE_ENTRY(P) \
+    UDIL_SDK_LOAD_ENTRIES(P)    \
+    UDIL_SDK_FILE_ENTRIES(P)
+
+#endif

@@ -1,0 +1,195 @@
+// The TIFF codec: the first picture of a file, read from 8- or 16-bit
+// grey or RGB samples (and whatever libtiff's RGBA reader understands),
+// written as 8-bit A, L, LA, RGB or RGBA in strips.
+#include <cstdio>
+#include <string>
+
+#include "tiff_read.h"
+#include "tiff_write.h"
+#include "udil_sdk.h"
+
+namespace {
+
+int32_t channels_of_format(int32_t format) {
+    switch (format) {
+        case UDIL_FMT_A:
+        case UDIL_FMT_L:
+            return 1;
+        case UDIL_FMT_LA:
+            return 2;
+        case UDIL_FMT_RGB:
+            return 3;
+        case UDIL_FMT_RGBA:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
+int32_t format_of(const tiff_codec::Picture &picture) {
+    static const int32_t kFormats[] = {UDIL_FMT_L, UDIL_FMT_LA, UDIL_FMT_RGB, UDIL_FMT_RGBA};
+    return picture.alpha_only ? UDIL_FMT_A : kFormats[picture.channels - 1];
+}
+
+const char *format_name(int32_t format) {
+    switch (format) {
+        case UDIL_FMT_A:
+            return "A";
+        case UDIL_FMT_L:
+            return "L";
+        case UDIL_FMT_LA:
+            return "LA";
+        case UDIL_FMT_RGB:
+            return "RGB";
+        case UDIL_FMT_RGBA:
+            return "RGBA";
+        default:
+            return "unknown";
+    }
+}
+
+// Compression choices, in the order of the option's range.
+constexpr uint16_t kCompressions[] = {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE,
+                                      COMPRESSION_PACKBITS, COMPRESSION_JPEG};
+
+constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
+    {"compression", UDIL_OPT_CHOICE, "none|lzw|deflate|packbits|jpeg", "1",
+     "Compression of the strips (jpeg is lossy, quality 90)"},
+    {"predictor", UDIL_OPT_BOOLEAN, "", "1", "Horizontal differencing before lzw or deflate (smaller files)"},
+};
+
+tiff_codec::EncodeSettings settings_from(const udil_sdk::Options &options) {
+    tiff_codec::EncodeSettings settings;
+    const long choice = options.integer("compression", 1);
+    settings.compression = kCompressions[choice < 0 || choice > 4 ? 1 : choice];
+    settings.predictor = options.integer("predictor", 1) != 0;
+    return settings;
+}
+
+class Reader : public udil_sdk::Handle {
+public:
+    explicit Reader(const UdilMovieInfo &info) : expected_(info) {}
+
+    int32_t file_open(const char *path) override {
+        file_close();
+        std::string error;
+        if (!decoder_.open(path, error)) return fail(7, "tiff: can't read %s: %s", path, error.c_str());
+        const tiff_codec::Picture &picture = decoder_.picture();
+        if (picture.width != expected_.width || picture.height != expected_.height ||
+            format_of(picture) != expected_.pixel_format) {
+            decoder_.close();
+            return fail(12, "tiff: %s is %dx%d %s, the movie's frames are %dx%d %s", path, picture.width,
+                        picture.height, format_name(format_of(picture)), expected_.width, expected_.height,
+                        format_name(expected_.pixel_format));
+        }
+        path_ = path;
+        return 0;
+    }
+
+    int32_t file_close() override {
+        decoder_.close();
+        path_.clear();
+        return 0;
+    }
+
+    // One picture per file: every frame number reads it. Eye 2 without a
+    // left buffer delivers into the right one.
+    int32_t get_image(int32_t, int32_t, void *left, void *right) override {
+        if (!decoder_.is_open()) return fail(6, "tiff: no file is open");
+        auto *pixels = static_cast<uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "tiff: no pixel buffer given");
+        std::string error;
+        if (!decoder_.read(pixels, error))
+            return fail(7, "tiff: can't decode %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
+private:
+    UdilMovieInfo expected_;
+    tiff_codec::Decoder decoder_;
+    std::string path_;
+};
+
+class Writer : public udil_sdk::Handle {
+public:
+    Writer(const UdilMovieInfo &info, const tiff_codec::EncodeSettings &settings)
+        : width_(info.width),
+          height_(info.height),
+          channels_(channels_of_format(info.pixel_format)),
+          alpha_only_(info.pixel_format == UDIL_FMT_A),
+          settings_(settings) {}
+
+    int32_t file_new(const char *path) override {
+        file_close();
+        if (!file_.open(path, "w")) return fail(7, "tiff: can't create %s: %s", path, file_.message());
+        path_ = path;
+        written_ = broken_ = false;
+        return 0;
+    }
+
+    // A file that did not get its picture is removed rather than left
+    // behind as a broken TIFF.
+    int32_t file_close() override {
+        if (file_.get() == nullptr) return 0;
+        const bool closed = file_.close();
+        if (broken_ || !written_) {
+            std::remove(path_.c_str());
+            return broken_ ? 7 : 0;
+        }
+        return closed ? 0 : fail(7, "tiff: error writing %s: %s", path_.c_str(), file_.message());
+    }
+
+    int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
+        if (file_.get() == nullptr) return fail(6, "tiff: no file is open");
+        if (written_) return fail(1, "tiff: a file holds one picture");
+        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "tiff: no pixel buffer given");
+        written_ = true;
+        std::string error;
+        if (!tiff_codec::encode(file_, pixels, width_, height_, channels_, alpha_only_, settings_, error)) {
+            broken_ = true;
+            return fail(7, "tiff: error writing %s: %s", path_.c_str(), error.c_str());
+        }
+        return 0;
+    }
+
+private:
+    int32_t width_, height_, channels_;
+    bool alpha_only_;
+    tiff_codec::EncodeSettings settings_;
+    tiff_codec::TiffFile file_;
+    std::string path_;
+    bool written_ = false, broken_ = false;
+};
+
+struct TiffCodec : udil_sdk::PluginDefaults {
+    static constexpr const char *kName = "tiff";
+    static constexpr const char *kDescription = "TIFF images (libtiff)";
+    static constexpr const char *kSuffixes[] = {".tif", ".tiff"};
+    static constexpr int32_t kImageFormats =
+        UDIL_FMT_A | UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
+    static constexpr int32_t kRandWrites = 1;
+    static constexpr int32_t kThreadSafe = 1;  // handles share no state
+
+    static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
+
+    static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &) { return ".tif"; }
+
+    static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
+        if (channels_of_format(info.pixel_format) == 0 || info.width < 1 || info.height < 1) return nullptr;
+        return new Writer(info, settings_from(options));
+    }
+
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
+        tiff_codec::Decoder decoder;
+        std::string error;
+        if (!decoder.open(path, error)) return nullptr;
+        const tiff_codec::Picture &picture = decoder.picture();
+        info = UdilMovieInfo{picture.width, picture.height, 1, 0, 0, 0, -1.0f, format_of(picture)};
+        return new Reader(info);
+    }
+};
+
+}  // namespace
+
+UDIL_SDK_PLUGIN(TiffCodec)

@@ -1,0 +1,597 @@
+// orvo.image: construction, attributes, printing, comparison, pixel and
+// string access, pickling, and the methods for resize, flip, swizzle and
+// subrect.
+#include "py_image.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "dyx_image.h"
+#include "dyx_string.h"
+#include "py_image_composite.h"
+
+namespace orvo {
+namespace {
+
+constexpr const char *kMemberNames[] = {"dims", "format", "frame", "origin", "framenumber"};
+constexpr const char *kMethodNames[] = {
+    "ppm",      "subrect",  "chromakey", "flip",      "swizzle",   "colormath",  "blend", "bitblt",
+    "setpixel", "getpixel", "macclip",   "errstr",    "tostring",  "fromstring", "load",  "save",
+    "stats",    "diff",     "resize",    "setpixels", "getpixels", "__reduce__"};
+
+ImageObject *as_image(PyObject *object) { return reinterpret_cast<ImageObject *>(object); }
+
+bool valid_format(int format) { return dyx_image_format_components(format) != 0; }
+
+PyObject *string_list(const char *const *names, size_t count) {
+    PyObject *list = PyList_New(static_cast<Py_ssize_t>(count));
+    if (list == nullptr) return nullptr;
+    for (size_t n = 0; n < count; ++n) {
+        PyObject *name = OrvoText_FromString(names[n]);
+        if (name == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(n), name);
+    }
+    return list;
+}
+
+// Reports a failed in-place operation (only memory can make them fail).
+bool check_in_place(int status) {
+    if (status == 0) return true;
+    PyErr_NoMemory();
+    return false;
+}
+
+bool convert_to_format(ImageObject *self, int32_t format) {
+    dyx_image_t templ{};
+    templ.format = format;
+    return check_in_place(dyx_image_convert(&self->image, &templ));
+}
+
+bool scale_to(ImageObject *self, uint32_t width, uint32_t height, uint32_t flags) {
+    dyx_image_t templ{};
+    templ.width = width;
+    templ.height = height;
+    return check_in_place(dyx_image_scale(&self->image, &templ, flags));
+}
+
+// Reads a binary argument (bytes-like in Python 3, str or buffer in 2).
+struct BinaryArgument {
+    Py_buffer view;
+    bool held = false;
+    ~BinaryArgument() {
+        if (held) PyBuffer_Release(&view);
+    }
+    bool take(PyObject *object) {
+        if (PyObject_GetBuffer(object, &view, PyBUF_SIMPLE) != 0) return false;
+        held = true;
+        return true;
+    }
+};
+
+// ---- construction and destruction ---------------------------------------
+
+PyObject *image_alloc_object(PyTypeObject *type) {
+    PyObject *object = type->tp_alloc(type, 0);
+    if (object == nullptr) return nullptr;
+    ImageObject *self = as_image(object);
+    self->image = nullptr;
+    self->error[0] = '\0';
+    self->frame_number = 0;
+    self->frame_width = 100;
+    self->frame_height = 100;
+    self->origin_x = 0;
+    self->origin_y = 0;
+    return object;
+}
+
+// tp_new: up to nine positional items; keywords and further items ignored.
+PyObject *image_new(PyTypeObject *type, PyObject *args, PyObject *) {
+    int width = 100, height = 100, format = DYX_IMG_FMT_RGB;
+    PyObject *pixels = nullptr;
+    int frame_number = 0, frame_width = -1, frame_height = -1, origin_x = 0, origin_y = 0;
+    PyObject *items = PyTuple_GetSlice(args, 0, 9);
+    if (items == nullptr) return nullptr;
+    const int parsed = PyArg_ParseTuple(items, "|iiiOiiiii:image", &width, &height, &format, &pixels,
+                                        &frame_number, &frame_width, &frame_height, &origin_x, &origin_y);
+    Py_DECREF(items);
+    if (!parsed) return nullptr;
+    if (PyTuple_GET_SIZE(args) < 6) frame_width = width;
+    if (PyTuple_GET_SIZE(args) < 7) frame_height = height;
+
+    if (!valid_format(format)) {
+        PyErr_SetString(PyExc_RuntimeError, "Invalid image format specified");
+        return nullptr;
+    }
+    if (width < 0 || height < 0) {
+        PyErr_SetString(PyExc_RuntimeError, "Invalid image size specified");
+        return nullptr;
+    }
+    BinaryArgument data;
+    if (pixels != nullptr && pixels != Py_None && !data.take(pixels)) return nullptr;
+
+    PyObject *object = image_alloc_object(type);
+    if (object == nullptr) return nullptr;
+    ImageObject *self = as_image(object);
+    self->frame_number = frame_number;
+    self->frame_width = frame_width;
+    self->frame_height = frame_height;
+    self->origin_x = origin_x;
+    self->origin_y = origin_y;
+    self->image = dyx_image_alloc(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 0, format);
+    if (self->image == nullptr) {
+        Py_DECREF(object);
+        PyErr_SetString(PyExc_RuntimeError, "Unable to allocate the image");
+        return nullptr;
+    }
+    if (data.held) {
+        const uint64_t size = dyx_image_data_size(self->image);
+        if (static_cast<uint64_t>(data.view.len) < size) {
+            Py_DECREF(object);
+            PyErr_SetString(PyExc_RuntimeError, "Invalid image data specified");
+            return nullptr;
+        }
+        if (size != 0) std::memcpy(self->image->data, data.view.buf, size);
+    }
+    return object;
+}
+
+void image_dealloc(PyObject *object) {
+    ImageObject *self = as_image(object);
+    if (self->image != nullptr) dyx_image_free(&self->image);
+    Py_TYPE(object)->tp_free(object);
+}
+
+// ---- printing and comparison --------------------------------------------
+
+const char *format_name(int format) {
+    switch (format) {
+        case DYX_IMG_FMT_A:
+            return "Alpha";
+        case DYX_IMG_FMT_L:
+            return "Luminance";
+        case DYX_IMG_FMT_LA:
+            return "LuminanceAlpha";
+        case DYX_IMG_FMT_RGB:
+            return "RedGreenBlue";
+        case DYX_IMG_FMT_RGBA:
+            return "RedGreenBlueAlpha";
+        default:
+            return "unknown";
+    }
+}
+
+PyObject *image_repr(PyObject *object) {
+    const ImageObject *self = as_image(object);
+    char text[512];
+    dyx_snprintf(text, sizeof text, "Format: %s\nDims: %u %u\nFrame: %d %d\nOrigin: %d %d\nFramenumber: %d",
+                 format_name(self->image->format), self->image->width, self->image->height, self->frame_width,
+                 self->frame_height, self->origin_x, self->origin_y, self->frame_number);
+    return OrvoText_FromString(text);
+}
+
+// Three-way: 1 when the headers differ, else the first differing byte.
+int image_compare(PyObject *a, PyObject *b) {
+    const dyx_image_t *x = as_image(a)->image;
+    const dyx_image_t *y = as_image(b)->image;
+    if (dyx_image_hdr_diff(x, y, 7) != 0) return 1;
+    const uint64_t size = dyx_image_data_size(x);
+    if (size == 0) return 0;
+    const int order = std::memcmp(x->data, y->data, size);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+#if ORVO_PY3
+PyObject *image_richcompare(PyObject *a, PyObject *b, int op) {
+    if (!PyObject_TypeCheck(a, &image_type) || !PyObject_TypeCheck(b, &image_type)) Py_RETURN_NOTIMPLEMENTED;
+    Py_RETURN_RICHCOMPARE(image_compare(a, b), 0, op);
+}
+#endif
+
+// ---- attributes -----------------------------------------------------------
+
+PyObject *image_getattro(PyObject *object, PyObject *name_object) {
+    const ImageObject *self = as_image(object);
+    const char *name = OrvoText_AsUTF8(name_object);
+    if (name == nullptr) return nullptr;
+    if (std::strcmp(name, "format") == 0) return OrvoInt_FromLong(self->image->format);
+    if (std::strcmp(name, "dims") == 0)
+        return Py_BuildValue("[kk]", static_cast<unsigned long>(self->image->width),
+                             static_cast<unsigned long>(self->image->height));
+    if (std::strcmp(name, "framenumber") == 0) return OrvoInt_FromLong(self->frame_number);
+    if (std::strcmp(name, "frame") == 0) return Py_BuildValue("[ii]", self->frame_width, self->frame_height);
+    if (std::strcmp(name, "origin") == 0) return Py_BuildValue("[ii]", self->origin_x, self->origin_y);
+    if (std::strcmp(name, "__members__") == 0)
+        return string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
+    if (std::strcmp(name, "__methods__") == 0)
+        return string_list(kMethodNames, sizeof kMethodNames / sizeof kMethodNames[0]);
+    return PyObject_GenericGetAttr(object, name_object);
+}
+
+// Parses a pair written as a tuple of two integers (a list is refused).
+bool parse_pair(PyObject *value, int *first, int *second) {
+    if (!PyTuple_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "a tuple of two integers is required");
+        return false;
+    }
+    return PyArg_ParseTuple(value, "ii", first, second) != 0;
+}
+
+int attribute_error(const char *message) {
+    PyErr_SetString(PyExc_AttributeError, message);
+    return -1;
+}
+
+int image_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
+    ImageObject *self = as_image(object);
+    const char *name = OrvoText_AsUTF8(name_object);
+    if (name == nullptr) return -1;
+    if (value == nullptr) return attribute_error("Image attributes cannot be deleted");
+    int first = 0, second = 0;
+    if (std::strcmp(name, "format") == 0) {
+        if (!PyArg_Parse(value, "i", &first)) return -1;
+        if (!valid_format(first)) return attribute_error("Invalid image format");
+        return convert_to_format(self, first) ? 0 : -1;
+    }
+    if (std::strcmp(name, "dims") == 0) {
+        if (!parse_pair(value, &first, &second)) return -1;
+        if (first <= 0 || second <= 0) return attribute_error("Invalid image size");
+        return scale_to(self, static_cast<uint32_t>(first), static_cast<uint32_t>(second), 0) ? 0 : -1;
+    }
+    if (std::strcmp(name, "framenumber") == 0) {
+        if (!PyArg_Parse(value, "i", &first)) return -1;
+        if (first < 0) return attribute_error("Invalid frame number");
+        self->frame_number = first;
+        return 0;
+    }
+    if (std::strcmp(name, "frame") == 0) {
+        if (!parse_pair(value, &first, &second)) return -1;
+        if (first <= 0 || second <= 0) return attribute_error("Invalid frame size");
+        self->frame_width = first;
+        self->frame_height = second;
+        return 0;
+    }
+    if (std::strcmp(name, "origin") == 0) {
+        if (!parse_pair(value, &first, &second)) return -1;
+        if (first < 0 || second < 0) return attribute_error("Invalid origin");
+        self->origin_x = first;
+        self->origin_y = second;
+        return 0;
+    }
+    return attribute_error(name);
+}
+
+// ---- pixel access ---------------------------------------------------------
+
+bool pixel_in_range(const dyx_image_t *image, int x, int y) {
+    if (x < 0 || y < 0 || static_cast<uint32_t>(x) >= image->width ||
+        static_cast<uint32_t>(y) >= image->height) {
+        PyErr_SetString(PyExc_RuntimeError, "Value out of range");
+        return false;
+    }
+    return true;
+}
+
+uint8_t *pixel_at(const dyx_image_t *image, int x, int y) {
+    const size_t index = static_cast<size_t>(y) * image->width + static_cast<size_t>(x);
+    return image->data + index * static_cast<size_t>(dyx_image_color_components_per_pixel(image));
+}
+
+PyObject *image_getpixel(PyObject *object, PyObject *args) {
+    const dyx_image_t *image = as_image(object)->image;
+    int x = 0, y = 0;
+    if (!PyArg_ParseTuple(args, "ii:getpixel", &x, &y)) return nullptr;
+    if (!pixel_in_range(image, x, y)) return nullptr;
+    const int components = dyx_image_color_components_per_pixel(image);
+    const uint8_t *pixel = pixel_at(image, x, y);
+    PyObject *list = PyList_New(components);
+    if (list == nullptr) return nullptr;
+    for (int c = 0; c < components; ++c) {
+        PyObject *value = OrvoInt_FromLong(pixel[c]);
+        if (value == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, c, value);
+    }
+    return list;
+}
+
+// The low 8 bits of an integer of any size.
+bool low_byte(PyObject *item, uint8_t *byte) {
+    PyObject *integer = PyNumber_Index(item);
+    if (integer == nullptr) return false;
+    PyObject *mask = OrvoInt_FromLong(0xff);
+    PyObject *masked = mask ? PyNumber_And(integer, mask) : nullptr;
+    Py_DECREF(integer);
+    Py_XDECREF(mask);
+    if (masked == nullptr) return false;
+    const long value = PyLong_Check(masked) ? PyLong_AsLong(masked) : OrvoInt_AsLong(masked);
+    Py_DECREF(masked);
+    *byte = static_cast<uint8_t>(value);
+    return !PyErr_Occurred();
+}
+
+PyObject *image_setpixel(PyObject *object, PyObject *args) {
+    dyx_image_t *image = as_image(object)->image;
+    int x = 0, y = 0;
+    PyObject *value = nullptr;
+    if (!PyArg_ParseTuple(args, "iiO:setpixel", &x, &y, &value)) return nullptr;
+    if (!pixel_in_range(image, x, y)) return nullptr;
+    if (!PyList_Check(value)) {
+        PyErr_SetString(PyExc_RuntimeError, "The pixel value must be a list");
+        return nullptr;
+    }
+    const int components = dyx_image_color_components_per_pixel(image);
+    if (PyList_GET_SIZE(value) < components) {
+        PyErr_SetString(PyExc_RuntimeError, "Insufficient number of components in the pixel");
+        return nullptr;
+    }
+    uint8_t bytes[4];
+    for (int c = 0; c < components; ++c)
+        if (!low_byte(PyList_GET_ITEM(value, c), &bytes[c])) return nullptr;
+    std::memcpy(pixel_at(image, x, y), bytes, static_cast<size_t>(components));
+    Py_RETURN_NONE;
+}
+
+PyObject *image_getpixels(PyObject *object, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"depth", nullptr};
+    int depth = 0;  // accepted for compatibility, not used
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|i:getpixels", const_cast<char **>(keywords), &depth))
+        return nullptr;
+    return pixels_to_array(as_image(object)->image);
+}
+
+PyObject *image_setpixels(PyObject *object, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"array", "depth", nullptr};
+    PyObject *array = nullptr;
+    int depth = 0;  // accepted for compatibility, not used
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:setpixels", const_cast<char **>(keywords), &array,
+                                     &depth))
+        return nullptr;
+    if (pixels_from_array(as_image(object)->image, array) != 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// ---- string forms -----------------------------------------------------------
+
+PyObject *image_tostring(PyObject *object, PyObject *) {
+    const dyx_image_t *image = as_image(object)->image;
+    const uint64_t size = dyx_image_data_size(image);
+    return OrvoBytes_FromStringAndSize(size ? reinterpret_cast<const char *>(image->data) : "",
+                                       static_cast<Py_ssize_t>(size));
+}
+
+PyObject *image_fromstring(PyObject *object, PyObject *args) {
+    ImageObject *self = as_image(object);
+    PyObject *data_object = nullptr;
+    int width = 0, height = 0, format = 0;
+    if (!PyArg_ParseTuple(args, "Oiii:fromstring", &data_object, &width, &height, &format)) return nullptr;
+    BinaryArgument data;
+    if (!data.take(data_object)) return nullptr;
+    if (width < 0 || height < 0 || !valid_format(format)) {
+        PyErr_SetString(PyExc_RuntimeError, "Value out of range");
+        return nullptr;
+    }
+    const uint64_t size = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) *
+                          static_cast<uint64_t>(dyx_image_format_components(format));
+    if (static_cast<uint64_t>(data.view.len) < size) {
+        PyErr_SetString(PyExc_RuntimeError, "Insufficient number of characters in string");
+        return nullptr;
+    }
+    // Converting and scaling the old pixels would only produce bytes that
+    // are overwritten at once: a fresh buffer of the new shape is the same.
+    dyx_image_t *image = self->image;
+    const bool same_shape = image->width == static_cast<uint32_t>(width) &&
+                            image->height == static_cast<uint32_t>(height) && image->format == format &&
+                            image->depth == 0;
+    if (!same_shape) {
+        dyx_image_t *fresh =
+            dyx_image_alloc(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 0, format);
+        if (fresh == nullptr) return PyErr_NoMemory();
+        image_replace_buffer(self, fresh);
+    }
+    if (size != 0) std::memcpy(self->image->data, data.view.buf, size);
+    Py_RETURN_NONE;
+}
+
+PyObject *image_ppm(PyObject *object, PyObject *) {
+    const dyx_image_t *image = as_image(object)->image;
+    const int components = dyx_image_color_components_per_pixel(image);
+    const int out_components = components >= 3 ? 3 : 1;
+    char header[64];
+    dyx_snprintf(header, sizeof header, "%s\n%u %u\n255\n", out_components == 3 ? "P6" : "P5", image->width,
+                 image->height);
+    const size_t header_length = std::strlen(header);
+    const uint64_t body = static_cast<uint64_t>(image->width) * image->height * out_components;
+    PyObject *result = OrvoBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(header_length + body));
+    if (result == nullptr) return nullptr;
+    char *out = OrvoBytes_AsString(result);
+    std::memcpy(out, header, header_length);
+    uint8_t *pixels = reinterpret_cast<uint8_t *>(out + header_length);
+    const size_t row_pixels = image->width;
+    // The top of the PPM picture is the buffer's last row.
+    for (uint32_t row = image->height; row-- > 0;) {
+        const uint8_t *in = image->data + static_cast<size_t>(row) * row_pixels * components;
+        if (out_components == components) {
+            std::memcpy(pixels, in, row_pixels * components);
+            pixels += row_pixels * components;
+            continue;
+        }
+        for (size_t x = 0; x < row_pixels; ++x, in += components) {
+            *pixels++ = in[0];
+            if (out_components == 3) {
+                *pixels++ = in[1];
+                *pixels++ = in[2];
+            }
+        }
+    }
+    return result;
+}
+
+// ---- pickling and small methods ----------------------------------------
+
+PyObject *image_reduce(PyObject *object, PyObject *) {
+    const ImageObject *self = as_image(object);
+    PyObject *pixels = image_tostring(object, nullptr);
+    if (pixels == nullptr) return nullptr;
+    PyObject *result = Py_BuildValue(
+        "(O(kkiNiiiii))", Py_TYPE(object), static_cast<unsigned long>(self->image->width),
+        static_cast<unsigned long>(self->image->height), self->image->format, pixels, self->frame_number,
+        self->frame_width, self->frame_height, self->origin_x, self->origin_y);
+    return result;
+}
+
+PyObject *image_errstr(PyObject *object, PyObject *) {
+    ImageObject *self = as_image(object);
+    PyObject *text = OrvoText_FromString(self->error);
+    if (text != nullptr) self->error[0] = '\0';
+    return text;
+}
+
+PyObject *image_macclip(PyObject *, PyObject *) { Py_RETURN_NONE; }
+
+#if ORVO_PY3
+PyObject *image_dir(PyObject *, PyObject *) {
+    PyObject *list = string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
+    if (list == nullptr) return nullptr;
+    for (const char *name : kMethodNames) {
+        PyObject *text = OrvoText_FromString(name);
+        if (text == nullptr || PyList_Append(list, text) != 0) {
+            Py_XDECREF(text);
+            Py_DECREF(list);
+            return nullptr;
+        }
+        Py_DECREF(text);
+    }
+    return list;
+}
+#endif
+
+// ---- resize, flip, swizzle, subrect -----------------------------------
+
+PyObject *image_resize(PyObject *object, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"dx", "dy", "smooth", nullptr};
+    int dx = 0, dy = 0;
+    unsigned int smooth = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "ii|I:resize", const_cast<char **>(keywords), &dx, &dy,
+                                     &smooth))
+        return nullptr;
+    if (dx <= 0 || dy <= 0) {
+        PyErr_SetString(PyExc_AttributeError, "Invalid image size");
+        return nullptr;
+    }
+    if (!scale_to(as_image(object), static_cast<uint32_t>(dx), static_cast<uint32_t>(dy), smooth))
+        return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *image_flip(PyObject *object, PyObject *args) {
+    unsigned int axis = 0;
+    if (!PyArg_ParseTuple(args, "I:flip", &axis)) return nullptr;
+    dyx_image_flip(as_image(object)->image, axis);
+    Py_RETURN_NONE;
+}
+
+PyObject *image_swizzle(PyObject *object, PyObject *args) {
+    int32_t map[4], mask[4];
+    if (!PyArg_ParseTuple(args, "(iiii)(iiii):swizzle", &map[0], &map[1], &map[2], &map[3], &mask[0],
+                          &mask[1], &mask[2], &mask[3]))
+        return nullptr;
+    dyx_image_t *image = as_image(object)->image;
+    dyx_image_swizzle(image, image, map, mask);  // a bad map leaves the image as it was
+    Py_RETURN_NONE;
+}
+
+PyObject *image_subrect(PyObject *object, PyObject *args) {
+    const dyx_image_t *image = as_image(object)->image;
+    int x = 0, y = 0;
+    int width = static_cast<int>(image->width), height = static_cast<int>(image->height);
+    if (!PyArg_ParseTuple(args, "|(ii)(ii):subrect", &x, &y, &width, &height)) return nullptr;
+    if (width < 0 || height < 0 || x < 0 || y < 0 || static_cast<int64_t>(x) + width > image->width ||
+        static_cast<int64_t>(y) + height > image->height) {
+        PyErr_Format(PyExc_RuntimeError, "The rectangle (%d, %d) %d x %d does not fit in the %u x %u image",
+                     x, y, width, height, image->width, image->height);
+        return nullptr;
+    }
+    dyx_image_t *part =
+        dyx_image_alloc(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 0, image->format);
+    if (part == nullptr) return PyErr_NoMemory();
+    dyx_image_subrect(image, part, x, y);
+    return image_wrap_buffer(part);
+}
+
+PyMethodDef image_methods[] = {
+    {"ppm", image_ppm, METH_VARARGS, "Image as PPM string"},
+    {"tostring", image_tostring, METH_VARARGS, "Image as raw string"},
+    {"fromstring", image_fromstring, METH_VARARGS, "Image from raw string"},
+    {"subrect", image_subrect, METH_VARARGS, "Image sub rect"},
+    {"chromakey", image_chromakey, METH_VARARGS, "Alpha channel from color test"},
+    {"flip", image_flip, METH_VARARGS, "Flip image over axis"},
+    {"swizzle", image_swizzle, METH_VARARGS, "Swap image channels"},
+    {"colormath", image_colormath, METH_VARARGS, "Matrix math on colors"},
+    {"blend", image_blend, METH_VARARGS, "Blend two images"},
+    {"bitblt", image_bitblt, METH_VARARGS, "Combine two images"},
+    {"getpixel", image_getpixel, METH_VARARGS, "Get a pixel value"},
+    {"setpixel", image_setpixel, METH_VARARGS, "Set a pixel value"},
+    {"getpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_getpixels)),
+     METH_VARARGS | METH_KEYWORDS, "Get all pixel values"},
+    {"setpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_setpixels)),
+     METH_VARARGS | METH_KEYWORDS, "Set all pixel values"},
+    {"macclip", image_macclip, METH_VARARGS, "Put image on Mac clipboard"},
+    {"errstr", image_errstr, METH_VARARGS, "Get last error string"},
+    {"resize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_resize)),
+     METH_VARARGS | METH_KEYWORDS, "Resize the image"},
+    {"diff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_diff)),
+     METH_VARARGS | METH_KEYWORDS, "Pixel difference two images"},
+    {"stats", image_stats, METH_VARARGS, "Compute pixel statistics"},
+    {"__reduce__", image_reduce, METH_NOARGS, "__reduce__() -> (cls,state)"},
+#if ORVO_PY3
+    {"__dir__", image_dir, METH_NOARGS, "Attribute and method names"},
+#endif
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyObject *image_wrap_buffer(dyx_image_t *buffer) {
+    PyObject *object = image_alloc_object(&image_type);
+    if (object == nullptr) {
+        dyx_image_free(&buffer);
+        return nullptr;
+    }
+    as_image(object)->image = buffer;
+    return object;
+}
+
+void image_replace_buffer(ImageObject *self, dyx_image_t *buffer) {
+    dyx_image_free(&self->image);
+    self->image = buffer;
+}
+
+// The type object; slots the type does not use stay zero.
+PyTypeObject image_type = [] {
+    PyTypeObject type{};
+    reinterpret_cast<PyObject *>(&type)->ob_refcnt = 1;  // a static object is never freed
+    type.tp_name = "orvo.image";
+    type.tp_basicsize = sizeof(ImageObject);
+    type.tp_dealloc = image_dealloc;     // frees the buffer
+    type.tp_repr = image_repr;           // the five-line description
+    type.tp_getattro = image_getattro;   // dims, format, frame, origin, framenumber
+    type.tp_setattro = image_setattro;   // with their validity rules
+    type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
+    type.tp_doc = "Image objects";
+    type.tp_methods = image_methods;
+    type.tp_new = image_new;
+#if ORVO_PY3
+    type.tp_richcompare = image_richcompare;  // all six from the three-way order
+#else
+    type.tp_compare = image_compare;
+#endif
+    return type;
+}();
+
+}  // namespace orvo

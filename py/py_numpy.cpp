@@ -1,0 +1,140 @@
+// The NumPy bridge of orvo.image: the one place that uses NumPy's C API.
+// NumPy is optional: without it (or when its import fails) the pixel-array
+// methods raise RuntimeError and everything else works.
+// clang-format off
+#include "py_image.h"  // Python.h comes before every other header
+// clang-format on
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "dyx_image.h"
+
+#if ORVO_HAVE_NUMPY
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <numpy/arrayobject.h>
+#endif
+
+namespace {
+
+const char kImportFailed[] = "numpy.core.multiarray failed to import";
+
+// Why the arrays are unavailable; empty once NumPy's interface is imported.
+std::string numpy_unavailable =
+#if ORVO_HAVE_NUMPY
+    kImportFailed;
+#else
+    "orvo was built without NumPy support";
+#endif
+
+#if ORVO_HAVE_NUMPY
+// The text of the pending exception (which is cleared).
+std::string take_error_text() {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    std::string text;
+    if (value != nullptr) {
+        PyObject *str = PyObject_Str(value);
+        if (str != nullptr) {
+            const char *utf8 = OrvoText_AsUTF8(str);
+            if (utf8 != nullptr) text = utf8;
+            Py_DECREF(str);
+        }
+    }
+    PyErr_Clear();
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(traceback);
+    return text;
+}
+#endif
+
+bool numpy_ready() {
+    if (numpy_unavailable.empty()) return true;
+    PyErr_SetString(PyExc_RuntimeError, numpy_unavailable.c_str());
+    return false;
+}
+
+}  // namespace
+
+int orvo_image_init(void) {
+#if ORVO_HAVE_NUMPY
+    // NumPy's own import checks the ABI and API versions and endianness.
+    if (_import_array() < 0) {
+        try {
+            const std::string reason = take_error_text();
+            numpy_unavailable = reason.empty() ? kImportFailed : std::string(kImportFailed) + ": " + reason;
+        } catch (const std::bad_alloc &) {
+            PyErr_Clear();  // the generic message stays
+        }
+        return -1;
+    }
+    numpy_unavailable.clear();
+    return 0;
+#else
+    return -1;
+#endif
+}
+
+namespace orvo {
+
+PyObject *pixels_to_array(const dyx_image_t *image) {
+    if (!numpy_ready()) return nullptr;
+#if ORVO_HAVE_NUMPY
+    const int components = dyx_image_color_components_per_pixel(image);
+    npy_intp dims[3] = {static_cast<npy_intp>(image->width), static_cast<npy_intp>(image->height),
+                        components};
+    PyObject *array = PyArray_SimpleNew(components == 1 ? 2 : 3, dims, NPY_UBYTE);
+    if (array == nullptr) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_RuntimeError, "Unable to create NumPy array");
+        return nullptr;
+    }
+    const uint64_t size = dyx_image_data_size(image);
+    if (size != 0) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)), image->data, size);
+    return array;
+#else
+    (void)image;
+    return nullptr;
+#endif
+}
+
+int pixels_from_array(dyx_image_t *image, PyObject *object) {
+    if (!numpy_ready()) return -1;
+#if ORVO_HAVE_NUMPY
+    // NumPy's own conversion, without forced casting.
+    PyObject *converted = PyArray_FromAny(object, PyArray_DescrFromType(NPY_UBYTE), 0, 0,
+                                          NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
+    if (converted == nullptr) return -1;
+    auto *array = reinterpret_cast<PyArrayObject *>(converted);
+    const int ndim = PyArray_NDIM(array);
+    const npy_intp *dims = PyArray_DIMS(array);
+    const int components = dyx_image_color_components_per_pixel(image);
+    const uint64_t size = dyx_image_data_size(image);
+    const char *problem = nullptr;
+    // The byte count check guards against a further dimension of 0, which
+    // would leave the array shorter than the picture.
+    if (ndim < 2 || dims[0] != static_cast<npy_intp>(image->width) ||
+        dims[1] != static_cast<npy_intp>(image->height))
+        problem = "Invalid array dimensions";
+    else if ((ndim >= 3 ? dims[2] : 1) != components)
+        problem = "Invalid array depth";
+    else if (static_cast<uint64_t>(PyArray_NBYTES(array)) < size)
+        problem = "Invalid array dimensions";
+    if (problem != nullptr) {
+        Py_DECREF(converted);
+        PyErr_SetString(PyExc_RuntimeError, problem);
+        return -1;
+    }
+    if (size != 0) std::memcpy(image->data, PyArray_DATA(array), size);
+    Py_DECREF(converted);
+    return 0;
+#else
+    (void)image;
+    (void)object;
+    return -1;
+#endif
+}
+
+}  // namespace orvo

@@ -1,0 +1,246 @@
+// The PPM plug-in through the host: round trips of every pixel format,
+// options that change the file, 16-bit and odd-maxval reading, and corrupt
+// files that must be refused without harm.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "dyx_image.h"
+#include "dyx_malloc.h"
+#include "dyx_udil.h"
+#include "dyx_udil_stream.h"
+
+namespace {
+
+class ScratchDir {
+public:
+    ScratchDir() {
+        char pattern[] = "/tmp/orvo_ppm_XXXXXX";
+        const char *made = mkdtemp(pattern);
+        path_ = made ? made : "";
+    }
+    ~ScratchDir() {
+        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+    }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string read_all(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void write_all(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+int components(int32_t format) {
+    return format == DYX_IMG_FMT_RGBA ? 4 : format == DYX_IMG_FMT_RGB ? 3 : format == DYX_IMG_FMT_LA ? 2 : 1;
+}
+
+class Ppm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dyx_udil_list_done();
+        dyx_image_pool_create(8);
+        ASSERT_EQ(dyx_udil_scan_libraries(ORVO_TEST_PLUGIN_DIR), 0);
+        codec_ = dyx_udil_find_by_name("ppm");
+        ASSERT_NE(codec_, nullptr);
+        ASSERT_EQ(dyx_udil_load(codec_), 0);
+    }
+    void TearDown() override { dyx_udil_list_done(); }
+
+    // Writes `image` as frame 0 of `name` (no extension) with `options`;
+    // returns the file's path or "" on failure.
+    std::string save(const dyx_image_t *image, const std::string &name, const char *options = "") {
+        int32_t count = 0;
+        UdilOption *parsed = dyx_udil_parse_options(codec_, options, &count);
+        UdilMovieInfo info = {int32_t(image->width), int32_t(image->height), 1, 0, 0, 0, -1.0f,
+                              image->format};
+        UdilStream *stream = dyx_udil_file_new(scratch_.file(name).c_str(), codec_, &info, count, parsed);
+        dyx_free(parsed, __LINE__, __FILE__);
+        if (stream == nullptr) return "";
+        const std::string path = scratch_.file(name) + stream->slots[0].suffix;
+        const int status = dyx_udil_save_image(stream, 0, 0, image, nullptr);
+        dyx_udil_file_close(&stream);
+        return status == 0 ? path : "";
+    }
+
+    // Reads the single picture of `path`; null when refused. `status`
+    // receives the transfer's result.
+    dyx_image_t *load(const std::string &path, UdilMovieInfo *info_out = nullptr) {
+        UdilMovieInfo info;
+        int32_t first = 0, last = 0;
+        UdilStream *stream =
+            dyx_udil_file_open(path.c_str(), codec_, &info, nullptr, 0, nullptr, &first, &last);
+        if (stream == nullptr) return nullptr;
+        if (info_out) *info_out = info;
+        dyx_image_t *image =
+            dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format);
+        last_status_ = dyx_udil_get_image(stream, 0, 0, image, nullptr);
+        dyx_udil_file_close(&stream);
+        if (last_status_ != 0) dyx_image_free(&image);
+        return image;
+    }
+
+    static dyx_image_t *pattern(uint32_t width, uint32_t height, int32_t format) {
+        dyx_image_t *image = dyx_image_alloc(width, height, 0, format);
+        const size_t bytes = size_t(width) * height * components(format);
+        for (size_t i = 0; i < bytes; ++i) image->data[i] = uint8_t(i * 7 + 3);
+        return image;
+    }
+
+    UdilRecord *codec_ = nullptr;
+    ScratchDir scratch_;
+    int last_status_ = 0;
+};
+
+TEST_F(Ppm, EveryFormatRoundTrips) {
+    const struct {
+        int32_t format;
+        const char *suffix;
+        const char *magic;
+    } cases[] = {{DYX_IMG_FMT_L, ".pgm", "P5\n"},
+                 {DYX_IMG_FMT_LA, ".pam", "P7\n"},
+                 {DYX_IMG_FMT_RGB, ".ppm", "P6\n"},
+                 {DYX_IMG_FMT_RGBA, ".pam", "P7\n"}};
+    for (const auto &c : cases) {
+        dyx_image_t *image = pattern(5, 3, c.format);
+        const std::string path = save(image, "round" + std::to_string(c.format));
+        ASSERT_FALSE(path.empty()) << c.format;
+        EXPECT_EQ(path.substr(path.size() - 4), c.suffix);
+        EXPECT_EQ(read_all(path).substr(0, 3), c.magic);
+        UdilMovieInfo info;
+        dyx_image_t *back = load(path, &info);
+        ASSERT_NE(back, nullptr) << c.format;
+        EXPECT_EQ(info.pixel_format, c.format);
+        EXPECT_EQ(info.frames, 1);
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(back->data), 5 * 3 * components(c.format)),
+                  std::string(reinterpret_cast<char *>(image->data), 5 * 3 * components(c.format)));
+        dyx_image_free(&image);
+        dyx_image_free(&back);
+    }
+}
+
+TEST_F(Ppm, BottomRowIsWrittenLast) {
+    dyx_image_t *image = dyx_image_alloc(1, 2, 0, DYX_IMG_FMT_L);
+    image->data[0] = 10;  // row 0: the bottom of the picture
+    image->data[1] = 20;
+    const std::string path = save(image, "rows");
+    EXPECT_EQ(read_all(path), std::string("P5\n1 2\n255\n") + char(20) + char(10));
+    dyx_image_free(&image);
+}
+
+TEST_F(Ppm, OptionsChangeTheFile) {
+    dyx_image_t *image = pattern(2, 2, DYX_IMG_FMT_RGB);
+    const std::string pam = save(image, "as_pam", "format pam");
+    ASSERT_EQ(pam.substr(pam.size() - 4), ".pam");
+    EXPECT_EQ(read_all(pam).substr(0, 3), "P7\n");
+    EXPECT_NE(read_all(pam).find("\nTUPLTYPE RGB\nENDHDR\n"), std::string::npos);
+    const std::string wide = save(image, "wide", "bits 16");
+    const std::string bytes = read_all(wide);
+    EXPECT_EQ(bytes.substr(0, 13), "P6\n2 2\n65535\n");
+    EXPECT_EQ(bytes.size(), 13u + 2 * 2 * 3 * 2);
+    dyx_image_t *back = load(wide);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(back->data), 12),
+              std::string(reinterpret_cast<char *>(image->data), 12));
+    dyx_image_free(&back);
+    dyx_image_free(&image);
+}
+
+TEST_F(Ppm, SixteenBitAndOddMaxvalAreScaled) {
+    const std::string sixteen = scratch_.file("s.pgm");
+    write_all(sixteen, std::string("P5 2 1 65535\n") + '\xff' + '\xff' + '\x80' + '\x00');
+    dyx_image_t *image = load(sixteen);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->data[0], 255);
+    EXPECT_EQ(image->data[1], 128);  // 32768 * 255 / 65535, rounded
+    dyx_image_free(&image);
+
+    const std::string small = scratch_.file("m.pgm");
+    write_all(small, std::string("P5\n# a comment\n3 1\n# another\n15\n") + '\x0f' + '\x00' + '\x20');
+    image = load(small);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->data[0], 255);
+    EXPECT_EQ(image->data[1], 0);
+    EXPECT_EQ(image->data[2], 255);  // above maxval: clamped, not wrapped
+    dyx_image_free(&image);
+
+    const std::string gray_alpha = scratch_.file("ga.pam");
+    write_all(gray_alpha,
+              std::string("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n") +
+                  '\x11' + '\x22');
+    UdilMovieInfo info;
+    image = load(gray_alpha, &info);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(info.pixel_format, DYX_IMG_FMT_LA);
+    EXPECT_EQ(image->data[1], 0x22);
+    dyx_image_free(&image);
+}
+
+// Corrupt headers and short files must be refused, never read past.
+TEST_F(Ppm, CorruptFilesAreRefused) {
+    const std::string pixels(64, 'x');
+    const char *const bad[] = {
+        "",
+        "P3\n1 1\n255\n1 2 3\n",       // text PPM is not read
+        "P6\n",                        // truncated header
+        "P6\n-1 1\n255\n",             // negative width
+        "P6\n0 1\n255\n",              // empty picture
+        "P6\n99999999999 1\n255\n",    // width beyond 32 bits
+        "P6\n1000000 1000000\n255\n",  // far more pixels than the file holds
+        "P6\n2 2\n0\n",                // maxval 0
+        "P6\n2 2\n70000\n",            // maxval above 16 bits
+        "P6\n2 2\n255x",               // no white space before the raster
+        "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\n",
+        "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n",
+        "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n",                              // no ENDHDR
+        "P7\nWIDTH 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n",                                // no HEIGHT
+        "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n",  // type and depth
+                                                                                     // disagree
+    };
+    int index = 0;
+    for (const char *header : bad) {
+        const std::string path = scratch_.file("bad" + std::to_string(index++) + ".ppm");
+        write_all(path, std::string(header) + (std::string(header).empty() ? "" : pixels.substr(0, 2)));
+        EXPECT_EQ(load(path), nullptr) << header;
+    }
+    // A raster one byte short of its header's promise.
+    const std::string short_file = scratch_.file("short.ppm");
+    write_all(short_file, "P6\n2 2\n255\n" + std::string(11, 'a'));
+    EXPECT_EQ(load(short_file), nullptr);
+    write_all(short_file, "P6\n2 2\n255\n" + std::string(12, 'a'));
+    dyx_image_t *image = load(short_file);
+    EXPECT_NE(image, nullptr);
+    dyx_image_free(&image);
+}
+
+TEST_F(Ppm, PluginErrorsReachTheLastError) {
+    dyx_image_t *image = pattern(2, 2, DYX_IMG_FMT_RGB);
+    UdilMovieInfo info = {2, 2, 1, 0, 0, 0, -1.0f, DYX_IMG_FMT_RGB};
+    UdilStream *stream = dyx_udil_file_new("/nonexistent/dir/img_#", codec_, &info, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(dyx_udil_save_image(stream, 3, 0, image, nullptr), 7);
+    EXPECT_EQ(
+        std::string(dyx_udil_get_last_error_string()).find("ppm: can't create /nonexistent/dir/img_3.ppm"),
+        0u);
+    dyx_udil_file_close(&stream);
+    // The A format is not written.
+    info.pixel_format = DYX_IMG_FMT_A;
+    EXPECT_EQ(dyx_udil_file_new(scratch_.file("alpha").c_str(), codec_, &info, 0, nullptr), nullptr);
+    dyx_image_free(&image);
+}
+
+}  // namespace

@@ -1,0 +1,241 @@
+"""orvo.image compositing and measuring methods: blend, bitblt, chromakey,
+colormath, diff and stats."""
+import random
+import unittest
+
+import orvo
+
+A, L, LA, RGB, RGBA = 1, 2, 4, 8, 16
+COMPONENTS = {A: 1, L: 1, LA: 2, RGB: 3, RGBA: 4}
+
+
+def raw(values):
+    """Pixel bytes as the binary string type of the running Python."""
+    return bytes(bytearray(values))
+
+
+def pixels(image):
+    return list(bytearray(image.tostring()))
+
+
+def make(width, height, fmt, values):
+    return orvo.image(width, height, fmt, raw(values))
+
+
+def reference_blend(fmt, src, dst, codes, constant, calpha):
+    """The blend of one image's bytes, written from its description."""
+    c = COMPONENTS[fmt]
+    has_alpha = fmt in (A, LA, RGBA)
+    out = list(dst)
+    for p in range(0, len(dst), c):
+        s_alpha = src[p + c - 1] if has_alpha else 255
+        d_alpha = dst[p + c - 1] if has_alpha else 255
+        for k in range(c):
+            alpha_component = has_alpha and k == c - 1
+            s, d = src[p + k], dst[p + k]
+            table = [0, 255, s, s_alpha, d, d_alpha, constant[k], calpha]
+            code_s = codes[1] if alpha_component else codes[0]
+            code_d = codes[3] if alpha_component else codes[2]
+            fs = table[code_s % 16]
+            if code_s & 16:
+                fs = 255 - fs
+            fd = table[code_d % 16]
+            if code_d & 16:
+                fd = 255 - fd
+            out[p + k] = min(255, s * fs // 255 + d * fd // 255)
+    return out
+
+
+class BlendTest(unittest.TestCase):
+
+    def test_documented_examples(self):
+        src = make(1, 1, RGBA, [200, 0, 0, 128])
+        dst = make(1, 1, RGBA, [100, 0, 0, 50])
+        result = dst.blend(src, orvo.DYX_BLEND_SALPHA, orvo.DYX_BLEND_ONE,
+                           orvo.DYX_BLEND_MSALPHA, orvo.DYX_BLEND_ZERO,
+                           (0, 0, 0, 0), 0)
+        self.assertEqual(result, None)
+        self.assertEqual(pixels(dst)[0], 149)
+
+        for codes, expected in (((1, 1), 255), ((0, 0), 0), ((16, 17), 200),
+                                ((orvo.DYX_BLEND_SALPHA,
+                                  orvo.DYX_BLEND_MSALPHA), 200)):
+            grey = make(1, 1, L, [100])
+            grey.blend(make(1, 1, L, [200]), codes[0], 0, codes[1], 0,
+                       (0, 0, 0, 0), 0)
+            self.assertEqual(pixels(grey), [expected], codes)
+
+    def test_constants_keep_their_low_byte(self):
+        dst = make(1, 1, RGBA, [0, 0, 0, 0])
+        dst.blend(make(1, 1, RGBA, [255, 255, 255, 255]),
+                  orvo.DYX_BLEND_CCOLOR, orvo.DYX_BLEND_CALPHA,
+                  orvo.DYX_BLEND_ZERO, orvo.DYX_BLEND_ZERO,
+                  (256 + 10, 20, -1, 40), 512 + 7)
+        self.assertEqual(pixels(dst), [10, 20, 255, 7])
+
+    def test_mismatch_is_silent_and_wrong_types_raise(self):
+        dst = make(2, 1, L, [5, 6])
+        self.assertEqual(dst.blend(make(1, 1, L, [9]), 1, 1, 1, 1,
+                                   (0, 0, 0, 0), 0), None)
+        self.assertEqual(pixels(dst), [5, 6])
+        self.assertEqual(dst.blend(make(2, 1, A, [9, 9]), 1, 1, 1, 1,
+                                   (0, 0, 0, 0), 0), None)
+        self.assertEqual(pixels(dst), [5, 6])
+        with self.assertRaises(TypeError) as caught:
+            dst.blend("image", 1, 1, 1, 1, (0, 0, 0, 0), 0)
+        self.assertEqual(str(caught.exception), "object not of type Image")
+        self.assertRaises(TypeError, dst.blend, dst, 1, 1, 1, 1, (0, 0, 0), 0)
+        self.assertRaises(TypeError, dst.blend, dst, 1, 1, 1, 1)
+
+    def test_matches_reference_on_random_images(self):
+        rng = random.Random(6)
+        for fmt in (A, L, LA, RGB, RGBA):
+            size = 7 * 3 * COMPONENTS[fmt]
+            src = [rng.randrange(256) for _ in range(size)]
+            dst = [rng.randrange(256) for _ in range(size)]
+            for _ in range(12):
+                codes = [rng.choice([0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19,
+                                     20, 21, 22, 23]) for _ in range(4)]
+                constant = [rng.randrange(256) for _ in range(4)]
+                image = make(7, 3, fmt, dst)
+                image.blend(make(7, 3, fmt, src), codes[0], codes[1],
+                            codes[2], codes[3], tuple(constant), 33)
+                self.assertEqual(
+                    pixels(image),
+                    reference_blend(fmt, src, dst, codes, constant, 33),
+                    (fmt, codes))
+
+
+class BitbltTest(unittest.TestCase):
+
+    def test_stepping_and_clipping(self):
+        src = make(4, 4, L, range(16))
+        dst = make(2, 2, L, [0, 0, 0, 0])
+        self.assertEqual(dst.bitblt(src, (0, 0), (4, 4), (0, 0), (2, 2),
+                                    orvo.DYX_BITBLT_COPY, (0, 0, 0, 0)), None)
+        self.assertEqual(pixels(dst), [0, 3, 12, 15])
+
+        row = make(3, 1, RGB, [1, 1, 1, 2, 2, 2, 3, 3, 3])
+        dst = make(3, 1, RGB, [0] * 9)
+        dst.bitblt(row, (0, 0), (3, 1), (-1, 0), (3, 1), 0, (0, 0, 0, 0))
+        self.assertEqual(pixels(dst), [2, 2, 2, 3, 3, 3, 0, 0, 0])
+
+        dst = make(3, 1, RGB, [0] * 9)
+        dst.bitblt(row, (0, 0), (3, 1), (3, 0), (3, 1), 0, (9, 9, 9, 9))
+        self.assertEqual(pixels(dst), [0] * 9)
+
+    def test_border_and_alpha_mask(self):
+        src = make(1, 1, RGBA, [1, 2, 3, 4])
+        dst = make(3, 1, RGBA, [99] * 12)
+        dst.bitblt(src, (-2, 0), (3, 1), (0, 0), (3, 1),
+                   orvo.DYX_BITBLT_ALPHAMASK, (7, 8, 9, 0))
+        self.assertEqual(pixels(dst), [99] * 8 + [1, 2, 3, 4])
+        dst.bitblt(src, (-2, 0), (3, 1), (0, 0), (3, 1),
+                   orvo.DYX_BITBLT_COPY, (256 + 7, 8, 9, 0))
+        self.assertEqual(pixels(dst), [7, 8, 9, 0] * 2 + [1, 2, 3, 4])
+
+    def test_wrong_arguments(self):
+        dst = make(1, 1, L, [0])
+        with self.assertRaises(TypeError) as caught:
+            dst.bitblt(5, (0, 0), (1, 1), (0, 0), (1, 1), 0, (0, 0, 0, 0))
+        self.assertEqual(str(caught.exception), "object not of type Image")
+        self.assertRaises(TypeError, dst.bitblt, dst, (0, 0), (1, 1), (0, 0))
+        # Other formats are refused silently.
+        self.assertEqual(dst.bitblt(make(1, 1, A, [5]), (0, 0), (1, 1),
+                                    (0, 0), (1, 1), 0, (1, 1, 1, 1)), None)
+        self.assertEqual(pixels(dst), [0])
+
+
+class ChromaKeyTest(unittest.TestCase):
+
+    def test_documented_example(self):
+        image = make(2, 1, RGBA, [5, 250, 3, 200, 5, 240, 3, 200])
+        self.assertEqual(image.chromakey((0, 255, 0), (10, 10, 10), 0), None)
+        self.assertEqual(pixels(image), [5, 250, 3, 0, 5, 240, 3, 200])
+
+    def test_low_bytes_and_refused_formats(self):
+        image = make(1, 1, LA, [0, 9])
+        image.chromakey((256, 0, 0), (0, 0, 0), 256 + 44)
+        self.assertEqual(pixels(image), [0, 44])
+        rgb = make(1, 1, RGB, [0, 0, 0])
+        self.assertEqual(rgb.chromakey((0, 0, 0), (5, 5, 5), 1), None)
+        self.assertEqual(pixels(rgb), [0, 0, 0])
+        self.assertRaises(TypeError, rgb.chromakey, (0, 0), (5, 5, 5), 1)
+
+
+class ColorMathTest(unittest.TestCase):
+
+    IDENTITY = ((1, 0, 0, 0, 0), (0, 1, 0, 0, 0), (0, 0, 1, 0, 0),
+                (0, 0, 0, 1, 0))
+
+    def test_identity_and_documented_example(self):
+        values = [3, 100, 200, 255, 0, 17, 128, 9]
+        image = make(2, 1, RGBA, values)
+        self.assertEqual(image.colormath(*self.IDENTITY), None)
+        self.assertEqual(pixels(image), values)
+
+        image = make(1, 1, RGB, [100, 100, 100])
+        image.colormath((0.5, 0, 0, 0, 10), (3, 0, 0, 0, 0),
+                        (-1, 0, 0, 0, 0), (0, 0, 0, 1, 0))
+        self.assertEqual(pixels(image), [60, 255, 0])
+
+    def test_wrong_shapes(self):
+        image = make(1, 1, RGB, [1, 2, 3])
+        self.assertRaises(TypeError, image.colormath, *self.IDENTITY[:3])
+        self.assertRaises(TypeError, image.colormath, (1, 0, 0, 0),
+                          *self.IDENTITY[1:])
+
+
+class DiffTest(unittest.TestCase):
+
+    def test_modulo_and_absolute(self):
+        a = make(2, 1, L, [10, 30])
+        b = make(2, 1, L, [30, 10])
+        modulo = a.diff(b)
+        self.assertEqual(pixels(modulo), [236, 20])
+        self.assertEqual(pixels(a.diff(b, 1)), [20, 20])
+        self.assertEqual(pixels(a.diff(image=b, absolute=1)), [20, 20])
+        self.assertEqual(modulo.format, L)
+        self.assertEqual(modulo.frame, [100, 100])
+        self.assertEqual(modulo.origin, [0, 0])
+        self.assertEqual(modulo.framenumber, 0)
+        self.assertEqual(pixels(a), [10, 30])
+
+    def test_mismatches(self):
+        rgb = make(2, 2, RGB, [0] * 12)
+        for other in (make(2, 2, RGBA, [0] * 16), make(2, 3, RGB, [0] * 18)):
+            with self.assertRaises(TypeError) as caught:
+                rgb.diff(other)
+            self.assertEqual(str(caught.exception),
+                             "image size/format mismatch")
+        with self.assertRaises(TypeError) as caught:
+            rgb.diff("image")
+        self.assertEqual(str(caught.exception), "object not of type Image")
+
+
+class StatsTest(unittest.TestCase):
+
+    def test_documented_values(self):
+        stats = make(2, 1, L, [0, 255]).stats()
+        self.assertEqual(stats, {"count": 2.0, "mean": 127.5, "sum": 255.0,
+                                 "sumofsquares": 65025.0,
+                                 "variance": 32512.5, "minimum": 0.0,
+                                 "maximum": 255.0})
+        for value in stats.values():
+            self.assertTrue(isinstance(value, float))
+
+    def test_alpha_counts_and_arguments_are_ignored(self):
+        stats = make(1, 1, RGBA, [1, 2, 3, 200]).stats("ignored", 5)
+        self.assertEqual(stats["count"], 4.0)
+        self.assertEqual(stats["sum"], 206.0)
+        self.assertEqual(make(1, 1, L, [77]).stats()["variance"], 0.0)
+
+    def test_empty_image(self):
+        stats = orvo.image(0, 5, L).stats()
+        self.assertEqual(stats, {"count": 0.0, "mean": 0.0, "sum": 0.0,
+                                 "sumofsquares": 0.0, "variance": 0.0,
+                                 "minimum": 255.0, "maximum": 0.0})
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,281 @@
+// Codec streams over real files written and read by the fake test codecs:
+// write streams of both kinds, read streams with appended files, and the
+// rules that refuse an append.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "dyx_malloc.h"
+#include "udil_test_support.h"
+
+using udil_test::FakeControl;
+using udil_test::ScratchDir;
+
+namespace {
+
+constexpr UdilMovieInfo kMovie = {4, 2, 3, 0, 0, 0, 24.0f, UDIL_FMT_RGB};
+constexpr size_t kPictureBytes = 4 * 2 * 3;
+
+class Streams : public udil_test::RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        ASSERT_EQ(dyx_udil_scan_libraries(udil_test::fake_dir("main").c_str()), 0);
+        for (const char *name : {"fmono", "fstereo", "fmulti", "fmultinc", "fmultistereo", "fmonoc"})
+            ASSERT_EQ(dyx_udil_load(dyx_udil_find_by_name(name)), 0) << name;
+    }
+
+    static UdilRecord *codec(const char *name) { return dyx_udil_find_by_name(name); }
+
+    // Writes frames first..last of `name`, each picture filled with its
+    // frame number plus `base`.
+    void write_frames(const char *codec_name, const std::string &name, int32_t first, int32_t last,
+                      int base = 0, UdilMovieInfo info = kMovie) {
+        info.frames = last + 1;
+        UdilStream *stream = dyx_udil_file_new(name.c_str(), codec(codec_name), &info, 0, nullptr);
+        ASSERT_NE(stream, nullptr);
+        std::string pixels(size_t(info.width) * info.height * 3, '\0');
+        for (int32_t f = first; f <= last; ++f) {
+            pixels.assign(pixels.size(), char(base + f));
+            ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
+        }
+        ASSERT_EQ(dyx_udil_file_close(&stream), 0);
+    }
+
+    UdilStream *open(const std::string &name, const char *codec_name, int32_t first = -1, int32_t last = -1) {
+        UdilMovieInfo info;
+        int32_t count = -1;
+        return dyx_udil_file_open(name.c_str(), codec(codec_name), &info, &count, 0, nullptr, &first, &last);
+    }
+
+    ScratchDir scratch_;
+};
+
+TEST_F(Streams, MultiImageWriteStreamMakesItsFileNow) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    UdilStream *stream =
+        dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(udil_test::exists(scratch_.file("clip.fkv")));
+    EXPECT_EQ(stream->read, 0);
+    EXPECT_EQ(stream->file_count, 1);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 3);
+    const UdilFileSlot &slot = stream->slots[0];
+    EXPECT_EQ(slot.container, 1);
+    EXPECT_EQ(slot.eye_pair, 0);
+    EXPECT_STREQ(slot.suffix, ".fkv");
+    EXPECT_EQ(slot.first_frame, 0);
+    EXPECT_EQ(slot.last_frame, 2);
+    EXPECT_EQ(dyx_udil_file_close(&stream), 0);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(dyx_udil_file_close(&stream), 6);
+    EXPECT_EQ(udil_test::count_lines(control.log(), "close " + scratch_.file("clip.fkv")), 1);
+}
+
+TEST_F(Streams, ContainerEyePairMakesTwoFilesAndHashTemplateIsRefused) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    UdilStream *stream =
+        dyx_udil_file_new(scratch_.file("clip_@").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->slots[0].eye_pair, 1);
+    EXPECT_NE(stream->slots[0].secondary, nullptr);
+    EXPECT_TRUE(udil_test::exists(scratch_.file("clip_l.fkv")));
+    EXPECT_TRUE(udil_test::exists(scratch_.file("clip_r.fkv")));
+    EXPECT_EQ(udil_test::count_lines(control.log(), "create_writer"), 2);
+    dyx_udil_file_close(&stream);
+
+    control.clear();
+    EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip_###").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
+              nullptr);
+    EXPECT_FALSE(udil_test::exists(scratch_.file("clip_000.fkv")));
+}
+
+TEST_F(Streams, SingleImageWriteStreamMakesNoFileYet) {
+    UdilStream *stream =
+        dyx_udil_file_new(scratch_.file("img_###").c_str(), codec("fmono"), &kMovie, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->slots[0].container, 0);
+    EXPECT_EQ(stream->slots[0].eye_pair, 0);
+    EXPECT_EQ(std::string(stream->slots[0].name), scratch_.file("img_###"));
+    EXPECT_FALSE(udil_test::exists(scratch_.file("img_000.fkm")));
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, WriterGetsACopyOfTheOptions) {
+    FakeControl control(udil_test::fake_path("main", "fmono"));
+    int32_t count = 0;
+    UdilOption *options = dyx_udil_parse_options(codec("fmono"), "quality 77", &count);
+    ASSERT_NE(options, nullptr);
+    UdilStream *stream =
+        dyx_udil_file_new(scratch_.file("o_#").c_str(), codec("fmono"), &kMovie, count, options);
+    ASSERT_NE(stream, nullptr);
+    std::strcpy(options[0].value, "1");  // the stream keeps its own copy
+    EXPECT_STREQ(stream->slots[0].options[0].value, "77");
+    EXPECT_EQ(stream->slots[0].option_count, 5);
+    dyx_free(options, __LINE__, __FILE__);
+    EXPECT_EQ(udil_test::count_lines(control.log(), "create_writer 4x2 quality=77"), 1);
+    EXPECT_EQ(udil_test::count_lines(control.log(), "choose_suffix quality=77"), 1);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, RefusedOutputFileFillsTheLastError) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    control.fail("new", "", 9);
+    EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
+              nullptr);
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
+              "fake: new refused for " + scratch_.file("clip.fkv"));
+    control.clear();
+    control.fail("create_writer", "", 1);
+    dyx_udil_set_err_str("before");
+    EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
+              nullptr);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "before");  // a null writer leaves no text
+}
+
+TEST_F(Streams, ContainerReadWithOpenBoundsGivesTheFileBounds) {
+    write_frames("fmulti", scratch_.file("clip"), 0, 2);
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1, count = -1;
+    UdilStream *stream = dyx_udil_file_open(scratch_.file("clip.fkv").c_str(), codec("fmulti"), &info, &count,
+                                            4, nullptr, &first, &last);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(last, 2);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(info.frames, 3);
+    EXPECT_EQ(info.width, 4);
+    EXPECT_EQ(info.height, 2);
+    EXPECT_EQ(info.attribute_b, 7);
+    EXPECT_EQ(info.pixel_format, UDIL_FMT_RGB);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 3);
+    EXPECT_EQ(stream->read, 1);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, PerFrameReadStartsAtTheFirstFileFrame) {
+    FakeControl control(udil_test::fake_path("main", "fmono"));
+    write_frames("fmono", scratch_.file("f_####"), 10, 19);
+    UdilStream *stream = open(scratch_.file("f_####.fkm"), "fmono", 10, 19);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 10);
+    EXPECT_EQ(stream->slots[0].container, 0);
+    dyx_image_t *image = dyx_image_alloc(4, 2, 0, DYX_IMG_FMT_RGB);
+    control.clear();
+    ASSERT_EQ(dyx_udil_get_image(stream, 0, 0, image, nullptr), 0);
+    EXPECT_EQ(image->data[0], 10);
+    EXPECT_EQ(udil_test::count_lines(control.log(), "open " + scratch_.file("f_0010.fkm")), 1);
+    ASSERT_EQ(dyx_udil_get_image(stream, 9, 0, image, nullptr), 0);
+    EXPECT_EQ(image->data[kPictureBytes - 1], 19);
+    EXPECT_EQ(dyx_udil_get_image(stream, 10, 0, image, nullptr), 6);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid frame number specified");
+    dyx_image_free(&image);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, AppendRefusesAnotherPictureSizeAndA33rdFile) {
+    write_frames("fmulti", scratch_.file("a"), 0, 2);
+    UdilMovieInfo wide = kMovie;
+    wide.width = 8;
+    write_frames("fmulti", scratch_.file("wide"), 0, 2, 0, wide);
+    UdilStream *stream = open(scratch_.file("a.fkv"), "fmulti");
+    ASSERT_NE(stream, nullptr);
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1;
+    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("wide.fkv").c_str(), codec("fmulti"), &info, nullptr,
+                                   0, nullptr, &first, &last),
+              1);
+    EXPECT_EQ(stream->file_count, 1);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 3);
+
+    for (int k = 1; k < DYX_UDIL_MAX_FILES; ++k) {
+        first = last = -1;
+        ASSERT_EQ(dyx_udil_file_append(stream, scratch_.file("a.fkv").c_str(), codec("fmulti"), &info,
+                                       nullptr, 0, nullptr, &first, &last),
+                  0)
+            << k;
+    }
+    EXPECT_EQ(stream->file_count, 32);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 96);
+    first = last = -1;
+    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("a.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
+                                   nullptr, &first, &last),
+              2);
+    EXPECT_EQ(stream->file_count, 32);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, EmptyFrameRangeAndRefusalsLeaveNoStream) {
+    write_frames("fmono", scratch_.file("f_##"), 0, 3);
+    EXPECT_EQ(open(scratch_.file("f_##.fkm"), "fmono", 3, 2), nullptr);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid number of frames");
+    // A reader that refuses the file, and a file that does not exist.
+    EXPECT_EQ(open(scratch_.file("missing.fkv"), "fmulti"), nullptr);
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    write_frames("fmulti", scratch_.file("a"), 0, 2);
+    control.fail("open", "a.fkv", 4);
+    UdilStream *stream = open(scratch_.file("a.fkv"), "fmulti");
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
+              "fake: open refused for " + scratch_.file("a.fkv"));
+
+    // The same through append: the stream stays as it was.
+    control.clear();
+    stream = open(scratch_.file("a.fkv"), "fmulti");
+    ASSERT_NE(stream, nullptr);
+    control.fail("open", "a.fkv", 4);
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1;
+    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("a.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
+                                   nullptr, &first, &last),
+              7);
+    EXPECT_EQ(stream->file_count, 1);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 3);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, FrameOfTheSecondContainer) {
+    write_frames("fmulti", scratch_.file("a"), 0, 2, 0);
+    write_frames("fmulti", scratch_.file("b"), 0, 3, 100);
+    UdilStream *stream = open(scratch_.file("a.fkv"), "fmulti");
+    ASSERT_NE(stream, nullptr);
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1;
+    ASSERT_EQ(dyx_udil_file_append(stream, scratch_.file("b.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
+                                   nullptr, &first, &last),
+              0);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 7);
+    dyx_image_t *image = dyx_image_alloc(4, 2, 0, DYX_IMG_FMT_RGB);
+    ASSERT_EQ(dyx_udil_get_image(stream, 5, 0, image, nullptr), 0);
+    EXPECT_EQ(image->data[0], 102);  // file frame 2 of the second file
+    ASSERT_EQ(dyx_udil_get_image(stream, 2, 0, image, nullptr), 0);
+    EXPECT_EQ(image->data[0], 2);
+    dyx_image_free(&image);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Streams, ContainerEyePairReadsBothFiles) {
+    write_frames("fmulti", scratch_.file("c_l"), 0, 1, 10);
+    write_frames("fmulti", scratch_.file("c_r"), 0, 1, 20);
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1;
+    UdilStream *stream = dyx_udil_file_open(scratch_.file("c_@.fkv").c_str(), codec("fmulti"), &info, nullptr,
+                                            0, nullptr, &first, &last);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(info.stereo, 1);
+    EXPECT_EQ(stream->slots[0].eye_pair, 1);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 2);
+    // A second pair may follow; a single file may not.
+    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("c_@.fkv").c_str(), codec("fmulti"), &info, nullptr,
+                                   0, nullptr, &first, &last),
+              0);
+    first = last = -1;
+    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("c_l.fkv").c_str(), codec("fmulti"), &info, nullptr,
+                                   0, nullptr, &first, &last),
+              1);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 4);
+    dyx_udil_file_close(&stream);
+}
+
+}  // namespace

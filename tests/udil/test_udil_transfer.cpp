@@ -1,0 +1,329 @@
+// Frame transfer between image buffers and the fake codecs' files: eyes
+// to per-frame and container slots, size mismatches, compressed frames.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "log_capture.h"
+#include "udil_test_support.h"
+
+using testing_support::LogCapture;
+using udil_test::count_lines;
+using udil_test::FakeControl;
+using udil_test::filled_image;
+using udil_test::ScratchDir;
+
+namespace {
+
+constexpr UdilMovieInfo kMovie = {4, 2, 3, 0, 0, 0, 24.0f, UDIL_FMT_RGB};
+constexpr size_t kPictureBytes = 4 * 2 * 3;
+
+class Transfer : public udil_test::RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        ASSERT_EQ(dyx_udil_scan_libraries(udil_test::fake_dir("main").c_str()), 0);
+        for (const char *name : {"fmono", "fstereo", "fmulti", "fmultinc", "fmultistereo", "fmonoc"})
+            ASSERT_EQ(dyx_udil_load(dyx_udil_find_by_name(name)), 0) << name;
+        left_ = filled_image(4, 2, DYX_IMG_FMT_RGB, 11);
+        right_ = filled_image(4, 2, DYX_IMG_FMT_RGB, 22);
+        ASSERT_TRUE(left_ && right_);
+    }
+    void TearDown() override {
+        dyx_image_free(&left_);
+        dyx_image_free(&right_);
+        RegistryTest::TearDown();
+    }
+
+    static UdilRecord *codec(const char *name) { return dyx_udil_find_by_name(name); }
+
+    UdilStream *writer(const char *codec_name, const std::string &name, UdilMovieInfo info = kMovie) {
+        return dyx_udil_file_new(scratch_.file(name).c_str(), codec(codec_name), &info, 0, nullptr);
+    }
+
+    UdilStream *reader(const char *codec_name, const std::string &name, int32_t first = -1,
+                       int32_t last = -1) {
+        UdilMovieInfo info;
+        return dyx_udil_file_open(scratch_.file(name).c_str(), codec(codec_name), &info, nullptr, 0, nullptr,
+                                  &first, &last);
+    }
+
+    // The first pixel byte of the picture stored in a fake file (one eye).
+    static int stored_value(const std::string &path, int part = 0) {
+        const std::string bytes = udil_test::read_all(path);
+        const size_t offset = 64 + size_t(part) * kPictureBytes;
+        return bytes.size() > offset ? static_cast<unsigned char>(bytes[offset]) : -1;
+    }
+
+    ScratchDir scratch_;
+    dyx_image_t *left_ = nullptr;
+    dyx_image_t *right_ = nullptr;
+};
+
+TEST_F(Transfer, SaveRefusesNegativeFramesAndNullStreams) {
+    UdilStream *stream = writer("fmono", "f_###");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(dyx_udil_save_pixels(stream, -1, 0, left_->data, nullptr), 6);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid frame number specified");
+    EXPECT_EQ(dyx_udil_save_pixels(nullptr, 0, 0, left_->data, nullptr), 1);
+    EXPECT_EQ(dyx_udil_get_image(nullptr, 0, 0, left_, nullptr), 1);
+    // Frames have no upper bound when writing.
+    EXPECT_EQ(dyx_udil_save_image(stream, 12345, 0, left_, nullptr), 0);
+    EXPECT_TRUE(udil_test::exists(scratch_.file("f_12345.fkm")));
+    dyx_udil_file_close(&stream);
+}
+
+// Guards against an image of another shape being overrun by the codec.
+TEST_F(Transfer, ImagesOfAnotherShapeAreRefused) {
+    UdilStream *stream = writer("fmono", "f_###");
+    dyx_image_t *small = filled_image(2, 2, DYX_IMG_FMT_RGB, 1);
+    dyx_image_t *grey = filled_image(4, 2, DYX_IMG_FMT_L, 1);
+    EXPECT_EQ(dyx_udil_save_image(stream, 0, 0, small, nullptr), 6);
+    EXPECT_EQ(dyx_udil_save_image(stream, 0, 3, left_, grey), 6);
+    EXPECT_FALSE(udil_test::exists(scratch_.file("f_000.fkm")));
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 0, left_, nullptr), 0);
+    dyx_udil_file_close(&stream);
+
+    stream = reader("fmono", "f_###.fkm", 0, 0);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(dyx_udil_get_image(stream, 0, 0, small, nullptr), 6);
+    EXPECT_EQ(dyx_udil_uncompress_image(stream, 0, 0, nullptr, 0, small), 6);
+    dyx_image_free(&small);
+    dyx_image_free(&grey);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Transfer, BothEyesToAMonoCodecGoToTwoNamedFiles) {
+    FakeControl control(udil_test::fake_path("main", "fmono"));
+    UdilStream *stream = writer("fmono", "shot_@_###");
+    ASSERT_EQ(dyx_udil_save_image(stream, 4, 3, left_, right_), 0);
+    EXPECT_EQ(stored_value(scratch_.file("shot_l_004.fkm")), 11);
+    EXPECT_EQ(stored_value(scratch_.file("shot_r_004.fkm")), 22);
+    EXPECT_EQ(count_lines(control.log(), "eye=1 left=1 right=0"), 2);
+    EXPECT_EQ(count_lines(control.log(), "eye=3"), 0);
+    // One eye at a time names its own file.
+    ASSERT_EQ(dyx_udil_save_image(stream, 5, 2, nullptr, right_), 0);
+    EXPECT_EQ(stored_value(scratch_.file("shot_r_005.fkm")), 22);
+    EXPECT_FALSE(udil_test::exists(scratch_.file("shot_l_005.fkm")));
+    ASSERT_EQ(dyx_udil_save_image(stream, 5, 1, left_, nullptr), 0);
+    EXPECT_EQ(stored_value(scratch_.file("shot_l_005.fkm")), 11);
+    dyx_udil_file_close(&stream);
+
+    // Reading them back: eye 3 reads the two files, each with eye 1.
+    UdilStream *input = reader("fmono", "shot_@_###.fkm", 4, 4);
+    ASSERT_NE(input, nullptr);
+    dyx_image_t *a = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    dyx_image_t *b = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    control.clear();
+    ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
+    EXPECT_EQ(a->data[0], 11);
+    EXPECT_EQ(b->data[0], 22);
+    EXPECT_EQ(count_lines(control.log(), "get "), 2);
+    EXPECT_EQ(count_lines(control.log(), "create_reader"), 2);  // each file is probed
+    dyx_image_free(&a);
+    dyx_image_free(&b);
+    dyx_udil_file_close(&input);
+}
+
+TEST_F(Transfer, BothEyesToAMonoCodecWithoutAtShareOneName) {
+    UdilStream *stream = writer("fmono", "same_#");
+    ASSERT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 0);
+    EXPECT_EQ(stored_value(scratch_.file("same_1.fkm")), 22);  // the right image came last
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Transfer, BothEyesToAStereoCodecMakeOneCall) {
+    FakeControl control(udil_test::fake_path("main", "fstereo"));
+    UdilMovieInfo info = kMovie;
+    info.stereo = 1;
+    UdilStream *stream = writer("fstereo", "st_@_###", info);
+    ASSERT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 0);
+    EXPECT_EQ(
+        count_lines(control.log(), "save " + scratch_.file("st_@_001.fks") + " frame=1 eye=3 left=1 right=1"),
+        1);
+    EXPECT_EQ(stored_value(scratch_.file("st_@_001.fks"), 1), 22);
+    dyx_udil_file_close(&stream);
+
+    // Read back through a template without '@' (with one, reading looks for
+    // a left and a right file).
+    stream = writer("fstereo", "st_###", info);
+    ASSERT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 0);
+    dyx_udil_file_close(&stream);
+    UdilStream *input = reader("fstereo", "st_###.fks", 1, 1);
+    ASSERT_NE(input, nullptr);
+    dyx_image_t *a = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    dyx_image_t *b = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
+    EXPECT_EQ(a->data[0], 11);
+    EXPECT_EQ(b->data[0], 22);
+    dyx_image_free(&a);
+    dyx_image_free(&b);
+    dyx_udil_file_close(&input);
+}
+
+TEST_F(Transfer, ContainerEyePairInEveryEyeCombination) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    UdilStream *stream = writer("fmulti", "pair_@");
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 3, left_, right_), 0);
+    ASSERT_EQ(dyx_udil_save_image(stream, 1, 1, right_, nullptr), 0);
+    ASSERT_EQ(dyx_udil_save_image(stream, 1, 2, nullptr, left_), 0);
+    EXPECT_EQ(dyx_udil_save_image(stream, 2, 0, left_, right_), 0);  // eye 0 writes nothing
+    EXPECT_EQ(count_lines(control.log(), "save "), 4);
+    EXPECT_EQ(count_lines(control.log(), "eye=1 left=1 right=0"), 4);
+    dyx_udil_file_close(&stream);
+
+    UdilStream *input = reader("fmulti", "pair_@.fkv");
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(dyx_udil_total_frames(input), 2);
+    dyx_image_t *a = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    dyx_image_t *b = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
+    EXPECT_EQ(a->data[0], 11);
+    EXPECT_EQ(b->data[0], 22);
+    ASSERT_EQ(dyx_udil_get_image(input, 1, 2, nullptr, b), 0);
+    EXPECT_EQ(b->data[0], 11);
+    ASSERT_EQ(dyx_udil_get_image(input, 1, 1, a, nullptr), 0);
+    EXPECT_EQ(a->data[0], 22);
+
+    // A failing left read with a good right read: the left eye's status,
+    // and the right picture still arrives.
+    control.fail("get", "pair_l", 21);
+    b->data[0] = 0;
+    EXPECT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 21);
+    EXPECT_EQ(b->data[0], 22);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "fake: get refused for frame 0");
+    control.clear();
+    control.fail("get", "pair_r", 23);
+    EXPECT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 23);
+    dyx_image_free(&a);
+    dyx_image_free(&b);
+    dyx_udil_file_close(&input);
+}
+
+TEST_F(Transfer, ContainerWithoutPairPassesBothEyes) {
+    FakeControl control(udil_test::fake_path("main", "fmultistereo"));
+    UdilMovieInfo info = kMovie;
+    info.stereo = 1;
+    UdilStream *stream = writer("fmultistereo", "both", info);
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 3, left_, right_), 0);
+    EXPECT_EQ(count_lines(control.log(), "frame=0 eye=3 left=1 right=1"), 1);
+    control.fail("save", "", 31);
+    EXPECT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 31);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "fake: save refused for frame 1");
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Transfer, LargerPerFrameFileGivesResult12) {
+    UdilStream *stream = writer("fmono", "grow_#");
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 0, left_, nullptr), 0);
+    dyx_udil_file_close(&stream);
+    UdilMovieInfo big = kMovie;
+    big.width = 8;
+    stream = writer("fmono", "grow_#", big);
+    dyx_image_t *wide = filled_image(8, 2, DYX_IMG_FMT_RGB, 5);
+    ASSERT_EQ(dyx_udil_save_image(stream, 1, 0, wide, nullptr), 0);
+    dyx_udil_file_close(&stream);
+
+    UdilStream *input = reader("fmono", "grow_#.fkm", 0, 1);
+    ASSERT_NE(input, nullptr);
+    dyx_image_t *image = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    EXPECT_EQ(dyx_udil_get_image(input, 0, 0, image, nullptr), 0);
+    EXPECT_EQ(dyx_udil_get_image(input, 1, 0, image, nullptr), 12);
+    std::remove(scratch_.file("grow_0.fkm").c_str());
+    EXPECT_EQ(dyx_udil_get_image(input, 0, 0, image, nullptr), 7);
+    dyx_image_free(&image);
+    dyx_image_free(&wide);
+    dyx_udil_file_close(&input);
+}
+
+TEST_F(Transfer, CompressedRequestIsSplitAcrossTwoContainers) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    for (const char *name : {"a", "b"}) {
+        UdilStream *stream = writer("fmulti", name);
+        const int base = name[0] == 'a' ? 0 : 100;
+        for (int f = 0; f < (base ? 4 : 3); ++f) {
+            dyx_image_t *image = filled_image(4, 2, DYX_IMG_FMT_RGB, uint8_t(base + f));
+            ASSERT_EQ(dyx_udil_save_image(stream, f, 0, image, nullptr), 0);
+            dyx_image_free(&image);
+        }
+        dyx_udil_file_close(&stream);
+    }
+    UdilStream *input = reader("fmulti", "a.fkv");
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1;
+    ASSERT_EQ(dyx_udil_file_append(input, scratch_.file("b.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
+                                   nullptr, &first, &last),
+              0);
+    EXPECT_EQ(dyx_udil_get_compressed_size(input), int64_t(kPictureBytes));
+
+    const int32_t stride = 32;
+    std::vector<uint8_t> data(size_t(stride) * 5, 0xee);
+    std::vector<int64_t> sizes(5, -1);
+    std::vector<int32_t> frames(5, -1);
+    UdilCompressedRequest request = {99, 1, 5, stride, 0, 0, data.data(), sizes.data(), frames.data()};
+    control.clear();
+    ASSERT_EQ(dyx_udil_get_images_compressed(input, &request), 0);
+    EXPECT_EQ(
+        count_lines(control.log(), "compressed " + scratch_.file("a.fkv") + " marker=-1 first=1 count=2"), 1);
+    EXPECT_EQ(
+        count_lines(control.log(), "compressed " + scratch_.file("b.fkv") + " marker=-1 first=0 count=3"), 1);
+    EXPECT_EQ(frames, (std::vector<int32_t>{1, 2, 0, 1, 2}));
+    EXPECT_EQ(sizes[4], int64_t(kPictureBytes));
+    EXPECT_EQ(data[0], 1);
+    EXPECT_EQ(data[2 * stride], 100);  // the second call's data starts two strides on
+    EXPECT_EQ(data[4 * stride + kPictureBytes - 1], 102);
+    EXPECT_EQ(data[4 * stride + kPictureBytes], 0xee);
+
+    // Decoding hands the data to the plug-in.
+    dyx_image_t *image = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    ASSERT_EQ(dyx_udil_uncompress_image(input, 4, 0, data.data() + 2 * stride, int32_t(kPictureBytes), image),
+              0);
+    EXPECT_EQ(image->data[0], 100);
+
+    request.first_frame = 6;
+    request.frame_count = 2;
+    EXPECT_EQ(dyx_udil_get_images_compressed(input, &request), 6);
+    request.frame_count = 0;
+    EXPECT_EQ(dyx_udil_get_images_compressed(input, &request), 0);
+    EXPECT_EQ(dyx_udil_uncompress_image(input, 7, 0, data.data(), 1, image), 6);
+    dyx_image_free(&image);
+    dyx_udil_file_close(&input);
+}
+
+TEST_F(Transfer, PerFrameCompressedSizeOpensEveryFile) {
+    UdilStream *stream = writer("fmonoc", "c_#");
+    for (int f = 0; f < 3; ++f) ASSERT_EQ(dyx_udil_save_image(stream, f, 0, left_, nullptr), 0);
+    dyx_udil_file_close(&stream);
+    UdilStream *input = reader("fmonoc", "c_#.fkc", 0, 2);
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(dyx_udil_get_compressed_size(input), int64_t(kPictureBytes));
+    std::remove(scratch_.file("c_1.fkc").c_str());
+    LogCapture capture;
+    EXPECT_EQ(dyx_udil_get_compressed_size(input), -1);
+    ASSERT_EQ(capture.console.lines.size(), 1u);
+    EXPECT_EQ(capture.console.lines[0], "ERROR: can't open file " + scratch_.file("c_1.fkc") + "\n");
+    dyx_udil_file_close(&input);
+}
+
+TEST_F(Transfer, UncompressWithoutCompressedFramesReadsTheFile) {
+    FakeControl control(udil_test::fake_path("main", "fmultinc"));
+    UdilStream *stream = writer("fmultinc", "n");
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 0, right_, nullptr), 0);
+    dyx_udil_file_close(&stream);
+    UdilStream *input = reader("fmultinc", "n.fkn");
+    EXPECT_EQ(dyx_udil_get_compressed_size(input), -1);
+    dyx_image_t *image = filled_image(4, 2, DYX_IMG_FMT_RGB, 0);
+    ASSERT_EQ(dyx_udil_uncompress_image(input, 0, 0, "ignored", 7, image), 0);
+    EXPECT_EQ(image->data[0], 22);
+    EXPECT_EQ(count_lines(control.log(), "uncompress"), 0);
+    // Without compressed frames the request's frames are skipped.
+    std::vector<uint8_t> data(64, 0xee);
+    UdilCompressedRequest request = {0, 0, 1, 64, 0, 0, data.data(), nullptr, nullptr};
+    EXPECT_EQ(dyx_udil_get_images_compressed(input, &request), 0);
+    EXPECT_EQ(data[0], 0xee);
+    dyx_image_free(&image);
+    dyx_udil_file_close(&input);
+}
+
+}  // namespace

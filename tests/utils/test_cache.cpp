@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dyx_cache.h"
+#include "dyx_list.h"
+#include "log_capture.h"
+
+using testing_support::LogCapture;
+
+namespace {
+
+class Cache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(dyx_plist_pool_create(32, 256), 0);
+        ASSERT_EQ(dyx_cache_init(1), 0);
+    }
+    // Each test ends the cache itself while its owner variables still exist.
+    void TearDown() override { dyx_cache_done(); }
+
+    // The lines dyx_cache_check reports.
+    static std::vector<std::string> check() {
+        LogCapture capture;
+        dyx_cache_check(0);
+        return capture.console.lines;
+    }
+
+    // True when the check found nothing but the two summary lines, with the
+    // summed sizes equal to the counted memory.
+    static ::testing::AssertionResult consistent() {
+        const std::vector<std::string> lines = check();
+        if (lines.size() != 2) {
+            std::string all;
+            for (const std::string &line : lines) all += line + "|";
+            return ::testing::AssertionFailure() << "problems reported: " << all;
+        }
+        unsigned long long summed = 0, counted = 1;
+        if (std::sscanf(lines[0].c_str(), "dyx_cache_check: size %llu %llu", &summed, &counted) != 2 ||
+            summed != counted) {
+            return ::testing::AssertionFailure() << lines[0];
+        }
+        return ::testing::AssertionSuccess();
+    }
+};
+
+}  // namespace
+
+TEST_F(Cache, UnlockedBlockIsTakenAwayWhenRoomIsNeeded) {
+    void *first = nullptr, *second = nullptr;
+    dyx_cache_alloc(&first, 600000);
+    ASSERT_NE(first, nullptr);
+    dyx_cache_unlock(&first);
+    dyx_cache_alloc(&second, 600000);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(first, nullptr);  // its owner lost it
+    EXPECT_TRUE(consistent());
+    const std::vector<std::string> lines = check();
+    EXPECT_EQ(lines[0], "dyx_cache_check: size 600000 600000\n");
+    EXPECT_EQ(lines[1], "dyx_cache_check: NumEntries 1 locked 1 unlocked 0 free 0\n");
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, LockedBlocksAreNeverTakenAway) {
+    void *first = nullptr, *second = nullptr;
+    dyx_cache_alloc(&first, 600000);
+    dyx_cache_alloc(&second, 600000);  // beyond the limit, but nothing may go
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(check()[0], "dyx_cache_check: size 1200000 1200000\n");
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, FreedBlockIsReusedWithoutNewAllocation) {
+    void *owner = nullptr;
+    dyx_cache_alloc(&owner, 5000);
+    void *const block = owner;
+    dyx_cache_free(&owner);
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(check()[1], "dyx_cache_check: NumEntries 1 locked 0 unlocked 0 free 1\n");
+    void *again = nullptr;
+    dyx_cache_alloc(&again, 4000);
+    EXPECT_EQ(again, block);
+    // The block keeps its larger size.
+    EXPECT_EQ(check()[0], "dyx_cache_check: size 5000 5000\n");
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, ReallocKeepsContentsAndLocks) {
+    void *owner = nullptr;
+    dyx_cache_realloc(&owner, 100);  // null: allocates
+    ASSERT_NE(owner, nullptr);
+    std::memcpy(owner, "kept", 5);
+    dyx_cache_unlock(&owner);
+    dyx_cache_realloc(&owner, 50);  // smaller: same block, locked again
+    EXPECT_STREQ(static_cast<char *>(owner), "kept");
+    dyx_cache_realloc(&owner, 300000);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_STREQ(static_cast<char *>(owner), "kept");
+    EXPECT_EQ(check()[1], "dyx_cache_check: NumEntries 1 locked 1 unlocked 0 free 0\n");
+    EXPECT_TRUE(consistent());
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, IgnoredCalls) {
+    void *owner = nullptr;
+    dyx_cache_alloc(&owner, 0);
+    dyx_cache_alloc(nullptr, 10);
+    dyx_cache_free(&owner);
+    dyx_cache_lock(&owner);
+    dyx_cache_unlock(nullptr);
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(check()[1], "dyx_cache_check: NumEntries 0 locked 0 unlocked 0 free 0\n");
+    // A growth the system cannot give leaves the owner without a block.
+    dyx_cache_alloc(&owner, UINT64_MAX / 4);
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_TRUE(consistent());
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, DoneClearsOwnersAndCheckSaysNotInitialized) {
+    void *owner = nullptr;
+    dyx_cache_alloc(&owner, 10);
+    dyx_cache_done();
+    EXPECT_EQ(owner, nullptr);
+    const std::vector<std::string> lines = check();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "dyx_cache_check: not initialized\n");
+    dyx_cache_alloc(&owner, 10);  // nothing happens without initialisation
+    EXPECT_EQ(owner, nullptr);
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, CheckReportsAnOwnerPointerMovedAway) {
+    void *owner = nullptr;
+    dyx_cache_alloc(&owner, 64);
+    void *const block = owner;
+    owner = static_cast<char *>(block) + 1;
+    const std::vector<std::string> lines = check();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "dyx_cache_check: locked entry 0 has a bad callerAddress!");
+    owner = block;
+    EXPECT_TRUE(consistent());
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, CheckWithAbortFlagAbortsOnAProblem) {
+    void *owner = nullptr;
+    dyx_cache_alloc(&owner, 64);
+    void *const block = owner;
+    owner = static_cast<char *>(block) + 1;
+    EXPECT_DEATH(dyx_cache_check(1), "");
+    owner = block;
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+TEST_F(Cache, WrongOwnerAborts) {
+    void *owner = nullptr;
+    dyx_cache_alloc(&owner, 64);
+    void *impostor = owner;
+    EXPECT_DEATH(dyx_cache_free(&impostor), "");
+    EXPECT_DEATH(dyx_cache_unlock(&impostor), "");
+    EXPECT_DEATH(dyx_cache_realloc(&impostor, 128), "");
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}
+
+// A few thousand random operations over a handful of owners under a small
+// limit, checked after each: the list order and the memory count hold,
+// locked blocks stay put with their contents, and only unlocked blocks
+// are ever taken away.
+TEST_F(Cache, RandomOperationsKeepEveryInvariant) {
+    constexpr int kOwners = 12;
+    constexpr int kOperations = 4000;
+    enum class Held { kNone, kLocked, kUnlocked };
+    std::vector<void *> owners(kOwners, nullptr);
+    std::vector<Held> held(kOwners, Held::kNone);
+    std::vector<uint64_t> sizes(kOwners, 0);
+    std::mt19937 random(2024);
+    auto mark = [&](int i) {
+        std::memset(owners[i], 'a' + i, 8);
+        static_cast<char *>(owners[i])[sizes[i] - 1] = static_cast<char>('A' + i);
+    };
+    auto intact = [&](int i) {
+        const char *block = static_cast<const char *>(owners[i]);
+        for (int b = 0; b < 8; ++b) {
+            if (block[b] != 'a' + i) return false;
+        }
+        return block[sizes[i] - 1] == 'A' + i;
+    };
+    for (int step = 0; step < kOperations; ++step) {
+        const int i = static_cast<int>(random() % kOwners);
+        const uint64_t size = 8 + random() % 400000;
+        switch (random() % 7) {
+            case 0:
+            case 1:
+                if (held[i] == Held::kNone) {
+                    dyx_cache_alloc(&owners[i], size);
+                    ASSERT_NE(owners[i], nullptr);
+                    held[i] = Held::kLocked;
+                    sizes[i] = size;
+                    mark(i);
+                }
+                break;
+            case 2:
+                if (held[i] != Held::kNone) {
+                    dyx_cache_realloc(&owners[i], size);
+                    ASSERT_NE(owners[i], nullptr);
+                    held[i] = Held::kLocked;
+                    const uint64_t kept = std::min(size, sizes[i]);
+                    for (int b = 0; b < 8 && static_cast<uint64_t>(b) < kept; ++b) {
+                        ASSERT_EQ(static_cast<char *>(owners[i])[b], 'a' + i);
+                    }
+                    sizes[i] = size;
+                    mark(i);
+                }
+                break;
+            case 3:
+                if (held[i] != Held::kNone) {
+                    dyx_cache_free(&owners[i]);
+                    ASSERT_EQ(owners[i], nullptr);
+                    held[i] = Held::kNone;
+                }
+                break;
+            case 4:
+                if (held[i] != Held::kNone) {
+                    dyx_cache_lock(&owners[i]);
+                    held[i] = Held::kLocked;
+                }
+                break;
+            case 5:
+                if (held[i] != Held::kNone) {
+                    dyx_cache_unlock(&owners[i]);
+                    held[i] = Held::kUnlocked;
+                }
+                break;
+            default:
+                if (step % 50 == 0) dyx_cache_set_max_size(1 + static_cast<int32_t>(random() % 3));
+                break;
+        }
+        ASSERT_TRUE(consistent()) << "after step " << step;
+        for (int o = 0; o < kOwners; ++o) {
+            if (held[o] == Held::kLocked) {
+                ASSERT_NE(owners[o], nullptr) << "locked block of owner " << o << " taken at step " << step;
+                ASSERT_TRUE(intact(o)) << "owner " << o << " at step " << step;
+            } else if (held[o] == Held::kUnlocked && owners[o] == nullptr) {
+                held[o] = Held::kNone;  // taken away: allowed for unlocked blocks
+            } else if (held[o] == Held::kUnlocked) {
+                ASSERT_TRUE(intact(o)) << "owner " << o << " at step " << step;
+            }
+        }
+    }
+    dyx_cache_done();  // owners' pointers are written; they must still exist
+}

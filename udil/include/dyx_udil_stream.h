@@ -1,0 +1,139 @@
+/* Codec streams, file-name templates, the last-error text and frame
+ * transfer.
+ *
+ * A stream ties one plug-in to the files of one movie: one output movie
+ * when writing, up to 32 appended input files when reading. A container
+ * slot keeps its file (or left/right pair) open for the whole stream; a
+ * per-frame slot names one file per frame from a template in which a run
+ * of '#' is the zero-padded frame number and '@' the eye ('l' or 'r'), and
+ * every transfer opens and closes that frame's file. Streams take no locks. */
+#ifndef DYX_UDIL_STREAM_H
+#define DYX_UDIL_STREAM_H
+
+#include <stdint.h>
+
+#include "dyx_api.h"
+#include "dyx_image.h"
+#include "dyx_udil.h"
+
+DYX_BEGIN_DECLS
+
+#define DYX_UDIL_MAX_FILES 32
+#define DYX_UDIL_ERROR_SIZE 256
+
+typedef struct UdilFileSlot {
+    char name[DYX_UDIL_PATH_SIZE];   /* writing: without extension; reading: complete */
+    char suffix[DYX_UDIL_TEXT_SIZE]; /* writing: from udil_choose_suffix; reading: empty */
+    int32_t container;               /* 1 container slot, 0 per-frame slot */
+    int32_t eye_pair;                /* the name holds '@': one file per eye */
+    int32_t frame_count;             /* frames this slot gives the stream */
+    int32_t first_frame;             /* file frame number of the slot's first frame */
+    int32_t last_frame;              /* file frame number of its last frame */
+    UdilRecord *codec;               /* not owned */
+    UdilHandle primary;              /* the file, or the left one of a pair */
+    UdilHandle secondary;            /* the right file of a container pair */
+    UdilMovieInfo info;
+    int32_t option_count;
+    UdilOption *options; /* owned; null when none */
+} UdilFileSlot;
+
+typedef struct UdilStream {
+    int32_t total_frames; /* stream frames run from 0 to total_frames - 1 */
+    int32_t read;         /* 1 made by dyx_udil_file_open, 0 by dyx_udil_file_new */
+    int32_t file_count;   /* slots in use */
+    UdilFileSlot slots[DYX_UDIL_MAX_FILES];
+} UdilStream;
+
+/* ---- streams -------------------------------------------------------------- */
+
+/* A write stream for `name` (no extension) through the loaded plug-in
+ * `record`, or null. A multi-image codec creates its file now (name plus
+ * the chosen suffix, or a left/right pair for a name with '@'; a name with
+ * '#' but no '@' is refused); a single-image codec names one file per
+ * frame later. The options are copied. */
+DYX_API UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMovieInfo *info,
+                                      int32_t count, const UdilOption *options);
+/* A read stream over the one file (or template) `name`, or null. *first
+ * and *last are file frame numbers; -1 asks a container for its bounds,
+ * which are written back. `info` receives the file's description and
+ * *count (when not null) the reader's option count. */
+DYX_API UdilStream *dyx_udil_file_open(const char *name, UdilRecord *record, UdilMovieInfo *info,
+                                       int32_t *count, int32_t capacity, UdilOption *buffer, int32_t *first,
+                                       int32_t *last);
+/* Appends a file to a read stream. 0; 1 the plug-in refused the file or it
+ * does not match the earlier files; 2 the stream has 32 files or memory
+ * failed; 6 the frame range is empty; 7 the file cannot be opened. A
+ * failed append leaves the stream as it was. */
+DYX_API int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *record,
+                                 UdilMovieInfo *info, int32_t *count, int32_t capacity, UdilOption *buffer,
+                                 int32_t *first, int32_t *last);
+/* Closes every file, destroys the handles, releases the stream and nulls
+ * *stream. 0, or 6 when *stream is null. */
+DYX_API int dyx_udil_file_close(UdilStream **stream);
+/* Frames of all slots; 0 for null. */
+DYX_API int32_t dyx_udil_total_frames(const UdilStream *stream);
+
+/* ---- names ---------------------------------------------------------------- */
+
+/* 1 when `name` holds '#' or '@'. */
+DYX_API int dyx_udil_has_wildcards(const char *name);
+/* 1 when `name` holds '#'. */
+DYX_API int dyx_udil_has_timestep_wildcard(const char *name);
+/* Builds into `out` (DYX_UDIL_PATH_SIZE bytes) the name of frame `frame`:
+ * the run from the first to the last '#' becomes the number zero-padded to
+ * the run's width (growing when the number is longer), the first '@'
+ * becomes 'r' for eye 2 or 'l' for eyes 0 and 1 (eye 3 keeps it), and
+ * `suffix` (may be null) is appended. Returns `out`, or null with `out`
+ * empty when the name would not fit. */
+DYX_API char *dyx_udil_make_filename(char *out, const char *name_template, const char *suffix, int32_t frame,
+                                     int32_t eye);
+
+/* ---- last error ----------------------------------------------------------- */
+
+/* Replaces the last-error text by `text` cut to 255 characters (null
+ * empties it). */
+DYX_API void dyx_udil_set_err_str(const char *text);
+/* Takes the last-error text from the plug-in's udil_get_err for `handle`;
+ * empty when the plug-in has none. */
+DYX_API void dyx_udil_set_err_udil(UdilRecord *record, UdilHandle handle);
+/* The process-wide last-error text (valid for the life of the process). */
+DYX_API const char *dyx_udil_get_last_error_string(void);
+
+/* ---- frame transfer ------------------------------------------------------- */
+
+/* dyx_udil_save_pixels with the images' pixels (null for a missing image).
+ * An image that does not match the stream's width, height and pixel format
+ * is refused with 6. */
+DYX_API int dyx_udil_save_image(UdilStream *stream, int32_t frame, int32_t eye, const dyx_image_t *left,
+                                const dyx_image_t *right);
+/* Writes frame `frame` (eye 0 mono, 1 left, 2 right, 3 both). 0; 1 null
+ * stream; 6 negative frame; 7 the frame's file cannot be made; otherwise
+ * the plug-in's status (with its error text as the last error). */
+DYX_API int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const void *left,
+                                 const void *right);
+/* Reads stream frame `frame` into the images (null for an eye not wanted).
+ * 0; 1 null stream; 6 frame outside the stream or an image that does not
+ * match the frame's description; 7 a frame file cannot be probed or
+ * opened; 12 a per-frame file whose size or format differs from its
+ * slot's; otherwise the plug-in's status. */
+DYX_API int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, dyx_image_t *left,
+                               dyx_image_t *right);
+/* The largest compressed frame over the whole stream in bytes; -1 when
+ * there is no slot, the codec has no compressed frames, or a frame file
+ * cannot be opened. */
+DYX_API int64_t dyx_udil_get_compressed_size(UdilStream *stream);
+/* Fetches request->frame_count compressed frames from stream frame
+ * request->first_frame on, split into one plug-in request per slot. 0; 6 a
+ * frame outside the stream; 7 a frame file cannot be opened; otherwise the
+ * plug-in's status. */
+DYX_API int dyx_udil_get_images_compressed(UdilStream *stream, const UdilCompressedRequest *request);
+/* Decodes one compressed frame into `image`; a codec without compressed
+ * frames reads the frame from its file instead. The plug-in's status; 6 a
+ * frame outside the stream or a mismatching image; 7 a frame file cannot
+ * be probed, matched or opened. */
+DYX_API int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, const void *data,
+                                      int32_t size, dyx_image_t *image);
+
+DYX_END_DECLS
+
+#endif

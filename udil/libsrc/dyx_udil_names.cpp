@@ -1,0 +1,75 @@
+// Frame file names from templates, wildcard tests and the last-error text.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "dyx_udil_stream.h"
+#include "udil_internal.h"
+
+namespace {
+
+// The codec layer's one process-wide error text.
+char last_udil_error[DYX_UDIL_ERROR_SIZE];
+
+}  // namespace
+
+extern "C" {
+
+int dyx_udil_has_wildcards(const char *name) {
+    return name != nullptr && std::strpbrk(name, "#@") != nullptr;
+}
+
+int dyx_udil_has_timestep_wildcard(const char *name) {
+    return name != nullptr && std::strchr(name, '#') != nullptr;
+}
+
+char *dyx_udil_make_filename(char *out, const char *name_template, const char *suffix, int32_t frame,
+                             int32_t eye) {
+    if (out == nullptr) return nullptr;
+    out[0] = '\0';
+    if (name_template == nullptr) return nullptr;
+    try {
+        std::string name(name_template);
+        const size_t first = name.find('#');
+        if (first != std::string::npos) {
+            // The run spans the first to the last '#', whatever lies between;
+            // a number wider than the run makes it grow.
+            const size_t width = name.rfind('#') - first + 1;
+            if (width >= DYX_UDIL_PATH_SIZE) return nullptr;
+            char number[DYX_UDIL_PATH_SIZE + 16];
+            std::snprintf(number, sizeof number, "%0*d", int(width), int(frame));
+            name.replace(first, width, number);
+        }
+        if (eye >= UDIL_EYE_MONO && eye <= UDIL_EYE_RIGHT) {
+            const size_t at = name.find('@');
+            if (at != std::string::npos) name[at] = eye == UDIL_EYE_RIGHT ? 'r' : 'l';
+        }
+        if (suffix != nullptr) name += suffix;
+        // A name cut to the buffer would address another file: refuse it.
+        if (name.size() >= DYX_UDIL_PATH_SIZE) return nullptr;
+        std::memcpy(out, name.c_str(), name.size() + 1);
+        return out;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+void dyx_udil_set_err_str(const char *text) {
+    udil::copy_text(last_udil_error, sizeof last_udil_error, text);
+}
+
+void dyx_udil_set_err_udil(UdilRecord *record, UdilHandle handle) {
+    last_udil_error[0] = '\0';
+    if (record == nullptr || record->entry.get_err == nullptr) return;
+    // The plug-in writes into a roomy zeroed scratch so that a message
+    // without a terminator, or a little too long, still ends within it.
+    char message[4 * DYX_UDIL_ERROR_SIZE] = {};
+    int32_t flag = 0;
+    record->entry.get_err(handle, &flag, message);
+    message[sizeof message - 1] = '\0';
+    if (flag != 0) udil::copy_text(last_udil_error, sizeof last_udil_error, message);
+}
+
+const char *dyx_udil_get_last_error_string(void) { return last_udil_error; }
+
+}  // extern "C"

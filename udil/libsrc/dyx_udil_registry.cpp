@@ -1,0 +1,396 @@
+// Plug-in discovery and the registry of codec plug-ins.
+#include <strings.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "dyx_dl.h"
+#include "dyx_io.h"
+#include "dyx_list.h"
+#include "dyx_malloc.h"
+#include "dyx_udil.h"
+#include "udil_internal.h"
+
+namespace {
+
+// Records live in a list pool that is made once and kept, so that a scan
+// after dyx_udil_list_done registers the plug-ins again.
+dyx_list_pool_t *udil_pool = nullptr;
+dyx_list_t *udil_list = nullptr;
+bool first_time = true;
+
+constexpr int kRecordsPerChunk = 20;
+// dyx_dl_open flags of the scan: bind every symbol now (bit 1) plus 4.
+constexpr int kScanOpenFlags = 5;
+
+int prepare_registry() {
+    if (first_time) {
+        udil_pool = dyx_list_pool_create(sizeof(UdilRecord), kRecordsPerChunk, 1);
+        if (udil_pool == nullptr) return 2;
+        first_time = false;
+    }
+    if (udil_list == nullptr) udil_list = dyx_list_create(udil_pool);
+    return udil_list == nullptr ? 2 : 0;
+}
+
+// Looks up one entry point; false when the library lacks it.
+template <typename Function>
+bool bind(void *library, Function &slot, const char *symbol) {
+    slot = nullptr;
+    return dyx_dl_bindproc(&library, &slot, symbol, 0) == 0 && slot != nullptr;
+}
+
+void release_options(UdilRecord &record) {
+    if (record.options != nullptr) dyx_free(record.options, __LINE__, __FILE__);
+    record.options = nullptr;
+    record.option_count = 0;
+}
+
+// A plug-in may return texts without terminators; every field is cut.
+void terminate_fields(UdilOption &option) {
+    option.name[sizeof option.name - 1] = '\0';
+    option.range[sizeof option.range - 1] = '\0';
+    option.value[sizeof option.value - 1] = '\0';
+    option.description[sizeof option.description - 1] = '\0';
+}
+
+// The version text read as a number; texts are looked at only within
+// 63 characters.
+float read_version(const char *text) {
+    char copy[64];
+    udil::copy_text(copy, sizeof copy, text);
+    return float(std::strtod(copy, nullptr));
+}
+
+void fill_suffixes(UdilRecord &record, udil_suffix_fn suffix) {
+    int32_t count = 0;
+    const char *const *suffixes = suffix(&count);
+    if (suffixes == nullptr || count < 0) count = 0;
+    if (count > DYX_UDIL_MAX_SUFFIXES) count = DYX_UDIL_MAX_SUFFIXES;
+    record.suffix_count = count;
+    for (int32_t i = 0; i < count; ++i)
+        udil::copy_text(record.suffixes[i], sizeof record.suffixes[i], suffixes[i]);
+}
+
+void fill_options(UdilRecord &record, udil_flag_fn count_options, udil_get_default_options_fn defaults) {
+    const int32_t count = count_options();
+    record.option_count = 0;
+    record.options = nullptr;
+    if (count <= 0) return;
+    UdilOption *options = nullptr;
+    dyx_malloc("scan_dso", &options, uint64_t(count) * sizeof(UdilOption), __LINE__, __FILE__);
+    if (options == nullptr) return;  // registered without options
+    std::memset(options, 0, size_t(count) * sizeof(UdilOption));
+    defaults(options);
+    for (int32_t i = 0; i < count; ++i) terminate_fields(options[i]);
+    record.options = options;
+    record.option_count = count;
+}
+
+// Opens one plug-in file, asks it what it is and registers it. Returns
+// the new record, or null; *duplicate gets the registered record when the
+// name was already taken.
+UdilRecord *examine(const char *path, UdilRecord **duplicate) {
+    if (duplicate) *duplicate = nullptr;
+    if (std::strlen(path) >= DYX_UDIL_PATH_SIZE) return nullptr;
+    void *library = nullptr;
+    if (dyx_dl_open(&library, path, kScanOpenFlags) != 0) {
+        dyx_error("error opening udil (%s): %s\n", path, dyx_dl_error());
+        return nullptr;
+    }
+    if (library == nullptr) return nullptr;
+    UdilRecord *record = dyx_udil_alloc();
+    if (record == nullptr) {
+        dyx_dl_close(&library);
+        return nullptr;
+    }
+    auto reject = [&]() -> UdilRecord * {
+        dyx_udil_free(&record);
+        dyx_dl_close(&library);
+        return nullptr;
+    };
+
+    udil_api_version_fn api_version;
+    if (!bind(library, api_version, "udil_api_version")) return reject();
+    const char *version = api_version();
+    if (version == nullptr) return reject();
+    record->api_version = read_version(version);
+    if (!(record->api_version >= 3.0f)) return reject();
+
+    udil_name_fn name;
+    if (!bind(library, name, "udil_name")) return reject();
+    char plugin_name[DYX_UDIL_TEXT_SIZE];
+    udil::copy_text(plugin_name, sizeof plugin_name, name());
+    if (plugin_name[0] == '\0') return reject();
+    if (UdilRecord *existing = dyx_udil_find_by_name(plugin_name)) {
+        if (duplicate) *duplicate = existing;
+        return reject();
+    }
+
+    udil_desc_fn desc;
+    udil_suffix_fn suffix;
+    udil_flag_fn count_options, multi_image, stereo, depth;
+    udil_get_default_options_fn defaults;
+    if (!bind(library, desc, "udil_desc") || !bind(library, suffix, "udil_suffix") ||
+        !bind(library, count_options, "udil_get_num_options") ||
+        !bind(library, defaults, "udil_get_default_options") ||
+        !bind(library, multi_image, "udil_multi_image_capable") ||
+        !bind(library, stereo, "udil_stereo_capable") || !bind(library, depth, "udil_depth_capable"))
+        return reject();
+
+    udil_set_state_fn set_state;
+    if (bind(library, set_state, "udil_set_state")) set_state(0);
+
+    udil::copy_text(record->path, sizeof record->path, path);
+    udil::copy_text(record->name, sizeof record->name, plugin_name);
+    udil::copy_text(record->desc, sizeof record->desc, desc());
+    fill_suffixes(*record, suffix);
+    fill_options(*record, count_options, defaults);
+    record->stereo_capable = stereo();
+    record->depth_capable = depth();
+    record->multi_image_capable = multi_image();
+
+    if (set_state != nullptr) set_state(1);
+    dyx_dl_close(&library);
+    record->handle = nullptr;
+    std::memset(&record->entry, 0, sizeof record->entry);
+    return record;
+}
+
+// Registers the plug-ins of one directory.
+void scan_directory(const std::string &directory) {
+    dyx_debug("dyx_udil_scan_libraries: looking for udils in <%s>\n", directory.c_str());
+    const std::string pattern = directory + "/libudil-*.so";
+    if (pattern.size() >= DYX_UDIL_PATH_SIZE) return;
+    char *full_path = nullptr, *directories = nullptr, *files = nullptr;
+    int32_t directory_count = 0, file_count = 0;
+    const int status =
+        dyx_dir_list(pattern.c_str(), &full_path, &directory_count, &directories, &file_count, &files, 0);
+    if (status == 0 && file_count > 0 && files != nullptr) {
+        for (const char *line = files; *line != '\0';) {
+            const char *end = std::strchr(line, '\n');
+            const size_t length = end ? size_t(end - line) : std::strlen(line);
+            // A path that does not fit the record is skipped, never cut.
+            const std::string path = directory + "/" + std::string(line, length);
+            if (length > 0) examine(path.c_str(), nullptr);
+            line += length + (end ? 1 : 0);
+        }
+    }
+    std::free(full_path);
+    std::free(directories);
+    std::free(files);
+}
+
+// The plug-in's texts for the dump, cut to a sane length.
+std::string plugin_text(const char *text) {
+    char copy[256];
+    udil::copy_text(copy, sizeof copy, text);
+    return copy;
+}
+
+}  // namespace
+
+extern "C" {
+
+int dyx_udil_scan_libraries(const char *directories) {
+    if (prepare_registry() != 0) return 2;
+    try {
+        const std::string list = directories ? directories : "";
+        size_t start = 0;
+        while (start <= list.size()) {
+            size_t end = list.find(':', start);
+            if (end == std::string::npos) end = list.size();
+            if (end > start) scan_directory(list.substr(start, end - start));
+            start = end + 1;
+        }
+    } catch (const std::bad_alloc &) {
+        return 2;
+    }
+    dyx_debug("dyx_udil_scan_libraries: found %d udils\n", int(dyx_list_length(udil_list)));
+    return 0;
+}
+
+int dyx_udil_scan_library(UdilRecord **record, const char *path) {
+    if (record) *record = nullptr;
+    if (prepare_registry() != 0) return 2;
+    dyx_debug("dyx_udil_scan_library: loading udil <%s>\n", path ? path : "");
+    if (path != nullptr) {
+        UdilRecord *duplicate = nullptr;
+        UdilRecord *found = examine(path, &duplicate);
+        if (record) *record = found ? found : duplicate;
+    }
+    dyx_debug("dyx_udil_scan_library: found %d udil\n", int(dyx_list_length(udil_list)));
+    return 0;
+}
+
+int dyx_udil_load(UdilRecord *record) {
+    if (record == nullptr) return 6;
+    if (record->handle != nullptr) return 0;
+    if (dyx_dl_open(&record->handle, record->path, 0) != 0 || record->handle == nullptr) {
+        dyx_error("error opening udil (%s): %s\n", record->path, dyx_dl_error());
+        record->handle = nullptr;
+        return 7;
+    }
+    UdilEntryPoints &entry = record->entry;
+    void *library = record->handle;
+    auto fail = [&](const char *symbol) {
+        dyx_error("dyx_udil_load: can't find %s()\n", symbol);
+        std::memset(&entry, 0, sizeof entry);
+        dyx_dl_close(&record->handle);
+        return 7;
+    };
+#define DYX_UDIL_BIND_MANDATORY(field) \
+    if (!bind(library, entry.field, "udil_" #field)) return fail("udil_" #field)
+    DYX_UDIL_BIND_MANDATORY(name);
+    DYX_UDIL_BIND_MANDATORY(desc);
+    DYX_UDIL_BIND_MANDATORY(api_version);
+    DYX_UDIL_BIND_MANDATORY(suffix);
+    DYX_UDIL_BIND_MANDATORY(choose_suffix);
+    DYX_UDIL_BIND_MANDATORY(rand_reads);
+    DYX_UDIL_BIND_MANDATORY(rand_writes);
+    DYX_UDIL_BIND_MANDATORY(unknown_frames);
+    DYX_UDIL_BIND_MANDATORY(stereo_capable);
+    DYX_UDIL_BIND_MANDATORY(depth_capable);
+    DYX_UDIL_BIND_MANDATORY(multi_image_capable);
+    DYX_UDIL_BIND_MANDATORY(image_formats);
+    DYX_UDIL_BIND_MANDATORY(thread_safe);
+    DYX_UDIL_BIND_MANDATORY(can_read_file);
+    DYX_UDIL_BIND_MANDATORY(get_err);
+    DYX_UDIL_BIND_MANDATORY(get_num_options);
+    DYX_UDIL_BIND_MANDATORY(get_default_options);
+    DYX_UDIL_BIND_MANDATORY(update_options);
+    DYX_UDIL_BIND_MANDATORY(create_writer);
+    DYX_UDIL_BIND_MANDATORY(create_reader);
+    DYX_UDIL_BIND_MANDATORY(handle_destroy);
+    DYX_UDIL_BIND_MANDATORY(file_new);
+    DYX_UDIL_BIND_MANDATORY(file_open);
+    DYX_UDIL_BIND_MANDATORY(file_close);
+    DYX_UDIL_BIND_MANDATORY(save_image);
+    DYX_UDIL_BIND_MANDATORY(get_image);
+    if (bind(library, entry.get_compressed_size, "udil_get_compressed_size")) {
+        // With compressed sizes the other two compressed operations are due.
+        DYX_UDIL_BIND_MANDATORY(get_images_compressed);
+        DYX_UDIL_BIND_MANDATORY(uncompress_image);
+    } else {
+        entry.get_images_compressed = nullptr;
+        entry.uncompress_image = nullptr;
+    }
+#undef DYX_UDIL_BIND_MANDATORY
+    if (bind(library, entry.set_state, "udil_set_state") && entry.set_state(0) != 0) return 1;
+    if (bind(library, entry.path_to_udil, "udil_path_to_udil")) entry.path_to_udil(record->path);
+    return 0;
+}
+
+UdilRecord *dyx_udil_alloc(void) {
+    if (udil_list == nullptr) return nullptr;
+    auto *record = static_cast<UdilRecord *>(dyx_list_alloc(udil_list));
+    if (record == nullptr) return nullptr;
+    record->handle = nullptr;
+    record->path[0] = '\0';
+    record->name[0] = '\0';
+    record->desc[0] = '\0';
+    record->suffix_count = 0;
+    record->option_count = 0;
+    record->options = nullptr;
+    std::memset(&record->entry, 0, sizeof record->entry);
+    dyx_list_append(udil_list, record);
+    return record;
+}
+
+void dyx_udil_free(UdilRecord **record) {
+    if (record == nullptr || *record == nullptr || udil_list == nullptr) return;
+    release_options(**record);
+    dyx_list_remove(udil_list, *record);
+    dyx_list_free(udil_list, *record);
+    *record = nullptr;
+}
+
+UdilRecord *dyx_udil_list_first(void) { return static_cast<UdilRecord *>(dyx_list_first(udil_list)); }
+UdilRecord *dyx_udil_list_last(void) { return static_cast<UdilRecord *>(dyx_list_last(udil_list)); }
+UdilRecord *dyx_udil_list_next(UdilRecord *record) {
+    return static_cast<UdilRecord *>(dyx_list_next(record));
+}
+UdilRecord *dyx_udil_list_prev(UdilRecord *record) {
+    return static_cast<UdilRecord *>(dyx_list_prev(record));
+}
+
+void dyx_udil_list_done(void) {
+    if (udil_list == nullptr) return;
+    while (auto *record = static_cast<UdilRecord *>(dyx_list_pop(udil_list))) {
+        if (record->handle != nullptr) {
+            if (record->entry.set_state != nullptr) record->entry.set_state(1);
+            dyx_dl_close(&record->handle);
+        }
+        release_options(*record);
+        dyx_list_free(udil_list, record);
+    }
+    dyx_list_destroy(&udil_list);
+}
+
+UdilRecord *dyx_udil_find_by_name(const char *name) {
+    if (name == nullptr) return nullptr;
+    for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record))
+        if (strcasecmp(record->name, name) == 0) return record;
+    return nullptr;
+}
+
+UdilRecord *dyx_udil_find_by_suffix(const char *filename) {
+    if (filename == nullptr) return nullptr;
+    const size_t length = std::strlen(filename);
+    for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record)) {
+        for (int32_t i = 0; i < record->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
+            const size_t suffix_length = std::strlen(record->suffixes[i]);
+            if (suffix_length <= length &&
+                strcasecmp(filename + length - suffix_length, record->suffixes[i]) == 0)
+                return record;
+        }
+    }
+    return nullptr;
+}
+
+void dyx_udil_dump(UdilRecord *record) {
+    if (record == nullptr) return;
+    if (record->handle == nullptr) {
+        dyx_info("Udil info: not loaded\n");
+        return;
+    }
+    try {
+        const UdilEntryPoints &entry = record->entry;
+        char line[1024];
+        std::string text = "Udil info:\n";
+        text += "  Name " + plugin_text(entry.name()) + "\n";
+        text += std::string("  Path ") + record->path + "\n";
+        text += "  Description " + plugin_text(entry.desc()) + "\n";
+        text += "  Version " + plugin_text(entry.api_version()) + "\n";
+        int32_t count = 0;
+        const char *const *suffixes = entry.suffix(&count);
+        if (suffixes == nullptr || count < 0) count = 0;
+        std::snprintf(line, sizeof line, "  Suffix count %d\n", count);
+        text += line;
+        for (int32_t i = 0; i < count && i < 1024; ++i)
+            text += "    Suffix " + plugin_text(suffixes[i]) + "\n";
+        std::snprintf(line, sizeof line, "  RandReads %d RandWrites %d Unknown Frames %d Stereo %d\n",
+                      entry.rand_reads(), entry.rand_writes(), entry.unknown_frames(),
+                      entry.stereo_capable());
+        text += line;
+        std::snprintf(line, sizeof line, "  Depth %d MultiImage %d ThreadSafe %d\n", entry.depth_capable(),
+                      entry.multi_image_capable(), entry.thread_safe());
+        text += line;
+        dyx_info("%s", text.c_str());
+    } catch (const std::bad_alloc &) {
+        dyx_error("dyx_udil_dump: out of memory\n");
+    }
+}
+
+void dyx_udil_list_dump(void) {
+    if (udil_list == nullptr) return;
+    dyx_info("UdilList info:\n");
+    for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record)) {
+        if (record->handle == nullptr) dyx_udil_load(record);
+        if (record->handle != nullptr) dyx_udil_dump(record);
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,282 @@
+// Codec streams: one write movie, or up to 32 read files in a row.
+#include "dyx_udil_stream.h"
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "dyx_malloc.h"
+#include "udil_internal.h"
+
+namespace {
+
+// The description a reader fills in.
+constexpr UdilMovieInfo kBlankInfo = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
+
+bool loaded(const UdilRecord *record) { return record != nullptr && record->entry.create_reader != nullptr; }
+
+UdilStream *new_stream(const char *what) {
+    UdilStream *stream = nullptr;
+    dyx_malloc(what, &stream, sizeof(UdilStream), __LINE__, __FILE__);
+    if (stream != nullptr) std::memset(stream, 0, sizeof(UdilStream));
+    return stream;
+}
+
+void release_options(UdilFileSlot &slot) {
+    if (slot.options != nullptr) dyx_free(slot.options, __LINE__, __FILE__);
+    slot.options = nullptr;
+}
+
+void destroy_handle(const UdilRecord *codec, UdilHandle &handle) {
+    if (handle != nullptr && codec->entry.handle_destroy != nullptr) codec->entry.handle_destroy(&handle);
+    handle = nullptr;
+}
+
+// Releases whatever a half-made write stream holds.
+UdilStream *abandon(UdilStream *stream) {
+    UdilFileSlot &slot = stream->slots[0];
+    release_options(slot);
+    destroy_handle(slot.codec, slot.secondary);
+    destroy_handle(slot.codec, slot.primary);
+    dyx_free(stream, __LINE__, __FILE__);
+    return nullptr;
+}
+
+bool same_picture(const UdilMovieInfo &a, const UdilMovieInfo &b) {
+    return a.width == b.width && a.height == b.height && a.depth == b.depth &&
+           a.pixel_format == b.pixel_format;
+}
+
+// Creates `path` on `handle`; a refusal fills the last error.
+bool create_file(UdilFileSlot &slot, UdilHandle handle, const char *path) {
+    if (slot.codec->entry.file_new(handle, path) == 0) return true;
+    dyx_udil_set_err_udil(slot.codec, handle);
+    return false;
+}
+
+bool open_file(UdilFileSlot &slot, UdilHandle handle, const char *path) {
+    if (slot.codec->entry.file_open(handle, path) == 0) return true;
+    dyx_udil_set_err_udil(slot.codec, handle);
+    return false;
+}
+
+// Refuses the append: destroys the slot's handles and options.
+int refuse(UdilFileSlot &slot, int status) {
+    destroy_handle(slot.codec, slot.secondary);
+    destroy_handle(slot.codec, slot.primary);
+    release_options(slot);
+    return status;
+}
+
+// Opens the right-eye reader of a container pair (steps shared with the
+// left one); 0 or the append's status.
+int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const char *right_path,
+                      int32_t capacity) {
+    UdilOption *scratch = nullptr;
+    if (slot.option_count > 0) {
+        dyx_malloc("dyx_udil_file_append", &scratch, uint64_t(slot.option_count) * sizeof(UdilOption),
+                   __LINE__, __FILE__);
+        if (scratch == nullptr) return refuse(slot, 2);
+    }
+    slot.secondary =
+        slot.codec->entry.create_reader(right_path, &slot.info, &slot.option_count, capacity, scratch);
+    if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
+    if (slot.secondary == nullptr) return refuse(slot, 1);
+    slot.info.stereo = 1;
+    if (previous != nullptr && !(same_picture(slot.info, previous->info) &&
+                                 slot.eye_pair == previous->eye_pair && previous->info.stereo != 0))
+        return refuse(slot, 1);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMovieInfo *info, int32_t count,
+                              const UdilOption *options) {
+    if (name == nullptr || info == nullptr || !loaded(record) || std::strlen(name) >= DYX_UDIL_PATH_SIZE)
+        return nullptr;
+    if (options == nullptr) count = 0;
+    try {
+        UdilStream *stream = new_stream("dyx_udil_file_new");
+        if (stream == nullptr) return nullptr;
+        UdilFileSlot &slot = stream->slots[0];
+        slot.info = *info;
+        slot.last_frame = info->frames - 1 < -1 ? -1 : info->frames - 1;
+        slot.frame_count = info->frames;
+        slot.codec = record;
+        slot.option_count = count;
+        if (count > 0) {
+            dyx_malloc("dyx_udil_file_new", &slot.options, uint64_t(count) * sizeof(UdilOption), __LINE__,
+                       __FILE__);
+            if (slot.options == nullptr) return abandon(stream);
+            std::memcpy(slot.options, options, size_t(count) * sizeof(UdilOption));
+        } else {
+            slot.option_count = 0;
+        }
+        stream->total_frames = info->frames;
+        const UdilEntryPoints &entry = record->entry;
+        slot.primary = entry.create_writer(&slot.info, slot.option_count, slot.options);
+        if (slot.primary == nullptr) return abandon(stream);
+        udil::copy_text(slot.name, sizeof slot.name, name);
+        udil::copy_text(slot.suffix, sizeof slot.suffix,
+                        entry.choose_suffix(&slot.info, slot.option_count, slot.options));
+
+        if (!record->multi_image_capable) {
+            // One file per frame, named when the frame is written.
+            slot.eye_pair = std::strchr(name, '@') != nullptr;
+        } else if (!dyx_udil_has_wildcards(name)) {
+            char path[DYX_UDIL_PATH_SIZE];
+            if (std::strlen(name) + std::strlen(slot.suffix) >= sizeof path) return abandon(stream);
+            std::strcpy(path, name);
+            std::strcat(path, slot.suffix);
+            if (!create_file(slot, slot.primary, path)) return abandon(stream);
+            slot.container = 1;
+            dyx_debug("dyx_udil_file_new(): opened file %s\n", path);
+        } else {
+            // A container template must name the two eyes, nothing else.
+            if (std::strchr(name, '@') == nullptr) return abandon(stream);
+            slot.secondary = entry.create_writer(&slot.info, slot.option_count, slot.options);
+            if (slot.secondary == nullptr) return abandon(stream);
+            char left[DYX_UDIL_PATH_SIZE], right[DYX_UDIL_PATH_SIZE];
+            if (!dyx_udil_make_filename(left, name, slot.suffix, 0, UDIL_EYE_LEFT) ||
+                !dyx_udil_make_filename(right, name, slot.suffix, 0, UDIL_EYE_RIGHT))
+                return abandon(stream);
+            if (!create_file(slot, slot.primary, left) || !create_file(slot, slot.secondary, right))
+                return abandon(stream);
+            slot.container = 1;
+            slot.eye_pair = 1;
+        }
+        stream->file_count = 1;
+        return stream;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+UdilStream *dyx_udil_file_open(const char *name, UdilRecord *record, UdilMovieInfo *info, int32_t *count,
+                               int32_t capacity, UdilOption *buffer, int32_t *first, int32_t *last) {
+    UdilStream *stream = new_stream("dyx_udil_file_open");
+    if (stream == nullptr) return nullptr;
+    stream->read = 1;
+    if (dyx_udil_file_append(stream, name, record, info, count, capacity, buffer, first, last) != 0) {
+        dyx_free(stream, __LINE__, __FILE__);
+        return nullptr;
+    }
+    return stream;
+}
+
+int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *record, UdilMovieInfo *info,
+                         int32_t *count, int32_t capacity, UdilOption *, int32_t *first, int32_t *last) {
+    if (stream == nullptr || name == nullptr || info == nullptr || first == nullptr || last == nullptr ||
+        !loaded(record))
+        return 6;
+    if (stream->file_count >= DYX_UDIL_MAX_FILES) return 2;
+    if (std::strlen(name) >= DYX_UDIL_PATH_SIZE) return 7;
+    const int k = stream->file_count;
+    const UdilFileSlot *previous = k > 0 ? &stream->slots[k - 1] : nullptr;
+
+    // The slot is built aside and joins the stream only when all is well.
+    UdilFileSlot slot;
+    std::memset(&slot, 0, sizeof slot);
+    udil::copy_text(slot.name, sizeof slot.name, name);
+    slot.container = 1;
+    slot.eye_pair = std::strchr(name, '@') != nullptr;
+    slot.first_frame = *first;
+    slot.last_frame = *last;
+    slot.codec = record;
+    slot.info = kBlankInfo;
+
+    char path[DYX_UDIL_PATH_SIZE], right_path[DYX_UDIL_PATH_SIZE];
+    if (dyx_udil_has_timestep_wildcard(name) || !record->multi_image_capable) {
+        slot.container = 0;
+        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return 7;
+    } else if (slot.eye_pair) {
+        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return 7;
+    } else {
+        udil::copy_text(path, sizeof path, name);
+    }
+
+    const UdilEntryPoints &entry = record->entry;
+    slot.primary = entry.create_reader(path, &slot.info, &slot.option_count, capacity, slot.options);
+    if (slot.primary == nullptr) return refuse(slot, 1);
+    if (count != nullptr) *count = slot.option_count;
+    if (slot.eye_pair) slot.info.stereo = 1;
+    if (previous != nullptr &&
+        !(same_picture(slot.info, previous->info) && slot.info.stereo == previous->info.stereo &&
+          slot.eye_pair == previous->eye_pair))
+        return refuse(slot, 1);
+
+    const bool container_pair = slot.container && slot.eye_pair;
+    if (container_pair) {
+        if (!dyx_udil_make_filename(right_path, name, "", *first, UDIL_EYE_RIGHT)) return refuse(slot, 7);
+        const int status = open_right_reader(slot, previous, right_path, capacity);
+        if (status != 0) return status;
+    }
+
+    info->width = slot.info.width;
+    info->height = slot.info.height;
+    info->depth = slot.info.depth;
+    info->attribute_b = slot.info.attribute_b;
+    info->frame_rate = slot.info.frame_rate;
+    info->pixel_format = slot.info.pixel_format;
+    if (slot.container) {
+        info->stereo = slot.info.stereo;
+        info->frames = slot.info.frames;
+        if (*last == -1) *last = slot.info.frames - 1;
+        if (*first == -1) *first = 0;
+    }
+    slot.first_frame = *first;
+    slot.last_frame = *last;
+    const int64_t frames = int64_t(*last) - int64_t(*first) + 1;
+    if (!slot.container) {
+        info->stereo = slot.eye_pair ? 1 : slot.info.stereo;
+        info->frames = int32_t(frames > INT32_MAX ? INT32_MAX : frames);
+    }
+    if (frames <= 0 || frames + stream->total_frames > INT32_MAX) {
+        dyx_udil_set_err_str("Invalid number of frames");
+        return refuse(slot, 6);
+    }
+    slot.frame_count = int32_t(frames);
+
+    if (slot.container) {
+        if (!open_file(slot, slot.primary, path)) return refuse(slot, 7);
+        if (container_pair) {
+            if (!open_file(slot, slot.secondary, right_path)) {
+                entry.file_close(slot.primary);
+                return refuse(slot, 7);
+            }
+            dyx_debug("dyx_udil_file_append(): opened files %s %s\n", path, right_path);
+        } else {
+            dyx_debug("dyx_udil_file_append(): opened file %s\n", path);
+        }
+    }
+    stream->slots[k] = slot;
+    stream->total_frames += slot.frame_count;
+    stream->file_count = k + 1;
+    return 0;
+}
+
+int dyx_udil_file_close(UdilStream **stream) {
+    if (stream == nullptr || *stream == nullptr) return 6;
+    UdilStream *closing = *stream;
+    for (int k = 0; k < closing->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
+        UdilFileSlot &slot = closing->slots[k];
+        for (UdilHandle *handle : {&slot.primary, &slot.secondary}) {
+            if (*handle == nullptr) continue;
+            if (slot.container && slot.codec->entry.file_close != nullptr)
+                slot.codec->entry.file_close(*handle);
+            destroy_handle(slot.codec, *handle);
+        }
+        release_options(slot);
+    }
+    dyx_free(closing, __LINE__, __FILE__);
+    *stream = nullptr;
+    return 0;
+}
+
+int32_t dyx_udil_total_frames(const UdilStream *stream) { return stream ? stream->total_frames : 0; }
+
+}  // extern "C"

@@ -1,0 +1,319 @@
+// Frame transfer between image pixels and the files of a codec stream.
+#include <algorithm>
+#include <cstring>
+
+#include "dyx_malloc.h"
+#include "dyx_udil_stream.h"
+
+namespace {
+
+constexpr UdilMovieInfo kBlankInfo = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
+
+// The slot of stream frame `frame` and the file's own number for it.
+struct Location {
+    UdilFileSlot *slot = nullptr;
+    int32_t base = 0;  // stream frames of the slots before it
+    int32_t file_frame = 0;
+};
+
+bool locate(UdilStream *stream, int32_t frame, Location &where) {
+    if (frame < 0) return false;
+    int64_t base = 0;
+    for (int k = 0; k < stream->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
+        UdilFileSlot &slot = stream->slots[k];
+        if (frame < base + slot.frame_count) {
+            where.slot = &slot;
+            where.base = int32_t(base);
+            where.file_frame = int32_t(frame - base + slot.first_frame);
+            return true;
+        }
+        base += slot.frame_count;
+    }
+    return false;
+}
+
+// The plug-in reads or writes width x height pixels of the slot's format:
+// an image of any other shape would be overrun.
+bool fits(const dyx_image_t *image, const UdilMovieInfo &info) {
+    return image == nullptr ||
+           (int64_t(image->width) == info.width && int64_t(image->height) == info.height &&
+            image->format == info.pixel_format && image->data != nullptr);
+}
+
+uint8_t *pixels_of(const dyx_image_t *image) { return image ? image->data : nullptr; }
+
+// The eye a per-frame file is named and transferred with: both eyes go to
+// one call only when the codec takes stereo frames.
+int32_t per_frame_eye(const UdilFileSlot &slot, int32_t eye) {
+    if (eye == UDIL_EYE_BOTH && !slot.codec->entry.stereo_capable()) return UDIL_EYE_LEFT;
+    return eye;
+}
+
+int plugin_error(const UdilFileSlot &slot, UdilHandle handle, int status) {
+    dyx_udil_set_err_udil(slot.codec, handle);
+    return status;
+}
+
+bool frame_path(char *path, const UdilFileSlot &slot, int32_t frame, int32_t eye) {
+    if (dyx_udil_make_filename(path, slot.name, slot.suffix, frame, eye)) return true;
+    dyx_udil_set_err_str("Frame file name too long");
+    return false;
+}
+
+// Writes one picture into its own new file on the slot's handle.
+int save_to_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t eye, const void *left,
+                 const void *right) {
+    const UdilEntryPoints &entry = slot.codec->entry;
+    if (entry.file_new(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
+    const int status = entry.save_image(slot.primary, frame, eye, left, right);
+    entry.file_close(slot.primary);
+    return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
+}
+
+// A per-frame file must hold the picture the slot describes: 0, 7 when a
+// reader refuses it, `mismatch` when it differs.
+int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
+    const UdilEntryPoints &entry = slot.codec->entry;
+    UdilMovieInfo found = kBlankInfo;
+    UdilHandle reader = entry.create_reader(path, &found, nullptr, 0, nullptr);
+    if (reader == nullptr) return 7;
+    entry.handle_destroy(&reader);
+    const UdilMovieInfo &want = slot.info;
+    const bool same = found.width == want.width && found.height == want.height && found.depth == want.depth &&
+                      found.pixel_format == want.pixel_format;
+    return same ? 0 : mismatch;
+}
+
+// Reads one picture from its own file on the slot's handle.
+int read_from_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t eye, void *left,
+                   void *right) {
+    const int checked = probe(slot, path, 12);
+    if (checked != 0) return checked;
+    const UdilEntryPoints &entry = slot.codec->entry;
+    if (entry.file_open(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
+    const int status = entry.get_image(slot.primary, frame, eye, left, right);
+    entry.file_close(slot.primary);
+    return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
+}
+
+// Left eye to the primary file and right eye to the secondary one.
+template <typename Transfer>
+int per_eye_files(UdilFileSlot &slot, int32_t eye, Transfer transfer) {
+    int left_status = 0;
+    if (eye == UDIL_EYE_LEFT || eye == UDIL_EYE_BOTH) {
+        left_status = transfer(slot.primary, true);
+        if (left_status != 0) plugin_error(slot, slot.primary, left_status);
+    }
+    if (eye == UDIL_EYE_RIGHT || eye == UDIL_EYE_BOTH) {
+        const int right_status = transfer(slot.secondary, false);
+        if (right_status != 0) return plugin_error(slot, slot.secondary, right_status);
+    }
+    return left_status;
+}
+
+bool has_compressed(const UdilFileSlot &slot) { return slot.codec->entry.get_compressed_size != nullptr; }
+
+// Opens a per-frame file for the compressed operations.
+bool open_logged(UdilFileSlot &slot, const char *path) {
+    if (slot.codec->entry.file_open(slot.primary, path) == 0) return true;
+    dyx_error("can't open file %s\n", path);
+    return false;
+}
+
+// Size of the compressed frame in one per-frame file; -1 when it can't be opened.
+int64_t file_compressed_size(UdilFileSlot &slot, int32_t frame, int32_t eye) {
+    char path[DYX_UDIL_PATH_SIZE];
+    if (!dyx_udil_make_filename(path, slot.name, slot.suffix, frame, eye)) {
+        dyx_error("can't open file %s\n", slot.name);
+        return -1;
+    }
+    if (!open_logged(slot, path)) return -1;
+    const int64_t size = slot.codec->entry.get_compressed_size(slot.primary);
+    slot.codec->entry.file_close(slot.primary);
+    return size;
+}
+
+}  // namespace
+
+extern "C" {
+
+int dyx_udil_save_image(UdilStream *stream, int32_t frame, int32_t eye, const dyx_image_t *left,
+                        const dyx_image_t *right) {
+    if (stream == nullptr) return 1;
+    if (stream->file_count < 1 || !fits(left, stream->slots[0].info) || !fits(right, stream->slots[0].info)) {
+        dyx_udil_set_err_str("Image does not match the movie");
+        return 6;
+    }
+    return dyx_udil_save_pixels(stream, frame, eye, pixels_of(left), pixels_of(right));
+}
+
+int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const void *left,
+                         const void *right) {
+    if (stream == nullptr) return 1;
+    if (frame < 0 || stream->file_count < 1) {
+        dyx_udil_set_err_str("Invalid frame number specified");
+        return 6;
+    }
+    UdilFileSlot &slot = stream->slots[0];
+    const UdilEntryPoints &entry = slot.codec->entry;
+    if (!slot.container) {
+        const int32_t used_eye = per_frame_eye(slot, eye);
+        char path[DYX_UDIL_PATH_SIZE];
+        if (!frame_path(path, slot, frame, used_eye)) return 7;
+        const int status = save_to_file(slot, path, frame, used_eye, left, used_eye == eye ? right : nullptr);
+        if (status != 0 || used_eye == eye) return status;
+        // The codec takes one eye per call: the right image gets its own file.
+        if (!frame_path(path, slot, frame, UDIL_EYE_RIGHT)) return 7;
+        return save_to_file(slot, path, frame, UDIL_EYE_LEFT, right, nullptr);
+    }
+    if (!slot.eye_pair) {
+        const int status = entry.save_image(slot.primary, frame, eye, left, right);
+        return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
+    }
+    return per_eye_files(slot, eye, [&](UdilHandle handle, bool is_left) {
+        return entry.save_image(handle, frame, UDIL_EYE_LEFT, is_left ? left : right, nullptr);
+    });
+}
+
+int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, dyx_image_t *left,
+                       dyx_image_t *right) {
+    if (stream == nullptr) return 1;
+    Location where;
+    if (frame < 0 || frame >= stream->total_frames) {
+        dyx_udil_set_err_str("Invalid frame number specified");
+        return 6;
+    }
+    if (!locate(stream, frame, where)) return 6;
+    UdilFileSlot &slot = *where.slot;
+    if (!fits(left, slot.info) || !fits(right, slot.info)) {
+        dyx_udil_set_err_str("Image does not match the movie");
+        return 6;
+    }
+    void *left_pixels = pixels_of(left);
+    void *right_pixels = pixels_of(right);
+    const UdilEntryPoints &entry = slot.codec->entry;
+    const int32_t file_frame = where.file_frame;
+    if (!slot.container) {
+        const int32_t used_eye = per_frame_eye(slot, eye);
+        char path[DYX_UDIL_PATH_SIZE];
+        if (!frame_path(path, slot, file_frame, used_eye)) return 7;
+        const int status = read_from_file(slot, path, file_frame, used_eye, left_pixels,
+                                          used_eye == eye ? right_pixels : nullptr);
+        if (status != 0 || used_eye == eye) return status;
+        if (!frame_path(path, slot, file_frame, UDIL_EYE_RIGHT)) return 7;
+        return read_from_file(slot, path, file_frame, UDIL_EYE_LEFT, right_pixels, nullptr);
+    }
+    if (!slot.eye_pair) {
+        const int status = entry.get_image(slot.primary, file_frame, eye, left_pixels, right_pixels);
+        return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
+    }
+    return per_eye_files(slot, eye, [&](UdilHandle handle, bool is_left) {
+        return entry.get_image(handle, file_frame, UDIL_EYE_LEFT, is_left ? left_pixels : right_pixels,
+                               nullptr);
+    });
+}
+
+int64_t dyx_udil_get_compressed_size(UdilStream *stream) {
+    if (stream == nullptr) return -1;
+    int64_t largest = -1;
+    for (int k = 0; k < stream->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
+        UdilFileSlot &slot = stream->slots[k];
+        if (!has_compressed(slot)) return -1;
+        const UdilEntryPoints &entry = slot.codec->entry;
+        if (slot.container) {
+            int64_t size = entry.get_compressed_size(slot.primary);
+            if (slot.eye_pair) size += entry.get_compressed_size(slot.secondary);
+            largest = std::max(largest, size);
+            continue;
+        }
+        for (int64_t f = slot.first_frame; f <= slot.last_frame; ++f) {
+            int64_t size;
+            if (slot.info.stereo) {
+                const int64_t left = file_compressed_size(slot, int32_t(f), UDIL_EYE_LEFT);
+                if (left < 0) return -1;
+                const int64_t right = file_compressed_size(slot, int32_t(f), UDIL_EYE_RIGHT);
+                if (right < 0) return -1;
+                size = left + right;
+            } else {
+                size = file_compressed_size(slot, int32_t(f), UDIL_EYE_MONO);
+                if (size < 0) return -1;
+            }
+            largest = std::max(largest, size);
+        }
+    }
+    return largest;
+}
+
+int dyx_udil_get_images_compressed(UdilStream *stream, const UdilCompressedRequest *request) {
+    if (stream == nullptr || request == nullptr) return 6;
+    int32_t remaining = request->frame_count;
+    int32_t done = 0;
+    int32_t current = request->first_frame;
+    while (remaining > 0) {
+        Location where;
+        if (!locate(stream, current, where)) return 6;
+        UdilFileSlot &slot = *where.slot;
+        const int32_t local = current - where.base;
+        const int32_t n = std::min(slot.frame_count - local, remaining);
+        remaining -= n;
+        if (has_compressed(slot)) {
+            const int64_t entry_index = slot.info.stereo ? int64_t(done) * 2 : done;
+            UdilCompressedRequest part = *request;
+            part.marker = -1;
+            part.first_frame = slot.first_frame + local;
+            part.frame_count = n;
+            if (part.data) part.data += int64_t(request->stride) * done;
+            if (part.entries64) part.entries64 += entry_index;
+            if (part.entries32) part.entries32 += entry_index;
+            const UdilEntryPoints &entry = slot.codec->entry;
+            if (!slot.container) {
+                char path[DYX_UDIL_PATH_SIZE];
+                if (!dyx_udil_make_filename(path, slot.name, slot.suffix, part.first_frame, request->eye)) {
+                    dyx_error("can't open file %s\n", slot.name);
+                    return 7;
+                }
+                if (!open_logged(slot, path)) return 7;
+            }
+            const int status = entry.get_images_compressed(slot.primary, &part);
+            // The per-frame file is closed on failure too, so the stream stays usable.
+            if (!slot.container) entry.file_close(slot.primary);
+            if (status != 0) return status;
+        }
+        done += n;
+        current += n;
+    }
+    return 0;
+}
+
+int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, const void *data, int32_t size,
+                              dyx_image_t *image) {
+    Location where;
+    if (stream == nullptr || !locate(stream, frame, where)) return 6;
+    UdilFileSlot &slot = *where.slot;
+    if (image == nullptr || !fits(image, slot.info)) return 6;
+    const UdilEntryPoints &entry = slot.codec->entry;
+    if (has_compressed(slot)) return entry.uncompress_image(slot.primary, data, size, image->data);
+
+    // No compressed frames: read the frame from its file instead.
+    const int32_t file_frame = where.file_frame;
+    if (!slot.container) {
+        char path[DYX_UDIL_PATH_SIZE];
+        if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return 7;
+        if (probe(slot, path, 7) != 0) return 7;
+        if (!open_logged(slot, path)) return 7;
+    }
+    int status;
+    if (slot.container && slot.eye_pair) {
+        status = eye == UDIL_EYE_RIGHT
+                     ? entry.get_image(slot.secondary, file_frame, UDIL_EYE_RIGHT, image->data, nullptr)
+                     : entry.get_image(slot.primary, file_frame, eye, image->data, nullptr);
+    } else {
+        status = eye == UDIL_EYE_RIGHT
+                     ? entry.get_image(slot.primary, file_frame, UDIL_EYE_RIGHT, nullptr, image->data)
+                     : entry.get_image(slot.primary, file_frame, eye, image->data, nullptr);
+        if (!slot.container) entry.file_close(slot.primary);
+    }
+    return status;
+}
+
+}  // extern "C"
