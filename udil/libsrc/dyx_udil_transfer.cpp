@@ -133,6 +133,33 @@ int64_t file_compressed_size(UdilFileSlot &slot, int32_t frame, int32_t eye) {
     return size;
 }
 
+// Passes the plug-in one request for `count` frames of a slot, starting at
+// `local`; `done` frames of the caller's request come before them.
+int fetch_compressed(UdilFileSlot &slot, const UdilCompressedRequest &request, int32_t local, int32_t count,
+                     int32_t done) {
+    const int64_t entry_index = slot.info.stereo ? int64_t(done) * 2 : done;
+    UdilCompressedRequest part = request;
+    part.marker = -1;
+    part.first_frame = slot.first_frame + local;
+    part.frame_count = count;
+    if (part.data) part.data += int64_t(request.stride) * done;
+    if (part.entries64) part.entries64 += entry_index;
+    if (part.entries32) part.entries32 += entry_index;
+    const UdilEntryPoints &entry = slot.codec->entry;
+    if (!slot.container) {
+        char path[DYX_UDIL_PATH_SIZE];
+        if (!dyx_udil_make_filename(path, slot.name, slot.suffix, part.first_frame, request.eye)) {
+            dyx_error("can't open file %s\n", slot.name);
+            return 7;
+        }
+        if (!open_logged(slot, path)) return 7;
+    }
+    const int status = entry.get_images_compressed(slot.primary, &part);
+    // The per-frame file is closed on failure too, so the stream stays usable.
+    if (!slot.container) entry.file_close(slot.primary);
+    return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -257,27 +284,13 @@ int dyx_udil_get_images_compressed(UdilStream *stream, const UdilCompressedReque
         const int32_t n = std::min(slot.frame_count - local, remaining);
         remaining -= n;
         if (has_compressed(slot)) {
-            const int64_t entry_index = slot.info.stereo ? int64_t(done) * 2 : done;
-            UdilCompressedRequest part = *request;
-            part.marker = -1;
-            part.first_frame = slot.first_frame + local;
-            part.frame_count = n;
-            if (part.data) part.data += int64_t(request->stride) * done;
-            if (part.entries64) part.entries64 += entry_index;
-            if (part.entries32) part.entries32 += entry_index;
-            const UdilEntryPoints &entry = slot.codec->entry;
-            if (!slot.container) {
-                char path[DYX_UDIL_PATH_SIZE];
-                if (!dyx_udil_make_filename(path, slot.name, slot.suffix, part.first_frame, request->eye)) {
-                    dyx_error("can't open file %s\n", slot.name);
-                    return 7;
-                }
-                if (!open_logged(slot, path)) return 7;
+            // A per-frame slot keeps each frame in a file of its own, so its
+            // frames are fetched one request (and one open file) at a time.
+            const int32_t step = slot.container ? n : 1;
+            for (int32_t k = 0; k < n; k += step) {
+                const int status = fetch_compressed(slot, *request, local + k, step, done + k);
+                if (status != 0) return status;
             }
-            const int status = entry.get_images_compressed(slot.primary, &part);
-            // The per-frame file is closed on failure too, so the stream stays usable.
-            if (!slot.container) entry.file_close(slot.primary);
-            if (status != 0) return status;
         }
         done += n;
         current += n;
