@@ -1,0 +1,295 @@
+// The Multi-Tile Movie text file: records, the writer, the reader with
+// every refusal, and sub-movie name resolution.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dyx_path.h"
+#include "dyx_string.h"
+#include "dyx_udil_mtm.h"
+#include "udil_test_support.h"
+
+using udil_test::ScratchDir;
+
+namespace {
+
+std::string make_dir(const ScratchDir &scratch, const std::string &name) {
+    const std::string path = scratch.file(name);
+    mkdir(path.c_str(), 0755);
+    return path;
+}
+
+// Writes `contents` to the scratch file `name`; returns its path.
+std::string write_file(const ScratchDir &scratch, const std::string &name, const std::string &contents) {
+    const std::string path = scratch.file(name);
+    udil_test::write_all(path, contents);
+    return path;
+}
+
+class MtmFormat : public ::testing::Test {
+protected:
+    void SetUp() override { dyx_udil_set_err_str(nullptr); }
+    void TearDown() override { dyx_udil_mtm_free(&mtm_); }
+
+    // Reads `text` as an .mtm file; the record or null.
+    UdilMtm *read_text(const std::string &text, const std::string &name = "t.mtm") {
+        dyx_udil_mtm_free(&mtm_);
+        mtm_ = dyx_udil_mtm_open(write_file(scratch_, name, text).c_str());
+        return mtm_;
+    }
+    std::string error() const { return dyx_udil_get_last_error_string(); }
+
+    ScratchDir scratch_;
+    UdilMtm *mtm_ = nullptr;
+};
+
+const char kHead[] = "MTM 1.0\nfullresolution 640 480\nnummovies 1\nmovie\n";
+
+TEST_F(MtmFormat, AllocGivesBlankRecords) {
+    mtm_ = dyx_udil_mtm_alloc(3, 5);
+    ASSERT_NE(mtm_, nullptr);
+    EXPECT_STREQ(mtm_->default_format, "");
+    EXPECT_EQ(mtm_->full_resolution, 1);
+    EXPECT_EQ(mtm_->full_width, -1);
+    EXPECT_EQ(mtm_->full_height, -1);
+    ASSERT_EQ(mtm_->movie_count, 3);
+    for (int i = 0; i < 3; ++i) {
+        const UdilMtmMovie &movie = mtm_->movies[i];
+        EXPECT_STREQ(movie.file, "");
+        EXPECT_EQ(movie.info.frames, -1);
+        EXPECT_EQ(movie.info.frame_rate, -1.0f);
+        EXPECT_EQ(movie.info.pixel_format, UDIL_FMT_RGB);
+        EXPECT_EQ(movie.option_count, 5);
+        EXPECT_NE(movie.options, nullptr);
+        EXPECT_EQ(movie.single_file, 1);
+        EXPECT_EQ(movie.handle, nullptr);
+    }
+    dyx_udil_mtm_free(&mtm_);
+    EXPECT_EQ(mtm_, nullptr);
+    dyx_udil_mtm_free(&mtm_);  // null is ignored
+
+    EXPECT_EQ(dyx_udil_mtm_alloc(-1, 0), nullptr);
+    EXPECT_EQ(error(), "Unable to allocate MTM");
+}
+
+TEST_F(MtmFormat, WriterLayoutAndRoundTrip) {
+    mtm_ = dyx_udil_mtm_alloc(2, 0);
+    ASSERT_NE(mtm_, nullptr);
+    mtm_->full_width = 1920;
+    mtm_->full_height = 1080;
+    const std::string other = make_dir(scratch_, "elsewhere");
+    const std::string files[] = {scratch_.file("left tile_####.ppm"), other + "/right.mov"};
+    const char *formats[] = {"ppm", "ffmpeg"};
+    for (int i = 0; i < 2; ++i) {
+        UdilMtmMovie &movie = mtm_->movies[i];
+        movie.image_offset[0] = 960 * i;
+        movie.image_offset[1] = 7;
+        dyx_strncpy(movie.format, formats[i], sizeof movie.format);
+        dyx_strncpy(movie.file, files[i].c_str(), sizeof movie.file);
+    }
+    const std::string path = scratch_.file("wall.mtm");
+    ASSERT_EQ(dyx_udil_mtm_new(path.c_str(), mtm_), 0);
+
+    const std::string text = udil_test::read_all(path);
+    EXPECT_EQ(text.rfind("MTM 1.0\n#\n# This is a Multi-Tile Movie file.\n#\n\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nfullresolution 1920 1080\n\nnummovies 2\n\n"), std::string::npos) << text;
+    // The file in the MTM's directory is written by its last component.
+    EXPECT_NE(text.find("movie\n  imageoffset 0 7\n  format ppm\n  file \"left tile_####.ppm\"\n\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("movie\n  imageoffset 960 7\n  format ffmpeg\n  file \"" + files[1] + "\"\n\n"),
+              std::string::npos)
+        << text;
+
+    dyx_udil_mtm_free(&mtm_);
+    mtm_ = dyx_udil_mtm_open(path.c_str());
+    ASSERT_NE(mtm_, nullptr) << error();
+    EXPECT_EQ(mtm_->full_resolution, 1);
+    EXPECT_EQ(mtm_->full_width, 1920);
+    EXPECT_EQ(mtm_->full_height, 1080);
+    ASSERT_EQ(mtm_->movie_count, 2);
+    EXPECT_EQ(mtm_->movies[0].image_offset[0], 0);
+    EXPECT_EQ(mtm_->movies[1].image_offset[0], 960);
+    EXPECT_EQ(mtm_->movies[1].image_offset[1], 7);
+    EXPECT_STREQ(mtm_->movies[0].format, "ppm");
+    EXPECT_STREQ(mtm_->movies[1].format, "ffmpeg");
+    EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//left tile_####.ppm");
+    EXPECT_EQ(std::string(mtm_->movies[1].file), files[1]);
+}
+
+TEST_F(MtmFormat, CornerFilesWithoutFullResolution) {
+    mtm_ = dyx_udil_mtm_alloc(1, 0);
+    ASSERT_NE(mtm_, nullptr);
+    mtm_->full_resolution = 0;
+    mtm_->movies[0].bottom_left = {1.5f, 2.0f, -3.0f};
+    mtm_->movies[0].bottom_right = {4.0f, 5.0f, 6.0f};
+    mtm_->movies[0].top_left = {7.0f, 8.25f, 9.0f};
+    dyx_strncpy(mtm_->movies[0].file, scratch_.file("a.mov").c_str(), DYX_UDIL_MTM_FILE_SIZE);
+    const std::string path = scratch_.file("c.mtm");
+    ASSERT_EQ(dyx_udil_mtm_new(path.c_str(), mtm_), 0);
+    const std::string text = udil_test::read_all(path);
+    EXPECT_EQ(text.find("fullresolution"), std::string::npos);
+    EXPECT_NE(text.find("  bottomleft 1.500000 2.000000 -3.000000\n  bottomright 4.000000 5.000000 6.000000\n"
+                        "  topleft 7.000000 8.250000 9.000000\n"),
+              std::string::npos)
+        << text;
+    // An empty format (choose by suffix) is left out, so that it reads back.
+    EXPECT_EQ(text.find("format"), std::string::npos) << text;
+
+    dyx_udil_mtm_free(&mtm_);
+    mtm_ = dyx_udil_mtm_open(path.c_str());
+    ASSERT_NE(mtm_, nullptr) << error();
+    EXPECT_EQ(mtm_->full_resolution, 0);
+    EXPECT_EQ(mtm_->movies[0].bottom_left.x, 1.5f);
+    EXPECT_EQ(mtm_->movies[0].bottom_left.z, -3.0f);
+    EXPECT_EQ(mtm_->movies[0].top_left.y, 8.25f);
+    EXPECT_STREQ(mtm_->movies[0].format, "");
+}
+
+TEST_F(MtmFormat, WriterRefusals) {
+    EXPECT_EQ(dyx_udil_mtm_new(scratch_.file("x.mtm").c_str(), nullptr), 1);
+    mtm_ = dyx_udil_mtm_alloc(1, 0);
+    ASSERT_NE(mtm_, nullptr);
+    dyx_strncpy(mtm_->movies[0].file, "a.ppm", DYX_UDIL_MTM_FILE_SIZE);
+    EXPECT_EQ(dyx_udil_mtm_new(scratch_.file("missing/x.mtm").c_str(), mtm_), 7);
+    EXPECT_EQ(error(), "Unable to open .mtm file");
+    // A quote cannot be written inside the quoted name.
+    dyx_strncpy(mtm_->movies[0].file, scratch_.file("a\"b.ppm").c_str(), DYX_UDIL_MTM_FILE_SIZE);
+    EXPECT_EQ(dyx_udil_mtm_new(scratch_.file("q.mtm").c_str(), mtm_), 6);
+    EXPECT_FALSE(udil_test::exists(scratch_.file("q.mtm")));
+}
+
+TEST_F(MtmFormat, RelativeNameFromAnotherDirectoryIsWrittenAbsolute) {
+    // Regression: a relative name from another directory would be resolved
+    // against the MTM's directory when read back.
+    mtm_ = dyx_udil_mtm_alloc(1, 0);
+    ASSERT_NE(mtm_, nullptr);
+    dyx_strncpy(mtm_->movies[0].file, "sub/tile.ppm", DYX_UDIL_MTM_FILE_SIZE);
+    const std::string path = scratch_.file("r.mtm");
+    ASSERT_EQ(dyx_udil_mtm_new(path.c_str(), mtm_), 0);
+    char cwd[1024];
+    ASSERT_NE(dyx_getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_NE(udil_test::read_all(path).find(std::string("file \"") + cwd + "/sub/tile.ppm\""),
+              std::string::npos);
+}
+
+TEST_F(MtmFormat, NameResolution) {
+    ASSERT_NE(read_text("MTM 1.0\nnummovies 5\n"
+                        "movie file a.mov\nmovie file ./b.mov\nmovie file /abs/c.mov\n"
+                        "movie file \"~/d.mov\"\nmovie file C:e.mov\n",
+                        "x.mtm"),
+              nullptr)
+        << error();
+    char home_file[1024];
+    ASSERT_EQ(dyx_expand_pathname("~/d.mov", home_file, sizeof home_file), 0);
+    EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//a.mov");
+    EXPECT_STREQ(mtm_->movies[1].file, "./b.mov");
+    EXPECT_STREQ(mtm_->movies[2].file, "/abs/c.mov");
+    EXPECT_STREQ(mtm_->movies[3].file, home_file);
+    EXPECT_STREQ(mtm_->movies[4].file, "C:e.mov");
+}
+
+TEST_F(MtmFormat, RelativeMtmPathResolvesAgainstDot) {
+    write_file(scratch_, "rel.mtm", "MTM 1.0\nnummovies 1\nmovie file a.mov\n");
+    char old_cwd[1024];
+    ASSERT_NE(dyx_getcwd(old_cwd, sizeof old_cwd), nullptr);
+    ASSERT_EQ(dyx_setcwd(scratch_.path().c_str()), 0);
+    mtm_ = dyx_udil_mtm_open("rel.mtm");
+    dyx_setcwd(old_cwd);
+    ASSERT_NE(mtm_, nullptr) << error();
+    EXPECT_STREQ(mtm_->movies[0].file, "./a.mov");
+}
+
+TEST_F(MtmFormat, GrammarDetails) {
+    ASSERT_NE(read_text("MTM 1.0 # first line\n"
+                        "# comment\n"
+                        "defaultformat \"ppm\" ; fullresolution 64 32\n"
+                        "nummovies 2\n"
+                        "movie\n  file \"tile #1 ###.ppm\"  format png imageoffset 3 4\n"
+                        "movie\n"),
+              nullptr)
+        << error();
+    EXPECT_STREQ(mtm_->default_format, "ppm");
+    EXPECT_EQ(mtm_->full_width, 64);
+    EXPECT_EQ(mtm_->full_height, 32);
+    EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//tile #1 ###.ppm");
+    EXPECT_STREQ(mtm_->movies[0].format, "png");
+    EXPECT_EQ(mtm_->movies[0].image_offset[0], 3);
+    EXPECT_EQ(mtm_->movies[0].image_offset[1], 4);
+    // An empty last block is allowed.
+    EXPECT_EQ(std::string(mtm_->movies[1].file), scratch_.path() + "//");
+
+    // Long words are cut to the field sizes.
+    const std::string long_format(100, 'f');
+    ASSERT_NE(read_text(std::string(kHead) + "format " + long_format + "\n"), nullptr) << error();
+    EXPECT_EQ(std::string(mtm_->movies[0].format), long_format.substr(0, 31));
+    // A header line longer than 255 characters is read without harm.
+    ASSERT_NE(read_text("MTM 1.0" + std::string(400, ' ') + "x\nnummovies 1\nmovie\n"), nullptr) << error();
+}
+
+TEST_F(MtmFormat, MalformedFilesAreRefusedWithTheirMessage) {
+    EXPECT_EQ(dyx_udil_mtm_open(scratch_.file("absent.mtm").c_str()), nullptr);
+    EXPECT_EQ(error(), "Unable to open file");
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "File is not an MTM file"},
+        {"MOVIE 1.0\n", "File is not an MTM file"},
+        {"MTM 2.0\n", "Wrong MTM file version"},
+        {"MTM nan\n", "Wrong MTM file version"},
+        {"MTM 1.0\ndefaultformat", "Unable to parse defaultformat"},
+        {"MTM 1.0\nfullresolution 640 x\n", "Unable to parse fullresolution"},
+        {"MTM 1.0\nnummovies two\n", "Unable to parse nummovies"},
+        {"MTM 1.0\nmovie\n", "Nummovies < 1 before first movie"},
+        {"MTM 1.0\nnummovies 0\nmovie\n", "Nummovies < 1 before first movie"},
+        {"MTM 1.0\nfullres 1 2\n", "Unexpeced word detected"},
+        {std::string(kHead) + "bottomleft 1 2 x\n", "Unable to parse bottomleft"},
+        {std::string(kHead) + "bottomleft 1 2 3\n", "Unexpected end of file"},
+        {std::string(kHead) + "bottomleft 1 2 3 topleft 1 2 3\n", "Unable to find bottomright"},
+        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 y 3\n", "Unable to parse bottomright"},
+        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3\n", "Unexpected end of file"},
+        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 file x\n", "Unable to find topleft"},
+        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 topleft 1 2\n", "Unable to parse topleft"},
+        {std::string(kHead) + "imageoffset a 0\n", "Unable to parse timageoffset"},
+        {std::string(kHead) + "format\n", "Unable to parse movie format"},
+        {std::string(kHead) + "file\n", "Unable to parse file"},
+        {std::string(kHead) + "nummovies 2\n", "Unexpected word encountered"},
+        // Blocks and count that disagree, and counts out of range.
+        {std::string(kHead) + "file a\nmovie file b\n", "More movie blocks than nummovies"},
+        {"MTM 1.0\nnummovies 3\nmovie file a\nmovie file b\n", "Fewer movie blocks than nummovies"},
+        {"MTM 1.0\nnummovies 2\n", "No movie block in MTM file"},
+        {"MTM 1.0\n", "No movie block in MTM file"},
+        {"MTM 1.0\nnummovies 4097\nmovie\n", "Nummovies above 4096 not supported"},
+        {"MTM 1.0\nnummovies 99999999999\nmovie\n", "Nummovies above 4096 not supported"},
+    };
+    for (const auto &[text, message] : cases) {
+        dyx_udil_set_err_str(nullptr);
+        EXPECT_EQ(read_text(text), nullptr) << text;
+        EXPECT_EQ(error(), message) << text;
+    }
+}
+
+TEST_F(MtmFormat, ManyBlocksUpToTheBound) {
+    std::string text = "MTM 1.0\nnummovies 4096\n";
+    for (int i = 0; i < 4096; ++i) text += "movie imageoffset " + std::to_string(i) + " 0 file /t\n";
+    ASSERT_NE(read_text(text), nullptr) << error();
+    EXPECT_EQ(mtm_->movie_count, 4096);
+    EXPECT_EQ(mtm_->movies[4095].image_offset[0], 4095);
+}
+
+TEST_F(MtmFormat, LastErrorCopyIsBounded) {
+    const std::string long_text(300, 'e');
+    dyx_udil_set_err_str(long_text.c_str());
+    char buffer[DYX_UDIL_ERROR_SIZE + 8];
+    std::memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(dyx_udil_mtm_last_error(buffer), buffer);
+    EXPECT_EQ(std::string(buffer), long_text.substr(0, 255));
+    EXPECT_EQ(buffer[DYX_UDIL_ERROR_SIZE], 'z');
+    EXPECT_EQ(dyx_udil_mtm_last_error(nullptr), nullptr);
+    EXPECT_EQ(dyx_udil_mtm_open_streams(), 0);
+}
+
+}  // namespace
