@@ -12,6 +12,7 @@
 #include "dyx_udil_dir.h"
 #include "dyx_utils.h"
 #include "py_image.h"
+#include "py_movie.h"
 #include "py_uuid.h"
 
 namespace orvo {
@@ -113,7 +114,7 @@ struct TypeEntry {
     const char *name;
     PyTypeObject *type;
 };
-const TypeEntry kTypes[] = {{"image", &image_type}, {"uuid", &uuid_type}};
+const TypeEntry kTypes[] = {{"movie", &movie_type}, {"image", &image_type}, {"uuid", &uuid_type}};
 
 bool ready_types() {
     for (const TypeEntry &entry : kTypes)

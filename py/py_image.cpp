@@ -10,6 +10,7 @@
 #include "dyx_image.h"
 #include "dyx_string.h"
 #include "py_image_composite.h"
+#include "py_image_io.h"
 
 namespace orvo {
 namespace {
@@ -543,6 +544,10 @@ PyMethodDef image_methods[] = {
      METH_VARARGS | METH_KEYWORDS, "Set all pixel values"},
     {"macclip", image_macclip, METH_VARARGS, "Put image on Mac clipboard"},
     {"errstr", image_errstr, METH_VARARGS, "Get last error string"},
+    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_load)),
+     METH_VARARGS | METH_KEYWORDS, "Load image from disk"},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_save)),
+     METH_VARARGS | METH_KEYWORDS, "Save image to disk"},
     {"resize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_resize)),
      METH_VARARGS | METH_KEYWORDS, "Resize the image"},
     {"diff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_diff)),

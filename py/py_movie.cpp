@@ -1,0 +1,396 @@
+// orvo.movie: construction, destruction, attributes and their setter
+// rules, the text form and errstr. open/close live in py_movie_open.cpp,
+// the frame transfer in py_movie_transfer.cpp.
+#include "py_movie.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "dyx_string.h"
+
+namespace orvo {
+namespace {
+
+constexpr const char *kMemberNames[] = {"filename", "stereo",     "fps",     "dims",      "tiling",
+                                        "format",   "framerange", "options", "intensity", "repeat",
+                                        "nframes",  "anaglyph",   "flip",    "realframes"};
+constexpr const char *kMethodNames[] = {"open",     "close",      "append", "getframe",
+                                        "addcount", "resetcount", "errstr"};
+constexpr const char *kAnaglyphNames[] = {"none", "red/blue", "blue/red", "red/cyan", "cyan/red"};
+
+PyObject *string_list(const char *const *names, size_t count) {
+    PyObject *list = PyList_New(static_cast<Py_ssize_t>(count));
+    if (list == nullptr) return nullptr;
+    for (size_t n = 0; n < count; ++n) {
+        PyObject *name = OrvoText_FromString(names[n]);
+        if (name == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(n), name);
+    }
+    return list;
+}
+
+// ---- construction and destruction ---------------------------------------
+
+void set_defaults(MovieObject *self, int32_t read_mode) {
+    self->read_mode = read_mode;
+    self->is_open = 0;
+    self->options[0] = '\0';
+    self->format[0] = '\0';
+    self->fps = -1.0f;
+    self->width = self->height = 0;
+    self->filename[0] = '\0';
+    self->nframes = self->realframes = 0;
+    self->error[0] = '\0';
+    self->tiling[0] = self->tiling[1] = 1;
+    self->stereo = 0;
+    self->anaglyph = 0;
+    self->repeat[0] = self->repeat[1] = 0;
+    self->framerange[0] = self->framerange[1] = -1;
+    self->flip = 0;
+    self->intensity[0] = self->intensity[1] = 1.0f;
+    self->codec = nullptr;
+    self->stream = nullptr;
+    self->mtm = nullptr;
+    std::memset(&self->info, 0, sizeof self->info);
+}
+
+// tp_new: orvo.movie() or orvo.movie(mode); keywords are ignored.
+PyObject *movie_new(PyTypeObject *type, PyObject *args, PyObject *) {
+    int mode = 0;
+    if (!PyArg_ParseTuple(args, "|i:movie", &mode)) return nullptr;
+    PyObject *object = type->tp_alloc(type, 0);
+    if (object == nullptr) return nullptr;
+    set_defaults(as_movie(object), mode != 0 ? 0 : 1);
+    return object;
+}
+
+// tp_dealloc: an open movie is closed first so that its files are finished.
+void movie_dealloc(PyObject *object) {
+    MovieObject *self = as_movie(object);
+    if (self->is_open) close_movie(self);
+    Py_TYPE(object)->tp_free(object);
+}
+
+// ---- text form --------------------------------------------------------------
+
+// Appends one formatted line (a long file name is never cut).
+template <typename... Args>
+void add_line(std::string &text, const char *format, Args... args) {
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0) return;
+    std::string line(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(&line[0], line.size(), format, args...);
+    line.resize(static_cast<size_t>(length));
+    text += line;
+}
+
+PyObject *movie_repr(PyObject *object) {
+    const MovieObject *self = as_movie(object);
+    try {
+        std::string text;
+        add_line(text, "Orvo Movie object <%lx>\n", reinterpret_cast<unsigned long>(object));
+        add_line(text, "Filename:%s\n", self->filename);
+        add_line(text, "Stereo:%d\n", self->stereo);
+        add_line(text, "FPS:%f\n", static_cast<double>(self->fps));
+        add_line(text, "Dimensions:%d %d\n", self->width, self->height);
+        add_line(text, "Framerange:%d %d\n", self->framerange[0], self->framerange[1]);
+        add_line(text, "Real frames:%d\n", self->realframes);
+        const char *state = self->is_open ? "open" : "closed";
+        if (self->read_mode) {
+            add_line(text, "Readonly: %s\n", state);
+            add_line(text, "Effective frames:%d\n", self->nframes);
+            add_line(text, "Format:%s\n", self->format);
+            add_line(text, "Intensity:%f %f\n", static_cast<double>(self->intensity[0]),
+                     static_cast<double>(self->intensity[1]));
+            add_line(text, "Repeat:%d %d\n", self->repeat[0], self->repeat[1]);
+            add_line(text, "Flip:%d", self->flip);
+        } else {
+            add_line(text, "Writeonly: %s\n", state);
+            add_line(text, "Pending frames:%d\n", self->nframes);
+            add_line(text, "Anaglyph:%s\n", kAnaglyphNames[self->anaglyph]);
+            add_line(text, "Format:%s\n", self->format);
+            add_line(text, "Options:%s\n", self->options);
+            if (self->tiling[0] != 0 || self->tiling[1] != 0)
+                add_line(text, "Tiling:%d %d\n", self->tiling[0], self->tiling[1]);
+        }
+        return OrvoText_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
+}
+
+// ---- attributes -----------------------------------------------------------
+
+PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
+    const MovieObject *self = as_movie(object);
+    const char *name = OrvoText_AsUTF8(name_object);
+    if (name == nullptr) return nullptr;
+    auto is = [name](const char *candidate) { return std::strcmp(name, candidate) == 0; };
+    if (is("filename")) return OrvoText_FromString(self->filename);
+    if (is("stereo")) return OrvoInt_FromLong(self->stereo);
+    if (is("fps")) return PyFloat_FromDouble(self->fps);
+    if (is("dims")) return Py_BuildValue("[ii]", self->width, self->height);
+    if (is("tiling")) return Py_BuildValue("[ii]", self->tiling[0], self->tiling[1]);
+    if (is("format")) return OrvoText_FromString(self->format);
+    if (is("framerange")) return Py_BuildValue("[ii]", self->framerange[0], self->framerange[1]);
+    if (is("options")) return OrvoText_FromString(self->options);
+    if (is("intensity"))
+        return Py_BuildValue("[dd]", static_cast<double>(self->intensity[0]),
+                             static_cast<double>(self->intensity[1]));
+    if (is("repeat")) return Py_BuildValue("[ii]", self->repeat[0], self->repeat[1]);
+    if (is("nframes")) return OrvoInt_FromLong(self->nframes);
+    if (is("anaglyph")) return OrvoInt_FromLong(self->anaglyph);
+    if (is("flip")) return OrvoInt_FromLong(self->flip);
+    if (is("realframes")) return OrvoInt_FromLong(self->realframes);
+    if (is("__members__")) return string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
+    if (is("__methods__")) return string_list(kMethodNames, sizeof kMethodNames / sizeof kMethodNames[0]);
+    return PyObject_GenericGetAttr(object, name_object);
+}
+
+enum class Who { kWrite, kRead, kBoth, kNobody, kUnknown };
+
+Who who_may_set(const char *name) {
+    static const char *const kWriteOnly[] = {"stereo", "anaglyph", "fps",    "dims",
+                                             "tiling", "format",   "options"};
+    static const char *const kReadOnly[] = {"framerange", "repeat", "intensity", "flip"};
+    for (const char *candidate : kWriteOnly)
+        if (std::strcmp(name, candidate) == 0) return Who::kWrite;
+    for (const char *candidate : kReadOnly)
+        if (std::strcmp(name, candidate) == 0) return Who::kRead;
+    if (std::strcmp(name, "filename") == 0) return Who::kBoth;
+    if (std::strcmp(name, "nframes") == 0 || std::strcmp(name, "realframes") == 0) return Who::kNobody;
+    return Who::kUnknown;
+}
+
+int attribute_error(const char *message) {
+    PyErr_SetString(PyExc_AttributeError, message);
+    return -1;
+}
+
+// A pair is a tuple of two numbers ("ii" or "ff"); a list is refused.
+bool parse_pair(PyObject *value, const char *format, void *first, void *second) {
+    if (!PyTuple_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "a tuple of two numbers is required");
+        return false;
+    }
+    return PyArg_ParseTuple(value, format, first, second) != 0;
+}
+
+bool parse_text(PyObject *value, const char **text) {
+    if (!OrvoText_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "a string is required");
+        return false;
+    }
+    *text = OrvoText_AsUTF8(value);
+    return *text != nullptr;
+}
+
+// A tile count above 1 must divide its dimension (when that is known).
+int32_t checked_tiles(int32_t count, int32_t dimension) {
+    if (count < 1) count = 1;
+    if (count > 1 && dimension > 0 && dimension % count != 0) count = 1;
+    return count;
+}
+
+bool registered_format(const char *name) {
+    for (UdilRecord *record = dyx_udil_list_first(); record != nullptr; record = dyx_udil_list_next(record))
+        if (std::strcmp(record->name, name) == 0) return true;
+    return false;
+}
+
+float unit_clamp(float value) {
+    if (!(value >= 0.0f)) return 0.0f;  // NaN too
+    return value > 1.0f ? 1.0f : value;
+}
+
+int set_write_attribute(MovieObject *self, const char *name, PyObject *value) {
+    auto is = [name](const char *candidate) { return std::strcmp(name, candidate) == 0; };
+    int first = 0, second = 0;
+    if (is("stereo")) {
+        if (!PyArg_Parse(value, "i", &first)) return -1;
+        self->stereo = first != 0;
+    } else if (is("anaglyph")) {
+        if (!PyArg_Parse(value, "i", &first)) return -1;
+        if (first >= 0 && first <= 4) self->anaglyph = first;
+    } else if (is("fps")) {
+        float fps = 0;
+        if (!PyArg_Parse(value, "f", &fps)) return -1;
+        self->fps = !(fps >= 0.01f) ? -1.0f : fps > 60.0f ? 60.0f : fps;
+    } else if (is("dims")) {
+        if (!parse_pair(value, "ii", &first, &second)) return -1;
+        self->width = std::max(first, 0);
+        self->height = std::max(second, 0);
+        movie_check_tiling(self);
+    } else if (is("tiling")) {
+        if (!parse_pair(value, "ii", &first, &second)) return -1;
+        self->tiling[0] = first;
+        self->tiling[1] = second;
+        movie_check_tiling(self);
+    } else if (is("format")) {
+        const char *text = nullptr;
+        if (!parse_text(value, &text)) return -1;
+        if (!registered_format(text)) return attribute_error("unknown format");
+        dyx_strncpy(self->format, text, sizeof self->format);
+    } else {  // options: longer texts are cut
+        const char *text = nullptr;
+        if (!parse_text(value, &text)) return -1;
+        dyx_strncpy(self->options, text, sizeof self->options);
+    }
+    return 0;
+}
+
+int set_read_attribute(MovieObject *self, const char *name, PyObject *value) {
+    auto is = [name](const char *candidate) { return std::strcmp(name, candidate) == 0; };
+    int first = 0, second = 0;
+    if (is("framerange")) {
+        if (!parse_pair(value, "ii", &first, &second)) return -1;
+        first = std::max(first, 0);
+        second = std::max(first, second);
+        if (self->is_open) {
+            const int32_t last_frame = std::max(self->realframes - 1, 0);
+            first = std::min(first, last_frame);
+            second = std::min(second, last_frame);
+        }
+        self->framerange[0] = first;
+        self->framerange[1] = second;
+        self->nframes = second - first + self->repeat[0] + self->repeat[1] + 1;
+        if (self->is_open && self->realframes < 1) self->nframes = 0;
+    } else if (is("repeat")) {
+        if (!parse_pair(value, "ii", &first, &second)) return -1;
+        self->repeat[0] = std::max(first, 0);
+        self->repeat[1] = std::max(second, 0);
+        movie_clamp_range(self);
+    } else if (is("intensity")) {
+        float start = 0, end = 0;
+        if (!parse_pair(value, "ff", &start, &end)) return -1;
+        self->intensity[0] = unit_clamp(start);
+        self->intensity[1] = unit_clamp(end);
+    } else {  // flip
+        if (!PyArg_Parse(value, "i", &first)) return -1;
+        self->flip = first & 3;
+    }
+    return 0;
+}
+
+// tp_setattro: the one setter with the rules of each attribute.
+int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
+    MovieObject *self = as_movie(object);
+    const char *name = OrvoText_AsUTF8(name_object);
+    if (name == nullptr) return -1;
+    const Who who = who_may_set(name);
+    if (who == Who::kUnknown) return attribute_error(name);
+    if (who == Who::kNobody) return attribute_error("read-only attribute");
+    if (value == nullptr) return attribute_error("movie attributes cannot be deleted");
+    if (who == Who::kWrite && self->read_mode) return attribute_error("set only for write movies");
+    if (who == Who::kRead && !self->read_mode) return attribute_error("set only for read movies");
+    if (who != Who::kRead && self->is_open) {
+        dyx_strncpy(self->error, "attribute cannot be set after open", sizeof self->error);
+        return attribute_error("attribute cannot be set after open");
+    }
+    if (who == Who::kBoth) {
+        const char *text = nullptr;
+        if (!parse_text(value, &text)) return -1;
+        if (std::strlen(text) >= sizeof self->filename) {
+            PyErr_SetString(PyExc_ValueError, "file name longer than 1023 characters");
+            return -1;
+        }
+        dyx_strncpy(self->filename, text, sizeof self->filename);
+        // A read movie's format only names the plug-in of the file opened
+        // before; a new file is matched by its own suffix.
+        if (self->read_mode) self->format[0] = '\0';
+        return 0;
+    }
+    return who == Who::kWrite ? set_write_attribute(self, name, value)
+                              : set_read_attribute(self, name, value);
+}
+
+// ---- methods ----------------------------------------------------------------
+
+PyObject *movie_errstr(PyObject *object, PyObject *) {
+    MovieObject *self = as_movie(object);
+    PyObject *text = OrvoText_FromString(self->error);
+    if (text != nullptr) self->error[0] = '\0';
+    return text;
+}
+
+#if ORVO_PY3
+PyObject *movie_dir(PyObject *, PyObject *) {
+    PyObject *list = string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
+    if (list == nullptr) return nullptr;
+    for (const char *name : kMethodNames) {
+        PyObject *text = OrvoText_FromString(name);
+        if (text == nullptr || PyList_Append(list, text) != 0) {
+            Py_XDECREF(text);
+            Py_DECREF(list);
+            return nullptr;
+        }
+        Py_DECREF(text);
+    }
+    return list;
+}
+#endif
+
+PyMethodDef movie_methods[] = {
+    {"open", movie_open, METH_VARARGS, "Open file to read or write"},
+    {"close", movie_close, METH_VARARGS, "Close movie file"},
+    {"append", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(movie_append)),
+     METH_VARARGS | METH_KEYWORDS, "Add movie or image to file"},
+    {"getframe", movie_getframe, METH_VARARGS, "Get image from movie"},
+    {"addcount", movie_addcount, METH_VARARGS, "Add a number of frames to a movie"},
+    {"resetcount", movie_resetcount, METH_VARARGS, "Reset the number of frames added to a movie"},
+    {"errstr", movie_errstr, METH_VARARGS, "Get last error string"},
+#if ORVO_PY3
+    {"__dir__", movie_dir, METH_NOARGS, "Attribute and method names"},
+#endif
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyObject *movie_fail(MovieObject *movie, const char *message) {
+    dyx_strncpy(movie->error, message, sizeof movie->error);
+    return OrvoInt_FromLong(-1);
+}
+
+void movie_check_tiling(MovieObject *movie) {
+    movie->tiling[0] = checked_tiles(movie->tiling[0], movie->width);
+    movie->tiling[1] = checked_tiles(movie->tiling[1], movie->height);
+}
+
+void movie_clamp_range(MovieObject *movie) {
+    int32_t &first = movie->framerange[0];
+    int32_t &last = movie->framerange[1];
+    if (movie->is_open) {
+        const int32_t last_frame = movie->realframes - 1;
+        first = std::min(std::max(first, 0), std::max(last_frame, 0));
+        if (last < 0) last = last_frame;
+        last = std::max(std::min(last, last_frame), first);
+    }
+    movie->nframes = last - first + movie->repeat[0] + movie->repeat[1] + 1;
+    if (movie->is_open && movie->realframes < 1) movie->nframes = 0;
+}
+
+// The type object; slots the type does not use stay zero.
+PyTypeObject movie_type = [] {
+    PyTypeObject type{};
+    reinterpret_cast<PyObject *>(&type)->ob_refcnt = 1;  // a static object is never freed
+    type.tp_name = "orvo.movie";
+    type.tp_basicsize = sizeof(MovieObject);
+    type.tp_dealloc = movie_dealloc;     // closes an open movie
+    type.tp_repr = movie_repr;           // the multi-line description
+    type.tp_getattro = movie_getattro;   // the 14 attributes, then the methods
+    type.tp_setattro = movie_setattro;   // with their setter rules
+    type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
+    type.tp_doc = "Movie objects";
+    type.tp_methods = movie_methods;
+    type.tp_new = movie_new;
+    return type;
+}();
+
+}  // namespace orvo

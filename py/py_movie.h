@@ -1,0 +1,83 @@
+/* orvo.movie: the Python object for a movie to read or to write (a codec
+ * file, a numbered image sequence or a Multi-Tile Movie). */
+#ifndef ORVO_PY_MOVIE_H
+#define ORVO_PY_MOVIE_H
+
+// Python.h comes first, as the interpreter requires.
+#include "py_compat.h"
+// clang-format off
+#include <cstdint>
+
+#include "dyx_udil.h"
+// clang-format on
+
+struct UdilStream;
+struct UdilMtm;
+
+namespace orvo {
+
+constexpr int kMovieTextSize = 1024;  // file name, options and error string
+constexpr int kMovieFormatSize = 256;
+constexpr int kMovieOptionCapacity = 20;  // options a read stream reports
+
+// clang-format off
+typedef struct {
+    PyObject_HEAD
+    int32_t read_mode;               /* 1 read, 0 write; fixed at construction */
+    int32_t is_open;
+    char options[kMovieTextSize];    /* codec option text for writing */
+    char format[kMovieFormatSize];   /* plug-in name; the one in use after open() */
+    float fps;                       /* -1.0 unset */
+    int32_t width, height;
+    char filename[kMovieTextSize];
+    int32_t nframes;                 /* read: frames yielded; write: pending count */
+    int32_t realframes;              /* read: frames in the file; write: written */
+    char error[kMovieTextSize];
+    int32_t tiling[2];               /* across, down */
+    int32_t stereo;
+    int32_t anaglyph;                /* MOVIE_ANAGLYPH_* */
+    int32_t repeat[2];               /* copies of the first and the last frame */
+    int32_t framerange[2];           /* first, last; -1 the file's own */
+    int32_t flip;                    /* DYX_FLIP_* */
+    float intensity[2];              /* factor at the first and the last frame */
+    UdilRecord *codec;               /* not owned */
+    UdilStream *stream;              /* owned while open */
+    UdilMtm *mtm;                    /* owned while open */
+    UdilMovieInfo info;
+} MovieObject;
+// clang-format on
+
+extern PyTypeObject movie_type;
+
+inline MovieObject *as_movie(PyObject *object) { return reinterpret_cast<MovieObject *>(object); }
+
+/* Leaves `message` in the movie's error string and returns the int -1. */
+PyObject *movie_fail(MovieObject *movie, const char *message);
+
+/* Keeps each tile count at 1 or a divisor of its dimension (when known). */
+void movie_check_tiling(MovieObject *movie);
+
+/* Recomputes the read movie's frame range and nframes after open() or a
+ * change of repeats (the range is clamped to the opened frames). */
+void movie_clamp_range(MovieObject *movie);
+
+/* open() and close() (py_movie_open.cpp). close_movie releases the stream
+ * or the Multi-Tile Movie; it is also the destructor's path. */
+PyObject *movie_open(PyObject *self, PyObject *args);
+PyObject *movie_close(PyObject *self, PyObject *args);
+void close_movie(MovieObject *movie);
+
+/* The option table of a write movie: the plug-in's defaults with the
+ * option text applied; warnings go to the standard error stream. Null
+ * with *count 0 when the plug-in has no options. Release with dyx_free. */
+UdilOption *parse_udil_options(UdilRecord *codec, const char *text, int32_t *count);
+
+/* Frame transfer (py_movie_transfer.cpp). */
+PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *movie_getframe(PyObject *self, PyObject *args);
+PyObject *movie_addcount(PyObject *self, PyObject *args);
+PyObject *movie_resetcount(PyObject *self, PyObject *args);
+
+}  // namespace orvo
+
+#endif

@@ -1,0 +1,293 @@
+// orvo.movie: open() for reading and writing (codec files, numbered
+// sequences, Multi-Tile Movies), close(), and the option parsing of write
+// movies.
+// clang-format off
+#include "py_movie.h"  // first: it brings in Python.h
+// clang-format on
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "dyx_malloc.h"
+#include "dyx_path.h"
+#include "dyx_string.h"
+#include "dyx_udil_mtm.h"
+#include "dyx_udil_stream.h"
+
+namespace orvo {
+namespace {
+
+// ---- option parsing -------------------------------------------------------
+
+// The codec host reports option warnings through the logger; a movie's
+// warnings go to the standard error stream instead, without level word.
+int warnings_to_stderr(void *, const char *line, ...) {
+    static constexpr char kLevel[] = "WARNING: ";
+    const char *text = std::strstr(line, kLevel);
+    if (text == nullptr) return 0;  // only the parser's warnings are wanted
+    va_list none;
+    va_start(none, line);
+    std::vfprintf(stderr, text + sizeof kLevel - 1, none);  // '%' arrive doubled
+    va_end(none);
+    return 0;
+}
+
+// ---- read movies ------------------------------------------------------------
+
+UdilRecord *choose_codec(const MovieObject *self) {
+    return self->format[0] != '\0' ? dyx_udil_find_by_name(self->format)
+                                   : dyx_udil_find_by_suffix(self->filename);
+}
+
+void take_codec(MovieObject *self, UdilRecord *codec) {
+    dyx_udil_load(codec);
+    self->codec = codec;
+    dyx_strncpy(self->format, codec->name, sizeof self->format);
+}
+
+void finish_read_open(MovieObject *self) {
+    self->realframes = self->info.frames;
+    self->width = self->info.width;
+    self->height = self->info.height;
+    self->stereo = self->info.stereo;
+    self->fps = self->info.frame_rate;
+    self->is_open = 1;
+    movie_clamp_range(self);
+}
+
+PyObject *open_mtm_for_reading(MovieObject *self) {
+    UdilMtm *mtm = dyx_udil_mtm_open(self->filename);
+    if (mtm == nullptr) return movie_fail(self, "Unable to open MTM file");
+    const char *problem = nullptr;
+    if (dyx_udil_mtm_open_movies(mtm) != 0)
+        problem = "Unable to open MTM subfiles";
+    else if (!mtm->full_resolution || mtm->movie_count < 1)
+        problem = "Only planar MTM files supported";
+    if (problem != nullptr) {
+        dyx_udil_mtm_close(mtm);  // sub-movies opened before a failure keep handles
+        dyx_udil_mtm_free(&mtm);
+        return movie_fail(self, problem);
+    }
+    const UdilMtmMovie &first = mtm->movies[0];
+    self->mtm = mtm;
+    self->codec = first.codec;
+    dyx_strncpy(self->format, first.format[0] ? first.format : (first.codec ? first.codec->name : ""),
+                sizeof self->format);
+    self->info = first.info;
+    self->info.width = mtm->full_width;
+    self->info.height = mtm->full_height;
+    finish_read_open(self);
+    return OrvoInt_FromLong(0);
+}
+
+PyObject *open_for_reading(MovieObject *self) {
+    if (std::strstr(self->filename, ".mtm") != nullptr) return open_mtm_for_reading(self);
+    UdilRecord *codec = choose_codec(self);
+    if (codec == nullptr) return movie_fail(self, "Unsupported movie file format");
+    take_codec(self, codec);
+
+    // A numbered sequence opens the run of files that exist, starting at
+    // the frame range's first frame; its frame range then counts from the
+    // first file opened (stream frame 0), so it is not applied twice.
+    int32_t first = -1, last = -1;
+    const bool sequence = dyx_udil_has_timestep_wildcard(self->filename) != 0;
+    if (sequence) {
+        first = self->framerange[0];
+        last = self->framerange[1];
+        dyx_valid_pathname_range(self->filename, &first, &last);
+    } else if (!codec->multi_image_capable) {
+        first = last = 0;
+    }
+    UdilOption *buffer = nullptr;
+    dyx_malloc("movie_open", &buffer, uint64_t(kMovieOptionCapacity) * sizeof(UdilOption), __LINE__,
+               __FILE__);
+    if (buffer == nullptr) return movie_fail(self, "Unable to open movie file");
+    int32_t option_count = 0;
+    std::memset(&self->info, 0, sizeof self->info);
+    self->stream = dyx_udil_file_open(self->filename, codec, &self->info, &option_count, kMovieOptionCapacity,
+                                      buffer, &first, &last);
+    dyx_free(buffer, __LINE__, __FILE__);
+    if (self->stream == nullptr) {
+        self->codec = nullptr;
+        return movie_fail(self, "Unable to open movie file");
+    }
+    if (sequence && first > 0)
+        for (int32_t &bound : self->framerange)
+            if (bound >= 0) bound = std::max(bound - first, 0);
+    finish_read_open(self);
+    return OrvoInt_FromLong(0);
+}
+
+// ---- write movies -------------------------------------------------------------
+
+// Owns the parsed option table for the length of open().
+struct OptionTable {
+    UdilOption *options = nullptr;
+    int32_t count = 0;
+    ~OptionTable() {
+        if (options != nullptr) dyx_free(options, __LINE__, __FILE__);
+    }
+};
+
+UdilMovieInfo write_description(const MovieObject *self, int32_t width, int32_t height, int32_t stereo) {
+    UdilMovieInfo info{};
+    info.width = width;
+    info.height = height;
+    info.frames = self->nframes;
+    info.stereo = stereo;
+    info.depth = 0;
+    info.attribute_b = 0;
+    info.frame_rate = self->fps;
+    info.pixel_format = DYX_IMG_FMT_RGB;
+    return info;
+}
+
+// The codec appends the suffix of its choice to the name it is given, so
+// an extension that is one of the codec's own suffixes is cut first:
+// "out.mp4" is written as out.mp4, not out.mp4.mp4.
+void name_without_codec_suffix(char *out, size_t size, const char *filename, const UdilRecord *codec) {
+    dyx_strncpy(out, filename, size);
+    const char *dot = dyx_find_dot_in_filename(out);
+    if (dot == nullptr) return;
+    for (int32_t i = 0; i < codec->suffix_count; ++i)
+        if (codec->suffixes[i][0] != '\0' && strcasecmp(dot, codec->suffixes[i]) == 0) {
+            dyx_remove_ext(out);
+            return;
+        }
+}
+
+PyObject *create_plain(MovieObject *self, const OptionTable &table, int32_t stereo) {
+    self->info = write_description(self, self->width, self->height, stereo);
+    char name[kMovieTextSize];
+    name_without_codec_suffix(name, sizeof name, self->filename, self->codec);
+    self->stream = dyx_udil_file_new(name, self->codec, &self->info, table.count, table.options);
+    if (self->stream == nullptr) {
+        self->codec = nullptr;
+        return movie_fail(self, "Unable to create movie file");
+    }
+    self->realframes = 0;
+    self->is_open = 1;
+    return OrvoInt_FromLong(0);
+}
+
+// A codec that holds one image per file cannot keep a tile's frames in
+// one file: its tiles become numbered sequences with enough digits.
+const char *frame_template(const UdilRecord *codec, int32_t frames) {
+    if (codec->multi_image_capable) return "";
+    static const char *const kRuns[] = {".####", ".#####", ".######", ".#######", ".########", ".#########"};
+    int digits = 4;
+    for (int64_t limit = 10000; digits < 9 && frames > limit; limit *= 10) ++digits;
+    return kRuns[digits - 4];
+}
+
+// Tiles are numbered down each column, then across the columns.
+bool fill_tiles(MovieObject *self, UdilMtm *mtm, const OptionTable &table, int32_t stereo) {
+    const int32_t across = self->tiling[0], down = self->tiling[1];
+    const int32_t tile_width = self->width / across, tile_height = self->height / down;
+    int32_t k = 0;
+    for (int32_t i = 0; i < across; ++i)
+        for (int32_t j = 0; j < down; ++j, ++k) {
+            UdilMtmMovie &movie = mtm->movies[k];
+            movie.image_offset[0] = i * tile_width;
+            movie.image_offset[1] = j * tile_height;
+            movie.info = write_description(self, tile_width, tile_height, stereo);
+            dyx_strncpy(movie.format, mtm->default_format, sizeof movie.format);
+            if (table.count > 0)
+                std::memcpy(movie.options, table.options, size_t(table.count) * sizeof(UdilOption));
+            movie.option_count = table.count;
+            const int written = std::snprintf(movie.file, sizeof movie.file, "%s_%04d%s", self->filename, k,
+                                              frame_template(self->codec, self->nframes));
+            if (written < 0 || size_t(written) >= sizeof movie.file) return false;
+        }
+    return true;
+}
+
+PyObject *create_tiled(MovieObject *self, const OptionTable &table, int32_t stereo) {
+    self->tiling[0] = std::max(self->tiling[0], 1);
+    self->tiling[1] = std::max(self->tiling[1], 1);
+    const int32_t slots = std::max(table.count, kMovieOptionCapacity);
+    UdilMtm *mtm = dyx_udil_mtm_alloc(self->tiling[0] * self->tiling[1], slots);
+    if (mtm == nullptr) return movie_fail(self, "Unable to allocate MTM file");
+    mtm->full_width = self->width;
+    mtm->full_height = self->height;
+    mtm->full_resolution = 1;
+    dyx_strncpy(mtm->default_format, self->format, sizeof mtm->default_format);
+    char description[kMovieTextSize + 8];
+    std::snprintf(description, sizeof description, "%s.mtm", self->filename);
+    const char *problem = nullptr;
+    if (!fill_tiles(self, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0)
+        problem = "Unable to create MTM subfiles";
+    else if (dyx_udil_mtm_new(description, mtm) != 0)
+        problem = "Unable to create MTM file";
+    if (problem != nullptr) {
+        dyx_udil_mtm_close(mtm);  // sub-movies made before a failure keep handles
+        dyx_udil_mtm_free(&mtm);
+        self->codec = nullptr;
+        return movie_fail(self, problem);
+    }
+    self->mtm = mtm;
+    self->info = write_description(self, self->width, self->height, stereo);
+    self->realframes = 0;
+    self->is_open = 1;
+    return OrvoInt_FromLong(0);
+}
+
+PyObject *open_for_writing(MovieObject *self) {
+    if (self->width < 1 || self->height < 1) return movie_fail(self, "Unknown output movie dimensions");
+    if (self->fps < 0.5f) self->fps = 30.0f;
+    UdilRecord *codec = choose_codec(self);
+    if (codec == nullptr) return movie_fail(self, "Unable to find movie CODEC");
+    take_codec(self, codec);
+    OptionTable table;
+    table.options = parse_udil_options(codec, self->options, &table.count);
+    // An anaglyph movie is written as a mono movie.
+    const int32_t stereo = self->anaglyph != 0 ? 0 : self->stereo;
+    if (self->tiling[0] <= 1 && self->tiling[1] <= 1) return create_plain(self, table, stereo);
+    return create_tiled(self, table, stereo);
+}
+
+}  // namespace
+
+UdilOption *parse_udil_options(UdilRecord *codec, const char *text, int32_t *count) {
+    // The module installs no logger of its own, so the console callback is
+    // free to borrow for the length of the parse.
+    dyx_logger_init(stderr, warnings_to_stderr, nullptr, nullptr);
+    UdilOption *options = dyx_udil_parse_options(codec, text, count);
+    dyx_logger_done();
+    return options;
+}
+
+void close_movie(MovieObject *movie) {
+    if (movie->mtm != nullptr) {
+        dyx_udil_mtm_close(movie->mtm);
+        dyx_udil_mtm_free(&movie->mtm);
+    }
+    if (movie->stream != nullptr) dyx_udil_file_close(&movie->stream);
+    movie->stream = nullptr;
+    movie->mtm = nullptr;
+    movie->codec = nullptr;
+    movie->is_open = 0;
+    movie->realframes = 0;
+}
+
+PyObject *movie_open(PyObject *object, PyObject *args) {
+    MovieObject *self = as_movie(object);
+    if (!PyArg_ParseTuple(args, ":open")) return nullptr;
+    if (self->is_open) return movie_fail(self, "movie is already open");
+    if (self->filename[0] == '\0') return movie_fail(self, "a filename must be specified");
+    return self->read_mode ? open_for_reading(self) : open_for_writing(self);
+}
+
+PyObject *movie_close(PyObject *object, PyObject *args) {
+    MovieObject *self = as_movie(object);
+    if (!PyArg_ParseTuple(args, ":close")) return nullptr;
+    if (!self->is_open) return movie_fail(self, "open() required before close()");
+    close_movie(self);
+    return OrvoInt_FromLong(0);
+}
+
+}  // namespace orvo

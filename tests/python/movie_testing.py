@@ -1,0 +1,107 @@
+"""Helpers shared by the movie and image file tests (Python 2.7 and 3)."""
+import os
+import shutil
+import struct
+import tempfile
+import unittest
+
+import orvo
+
+
+def pattern_bytes(width, height, components, seed):
+    """Deterministic pixel bytes that differ from frame to frame."""
+    return bytes(bytearray((seed * 31 + i * 7 + (i // components) * 3) % 256
+                           for i in range(width * height * components)))
+
+
+def pattern_image(width, height, seed, format=orvo.DYX_IMG_FMT_RGB):
+    components = {1: 1, 2: 1, 4: 2, 8: 3, 16: 4}[format]
+    return orvo.image(width, height, format, pattern_bytes(width, height, components, seed))
+
+
+def flat_image(width, height, rgb):
+    return orvo.image(width, height, orvo.DYX_IMG_FMT_RGB, bytes(bytearray(list(rgb) * (width * height))))
+
+
+def pixels(image):
+    return bytearray(image.tostring())
+
+
+def write_movie(path, images, **attributes):
+    """Writes the images (or tuples of images) as a movie; returns the movie."""
+    movie = orvo.movie(orvo.MOVIE_WRITE)
+    movie.filename = path
+    first = images[0][0] if isinstance(images[0], tuple) else images[0]
+    movie.dims = tuple(first.dims)
+    for name, value in attributes.items():
+        setattr(movie, name, value)
+    movie.addcount(len(images))
+    if movie.open() != 0:
+        raise AssertionError("open %s: %s" % (path, movie.errstr()))
+    for frame in images:
+        status = movie.append(frame)
+        if status != 0:
+            raise AssertionError("append to %s: %d %s" % (path, status, movie.errstr()))
+    movie.close()
+    return movie
+
+
+def open_movie(path, **attributes):
+    movie = orvo.movie()
+    movie.filename = path
+    for name, value in attributes.items():
+        setattr(movie, name, value)
+    if movie.open() != 0:
+        raise AssertionError("open %s: %s" % (path, movie.errstr()))
+    return movie
+
+
+def write_tiff(path, width, height, data_bytes):
+    """A baseline RGB TIFF of one row per strip whose strips point at
+    `data_bytes` zero bytes: fewer than the picture needs makes a file that
+    opens but cannot be read; a huge size one whose pixels cannot be held."""
+    count = 10
+    ifd_offset = 8
+    bps_offset = ifd_offset + 2 + count * 12 + 4
+    offsets_offset = bps_offset + 6
+    counts_offset = offsets_offset + 4 * height
+    data_offset = counts_offset + 4 * height
+    row = width * 3
+
+    def entry(tag, kind, number, value):
+        return struct.pack("<HHII", tag, kind, number, value)
+
+    parts = [struct.pack("<2sHI", b"II", 42, ifd_offset), struct.pack("<H", count),
+             entry(256, 4, 1, width), entry(257, 4, 1, height), entry(258, 3, 3, bps_offset),
+             entry(259, 3, 1, 1), entry(262, 3, 1, 2), entry(273, 4, height, offsets_offset),
+             entry(277, 3, 1, 3), entry(278, 4, 1, 1), entry(279, 4, height, counts_offset),
+             entry(284, 3, 1, 1), struct.pack("<I", 0), struct.pack("<HHH", 8, 8, 8)]
+    parts.extend(struct.pack("<I", (data_offset + i * row) & 0xffffffff) for i in range(height))
+    parts.extend(struct.pack("<I", row) for i in range(height))
+    parts.append(b"\0" * data_bytes)
+    with open(path, "wb") as out:
+        out.write(b"".join(parts))
+
+
+def codec_names():
+    return [entry[0] for entry in orvo.codecs()]
+
+
+class ScratchTestCase(unittest.TestCase):
+    """A test with its own scratch directory and the build's plug-ins."""
+    needed_codecs = ("ppm", "png")
+
+    def setUp(self):
+        missing = [name for name in self.needed_codecs if name not in codec_names()]
+        if missing:
+            self.fail("plug-ins %s not loaded: run with QEV_UDILPATH=<build>/udil" % missing)
+        self.dir = tempfile.mkdtemp(prefix="orvo-movie-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def files(self):
+        return sorted(os.listdir(self.dir))

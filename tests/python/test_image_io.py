@@ -1,0 +1,114 @@
+"""orvo.image load and save through the codec plug-ins: status codes,
+error texts and the pictures read and written."""
+import os
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, pattern_image, write_movie, write_tiff
+
+LOAD_UNKNOWN = ("File extension indicates unknown file format. "
+                "Check orvo.codecs() for permissible extensions")
+SAVE_UNKNOWN = ("File extension indicates unknown file format.  "
+                "Check orvo.codecs() for permissible extensions.")
+
+
+def attributes(image):
+    return (image.frame, image.origin, image.framenumber)
+
+
+class LoadTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "tiff", "ffmpeg")
+
+    def test_status_codes_and_texts(self):
+        image = orvo.image(5, 5)
+        self.assertEqual(image.load(self.path("picture.unknownsuffix")), -1)
+        self.assertEqual(image.errstr(), LOAD_UNKNOWN)
+        self.assertEqual(image.errstr(), "")
+        self.assertEqual(image.load(self.path("missing.png")), -2)
+        self.assertEqual(image.errstr(), "Unable to open the file.")
+        write_tiff(self.path("huge.tif"), 150000, 100000, 0)  # 45 GB of pixels
+        self.assertEqual(image.load(self.path("huge.tif")), -4)
+        self.assertEqual(image.errstr(), "Unable to allocate image memory.")
+        write_tiff(self.path("short.tif"), 4, 3, 10)  # strips end early
+        self.assertEqual(image.load(self.path("short.tif")), -5)
+        self.assertEqual(image.errstr(), "Unable to read image frame.")
+        self.assertEqual(image.dims, [5, 5])  # failures leave the picture alone
+        self.assertRaises(TypeError, image.load, 5)
+
+    def test_frame_numbers_of_a_single_image(self):
+        source = pattern_image(6, 4, 1)
+        self.assertEqual(source.save(self.path("one.png")), 0)
+        image = pattern_image(3, 3, 2)
+        before = image.tostring()
+        self.assertEqual(image.load(self.path("one.png"), 1), -3)
+        self.assertEqual(image.errstr(), "Invalid frame number.")
+        self.assertEqual(image.tostring(), before)
+        self.assertEqual(image.load(filename=self.path("one.png"), frame=-4), 0)
+        self.assertEqual(image.tostring(), source.tostring())
+        self.assertEqual(image.errstr(), "")
+
+    def test_a_frame_of_a_movie_file(self):
+        frames = [pattern_image(8, 6, k) for k in range(10)]
+        write_movie(self.path("ten.mkv"), frames, options="codec ffv1")
+        image = orvo.image()
+        self.assertEqual(image.load(self.path("ten.mkv"), 3), 0)
+        self.assertEqual(image.tostring(), frames[3].tostring())
+        self.assertEqual(image.load(self.path("ten.mkv"), 10), -3)
+
+    def test_file_format_and_size_replace_the_picture(self):
+        rgba = pattern_image(7, 9, 4, orvo.DYX_IMG_FMT_RGBA)
+        self.assertEqual(rgba.save(self.path("alpha.png")), 0)
+        image = orvo.image(100, 100, orvo.DYX_IMG_FMT_RGB, None, 12, 50, 60, 3, 4)
+        kept = attributes(image)
+        self.assertEqual(image.load(self.path("alpha.png")), 0)
+        self.assertEqual((image.format, image.dims), (orvo.DYX_IMG_FMT_RGBA, [7, 9]))
+        self.assertEqual(image.tostring(), rgba.tostring())
+        self.assertEqual(attributes(image), kept)
+
+
+class SaveTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "jpeg", "ffmpeg")
+
+    def test_unknown_suffix_and_unsupported_format(self):
+        image = pattern_image(4, 4, 0, orvo.DYX_IMG_FMT_LA)
+        self.assertEqual(image.save(self.path("x.unknownsuffix")), -1)
+        self.assertEqual(image.errstr(), SAVE_UNKNOWN)
+        self.assertEqual(image.save(self.path("la.jpg")), -2)  # jpeg writes L and RGB only
+        self.assertEqual(image.errstr(), "Pixel format unsupported by this file format.")
+        self.assertEqual(self.files(), [])
+
+    def test_cannot_create_or_write(self):
+        image = pattern_image(4, 4, 0)
+        missing = os.path.join("no", "such", "dir")
+        self.assertEqual(image.save(self.path(os.path.join(missing, "clip.mkv"))), -3)
+        self.assertEqual(image.errstr(), "Unable to create the new file.")
+        self.assertEqual(image.save(self.path(os.path.join(missing, "still.png"))), -4)
+        self.assertEqual(image.errstr(), "Unable to save the image.")
+        image.errstr()
+        self.assertEqual(image.save(self.path("n" * 1100 + ".png")), -5)
+        self.assertEqual(image.errstr(), "")  # -5 leaves the text as it was
+
+    def test_codec_chooses_the_suffix(self):
+        image = pattern_image(5, 3, 8)
+        before = image.tostring()
+        self.assertEqual(image.save(self.path("out.PNG")), 0)
+        self.assertEqual(self.files(), ["out.png"])
+        self.assertEqual(image.tostring(), before)
+        loaded = orvo.image()
+        self.assertEqual(loaded.load(self.path("out.png")), 0)
+        self.assertEqual(loaded.tostring(), before)
+
+    def test_options_change_the_file(self):
+        image = pattern_image(32, 32, 5)
+        self.assertEqual(image.save(self.path("plain.ppm")), 0)
+        self.assertEqual(image.save(self.path("arbitrary.ppm"), options="format pam"), 0)
+        self.assertIn("arbitrary.pam", self.files())  # the codec chose the suffix
+        with open(self.path("plain.ppm"), "rb") as plain, open(self.path("arbitrary.pam"), "rb") as pam:
+            self.assertEqual((plain.read(2), pam.read(2)), (b"P6", b"P7"))
+        self.assertEqual(image.save(self.path("low.jpg"), "quality 5"), 0)
+        self.assertEqual(image.save(self.path("high.jpg"), "quality 100"), 0)
+        self.assertLess(os.path.getsize(self.path("low.jpg")), os.path.getsize(self.path("high.jpg")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,445 @@
+"""orvo.movie frame transfer: append from images, stereo pairs and read
+movies, getframe with frame range, repeats, flip and the intensity ramp,
+anaglyphs, the progress callback, addcount and resetcount, all through the
+real codec plug-ins."""
+import os
+import struct
+import sys
+import unittest
+
+import orvo
+from movie_testing import (ScratchTestCase, flat_image, open_movie, pattern_image, pixels,
+                           write_movie, write_tiff)
+
+
+def f32(value):
+    """The value rounded to single precision."""
+    return struct.unpack("f", struct.pack("f", value))[0]
+
+
+def flipped(image, axis):
+    copy = orvo.image(image.dims[0], image.dims[1], image.format, image.tostring())
+    copy.flip(axis)
+    return copy
+
+
+def smooth_image(width, height, seed):
+    """A gradient a lossy codec keeps close."""
+    data = bytearray()
+    for y in range(height):
+        for x in range(width):
+            data.extend(((x * 4 + seed * 8) % 256, (y * 4) % 256, (x + y + seed * 16) % 256))
+    return orvo.image(width, height, orvo.DYX_IMG_FMT_RGB, bytes(data))
+
+
+class Progress(object):
+    def __init__(self, answers=None, error=None):
+        self.calls = []
+        self.answers = answers or {}
+        self.error = error
+
+    def step(self, k):
+        self.calls.append(k)
+        if self.error is not None:
+            raise self.error
+        return self.answers.get(k, 0)
+
+
+class RoundTripTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "ffmpeg")
+
+    def assert_frames(self, path, images, **attributes):
+        movie = open_movie(self.path(path), **attributes)
+        self.assertEqual(movie.nframes, len(images))
+        for k, image in enumerate(images):
+            frame = movie.getframe(k)
+            self.assertEqual(len(frame), 1)
+            self.assertEqual(frame[0].tostring(), image.tostring(), "frame %d of %s" % (k, path))
+            self.assertEqual((frame[0].framenumber, frame[0].frame, frame[0].origin),
+                             (k, image.dims, [0, 0]))
+        movie.close()
+
+    def test_lossless_movie_file_and_sequences(self):
+        images = [pattern_image(24, 16, k) for k in range(4)]
+        write_movie(self.path("clip.mkv"), images, options="codec ffv1")
+        self.assertEqual(self.files(), ["clip.mkv"])
+        self.assert_frames("clip.mkv", images)
+        write_movie(self.path("seq.####.png"), images)
+        self.assertEqual(self.files()[1:], ["seq.0000.png", "seq.0001.png", "seq.0002.png", "seq.0003.png"])
+        self.assert_frames("seq.####.png", images)
+
+    def test_lossy_movie_within_tolerance(self):
+        images = [smooth_image(64, 48, k) for k in range(6)]
+        write_movie(self.path("clip.mp4"), images, options="crf 10", fps=25.0)
+        movie = open_movie(self.path("clip.mp4"))
+        self.assertEqual((movie.nframes, movie.dims), (6, [64, 48]))
+        self.assertAlmostEqual(movie.fps, 25.0, places=3)
+        for k, image in enumerate(images):
+            got, want = pixels(movie.getframe(k)[0]), pixels(image)
+            error = sum(abs(a - b) for a, b in zip(got, want)) / float(len(want))
+            self.assertLess(error, 4.0, "frame %d mean error %.2f" % (k, error))  # H.264 at crf 10, 4:2:0
+        movie.close()
+
+    def test_stereo_pair_sequences(self):
+        pairs = [(pattern_image(8, 6, k), pattern_image(8, 6, k + 50)) for k in range(3)]
+        write_movie(self.path("pair.@.####.ppm"), pairs, stereo=1)
+        self.assertIn("pair.l.0002.ppm", self.files())
+        self.assertIn("pair.r.0002.ppm", self.files())
+        movie = open_movie(self.path("pair.@.####.ppm"))
+        self.assertEqual((movie.stereo, movie.nframes), (1, 3))
+        for k, (left, right) in enumerate(pairs):
+            frame = movie.getframe(k)
+            self.assertEqual([image.tostring() for image in frame], [left.tostring(), right.tostring()])
+        # A stereo read movie appended to a stereo write movie keeps both eyes.
+        copy = orvo.movie(orvo.MOVIE_WRITE)
+        copy.filename = self.path("copy.@.##.png")
+        copy.stereo = 1
+        copy.addcount(movie)
+        self.assertEqual(copy.dims, [8, 6])
+        self.assertEqual(copy.open(), 0)
+        self.assertEqual(copy.append(movie), 0)
+        copy.close()
+        movie.close()
+        again = open_movie(self.path("copy.@.##.png"))
+        self.assertEqual(again.getframe(2)[1].tostring(), pairs[2][1].tostring())
+
+    def test_tiled_movies_read_back_equal(self):
+        images = [pattern_image(40, 30, k) for k in range(3)]
+        for name, tiling, attributes in (("wide", (2, 1), {"format": "png"}),
+                                         ("wall", (2, 2), {"format": "png"}),
+                                         ("film", (2, 2), {"format": "ffmpeg", "options": "codec ffv1"})):
+            write_movie(self.path(name), images, tiling=tiling, **attributes)
+            movie = open_movie(self.path(name + ".mtm"))
+            self.assertEqual((movie.dims, movie.nframes, movie.format), ([40, 30], 3, attributes["format"]))
+            for k, image in enumerate(images):
+                self.assertEqual(movie.getframe(k)[0].tostring(), image.tostring(), "%s frame %d" % (name, k))
+            movie.close()
+        self.assertIn("film_0003.mkv", self.files())
+
+    def test_conversion_and_scaling_on_append(self):
+        source = pattern_image(8, 8, 5, orvo.DYX_IMG_FMT_RGBA)
+        before = source.tostring()
+        for smooth in (0, 1):
+            movie = orvo.movie(orvo.MOVIE_WRITE)
+            movie.filename = self.path("small%d.ppm" % smooth)
+            movie.dims = (4, 4)
+            movie.addcount(1)
+            self.assertEqual(movie.open(), 0)
+            self.assertEqual(movie.append(source, smooth=smooth), 0)
+            movie.close()
+            expected = orvo.image(8, 8, orvo.DYX_IMG_FMT_RGBA, before)
+            expected.format = orvo.DYX_IMG_FMT_RGB
+            expected.resize(4, 4, smooth)
+            self.assertEqual(open_movie(self.path("small%d.ppm" % smooth)).getframe(0)[0].tostring(),
+                             expected.tostring())
+        self.assertEqual(source.tostring(), before)  # the script's image is not changed
+        self.assertEqual(source.format, orvo.DYX_IMG_FMT_RGBA)
+
+
+class ReadOptionsTest(ScratchTestCase):
+    def setUp(self):
+        ScratchTestCase.setUp(self)
+        self.images = [pattern_image(6, 5, k) for k in range(10)]
+        write_movie(self.path("ten.####.ppm"), self.images)
+
+    def test_frame_range_and_repeats(self):
+        movie = open_movie(self.path("ten.####.ppm"))
+        movie.framerange = (2, 4)
+        movie.repeat = (1, 2)
+        self.assertEqual(movie.nframes, 6)
+        got = [movie.getframe(k)[0].tostring() for k in range(6)]
+        self.assertEqual(got, [self.images[n].tostring() for n in (2, 2, 3, 4, 4, 4)])
+        self.assertEqual(movie.getframe(6), -1)
+        self.assertEqual(movie.errstr(), "invalid frame number")
+        self.assertEqual(movie.getframe(-1), -1)
+        self.assertEqual(movie.errstr(), "invalid frame number")
+
+    def test_range_set_before_open_selects_the_files(self):
+        movie = open_movie(self.path("ten.####.ppm"), framerange=(3, 6))
+        self.assertEqual((movie.realframes, movie.nframes, movie.framerange), (4, 4, [0, 3]))
+        self.assertEqual(movie.getframe(0)[0].tostring(), self.images[3].tostring())
+        self.assertEqual(movie.getframe(3)[0].tostring(), self.images[6].tostring())
+
+    def test_intensity_ramp(self):
+        movie = open_movie(self.path("ten.####.ppm"), intensity=(0.0, 1.0))
+        self.assertEqual(set(pixels(movie.getframe(0)[0])), set([0]))
+        self.assertEqual(movie.getframe(9)[0].tostring(), self.images[9].tostring())
+        factor = f32(f32(1.0 / 9.0) * 5.0)
+        expected = bytearray(int(f32(c * factor)) for c in pixels(self.images[5]))
+        self.assertEqual(pixels(movie.getframe(5)[0]), expected)
+
+    def test_flip(self):
+        for axis in (1, 2, 3):
+            movie = open_movie(self.path("ten.####.ppm"), flip=axis)
+            self.assertEqual(movie.getframe(4)[0].tostring(), flipped(self.images[4], axis).tostring())
+
+    def test_getframe_errors(self):
+        movie = orvo.movie()
+        self.assertEqual(movie.getframe(0), -1)
+        self.assertEqual(movie.errstr(), "open() required before getframe()")
+        writer = orvo.movie(orvo.MOVIE_WRITE)
+        self.assertEqual(writer.getframe(0), -1)
+        self.assertEqual(writer.errstr(), "open() required before getframe()")
+        writer.filename = self.path("w.ppm")
+        writer.dims = (2, 2)
+        writer.addcount(1)
+        writer.open()
+        self.assertEqual(writer.getframe(0), -1)
+        self.assertEqual(writer.errstr(), "getframe() not allowed on write movie")
+        self.assertRaises(TypeError, movie.getframe, "0")
+
+    def test_unreadable_frame(self):
+        movie = open_movie(self.path("ten.####.ppm"))
+        os.remove(self.path("ten.0004.ppm"))
+        self.assertEqual(movie.getframe(4), -1)
+        self.assertEqual(movie.errstr(), "unable to read the requested frame")
+        self.assertEqual(len(movie.getframe(5)), 1)  # the others still read
+
+    def test_frame_too_large_to_hold(self):
+        write_tiff(self.path("huge.tif"), 150000, 100000, 0)  # 45 GB of pixels
+        movie = open_movie(self.path("huge.tif"))
+        self.assertEqual(movie.getframe(0), -1)
+        self.assertEqual(movie.errstr(), "unable to allocate image")
+
+
+class WriteMovieTestCase(ScratchTestCase):
+    def writer(self, name, count, dims=(6, 5), **attributes):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path(name)
+        movie.dims = dims
+        for key, value in attributes.items():
+            setattr(movie, key, value)
+        if count:
+            movie.addcount(count)
+        return movie
+
+    def source(self, count=5):
+        self.images = [pattern_image(6, 5, k) for k in range(count)]
+        write_movie(self.path("src.####.ppm"), self.images)
+        return open_movie(self.path("src.####.ppm"))
+
+
+class AppendTest(WriteMovieTestCase):
+    def test_pending_count_bounds_a_movie_source(self):
+        movie = self.writer("out.####.ppm", 3)
+        self.assertEqual(movie.open(), 0)
+        self.assertEqual(movie.append(self.source(5)), 0)
+        self.assertEqual(movie.errstr(), "past maximum number of frames, close() required")
+        self.assertEqual(movie.realframes, 3)
+        self.assertEqual(movie.append(self.images[0]), -1)
+        self.assertEqual(movie.errstr(), "past maximum number of frames, close() required")
+        movie.close()
+        self.assertEqual(open_movie(self.path("out.####.ppm")).nframes, 3)
+
+    def test_empty_source_movie(self):
+        movie = self.writer("out.####.ppm", 3)
+        movie.open()
+        source = self.source(2)
+        source.framerange = (0, 0)
+        source.close()
+        self.assertEqual(movie.append(source), -1)
+        self.assertEqual(movie.errstr(), "the appended movie must be readonly and open")
+
+    def test_argument_errors(self):
+        movie = self.writer("out.####.ppm", 2)
+        image = pattern_image(6, 5, 0)
+        self.assertEqual(movie.append(image), -1)
+        self.assertEqual(movie.errstr(), "open() required before append()")
+        movie.open()
+        for source, message in (((image, image, image), "Only one or two (stereo) images allowed"),
+                                ((), "Only one or two (stereo) images allowed"),
+                                ((image, 5), "Tuple must contain image objects"),
+                                ([image], "A tuple of image(s) or a movie object required"),
+                                (5, "A tuple of image(s) or a movie object required")):
+            self.assertEqual(movie.append(source), -1)
+            self.assertEqual(movie.errstr(), message)
+        self.assertEqual(movie.append(image, object=Progress()), -1)
+        self.assertEqual(movie.errstr(), "A method name is required with a progress object")
+        self.assertRaises(TypeError, movie.append, image, smooth="yes")
+        self.assertRaises(TypeError, movie.append)
+        self.assertEqual(movie.realframes, 0)  # nothing was written
+        self.assertEqual(movie.append((image, pattern_image(6, 5, 1))), 0)  # mono: the left image
+        movie.close()
+        self.assertEqual(open_movie(self.path("out.####.ppm")).getframe(0)[0].tostring(), image.tostring())
+
+    def test_mixed_sizes_in_a_source_sequence(self):
+        source = self.source(3)
+        source.close()
+        self.assertEqual(pattern_image(7, 5, 1).save(self.path("src.0001.ppm")), 0)
+        source = open_movie(self.path("src.####.ppm"))
+        movie = self.writer("out.####.ppm", 3)
+        movie.open()
+        self.assertEqual(movie.append(source), 12)
+        self.assertEqual(movie.errstr(), "Mixed size images detected in movie. All images must be the same size.")
+        self.assertEqual(movie.realframes, 1)
+
+    def test_unreadable_source_frame(self):
+        source = self.source(3)
+        os.remove(self.path("src.0002.ppm"))
+        movie = self.writer("out.####.ppm", 3)
+        movie.open()
+        status = movie.append(source)
+        self.assertNotEqual(status, 0)
+        self.assertNotEqual(status, -1)
+        self.assertEqual(movie.errstr(), "Unable to read frame from movie file")
+        self.assertEqual(movie.realframes, 2)
+
+    def test_failed_write_keeps_the_frames_already_written(self):
+        movie = self.writer("out.####.png", 4)
+        movie.open()
+        self.assertEqual(movie.append(pattern_image(6, 5, 0)), 0)
+        self.assertEqual(movie.append(pattern_image(6, 5, 1)), 0)
+        os.mkdir(self.path("out.0002.png"))  # the next frame's file cannot be made
+        status = movie.append(pattern_image(6, 5, 2))
+        self.assertNotEqual(status, 0)
+        self.assertEqual(movie.errstr(), "Unable to write frame to movie file")
+        self.assertEqual(movie.realframes, 2)
+        self.assertEqual(movie.close(), 0)
+        os.rmdir(self.path("out.0002.png"))
+        again = open_movie(self.path("out.####.png"))
+        self.assertEqual(again.nframes, 2)
+        self.assertEqual(again.getframe(1)[0].tostring(), pattern_image(6, 5, 1).tostring())
+
+
+class StereoAndAnaglyphTest(WriteMovieTestCase):
+    def test_mono_source_on_a_stereo_movie_gives_equal_eyes(self):
+        movie = self.writer("st.@.####.ppm", 2, stereo=1)
+        movie.open()
+        self.assertEqual(movie.append(self.source(2)), 0)
+        movie.close()
+        frame = open_movie(self.path("st.@.####.ppm")).getframe(1)
+        self.assertEqual([image.tostring() for image in frame], [self.images[1].tostring()] * 2)
+
+    def test_single_image_feeds_both_eyes(self):
+        movie = self.writer("one.@.####.ppm", 2, stereo=1)
+        movie.open()
+        image = pattern_image(6, 5, 3)
+        self.assertEqual(movie.append((image,)), 0)
+        self.assertEqual(movie.append(image), 0)
+        movie.close()
+        reader = open_movie(self.path("one.@.####.ppm"))
+        for k in (0, 1):
+            self.assertEqual([i.tostring() for i in reader.getframe(k)], [image.tostring()] * 2)
+
+    def test_anaglyph_modes_from_image_pairs(self):
+        left, right = flat_image(2, 2, (200, 100, 50)), flat_image(2, 2, (10, 20, 30))
+        # Luminances: left 60 + 59 + 5.5 -> 124, right 3 + 11.8 + 3.3 -> 18.
+        expected = {1: (18, 0, 124), 2: (124, 0, 18), 3: (18, 124, 124), 4: (124, 18, 18)}
+        for mode in range(1, 5):
+            name = "ana%d.ppm" % mode
+            movie = self.writer(name, 1, dims=(2, 2), stereo=1, anaglyph=mode)
+            self.assertEqual(movie.open(), 0)
+            self.assertEqual(movie.append((left, right)), 0)
+            movie.close()
+            reader = open_movie(self.path(name))
+            self.assertEqual(reader.stereo, 0)  # written as a mono movie
+            frame = reader.getframe(0)
+            self.assertEqual(len(frame), 1)
+            self.assertEqual(frame[0].getpixel(1, 1), list(expected[mode]))
+        self.assertEqual(left.getpixel(0, 0), [200, 100, 50])
+
+    def test_white_left_black_right_red_blue(self):
+        movie = self.writer("rb.ppm", 1, dims=(3, 3), stereo=1, anaglyph=orvo.MOVIE_ANAGLYPH_REDBLUE)
+        movie.open()
+        movie.append((flat_image(3, 3, (255, 255, 255)), flat_image(3, 3, (0, 0, 0))))
+        movie.close()
+        self.assertEqual(open_movie(self.path("rb.ppm")).getframe(0)[0].getpixel(2, 2), [0, 0, 255])
+
+    def test_anaglyph_from_a_stereo_movie_source(self):
+        write_movie(self.path("pair.@.#.ppm"), [(flat_image(2, 2, (200, 100, 50)), flat_image(2, 2, (10, 20, 30)))],
+                    stereo=1)
+        movie = self.writer("fromstereo.ppm", 1, dims=(2, 2), stereo=1, anaglyph=orvo.MOVIE_ANAGLYPH_REDCYAN)
+        movie.open()
+        self.assertEqual(movie.append(open_movie(self.path("pair.@.#.ppm"))), 0)
+        movie.close()
+        self.assertEqual(open_movie(self.path("fromstereo.ppm")).getframe(0)[0].getpixel(0, 0), [18, 124, 124])
+
+    def test_anaglyph_needs_a_stereo_movie(self):
+        movie = self.writer("mono.ppm", 1, dims=(2, 2), anaglyph=orvo.MOVIE_ANAGLYPH_REDBLUE)
+        movie.open()
+        self.assertEqual(movie.append((flat_image(2, 2, (200, 100, 50)), flat_image(2, 2, (1, 2, 3)))), 0)
+        self.assertEqual(movie.anaglyph, 0)
+        movie.close()
+        self.assertEqual(open_movie(self.path("mono.ppm")).getframe(0)[0].getpixel(0, 0), [200, 100, 50])
+
+
+class ProgressTest(WriteMovieTestCase):
+    def run_append(self, progress, count=4):
+        movie = self.writer("p.####.ppm", count)
+        movie.open()
+        status = movie.append(self.source(count), object=progress, method="step")
+        return movie, status
+
+    def test_counting(self):
+        progress = Progress()
+        movie, status = self.run_append(progress)
+        self.assertEqual((status, progress.calls, movie.realframes), (0, [0, 1, 2, 3], 4))
+
+    def test_abort_after_the_first_frame(self):
+        progress = Progress({0: 1})
+        movie, status = self.run_append(progress)
+        self.assertEqual((status, progress.calls, movie.realframes), (-1, [0], 1))
+        self.assertEqual(movie.errstr(), "Operation aborted by user")
+
+    def test_minus_one_none_and_raising_stop_the_append(self):
+        for progress in (Progress({1: -1}), Progress({1: None}), Progress(error=ValueError("boom"))):
+            movie, status = self.run_append(progress)
+            self.assertEqual(status, -1)
+            self.assertEqual(movie.errstr(), "Unable to call object method")
+            self.assertIsNone(sys.exc_info()[0])
+            movie.close()
+        self.assertEqual(progress.calls, [0])
+
+    def test_missing_method(self):
+        movie = self.writer("q.####.ppm", 2)
+        movie.open()
+        self.assertEqual(movie.append(self.source(2), object=Progress(), method="nosuch"), -1)
+        self.assertEqual(movie.errstr(), "Unable to call object method")
+        self.assertEqual(movie.realframes, 1)
+
+
+class CountTest(WriteMovieTestCase):
+    def test_addcount_and_resetcount(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        self.assertEqual(movie.addcount(0), -1)
+        self.assertEqual(movie.errstr(), "cannot add less than one frame")
+        self.assertEqual(movie.addcount(pattern_image(7, 3, 0)), 1)
+        self.assertEqual(movie.dims, [7, 3])
+        self.assertEqual(movie.addcount(4), 5)
+        tiled = orvo.movie(orvo.MOVIE_WRITE)
+        tiled.tiling = (2, 3)
+        tiled.addcount(pattern_image(7, 3, 0))  # 7 columns cannot be split in two
+        self.assertEqual(tiled.tiling, [1, 3])
+        self.assertEqual(movie.addcount(2.7), 7)
+        self.assertRaises(TypeError, movie.addcount, "many")
+        closed = orvo.movie()
+        self.assertEqual(movie.addcount(closed), -1)
+        self.assertEqual(movie.errstr(), "added movie object must be readonly and open")
+        self.assertEqual(movie.addcount(orvo.movie(orvo.MOVIE_WRITE)), -1)
+        self.assertEqual(movie.errstr(), "added movie object must be readonly and open")
+        self.assertEqual(movie.resetcount(), 0)
+        self.assertEqual(movie.nframes, 0)
+        source = self.source(3)
+        fresh = orvo.movie(orvo.MOVIE_WRITE)
+        self.assertEqual(fresh.addcount(source), 3)
+        self.assertEqual((fresh.dims, fresh.fps), ([6, 5], source.fps))
+        self.assertEqual(movie.addcount(2 ** 31 - 1), 2 ** 31 - 1)
+        self.assertEqual(movie.addcount(1), -1)
+        self.assertEqual(movie.errstr(), "cannot add more than 2147483647 frames")
+
+    def test_count_methods_on_open_and_read_movies(self):
+        reader = orvo.movie()
+        self.assertEqual(reader.addcount(1), -1)
+        self.assertEqual(reader.errstr(), "addcount() not allowed on readonly files")
+        self.assertEqual(reader.resetcount(), -1)
+        self.assertEqual(reader.errstr(), "resetcount() not allowed on readonly files")
+        movie = self.writer("c.ppm", 1)
+        movie.open()
+        self.assertEqual(movie.addcount(1), -1)
+        self.assertEqual(movie.errstr(), "addcount() not allowed once file is open()")
+        self.assertEqual(movie.resetcount(), -1)
+        self.assertEqual(movie.errstr(), "resetcount() not allowed once file is open()")
+
+
+if __name__ == "__main__":
+    unittest.main()
