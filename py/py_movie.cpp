@@ -345,6 +345,8 @@ PyMethodDef movie_methods[] = {
     {"addcount", movie_addcount, METH_VARARGS, "Add a number of frames to a movie"},
     {"resetcount", movie_resetcount, METH_VARARGS, "Reset the number of frames added to a movie"},
     {"errstr", movie_errstr, METH_VARARGS, "Get last error string"},
+    {"__enter__", movie_enter, METH_NOARGS, "Return the movie itself for a with block"},
+    {"__exit__", movie_exit, METH_VARARGS, "Close the movie at the end of a with block"},
 #if ORVO_PY3
     {"__dir__", movie_dir, METH_NOARGS, "Attribute and method names"},
 #endif
@@ -389,6 +391,7 @@ PyTypeObject movie_type = [] {
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
     type.tp_doc = "Movie objects";
     type.tp_methods = movie_methods;
+    type.tp_as_sequence = &movie_sequence;  // len() and frames by index, so for loops work
     type.tp_new = movie_new;
     return type;
 }();

@@ -72,6 +72,11 @@ void close_movie(MovieObject *movie);
  * with *count 0 when the plug-in has no options. Release with dyx_free. */
 UdilOption *parse_udil_options(UdilRecord *codec, const char *text, int32_t *count);
 
+/* `with` support, len() and frames by index (py_movie_protocols.cpp). */
+PyObject *movie_enter(PyObject *self, PyObject *args);
+PyObject *movie_exit(PyObject *self, PyObject *args);
+extern PySequenceMethods movie_sequence;
+
 /* Frame transfer (py_movie_transfer.cpp). */
 PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_getframe(PyObject *self, PyObject *args);
