@@ -31,9 +31,14 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
         return settings_from(options).codec->suffix;
     }
 
+    // Called outside the SDK's exception guard: nothing may escape.
     static int32_t can_read_file(const char *path) {
-        std::string error;
-        return path != nullptr && MovieSource::open(path, error) != nullptr;
+        try {
+            std::string error;
+            return path != nullptr && MovieSource::open(path, error) != nullptr;
+        } catch (...) {
+            return 0;
+        }
     }
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {

@@ -183,6 +183,7 @@ protected:
 // ---- round trips --------------------------------------------------------
 
 struct CodecCase {
+    const char *name;
     const char *options;
     const char *suffix;
     double min_psnr;  // 99 means exact
@@ -224,11 +225,12 @@ TEST_P(FfmpegRoundTrip, FramesComeBackInOrderWithTheirCountAndRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegRoundTrip,
-                         ::testing::Values(CodecCase{"codec h264 preset ultrafast", ".mp4", 34.0},
-                                           CodecCase{"codec mpeg4", ".mp4", 30.0},
-                                           CodecCase{"codec mjpeg", ".avi", 30.0},
-                                           CodecCase{"codec ffv1", ".mkv", 99.0},
-                                           CodecCase{"codec prores", ".mov", 38.0}));
+                         ::testing::Values(CodecCase{"h264", "codec h264 preset ultrafast", ".mp4", 34.0},
+                                           CodecCase{"mpeg4", "codec mpeg4", ".mp4", 30.0},
+                                           CodecCase{"mjpeg", "codec mjpeg", ".avi", 30.0},
+                                           CodecCase{"ffv1", "codec ffv1", ".mkv", 99.0},
+                                           CodecCase{"prores", "codec prores", ".mov", 38.0}),
+                         [](const ::testing::TestParamInfo<CodecCase> &info) { return info.param.name; });
 
 TEST_F(FfmpegPlugin, TelevisionFrameRatesSurviveExactly) {
     const std::string path = write_movie("ntsc", 32, 32, 5, "codec mjpeg", nullptr, 29.97f);
@@ -557,7 +559,9 @@ TEST_F(FfmpegPlugin, DamagedFilesAreRefusedOrReportedNeverCrash) {
             udil_test::write_all(bad, damaged[d]);
             UdilMovieInfo info;
             Stream stream = open_movie(bad, info);
-            if (damaged[d].size() < 8) EXPECT_FALSE(stream) << "an empty or headless file is refused";
+            if (damaged[d].size() < 8) {
+                EXPECT_FALSE(stream) << "an empty or headless file is refused";
+            }
             if (!stream) continue;  // refused at open
             ASSERT_GE(info.frames, 1);
             for (int f = 0; f < info.frames; ++f) {
