@@ -4,8 +4,9 @@ PYTHON3 ?= /usr/bin/python3
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
+MANIFEST = $(BUILD)/install_manifest.txt
 
-.PHONY: all deps configure build run test install clean
+.PHONY: all deps configure build run test install uninstall clean fuzz
 
 all: build
 
@@ -18,14 +19,37 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	PYTHONPATH=$(CURDIR)/$(BUILD)/py3 QEV_UDILPATH=$(CURDIR)/$(BUILD)/udil $(PYTHON3) scripts/main-job.py
+# The main job runs against the installed module, plug-ins and command,
+# with no environment variable pointing into the build.
+run: install
+	env -u PYTHONPATH -u QEV_UDILPATH $(PYTHON3) examples/main_job.py $(BUILD)/main-job
 
 test: build
 	scripts/run-tests $(BUILD)
 
+# Every fuzz target for FUZZ_SECONDS seconds, built with clang in its own
+# directory (the main build is not touched).
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD ?= build-fuzz
+fuzz:
+	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 install: build
 	cmake --install $(BUILD)
+
+# Removes exactly the files the last `make install` recorded, then those
+# of orvo's own directories (*/orvo, */QEV, and lib/pkgconfig, which
+# install creates when missing) that it left empty.
+uninstall:
+	@test -f $(MANIFEST) || { echo "no $(MANIFEST): nothing was installed from $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -fv < $(MANIFEST)
+	@sed 's|/[^/]*$$||' $(MANIFEST) | sort -u | while read -r dir; do \
+	  while case "$$dir" in */orvo|*/orvo/*|*/QEV|*/QEV/*|*/lib/pkgconfig) true ;; *) false ;; esac \
+	        && rmdir "$$dir" 2>/dev/null; do \
+	    echo "removed directory $$dir"; dir=$${dir%/*}; \
+	  done; \
+	done
+	rm -f $(MANIFEST)
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan

@@ -1,0 +1,1 @@
+"""Helpers of the `orvo` command: one module per group of subcommands."""

@@ -1,0 +1,77 @@
+"""argparse value types for the command's options: each refuses bad text
+with a message argparse prints as a one-line usage error."""
+import argparse
+
+
+def _int(text, what):
+    try:
+        return int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("%s: '%s' is not a whole number" % (what, text))
+
+
+def frame_range(text):
+    """FIRST:LAST (inclusive; either side may be left out) or one frame N."""
+    if ":" not in text:
+        first = last = _int(text, "frame")
+    else:
+        first_text, last_text = text.split(":", 1)
+        first = _int(first_text, "first frame") if first_text else 0
+        last = _int(last_text, "last frame") if last_text else -1
+    if first < 0 or last < -1 or (last >= 0 and last < first):
+        raise argparse.ArgumentTypeError("'%s' is not a range FIRST:LAST of frames counted from 0" % text)
+    return first, last
+
+
+def _pair(text, what, example):
+    parts = text.lower().split("x")
+    if len(parts) != 2:
+        raise argparse.ArgumentTypeError("%s must look like %s, not '%s'" % (what, example, text))
+    first, second = _int(parts[0], what), _int(parts[1], what)
+    if first < 1 or second < 1:
+        raise argparse.ArgumentTypeError("%s must be positive, not '%s'" % (what, text))
+    return first, second
+
+
+def size(text):
+    """WxH in pixels."""
+    return _pair(text, "size", "1920x1080")
+
+
+def tiles(text):
+    """AxD: tiles across and down."""
+    return _pair(text, "tiles", "2x2")
+
+
+def non_negative(text):
+    value = _int(text, "count")
+    if value < 0:
+        raise argparse.ArgumentTypeError("a count cannot be negative: %s" % text)
+    return value
+
+
+def frame_number(text):
+    value = _int(text, "frame")
+    if value < 0:
+        raise argparse.ArgumentTypeError("frames are counted from 0, not %s" % text)
+    return value
+
+
+def fps(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("frame rate: '%s' is not a number" % text)
+    if not 0.01 <= value <= 60.0:
+        raise argparse.ArgumentTypeError("the frame rate must lie between 0.01 and 60, not %s" % text)
+    return value
+
+
+def unit_interval(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("'%s' is not a number" % text)
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError("an intensity lies between 0 and 1, not %s" % text)
+    return value

@@ -1,0 +1,77 @@
+"""`orvo info`: what a movie, image sequence or Multi-Tile Movie holds."""
+import json
+
+from .codecs import PIXEL_FORMAT_NAMES
+from .inputs import open_movie
+
+
+def add_parser(subparsers):
+    parser = subparsers.add_parser(
+        "info", help="describe a movie, image sequence or .mtm file",
+        description="Print the codec, size, frame count, frame rate, stereo flag and "
+                    "pixel format of INPUT: a movie file, an image, a numbered sequence "
+                    "('shot.####.png', or any one file of it) or a Multi-Tile Movie (.mtm).")
+    parser.add_argument("input", metavar="INPUT")
+    parser.add_argument("--json", action="store_true", help="print the description as JSON")
+    parser.set_defaults(run=run)
+
+
+def describe(name):
+    """The description of one input as a dict (also what --json prints)."""
+    movie, sequence = open_movie(name)
+    try:
+        info = {"input": name, "file": movie.filename, "codec": movie.format,
+                "width": movie.dims[0], "height": movie.dims[1], "frames": movie.nframes,
+                "fps": round(movie.fps, 3) if movie.fps > 0 else None,
+                "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie)}
+        if sequence is not None:
+            info["sequence"] = sequence
+        if ".mtm" in movie.filename:
+            info["tiles"] = _mtm_tile_count(movie.filename)
+        return info
+    finally:
+        movie.close()
+
+
+def _pixel_format(movie):
+    # The movie object does not publish its pixel format; its frames carry it.
+    if movie.nframes < 1:
+        return None
+    images = movie.getframe(0)
+    if not isinstance(images, list):
+        movie.errstr()
+        return None
+    return PIXEL_FORMAT_NAMES.get(images[0].format, str(images[0].format))
+
+
+def _mtm_tile_count(filename):
+    try:
+        with open(filename) as mtm:
+            for line in mtm:
+                words = line.split()
+                if len(words) == 2 and words[0] == "nummovies":
+                    return int(words[1])
+    except (IOError, ValueError):
+        pass
+    return None
+
+
+def run(args):
+    info = describe(args.input)
+    if args.json:
+        print(json.dumps(info, indent=2, sort_keys=True))
+        return 0
+    lines = [("file", info["file"]),
+             ("codec", info["codec"]),
+             ("size", "%d x %d" % (info["width"], info["height"])),
+             ("frames", str(info["frames"])),
+             ("fps", "%g" % info["fps"] if info["fps"] else "unknown"),
+             ("stereo", "yes" if info["stereo"] else "no"),
+             ("pixel format", info["pixel_format"] or "unknown")]
+    if "sequence" in info:
+        lines.append(("sequence", "%(template)s, files %(first)d to %(last)d" % info["sequence"]))
+    if info.get("tiles"):
+        lines.append(("tiles", "%d sub-movies" % info["tiles"]))
+    for key, value in lines:
+        print("%-13s %s" % (key + ":", value))
+    return 0

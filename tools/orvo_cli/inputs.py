@@ -1,0 +1,129 @@
+"""Opening the inputs of the subcommands as read movies.
+
+An input is a movie file, an image file, a numbered sequence written as a
+template ("shot.####.png", "eye_####@.png"), one file of such a sequence,
+or a Multi-Tile Movie (.mtm). Everything is read through orvo.movie so that
+every subcommand accepts every kind.
+"""
+import os
+
+import orvo
+
+from .codecs import codec_for_file
+from .errors import CliError
+
+
+def resolve_input(name, widen=True):
+    """Returns (movie file name, sequence info or None) for a user's input name.
+
+    With `widen`, a single image file that belongs to a numbered sequence on
+    disk stands for the whole sequence, as istemplate() sees it; sequence
+    info is the dict {"template", "first", "last"}.
+    """
+    if ".mtm" in name:
+        _require_file(name)
+        return name, None
+    if "@" in name and "#" not in name:
+        # One stereo pair of images: the '@' stands for the eye, l or r.
+        at = name.rindex("@")
+        left = name[:at] + "l" + name[at + 1:]
+        if not os.path.isfile(left):
+            raise CliError("%s: no such file (its left eye would be %s)" % (name, left))
+        return name, None
+    if "#" in name:
+        kind, template, stereo, count, first, last = orvo.istemplate(name)
+        if count < 1:
+            raise CliError("%s: no file of this sequence exists" % name)
+        return name, {"template": template, "first": first, "last": last}
+    _require_file(name)
+    codec = codec_for_file(name)
+    if not widen or codec is None or codec.multi_image:
+        return name, None  # a movie file, or a suffix open() will refuse clearly
+    kind, template, stereo, count, first, last = orvo.istemplate(name)
+    if kind == 2 and count > 1 and first <= orvo.indexof(template, name, first, last) <= last:
+        return template, {"template": template, "first": first, "last": last}
+    return name, None
+
+
+def _require_file(name):
+    if not os.path.exists(name):
+        raise CliError("%s: no such file" % name)
+    if os.path.isdir(name):
+        raise CliError("%s: is a directory" % name)
+
+
+def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=True):
+    """Opens `name` as a read movie with the given read attributes (see
+    resolve_input for `widen`).
+
+    Returns (movie, sequence info or None); failures raise CliError with
+    the module's own error text.
+    """
+    filename, sequence = resolve_input(name, widen)
+    movie = orvo.movie(orvo.MOVIE_READ)
+    movie.filename = filename
+    if movie.open() != 0:
+        raise CliError("cannot open %s: %s" % (name, movie.errstr()))
+    # The frame range and repeats count from the opened frames, so they are
+    # applied once the movie knows how many it has.
+    if framerange is not None:
+        first, last = framerange
+        available = movie.realframes
+        if first >= available:
+            movie.close()
+            raise CliError("%s has %d frames; frame %d does not exist" % (name, available, first))
+        movie.framerange = (first, movie.realframes - 1 if last < 0 else last)
+    if repeat is not None:
+        movie.repeat = tuple(repeat)
+    if flip:
+        movie.flip = flip
+    if intensity is not None:
+        movie.intensity = tuple(intensity)
+    return movie, sequence
+
+
+def read_frame(movie, name, number, eye="left"):
+    """Frame `number` of an open read movie as one orvo.image."""
+    if not 0 <= number < movie.nframes:
+        raise CliError("%s has %d frames; frame %d does not exist" % (name, movie.nframes, number))
+    images = movie.getframe(number)
+    if not isinstance(images, list):
+        raise CliError("cannot read frame %d of %s: %s" % (number, name, movie.errstr()))
+    if eye == "right":
+        if len(images) < 2:
+            raise CliError("%s is not a stereo movie: it has no right eye" % name)
+        return images[1]
+    return images[0]
+
+
+def require_output_directory(filename):
+    """Refuses an output whose directory is missing, which the codecs report only vaguely."""
+    directory = os.path.dirname(filename)
+    if directory and not os.path.isdir(directory):
+        raise CliError("%s: directory %s does not exist" % (filename, directory))
+
+
+def save_image(image, filename, options=""):
+    """Saves one image; the codec may choose the suffix, so the written name is returned."""
+    require_output_directory(filename)
+    if codec_for_file(filename) is None:
+        raise CliError("%s: no codec writes files ending in '%s' (see 'orvo codecs')"
+                       % (filename, os.path.splitext(filename)[1]))
+    status = image.save(filename, options)
+    if status != 0:
+        raise CliError("cannot write %s: %s" % (filename, image.errstr()))
+    return written_name(filename)
+
+
+def written_name(filename):
+    """The file a codec made for `filename`: the name itself, else its stem with the codec's suffix."""
+    if os.path.exists(filename):
+        return filename
+    stem = os.path.splitext(filename)[0]
+    directory = os.path.dirname(stem) or "."
+    base = os.path.basename(stem)
+    candidates = [n for n in os.listdir(directory)
+                  if os.path.splitext(n)[0] == base and os.path.isfile(os.path.join(directory, n))]
+    if len(candidates) == 1:
+        return os.path.join(os.path.dirname(stem), candidates[0])
+    return filename
