@@ -217,6 +217,11 @@ TEST_F(Ppm, CorruptFilesAreRefused) {
         write_all(path, std::string(header) + (std::string(header).empty() ? "" : pixels.substr(0, 2)));
         EXPECT_EQ(load(path), nullptr) << header;
     }
+    // A refusal at open still leaves a message naming the codec and file.
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string())
+                  .find("The ppm codec cannot read " + scratch_.file("bad")),
+              0u)
+        << dyx_udil_get_last_error_string();
     // A raster one byte short of its header's promise.
     const std::string short_file = scratch_.file("short.ppm");
     write_all(short_file, "P6\n2 2\n255\n" + std::string(11, 'a'));

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "dyx_malloc.h"
+#include "dyx_string.h"
 #include "udil_internal.h"
 
 namespace {
@@ -201,7 +202,14 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
 
     const UdilEntryPoints &entry = record->entry;
     slot.primary = entry.create_reader(path, &slot.info, &slot.option_count, capacity, slot.options);
-    if (slot.primary == nullptr) return refuse(slot, 1);
+    if (slot.primary == nullptr) {
+        // The plug-in gave no handle to ask for its reason: say which file
+        // and codec failed so the caller's message is never empty.
+        char message[DYX_UDIL_ERROR_SIZE];
+        dyx_snprintf(message, sizeof message, "The %s codec cannot read %s", record->name, path);
+        dyx_udil_set_err_str(message);
+        return refuse(slot, 1);
+    }
     if (count != nullptr) *count = slot.option_count;
     if (slot.eye_pair) slot.info.stereo = 1;
     if (previous != nullptr &&
