@@ -18,39 +18,12 @@
 
 namespace {
 
+using udil_sdk::format_name;
+using udil_sdk::format_of_channels;
+
+// Channels written for a format; the A format is not written (0).
 int32_t channels_of_format(int32_t format) {
-    switch (format) {
-        case UDIL_FMT_L:
-            return 1;
-        case UDIL_FMT_LA:
-            return 2;
-        case UDIL_FMT_RGB:
-            return 3;
-        case UDIL_FMT_RGBA:
-            return 4;
-        default:
-            return 0;
-    }
-}
-
-int32_t format_of_channels(int32_t channels) {
-    static const int32_t kFormats[] = {UDIL_FMT_L, UDIL_FMT_LA, UDIL_FMT_RGB, UDIL_FMT_RGBA};
-    return kFormats[channels - 1];
-}
-
-const char *format_name(int32_t format) {
-    switch (format) {
-        case UDIL_FMT_L:
-            return "L";
-        case UDIL_FMT_LA:
-            return "LA";
-        case UDIL_FMT_RGB:
-            return "RGB";
-        case UDIL_FMT_RGBA:
-            return "RGBA";
-        default:
-            return "unknown";
-    }
+    return format == UDIL_FMT_A ? 0 : udil_sdk::format_channels(format);
 }
 
 // PNG_FILTER_* masks of the filter choices after "auto", in the order of

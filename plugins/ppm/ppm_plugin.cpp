@@ -17,24 +17,11 @@
 
 namespace {
 
-int32_t channels_of_format(int32_t format) {
-    switch (format) {
-        case UDIL_FMT_L:
-            return 1;
-        case UDIL_FMT_LA:
-            return 2;
-        case UDIL_FMT_RGB:
-            return 3;
-        case UDIL_FMT_RGBA:
-            return 4;
-        default:
-            return 0;
-    }
-}
+using udil_sdk::format_of_channels;
 
-int32_t format_of_channels(int32_t channels) {
-    static const int32_t kFormats[] = {UDIL_FMT_L, UDIL_FMT_LA, UDIL_FMT_RGB, UDIL_FMT_RGBA};
-    return kFormats[channels - 1];
+// Channels written for a format; the A format is not written (0).
+int32_t channels_of_format(int32_t format) {
+    return format == UDIL_FMT_A ? 0 : udil_sdk::format_channels(format);
 }
 
 struct FileCloser {

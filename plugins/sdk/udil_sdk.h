@@ -42,6 +42,48 @@ inline void copy_text(char *target, size_t size, const char *source) {
     target[length] = '\0';
 }
 
+// Bytes per pixel of a pixel format (one byte a component); 0 for a value
+// that names no format.
+inline int32_t format_channels(int32_t format) {
+    switch (format) {
+        case UDIL_FMT_A:
+        case UDIL_FMT_L:
+            return 1;
+        case UDIL_FMT_LA:
+            return 2;
+        case UDIL_FMT_RGB:
+            return 3;
+        case UDIL_FMT_RGBA:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
+// The format of a picture with 1 to 4 channels: L, LA, RGB or RGBA.
+inline int32_t format_of_channels(int32_t channels) {
+    static const int32_t kFormats[] = {UDIL_FMT_L, UDIL_FMT_LA, UDIL_FMT_RGB, UDIL_FMT_RGBA};
+    return channels >= 1 && channels <= 4 ? kFormats[channels - 1] : 0;
+}
+
+// The format's name for messages.
+inline const char *format_name(int32_t format) {
+    switch (format) {
+        case UDIL_FMT_A:
+            return "A";
+        case UDIL_FMT_L:
+            return "L";
+        case UDIL_FMT_LA:
+            return "LA";
+        case UDIL_FMT_RGB:
+            return "RGB";
+        case UDIL_FMT_RGBA:
+            return "RGBA";
+        default:
+            return "unknown";
+    }
+}
+
 // One option declaration of a plug-in.
 struct OptionSpec {
     const char *name;

@@ -10,42 +10,13 @@
 
 namespace {
 
-int32_t channels_of_format(int32_t format) {
-    switch (format) {
-        case UDIL_FMT_A:
-        case UDIL_FMT_L:
-            return 1;
-        case UDIL_FMT_LA:
-            return 2;
-        case UDIL_FMT_RGB:
-            return 3;
-        case UDIL_FMT_RGBA:
-            return 4;
-        default:
-            return 0;
-    }
-}
+using udil_sdk::format_name;
+
+// Every format is written, A as one sample marked as alpha.
+int32_t channels_of_format(int32_t format) { return udil_sdk::format_channels(format); }
 
 int32_t format_of(const tiff_codec::Picture &picture) {
-    static const int32_t kFormats[] = {UDIL_FMT_L, UDIL_FMT_LA, UDIL_FMT_RGB, UDIL_FMT_RGBA};
-    return picture.alpha_only ? UDIL_FMT_A : kFormats[picture.channels - 1];
-}
-
-const char *format_name(int32_t format) {
-    switch (format) {
-        case UDIL_FMT_A:
-            return "A";
-        case UDIL_FMT_L:
-            return "L";
-        case UDIL_FMT_LA:
-            return "LA";
-        case UDIL_FMT_RGB:
-            return "RGB";
-        case UDIL_FMT_RGBA:
-            return "RGBA";
-        default:
-            return "unknown";
-    }
+    return picture.alpha_only ? UDIL_FMT_A : udil_sdk::format_of_channels(picture.channels);
 }
 
 // Compression choices, in the order of the option's range.
