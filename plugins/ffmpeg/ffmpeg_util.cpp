@@ -1,5 +1,7 @@
 #include "ffmpeg_util.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -12,6 +14,16 @@ extern "C" {
 namespace ffmpeg_plugin {
 
 namespace {
+
+// FFmpeg keeps process-wide state that points into this plug-in (the log
+// callback below) and its libraries keep allocations and worker threads
+// for the life of the process, so the plug-in must never be unmapped: it
+// pins itself when it is loaded, and a host's dlclose leaves it in place.
+__attribute__((constructor)) void pin_plugin_in_memory() {
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void *>(&pin_plugin_in_memory), &self) != 0 && self.dli_fname != nullptr)
+        dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 // Written by FFmpeg's (possibly threaded) log callback, read by the
 // handle reporting an error.

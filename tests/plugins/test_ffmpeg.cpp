@@ -2,6 +2,7 @@
 // trips for every codec it writes, options, colour, frame-accurate random
 // access, exact frame counts, compressed frames and damaged files. Test
 // movies are made here, with the plug-in or with the ffmpeg command.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "../udil/udil_test_support.h"
+#include "dyx_dl.h"
 #include "dyx_image.h"
 #include "dyx_malloc.h"
 #include "dyx_udil.h"
@@ -592,6 +594,22 @@ TEST_F(FfmpegPlugin, WriterReportsFilesItCannotMake) {
     EXPECT_FALSE(stream);
     const std::string error = dyx_udil_get_last_error_string();
     EXPECT_NE(error.find("no/such/dir/clip.avi"), std::string::npos) << error;
+}
+
+}  // namespace
+
+namespace {
+
+// Regression: FFmpeg keeps a log callback pointing into the plug-in, so
+// unloading it would leave that pointer dangling; it must stay mapped.
+TEST(FfmpegPluginLifetime, StaysMappedAfterTheHostClosesIt) {
+    const std::string path = std::string(ORVO_TEST_PLUGIN_DIR) + "/libudil-ffmpeg.so";
+    void *library = nullptr;
+    ASSERT_EQ(dyx_dl_open(&library, path.c_str(), DYX_DL_NOW), 0) << dyx_dl_error();
+    dyx_dl_close(&library);
+    void *still_there = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(still_there, nullptr);
+    if (still_there != nullptr) dlclose(still_there);
 }
 
 }  // namespace

@@ -60,13 +60,7 @@ private:
 };
 
 void *load(const char *file, int flags) {
-    int mode = (flags & DYX_DL_NOW) ? RTLD_NOW : RTLD_LAZY;
-#ifdef DYX_DL_KEEP_MAPPED
-    // Sanitizer builds keep closed libraries mapped: codec libraries hold
-    // process-lifetime allocations that the leak checker would otherwise
-    // report, unattributable, once their code is unmapped.
-    mode |= RTLD_NODELETE;
-#endif
+    const int mode = (flags & DYX_DL_NOW) ? RTLD_NOW : RTLD_LAZY;
     if (flags & DYX_DL_CHDIR) {
         DirectorySwitch inside(file);
         return dlopen(inside.name_for(file), mode);
