@@ -11,6 +11,7 @@
 #include "dyx_string.h"
 #include "py_image_composite.h"
 #include "py_image_io.h"
+#include "py_names.h"
 
 namespace orvo {
 namespace {
@@ -24,20 +25,6 @@ constexpr const char *kMethodNames[] = {
 ImageObject *as_image(PyObject *object) { return reinterpret_cast<ImageObject *>(object); }
 
 bool valid_format(int format) { return dyx_image_format_components(format) != 0; }
-
-PyObject *string_list(const char *const *names, size_t count) {
-    PyObject *list = PyList_New(static_cast<Py_ssize_t>(count));
-    if (list == nullptr) return nullptr;
-    for (size_t n = 0; n < count; ++n) {
-        PyObject *name = OrvoText_FromString(names[n]);
-        if (name == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(n), name);
-    }
-    return list;
-}
 
 // Reports a failed in-place operation (only memory can make them fail).
 bool check_in_place(int status) {
@@ -205,10 +192,8 @@ PyObject *image_getattro(PyObject *object, PyObject *name_object) {
     if (std::strcmp(name, "framenumber") == 0) return OrvoInt_FromLong(self->frame_number);
     if (std::strcmp(name, "frame") == 0) return Py_BuildValue("[ii]", self->frame_width, self->frame_height);
     if (std::strcmp(name, "origin") == 0) return Py_BuildValue("[ii]", self->origin_x, self->origin_y);
-    if (std::strcmp(name, "__members__") == 0)
-        return string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
-    if (std::strcmp(name, "__methods__") == 0)
-        return string_list(kMethodNames, sizeof kMethodNames / sizeof kMethodNames[0]);
+    if (std::strcmp(name, "__members__") == 0) return string_list(kMemberNames);
+    if (std::strcmp(name, "__methods__") == 0) return string_list(kMethodNames);
     return PyObject_GenericGetAttr(object, name_object);
 }
 
@@ -446,30 +431,12 @@ PyObject *image_reduce(PyObject *object, PyObject *) {
     return result;
 }
 
-PyObject *image_errstr(PyObject *object, PyObject *) {
-    ImageObject *self = as_image(object);
-    PyObject *text = OrvoText_FromString(self->error);
-    if (text != nullptr) self->error[0] = '\0';
-    return text;
-}
+PyObject *image_errstr(PyObject *object, PyObject *) { return take_error_text(as_image(object)->error); }
 
 PyObject *image_macclip(PyObject *, PyObject *) { Py_RETURN_NONE; }
 
 #if ORVO_PY3
-PyObject *image_dir(PyObject *, PyObject *) {
-    PyObject *list = string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
-    if (list == nullptr) return nullptr;
-    for (const char *name : kMethodNames) {
-        PyObject *text = OrvoText_FromString(name);
-        if (text == nullptr || PyList_Append(list, text) != 0) {
-            Py_XDECREF(text);
-            Py_DECREF(list);
-            return nullptr;
-        }
-        Py_DECREF(text);
-    }
-    return list;
-}
+PyObject *image_dir(PyObject *, PyObject *) { return attribute_and_method_list(kMemberNames, kMethodNames); }
 #endif
 
 // ---- resize, flip, swizzle, subrect -----------------------------------

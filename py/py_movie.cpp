@@ -10,6 +10,7 @@
 #include <string>
 
 #include "dyx_string.h"
+#include "py_names.h"
 
 namespace orvo {
 namespace {
@@ -20,20 +21,6 @@ constexpr const char *kMemberNames[] = {"filename", "stereo",     "fps",     "di
 constexpr const char *kMethodNames[] = {"open",     "close",      "append", "getframe",
                                         "addcount", "resetcount", "errstr"};
 constexpr const char *kAnaglyphNames[] = {"none", "red/blue", "blue/red", "red/cyan", "cyan/red"};
-
-PyObject *string_list(const char *const *names, size_t count) {
-    PyObject *list = PyList_New(static_cast<Py_ssize_t>(count));
-    if (list == nullptr) return nullptr;
-    for (size_t n = 0; n < count; ++n) {
-        PyObject *name = OrvoText_FromString(names[n]);
-        if (name == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(n), name);
-    }
-    return list;
-}
 
 // ---- construction and destruction ---------------------------------------
 
@@ -148,8 +135,8 @@ PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
     if (is("anaglyph")) return OrvoInt_FromLong(self->anaglyph);
     if (is("flip")) return OrvoInt_FromLong(self->flip);
     if (is("realframes")) return OrvoInt_FromLong(self->realframes);
-    if (is("__members__")) return string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
-    if (is("__methods__")) return string_list(kMethodNames, sizeof kMethodNames / sizeof kMethodNames[0]);
+    if (is("__members__")) return string_list(kMemberNames);
+    if (is("__methods__")) return string_list(kMethodNames);
     return PyObject_GenericGetAttr(object, name_object);
 }
 
@@ -312,28 +299,10 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
 
 // ---- methods ----------------------------------------------------------------
 
-PyObject *movie_errstr(PyObject *object, PyObject *) {
-    MovieObject *self = as_movie(object);
-    PyObject *text = OrvoText_FromString(self->error);
-    if (text != nullptr) self->error[0] = '\0';
-    return text;
-}
+PyObject *movie_errstr(PyObject *object, PyObject *) { return take_error_text(as_movie(object)->error); }
 
 #if ORVO_PY3
-PyObject *movie_dir(PyObject *, PyObject *) {
-    PyObject *list = string_list(kMemberNames, sizeof kMemberNames / sizeof kMemberNames[0]);
-    if (list == nullptr) return nullptr;
-    for (const char *name : kMethodNames) {
-        PyObject *text = OrvoText_FromString(name);
-        if (text == nullptr || PyList_Append(list, text) != 0) {
-            Py_XDECREF(text);
-            Py_DECREF(list);
-            return nullptr;
-        }
-        Py_DECREF(text);
-    }
-    return list;
-}
+PyObject *movie_dir(PyObject *, PyObject *) { return attribute_and_method_list(kMemberNames, kMethodNames); }
 #endif
 
 PyMethodDef movie_methods[] = {
