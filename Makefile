@@ -52,4 +52,4 @@ uninstall:
 	rm -f $(MANIFEST)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

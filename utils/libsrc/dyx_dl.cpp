@@ -60,7 +60,12 @@ private:
 };
 
 void *load(const char *file, int flags) {
-    const int mode = (flags & DYX_DL_NOW) ? RTLD_NOW : RTLD_LAZY;
+    int mode = (flags & DYX_DL_NOW) ? RTLD_NOW : RTLD_LAZY;
+#ifdef DYX_DL_KEEP_MAPPED
+    // The fuzz build keeps closed libraries mapped, so that the leak and
+    // crash reports of many short loads can still name their code.
+    mode |= RTLD_NODELETE;
+#endif
     if (flags & DYX_DL_CHDIR) {
         DirectorySwitch inside(file);
         return dlopen(inside.name_for(file), mode);

@@ -11,8 +11,9 @@ enum MatchResult {
     kMatch = DYX_FNM_MATCH,
     kNoMatch = DYX_FNM_NOMATCH,
     // The rest of the pattern after a star fits no position up to the end
-    // of the name; stars further out cannot help, since moving them on only
-    // moves the inner star further right. Stops exponential backtracking.
+    // of the name (or, under DYX_FNM_PATHNAME, of the name's component);
+    // stars further out cannot help, since moving them on only moves the
+    // inner star further right. Stops exponential backtracking.
     kAbort = 2,
 };
 
@@ -152,8 +153,10 @@ private:
             }
         }
         if (*pattern == '/' && (flags & DYX_FNM_PATHNAME)) {
+            // Only the next '/' can match, whichever star comes before.
             name = std::strchr(name, '/');
-            return name == nullptr ? kNoMatch : match(pattern, name, flags, depth);
+            const int result = name == nullptr ? kNoMatch : match(pattern, name, flags, depth);
+            return result == kNoMatch ? kAbort : result;
         }
         const int rest_flags = flags & ~DYX_FNM_PERIOD;
         for (; *name != '\0'; ++name) {
@@ -162,7 +165,10 @@ private:
                 const int result = match(pattern, name, rest_flags, depth);
                 if (result != kNoMatch) return result;
             }
-            if (is_guarded_slash(n, flags)) return kNoMatch;
+            // A star cannot cross a guarded '/', and neither can the stars
+            // before it: this '/' ends their search as the end of the name
+            // does, and giving up here keeps the matching polynomial.
+            if (is_guarded_slash(n, flags)) return kAbort;
         }
         return kAbort;
     }

@@ -18,6 +18,24 @@ void report_failure(const char *kind, const char *what, uint64_t size, int line,
 
 void **slot_of(void *ptr) { return static_cast<void **>(ptr); }
 
+#ifdef DYX_ALLOC_FAULTS
+// Test builds only: fail the n-th allocation after dyx_alloc_faults_arm(n),
+// so that the tests can walk every failure point of an operation.
+int64_t allocations_until_fault = 0;
+int64_t allocations_seen = 0;
+bool fault_fired = false;
+
+bool injected_failure() {
+    ++allocations_seen;
+    if (allocations_until_fault == 0 || --allocations_until_fault != 0) return false;
+    fault_fired = true;
+    errno = ENOMEM;
+    return true;
+}
+#else
+constexpr bool injected_failure() { return false; }
+#endif
+
 }  // namespace
 
 extern "C" {
@@ -26,7 +44,7 @@ void dyx_malloc(const char *what, void *ptr, uint64_t size, int line, const char
     void **slot = slot_of(ptr);
     *slot = nullptr;
     if (size == 0) return;
-    *slot = std::malloc(size);
+    *slot = injected_failure() ? nullptr : std::malloc(size);
     if (*slot == nullptr) report_failure("DYX_MALLOC", what, size, line, file);
 }
 
@@ -41,7 +59,7 @@ void dyx_realloc(const char *what, void *ptr, uint64_t size, int line, const cha
         *slot = nullptr;
         return;
     }
-    void *grown = std::realloc(*slot, size);
+    void *grown = injected_failure() ? nullptr : std::realloc(*slot, size);
     if (grown == nullptr) {
         // The caller only ever sees the null pointer, so the old block would
         // be lost: release it here rather than leak it.
@@ -56,6 +74,18 @@ void dyx_realloc(const char *what, void *ptr, uint64_t size, int line, const cha
 void dyx_free(void *block, int, const char *) {
     if (block != nullptr) std::free(block);
 }
+
+#ifdef DYX_ALLOC_FAULTS
+void dyx_alloc_faults_arm(int64_t nth) {
+    allocations_until_fault = nth > 0 ? nth : 0;
+    allocations_seen = 0;
+    fault_fired = false;
+}
+
+int64_t dyx_alloc_faults_seen(void) { return allocations_seen; }
+
+int dyx_alloc_faults_fired(void) { return fault_fired ? 1 : 0; }
+#endif
 
 char *dyx_scrub_format_string(const char *text) {
     if (text == nullptr) return nullptr;

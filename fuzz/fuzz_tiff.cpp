@@ -1,0 +1,8 @@
+// The tiff plug-in's reader on arbitrary file bytes, through the host's
+// read stream as a movie or image object uses it.
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz::read_codec_file("tiff", "input.tif", data, size, 4);
+    return 0;
+}
