@@ -64,24 +64,8 @@ void log_call(const char *format, ...) {
     call_log += '\n';
 }
 
-int components(int32_t format) {
-    switch (format) {
-        case UDIL_FMT_A:
-        case UDIL_FMT_L:
-            return 1;
-        case UDIL_FMT_LA:
-            return 2;
-        case UDIL_FMT_RGB:
-            return 3;
-        case UDIL_FMT_RGBA:
-            return 4;
-        default:
-            return 0;
-    }
-}
-
 int64_t picture_bytes(const UdilMovieInfo &info) {
-    return int64_t(info.width) * info.height * components(info.pixel_format);
+    return int64_t(info.width) * info.height * udil_sdk::format_channels(info.pixel_format);
 }
 
 bool read_info(std::FILE *file, UdilMovieInfo &info) {
@@ -91,7 +75,7 @@ bool read_info(std::FILE *file, UdilMovieInfo &info) {
     info = UdilMovieInfo{0, 0, 0, 0, 0, 7, 25.0f, 0};
     return std::sscanf(header, "FAKE %d %d %d %d %d", &info.width, &info.height, &info.pixel_format,
                        &info.stereo, &info.frames) == 5 &&
-           components(info.pixel_format) > 0 && info.width > 0 && info.height > 0;
+           udil_sdk::format_channels(info.pixel_format) > 0 && info.width > 0 && info.height > 0;
 }
 
 class FakeHandle : public udil_sdk::Handle {
