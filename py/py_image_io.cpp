@@ -94,7 +94,10 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     dyx_udil_load(codec);
     OwnedBlock options;
     int32_t count = 0;
-    options.block = parse_udil_options(codec, options_text, &count);
+    UdilOption *table = nullptr;
+    const bool parsed = parse_udil_options(codec, options_text, &table, &count);
+    options.block = table;
+    if (!parsed) return status(self, -3, "Unable to create the new file.");
 
     const dyx_image_t *image = self->image;
     UdilMovieInfo info{};

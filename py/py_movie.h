@@ -67,10 +67,13 @@ PyObject *movie_open(PyObject *self, PyObject *args);
 PyObject *movie_close(PyObject *self, PyObject *args);
 void close_movie(MovieObject *movie);
 
-/* The option table of a write movie: the plug-in's defaults with the
- * option text applied; warnings go to the standard error stream. Null
- * with *count 0 when the plug-in has no options. Release with dyx_free. */
-UdilOption *parse_udil_options(UdilRecord *codec, const char *text, int32_t *count);
+/* The option table of a new file: the plug-in's defaults with the option
+ * text applied; warnings go to the standard error stream. *options is null
+ * with *count 0 when the plug-in has no options. False when the plug-in
+ * has options but the table could not be made: writing on with the
+ * defaults would silently drop what the script asked for. Release the
+ * table with dyx_free. */
+bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **options, int32_t *count);
 
 /* `with` support, len() and frames by index (py_movie_protocols.cpp). */
 PyObject *movie_enter(PyObject *self, PyObject *args);

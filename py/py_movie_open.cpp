@@ -243,7 +243,10 @@ PyObject *open_for_writing(MovieObject *self) {
     if (codec == nullptr) return movie_fail(self, "Unable to find movie CODEC");
     take_codec(self, codec);
     OptionTable table;
-    table.options = parse_udil_options(codec, self->options, &table.count);
+    if (!parse_udil_options(codec, self->options, &table.options, &table.count)) {
+        self->codec = nullptr;
+        return movie_fail(self, "Unable to create movie file");
+    }
     // An anaglyph movie is written as a mono movie.
     const int32_t stereo = self->anaglyph != 0 ? 0 : self->stereo;
     if (self->tiling[0] <= 1 && self->tiling[1] <= 1) return create_plain(self, table, stereo);
@@ -252,13 +255,13 @@ PyObject *open_for_writing(MovieObject *self) {
 
 }  // namespace
 
-UdilOption *parse_udil_options(UdilRecord *codec, const char *text, int32_t *count) {
+bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **options, int32_t *count) {
     // The module installs no logger of its own, so the console callback is
     // free to borrow for the length of the parse.
     dyx_logger_init(stderr, warnings_to_stderr, nullptr, nullptr);
-    UdilOption *options = dyx_udil_parse_options(codec, text, count);
+    *options = dyx_udil_parse_options(codec, text, count);
     dyx_logger_done();
-    return options;
+    return *options != nullptr || codec->option_count <= 0;
 }
 
 void close_movie(MovieObject *movie) {

@@ -18,6 +18,8 @@ void dyx_alloc_faults_arm(int64_t nth);
 int64_t dyx_alloc_faults_seen(void);
 /* 1 when the armed failure has happened. */
 int dyx_alloc_faults_fired(void);
+/* Blocks from dyx_malloc/dyx_realloc not yet released. */
+int64_t dyx_alloc_faults_live(void);
 }
 
 namespace alloc_faults {

@@ -178,9 +178,9 @@ void scan_directory(const std::string &directory) {
             line += length + (end ? 1 : 0);
         }
     }
-    std::free(full_path);
-    std::free(directories);
-    std::free(files);
+    dyx_free(full_path, __LINE__, __FILE__);
+    dyx_free(directories, __LINE__, __FILE__);
+    dyx_free(files, __LINE__, __FILE__);
 }
 
 // The plug-in's texts for the dump, cut to a sane length.

@@ -21,8 +21,11 @@ void **slot_of(void *ptr) { return static_cast<void **>(ptr); }
 #ifdef DYX_ALLOC_FAULTS
 // Test builds only: fail the n-th allocation after dyx_alloc_faults_arm(n),
 // so that the tests can walk every failure point of an operation.
+// Live blocks are counted too, so that a test can tell that a failed
+// operation released everything it took.
 int64_t allocations_until_fault = 0;
 int64_t allocations_seen = 0;
+int64_t blocks_live = 0;
 bool fault_fired = false;
 
 bool injected_failure() {
@@ -32,8 +35,11 @@ bool injected_failure() {
     errno = ENOMEM;
     return true;
 }
+
+void count_block(int64_t change) { blocks_live += change; }
 #else
 constexpr bool injected_failure() { return false; }
+constexpr void count_block(int64_t) {}
 #endif
 
 }  // namespace
@@ -45,7 +51,11 @@ void dyx_malloc(const char *what, void *ptr, uint64_t size, int line, const char
     *slot = nullptr;
     if (size == 0) return;
     *slot = injected_failure() ? nullptr : std::malloc(size);
-    if (*slot == nullptr) report_failure("DYX_MALLOC", what, size, line, file);
+    if (*slot == nullptr) {
+        report_failure("DYX_MALLOC", what, size, line, file);
+        return;
+    }
+    count_block(1);
 }
 
 void dyx_realloc(const char *what, void *ptr, uint64_t size, int line, const char *file) {
@@ -64,6 +74,7 @@ void dyx_realloc(const char *what, void *ptr, uint64_t size, int line, const cha
         // The caller only ever sees the null pointer, so the old block would
         // be lost: release it here rather than leak it.
         std::free(*slot);
+        count_block(-1);
         *slot = nullptr;
         report_failure("DYX_REALLOC", what, size, line, file);
         return;
@@ -72,19 +83,25 @@ void dyx_realloc(const char *what, void *ptr, uint64_t size, int line, const cha
 }
 
 void dyx_free(void *block, int, const char *) {
-    if (block != nullptr) std::free(block);
+    if (block == nullptr) return;
+    std::free(block);
+    count_block(-1);
 }
 
 #ifdef DYX_ALLOC_FAULTS
-void dyx_alloc_faults_arm(int64_t nth) {
+// Exported so that a fault-injection build of the Python module can be
+// driven from scripts through ctypes.
+DYX_API void dyx_alloc_faults_arm(int64_t nth) {
     allocations_until_fault = nth > 0 ? nth : 0;
     allocations_seen = 0;
     fault_fired = false;
 }
 
-int64_t dyx_alloc_faults_seen(void) { return allocations_seen; }
+DYX_API int64_t dyx_alloc_faults_seen(void) { return allocations_seen; }
 
-int dyx_alloc_faults_fired(void) { return fault_fired ? 1 : 0; }
+DYX_API int dyx_alloc_faults_fired(void) { return fault_fired ? 1 : 0; }
+
+DYX_API int64_t dyx_alloc_faults_live(void) { return blocks_live; }
 #endif
 
 char *dyx_scrub_format_string(const char *text) {

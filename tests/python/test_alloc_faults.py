@@ -1,0 +1,42 @@
+"""Allocation failures inside movie and image operations, walked through the
+fault-injection build of orvo (see alloc_fault_walk.py)."""
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+import orvo
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FAULTS_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(orvo.__file__))), "py3-faults")
+
+
+@unittest.skipIf(sys.version_info[0] < 3, "the fault-injection module is built for Python 3 only")
+@unittest.skipUnless(os.path.isdir(FAULTS_DIR), "no fault-injection build of orvo beside this one")
+class AllocationFailureWalkTest(unittest.TestCase):
+    def test_every_failure_is_reported_and_releases_what_it_took(self):
+        env = dict(os.environ, PYTHONPATH=FAULTS_DIR)
+        child = subprocess.Popen([sys.executable, os.path.join(HERE, "alloc_fault_walk.py")], env=env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            out, err = child.communicate(timeout=600)
+        except subprocess.TimeoutExpired:
+            child.kill()
+            child.communicate()
+            self.fail("the walk did not finish in 10 minutes")
+        self.assertEqual(child.returncode, 0, err.decode("utf-8", "replace")[-3000:])
+        result = json.loads(out.decode("utf-8").strip().splitlines()[-1])
+        self.assertEqual(result["problems"], [])
+        coverage = result["coverage"]
+        # Every open and every read walks at least one failure.
+        for name, points in coverage.items():
+            if name.startswith("open") or name.startswith("getframe"):
+                self.assertGreater(points, 0, name)
+        self.assertTrue(result["ffmpeg"], "the ffmpeg plug-in was not loaded")
+        sys.stderr.write("allocation failures walked: %d operations, %d failure points\n"
+                         % (len(coverage), sum(coverage.values())))
+
+
+if __name__ == "__main__":
+    unittest.main()
