@@ -6,7 +6,7 @@ JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 MANIFEST = $(BUILD)/install_manifest.txt
 
-.PHONY: all deps configure build run test install uninstall clean fuzz
+.PHONY: all deps configure build run test install uninstall clean fuzz valgrind
 
 all: build
 
@@ -33,6 +33,10 @@ FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build-fuzz
 fuzz:
 	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The Python 3 suite once under valgrind's memcheck (10 to 20 minutes).
+valgrind: build
+	scripts/run-valgrind $(BUILD)
 
 install: build
 	cmake --install $(BUILD)

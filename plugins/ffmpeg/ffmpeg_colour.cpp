@@ -1,5 +1,8 @@
 #include "ffmpeg_colour.h"
 
+#include <algorithm>
+#include <cstring>
+
 extern "C" {
 #include <libavutil/common.h>
 #include <libavutil/pixdesc.h>
@@ -15,6 +18,12 @@ namespace {
 // differs from the stream's.
 constexpr int kFastFlags = SWS_BILINEAR;
 constexpr int kExactFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+
+// RGB rows that swscale reads from a padded copy (an even count keeps the
+// row pairs of 4:2:0 chroma in one call), and the padding: FFmpeg's own
+// input padding, more than any vector word.
+constexpr int kTopRows = 2;
+constexpr size_t kReadPadding = 64;
 
 int flags_for(int source_width, int target_width) {
     return source_width % 16 == 0 && source_width == target_width ? kFastFlags : kExactFlags;
@@ -150,14 +159,28 @@ int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const Col
     }
     width_ = width;
     height_ = height;
+    top_rows_.assign(size_t(kTopRows) * size_t(width) * 3 + kReadPadding, 0);
     return 0;
 }
 
-void RgbToPicture::convert(const uint8_t *pixels, AVFrame &picture) const {
-    const int row = width_ * 3;
-    const uint8_t *source[4] = {pixels + size_t(height_ - 1) * size_t(row), nullptr, nullptr, nullptr};
-    const int source_stride[4] = {-row, 0, 0, 0};
-    sws_scale(scaler_.get(), source, source_stride, 0, height_, picture.data, picture.linesize);
+void RgbToPicture::convert(const uint8_t *pixels, AVFrame &picture) {
+    // The host's row 0 is the bottom of the picture, so the rows are read
+    // upside down, from the last in memory. swscale's row readers load
+    // whole vector words and run up to a word past a row's end, which for
+    // the last row in memory is past the caller's buffer: the top rows are
+    // read from a padded copy, the rest in place.
+    const size_t row = size_t(width_) * 3;
+    const int top = std::min(height_, kTopRows);
+    std::memcpy(top_rows_.data(), pixels + size_t(height_ - top) * row, size_t(top) * row);
+    // Paired chroma input reads one pixel past an odd row: let it be the
+    // row's own last pixel rather than padding.
+    std::memcpy(top_rows_.data() + size_t(top) * row, top_rows_.data() + size_t(top) * row - 3, 3);
+    const int source_stride[4] = {-int(row), 0, 0, 0};
+    const uint8_t *source[4] = {top_rows_.data() + size_t(top - 1) * row, nullptr, nullptr, nullptr};
+    sws_scale(scaler_.get(), source, source_stride, 0, top, picture.data, picture.linesize);
+    if (height_ == top) return;
+    source[0] = pixels + size_t(height_ - top - 1) * row;
+    sws_scale(scaler_.get(), source, source_stride, top, height_ - top, picture.data, picture.linesize);
 }
 
 }  // namespace ffmpeg_plugin

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "ffmpeg_util.h"
 
@@ -57,11 +58,12 @@ public:
     // `tags`. 0, or a negative FFmpeg error code.
     int prepare(int width, int height, AVPixelFormat format, const ColourTags &tags);
     // Fills `picture` (allocated for the prepared size and format).
-    void convert(const uint8_t *pixels, AVFrame &picture) const;
+    void convert(const uint8_t *pixels, AVFrame &picture);
 
 private:
     ScalerPtr scaler_;
     int width_ = 0, height_ = 0;
+    std::vector<uint8_t> top_rows_;  // see convert()
 };
 
 }  // namespace ffmpeg_plugin
