@@ -20,6 +20,7 @@ import sys
 import tempfile
 
 import orvo
+from movie_testing import open_movie, write_movie
 
 injector = ctypes.CDLL(orvo.__file__)
 injector.dyx_alloc_faults_arm.argtypes = [ctypes.c_int64]
@@ -118,19 +119,8 @@ class Files(object):
         return os.path.join(self.directory, name)
 
     def write(self, name, count, pairs=False, **attributes):
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = self.path(name)
-        movie.dims = (WIDTH, HEIGHT)
-        for key, value in attributes.items():
-            setattr(movie, key, value)
-        movie.addcount(count)
-        if movie.open() != 0:
-            raise RuntimeError("cannot write %s: %s" % (name, movie.errstr()))
-        for seed in range(count):
-            frame = (picture(seed), picture(seed + 50)) if pairs else picture(seed)
-            if movie.append(frame) != 0:
-                raise RuntimeError("cannot append to %s: %s" % (name, movie.errstr()))
-        movie.close()
+        frames = [(picture(seed), picture(seed + 50)) if pairs else picture(seed) for seed in range(count)]
+        write_movie(self.path(name), frames, **attributes)
         if "tiling" in attributes:
             return self.path(name + ".mtm")
         written = [entry for entry in os.listdir(self.directory) if entry.startswith(name.split(".")[0])]
@@ -144,13 +134,20 @@ def grey(image):
     return image
 
 
-def read_movie(path, **attributes):
-    movie = orvo.movie()
+def new_write_movie(path, count, **attributes):
+    movie = orvo.movie(orvo.MOVIE_WRITE)
     movie.filename = path
+    movie.dims = (WIDTH, HEIGHT)
     for key, value in attributes.items():
         setattr(movie, key, value)
+    movie.addcount(count)
+    return movie
+
+
+def opened_write_movie(path, count, **attributes):
+    movie = new_write_movie(path, count, **attributes)
     if movie.open() != 0:
-        raise RuntimeError("cannot open %s: %s" % (path, movie.errstr()))
+        raise RuntimeError("cannot write %s: %s" % (path, movie.errstr()))
     return movie
 
 
@@ -182,7 +179,7 @@ def reading(name, path, index=1, **attributes):
         state["movie"].close()
         return usable
 
-    return Operation(name, action, lambda: {"movie": read_movie(path, **attributes)}, teardown)
+    return Operation(name, action, lambda: {"movie": open_movie(path, **attributes)}, teardown)
 
 
 def writing(name, path, frame=None, **attributes):
@@ -191,15 +188,7 @@ def writing(name, path, frame=None, **attributes):
     frame = frame or (lambda: picture(7))
 
     def setup():
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = path
-        movie.dims = (WIDTH, HEIGHT)
-        for key, value in attributes.items():
-            setattr(movie, key, value)
-        movie.addcount(2)
-        if movie.open() != 0:
-            raise RuntimeError("cannot write %s: %s" % (path, movie.errstr()))
-        return {"movie": movie, "frame": frame()}
+        return {"movie": opened_write_movie(path, 2, **attributes), "frame": frame()}
 
     def teardown(state):
         movie = state["movie"]
@@ -217,13 +206,8 @@ def writing(name, path, frame=None, **attributes):
 
 def write_opening(name, path, **attributes):
     def action(state):
-        movie = state["movie"] = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = path
-        movie.dims = (WIDTH, HEIGHT)
-        for key, value in attributes.items():
-            setattr(movie, key, value)
-        movie.addcount(1)
-        return movie.open() == 0
+        state["movie"] = new_write_movie(path, 1, **attributes)
+        return state["movie"].open() == 0
 
     def teardown(state):
         movie = state.get("movie")
@@ -238,13 +222,8 @@ def write_opening(name, path, **attributes):
 def closing(name, path, **attributes):
     """close() of a write movie holding one frame: the codec finishes the file."""
     def setup():
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = path
-        movie.dims = (WIDTH, HEIGHT)
-        for key, value in attributes.items():
-            setattr(movie, key, value)
-        movie.addcount(1)
-        if movie.open() != 0 or movie.append(picture(3)) != 0:
+        movie = opened_write_movie(path, 1, **attributes)
+        if movie.append(picture(3)) != 0:
             raise RuntimeError("cannot write %s: %s" % (path, movie.errstr()))
         return {"movie": movie}
 
@@ -287,7 +266,7 @@ def operations(files, scratch):
         writing("append an anaglyph", out + ".#.ppm", frame=lambda: (picture(1), picture(2)),
                 anaglyph=orvo.MOVIE_ANAGLYPH_REDCYAN),
         writing("append to a multi-tile movie", out + "-tiles", tiling=(2, 2), format="ppm"),
-        writing("append from a read movie", out + ".#.ppm", frame=lambda: read_movie(files.sequence)),
+        writing("append from a read movie", out + ".#.ppm", frame=lambda: open_movie(files.sequence)),
         closing("close a sequence", out + ".#.ppm"),
         image_method("resize", "resize", 60, 40, 1),
         image_method("flip", "flip", 3),
