@@ -1,12 +1,15 @@
 // The orvo module: initialisation, integer constants and module functions.
 #include "orvo_module.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "dyx_cache.h"
 #include "dyx_dl.h"
 #include "dyx_image.h"
+#include "dyx_malloc.h"
 #include "dyx_string.h"
 #include "dyx_udil.h"
 #include "dyx_udil_dir.h"
@@ -17,6 +20,17 @@
 
 namespace orvo {
 namespace {
+
+// Warnings and errors of the logger, as they stand, on the standard error
+// stream; other lines (debug, info) are dropped.
+int problems_to_stderr(void *, const char *line, ...) {
+    if (std::strncmp(line, "WARNING: ", 9) != 0 && std::strncmp(line, "ERROR: ", 7) != 0) return 0;
+    va_list none;
+    va_start(none, line);
+    std::vfprintf(stderr, line, none);  // '%' arrive doubled
+    va_end(none);
+    return 0;
+}
 
 constexpr const char kVersion[] = "4.2.0";
 constexpr double kVersionNumber = 4.2;
@@ -157,7 +171,11 @@ PyObject *initialise() {
     dyx_image_pool_create(8);
     record_locations();
     // Plug-ins are found once; a missing directory leaves the registry empty.
+    // The module installs no logger of its own, so the console callback is
+    // borrowed for the scan to name the files it cannot use.
+    dyx_logger_init(stderr, problems_to_stderr, nullptr, nullptr);
     dyx_udil_scan_libraries(plugin_dir_buffer);
+    dyx_logger_done();
     module_object = module;
     return module;
 }

@@ -119,8 +119,9 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
         dyx_udil_file_new(name, codec, &info, count, static_cast<const UdilOption *>(options.block));
     if (stream == nullptr) return status(self, -3, "Unable to create the new file.");
     const int written = dyx_udil_save_image(stream, 0, UDIL_EYE_MONO, image, nullptr);
-    dyx_udil_file_close(&stream);
-    if (written != 0) return status(self, -4, "Unable to save the image.");
+    // A movie codec finishes its file at close: a failure there loses it.
+    const int closed = dyx_udil_file_close(&stream);
+    if (written != 0 || closed != 0) return status(self, -4, "Unable to save the image.");
     return OrvoInt_FromLong(0);
 }
 

@@ -62,10 +62,12 @@ void movie_check_tiling(MovieObject *movie);
 void movie_clamp_range(MovieObject *movie);
 
 /* open() and close() (py_movie_open.cpp). close_movie releases the stream
- * or the Multi-Tile Movie; it is also the destructor's path. */
+ * or the Multi-Tile Movie; it is also the destructor's path. Non-zero when
+ * a file being written could not be finished (its last frames or index
+ * were not written); the movie is closed all the same. */
 PyObject *movie_open(PyObject *self, PyObject *args);
 PyObject *movie_close(PyObject *self, PyObject *args);
-void close_movie(MovieObject *movie);
+int close_movie(MovieObject *movie);
 
 /* The option table of a new file: the plug-in's defaults with the option
  * text applied; warnings go to the standard error stream. *options is null

@@ -264,17 +264,19 @@ bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **option
     return *options != nullptr || codec->option_count <= 0;
 }
 
-void close_movie(MovieObject *movie) {
+int close_movie(MovieObject *movie) {
+    int status = 0;
     if (movie->mtm != nullptr) {
-        dyx_udil_mtm_close(movie->mtm);
+        status = dyx_udil_mtm_close(movie->mtm);
         dyx_udil_mtm_free(&movie->mtm);
     }
-    if (movie->stream != nullptr) dyx_udil_file_close(&movie->stream);
+    if (movie->stream != nullptr) status = dyx_udil_file_close(&movie->stream);
     movie->stream = nullptr;
     movie->mtm = nullptr;
     movie->codec = nullptr;
     movie->is_open = 0;
     movie->realframes = 0;
+    return status;
 }
 
 PyObject *movie_open(PyObject *object, PyObject *args) {
@@ -289,7 +291,7 @@ PyObject *movie_close(PyObject *object, PyObject *args) {
     MovieObject *self = as_movie(object);
     if (!PyArg_ParseTuple(args, ":close")) return nullptr;
     if (!self->is_open) return movie_fail(self, "open() required before close()");
-    close_movie(self);
+    if (close_movie(self) != 0) return movie_fail(self, "Unable to finish movie file");
     return OrvoInt_FromLong(0);
 }
 

@@ -1,10 +1,13 @@
 #include "ffmpeg_writer.h"
 
 #include <cmath>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/opt.h>
 }
+
+#include "udil_sdk_output.h"
 
 namespace ffmpeg_plugin {
 
@@ -66,7 +69,14 @@ int32_t MovieWriter::file_new(const char *path) {
         if (result < 0) status = fail(7, "ffmpeg: can't start %s: %s", path, error_text(result).c_str());
         header_written_ = result >= 0;
     }
-    if (status != 0) release();
+    if (status == 0) status = flush_to_file();
+    if (status != 0) {
+        // A file that was made but could not take its header (a full disk)
+        // holds nothing worth keeping.
+        const bool made = output_ != nullptr && output_->pb != nullptr;
+        release();
+        if (made) udil_sdk::remove_partial_file(path);
+    }
     return status;
 }
 
@@ -81,6 +91,8 @@ int32_t MovieWriter::open_output(const char *path) {
     if (avformat_query_codec(output_->oformat, settings_.codec->id, FF_COMPLIANCE_NORMAL) == 0)
         return fail(1, "ffmpeg: a %s file cannot hold %s video; use %s", output_->oformat->name,
                     settings_.codec->label, settings_.codec->suffix);
+    const char *container = output_->oformat->name;
+    flush_muxer_ = std::strcmp(container, "matroska") == 0 || std::strcmp(container, "webm") == 0;
     if (!(output_->oformat->flags & AVFMT_NOFILE)) {
         const int result = avio_open(&output_->pb, path, AVIO_FLAG_WRITE);
         if (result < 0) return fail(7, "ffmpeg: can't create %s: %s", path, error_text(result).c_str());
@@ -185,7 +197,26 @@ int32_t MovieWriter::save_image(int32_t, int32_t, const void *left, const void *
     if (result < 0)
         return fail(7, "ffmpeg: encoding a frame of %s failed: %s", path_.c_str(),
                     error_text(result).c_str());
-    return write_packets();
+    const int32_t status = write_packets();
+    return status != 0 ? status : flush_to_file();
+}
+
+int32_t MovieWriter::flush_to_file() {
+    // Matroska keeps the current cluster in memory until a later frame
+    // starts the next one; ending it now puts this frame in the file. (An
+    // intra-only codec's frames are one cluster each anyway, so the file is
+    // laid out as before.)
+    if (flush_muxer_) {
+        const int result = av_write_frame(output_, nullptr);
+        if (result < 0)
+            return fail(7, "ffmpeg: error writing %s: %s", path_.c_str(), error_text(result).c_str());
+    }
+    AVIOContext *file = output_->pb;
+    if (file == nullptr) return 0;
+    avio_flush(file);
+    if (file->error < 0)
+        return fail(7, "ffmpeg: error writing %s: %s", path_.c_str(), error_text(file->error).c_str());
+    return 0;
 }
 
 int32_t MovieWriter::write_packets() {

@@ -20,6 +20,9 @@ public:
     // Flushes the encoder (the frames it still holds are written) and
     // finishes the container.
     int32_t file_close() override;
+    // Encodes one frame and puts what the encoder gives back in the file
+    // before returning, so that a full disk is reported by the frame that
+    // meets it and the frames before it stay readable (see flush_to_file).
     int32_t save_image(int32_t frame, int32_t eye, const void *left, const void *right) override;
 
 private:
@@ -27,6 +30,9 @@ private:
     int32_t open_encoder();
     AVPixelFormat encoded_format() const;
     int32_t write_packets();
+    // Empties the muxer's and the I/O layer's buffers into the file; a
+    // write error there (a full disk) fails the frame.
+    int32_t flush_to_file();
     void release();
 
     int width_, height_;
@@ -42,6 +48,7 @@ private:
     RgbToPicture from_rgb_;
     int64_t next_pts_ = 0;
     bool header_written_ = false;
+    bool flush_muxer_ = false;  // the container holds frames back (Matroska clusters)
 };
 
 // The frames-per-second value as an exact ratio (29.97 is 30000/1001).

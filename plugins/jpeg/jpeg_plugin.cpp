@@ -19,6 +19,7 @@
 #include "jpeg_decode.h"
 #include "jpeg_encode.h"
 #include "udil_sdk.h"
+#include "udil_sdk_output.h"
 
 namespace {
 
@@ -174,46 +175,39 @@ public:
 
     int32_t file_new(const char *path) override {
         file_close();
-        file_.reset(std::fopen(path, "wb"));
-        if (!file_) return fail(7, "jpeg: can't create %s: %s", path, std::strerror(errno));
-        path_ = path;
-        written_ = broken_ = false;
+        written_ = false;
+        if (!output_.create(path)) return fail(7, "jpeg: can't create %s: %s", path, output_.error());
         return 0;
     }
 
-    // A file that did not get its picture is removed rather than left
-    // behind as a broken JPEG.
+    // The picture's file is finished by save_image; one that never got its
+    // picture is removed rather than left behind as a broken JPEG.
     int32_t file_close() override {
-        if (!file_) return 0;
-        const bool flushed = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-        file_.reset();
-        if (broken_ || !written_) {
-            std::remove(path_.c_str());
-            return broken_ ? 7 : 0;
-        }
-        return flushed ? 0 : fail(7, "jpeg: error writing %s", path_.c_str());
+        output_.discard();
+        return 0;
     }
 
     int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (!file_) return fail(6, "jpeg: no file is open");
         if (written_) return fail(1, "jpeg: a file holds one picture");
+        if (!output_.is_open()) return fail(6, "jpeg: no file is open");
         const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "jpeg: no pixel buffer given");
         written_ = true;
         std::string error;
-        if (!jpeg_codec::encode(file_.get(), pixels, width_, height_, channels_, settings_, error)) {
-            broken_ = true;
-            return fail(7, "jpeg: error writing %s: %s", path_.c_str(), error.c_str());
+        if (!jpeg_codec::encode(output_.get(), pixels, width_, height_, channels_, settings_, error)) {
+            const char *cause = output_.abandon(error.c_str());
+            return fail(7, "jpeg: error writing %s: %s", output_.path().c_str(), cause);
         }
+        if (!output_.finish())
+            return fail(7, "jpeg: error writing %s: %s", output_.path().c_str(), output_.error());
         return 0;
     }
 
 private:
     int32_t width_, height_, channels_;
     jpeg_codec::EncodeSettings settings_;
-    File file_;
-    std::string path_;
-    bool written_ = false, broken_ = false;
+    udil_sdk::OutputFile output_;
+    bool written_ = false;
 };
 
 struct JpegCodec : udil_sdk::PluginDefaults {

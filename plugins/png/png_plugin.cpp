@@ -15,6 +15,7 @@
 #include "png_decode.h"
 #include "png_encode.h"
 #include "udil_sdk.h"
+#include "udil_sdk_output.h"
 
 namespace {
 
@@ -118,53 +119,42 @@ public:
           height_(info.height),
           channels_(channels_of_format(info.pixel_format)),
           settings_(settings) {}
-    ~Writer() override {
-        if (file_ != nullptr) std::fclose(file_);
-    }
 
     int32_t file_new(const char *path) override {
         file_close();
-        file_ = std::fopen(path, "wb");
-        if (file_ == nullptr) return fail(7, "png: can't create %s: %s", path, std::strerror(errno));
-        path_ = path;
-        written_ = broken_ = false;
+        written_ = false;
+        if (!output_.create(path)) return fail(7, "png: can't create %s: %s", path, output_.error());
         return 0;
     }
 
-    // A file that did not get its picture is removed rather than left
-    // behind as a broken PNG.
+    // The picture's file is finished by save_image; one that never got its
+    // picture is removed rather than left behind as a broken PNG.
     int32_t file_close() override {
-        if (file_ == nullptr) return 0;
-        const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
-        std::fclose(file_);
-        file_ = nullptr;
-        if (broken_ || !written_) {
-            std::remove(path_.c_str());
-            return broken_ ? 7 : 0;
-        }
-        return flushed ? 0 : fail(7, "png: error writing %s", path_.c_str());
+        output_.discard();
+        return 0;
     }
 
     int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (file_ == nullptr) return fail(6, "png: no file is open");
         if (written_) return fail(1, "png: a file holds one picture");
+        if (!output_.is_open()) return fail(6, "png: no file is open");
         const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "png: no pixel buffer given");
         written_ = true;
         std::string error;
-        if (!png_codec::encode(file_, pixels, width_, height_, channels_, settings_, error)) {
-            broken_ = true;
-            return fail(7, "png: error writing %s: %s", path_.c_str(), error.c_str());
+        if (!png_codec::encode(output_.get(), pixels, width_, height_, channels_, settings_, error)) {
+            const char *cause = output_.abandon(error.c_str());
+            return fail(7, "png: error writing %s: %s", output_.path().c_str(), cause);
         }
+        if (!output_.finish())
+            return fail(7, "png: error writing %s: %s", output_.path().c_str(), output_.error());
         return 0;
     }
 
 private:
     int32_t width_, height_, channels_;
     png_codec::EncodeSettings settings_;
-    std::FILE *file_ = nullptr;
-    std::string path_;
-    bool written_ = false, broken_ = false;
+    udil_sdk::OutputFile output_;
+    bool written_ = false;
 };
 
 struct PngCodec : udil_sdk::PluginDefaults {

@@ -14,6 +14,7 @@
 
 #include "ppm_header.h"
 #include "udil_sdk.h"
+#include "udil_sdk_output.h"
 
 namespace {
 
@@ -122,28 +123,32 @@ public:
 
     int32_t file_new(const char *path) override {
         file_close();
-        file_.reset(std::fopen(path, "wb"));
-        if (!file_) return fail(7, "ppm: can't create %s: %s", path, std::strerror(errno));
-        path_ = path;
         written_ = false;
+        if (!output_.create(path)) return fail(7, "ppm: can't create %s: %s", path, output_.error());
         return 0;
     }
 
+    // The picture's file is finished by save_image; one that never got its
+    // picture is removed.
     int32_t file_close() override {
-        if (!file_) return 0;
-        const bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-        file_.reset();
-        return ok ? 0 : fail(7, "ppm: error writing %s", path_.c_str());
+        output_.discard();
+        return 0;
     }
 
     int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (!file_) return fail(6, "ppm: no file is open");
         if (written_) return fail(1, "ppm: a file holds one picture");
+        if (!output_.is_open()) return fail(6, "ppm: no file is open");
         const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "ppm: no pixel buffer given");
-        if (!ppm::write_header(file_.get(), width_, height_, channels_, sixteen_ ? 65535 : 255, pam_))
-            return write_error();
         written_ = true;
+        if (!write_picture(pixels)) return write_error(output_.abandon("write error"));
+        return output_.finish() ? 0 : write_error(output_.error());
+    }
+
+private:
+    bool write_picture(const uint8_t *pixels) {
+        std::FILE *file = output_.get();
+        if (!ppm::write_header(file, width_, height_, channels_, sixteen_ ? 65535 : 255, pam_)) return false;
         const size_t row = size_t(width_) * size_t(channels_);
         std::vector<uint8_t> wide(sixteen_ ? row * 2 : 0);
         for (int64_t y = height_ - 1; y >= 0; --y) {
@@ -151,24 +156,21 @@ public:
             if (sixteen_) {
                 // v * 257 keeps 0 and 255 at the ends of the 16-bit range.
                 for (size_t i = 0; i < row; ++i) wide[2 * i] = wide[2 * i + 1] = in[i];
-                if (std::fwrite(wide.data(), 1, wide.size(), file_.get()) != wide.size())
-                    return write_error();
-            } else if (std::fwrite(in, 1, row, file_.get()) != row) {
-                return write_error();
+                if (std::fwrite(wide.data(), 1, wide.size(), file) != wide.size()) return false;
+            } else if (std::fwrite(in, 1, row, file) != row) {
+                return false;
             }
         }
-        return 0;
+        return true;
     }
 
-private:
-    int32_t write_error() {
-        return fail(7, "ppm: error writing %s: %s", path_.c_str(), std::strerror(errno));
+    int32_t write_error(const char *cause) {
+        return fail(7, "ppm: error writing %s: %s", output_.path().c_str(), cause);
     }
 
     int32_t width_, height_, channels_;
     bool pam_, sixteen_;
-    File file_;
-    std::string path_;
+    udil_sdk::OutputFile output_;
     bool written_ = false;
 };
 

@@ -1,12 +1,15 @@
 // The TIFF codec: the first picture of a file, read from 8- or 16-bit
 // grey or RGB samples (and whatever libtiff's RGBA reader understands),
 // written as 8-bit A, L, LA, RGB or RGBA in strips.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tiff_read.h"
 #include "tiff_write.h"
 #include "udil_sdk.h"
+#include "udil_sdk_output.h"
 
 namespace {
 
@@ -81,6 +84,12 @@ private:
     std::string path_;
 };
 
+// libtiff's messages do not say why a write failed; errno, cleared before
+// the call, does.
+std::string with_system_cause(const std::string &message, int cause) {
+    return cause != 0 ? message + ": " + std::strerror(cause) : message;
+}
+
 class Writer : public udil_sdk::Handle {
 public:
     Writer(const UdilMovieInfo &info, const tiff_codec::EncodeSettings &settings)
@@ -92,36 +101,42 @@ public:
 
     int32_t file_new(const char *path) override {
         file_close();
-        if (!file_.open(path, "w")) return fail(7, "tiff: can't create %s: %s", path, file_.message());
+        errno = 0;
+        if (!file_.open(path, "w")) {
+            const std::string cause = with_system_cause(file_.message(), errno);
+            udil_sdk::remove_partial_file(path);  // made, but its header did not fit
+            return fail(7, "tiff: can't create %s: %s", path, cause.c_str());
+        }
         path_ = path;
-        written_ = broken_ = false;
+        written_ = false;
         return 0;
     }
 
-    // A file that did not get its picture is removed rather than left
+    // The picture's file is finished by save_image, where a failure reaches
+    // the host; one that never got its picture is removed rather than left
     // behind as a broken TIFF.
     int32_t file_close() override {
         if (file_.get() == nullptr) return 0;
-        const bool closed = file_.close();
-        if (broken_ || !written_) {
-            std::remove(path_.c_str());
-            return broken_ ? 7 : 0;
-        }
-        return closed ? 0 : fail(7, "tiff: error writing %s: %s", path_.c_str(), file_.message());
+        file_.close();
+        udil_sdk::remove_partial_file(path_.c_str());
+        return 0;
     }
 
     int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (file_.get() == nullptr) return fail(6, "tiff: no file is open");
         if (written_) return fail(1, "tiff: a file holds one picture");
+        if (file_.get() == nullptr) return fail(6, "tiff: no file is open");
         const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "tiff: no pixel buffer given");
         written_ = true;
         std::string error;
-        if (!tiff_codec::encode(file_, pixels, width_, height_, channels_, alpha_only_, settings_, error)) {
-            broken_ = true;
-            return fail(7, "tiff: error writing %s: %s", path_.c_str(), error.c_str());
-        }
-        return 0;
+        errno = 0;
+        const bool encoded =
+            tiff_codec::encode(file_, pixels, width_, height_, channels_, alpha_only_, settings_, error);
+        if (encoded && file_.close()) return 0;
+        error = with_system_cause(encoded ? file_.message() : error, errno);
+        file_.close();
+        udil_sdk::remove_partial_file(path_.c_str());
+        return fail(7, "tiff: error writing %s: %s", path_.c_str(), error.c_str());
     }
 
 private:
@@ -130,7 +145,7 @@ private:
     tiff_codec::EncodeSettings settings_;
     tiff_codec::TiffFile file_;
     std::string path_;
-    bool written_ = false, broken_ = false;
+    bool written_ = false;
 };
 
 struct TiffCodec : udil_sdk::PluginDefaults {

@@ -1,8 +1,13 @@
 """Helpers shared by the movie and image file tests (Python 2.7 and 3)."""
+import ctypes
 import os
+import random
 import shutil
 import struct
+import subprocess
+import sys
 import tempfile
+import threading
 import unittest
 
 import orvo
@@ -105,3 +110,58 @@ class ScratchTestCase(unittest.TestCase):
 
     def files(self):
         return sorted(os.listdir(self.dir))
+
+
+def noisy_image(width, height, seed):
+    """An RGB image of random bytes: it compresses to about its own size."""
+    generator = random.Random(seed)
+    return orvo.image(width, height, orvo.DYX_IMG_FMT_RGB,
+                      bytes(bytearray(generator.getrandbits(8) for _ in range(width * height * 3))))
+
+
+def run_bounded(arguments, seconds=30, env=None):
+    """Runs a command, killing it after `seconds`; returns (status, output,
+    error output) as text. Python 2.7 has no timeout in subprocess."""
+    child = subprocess.Popen(arguments, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    timer = threading.Timer(seconds, child.kill)
+    timer.start()
+    try:
+        out, err = child.communicate()
+    finally:
+        timer.cancel()
+    return child.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+
+
+def run_python_bounded(code, seconds=60, **env_changes):
+    """Like orvo_testing.run_python, with a time limit."""
+    env = dict(os.environ)
+    for key, value in env_changes.items():
+        if value is None:
+            env.pop(key, None)
+        else:
+            env[key] = value
+    return run_bounded([sys.executable, "-c", code], seconds, env)
+
+
+def mount_tmpfs(directory, options):
+    """Mounts a tmpfs with the mount options `options` ("size=600k,ro") on
+    `directory`. Returns None, or why mounting was refused."""
+    status, out, err = run_bounded(["mount", "-t", "tmpfs", "-o", options, "tmpfs", directory], 20)
+    if status == 0:
+        return None
+    return (err or out).strip() or "mount exited with %d" % status
+
+
+def unmount(directory):
+    """Unmounts `directory`; lazily when something still holds it open, so
+    that a failed test leaves no mount behind."""
+    if run_bounded(["umount", directory], 20)[0] != 0:
+        run_bounded(["umount", "-l", directory], 20)
+
+
+def last_udil_error():
+    """The codec host's last error text, which carries the plug-ins' own
+    messages (every dyx_ function is exported by the module)."""
+    library = ctypes.CDLL(orvo.__file__)
+    library.dyx_udil_get_last_error_string.restype = ctypes.c_char_p
+    return library.dyx_udil_get_last_error_string().decode("utf-8", "replace")

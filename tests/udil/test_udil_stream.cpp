@@ -278,4 +278,27 @@ TEST_F(Streams, ContainerEyePairReadsBothFiles) {
     dyx_udil_file_close(&stream);
 }
 
+// Guards against a movie whose last frames or index could not be written
+// (a full disk at close) being reported as closed cleanly.
+TEST_F(Streams, FailedCloseOfAWrittenContainerIsReported) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    const std::string name = scratch_.file("clip");
+    UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    control.fail("close", "clip", 7);
+    EXPECT_EQ(dyx_udil_file_close(&stream), 7);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), "fake: close refused for " + name + ".fkv");
+
+    // Closing a read stream has nothing to lose: its result stays 0.
+    control.clear();
+    write_frames("fmulti", name, 0, 2);
+    control.fail("close", "clip", 7);
+    dyx_udil_set_err_str("before");
+    stream = open(name + ".fkv", "fmulti");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(dyx_udil_file_close(&stream), 0);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "before");
+}
+
 }  // namespace

@@ -326,4 +326,24 @@ TEST_F(Transfer, UncompressWithoutCompressedFramesReadsTheFile) {
     dyx_udil_file_close(&input);
 }
 
+// Guards against a frame file deleted after the stream was opened being
+// reported with no text, leaving an older failure's message in place.
+TEST_F(Transfer, DeletedFrameFileIsNamedAndTheOthersStillRead) {
+    UdilStream *stream = writer("fmono", "gone_#");
+    ASSERT_NE(stream, nullptr);
+    for (int32_t frame = 0; frame < 3; ++frame)
+        ASSERT_EQ(dyx_udil_save_image(stream, frame, 0, left_, nullptr), 0);
+    dyx_udil_file_close(&stream);
+    UdilStream *input = reader("fmono", "gone_#.fkm", 0, 2);
+    ASSERT_NE(input, nullptr);
+    ASSERT_EQ(std::remove(scratch_.file("gone_1.fkm").c_str()), 0);
+    dyx_udil_set_err_str("an older failure");
+    EXPECT_EQ(dyx_udil_get_image(input, 1, 0, right_, nullptr), 7);
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
+              "Unable to read frame file " + scratch_.file("gone_1.fkm") + ": No such file or directory");
+    EXPECT_EQ(dyx_udil_get_image(input, 2, 0, right_, nullptr), 0);
+    EXPECT_EQ(right_->data[0], 11);
+    dyx_udil_file_close(&input);
+}
+
 }  // namespace

@@ -133,7 +133,9 @@ DYX_API int dyx_udil_mtm_read_planar_frame(UdilMtm *mtm, int32_t frame, dyx_imag
  * of the frame written. */
 DYX_API int dyx_udil_mtm_write_planar_frame(UdilMtm *mtm, const dyx_image_t *left, const dyx_image_t *right);
 /* Closes every sub-movie's file and destroys its handle. 0 (also for
- * null); safe to call twice. */
+ * null); 7 when a movie file being written could not be finished (the
+ * plug-in's error is the last error; the rest are closed all the same).
+ * Safe to call twice. */
 DYX_API int dyx_udil_mtm_close(UdilMtm *mtm);
 /* Copies the last-error text (at most 255 characters and a NUL) into
  * `buffer`, which must hold 256 bytes; returns `buffer`. */

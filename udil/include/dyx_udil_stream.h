@@ -68,7 +68,10 @@ DYX_API int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecor
                                  UdilMovieInfo *info, int32_t *count, int32_t capacity, UdilOption *buffer,
                                  int32_t *first, int32_t *last);
 /* Closes every file, destroys the handles, releases the stream and nulls
- * *stream. 0, or 6 when *stream is null. */
+ * *stream. 0; 6 when *stream is null; 7 when a movie file being written
+ * could not be finished (its last frames or its index could not be
+ * written, for instance on a full disk): the last error holds the
+ * plug-in's message, and the stream is released all the same. */
 DYX_API int dyx_udil_file_close(UdilStream **stream);
 /* Frames of all slots; 0 for null. */
 DYX_API int32_t dyx_udil_total_frames(const UdilStream *stream);

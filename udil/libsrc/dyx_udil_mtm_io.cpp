@@ -361,15 +361,21 @@ int dyx_udil_mtm_write_planar_frame(UdilMtm *mtm, const dyx_image_t *left, const
 
 int dyx_udil_mtm_close(UdilMtm *mtm) {
     if (mtm == nullptr) return 0;
+    int status = 0;
     for (int32_t i = 0; i < mtm->movie_count; ++i) {
         UdilMtmMovie &movie = mtm->movies[i];
         if (movie.handle == nullptr || movie.codec == nullptr) continue;
-        // One-file-per-frame sub-movies close each file after its frame.
-        if (movie.single_file) movie.codec->entry.file_close(movie.handle);
+        // One-file-per-frame sub-movies close each file after its frame. A
+        // movie file that cannot be finished (a full disk) is damaged, and
+        // the caller must hear of it.
+        if (movie.single_file && movie.codec->entry.file_close(movie.handle) != 0 && status == 0) {
+            dyx_udil_set_err_udil(movie.codec, movie.handle);
+            status = 7;
+        }
         movie.codec->entry.handle_destroy(&movie.handle);
         movie.handle = nullptr;
     }
-    return 0;
+    return status;
 }
 
 }  // extern "C"

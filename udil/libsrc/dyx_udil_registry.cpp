@@ -95,6 +95,10 @@ void fill_options(UdilRecord &record, udil_flag_fn count_options, udil_get_defau
 UdilRecord *examine(const char *path, UdilRecord **duplicate) {
     if (duplicate) *duplicate = nullptr;
     if (std::strlen(path) >= DYX_UDIL_PATH_SIZE) return nullptr;
+    if (const char *problem = udil::truncated_object_problem(path)) {
+        dyx_error("error opening udil (%s): %s\n", path, problem);
+        return nullptr;
+    }
     void *library = nullptr;
     if (dyx_dl_open(&library, path, kScanOpenFlags) != 0) {
         dyx_error("error opening udil (%s): %s\n", path, dyx_dl_error());
@@ -111,16 +115,25 @@ UdilRecord *examine(const char *path, UdilRecord **duplicate) {
         dyx_dl_close(&library);
         return nullptr;
     };
+    // A shared object without the contract's entry points (a stray library
+    // or a damaged build) is named, so that its owner learns why it is
+    // ignored.
+    auto not_a_plugin = [&](const char *symbol) -> UdilRecord * {
+        dyx_warn("udil %s skipped: not a codec plug-in (no %s())\n", path, symbol);
+        return reject();
+    };
+#define DYX_UDIL_SCAN_BIND(variable, symbol) \
+    if (!bind(library, variable, symbol)) return not_a_plugin(symbol)
 
     udil_api_version_fn api_version;
-    if (!bind(library, api_version, "udil_api_version")) return reject();
+    DYX_UDIL_SCAN_BIND(api_version, "udil_api_version");
     const char *version = api_version();
     if (version == nullptr) return reject();
     record->api_version = read_version(version);
     if (!(record->api_version >= 3.0f)) return reject();
 
     udil_name_fn name;
-    if (!bind(library, name, "udil_name")) return reject();
+    DYX_UDIL_SCAN_BIND(name, "udil_name");
     char plugin_name[DYX_UDIL_TEXT_SIZE];
     udil::copy_text(plugin_name, sizeof plugin_name, name());
     if (plugin_name[0] == '\0') return reject();
@@ -133,12 +146,14 @@ UdilRecord *examine(const char *path, UdilRecord **duplicate) {
     udil_suffix_fn suffix;
     udil_flag_fn count_options, multi_image, stereo, depth;
     udil_get_default_options_fn defaults;
-    if (!bind(library, desc, "udil_desc") || !bind(library, suffix, "udil_suffix") ||
-        !bind(library, count_options, "udil_get_num_options") ||
-        !bind(library, defaults, "udil_get_default_options") ||
-        !bind(library, multi_image, "udil_multi_image_capable") ||
-        !bind(library, stereo, "udil_stereo_capable") || !bind(library, depth, "udil_depth_capable"))
-        return reject();
+    DYX_UDIL_SCAN_BIND(desc, "udil_desc");
+    DYX_UDIL_SCAN_BIND(suffix, "udil_suffix");
+    DYX_UDIL_SCAN_BIND(count_options, "udil_get_num_options");
+    DYX_UDIL_SCAN_BIND(defaults, "udil_get_default_options");
+    DYX_UDIL_SCAN_BIND(multi_image, "udil_multi_image_capable");
+    DYX_UDIL_SCAN_BIND(stereo, "udil_stereo_capable");
+    DYX_UDIL_SCAN_BIND(depth, "udil_depth_capable");
+#undef DYX_UDIL_SCAN_BIND
 
     udil_set_state_fn set_state;
     if (bind(library, set_state, "udil_set_state")) set_state(0);
@@ -228,6 +243,11 @@ int dyx_udil_scan_library(UdilRecord **record, const char *path) {
 int dyx_udil_load(UdilRecord *record) {
     if (record == nullptr) return 6;
     if (record->handle != nullptr) return 0;
+    // The file may have been replaced since the scan.
+    if (const char *problem = udil::truncated_object_problem(record->path)) {
+        dyx_error("error opening udil (%s): %s\n", record->path, problem);
+        return 7;
+    }
     if (dyx_dl_open(&record->handle, record->path, 0) != 0 || record->handle == nullptr) {
         dyx_error("error opening udil (%s): %s\n", record->path, dyx_dl_error());
         record->handle = nullptr;

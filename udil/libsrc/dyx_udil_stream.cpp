@@ -270,19 +270,28 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
 int dyx_udil_file_close(UdilStream **stream) {
     if (stream == nullptr || *stream == nullptr) return 6;
     UdilStream *closing = *stream;
+    int result = 0;
     for (int k = 0; k < closing->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
         UdilFileSlot &slot = closing->slots[k];
         for (UdilHandle *handle : {&slot.primary, &slot.secondary}) {
             if (*handle == nullptr) continue;
-            if (slot.container && slot.codec->entry.file_close != nullptr)
-                slot.codec->entry.file_close(*handle);
+            if (slot.container && slot.codec->entry.file_close != nullptr) {
+                // Closing a movie being written writes its last frames and
+                // its index; when that fails (a full disk) the file is
+                // damaged, and the caller must hear of it.
+                const int closed = slot.codec->entry.file_close(*handle);
+                if (closed != 0 && !closing->read && result == 0) {
+                    dyx_udil_set_err_udil(slot.codec, *handle);
+                    result = 7;
+                }
+            }
             destroy_handle(slot.codec, *handle);
         }
         release_options(slot);
     }
     dyx_free(closing, __LINE__, __FILE__);
     *stream = nullptr;
-    return 0;
+    return result;
 }
 
 int32_t dyx_udil_total_frames(const UdilStream *stream) { return stream ? stream->total_frames : 0; }

@@ -1,5 +1,9 @@
 // Frame transfer between image pixels and the files of a codec stream.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "dyx_malloc.h"
@@ -76,7 +80,16 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
     const UdilEntryPoints &entry = slot.codec->entry;
     UdilMovieInfo found = kBlankInfo;
     UdilHandle reader = entry.create_reader(path, &found, nullptr, 0, nullptr);
-    if (reader == nullptr) return 7;
+    if (reader == nullptr) {
+        // The plug-in gives no reason for a refused file; without a text of
+        // its own the last error would still describe an older failure.
+        const bool readable = access(path, R_OK) == 0;
+        const char *why = readable ? "not a picture this codec reads" : std::strerror(errno);
+        char text[DYX_UDIL_PATH_SIZE + 64];
+        std::snprintf(text, sizeof text, "Unable to read frame file %s: %s", path, why);
+        dyx_udil_set_err_str(text);
+        return 7;
+    }
     entry.handle_destroy(&reader);
     const UdilMovieInfo &want = slot.info;
     const bool same = found.width == want.width && found.height == want.height && found.depth == want.depth &&

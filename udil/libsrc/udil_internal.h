@@ -20,4 +20,11 @@ inline void copy_text(char *target, size_t size, const char *source) {
     target[length] = '\0';
 }
 
+// Null when `path` may be handed to the dynamic loader; else why not: a
+// shared object whose loadable segments reach past the end of the file
+// (it was cut short) would be mapped beyond its end and crash the process
+// when touched. Files that are no shared object at all are left to the
+// loader, which refuses them with its own message.
+const char *truncated_object_problem(const char *path);
+
 }  // namespace udil

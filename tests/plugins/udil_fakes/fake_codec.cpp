@@ -117,6 +117,8 @@ public:
         if (writing_) write_header();
         std::fclose(file_);
         file_ = nullptr;
+        if (int status = planned_status("close", path_))
+            return fail(status, "fake: close refused for %s", path_.c_str());
         return 0;
     }
 
@@ -359,7 +361,7 @@ extern "C" UDIL_EXPORT void fake_clear(void) {
     call_log.clear();
     failures.clear();
 }
-// Makes `operation` ("new", "open", "save", "get", "compressed",
+// Makes `operation` ("new", "open", "close", "save", "get", "compressed",
 // "create_reader", "create_writer") return `status` for paths containing
 // `path_part` ("" for all).
 extern "C" UDIL_EXPORT void fake_fail(const char *operation, const char *path_part, int status) {

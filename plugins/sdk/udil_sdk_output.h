@@ -1,0 +1,102 @@
+// An output file that holds one picture, for the per-frame writers of the
+// image plug-ins.
+//
+// Short writes on a full disk often show only when the stdio buffer is
+// flushed or the file is closed, and the host ignores the result of
+// udil_file_close. So a writer finishes its file inside save_image, where
+// a failure reaches the host, and a file that was not written completely
+// is removed: a numbered sequence never keeps a truncated frame.
+#ifndef UDIL_SDK_OUTPUT_H
+#define UDIL_SDK_OUTPUT_H
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace udil_sdk {
+
+// Removes a partly written output file. Only a regular file is removed:
+// a name that leads to a device (/dev/full) or through a symbolic link is
+// never taken away.
+inline void remove_partial_file(const char *path) {
+    struct stat status;
+    if (path != nullptr && lstat(path, &status) == 0 && S_ISREG(status.st_mode)) std::remove(path);
+}
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { discard(); }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    // Creates (or truncates) `path`. false: error() tells why.
+    bool create(const char *path) {
+        discard();
+        cause_ = 0;
+        file_ = std::fopen(path, "wb");
+        if (file_ == nullptr) {
+            cause_ = errno;
+            return false;
+        }
+        path_ = path;
+        return true;
+    }
+
+    std::FILE *get() const { return file_; }
+    bool is_open() const { return file_ != nullptr; }
+    const std::string &path() const { return path_; }
+
+    // Flushes and closes the file. false when any byte could not be
+    // written; the partial file is then removed.
+    bool finish() {
+        if (file_ == nullptr) return false;
+        const bool flushed = std::fflush(file_) == 0;
+        remember_errno(!flushed);
+        const bool clean = flushed && !std::ferror(file_);
+        const bool closed = std::fclose(file_) == 0;
+        remember_errno(!closed);
+        file_ = nullptr;
+        if (clean && closed) return true;
+        if (cause_ == 0) cause_ = EIO;
+        remove_partial_file(path_.c_str());
+        return false;
+    }
+
+    // Closes and removes a file that did not get its whole picture.
+    void discard() {
+        if (file_ == nullptr) return;
+        std::fclose(file_);
+        file_ = nullptr;
+        remove_partial_file(path_.c_str());
+    }
+
+    // Removes the file after a codec library failed to write it. Returns
+    // the cause to report: the system's text when a write to the file
+    // failed, else `codec_error`.
+    const char *abandon(const char *codec_error) {
+        const bool write_failed = file_ != nullptr && std::ferror(file_) != 0;
+        remember_errno(write_failed);
+        discard();
+        return write_failed ? error() : codec_error;
+    }
+
+    // The system's text for the first failure seen, or a generic one.
+    const char *error() const { return cause_ != 0 ? std::strerror(cause_) : "write error"; }
+
+private:
+    void remember_errno(bool failed) {
+        if (failed && cause_ == 0) cause_ = errno;
+    }
+
+    std::FILE *file_ = nullptr;
+    std::string path_;
+    int cause_ = 0;
+};
+
+}  // namespace udil_sdk
+
+#endif

@@ -1,0 +1,416 @@
+"""File-system faults: a disk that fills while a movie is written, read-only
+and missing directories, files deleted under an open movie, and broken files
+in the plug-in directory.
+
+The disk tests mount small tmpfs file systems of their own (the tests run as
+root) and skip, saying why, where mounting is refused.
+"""
+import os
+import re
+import shutil
+import tempfile
+import unittest
+
+import orvo
+
+from movie_testing import (codec_names, last_udil_error, mount_tmpfs, noisy_image, open_movie,
+                           pixels, run_bounded, run_python_bounded, unmount, write_movie)
+
+WRITE_FAILED = "Unable to write frame to movie file"
+NO_SPACE = "No space left on device"
+READ_ONLY = "Read-only file system"
+NO_SUCH_FILE = "No such file or directory"
+READ_FAILED = "unable to read the requested frame"
+FRAME_SIZE = (64, 48)
+MOVIE_SIZE = (160, 120)
+
+
+def make_pictures(size):
+    return [noisy_image(size[0], size[1], seed) for seed in range(4)]
+
+
+class FileSystemTestCase(unittest.TestCase):
+    """A scratch directory, optionally with a tmpfs mounted on it."""
+    mount_options = None
+    needed_codecs = ("ppm", "png", "jpeg", "tiff", "ffmpeg")
+
+    @classmethod
+    def setUpClass(cls):
+        cls.pictures = make_pictures(FRAME_SIZE)
+        cls.movie_pictures = make_pictures(MOVIE_SIZE)
+
+    def setUp(self):
+        missing = [name for name in self.needed_codecs if name not in codec_names()]
+        if missing:
+            self.fail("plug-ins %s not loaded: run with QEV_UDILPATH=<build>/udil" % missing)
+        self.dir = tempfile.mkdtemp(prefix="orvo-fs-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        if self.mount_options:
+            refused = mount_tmpfs(self.dir, self.mount_options)
+            if refused:
+                self.skipTest("mounting a tmpfs was refused: %s" % refused)
+            self.addCleanup(unmount, self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def files(self):
+        return sorted(os.listdir(self.dir))
+
+    def clear(self):
+        for name in os.listdir(self.dir):
+            os.remove(self.path(name))
+
+    def new_movie(self, name, size=FRAME_SIZE, frames=400, **attributes):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path(name)
+        movie.dims = size
+        for key, value in attributes.items():
+            setattr(movie, key, value)
+        movie.addcount(frames)
+        return movie
+
+    def assert_frames(self, movie, pictures, count, exact=True):
+        """Frames 0..count-1 of `movie` read back; exactly when asked."""
+        for k in range(count):
+            frame = movie.getframe(k)
+            self.assertNotEqual(frame, -1, "frame %d: %s" % (k, movie.errstr()))
+            if exact:
+                self.assertEqual(pixels(frame[0]), pixels(pictures[k % len(pictures)]), "frame %d" % k)
+            else:
+                self.assertEqual(frame[0].dims, pictures[0].dims)
+
+
+class FullDiskTest(FileSystemTestCase):
+    mount_options = "size=600k"
+
+    def fill(self, movie, pictures, frames=400):
+        """Appends until a write fails. Returns (frames written, the failing
+        status, errstr, the plug-in's message, close() result)."""
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        written, status, message, detail = 0, 0, "", ""
+        for k in range(frames):
+            status = movie.append(pictures[k % len(pictures)])
+            if status != 0:
+                message, detail = movie.errstr(), last_udil_error()
+                break
+            written += 1
+        return written, status, message, detail, movie.close()
+
+    def test_sequences_stop_at_the_first_frame_that_does_not_fit(self):
+        # Regression: the PNG writer reported every frame as written on a
+        # full disk (the error surfaced only when the file was closed), and
+        # the PPM writer left the frame that did not fit behind, cut short.
+        for suffix, exact in ((".ppm", True), (".png", True), (".tif", True), (".jpg", False)):
+            self.clear()
+            name = "seq.###" + suffix
+            written, status, message, detail, closed = self.fill(self.new_movie(name), self.pictures)
+            self.assertTrue(0 < written < 400, "%s: %d frames written" % (suffix, written))
+            self.assertNotEqual(status, 0, suffix)
+            self.assertEqual(message, WRITE_FAILED)
+            self.assertIn(NO_SPACE, detail)
+            self.assertIn("seq.%03d%s" % (written, suffix), detail)
+            self.assertEqual(closed, 0)
+            # Every frame before the failure and nothing of the failed one.
+            self.assertEqual(self.files(), ["seq.%03d%s" % (k, suffix) for k in range(written)])
+            reader = open_movie(self.path(name))
+            self.assertEqual(reader.nframes, written, suffix)
+            self.assert_frames(reader, self.pictures, written, exact)
+            reader.close()
+
+    def test_matroska_keeps_every_frame_written(self):
+        # Regression: frames waited in the muxer's cluster and the I/O buffer,
+        # so a full disk lost the last ones although append had accepted them.
+        movie = self.new_movie("clip", MOVIE_SIZE, 60, format="ffmpeg", options="codec ffv1")
+        written, status, message, detail, closed = self.fill(movie, self.movie_pictures, 60)
+        self.assertTrue(0 < written < 60, "%d frames written" % written)
+        self.assertNotEqual(status, 0)
+        self.assertEqual(message, WRITE_FAILED)
+        self.assertIn(NO_SPACE, detail)
+        # Closing cannot write the index either; whether it says so or not,
+        # the clusters hold the frames.
+        self.assertIn(closed, (0, -1))
+        self.assertEqual(self.files(), ["clip.mkv"])
+        reader = open_movie(self.path("clip.mkv"))
+        self.assertEqual(reader.nframes, written)
+        self.assert_frames(reader, self.movie_pictures, written)
+        reader.close()
+
+    def test_avi_keeps_what_the_encoder_handed_over(self):
+        movie = self.new_movie("clip", MOVIE_SIZE, 80, format="ffmpeg", options="codec mjpeg")
+        written, status, message, detail, closed = self.fill(movie, self.movie_pictures, 80)
+        self.assertTrue(0 < written < 80, "%d frames written" % written)
+        self.assertEqual(message, WRITE_FAILED)
+        self.assertIn(NO_SPACE, detail)
+        self.assertIn(closed, (0, -1))
+        reader = open_movie(self.path("clip.avi"))
+        # An encoder working on several frames at once still held the last
+        # few when the disk filled; those are lost, the rest read.
+        self.assertTrue(written - 16 <= reader.nframes <= written,
+                        "%d of %d frames kept" % (reader.nframes, written))
+        self.assert_frames(reader, self.movie_pictures, reader.nframes, exact=False)
+        reader.close()
+
+    def test_movies_with_their_index_at_the_end_report_the_loss(self):
+        # An .mp4 or .mov file needs the index written at close; without
+        # room for it the frames cannot be found (documented limit).
+        for codec, suffix in (("mpeg4", "clip.mp4"), ("prores", "clip.mov")):
+            self.clear()
+            movie = self.new_movie("clip", MOVIE_SIZE, 60, format="ffmpeg", options="codec " + codec)
+            written, status, message, detail, closed = self.fill(movie, self.movie_pictures, 60)
+            self.assertNotEqual(status, 0, codec)
+            self.assertEqual(message, WRITE_FAILED)
+            self.assertIn(NO_SPACE, detail)
+            self.assertEqual(self.files(), [suffix])
+            reader = orvo.movie()
+            reader.filename = self.path(suffix)
+            self.assertEqual(reader.open(), -1, codec)
+            self.assertEqual(reader.errstr(), "Unable to open movie file")
+
+    def test_close_reports_a_movie_it_could_not_finish(self):
+        # H.264 holds its frames back for look-ahead, so every append of a
+        # short movie succeeds and the disk fills only while close() writes
+        # them. Regression: close() returned 0 for the unreadable file.
+        self.fill_disk(64 * 1024)
+        movie = self.new_movie("clip", MOVIE_SIZE, 10, format="ffmpeg", options="codec h264")
+        written, status, message, detail, closed = self.fill(movie, self.movie_pictures, 10)
+        self.assertIn(NO_SPACE, last_udil_error())
+        self.assertTrue(status != 0 or closed != 0,
+                        "%d frames written and close() gave %d for a damaged movie" % (written, closed))
+
+    def fill_disk(self, leave):
+        """Takes all but about `leave` bytes of the file system."""
+        free = os.statvfs(self.dir)
+        take = free.f_bavail * free.f_frsize - leave
+        if take > 0:
+            with open(self.path("filler"), "wb") as filler:
+                filler.write(b"\0" * take)
+
+    def test_image_save_on_a_full_disk(self):
+        picture = self.pictures[0]
+        self.fill_disk(2048)
+        for name in ("full.png", "full.ppm", "full.tif", "full.jpg"):
+            status = picture.save(self.path(name))
+            self.assertEqual(status, -4, name)
+            self.assertEqual(picture.errstr(), "Unable to save the image.")
+            self.assertIn(NO_SPACE, last_udil_error())
+        self.assertEqual(self.files(), ["filler"])
+        os.remove(self.path("filler"))
+        self.assertEqual(picture.save(self.path("room.png")), 0)
+
+
+class ReadOnlyTest(FileSystemTestCase):
+    """A tmpfs made read-only after a movie and a sequence were written to it
+    (root ignores permission bits, a read-only mount does not)."""
+    mount_options = "size=1m"
+
+    def setUp(self):
+        FileSystemTestCase.setUp(self)
+        write_movie(self.path("seq.#.ppm"), self.pictures[:3])
+        write_movie(self.path("clip.mkv"), self.pictures[:3], options="codec ffv1")
+        status, out, err = run_bounded(["mount", "-o", "remount,ro", self.dir], 20)
+        if status != 0:
+            self.skipTest("remounting the tmpfs read-only was refused: %s" % (err or out).strip())
+        self.before = self.files()
+
+    def test_reading_still_works(self):
+        for name in ("seq.#.ppm", "clip.mkv"):
+            reader = open_movie(self.path(name))
+            self.assertEqual(reader.nframes, 3)
+            self.assert_frames(reader, self.pictures, 3)
+            reader.close()
+
+    def test_writing_fails_clearly_and_changes_nothing(self):
+        movie = self.new_movie("clip", frames=2, format="ffmpeg", options="codec ffv1")
+        self.assertEqual(movie.open(), -1)
+        self.assertEqual(movie.errstr(), "Unable to create movie file")
+        self.assertIn(READ_ONLY, last_udil_error())
+        # A sequence makes its files frame by frame: the first frame fails.
+        movie = self.new_movie("seq.#.ppm", frames=2)
+        self.assertEqual(movie.open(), 0)
+        self.assertNotEqual(movie.append(self.pictures[1]), 0)
+        self.assertEqual(movie.errstr(), WRITE_FAILED)
+        self.assertIn(READ_ONLY, last_udil_error())
+        self.assertEqual(movie.close(), 0)
+        picture = self.pictures[0]
+        self.assertEqual(picture.save(self.path("still.png")), -4)
+        self.assertEqual(picture.errstr(), "Unable to save the image.")
+        self.assertEqual(self.files(), self.before)
+        reader = open_movie(self.path("seq.#.ppm"))
+        self.assert_frames(reader, self.pictures, 3)
+
+
+class MissingDirectoryTest(FileSystemTestCase):
+
+    def test_writing_into_a_missing_directory(self):
+        target = os.path.join("no", "such", "dir")
+        movie = self.new_movie(os.path.join(target, "clip.mkv"), frames=1, options="codec ffv1")
+        self.assertEqual(movie.open(), -1)
+        self.assertEqual(movie.errstr(), "Unable to create movie file")
+        self.assertIn(NO_SUCH_FILE, last_udil_error())
+        movie = self.new_movie(os.path.join(target, "seq.#.png"), frames=1)
+        self.assertEqual(movie.open(), 0)
+        self.assertNotEqual(movie.append(self.pictures[0]), 0)
+        self.assertEqual(movie.errstr(), WRITE_FAILED)
+        self.assertIn(NO_SUCH_FILE, last_udil_error())
+        self.assertEqual(movie.close(), 0)
+        picture = self.pictures[0]
+        self.assertEqual(picture.save(self.path(os.path.join(target, "still.tif"))), -4)
+        self.assertEqual(picture.errstr(), "Unable to save the image.")
+        self.assertEqual(self.files(), [])
+
+    def test_reading_from_a_missing_directory(self):
+        for name in ("clip.mkv", "seq.#.png", "seq.####.ppm", "tiles.mtm"):
+            movie = orvo.movie()
+            movie.filename = self.path(os.path.join("no", "such", name))
+            self.assertEqual(movie.open(), -1, name)
+            self.assertIn(movie.errstr(), ("Unable to open movie file", "Unable to open MTM file"))
+        picture = noisy_image(4, 4, 0)
+        self.assertEqual(picture.load(self.path(os.path.join("no", "such", "still.png"))), -2)
+        self.assertEqual(picture.errstr(), "Unable to open the file.")
+
+
+class DeletedFileTest(FileSystemTestCase):
+
+    def test_sequence_frame_deleted_after_open(self):
+        # Regression: the failure left an older failure's text as the
+        # codec host's last error.
+        for name in ("seq.###.png", "seq.###.ppm"):
+            self.clear()
+            write_movie(self.path(name), self.pictures)
+            reader = open_movie(self.path(name))
+            os.remove(self.path(name.replace("###", "002")))
+            self.assertEqual(reader.getframe(2), -1)
+            self.assertEqual(reader.errstr(), READ_FAILED)
+            self.assertIn(name.replace("###", "002"), last_udil_error())
+            self.assertIn(NO_SUCH_FILE, last_udil_error())
+            for k in (0, 1, 3):
+                self.assertEqual(pixels(reader.getframe(k)[0]), pixels(self.pictures[k]), name)
+            self.assertEqual(reader.close(), 0)
+
+    def test_container_deleted_after_open_reads_on(self):
+        # The open descriptor keeps a deleted file's data, as for any
+        # program that has a file open.
+        write_movie(self.path("clip.mkv"), self.pictures, options="codec ffv1")
+        reader = open_movie(self.path("clip.mkv"))
+        os.remove(self.path("clip.mkv"))
+        self.assert_frames(reader, self.pictures, 4)
+        self.assertEqual(reader.close(), 0)
+        self.assertEqual(open_movie_status(self.path("clip.mkv")), "Unable to open movie file")
+
+    def write_tiles(self, name, format, options=""):
+        movie = self.new_movie(name, (64, 48), 3, format=format, options=options)
+        movie.tiling = (2, 1)
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        for picture in self.pictures[:3]:
+            self.assertEqual(movie.append(picture), 0, movie.errstr())
+        self.assertEqual(movie.close(), 0)
+
+    def test_tile_deleted_under_an_open_multi_tile_movie(self):
+        self.write_tiles("frames", "ppm")
+        self.write_tiles("clips", "ffmpeg", "codec ffv1")
+        frames = open_movie(self.path("frames.mtm"))
+        clips = open_movie(self.path("clips.mtm"))
+        os.remove(self.path("frames_0001.0001.ppm"))
+        os.remove(self.path("clips_0001.mkv"))
+        self.assertEqual(frames.getframe(1), -1)
+        self.assertEqual(frames.errstr(), READ_FAILED)
+        self.assertIn("frames_0001.0001.ppm", last_udil_error())
+        for k in (0, 2):
+            self.assertEqual(pixels(frames.getframe(k)[0]), pixels(self.pictures[k]))
+        self.assert_frames(clips, self.pictures, 3)
+        self.assertEqual(frames.close(), 0)
+        self.assertEqual(clips.close(), 0)
+        self.assertEqual(open_movie_status(self.path("clips.mtm")), "Unable to open MTM subfiles")
+
+
+def open_movie_status(path):
+    """errstr of a failed open of `path` ("" when it opened)."""
+    movie = orvo.movie()
+    movie.filename = path
+    if movie.open() == 0:
+        movie.close()
+        return ""
+    return movie.errstr()
+
+
+def loaded_library_path(fragment):
+    """The path of a shared object this process has mapped, e.g. libz."""
+    with open("/proc/self/maps") as maps:
+        for line in maps:
+            path = line.split()[-1]
+            if fragment in os.path.basename(path) and os.path.isfile(path):
+                return path
+    return None
+
+
+PLUGIN_CHECK = r"""
+import os, sys, tempfile
+import orvo
+print("codecs " + " ".join(sorted(entry[0] for entry in orvo.codecs())))
+scratch = tempfile.mkdtemp()
+picture = orvo.image(8, 4, orvo.DYX_IMG_FMT_RGB, bytes(bytearray(range(96))))
+for suffix, options in ((".ppm", ""), (".png", ""), (".tif", ""), (".mkv", "codec ffv1")):
+    name = os.path.join(scratch, "still" + suffix)
+    copy = orvo.image(1, 1, orvo.DYX_IMG_FMT_RGB, b"\0\0\0")
+    assert picture.save(name, options) == 0, (suffix, picture.errstr())
+    assert copy.load(name) == 0, (suffix, copy.errstr())
+    assert copy.dims == [8, 4], suffix
+    os.remove(name)
+os.rmdir(scratch)
+print("round trips ok")
+"""
+
+
+class PluginDirectoryTest(unittest.TestCase):
+    """Broken and foreign .so files beside the real plug-ins."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="orvo-udil-")
+        try:
+            cls.make_directory()
+            cls.status, cls.out, cls.err = run_python_bounded(PLUGIN_CHECK, 120, QEV_UDILPATH=cls.dir)
+        finally:
+            shutil.rmtree(cls.dir, True)
+
+    @classmethod
+    def make_directory(cls):
+        real = os.environ.get("QEV_UDILPATH", "").split(":")[0]
+        if not os.path.isfile(os.path.join(real, "libudil-ppm.so")):
+            raise AssertionError("run with QEV_UDILPATH=<build>/udil")
+        plugins = [name for name in os.listdir(real) if name.startswith("libudil-") and name.endswith(".so")]
+        cls.real_names = sorted(name[len("libudil-"):-len(".so")] for name in plugins)
+        for name in plugins:
+            os.symlink(os.path.join(real, name), os.path.join(cls.dir, name))
+        zlib = loaded_library_path("libz.so")
+        if not zlib:
+            raise AssertionError("libz is not mapped in this process")
+        shutil.copyfile(zlib, os.path.join(cls.dir, "libudil-zlib.so"))
+        texts = {"libudil-x.so": b"this is a text file, not a plug-in\n", "libudil-empty.so": b""}
+        with open(os.path.join(real, "libudil-ppm.so"), "rb") as plugin:
+            texts["libudil-cut.so"] = plugin.read(9000)  # a plug-in cut short inside its code
+        for name, contents in texts.items():
+            with open(os.path.join(cls.dir, name), "wb") as out:
+                out.write(contents)
+        os.mkdir(os.path.join(cls.dir, "libudil-d.so"))
+        cls.bad_files = sorted(list(texts) + ["libudil-zlib.so"])
+
+    def test_import_and_the_real_plugins_survive(self):
+        # Regression: a plug-in cut short was mapped past its end and the
+        # interpreter died of SIGBUS while importing orvo.
+        self.assertEqual(self.status, 0, self.err)
+        self.assertIn("codecs " + " ".join(self.real_names), self.out)
+        self.assertIn("round trips ok", self.out)
+
+    def test_each_broken_file_is_named_once(self):
+        self.assertEqual(self.status, 0, self.err)
+        for name in self.bad_files:
+            lines = [line for line in self.err.splitlines()
+                     if re.search(re.escape(os.path.join(self.dir, name)) + r"\b", line)]
+            self.assertEqual(len(lines), 1, "%s in:\n%s" % (name, self.err))
+        self.assertNotIn("libudil-d.so", self.err)
+
+
+if __name__ == "__main__":
+    unittest.main()
