@@ -177,6 +177,26 @@ class FullDiskTest(FileSystemTestCase):
         self.assertIn(NO_SPACE, last_udil_error())
         self.assertTrue(status != 0 or closed != 0,
                         "%d frames written and close() gave %d for a damaged movie" % (written, closed))
+        if status == 0:
+            self.assertEqual(closed, -1)
+            self.assertEqual(movie.errstr(), "Unable to finish movie file")
+        self.assertEqual(movie.close(), -1)  # closed all the same
+        self.assertEqual(movie.errstr(), "open() required before close()")
+
+    def test_close_reports_a_tiled_movie_it_could_not_finish(self):
+        self.fill_disk(64 * 1024)
+        movie = self.new_movie("tiles", MOVIE_SIZE, 10, format="ffmpeg", options="codec h264",
+                               tiling=(2, 1))
+        written, status, message, detail, closed = self.fill(movie, self.movie_pictures, 10)
+        self.assertTrue(status != 0 or closed == -1, "%d frames, close() gave %d" % (written, closed))
+        self.assertIn(NO_SPACE, last_udil_error())
+
+    def test_a_movie_codec_saving_one_picture_reports_a_full_disk(self):
+        # H.264 writes the picture only when the file is closed.
+        picture = self.movie_pictures[0]
+        self.fill_disk(4096)
+        self.assertEqual(picture.save(self.path("still.mp4")), -4)
+        self.assertEqual(picture.errstr(), "Unable to save the image.")
 
     def fill_disk(self, leave):
         """Takes all but about `leave` bytes of the file system."""
