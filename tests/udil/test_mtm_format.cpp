@@ -253,6 +253,11 @@ TEST_F(MtmFormat, MalformedFilesAreRefusedWithTheirMessage) {
         {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3\n", "Unexpected end of file"},
         {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 file x\n", "Unable to find topleft"},
         {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 topleft 1 2\n", "Unable to parse topleft"},
+        // A coordinate too large for a float (found by fuzzing: it read as
+        // infinity and was written back as a word no reader takes).
+        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 topleft 0 1" + std::string(60, '4') + " 0\n",
+         "Unable to parse topleft"},
+        {std::string(kHead) + "bottomleft -1e39 0 0 bottomright 1 2 3 topleft 1 2 3\n", "Unable to parse bottomleft"},
         {std::string(kHead) + "imageoffset a 0\n", "Unable to parse timageoffset"},
         {std::string(kHead) + "format\n", "Unable to parse movie format"},
         {std::string(kHead) + "file\n", "Unable to parse file"},

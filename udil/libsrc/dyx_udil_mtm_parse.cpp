@@ -62,18 +62,22 @@ int check_header(FILE *file) {
     return 0;
 }
 
+// Three coordinates of a corner. A number too large for a float reads as
+// infinity, which places no tile and could not be written back: refused.
+bool parse_point(dyx_lex_t *lexer, UdilMtmPoint &point) {
+    return dyx_parse_3floats(lexer, &point.x, &point.y, &point.z) == 0 && std::isfinite(point.x) &&
+           std::isfinite(point.y) && std::isfinite(point.z);
+}
+
 int parse_corners(dyx_lex_t *lexer, UdilMtmMovie &movie) {
     dyx_lex_word_t word;
-    if (dyx_parse_3floats(lexer, &movie.bottom_left.x, &movie.bottom_left.y, &movie.bottom_left.z) != 0)
-        return fail("Unable to parse bottomleft");
+    if (!parse_point(lexer, movie.bottom_left)) return fail("Unable to parse bottomleft");
     if (!next_word(lexer, kWordMode, word)) return fail("Unexpected end of file");
     if (!is(word, "bottomright")) return fail("Unable to find bottomright");
-    if (dyx_parse_3floats(lexer, &movie.bottom_right.x, &movie.bottom_right.y, &movie.bottom_right.z) != 0)
-        return fail("Unable to parse bottomright");
+    if (!parse_point(lexer, movie.bottom_right)) return fail("Unable to parse bottomright");
     if (!next_word(lexer, kWordMode, word)) return fail("Unexpected end of file");
     if (!is(word, "topleft")) return fail("Unable to find topleft");
-    if (dyx_parse_3floats(lexer, &movie.top_left.x, &movie.top_left.y, &movie.top_left.z) != 0)
-        return fail("Unable to parse topleft");
+    if (!parse_point(lexer, movie.top_left)) return fail("Unable to parse topleft");
     return 0;
 }
 
