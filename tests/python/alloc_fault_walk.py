@@ -151,6 +151,16 @@ def opened_write_movie(path, count, **attributes):
     return movie
 
 
+def opens_again(state):
+    """Teardown of the open operations: the movie (if one was made) closes
+    and opens again."""
+    movie = state.get("movie")
+    if movie is None:
+        return True
+    movie.close()
+    return movie.open() == 0 and movie.close() == 0
+
+
 def opening(name, path, **attributes):
     def action(state):
         state["movie"] = orvo.movie()
@@ -159,14 +169,7 @@ def opening(name, path, **attributes):
             setattr(state["movie"], key, value)
         return state["movie"].open() == 0
 
-    def teardown(state):
-        movie = state.get("movie")
-        if movie is None:
-            return True
-        movie.close()
-        return movie.open() == 0 and movie.close() == 0
-
-    return Operation(name, action, teardown=teardown)
+    return Operation(name, action, teardown=opens_again)
 
 
 def reading(name, path, index=1, **attributes):
@@ -209,14 +212,7 @@ def write_opening(name, path, **attributes):
         state["movie"] = new_write_movie(path, 1, **attributes)
         return state["movie"].open() == 0
 
-    def teardown(state):
-        movie = state.get("movie")
-        if movie is None:
-            return True
-        movie.close()
-        return True
-
-    return Operation(name, action, teardown=teardown)
+    return Operation(name, action, teardown=opens_again)
 
 
 def closing(name, path, **attributes):

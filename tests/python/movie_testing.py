@@ -4,13 +4,11 @@ import os
 import random
 import shutil
 import struct
-import subprocess
-import sys
 import tempfile
-import threading
 import unittest
 
 import orvo
+from orvo_testing import run_bounded
 
 
 def pattern_bytes(width, height, components, seed):
@@ -117,30 +115,6 @@ def noisy_image(width, height, seed):
     generator = random.Random(seed)
     return orvo.image(width, height, orvo.DYX_IMG_FMT_RGB,
                       bytes(bytearray(generator.getrandbits(8) for _ in range(width * height * 3))))
-
-
-def run_bounded(arguments, seconds=30, env=None):
-    """Runs a command, killing it after `seconds`; returns (status, output,
-    error output) as text. Python 2.7 has no timeout in subprocess."""
-    child = subprocess.Popen(arguments, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    timer = threading.Timer(seconds, child.kill)
-    timer.start()
-    try:
-        out, err = child.communicate()
-    finally:
-        timer.cancel()
-    return child.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
-
-
-def run_python_bounded(code, seconds=60, **env_changes):
-    """Like orvo_testing.run_python, with a time limit."""
-    env = dict(os.environ)
-    for key, value in env_changes.items():
-        if value is None:
-            env.pop(key, None)
-        else:
-            env[key] = value
-    return run_bounded([sys.executable, "-c", code], seconds, env)
 
 
 def mount_tmpfs(directory, options):

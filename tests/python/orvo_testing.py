@@ -2,10 +2,27 @@
 import os
 import subprocess
 import sys
+import threading
+
+CHILD_SECONDS = 120  # no child of a test runs longer
+
+
+def run_bounded(arguments, seconds=30, env=None):
+    """Runs a command, killing it after `seconds`; returns (status, output,
+    error output) as text. Python 2.7 has no timeout in subprocess."""
+    child = subprocess.Popen(arguments, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    timer = threading.Timer(seconds, child.kill)
+    timer.start()
+    try:
+        out, err = child.communicate()
+    finally:
+        timer.cancel()
+    return child.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
 
 
 def run_python(code, **env_changes):
-    """Runs `code` in a fresh interpreter with the same orvo on its path.
+    """Runs `code` in a fresh interpreter with the same orvo on its path,
+    for at most CHILD_SECONDS.
 
     Keyword arguments set environment variables; a value of None removes
     one. Returns (exit status, standard output, standard error) as text.
@@ -16,7 +33,4 @@ def run_python(code, **env_changes):
             env.pop(key, None)
         else:
             env[key] = value
-    child = subprocess.Popen([sys.executable, "-c", code], env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = child.communicate()
-    return child.returncode, out.decode("utf-8"), err.decode("utf-8")
+    return run_bounded([sys.executable, "-c", code], CHILD_SECONDS, env)

@@ -14,7 +14,8 @@ import unittest
 import orvo
 
 from movie_testing import (codec_names, last_udil_error, mount_tmpfs, noisy_image, open_movie,
-                           pixels, run_bounded, run_python_bounded, unmount, write_movie)
+                           pixels, unmount, write_movie)
+from orvo_testing import run_bounded, run_python
 
 WRITE_FAILED = "Unable to write frame to movie file"
 NO_SPACE = "No space left on device"
@@ -390,7 +391,7 @@ class PluginDirectoryTest(unittest.TestCase):
         cls.dir = tempfile.mkdtemp(prefix="orvo-udil-")
         try:
             cls.make_directory()
-            cls.status, cls.out, cls.err = run_python_bounded(PLUGIN_CHECK, 120, QEV_UDILPATH=cls.dir)
+            cls.status, cls.out, cls.err = run_python(PLUGIN_CHECK, QEV_UDILPATH=cls.dir)
         finally:
             shutil.rmtree(cls.dir, True)
 
