@@ -165,50 +165,15 @@ private:
     bool open_ = false;
 };
 
-class Writer : public udil_sdk::Handle {
-public:
-    Writer(const UdilMovieInfo &info, const jpeg_codec::EncodeSettings &settings)
-        : width_(info.width),
-          height_(info.height),
-          channels_(channels_of_format(info.pixel_format)),
-          settings_(settings) {}
-
-    int32_t file_new(const char *path) override {
-        file_close();
-        written_ = false;
-        if (!output_.create(path)) return fail(7, "jpeg: can't create %s: %s", path, output_.error());
-        return 0;
+struct JpegEncoder {
+    static constexpr const char *kName = "jpeg";
+    using Settings = jpeg_codec::EncodeSettings;
+    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
+                       const Settings &settings, std::string &error) {
+        return jpeg_codec::encode(file, pixels, width, height, channels, settings, error);
     }
-
-    // The picture's file is finished by save_image; one that never got its
-    // picture is removed rather than left behind as a broken JPEG.
-    int32_t file_close() override {
-        output_.discard();
-        return 0;
-    }
-
-    int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (written_) return fail(1, "jpeg: a file holds one picture");
-        if (!output_.is_open()) return fail(6, "jpeg: no file is open");
-        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
-        if (pixels == nullptr) return fail(6, "jpeg: no pixel buffer given");
-        written_ = true;
-        std::string error;
-        if (!jpeg_codec::encode(output_.get(), pixels, width_, height_, channels_, settings_, error)) {
-            const char *cause = output_.abandon(error.c_str());
-            return fail(7, "jpeg: error writing %s: %s", output_.path().c_str(), cause);
-        }
-        if (!output_.finish())
-            return fail(7, "jpeg: error writing %s: %s", output_.path().c_str(), output_.error());
-        return 0;
-    }
-
-private:
-    int32_t width_, height_, channels_;
-    jpeg_codec::EncodeSettings settings_;
-    udil_sdk::OutputFile output_;
-    bool written_ = false;
 };
+using Writer = udil_sdk::OnePictureWriter<JpegEncoder>;
 
 struct JpegCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kName = "jpeg";
@@ -224,7 +189,7 @@ struct JpegCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
         if (channels_of_format(info.pixel_format) == 0 || info.width < 1 || info.height < 1) return nullptr;
-        return new Writer(info, settings_from(options));
+        return new Writer(info, channels_of_format(info.pixel_format), settings_from(options));
     }
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {

@@ -112,48 +112,21 @@ private:
     std::string path_;
 };
 
-class Writer : public udil_sdk::Handle {
-public:
-    Writer(const UdilMovieInfo &info, bool pam, bool sixteen)
-        : width_(info.width),
-          height_(info.height),
-          channels_(channels_of_format(info.pixel_format)),
-          pam_(pam),
-          sixteen_(sixteen) {}
-
-    int32_t file_new(const char *path) override {
-        file_close();
-        written_ = false;
-        if (!output_.create(path)) return fail(7, "ppm: can't create %s: %s", path, output_.error());
-        return 0;
-    }
-
-    // The picture's file is finished by save_image; one that never got its
-    // picture is removed.
-    int32_t file_close() override {
-        output_.discard();
-        return 0;
-    }
-
-    int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (written_) return fail(1, "ppm: a file holds one picture");
-        if (!output_.is_open()) return fail(6, "ppm: no file is open");
-        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
-        if (pixels == nullptr) return fail(6, "ppm: no pixel buffer given");
-        written_ = true;
-        if (!write_picture(pixels)) return write_error(output_.abandon("write error"));
-        return output_.finish() ? 0 : write_error(output_.error());
-    }
-
-private:
-    bool write_picture(const uint8_t *pixels) {
-        std::FILE *file = output_.get();
-        if (!ppm::write_header(file, width_, height_, channels_, sixteen_ ? 65535 : 255, pam_)) return false;
-        const size_t row = size_t(width_) * size_t(channels_);
-        std::vector<uint8_t> wide(sixteen_ ? row * 2 : 0);
-        for (int64_t y = height_ - 1; y >= 0; --y) {
+struct PpmEncoder {
+    static constexpr const char *kName = "ppm";
+    struct Settings {
+        bool pam;      // a PAM header rather than P5/P6
+        bool sixteen;  // two bytes a sample
+    };
+    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
+                       const Settings &settings, std::string &) {
+        if (!ppm::write_header(file, width, height, channels, settings.sixteen ? 65535 : 255, settings.pam))
+            return false;
+        const size_t row = size_t(width) * size_t(channels);
+        std::vector<uint8_t> wide(settings.sixteen ? row * 2 : 0);
+        for (int64_t y = height - 1; y >= 0; --y) {
             const uint8_t *in = pixels + size_t(y) * row;
-            if (sixteen_) {
+            if (settings.sixteen) {
                 // v * 257 keeps 0 and 255 at the ends of the 16-bit range.
                 for (size_t i = 0; i < row; ++i) wide[2 * i] = wide[2 * i + 1] = in[i];
                 if (std::fwrite(wide.data(), 1, wide.size(), file) != wide.size()) return false;
@@ -163,16 +136,8 @@ private:
         }
         return true;
     }
-
-    int32_t write_error(const char *cause) {
-        return fail(7, "ppm: error writing %s: %s", output_.path().c_str(), cause);
-    }
-
-    int32_t width_, height_, channels_;
-    bool pam_, sixteen_;
-    udil_sdk::OutputFile output_;
-    bool written_ = false;
 };
+using Writer = udil_sdk::OnePictureWriter<PpmEncoder>;
 
 struct PpmCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kName = "ppm";
@@ -201,7 +166,8 @@ struct PpmCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
         if (channels_of_format(info.pixel_format) == 0 || info.width < 1 || info.height < 1) return nullptr;
-        return new Writer(info, wants_pam(options), options.integer("bits", 0) == 1);
+        return new Writer(info, channels_of_format(info.pixel_format),
+                          PpmEncoder::Settings{wants_pam(options), options.integer("bits", 0) == 1});
     }
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {

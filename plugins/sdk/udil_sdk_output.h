@@ -12,9 +12,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "udil_sdk.h"
 
 namespace udil_sdk {
 
@@ -95,6 +98,57 @@ private:
     std::FILE *file_ = nullptr;
     std::string path_;
     int cause_ = 0;
+};
+
+// The writer of a codec that keeps one picture per file and encodes into
+// a stdio stream. `Encoder` supplies
+//   static constexpr const char *kName;   the codec's name, for messages
+//   using Settings = ...;                 what the options chose
+//   static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+//                      int32_t channels, const Settings &settings, std::string &error);
+// where encode writes the picture (rows bottom first) and, on failure,
+// says why in `error` unless a write to the file failed.
+template <class Encoder>
+class OnePictureWriter : public Handle {
+public:
+    OnePictureWriter(const UdilMovieInfo &info, int32_t channels, const typename Encoder::Settings &settings)
+        : width_(info.width), height_(info.height), channels_(channels), settings_(settings) {}
+
+    int32_t file_new(const char *path) override {
+        file_close();
+        written_ = false;
+        if (!output_.create(path)) return fail(7, "%s: can't create %s: %s", Encoder::kName, path, output_.error());
+        return 0;
+    }
+
+    // The picture's file is finished by save_image; one that never got its
+    // picture is removed rather than left behind broken.
+    int32_t file_close() override {
+        output_.discard();
+        return 0;
+    }
+
+    int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
+        if (written_) return fail(1, "%s: a file holds one picture", Encoder::kName);
+        if (!output_.is_open()) return fail(6, "%s: no file is open", Encoder::kName);
+        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "%s: no pixel buffer given", Encoder::kName);
+        written_ = true;
+        std::string error;
+        if (!Encoder::encode(output_.get(), pixels, width_, height_, channels_, settings_, error))
+            return write_error(output_.abandon(error.empty() ? "write error" : error.c_str()));
+        return output_.finish() ? 0 : write_error(output_.error());
+    }
+
+private:
+    int32_t write_error(const char *cause) {
+        return fail(7, "%s: error writing %s: %s", Encoder::kName, output_.path().c_str(), cause);
+    }
+
+    int32_t width_, height_, channels_;
+    typename Encoder::Settings settings_;
+    OutputFile output_;
+    bool written_ = false;
 };
 
 }  // namespace udil_sdk
