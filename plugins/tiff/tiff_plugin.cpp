@@ -1,6 +1,8 @@
 // The TIFF codec: the first picture of a file, read from 8- or 16-bit
 // grey or RGB samples (and whatever libtiff's RGBA reader understands),
 // written as 8-bit A, L, LA, RGB or RGBA in strips.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -101,10 +103,15 @@ public:
 
     int32_t file_new(const char *path) override {
         file_close();
+        // A file this call makes but cannot give its header (a full disk)
+        // is removed; one that was there before (say, read-only, so it
+        // could not be opened) is never taken away.
+        struct stat before;
+        const bool existed = lstat(path, &before) == 0;
         errno = 0;
         if (!file_.open(path, "w")) {
             const std::string cause = with_system_cause(file_.message(), errno);
-            udil_sdk::remove_partial_file(path);  // made, but its header did not fit
+            if (!existed) udil_sdk::remove_partial_file(path);
             return fail(7, "tiff: can't create %s: %s", path, cause.c_str());
         }
         path_ = path;
