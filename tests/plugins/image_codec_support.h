@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../data/image_test_util.h"
@@ -84,6 +86,30 @@ inline bool run_python(const std::string &script, const std::string &directory) 
     write_bytes(path, script);
     const std::string command = "/usr/bin/python3 '" + path + "' '" + directory + "'";
     return std::system(command.c_str()) == 0;
+}
+
+// Pillow opens each written file `path` (expecting the mode given) and
+// stores the pixels it decodes in `path`.raw; true when all went well.
+inline bool pillow_decodes(const std::string &directory,
+                           const std::vector<std::pair<std::string, std::string>> &files) {
+    std::string script = "import sys\nfrom PIL import Image\nfor path, mode in (";
+    for (const auto &[path, mode] : files) script += "(r'" + path + "', '" + mode + "'), ";
+    script += R"():
+    image = Image.open(path)
+    assert image.mode == mode, (path, image.mode)
+    with open(path + ".raw", "wb") as out:
+        out.write(image.tobytes())
+)";
+    return run_python(script, directory);
+}
+
+// Raw pixels as Pillow gives them (rows top first) against the image's
+// rows (bottom first).
+inline void expect_same_rows(const dyx_image_t *image, const std::string &raw) {
+    const size_t row = size_t(image->width) * size_t(components_of(image->format));
+    ASSERT_EQ(raw.size(), row * image->height);
+    for (size_t y = 0; y < image->height; ++y)
+        ASSERT_EQ(0, std::memcmp(raw.data() + y * row, image->data + (image->height - 1 - y) * row, row)) << y;
 }
 
 // A fresh registry over the build's plug-in directory with one codec loaded.

@@ -344,26 +344,9 @@ save("cmyk.tif", Image.fromarray(np.dstack([plane(0), plane(1), plane(2), plane(
     ImagePtr rgba = codec_test::natural_image(33, 21, DYX_IMG_FMT_RGBA);
     const std::string ours_rgb = write("ours_rgb", rgb.get());
     const std::string ours_rgba = write("ours_rgba", rgba.get(), "compression deflate");
-    const char *check = R"(
-import sys, os
-from PIL import Image
-d = sys.argv[1]
-for name, mode in (("ours_rgb.tif", "RGB"), ("ours_rgba.tif", "RGBA")):
-    image = Image.open(os.path.join(d, name))
-    assert image.mode == mode, image.mode
-    with open(os.path.join(d, name + ".raw"), "wb") as out:
-        out.write(image.tobytes())
-)";
-    ASSERT_TRUE(codec_test::run_python(check, scratch_.path()));
-    for (const dyx_image_t *image : {rgb.get(), rgba.get()}) {
-        const std::string raw =
-            codec_test::read_bytes(image == rgb.get() ? ours_rgb + ".raw" : ours_rgba + ".raw");
-        const size_t row = size_t(image->width) * size_t(codec_test::components_of(image->format));
-        ASSERT_EQ(raw.size(), row * image->height);
-        for (size_t y = 0; y < image->height; ++y)
-            ASSERT_EQ(0, std::memcmp(raw.data() + y * row, image->data + (image->height - 1 - y) * row, row))
-                << y;
-    }
+    ASSERT_TRUE(codec_test::pillow_decodes(scratch_.path(), {{ours_rgb, "RGB"}, {ours_rgba, "RGBA"}}));
+    codec_test::expect_same_rows(rgb.get(), codec_test::read_bytes(ours_rgb + ".raw"));
+    codec_test::expect_same_rows(rgba.get(), codec_test::read_bytes(ours_rgba + ".raw"));
 }
 
 TEST_F(TiffTest, RefusesTruncatedAndDamagedFiles) {

@@ -14,20 +14,11 @@ using udil_test::ScratchDir;
 
 namespace {
 
-constexpr UdilMovieInfo kMovie = {4, 2, 3, 0, 0, 0, 24.0f, UDIL_FMT_RGB};
-constexpr size_t kPictureBytes = 4 * 2 * 3;
+constexpr UdilMovieInfo kMovie = udil_test::kFakeMovie;
+constexpr size_t kPictureBytes = udil_test::kFakePictureBytes;
 
-class Streams : public udil_test::RegistryTest {
+class Streams : public udil_test::FakeCodecsTest {
 protected:
-    void SetUp() override {
-        RegistryTest::SetUp();
-        ASSERT_EQ(dyx_udil_scan_libraries(udil_test::fake_dir("main").c_str()), 0);
-        for (const char *name : {"fmono", "fstereo", "fmulti", "fmultinc", "fmultistereo", "fmonoc"})
-            ASSERT_EQ(dyx_udil_load(dyx_udil_find_by_name(name)), 0) << name;
-    }
-
-    static UdilRecord *codec(const char *name) { return dyx_udil_find_by_name(name); }
-
     // Writes frames first..last of `name`, each picture filled with its
     // frame number plus `base`.
     void write_frames(const char *codec_name, const std::string &name, int32_t first, int32_t last,
@@ -48,8 +39,6 @@ protected:
         int32_t count = -1;
         return dyx_udil_file_open(name.c_str(), codec(codec_name), &info, &count, 0, nullptr, &first, &last);
     }
-
-    ScratchDir scratch_;
 };
 
 TEST_F(Streams, MultiImageWriteStreamMakesItsFileNow) {

@@ -16,16 +16,14 @@ using udil_test::ScratchDir;
 
 namespace {
 
-constexpr UdilMovieInfo kMovie = {4, 2, 3, 0, 0, 0, 24.0f, UDIL_FMT_RGB};
-constexpr size_t kPictureBytes = 4 * 2 * 3;
+constexpr UdilMovieInfo kMovie = udil_test::kFakeMovie;
+constexpr size_t kPictureBytes = udil_test::kFakePictureBytes;
 
-class Transfer : public udil_test::RegistryTest {
+class Transfer : public udil_test::FakeCodecsTest {
 protected:
     void SetUp() override {
-        RegistryTest::SetUp();
-        ASSERT_EQ(dyx_udil_scan_libraries(udil_test::fake_dir("main").c_str()), 0);
-        for (const char *name : {"fmono", "fstereo", "fmulti", "fmultinc", "fmultistereo", "fmonoc"})
-            ASSERT_EQ(dyx_udil_load(dyx_udil_find_by_name(name)), 0) << name;
+        FakeCodecsTest::SetUp();
+        if (HasFatalFailure()) return;
         left_ = filled_image(4, 2, DYX_IMG_FMT_RGB, 11);
         right_ = filled_image(4, 2, DYX_IMG_FMT_RGB, 22);
         ASSERT_TRUE(left_ && right_);
@@ -33,10 +31,8 @@ protected:
     void TearDown() override {
         dyx_image_free(&left_);
         dyx_image_free(&right_);
-        RegistryTest::TearDown();
+        FakeCodecsTest::TearDown();
     }
-
-    static UdilRecord *codec(const char *name) { return dyx_udil_find_by_name(name); }
 
     UdilStream *writer(const char *codec_name, const std::string &name, UdilMovieInfo info = kMovie) {
         return dyx_udil_file_new(scratch_.file(name).c_str(), codec(codec_name), &info, 0, nullptr);
@@ -56,7 +52,6 @@ protected:
         return bytes.size() > offset ? static_cast<unsigned char>(bytes[offset]) : -1;
     }
 
-    ScratchDir scratch_;
     dyx_image_t *left_ = nullptr;
     dyx_image_t *right_ = nullptr;
 };

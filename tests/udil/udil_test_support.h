@@ -75,6 +75,25 @@ protected:
     void TearDown() override { dyx_udil_list_done(); }
 };
 
+// The registry over the fake codecs of fake_dir("main"), each loaded, a
+// scratch directory, and the small movie they are tested with.
+constexpr UdilMovieInfo kFakeMovie = {4, 2, 3, 0, 0, 0, 24.0f, UDIL_FMT_RGB};
+constexpr size_t kFakePictureBytes = 4 * 2 * 3;
+
+class FakeCodecsTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("main").c_str()), 0);
+        for (const char *name : {"fmono", "fstereo", "fmulti", "fmultinc", "fmultistereo", "fmonoc"})
+            ASSERT_EQ(dyx_udil_load(dyx_udil_find_by_name(name)), 0) << name;
+    }
+
+    static UdilRecord *codec(const char *name) { return dyx_udil_find_by_name(name); }
+
+    ScratchDir scratch_;
+};
+
 // Reaches a fake codec's test controls in the same loaded instance the
 // host uses (dlopen of the same file shares it).
 class FakeControl {
