@@ -16,6 +16,7 @@
 #include "dyx_utils.h"
 #include "py_image.h"
 #include "py_movie.h"
+#include "py_names.h"
 #include "py_uuid.h"
 
 namespace orvo {
@@ -156,9 +157,17 @@ PyObject *initialise() {
     create_version_module();
     PyObject *module = create_orvo_module();
     if (module == nullptr) return nullptr;
-    orvo_image_init();  // NumPy is optional: a failure only disables the pixel arrays
+    // NumPy is optional: a failure only disables the pixel arrays, but an
+    // interrupt while it loads ends the import of orvo too.
+    if (orvo_image_init() == -2) {
+#if ORVO_PY3
+        Py_DECREF(module);
+#endif
+        return nullptr;
+    }
     if (!ready_types()) return nullptr;
     add_types(module);
+    if (!create_warning_type(module)) return nullptr;
     add_constants(module);
     orvo_uuid_register(module);
     PyObject *doc = OrvoText_FromString("Orvo Python interface");

@@ -123,6 +123,10 @@ PyObject *image_new(PyTypeObject *type, PyObject *args, PyObject *) {
             return nullptr;
         }
         if (size != 0) std::memcpy(self->image->data, data.view.buf, size);
+    } else if (self->image->data != nullptr) {
+        // A new picture without pixels is black: the heap block may hold
+        // whatever an earlier user left there.
+        std::memset(self->image->data, 0, dyx_image_data_size(self->image));
     }
     return object;
 }

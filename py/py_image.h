@@ -49,7 +49,9 @@ int pixels_from_array(dyx_image_t *image, PyObject *array);
 
 /* Imports NumPy's C interface once, at module start-up. When that fails
  * the reason is kept (getpixels/setpixels raise RuntimeError with it) and
- * the error is cleared, so that orvo still imports. Returns 0 or -1. */
+ * the error is cleared, so that orvo still imports. Returns 0 or -1; -2
+ * when the import was interrupted (KeyboardInterrupt, SystemExit), with
+ * that exception left pending for the caller to pass on. */
 int orvo_image_init(void);
 
 #endif

@@ -10,12 +10,20 @@
 #include "dyx_udil_stream.h"
 #include "py_image.h"
 #include "py_movie.h"
+#include "py_names.h"
+#include "py_reason.h"
 
 namespace orvo {
 namespace {
 
 PyObject *status(ImageObject *image, int code, const char *message) {
     if (message != nullptr) dyx_strncpy(image->error, message, sizeof image->error);
+    return OrvoInt_FromLong(code);
+}
+
+// A failure of the codec layer: the message and the reason it gave.
+PyObject *status_with_reason(ImageObject *image, int code, const char *message) {
+    with_reason(image->error, sizeof image->error, message);
     return OrvoInt_FromLong(code);
 }
 
@@ -32,12 +40,14 @@ struct OwnedBlock {
 PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"filename", "frame", nullptr};
     ImageObject *self = reinterpret_cast<ImageObject *>(object);
-    const char *filename = nullptr;
+    TextArgument name_argument;
     int frame = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|i:load", const_cast<char **>(keywords), &filename,
-                                     &frame))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|i:load", const_cast<char **>(keywords), path_converter,
+                                     &name_argument, &frame))
         return nullptr;
+    const char *filename = name_argument.text();
     if (frame < 0) frame = 0;
+    reason_reset();
     UdilRecord *codec = dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(
@@ -55,7 +65,7 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     int32_t last = first;
     UdilStream *stream = dyx_udil_file_open(filename, codec, &info, &count, kMovieOptionCapacity,
                                             static_cast<UdilOption *>(buffer.block), &first, &last);
-    if (stream == nullptr) return status(self, -2, "Unable to open the file.");
+    if (stream == nullptr) return status_with_reason(self, -2, "Unable to open the file.");
     if (frame >= info.frames) {
         dyx_udil_file_close(&stream);
         return status(self, -3, "Invalid frame number.");
@@ -71,7 +81,7 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     if (dyx_udil_get_image(stream, frame, UDIL_EYE_MONO, picture, nullptr) != 0) {
         dyx_image_free(&picture);
         dyx_udil_file_close(&stream);
-        return status(self, -5, "Unable to read image frame.");
+        return status_with_reason(self, -5, "Unable to read image frame.");
     }
     image_replace_buffer(self, picture);
     dyx_udil_file_close(&stream);
@@ -81,11 +91,13 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
 PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"filename", "options", nullptr};
     ImageObject *self = reinterpret_cast<ImageObject *>(object);
-    const char *filename = nullptr;
-    const char *options_text = "";
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|s:save", const_cast<char **>(keywords), &filename,
-                                     &options_text))
+    TextArgument name_argument, options_argument;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|O&:save", const_cast<char **>(keywords),
+                                     path_converter, &name_argument, text_converter, &options_argument))
         return nullptr;
+    const char *filename = name_argument.text();
+    const char *options_text = options_argument.text();
+    reason_reset();
     UdilRecord *codec = dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(self, -1,
@@ -97,6 +109,7 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     UdilOption *table = nullptr;
     const bool parsed = parse_udil_options(codec, options_text, &table, &count);
     options.block = table;
+    if (!parsed && PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was written
     if (!parsed) return status(self, -3, "Unable to create the new file.");
 
     const dyx_image_t *image = self->image;
@@ -114,14 +127,15 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     if (length >= DYX_UDIL_PATH_SIZE) return status(self, -5, nullptr);  // no copy of that size can be made
     char name[DYX_UDIL_PATH_SIZE];
     std::memcpy(name, filename, length + 1);
-    dyx_remove_ext(name);  // the codec appends the suffix of its choice
+    // The codec was found by the name's suffix, so the file is written
+    // under exactly this name, in the format that suffix names.
     UdilStream *stream =
         dyx_udil_file_new(name, codec, &info, count, static_cast<const UdilOption *>(options.block));
-    if (stream == nullptr) return status(self, -3, "Unable to create the new file.");
+    if (stream == nullptr) return status_with_reason(self, -3, "Unable to create the new file.");
     const int written = dyx_udil_save_image(stream, 0, UDIL_EYE_MONO, image, nullptr);
     // A movie codec finishes its file at close: a failure there loses it.
     const int closed = dyx_udil_file_close(&stream);
-    if (written != 0 || closed != 0) return status(self, -4, "Unable to save the image.");
+    if (written != 0 || closed != 0) return status_with_reason(self, -4, "Unable to save the image.");
     return OrvoInt_FromLong(0);
 }
 

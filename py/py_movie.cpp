@@ -169,13 +169,10 @@ bool parse_pair(PyObject *value, const char *format, void *first, void *second) 
     return PyArg_ParseTuple(value, format, first, second) != 0;
 }
 
-bool parse_text(PyObject *value, const char **text) {
-    if (!OrvoText_Check(value)) {
-        PyErr_SetString(PyExc_TypeError, "a string is required");
-        return false;
-    }
-    *text = OrvoText_AsUTF8(value);
-    return *text != nullptr;
+// Text attributes take str or bytes (unicode in Python 2.7) as UTF-8; a NUL
+// byte would silently cut the text, so it is refused with ValueError.
+bool parse_text(PyObject *value, TextArgument &text, TextArgument::Names names = TextArgument::Names::kText) {
+    return text.take(value, TextArgument::Nul::kRefused, names);
 }
 
 // A tile count above 1 must divide its dimension (when that is known).
@@ -220,16 +217,23 @@ int set_write_attribute(MovieObject *self, const char *name, PyObject *value) {
         self->tiling[1] = second;
         movie_check_tiling(self);
     } else if (is("format")) {
-        const char *text = nullptr;
-        if (!parse_text(value, &text)) return -1;
-        if (!registered_format(text)) return attribute_error("unknown format");
-        dyx_strncpy(self->format, text, sizeof self->format);
+        TextArgument text;
+        if (!parse_text(value, text)) return -1;
+        if (!registered_format(text.text())) return attribute_error("unknown format");
+        dyx_strncpy(self->format, text.text(), sizeof self->format);
     } else {  // options: longer texts are cut
-        const char *text = nullptr;
-        if (!parse_text(value, &text)) return -1;
-        dyx_strncpy(self->options, text, sizeof self->options);
+        TextArgument text;
+        if (!parse_text(value, text)) return -1;
+        dyx_strncpy(self->options, text.text(), sizeof self->options);
     }
     return 0;
+}
+
+// nframes is a 32-bit count (and len() of the movie): a frame range with
+// repeats beyond it is refused rather than wrapped.
+int too_many_frames() {
+    PyErr_SetString(PyExc_OverflowError, kTooManyFrames);
+    return -1;
 }
 
 int set_read_attribute(MovieObject *self, const char *name, PyObject *value) {
@@ -244,15 +248,23 @@ int set_read_attribute(MovieObject *self, const char *name, PyObject *value) {
             first = std::min(first, last_frame);
             second = std::min(second, last_frame);
         }
+        const int64_t frames = int64_t(second) - first + self->repeat[0] + self->repeat[1] + 1;
+        if (frames > INT32_MAX) return too_many_frames();
         self->framerange[0] = first;
         self->framerange[1] = second;
-        self->nframes = second - first + self->repeat[0] + self->repeat[1] + 1;
+        self->nframes = static_cast<int32_t>(frames);
         if (self->is_open && self->realframes < 1) self->nframes = 0;
     } else if (is("repeat")) {
         if (!parse_pair(value, "ii", &first, &second)) return -1;
+        const int32_t saved_repeat[2] = {self->repeat[0], self->repeat[1]};
+        const int32_t saved_range[2] = {self->framerange[0], self->framerange[1]};
         self->repeat[0] = std::max(first, 0);
         self->repeat[1] = std::max(second, 0);
-        movie_clamp_range(self);
+        if (!movie_clamp_range(self)) {
+            std::copy(saved_repeat, saved_repeat + 2, self->repeat);
+            std::copy(saved_range, saved_range + 2, self->framerange);
+            return too_many_frames();
+        }
     } else if (is("intensity")) {
         float start = 0, end = 0;
         if (!parse_pair(value, "ff", &start, &end)) return -1;
@@ -281,8 +293,9 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
         return attribute_error("attribute cannot be set after open");
     }
     if (who == Who::kBoth) {
-        const char *text = nullptr;
-        if (!parse_text(value, &text)) return -1;
+        TextArgument name;
+        if (!parse_text(value, name, TextArgument::Names::kPaths)) return -1;
+        const char *text = name.text();
         if (std::strlen(text) >= sizeof self->filename) {
             PyErr_SetString(PyExc_ValueError, "file name longer than 1023 characters");
             return -1;
@@ -334,7 +347,7 @@ void movie_check_tiling(MovieObject *movie) {
     movie->tiling[1] = checked_tiles(movie->tiling[1], movie->height);
 }
 
-void movie_clamp_range(MovieObject *movie) {
+bool movie_clamp_range(MovieObject *movie) {
     int32_t &first = movie->framerange[0];
     int32_t &last = movie->framerange[1];
     if (movie->is_open) {
@@ -343,8 +356,11 @@ void movie_clamp_range(MovieObject *movie) {
         if (last < 0) last = last_frame;
         last = std::max(std::min(last, last_frame), first);
     }
-    movie->nframes = last - first + movie->repeat[0] + movie->repeat[1] + 1;
+    const int64_t frames = int64_t(last) - first + movie->repeat[0] + movie->repeat[1] + 1;
+    if (frames > INT32_MAX) return false;
+    movie->nframes = static_cast<int32_t>(frames);
     if (movie->is_open && movie->realframes < 1) movie->nframes = 0;
+    return true;
 }
 
 // The type object; slots the type does not use stay zero.

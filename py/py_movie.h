@@ -7,6 +7,7 @@
 #include "py_compat.h"
 // clang-format off
 #include <cstdint>
+#include <string>
 
 #include "dyx_udil.h"
 // clang-format on
@@ -58,8 +59,12 @@ PyObject *movie_fail(MovieObject *movie, const char *message);
 void movie_check_tiling(MovieObject *movie);
 
 /* Recomputes the read movie's frame range and nframes after open() or a
- * change of repeats (the range is clamped to the opened frames). */
-void movie_clamp_range(MovieObject *movie);
+ * change of repeats (the range is clamped to the opened frames). False,
+ * with nframes unchanged, when the count would pass 2147483647. */
+bool movie_clamp_range(MovieObject *movie);
+
+/* The reason a read movie's frame range and repeats are refused. */
+constexpr const char *kTooManyFrames = "the frame range and repeats give more than 2147483647 frames";
 
 /* open() and close() (py_movie_open.cpp). close_movie releases the stream
  * or the Multi-Tile Movie; it is also the destructor's path. Non-zero when
@@ -70,12 +75,28 @@ PyObject *movie_close(PyObject *self, PyObject *args);
 int close_movie(MovieObject *movie);
 
 /* The option table of a new file: the plug-in's defaults with the option
- * text applied; warnings go to the standard error stream. *options is null
+ * text applied; warnings are issued as orvo.OrvoWarning. *options is null
  * with *count 0 when the plug-in has no options. False when the plug-in
  * has options but the table could not be made: writing on with the
- * defaults would silently drop what the script asked for. Release the
- * table with dyx_free. */
+ * defaults would silently drop what the script asked for; false with a
+ * Python exception set when a warnings filter turned a warning into an
+ * error. Call with the interpreter's lock held. Release the table with
+ * dyx_free. */
 bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **options, int32_t *count);
+
+/* Checks of a write movie's names at open() (py_movie_write_checks.cpp):
+ * false, with the reason in the error string, when a frame or an eye would
+ * be lost or written under a name that does not read back. `stereo` is the
+ * stereo flag the codec is given (0 for an anaglyph). */
+bool movie_check_write_names(MovieObject *movie, const UdilRecord *codec, int32_t stereo);
+
+/* True when the name holds an '@' outside its run of '#': the eye mark. */
+bool movie_name_has_eye_mark(const char *name);
+
+/* What a tile's file name gets after its number: for a one-picture codec
+ * the frame number run (and "_@" when each eye needs its own file), for a
+ * movie codec nothing. */
+std::string movie_tile_frame_part(const MovieObject *movie, const UdilRecord *codec, int32_t stereo);
 
 /* `with` support, len() and frames by index (py_movie_protocols.cpp). */
 PyObject *movie_enter(PyObject *self, PyObject *args);

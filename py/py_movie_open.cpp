@@ -11,30 +11,18 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "dyx_malloc.h"
 #include "dyx_path.h"
 #include "dyx_string.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_stream.h"
+#include "py_names.h"
+#include "py_reason.h"
 
 namespace orvo {
 namespace {
-
-// ---- option parsing -------------------------------------------------------
-
-// The codec host reports option warnings through the logger; a movie's
-// warnings go to the standard error stream instead, without level word.
-int warnings_to_stderr(void *, const char *line, ...) {
-    static constexpr char kLevel[] = "WARNING: ";
-    const char *text = std::strstr(line, kLevel);
-    if (text == nullptr) return 0;  // only the parser's warnings are wanted
-    va_list none;
-    va_start(none, line);
-    std::vfprintf(stderr, text + sizeof kLevel - 1, none);  // '%' arrive doubled
-    va_end(none);
-    return 0;
-}
 
 // ---- read movies ------------------------------------------------------------
 
@@ -49,19 +37,25 @@ void take_codec(MovieObject *self, UdilRecord *codec) {
     dyx_strncpy(self->format, codec->name, sizeof self->format);
 }
 
-void finish_read_open(MovieObject *self) {
+// Marks the movie open; a frame range with repeats whose count does not
+// fit nframes closes it again.
+PyObject *finish_read_open(MovieObject *self) {
     self->realframes = self->info.frames;
     self->width = self->info.width;
     self->height = self->info.height;
     self->stereo = self->info.stereo;
     self->fps = self->info.frame_rate;
     self->is_open = 1;
-    movie_clamp_range(self);
+    if (movie_clamp_range(self)) return OrvoInt_FromLong(0);
+    close_movie(self);
+    char message[kMovieTextSize];
+    std::snprintf(message, sizeof message, "Unable to open movie file: %s", kTooManyFrames);
+    return movie_fail(self, message);
 }
 
 PyObject *open_mtm_for_reading(MovieObject *self) {
     UdilMtm *mtm = dyx_udil_mtm_open(self->filename);
-    if (mtm == nullptr) return movie_fail(self, "Unable to open MTM file");
+    if (mtm == nullptr) return movie_fail_with_reason(self, "Unable to open MTM file");
     const char *problem = nullptr;
     if (dyx_udil_mtm_open_movies(mtm) != 0)
         problem = "Unable to open MTM subfiles";
@@ -70,7 +64,7 @@ PyObject *open_mtm_for_reading(MovieObject *self) {
     if (problem != nullptr) {
         dyx_udil_mtm_close(mtm);  // sub-movies opened before a failure keep handles
         dyx_udil_mtm_free(&mtm);
-        return movie_fail(self, problem);
+        return movie_fail_with_reason(self, problem);
     }
     const UdilMtmMovie &first = mtm->movies[0];
     self->mtm = mtm;
@@ -80,8 +74,7 @@ PyObject *open_mtm_for_reading(MovieObject *self) {
     self->info = first.info;
     self->info.width = mtm->full_width;
     self->info.height = mtm->full_height;
-    finish_read_open(self);
-    return OrvoInt_FromLong(0);
+    return finish_read_open(self);
 }
 
 PyObject *open_for_reading(MovieObject *self) {
@@ -113,13 +106,12 @@ PyObject *open_for_reading(MovieObject *self) {
     dyx_free(buffer, __LINE__, __FILE__);
     if (self->stream == nullptr) {
         self->codec = nullptr;
-        return movie_fail(self, "Unable to open movie file");
+        return movie_fail_with_reason(self, "Unable to open movie file");
     }
     if (sequence && first > 0)
         for (int32_t &bound : self->framerange)
             if (bound >= 0) bound = std::max(bound - first, 0);
-    finish_read_open(self);
-    return OrvoInt_FromLong(0);
+    return finish_read_open(self);
 }
 
 // ---- write movies -------------------------------------------------------------
@@ -146,48 +138,43 @@ UdilMovieInfo write_description(const MovieObject *self, int32_t width, int32_t 
     return info;
 }
 
-// The codec appends the suffix of its choice to the name it is given, so
-// an extension that is one of the codec's own suffixes is cut first:
-// "out.mp4" is written as out.mp4, not out.mp4.mp4.
-void name_without_codec_suffix(char *out, size_t size, const char *filename, const UdilRecord *codec) {
-    dyx_strncpy(out, filename, size);
-    const char *dot = dyx_find_dot_in_filename(out);
-    if (dot == nullptr) return;
-    for (int32_t i = 0; i < codec->suffix_count; ++i)
-        if (codec->suffixes[i][0] != '\0' && strcasecmp(dot, codec->suffixes[i]) == 0) {
-            dyx_remove_ext(out);
-            return;
-        }
+// The extension of `filename` when it is one of the codec's suffixes (the
+// name then is the file's own), else an empty view: tile names put their
+// number before it.
+std::string_view codec_extension(const char *filename, const UdilRecord *codec) {
+    const std::string_view name(filename);
+    std::string_view found;
+    for (int32_t i = 0; i < codec->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
+        const std::string_view suffix(codec->suffixes[i]);
+        if (suffix.empty() || suffix.size() > name.size() || suffix.size() <= found.size()) continue;
+        const std::string_view tail = name.substr(name.size() - suffix.size());
+        if (strcasecmp(std::string(tail).c_str(), codec->suffixes[i]) == 0) found = tail;
+    }
+    return found;
 }
 
 PyObject *create_plain(MovieObject *self, const OptionTable &table, int32_t stereo) {
     self->info = write_description(self, self->width, self->height, stereo);
-    char name[kMovieTextSize];
-    name_without_codec_suffix(name, sizeof name, self->filename, self->codec);
-    self->stream = dyx_udil_file_new(name, self->codec, &self->info, table.count, table.options);
+    // The stream keeps a name that ends with one of the codec's suffixes
+    // and appends the codec's choice to any other.
+    self->stream = dyx_udil_file_new(self->filename, self->codec, &self->info, table.count, table.options);
     if (self->stream == nullptr) {
         self->codec = nullptr;
-        return movie_fail(self, "Unable to create movie file");
+        return movie_fail_with_reason(self, "Unable to create movie file");
     }
     self->realframes = 0;
     self->is_open = 1;
     return OrvoInt_FromLong(0);
 }
 
-// A codec that holds one image per file cannot keep a tile's frames in
-// one file: its tiles become numbered sequences with enough digits.
-const char *frame_template(const UdilRecord *codec, int32_t frames) {
-    if (codec->multi_image_capable) return "";
-    static const char *const kRuns[] = {".####", ".#####", ".######", ".#######", ".########", ".#########"};
-    int digits = 4;
-    for (int64_t limit = 10000; digits < 9 && frames > limit; limit *= 10) ++digits;
-    return kRuns[digits - 4];
-}
-
 // Tiles are numbered down each column, then across the columns.
 bool fill_tiles(MovieObject *self, UdilMtm *mtm, const OptionTable &table, int32_t stereo) {
     const int32_t across = self->tiling[0], down = self->tiling[1];
     const int32_t tile_width = self->width / across, tile_height = self->height / down;
+    // "tiles.mov" makes tiles_0000.mov ...; "tiles" makes tiles_0000 plus
+    // the codec's suffix.
+    const std::string_view extension = codec_extension(self->filename, self->codec);
+    const std::string tile_frame_part = movie_tile_frame_part(self, self->codec, stereo);
     int32_t k = 0;
     for (int32_t i = 0; i < across; ++i)
         for (int32_t j = 0; j < down; ++j, ++k) {
@@ -199,8 +186,10 @@ bool fill_tiles(MovieObject *self, UdilMtm *mtm, const OptionTable &table, int32
             if (table.count > 0)
                 std::memcpy(movie.options, table.options, size_t(table.count) * sizeof(UdilOption));
             movie.option_count = table.count;
-            const int written = std::snprintf(movie.file, sizeof movie.file, "%s_%04d%s", self->filename, k,
-                                              frame_template(self->codec, self->nframes));
+            const int written =
+                std::snprintf(movie.file, sizeof movie.file, "%.*s_%04d%s%.*s",
+                              int(std::strlen(self->filename) - extension.size()), self->filename, k,
+                              tile_frame_part.c_str(), int(extension.size()), extension.data());
             if (written < 0 || size_t(written) >= sizeof movie.file) return false;
         }
     return true;
@@ -227,7 +216,7 @@ PyObject *create_tiled(MovieObject *self, const OptionTable &table, int32_t ster
         dyx_udil_mtm_close(mtm);  // sub-movies made before a failure keep handles
         dyx_udil_mtm_free(&mtm);
         self->codec = nullptr;
-        return movie_fail(self, problem);
+        return movie_fail_with_reason(self, problem);
     }
     self->mtm = mtm;
     self->info = write_description(self, self->width, self->height, stereo);
@@ -245,22 +234,32 @@ PyObject *open_for_writing(MovieObject *self) {
     OptionTable table;
     if (!parse_udil_options(codec, self->options, &table.options, &table.count)) {
         self->codec = nullptr;
+        if (PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was created
         return movie_fail(self, "Unable to create movie file");
     }
     // An anaglyph movie is written as a mono movie.
     const int32_t stereo = self->anaglyph != 0 ? 0 : self->stereo;
+    if (!movie_check_write_names(self, codec, stereo)) {
+        self->codec = nullptr;
+        return OrvoInt_FromLong(-1);
+    }
     if (self->tiling[0] <= 1 && self->tiling[1] <= 1) return create_plain(self, table, stereo);
     return create_tiled(self, table, stereo);
 }
 
 }  // namespace
 
+// The parser's warnings reach the script as orvo.OrvoWarning; a filter that
+// makes them errors fails the call before any file is made.
 bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **options, int32_t *count) {
-    // The module installs no logger of its own, so the console callback is
-    // free to borrow for the length of the parse.
-    dyx_logger_init(stderr, warnings_to_stderr, nullptr, nullptr);
+    LoggedWarnings warnings;
     *options = dyx_udil_parse_options(codec, text, count);
-    dyx_logger_done();
+    if (!warnings.deliver()) {
+        if (*options != nullptr) dyx_free(*options, __LINE__, __FILE__);
+        *options = nullptr;
+        *count = 0;
+        return false;
+    }
     return *options != nullptr || codec->option_count <= 0;
 }
 
@@ -284,6 +283,7 @@ PyObject *movie_open(PyObject *object, PyObject *args) {
     if (!PyArg_ParseTuple(args, ":open")) return nullptr;
     if (self->is_open) return movie_fail(self, "movie is already open");
     if (self->filename[0] == '\0') return movie_fail(self, "a filename must be specified");
+    reason_reset();
     return self->read_mode ? open_for_reading(self) : open_for_writing(self);
 }
 
@@ -291,7 +291,8 @@ PyObject *movie_close(PyObject *object, PyObject *args) {
     MovieObject *self = as_movie(object);
     if (!PyArg_ParseTuple(args, ":close")) return nullptr;
     if (!self->is_open) return movie_fail(self, "open() required before close()");
-    if (close_movie(self) != 0) return movie_fail(self, "Unable to finish movie file");
+    reason_reset();
+    if (close_movie(self) != 0) return movie_fail_with_reason(self, "Unable to finish movie file");
     return OrvoInt_FromLong(0);
 }
 

@@ -10,10 +10,27 @@ PyObject *movie_enter(PyObject *self, PyObject *) {
 }
 
 // Closes an open movie on leaving the block, also on an exception, which
-// then goes on (the result is False).
-PyObject *movie_exit(PyObject *self, PyObject *) {
+// then goes on (the result is False). A close that fails (a file that
+// could not be finished) raises OSError with the movie's error text,
+// unless an exception is already leaving the block.
+PyObject *movie_exit(PyObject *self, PyObject *args) {
     MovieObject *movie = as_movie(self);
-    if (movie->is_open) close_movie(movie);
+    PyObject *exception_type = Py_None, *exception_value = nullptr, *traceback = nullptr;
+    if (!PyArg_ParseTuple(args, "|OOO:__exit__", &exception_type, &exception_value, &traceback))
+        return nullptr;
+    if (movie->is_open) {
+        PyObject *no_arguments = PyTuple_New(0);
+        if (no_arguments == nullptr) return nullptr;
+        PyObject *status = movie_close(self, no_arguments);
+        Py_DECREF(no_arguments);
+        if (status == nullptr) return nullptr;
+        const long result = OrvoInt_AsLong(status);
+        Py_DECREF(status);
+        if (result != 0 && exception_type == Py_None) {
+            PyErr_SetString(PyExc_OSError, movie->error);
+            return nullptr;
+        }
+    }
     Py_INCREF(Py_False);
     return Py_False;
 }

@@ -11,9 +11,11 @@
 
 #include "dyx_image.h"
 #include "dyx_image_frame.h"
+#include "dyx_string.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_stream.h"
 #include "py_image.h"
+#include "py_reason.h"
 
 namespace orvo {
 namespace {
@@ -97,6 +99,12 @@ int read_frame(MovieObject *movie, int32_t k, dyx_image_t *left, dyx_image_t *ri
         if (right_work.image == nullptr) return 2;
         right_target = right_work.image;
     }
+    // The tiles of a Multi-Tile Movie need not cover the whole frame: what
+    // they leave out is black, not whatever the heap held.
+    if (movie->mtm != nullptr)
+        for (dyx_image_t *target : {left_target, right_target})
+            if (target != nullptr && target->data != nullptr)
+                std::memset(target->data, 0, dyx_image_data_size(target));
     const int status =
         movie->mtm != nullptr
             ? dyx_udil_mtm_read_planar_frame(movie->mtm, index, left_target, right_target)
@@ -147,13 +155,20 @@ int fill_from_image(dyx_image_t *dest, const dyx_image_t *source, int smooth) {
     return fit_into(&copy.image, dest, smooth);
 }
 
-enum class Progress { kContinue, kAbort, kFailed };
+enum class Progress { kContinue, kAbort, kFailed, kInterrupted };
 
-// Calls object.method(k). A raising method's exception is cleared: the
-// failure is reported through the error string like every other one.
+// Ctrl-C and sys.exit() stop the script, not just the append.
+bool is_interruption() {
+    return PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit);
+}
+
+// Calls object.method(k). A raising method's exception is cleared (the
+// failure is reported through the error string like every other one),
+// except KeyboardInterrupt and SystemExit, which go on to the script.
 Progress call_progress(PyObject *object, const char *method, int32_t k) {
     PyObject *result = PyObject_CallMethod(object, const_cast<char *>(method), const_cast<char *>("i"), k);
     if (result == nullptr) {
+        if (is_interruption()) return Progress::kInterrupted;
         PyErr_Clear();
         return Progress::kFailed;
     }
@@ -185,6 +200,13 @@ struct AppendRequest {
     int smooth;
 };
 
+// An exception (KeyboardInterrupt, SystemExit, or what a signal handler
+// raised) stops the append and goes on to the script.
+PyObject *interrupted(MovieObject *movie) {
+    dyx_strncpy(movie->error, "Operation interrupted", sizeof movie->error);
+    return nullptr;
+}
+
 PyObject *append_movie(const AppendRequest &request, MovieObject *source) {
     MovieObject *self = request.movie;
     if (!source->read_mode || !source->is_open)
@@ -192,25 +214,29 @@ PyObject *append_movie(const AppendRequest &request, MovieObject *source) {
     if (source->nframes < 1) return OrvoInt_FromLong(-1);
     int status = 0;
     for (int32_t k = 0; k < source->nframes; ++k) {
-        if (self->realframes >= self->nframes) {
-            movie_fail(self, "past maximum number of frames, close() required");
-            return OrvoInt_FromLong(status);
-        }
+        // Frames left unwritten are a loss, not a success.
+        if (self->realframes >= self->nframes)
+            return movie_fail(self, "past maximum number of frames, close() required");
+        // A signal (Ctrl-C) stops the copy between frames; the frames
+        // written so far stay, and close() finishes a readable file.
+        if (PyErr_CheckSignals() != 0) return interrupted(self);
         status = read_frame(source, k, request.left, request.right, self->anaglyph, request.smooth);
         if (status != 0) {
-            movie_fail(self, status == 12
-                                 ? "Mixed size images detected in movie. All images must be the same size."
-                                 : "Unable to read frame from movie file");
+            if (status == 12)
+                movie_fail(self, "Mixed size images detected in movie. All images must be the same size.");
+            else
+                movie_fail_with_reason(self, "Unable to read frame from movie file");
             return OrvoInt_FromLong(status);
         }
         status = write_frame(self, request.left, request.right);
         if (status != 0) {
-            movie_fail(self, "Unable to write frame to movie file");
+            movie_fail_with_reason(self, "Unable to write frame to movie file");
             return OrvoInt_FromLong(status);
         }
         ++self->realframes;
         if (request.progress_object == nullptr) continue;
         const Progress progress = call_progress(request.progress_object, request.progress_method, k);
+        if (progress == Progress::kInterrupted) return interrupted(self);
         if (progress == Progress::kFailed) return movie_fail(self, "Unable to call object method");
         if (progress == Progress::kAbort) return movie_fail(self, "Operation aborted by user");
     }
@@ -245,7 +271,7 @@ PyObject *append_images(MovieObject *self, const dyx_image_t *first, const dyx_i
         dyx_image_anaglyph(left.image, right_frame, self->anaglyph);
     status = write_frame(self, left_frame, right_frame);
     if (status != 0) {
-        movie_fail(self, "Unable to write frame to movie file");
+        movie_fail_with_reason(self, "Unable to write frame to movie file");
         return OrvoInt_FromLong(status);
     }
     ++self->realframes;
@@ -261,13 +287,14 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
     if (!self->is_open) return movie_fail(self, "open() required before getframe()");
     if (!self->read_mode) return movie_fail(self, "getframe() not allowed on write movie");
     if (n < 0 || n >= self->nframes) return movie_fail(self, "invalid frame number");
+    reason_reset();
     const int32_t format = self->info.pixel_format;
     Buffer left(alloc_frame(self->width, self->height, format));
     Buffer right(self->info.stereo ? alloc_frame(self->width, self->height, format) : nullptr);
     if (left.image == nullptr || (self->info.stereo && right.image == nullptr))
         return movie_fail(self, "unable to allocate image");
     if (read_frame(self, n, left.image, right.image, 0, 0) != 0)
-        return movie_fail(self, "unable to read the requested frame");
+        return movie_fail_with_reason(self, "unable to read the requested frame");
 
     const bool stereo = right.image != nullptr;
     PyObject *list = PyList_New(stereo ? 2 : 1);
@@ -296,6 +323,7 @@ PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
     if (!self->is_open) return movie_fail(self, "open() required before append()");
     if (self->realframes >= self->nframes)
         return movie_fail(self, "past maximum number of frames, close() required");
+    reason_reset();
     static const char *keywords[] = {"arg1", "object", "method", "smooth", nullptr};
     PyObject *source = nullptr, *progress_object = nullptr;
     const char *method = nullptr;

@@ -1,6 +1,13 @@
 // Name lists and error strings shared by the image and movie types.
 #include "py_names.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "dyx_malloc.h"
+
 namespace orvo {
 
 PyObject *string_list(const char *const *names, size_t count) {
@@ -37,6 +44,123 @@ PyObject *take_error_text(char *error) {
     PyObject *text = OrvoText_FromString(error);
     if (text != nullptr) error[0] = '\0';
     return text;
+}
+
+bool TextArgument::take(PyObject *object, Nul nul, Names names) {
+    Py_XDECREF(owner_);
+    owner_ = nullptr;
+    text_ = "";
+    size_ = 0;
+    PyObject *bytes = nullptr;  // a new reference to the UTF-8 bytes
+#if ORVO_PY3 && PY_VERSION_HEX >= 0x03060000
+    if (names == Names::kPaths && !PyUnicode_Check(object) && !PyBytes_Check(object) &&
+        PyObject_HasAttrString(object, "__fspath__")) {
+        PyObject *path = PyOS_FSPath(object);
+        if (path == nullptr) return false;
+        const bool taken = take(path, nul, Names::kText);
+        Py_DECREF(path);
+        return taken;
+    }
+#else
+    (void)names;
+#endif
+    if (PyUnicode_Check(object)) {
+        bytes = PyUnicode_AsUTF8String(object);
+        if (bytes == nullptr) return false;
+#if ORVO_PY3
+    } else if (PyBytes_Check(object)) {
+#else
+    } else if (PyString_Check(object)) {
+#endif
+        Py_INCREF(object);
+        bytes = object;
+    } else {
+        PyErr_Format(PyExc_TypeError, "a string is required, not %.100s", Py_TYPE(object)->tp_name);
+        return false;
+    }
+    owner_ = bytes;
+    text_ = OrvoBytes_AsString(bytes);
+    size_ = static_cast<size_t>(OrvoBytes_Size(bytes));
+    if (nul == Nul::kRefused && std::memchr(text_, '\0', size_) != nullptr) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return false;
+    }
+    return true;
+}
+
+int text_converter(PyObject *object, void *argument) {
+    return static_cast<TextArgument *>(argument)->take(object) ? 1 : 0;
+}
+
+int path_converter(PyObject *object, void *argument) {
+    return static_cast<TextArgument *>(argument)->take(object, TextArgument::Nul::kRefused,
+                                                       TextArgument::Names::kPaths)
+               ? 1
+               : 0;
+}
+
+PyObject *orvo_warning_type = nullptr;
+
+bool create_warning_type(PyObject *module) {
+    orvo_warning_type =
+        PyErr_NewException(const_cast<char *>("orvo.OrvoWarning"), PyExc_UserWarning, nullptr);
+    if (orvo_warning_type == nullptr) return false;
+    Py_INCREF(orvo_warning_type);  // the module's reference is taken by PyModule_AddObject
+    if (PyModule_AddObject(module, "OrvoWarning", orvo_warning_type) != 0) {
+        Py_DECREF(orvo_warning_type);
+        return false;
+    }
+    return true;
+}
+
+LoggedWarnings::LoggedWarnings() { dyx_logger_init(this, collect, nullptr, nullptr); }
+
+LoggedWarnings::~LoggedWarnings() { stop(); }
+
+void LoggedWarnings::stop() {
+    if (collecting_) dyx_logger_done();
+    collecting_ = false;
+}
+
+// The logger hands over the finished line as a format with every '%'
+// doubled; printing it without arguments gives the line back.
+int LoggedWarnings::collect(void *self, const char *line, ...) {
+    static constexpr char kLevel[] = "WARNING: ";
+    const char *text = std::strstr(line, kLevel);  // after an optional time stamp
+    if (text == nullptr) return 0;
+    text += sizeof kLevel - 1;
+    try {
+        std::string warning(std::strlen(text) + 1, '\0');
+        va_list none;
+        va_start(none, line);
+        const int length = std::vsnprintf(&warning[0], warning.size(), text, none);
+        va_end(none);
+        if (length < 0) return 0;
+        warning.resize(std::min(static_cast<size_t>(length), warning.size() - 1));
+        while (!warning.empty() && warning.back() == '\n') warning.pop_back();
+        static_cast<LoggedWarnings *>(self)->lines_.push_back(warning);
+    } catch (...) {
+        // Out of memory: this warning is lost, the work goes on.
+    }
+    return 0;
+}
+
+bool LoggedWarnings::deliver() {
+    stop();
+    for (const std::string &line : lines_) {
+#if ORVO_PY3
+        // Option texts may hold any bytes; the message must be UTF-8.
+        PyObject *text = PyUnicode_DecodeUTF8(line.data(), static_cast<Py_ssize_t>(line.size()), "replace");
+        if (text == nullptr) return false;
+        const int raised = PyErr_WarnEx(orvo_warning_type, PyUnicode_AsUTF8(text), 1);
+        Py_DECREF(text);
+#else
+        const int raised = PyErr_WarnEx(orvo_warning_type, line.c_str(), 1);
+#endif
+        if (raised != 0) return false;
+    }
+    lines_.clear();
+    return true;
 }
 
 }  // namespace orvo

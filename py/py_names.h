@@ -6,6 +6,8 @@
 #include "py_compat.h"
 // clang-format off
 #include <cstddef>
+#include <string>
+#include <vector>
 // clang-format on
 
 namespace orvo {
@@ -29,6 +31,72 @@ PyObject *attribute_and_method_list(const char *const (&members)[M], const char 
 
 /* errstr(): the object's error text as a string; the text is then cleared. */
 PyObject *take_error_text(char *error);
+
+/* A text or name argument as UTF-8 bytes. Accepted: str and bytes in
+ * Python 3, str and unicode in Python 2.7 (unicode is encoded as UTF-8);
+ * with Names::kPaths also an os.PathLike (Python 3.6 and later). The
+ * bytes stay valid while the TextArgument lives. */
+class TextArgument {
+public:
+    enum class Nul { kRefused, kAllowed };
+    enum class Names { kText, kPaths };
+
+    TextArgument() = default;
+    ~TextArgument() { Py_XDECREF(owner_); }
+    TextArgument(const TextArgument &) = delete;
+    TextArgument &operator=(const TextArgument &) = delete;
+
+    /* False with TypeError for another type, UnicodeEncodeError for a str
+     * that is no valid Unicode, or ValueError "embedded null character"
+     * for a NUL byte when NUL bytes are refused. */
+    bool take(PyObject *object, Nul nul = Nul::kRefused, Names names = Names::kText);
+
+    const char *text() const { return text_; }
+    size_t size() const { return size_; }
+
+private:
+    PyObject *owner_ = nullptr;  // keeps text_ alive
+    const char *text_ = "";
+    size_t size_ = 0;
+};
+
+/* "O&" converters filling a TextArgument: text without NUL bytes, and file
+ * names (also os.PathLike) without NUL bytes. */
+int text_converter(PyObject *object, void *argument);
+int path_converter(PyObject *object, void *argument);
+
+/* orvo.OrvoWarning, a UserWarning: the category of every warning the
+ * library gives a script. Null until create_warning_type has run. */
+extern PyObject *orvo_warning_type;
+
+/* Creates orvo.OrvoWarning and adds it to the module; false with an
+ * exception set when it cannot be made. */
+bool create_warning_type(PyObject *module);
+
+/* Collects the warnings the library logs while it lives, instead of
+ * printing them, so that they reach the script through Python's warnings
+ * module. It borrows the logger's console callback: the module installs no
+ * logger of its own. Errors the library logs meanwhile are dropped, as
+ * before. Use with the interpreter's lock held, one at a time. */
+class LoggedWarnings {
+public:
+    LoggedWarnings();
+    ~LoggedWarnings();
+    LoggedWarnings(const LoggedWarnings &) = delete;
+    LoggedWarnings &operator=(const LoggedWarnings &) = delete;
+
+    /* Stops collecting and issues each warning as orvo.OrvoWarning, at the
+     * script's line that made the call. False with the exception set when
+     * a warnings filter turned one into an error; later ones are dropped. */
+    bool deliver();
+
+private:
+    static int collect(void *self, const char *line, ...);
+    void stop();
+
+    std::vector<std::string> lines_;
+    bool collecting_ = true;
+};
 
 }  // namespace orvo
 

@@ -62,6 +62,9 @@ int orvo_image_init(void) {
 #if ORVO_HAVE_NUMPY
     // NumPy's own import checks the ABI and API versions and endianness.
     if (_import_array() < 0) {
+        // Ctrl-C or sys.exit() while NumPy loads is the user's wish, not a
+        // missing NumPy: it stays pending and the import of orvo stops.
+        if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception)) return -2;
         try {
             const std::string reason = take_error_text();
             numpy_unavailable = reason.empty() ? kImportFailed : std::string(kImportFailed) + ": " + reason;

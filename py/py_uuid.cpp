@@ -3,16 +3,19 @@
 
 #include <ossp/uuid.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
-#include "dyx_string.h"
+#include "py_names.h"
+#include "py_uuid_digest.h"
 
 namespace orvo {
 namespace {
 
 constexpr size_t kTextLength = 36;  // 8-4-4-4-12 hexadecimal digits
-constexpr size_t kNameSize = 1024;  // names are cut to 1023 characters
 
 // clang-format off
 typedef struct {
@@ -35,25 +38,35 @@ unsigned int mode_of(PyObject *object) {
     return static_cast<unsigned int>(value & 0xffffffffu);
 }
 
-// Copies at most size - 1 characters of a text argument into buffer.
-bool copy_text(PyObject *object, char *buffer, size_t size) {
-    if (!OrvoText_Check(object)) return false;
-    const char *text = OrvoText_AsUTF8(object);
-    if (text == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    std::memset(buffer, 0, size);
-    dyx_strncpy(buffer, text, static_cast<int32_t>(size));
-    return true;
+// The bytes of a text or name argument: str or bytes in Python 3, str or
+// unicode in Python 2.7, as UTF-8. Null (no exception) for other types.
+bool take_text(PyObject *object, TextArgument &text) {
+    if (text.take(object, TextArgument::Nul::kAllowed)) return true;
+    PyErr_Clear();  // unusable arguments give the nil UUID
+    return false;
 }
 
-void make_from_name(uuid_t *uuid, unsigned int mode, const char *name) {
+// The URL name space 6ba7b811-9dad-11d1-80b4-00c04fd430c8.
+constexpr uint8_t kUrlNameSpace[16] = {0x6b, 0xa7, 0xb8, 0x11, 0x9d, 0xad, 0x11, 0xd1,
+                                       0x80, 0xb4, 0x00, 0xc0, 0x4f, 0xd4, 0x30, 0xc8};
+
+// A name-based UUID (version 3, MD5, or 5, SHA-1) in the URL name space.
+// The digest is taken here over the whole name: the library's own takes a
+// NUL-terminated name, which would end a name at its first NUL byte.
+void make_from_name(uuid_t *uuid, unsigned int mode, const TextArgument &name) {
     if (mode != UUID_MAKE_V3 && mode != UUID_MAKE_V5) return;
-    uuid_t *name_space = nullptr;
-    if (uuid_create(&name_space) != UUID_RC_OK) return;
-    if (uuid_load(name_space, "ns:URL") == UUID_RC_OK) uuid_make(uuid, mode, name_space, name);
-    uuid_destroy(name_space);
+    std::string message(reinterpret_cast<const char *>(kUrlNameSpace), sizeof kUrlNameSpace);
+    message.append(name.text(), name.size());
+    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(message.data());
+    uint8_t digest[20];
+    if (mode == UUID_MAKE_V3)
+        md5_digest(bytes, message.size(), digest);
+    else
+        sha1_digest(bytes, message.size(), digest);
+    const unsigned version = mode == UUID_MAKE_V3 ? 3 : 5;
+    digest[6] = static_cast<uint8_t>((digest[6] & 0x0f) | (version << 4));
+    digest[8] = static_cast<uint8_t>((digest[8] & 0x3f) | 0x80);  // the RFC 4122 variant
+    uuid_import(uuid, UUID_FMT_BIN, digest, UUID_LEN_BIN);
 }
 
 // tp_new: never raises for unusable arguments; they give the nil UUID.
@@ -67,20 +80,27 @@ PyObject *uuid_new(PyTypeObject *type, PyObject *args, PyObject *) {
         return PyErr_NoMemory();
     }
     const Py_ssize_t count = PyTuple_GET_SIZE(args);
-    if (count == 1) {
-        PyObject *argument = PyTuple_GET_ITEM(args, 0);
-        char text[kTextLength + 1];
-        if (copy_text(argument, text, sizeof text)) {
-            uuid_import(self->uuid, UUID_FMT_STR, text, std::strlen(text));
-        } else if (OrvoInt_Check(argument)) {
-            const unsigned int mode = mode_of(argument);
-            if (mode == UUID_MAKE_V1 || mode == UUID_MAKE_V4) uuid_make(self->uuid, mode);
+    try {
+        if (count == 1) {
+            PyObject *argument = PyTuple_GET_ITEM(args, 0);
+            TextArgument text;
+            if (!OrvoInt_Check(argument) && take_text(argument, text)) {
+                char form[kTextLength + 1] = {};
+                std::memcpy(form, text.text(), std::min(text.size(), kTextLength));
+                uuid_import(self->uuid, UUID_FMT_STR, form, std::strlen(form));
+            } else if (OrvoInt_Check(argument)) {
+                const unsigned int mode = mode_of(argument);
+                if (mode == UUID_MAKE_V1 || mode == UUID_MAKE_V4) uuid_make(self->uuid, mode);
+            }
+        } else if (count >= 2) {
+            PyObject *mode_argument = PyTuple_GET_ITEM(args, 0);
+            TextArgument name;
+            if (OrvoInt_Check(mode_argument) && take_text(PyTuple_GET_ITEM(args, 1), name))
+                make_from_name(self->uuid, mode_of(mode_argument), name);
         }
-    } else if (count >= 2) {
-        PyObject *mode_argument = PyTuple_GET_ITEM(args, 0);
-        char name[kNameSize];
-        if (OrvoInt_Check(mode_argument) && copy_text(PyTuple_GET_ITEM(args, 1), name, sizeof name))
-            make_from_name(self->uuid, mode_of(mode_argument), name);
+    } catch (const std::bad_alloc &) {
+        Py_DECREF(object);
+        return PyErr_NoMemory();
     }
     return object;
 }

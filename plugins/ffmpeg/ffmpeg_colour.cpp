@@ -19,10 +19,8 @@ namespace {
 constexpr int kFastFlags = SWS_BILINEAR;
 constexpr int kExactFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
 
-// RGB rows that swscale reads from a padded copy (an even count keeps the
-// row pairs of 4:2:0 chroma in one call), and the padding: FFmpeg's own
-// input padding, more than any vector word.
-constexpr int kTopRows = 2;
+// Bytes after the RGB rows swscale reads: FFmpeg's own input padding,
+// more than any vector word.
 constexpr size_t kReadPadding = 64;
 
 int flags_for(int source_width, int target_width) {
@@ -126,7 +124,11 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
                                      alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24,
                                      flags_for(picture.width, width), nullptr, nullptr, nullptr));
         if (!scaler_) return AVERROR(ENOSYS);
-        if (!is_rgb(source_format)) set_matrix(scaler_.get(), space, full_range, true);
+        // A matrix swscale cannot take would give wrong colours: refuse.
+        if (!is_rgb(source_format) && set_matrix(scaler_.get(), space, full_range, true) < 0) {
+            scaler_.reset();
+            return AVERROR(EINVAL);
+        }
         source_width_ = picture.width;
         source_height_ = picture.height;
         source_format_ = picture.format;
@@ -145,6 +147,7 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
     const int target_stride[4] = {width * (alpha ? 4 : 3), 0, 0, 0};
     const int made =
         sws_scale(scaler_.get(), source, source_stride, 0, picture.height, target, target_stride);
+    if (made < 0) return made;
     return made == height ? 0 : AVERROR(EINVAL);
 }
 
@@ -159,28 +162,27 @@ int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const Col
     }
     width_ = width;
     height_ = height;
-    top_rows_.assign(size_t(kTopRows) * size_t(width) * 3 + kReadPadding, 0);
+    top_down_.assign(size_t(height) * size_t(width) * 3 + kReadPadding, 0);
     return 0;
 }
 
-void RgbToPicture::convert(const uint8_t *pixels, AVFrame &picture) {
-    // The host's row 0 is the bottom of the picture, so the rows are read
-    // upside down, from the last in memory. swscale's row readers load
-    // whole vector words and run up to a word past a row's end, which for
-    // the last row in memory is past the caller's buffer: the top rows are
-    // read from a padded copy, the rest in place.
+int RgbToPicture::convert(const uint8_t *pixels, AVFrame &picture) {
+    // The host's row 0 is the bottom of the picture: the rows are copied
+    // top row first into a buffer padded past its end, because swscale's
+    // row readers load whole vector words and run past a row's end, and
+    // some of its unscaled paths only handle forward strides.
     const size_t row = size_t(width_) * 3;
-    const int top = std::min(height_, kTopRows);
-    std::memcpy(top_rows_.data(), pixels + size_t(height_ - top) * row, size_t(top) * row);
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(top_down_.data() + size_t(y) * row, pixels + size_t(height_ - 1 - y) * row, row);
     // Paired chroma input reads one pixel past an odd row: let it be the
     // row's own last pixel rather than padding.
-    std::memcpy(top_rows_.data() + size_t(top) * row, top_rows_.data() + size_t(top) * row - 3, 3);
-    const int source_stride[4] = {-int(row), 0, 0, 0};
-    const uint8_t *source[4] = {top_rows_.data() + size_t(top - 1) * row, nullptr, nullptr, nullptr};
-    sws_scale(scaler_.get(), source, source_stride, 0, top, picture.data, picture.linesize);
-    if (height_ == top) return;
-    source[0] = pixels + size_t(height_ - top - 1) * row;
-    sws_scale(scaler_.get(), source, source_stride, top, height_ - top, picture.data, picture.linesize);
+    std::memcpy(top_down_.data() + size_t(height_) * row, top_down_.data() + size_t(height_) * row - 3, 3);
+    const int source_stride[4] = {int(row), 0, 0, 0};
+    const uint8_t *source[4] = {top_down_.data(), nullptr, nullptr, nullptr};
+    const int made =
+        sws_scale(scaler_.get(), source, source_stride, 0, height_, picture.data, picture.linesize);
+    if (made < 0) return made;
+    return made == height_ ? 0 : AVERROR(EINVAL);
 }
 
 }  // namespace ffmpeg_plugin

@@ -57,13 +57,14 @@ public:
     // Prepares the conversion into `format` with the matrix and range of
     // `tags`. 0, or a negative FFmpeg error code.
     int prepare(int width, int height, AVPixelFormat format, const ColourTags &tags);
-    // Fills `picture` (allocated for the prepared size and format).
-    void convert(const uint8_t *pixels, AVFrame &picture);
+    // Fills `picture` (allocated for the prepared size and format). 0, or
+    // a negative FFmpeg error code when swscale converted fewer rows.
+    int convert(const uint8_t *pixels, AVFrame &picture);
 
 private:
     ScalerPtr scaler_;
     int width_ = 0, height_ = 0;
-    std::vector<uint8_t> top_rows_;  // see convert()
+    std::vector<uint8_t> top_down_;  // the picture top row first, padded; see convert()
 };
 
 }  // namespace ffmpeg_plugin

@@ -39,11 +39,19 @@ int clamped(const udil_sdk::Options &options, const char *name, long fallback, l
 
 }  // namespace
 
+const CodecChoice *codec_choice_by_id(AVCodecID id) {
+    for (const CodecChoice &choice : kCodecs)
+        if (choice.id == id) return &choice;
+    return nullptr;
+}
+
 udil_sdk::OptionList writer_options() { return udil_sdk::make_option_list(kOptionSpecs); }
 
 WriterSettings settings_from(const udil_sdk::Options &options) {
     WriterSettings settings;
     settings.codec = &kCodecs[clamped(options, "codec", 0, 0, kCodecCount - 1)];
+    const UdilOption *codec = options.find("codec");
+    settings.codec_given = codec != nullptr && codec->set != 0;
     settings.crf = clamped(options, "crf", 20, 0, 51);
     settings.qscale = clamped(options, "qscale", 0, 0, 31);
     settings.bitrate_kbit = clamped(options, "bitrate", 0, 0, 1000000);

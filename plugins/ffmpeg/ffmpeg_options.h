@@ -25,6 +25,7 @@ struct CodecChoice {
 // What the options ask of a new movie, each value within its range.
 struct WriterSettings {
     const CodecChoice *codec;
+    bool codec_given;      // the user's options named the codec
     int crf;               // 0..51, h264
     int qscale;            // 0..31, 0 = the codec's default quality
     int64_t bitrate_kbit;  // 0 = quality mode
@@ -34,6 +35,8 @@ struct WriterSettings {
 
 udil_sdk::OptionList writer_options();
 WriterSettings settings_from(const udil_sdk::Options &options);
+// The entry of the codec option for `id`, or null.
+const CodecChoice *codec_choice_by_id(AVCodecID id);
 
 // Quantiser used for mpeg4 and mjpeg when the qscale option is 0.
 constexpr int kDefaultQscale = 3;

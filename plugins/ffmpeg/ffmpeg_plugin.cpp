@@ -1,6 +1,8 @@
 // The movie codec: every container and video codec FFmpeg's libraries
 // read, and H.264, MPEG-4, Motion JPEG, FFV1 and ProRes movies written in
-// .mp4, .avi, .mkv and .mov files.
+// the container the file name's suffix names (.mp4, .mov, .mkv, .avi,
+// .ts ...); containers that cannot hold H.264 (.webm, .gif, .y4m) get
+// their own codec unless the options name one.
 //
 // Frames cross as RGB (RGBA when the source has alpha), bottom row first.
 // Reading is frame-accurate in any order; the frame count and rate come
@@ -27,6 +29,7 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::OptionList options() { return writer_options(); }
 
+    // Only for names without one of kSuffixes: the codec's natural container.
     static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &options) {
         return settings_from(options).codec->suffix;
     }
@@ -49,7 +52,7 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
         std::string error;
         std::unique_ptr<MovieSource> source = MovieSource::open(path, error);
-        if (!source) return nullptr;
+        if (!source) return udil_sdk::refuse("%s", error.c_str());
         info = UdilMovieInfo{source->width(),
                              source->height(),
                              source->index().frame_count(),

@@ -1,12 +1,16 @@
 #include "ffmpeg_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
+#include "ffmpeg_container.h"
 #include "udil_sdk_output.h"
 
 namespace ffmpeg_plugin {
@@ -14,6 +18,8 @@ namespace ffmpeg_plugin {
 namespace {
 
 constexpr AVRational kDefaultRate = {25, 1};
+// Below this many pixels on a side an FFV1 picture is coded as version 1.
+constexpr int kSmallSide = 16;
 
 struct DictionaryFreer {
     AVDictionary *entries = nullptr;
@@ -33,12 +39,16 @@ AVRational rate_from(float frames_per_second) {
 }
 
 MovieWriter::MovieWriter(const UdilMovieInfo &info, const WriterSettings &settings)
-    : width_(info.width), height_(info.height), rate_(rate_from(info.frame_rate)), settings_(settings) {}
+    : width_(info.width),
+      height_(info.height),
+      rate_(rate_from(info.frame_rate)),
+      settings_(settings),
+      codec_(*settings.codec) {}
 
 MovieWriter::~MovieWriter() { release(); }
 
 AVPixelFormat MovieWriter::encoded_format() const {
-    switch (settings_.codec->id) {
+    switch (codec_.id) {
         // 4:2:0 needs even sizes in x264; odd ones keep full chroma.
         case AV_CODEC_ID_H264:
             return (width_ % 2 || height_ % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
@@ -50,9 +60,28 @@ AVPixelFormat MovieWriter::encoded_format() const {
         // ProRes 4:2:2 garbles odd widths; 4:4:4 (the 4444 profile) codes them.
         case AV_CODEC_ID_PRORES:
             return width_ % 2 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
-        default:
+        case AV_CODEC_ID_MPEG4:
             return AV_PIX_FMT_YUV420P;
+        default:
+            return container_codec_format();
     }
+}
+
+AVPixelFormat MovieWriter::container_codec_format() const {
+    const AVCodec *codec = avcodec_find_encoder_by_name(codec_.encoder);
+    const AVPixelFormat *offered = codec != nullptr ? codec->pix_fmts : nullptr;
+    // Wrapped raw pictures (YUV4MPEG) take any format: keep full chroma.
+    if (offered == nullptr) return AV_PIX_FMT_YUV444P;
+    std::vector<AVPixelFormat> usable;
+    for (const AVPixelFormat *format = offered; *format != AV_PIX_FMT_NONE; ++format)
+        if (sws_isSupportedOutput(*format)) usable.push_back(*format);
+    const auto has = [&usable](AVPixelFormat wanted) {
+        return std::find(usable.begin(), usable.end(), wanted) != usable.end();
+    };
+    if (width_ % 2 == 0 && height_ % 2 == 0 && has(AV_PIX_FMT_YUV420P)) return AV_PIX_FMT_YUV420P;
+    if (has(AV_PIX_FMT_YUV444P)) return AV_PIX_FMT_YUV444P;
+    usable.push_back(AV_PIX_FMT_NONE);
+    return avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_RGB24, 0, nullptr);
 }
 
 int32_t MovieWriter::file_new(const char *path) {
@@ -83,14 +112,17 @@ int32_t MovieWriter::file_new(const char *path) {
 int32_t MovieWriter::open_output(const char *path) {
     // The container follows the file's suffix; a name without a known one
     // gets the codec's natural container.
+    const CodecChoice &asked = *settings_.codec;
     if (avformat_alloc_output_context2(&output_, nullptr, nullptr, path) < 0 || output_ == nullptr) {
-        if (avformat_alloc_output_context2(&output_, nullptr, settings_.codec->container, path) < 0 ||
+        if (avformat_alloc_output_context2(&output_, nullptr, asked.container, path) < 0 ||
             output_ == nullptr)
-            return fail(7, "ffmpeg: can't make a %s container for %s", settings_.codec->container, path);
+            return fail(7, "ffmpeg: can't make a %s container for %s", asked.container, path);
     }
-    if (avformat_query_codec(output_->oformat, settings_.codec->id, FF_COMPLIANCE_NORMAL) == 0)
-        return fail(1, "ffmpeg: a %s file cannot hold %s video; use %s", output_->oformat->name,
-                    settings_.codec->label, settings_.codec->suffix);
+    // Refused before the file is touched: a name is never swapped for
+    // another container.
+    std::string refusal;
+    if (!codec_for_container(*output_->oformat, path, settings_, codec_, refusal))
+        return fail(1, "%s", refusal.c_str());
     const char *container = output_->oformat->name;
     flush_muxer_ = std::strcmp(container, "matroska") == 0 || std::strcmp(container, "webm") == 0;
     if (!(output_->oformat->flags & AVFMT_NOFILE)) {
@@ -101,7 +133,7 @@ int32_t MovieWriter::open_output(const char *path) {
 }
 
 int32_t MovieWriter::open_encoder() {
-    const CodecChoice &choice = *settings_.codec;
+    const CodecChoice &choice = codec_;
     const AVCodec *codec = avcodec_find_encoder_by_name(choice.encoder);
     if (codec == nullptr)
         return fail(1, "ffmpeg: this FFmpeg build has no %s encoder for %s video", choice.encoder,
@@ -149,11 +181,22 @@ int32_t MovieWriter::open_encoder() {
     if (choice.id == AV_CODEC_ID_H264) av_dict_set(&settings.entries, "preset", settings_.preset, 0);
     if (choice.id == AV_CODEC_ID_FFV1) {
         // Version 3 with slices lets the encoder use every core, and
-        // checksums let a reader tell damaged frames.
-        av_dict_set(&settings.entries, "level", "3", 0);
-        av_dict_set(&settings.entries, "slicecrc", "1", 0);
+        // checksums let a reader tell damaged frames. FFmpeg's version 3
+        // returns pictures with a side of 1 or 2 pixels as zeros (and
+        // refuses some); those small pictures are coded as version 1,
+        // which keeps them exact and loses nothing by having no slices.
+        const bool small = width_ < kSmallSide || height_ < kSmallSide;
+        av_dict_set(&settings.entries, "level", small ? "1" : "3", 0);
+        if (!small) av_dict_set(&settings.entries, "slicecrc", "1", 0);
     }
     if (choice.id == AV_CODEC_ID_PRORES) av_dict_set(&settings.entries, "vendor", "apl0", 0);
+    if (choice.id == AV_CODEC_ID_VP9 && std::strcmp(codec->name, "libvpx-vp9") == 0) {
+        // Constant quality rather than libvpx's low default bit rate.
+        context.bit_rate = 0;
+        av_dict_set_int(&settings.entries, "crf", settings_.crf, 0);
+        av_dict_set(&settings.entries, "cpu-used", "5", 0);
+        av_dict_set(&settings.entries, "row-mt", "1", 0);
+    }
 
     int result = avcodec_open2(encoder_.get(), codec, &settings.entries);
     if (result < 0)
@@ -172,7 +215,9 @@ int32_t MovieWriter::open_encoder() {
     result = av_frame_get_buffer(picture_.get(), 0);
     if (result < 0) return fail(2, "ffmpeg: out of memory");
     result = from_rgb_.prepare(width_, height_, format, tags);
-    if (result < 0) return fail(1, "ffmpeg: can't convert RGB to the encoder's pictures");
+    if (result < 0)
+        return fail(1, "ffmpeg: can't convert %dx%d RGB pictures to %s for the %s encoder", width_, height_,
+                    av_get_pix_fmt_name(format), choice.encoder);
     picture_->colorspace = tags.space;
     picture_->color_range = tags.range;
     picture_->color_primaries = tags.primaries;
@@ -188,7 +233,10 @@ int32_t MovieWriter::save_image(int32_t, int32_t, const void *left, const void *
     // The encoder may still hold the previous picture's buffer.
     int result = av_frame_make_writable(picture_.get());
     if (result < 0) return fail(2, "ffmpeg: out of memory");
-    from_rgb_.convert(pixels, *picture_);
+    result = from_rgb_.convert(pixels, *picture_);
+    if (result < 0)
+        return fail(7, "ffmpeg: converting a frame of %s to %s failed: %s", path_.c_str(),
+                    av_get_pix_fmt_name(AVPixelFormat(picture_->format)), error_text(result).c_str());
     // Frames are stored in the order given, one frame period apart. A
     // fixed quantiser is read from each picture, not from the encoder.
     picture_->pts = next_pts_++;

@@ -29,6 +29,8 @@ private:
     int32_t open_output(const char *path);
     int32_t open_encoder();
     AVPixelFormat encoded_format() const;
+    // For a container's own codec: what its encoder takes, closest to RGB.
+    AVPixelFormat container_codec_format() const;
     int32_t write_packets();
     // Empties the muxer's and the I/O layer's buffers into the file; a
     // write error there (a full disk) fails the frame.
@@ -38,6 +40,7 @@ private:
     int width_, height_;
     AVRational rate_;
     WriterSettings settings_;
+    CodecChoice codec_;  // what is written: the option's codec or the container's own
 
     std::string path_;
     AVFormatContext *output_ = nullptr;  // owns the opened file once header_written_

@@ -168,8 +168,8 @@ private:
 struct JpegEncoder {
     static constexpr const char *kName = "jpeg";
     using Settings = jpeg_codec::EncodeSettings;
-    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-                       const Settings &settings, std::string &error) {
+    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                       int32_t channels, const Settings &settings, std::string &error) {
         return jpeg_codec::encode(file, pixels, width, height, channels, settings, error);
     }
 };
@@ -194,10 +194,11 @@ struct JpegCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
         File file(std::fopen(path, "rb"));
-        if (!file) return nullptr;
+        if (!file) return udil_sdk::refuse("%s: %s", path, std::strerror(errno));
         jpeg_codec::Picture picture;
         std::string error;
-        if (!jpeg_codec::read_header(file.get(), picture, error)) return nullptr;
+        if (!jpeg_codec::read_header(file.get(), picture, error))
+            return udil_sdk::refuse("%s", error.c_str());
         info = UdilMovieInfo{
             picture.width, picture.height, 1, 0, 0, 0, -1.0f, format_of_channels(picture.channels)};
         return new Reader(picture);

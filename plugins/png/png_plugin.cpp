@@ -115,8 +115,8 @@ private:
 struct PngEncoder {
     static constexpr const char *kName = "png";
     using Settings = png_codec::EncodeSettings;
-    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-                       const Settings &settings, std::string &error) {
+    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                       int32_t channels, const Settings &settings, std::string &error) {
         return png_codec::encode(file, pixels, width, height, channels, settings, error);
     }
 };
@@ -142,7 +142,7 @@ struct PngCodec : udil_sdk::PluginDefaults {
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
         png_codec::Decoder decoder;
         std::string error;
-        if (!decoder.open(path, error)) return nullptr;
+        if (!decoder.open(path, error)) return udil_sdk::refuse("%s", error.c_str());
         info = UdilMovieInfo{
             decoder.width(), decoder.height(), 1, 0, 0, 0, -1.0f, format_of_channels(decoder.channels())};
         return new Reader(info);

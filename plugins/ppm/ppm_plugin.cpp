@@ -4,6 +4,7 @@
 // scaled to 0..255); writes 8-bit (or, with the bits option, 16-bit)
 // samples: L as PGM, RGB as PPM or PAM, LA and RGBA as PAM. Files store the
 // top row first, so the buffer's row 0 (the bottom) is the file's last row.
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -115,11 +116,12 @@ private:
 struct PpmEncoder {
     static constexpr const char *kName = "ppm";
     struct Settings {
-        bool pam;      // a PAM header rather than P5/P6
-        bool sixteen;  // two bytes a sample
+        bool pam;           // a PAM header rather than P5/P6
+        bool sixteen;       // two bytes a sample
+        bool layout_given;  // the format option was set by the user
     };
-    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-                       const Settings &settings, std::string &) {
+    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                       int32_t channels, const Settings &settings, std::string &) {
         if (!ppm::write_header(file, width, height, channels, settings.sixteen ? 65535 : 255, settings.pam))
             return false;
         const size_t row = size_t(width) * size_t(channels);
@@ -137,7 +139,45 @@ struct PpmEncoder {
         return true;
     }
 };
-using Writer = udil_sdk::OnePictureWriter<PpmEncoder>;
+// The file name's suffix names the layout: .pam is always PAM; .ppm,
+// .pnm and .pgm are P6 or P5 rasters, which have no alpha channel, and
+// .pgm holds grey pictures only. Other names follow the format option.
+class Writer : public udil_sdk::OnePictureWriter<PpmEncoder> {
+public:
+    using OnePictureWriter::OnePictureWriter;
+
+    int32_t file_new(const char *path) override {
+        const char *problem = layout_problem(path);
+        if (problem != nullptr) return fail(1, "ppm: %s: %s", path, problem);
+        return OnePictureWriter::file_new(path);
+    }
+
+private:
+    const char *layout_problem(const char *path) {
+        const char *suffix = suffix_of(path);
+        if (suffix == nullptr) return nullptr;
+        PpmEncoder::Settings &layout = settings();
+        const bool pam = strcasecmp(suffix, ".pam") == 0;
+        if (layout.layout_given && layout.pam != pam)
+            return layout.pam ? "the format option asks for PAM, which is written as .pam"
+                              : "the format option asks for PPM, which is written as .ppm";
+        layout.pam = pam;
+        if (pam) return nullptr;
+        if (channels() == 2 || channels() == 4)
+            return "pictures with alpha are written as PAM: name the file .pam";
+        if (strcasecmp(suffix, ".pgm") == 0 && channels() != 1)
+            return "a .pgm file holds grey pictures: name the file .ppm or .pam";
+        return nullptr;
+    }
+
+    // The name's suffix when it is one of this codec's, else null.
+    static const char *suffix_of(const char *path) {
+        const size_t length = std::strlen(path);
+        for (const char *suffix : {".ppm", ".pgm", ".pnm", ".pam"})
+            if (length >= 4 && strcasecmp(path + length - 4, suffix) == 0) return path + length - 4;
+        return nullptr;
+    }
+};
 
 struct PpmCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kName = "ppm";
@@ -155,7 +195,7 @@ struct PpmCodec : udil_sdk::PluginDefaults {
     static const char *choose_suffix(const UdilMovieInfo &info, const udil_sdk::Options &options) {
         switch (info.pixel_format) {
             case UDIL_FMT_L:
-                return ".pgm";
+                return wants_pam(options) ? ".pam" : ".pgm";
             case UDIL_FMT_LA:
             case UDIL_FMT_RGBA:
                 return ".pam";
@@ -166,14 +206,16 @@ struct PpmCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
         if (channels_of_format(info.pixel_format) == 0 || info.width < 1 || info.height < 1) return nullptr;
+        const UdilOption *format = options.find("format");
         return new Writer(info, channels_of_format(info.pixel_format),
-                          PpmEncoder::Settings{wants_pam(options), options.integer("bits", 0) == 1});
+                          PpmEncoder::Settings{wants_pam(options), options.integer("bits", 0) == 1,
+                                               format != nullptr && format->set != 0});
     }
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
         ppm::Header header;
         std::string error;
-        if (!open_picture(path, header, error)) return nullptr;
+        if (!open_picture(path, header, error)) return udil_sdk::refuse("%s", error.c_str());
         info = UdilMovieInfo{
             header.width, header.height, 1, 0, 0, 0, -1.0f, format_of_channels(header.channels)};
         return new Reader();

@@ -7,6 +7,8 @@
 //       static constexpr const char *kDescription = "My codec";
 //       static constexpr const char *kSuffixes[] = {".my"};
 //       static udil_sdk::OptionList options();                 // optional
+//       // appended to output names that end with none of kSuffixes; a name
+//       // that ends with one reaches Handle::file_new as given
 //       static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &);
 //       static udil_sdk::Handle *create_writer(const UdilMovieInfo &, const udil_sdk::Options &);
 //       static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info);
@@ -14,7 +16,8 @@
 //   UDIL_SDK_PLUGIN(MyCodec)
 //
 // The per-file work lives in a class derived from udil_sdk::Handle, which
-// keeps the handle's last error text. The macro emits every extern "C"
+// keeps the handle's last error text. A create function that gives no
+// handle says why with `return udil_sdk::refuse("...")`. The macro emits every extern "C"
 // entry point of udil_plugin.h; UDIL_SDK_COMPRESSED_ENTRIES adds the three
 // optional compressed-frame ones. No exception leaves an entry point.
 #ifndef UDIL_SDK_H
@@ -181,6 +184,45 @@ private:
     char error_[256];
 };
 
+inline Handle *as_handle(UdilHandle handle) { return static_cast<Handle *>(handle); }
+
+// Why the last create_reader or create_writer on this thread gave no handle.
+// With no handle to ask, the host asks udil_get_err(NULL, ...) for it.
+inline char *refusal_text() {
+    static thread_local char text[256];
+    return text;
+}
+
+// Records why a file or movie is refused before any handle exists (cut to
+// 255 characters); returns null so a create function can end with
+// `return udil_sdk::refuse("...")`.
+inline Handle *refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
+inline Handle *refuse(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(refusal_text(), 256, format, args);
+    va_end(args);
+    return nullptr;
+}
+
+// Refuses with the message a handle recorded while trying the file, then
+// releases the handle.
+inline Handle *refuse_with(Handle *handle, const char *fallback) {
+    const char *text = handle != nullptr && handle->error()[0] != '\0' ? handle->error() : fallback;
+    copy_text(refusal_text(), 256, text);
+    delete handle;
+    return nullptr;
+}
+
+// udil_get_err: the handle's last error, or with a null handle the last
+// refusal of a create function on the calling thread.
+inline int32_t get_err(UdilHandle handle, int32_t *flag, char *message) {
+    const char *text = handle ? as_handle(handle)->error() : refusal_text();
+    if (message) copy_text(message, 256, text);
+    if (flag) *flag = text[0] != '\0';
+    return 0;
+}
+
 // Defaults for the traits a plug-in does not declare itself.
 struct PluginDefaults {
     static constexpr const char *kApiVersion = "3.0";
@@ -198,8 +240,6 @@ struct PluginDefaults {
     static void path_to_udil(const char *) {}
     static int32_t can_read_file(const char *) { return 0; }
 };
-
-inline Handle *as_handle(UdilHandle handle) { return static_cast<Handle *>(handle); }
 
 template <typename P>
 inline int32_t default_options(UdilOption *options) {
@@ -222,10 +262,26 @@ inline UdilHandle create_reader(const char *path, UdilMovieInfo *info, int32_t *
                 fill_option(options[filled], list.items[filled]);
         *count = filled;
     }
+    refusal_text()[0] = '\0';
     try {
         return P::create_reader(path, *info);
+    } catch (const std::bad_alloc &) {
+        return refuse("out of memory");
     } catch (...) {
-        return nullptr;
+        return refuse("internal error");
+    }
+}
+
+template <typename P>
+inline UdilHandle create_writer(const UdilMovieInfo *info, int32_t count, const UdilOption *options) {
+    if (info == nullptr) return nullptr;
+    refusal_text()[0] = '\0';
+    try {
+        return P::create_writer(*info, Options(count, options));
+    } catch (const std::bad_alloc &) {
+        return refuse("out of memory");
+    } catch (...) {
+        return refuse("internal error");
     }
 }
 
@@ -281,22 +337,14 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
     extern "C" UDIL_EXPORT int32_t udil_can_read_file(const char *path) { return P::can_read_file(path); } \
     extern "C" UDIL_EXPORT int32_t udil_update_options(UdilHandle, int32_t, UdilOption *) { return 0; }    \
     extern "C" UDIL_EXPORT int32_t udil_get_err(UdilHandle handle, int32_t *flag, char *message) {         \
-        const char *text = handle ? udil_sdk::as_handle(handle)->error() : "";                             \
-        if (message) udil_sdk::copy_text(message, 256, text);                                              \
-        if (flag) *flag = text[0] != '\0';                                                                 \
-        return 0;                                                                                          \
+        return udil_sdk::get_err(handle, flag, message);                                                   \
     }
 
 // The per-file entry points.
 #define UDIL_SDK_FILE_ENTRIES(P)                                                                             \
     extern "C" UDIL_EXPORT UdilHandle udil_create_writer(const UdilMovieInfo *info, int32_t count,           \
                                                          const UdilOption *options) {                        \
-        if (info == nullptr) return nullptr;                                                                 \
-        try {                                                                                                \
-            return P::create_writer(*info, udil_sdk::Options(count, options));                               \
-        } catch (...) {                                                                                      \
-            return nullptr;                                                                                  \
-        }                                                                                                    \
+        return udil_sdk::create_writer<P>(info, count, options);                                             \
     }                                                                                                        \
     extern "C" UDIL_EXPORT UdilHandle udil_create_reader(                                                    \
         const char *path, UdilMovieInfo *info, int32_t *count, int32_t capacity, UdilOption *options) {      \

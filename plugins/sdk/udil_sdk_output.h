@@ -117,7 +117,8 @@ public:
     int32_t file_new(const char *path) override {
         file_close();
         written_ = false;
-        if (!output_.create(path)) return fail(7, "%s: can't create %s: %s", Encoder::kName, path, output_.error());
+        if (!output_.create(path))
+            return fail(7, "%s: can't create %s: %s", Encoder::kName, path, output_.error());
         return 0;
     }
 
@@ -139,6 +140,11 @@ public:
             return write_error(output_.abandon(error.empty() ? "write error" : error.c_str()));
         return output_.finish() ? 0 : write_error(output_.error());
     }
+
+protected:
+    // A codec that writes several formats adjusts these in its file_new.
+    typename Encoder::Settings &settings() { return settings_; }
+    int32_t channels() const { return channels_; }
 
 private:
     int32_t write_error(const char *cause) {

@@ -176,7 +176,7 @@ struct TiffCodec : udil_sdk::PluginDefaults {
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
         tiff_codec::Decoder decoder;
         std::string error;
-        if (!decoder.open(path, error)) return nullptr;
+        if (!decoder.open(path, error)) return udil_sdk::refuse("%s", error.c_str());
         const tiff_codec::Picture &picture = decoder.picture();
         info = UdilMovieInfo{picture.width, picture.height, 1, 0, 0, 0, -1.0f, format_of(picture)};
         return new Reader(info);

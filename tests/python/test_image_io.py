@@ -25,13 +25,13 @@ class LoadTest(ScratchTestCase):
         self.assertEqual(image.errstr(), LOAD_UNKNOWN)
         self.assertEqual(image.errstr(), "")
         self.assertEqual(image.load(self.path("missing.png")), -2)
-        self.assertEqual(image.errstr(), "Unable to open the file.")
+        self.assertEqual(image.errstr().partition(": ")[:2], ("Unable to open the file.", ": "))  # with the reason
         write_tiff(self.path("huge.tif"), 150000, 100000, 0)  # 45 GB of pixels
         self.assertEqual(image.load(self.path("huge.tif")), -4)
         self.assertEqual(image.errstr(), "Unable to allocate image memory.")
         write_tiff(self.path("short.tif"), 4, 3, 10)  # strips end early
         self.assertEqual(image.load(self.path("short.tif")), -5)
-        self.assertEqual(image.errstr(), "Unable to read image frame.")
+        self.assertEqual(image.errstr().partition(": ")[:2], ("Unable to read image frame.", ": "))  # with the reason
         self.assertEqual(image.dims, [5, 5])  # failures leave the picture alone
         self.assertRaises(TypeError, image.load, 5)
 
@@ -81,28 +81,27 @@ class SaveTest(ScratchTestCase):
         image = pattern_image(4, 4, 0)
         missing = os.path.join("no", "such", "dir")
         self.assertEqual(image.save(self.path(os.path.join(missing, "clip.mkv"))), -3)
-        self.assertEqual(image.errstr(), "Unable to create the new file.")
+        self.assertEqual(image.errstr().partition(": ")[:2], ("Unable to create the new file.", ": "))  # with the reason
         self.assertEqual(image.save(self.path(os.path.join(missing, "still.png"))), -4)
-        self.assertEqual(image.errstr(), "Unable to save the image.")
+        self.assertEqual(image.errstr().partition(": ")[:2], ("Unable to save the image.", ": "))  # with the reason
         image.errstr()
         self.assertEqual(image.save(self.path("n" * 1100 + ".png")), -5)
         self.assertEqual(image.errstr(), "")  # -5 leaves the text as it was
 
-    def test_codec_chooses_the_suffix(self):
+    def test_a_name_with_the_codecs_suffix_is_kept(self):
         image = pattern_image(5, 3, 8)
         before = image.tostring()
         self.assertEqual(image.save(self.path("out.PNG")), 0)
-        self.assertEqual(self.files(), ["out.png"])
+        self.assertEqual(self.files(), ["out.PNG"])
         self.assertEqual(image.tostring(), before)
         loaded = orvo.image()
-        self.assertEqual(loaded.load(self.path("out.png")), 0)
+        self.assertEqual(loaded.load(self.path("out.PNG")), 0)
         self.assertEqual(loaded.tostring(), before)
 
     def test_options_change_the_file(self):
         image = pattern_image(32, 32, 5)
         self.assertEqual(image.save(self.path("plain.ppm")), 0)
-        self.assertEqual(image.save(self.path("arbitrary.ppm"), options="format pam"), 0)
-        self.assertIn("arbitrary.pam", self.files())  # the codec chose the suffix
+        self.assertEqual(image.save(self.path("arbitrary.pam"), options="format pam"), 0)
         with open(self.path("plain.ppm"), "rb") as plain, open(self.path("arbitrary.pam"), "rb") as pam:
             self.assertEqual((plain.read(2), pam.read(2)), (b"P6", b"P7"))
         self.assertEqual(image.save(self.path("low.jpg"), "quality 5"), 0)

@@ -233,7 +233,7 @@ TEST_F(MtmFormat, GrammarDetails) {
 
 TEST_F(MtmFormat, MalformedFilesAreRefusedWithTheirMessage) {
     EXPECT_EQ(dyx_udil_mtm_open(scratch_.file("absent.mtm").c_str()), nullptr);
-    EXPECT_EQ(error(), "Unable to open file");
+    EXPECT_EQ(error(), "Unable to open file: " + scratch_.file("absent.mtm") + ": No such file or directory");
 
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "File is not an MTM file"},
@@ -255,9 +255,11 @@ TEST_F(MtmFormat, MalformedFilesAreRefusedWithTheirMessage) {
         {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 topleft 1 2\n", "Unable to parse topleft"},
         // A coordinate too large for a float (found by fuzzing: it read as
         // infinity and was written back as a word no reader takes).
-        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 topleft 0 1" + std::string(60, '4') + " 0\n",
+        {std::string(kHead) + "bottomleft 1 2 3 bottomright 1 2 3 topleft 0 1" + std::string(60, '4') +
+             " 0\n",
          "Unable to parse topleft"},
-        {std::string(kHead) + "bottomleft -1e39 0 0 bottomright 1 2 3 topleft 1 2 3\n", "Unable to parse bottomleft"},
+        {std::string(kHead) + "bottomleft -1e39 0 0 bottomright 1 2 3 topleft 1 2 3\n",
+         "Unable to parse bottomleft"},
         {std::string(kHead) + "imageoffset a 0\n", "Unable to parse timageoffset"},
         {std::string(kHead) + "format\n", "Unable to parse movie format"},
         {std::string(kHead) + "file\n", "Unable to parse file"},

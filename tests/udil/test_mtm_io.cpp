@@ -312,7 +312,7 @@ TEST_F(MtmIo, OpeningFailures) {
     EXPECT_EQ(error(), "Unable to find sub movie files");
     write_file(scratch_, "broken.ppm", "P6\n4 4\n255\nxx");
     EXPECT_EQ(open_text(head + "movie file broken.ppm\n"), 1);
-    EXPECT_EQ(error(), "Unable to create UDIL handle");
+    EXPECT_EQ(error(), "Unable to create UDIL handle: the file is shorter than its picture");
 }
 
 TEST_F(MtmIo, CreatingSubMoviesFailures) {

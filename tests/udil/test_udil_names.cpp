@@ -1,6 +1,8 @@
 // Frame file names from templates, wildcard tests and the last-error text.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "dyx_udil_stream.h"
@@ -72,3 +74,34 @@ TEST(UdilNames, LastErrorKeeps255Characters) {
 }
 
 }  // namespace
+
+namespace {
+
+UdilRecord record_with_suffixes(std::initializer_list<const char *> suffixes) {
+    UdilRecord record;
+    std::memset(&record, 0, sizeof record);
+    for (const char *suffix : suffixes) std::strcpy(record.suffixes[record.suffix_count++], suffix);
+    return record;
+}
+
+}  // namespace
+
+// Guards against an output name being swapped for the codec's preferred
+// suffix ("out.mkv" written as out.mp4): a name that ends with any suffix
+// the codec registers is kept as given, whatever its case.
+TEST(UdilNames, OutputSuffixKeepsANameTheCodecKnows) {
+    const UdilRecord movies = record_with_suffixes({".mp4", ".mkv", ".mov", ""});
+    const struct {
+        const char *name;
+        const char *appended;
+    } cases[] = {
+        {"out.mkv", ""},      {"out.MOV", ""},         {"out.mp4", ""},       {"out", ".mp4"},
+        {"out.png", ".mp4"},  {"dir.mkv/out", ".mp4"}, {"shot.####.mkv", ""}, {"eye@.mov", ""},
+        {"out.mkv.", ".mp4"}, {"out_0001", ".mp4"},    {"mkv", ".mp4"},       {".mkv", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(dyx_udil_output_suffix(c.name, &movies, ".mp4"), c.appended) << c.name;
+    EXPECT_STREQ(dyx_udil_output_suffix("out", &movies, nullptr), "");
+    EXPECT_STREQ(dyx_udil_output_suffix(nullptr, &movies, ".mp4"), ".mp4");
+    EXPECT_STREQ(dyx_udil_output_suffix("out.mkv", nullptr, ".mp4"), ".mp4");
+}

@@ -54,20 +54,70 @@ TEST_F(Options, IntegersAreClampedToTheRange) {
     EXPECT_EQ(parse("QUALITY 70 quality 80").substr(0, 11), "quality=80*");
 }
 
-TEST_F(Options, NegativeNumberEndsTheParseAtItsDigits) {
-    LogCapture capture;
-    EXPECT_EQ(parse("quality -5 flag 0").substr(0, 10), "quality=1*");
-    ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0], "WARNING: warning: unknown option: 5\n");
+// Guards against values silently read as something else: each one keeps
+// the value the loose reading gives, and says so in one warning.
+TEST_F(Options, ValuesNotTakenAsWrittenAreWarnedAbout) {
+    struct Case {
+        const char *text;
+        const char *stored;   // what the option holds afterwards
+        const char *warning;  // empty when the value is taken as written
+    };
+    const Case cases[] = {
+        {"quality 90", "quality=90*", ""},
+        {"quality abc", "quality=1*", "value abc for option quality is not a number, 1 used"},
+        {"quality 500", "quality=100*",
+         "value 500 for option quality is outside the range 1 to 100, 100 used"},
+        {"quality 0", "quality=1*", "value 0 for option quality is outside the range 1 to 100, 1 used"},
+        {"quality -5", "quality=1*",
+         "value -5 for option quality is negative (a minus sign is not read), 1 used"},
+        {"quality 12abc", "quality=12*",
+         "value 12abc for option quality is not a number as a whole, 12 used"},
+        {"quality 999abc", "quality=100*",
+         "value 999abc for option quality is not a number as a whole and is outside the range 1 to 100, 100 "
+         "used"},
+        {"gamma 0.25", "gamma=0.250000*", ""},
+        {"gamma .75", "gamma=0.700000*",
+         "value .75 for option gamma is not a number as a whole, 0.700000 used"},
+        {"gamma 3", "gamma=1.000000*", "value 3 for option gamma is outside the range 0 to 1, 1.000000 used"},
+        {"gamma x", "gamma=0.000000*", "value x for option gamma is not a number, 0.000000 used"},
+        {"flag 0", "flag=0*", ""},
+        {"flag yes", "flag=0*", "value yes for option flag is not a number, 0 used"},
+        {"flag -1", "flag=0*", "value -1 for option flag is negative (a minus sign is not read), 0 used"},
+        {"comment bye", "comment=bye*", ""},
+        {"comment -x", "comment=-*",
+         "value -x for option comment is read only as far as its first character, - used"},
+        {"compression rle", "compression=1*", ""},
+        {"compression le", "compression=2*",
+         "argument le for option compression is not one of none|rle|zip, zip used"},
+        {"compression ip", "compression=0 ",
+         "argument ip for option compression is invalid: not one of none|rle|zip"},
+        {"compression gzip", "compression=0 ",
+         "argument gzip for option compression is invalid: not one of none|rle|zip"},
+    };
+    for (const Case &c : cases) {
+        LogCapture capture;
+        const std::string parsed = parse(c.text);
+        EXPECT_NE(parsed.find(c.stored), std::string::npos) << c.text << " -> " << parsed;
+        if (c.warning[0] == '\0') {
+            EXPECT_TRUE(capture.console.lines.empty()) << c.text;
+        } else {
+            ASSERT_EQ(capture.console.lines.size(), 1u) << c.text;
+            EXPECT_EQ(capture.console.lines[0], std::string("WARNING: warning: ") + c.warning + "\n")
+                << c.text;
+        }
+    }
 }
 
-TEST_F(Options, FloatsAreClampedAndReadInLooseMode) {
-    EXPECT_EQ(parse("gamma 0.75"), "quality=50 gamma=0.750000* compression=0 flag=1 comment=hello ");
-    EXPECT_EQ(parse("gamma 3").find("gamma=1.000000*"), 11u);
+// Guards against the digits of "-5" or ".75" being taken as the next
+// option's name, which ended the parse and dropped every later option.
+TEST_F(Options, TheRestOfACutValueIsDroppedAndTheParseGoesOn) {
     LogCapture capture;
-    EXPECT_EQ(parse("gamma .75").find("gamma=0.700000*"), 11u);
-    ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0], "WARNING: warning: unknown option: 5\n");
+    EXPECT_EQ(parse("quality -5 flag 0"), "quality=1* gamma=0.500000 compression=0 flag=0* comment=hello ");
+    EXPECT_EQ(parse("gamma .75 quality 7"), "quality=7* gamma=0.700000* compression=0 flag=1 comment=hello ");
+    EXPECT_NE(parse("gamma 1.5.3 flag 0").find("flag=0*"), std::string::npos);
+    EXPECT_EQ(capture.console.lines.size(), 3u);
+    for (const std::string &line : capture.console.lines)
+        EXPECT_EQ(line.find("unknown option"), std::string::npos);
 }
 
 TEST_F(Options, ChoicesAreFoundInsideTheRange) {
@@ -76,13 +126,54 @@ TEST_F(Options, ChoicesAreFoundInsideTheRange) {
     EXPECT_NE(parse("compression none").find("compression=0*"), std::string::npos);
     // Found inside an item: that item's index plus one.
     EXPECT_NE(parse("compression le").find("compression=2*"), std::string::npos);
-    LogCapture capture;
-    EXPECT_NE(parse("compression gzip quality 7").find("compression=0 "), std::string::npos);
-    ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0],
-              "WARNING: warning: argument gzip for option compression is invalid\n");
     // An invalid choice is skipped, the parse goes on.
     EXPECT_NE(parse("compression gzip quality 7").find("quality=7*"), std::string::npos);
+}
+
+// One CHOICE option whose items contain one another, as a plug-in record
+// that needs no library (a non-null handle counts as loaded).
+int32_t one_option() { return 1; }
+int32_t nested_choice(UdilOption *options) {
+    std::strcpy(options[0].name, "preset");
+    options[0].type = DYX_UDIL_CHOICE;
+    std::strcpy(options[0].range, "veryfast|medium|fast|slowest");
+    std::strcpy(options[0].value, "0");
+    return 0;
+}
+
+// Guards against a whole item losing to an earlier item that holds it
+// ("fast" is found inside "veryfast" first, which named "medium"), and a
+// find inside the last item storing an index that names no item.
+TEST(OptionChoices, AWholeItemWinsAndNoItemIsRefused) {
+    UdilRecord record{};
+    int loaded = 0;
+    record.handle = &loaded;
+    record.entry.get_num_options = one_option;
+    record.entry.get_default_options = nested_choice;
+    struct Case {
+        const char *text, *value;
+        size_t warnings;
+    };
+    const Case cases[] = {{"preset veryfast", "0", 0}, {"preset medium", "1", 0}, {"preset fast", "2", 0},
+                          {"preset slowest", "3", 0},  {"preset ery", "1", 1},    {"preset est", "4", 0}};
+    for (const Case &c : cases) {
+        LogCapture capture;
+        int32_t count = 0;
+        UdilOption *options = dyx_udil_parse_options(&record, c.text, &count);
+        ASSERT_NE(options, nullptr);
+        if (std::strcmp(c.value, "4") == 0) {
+            EXPECT_STREQ(options[0].value, "0") << c.text;  // kept, not set
+            EXPECT_EQ(options[0].set, 0);
+            ASSERT_EQ(capture.console.lines.size(), 1u);
+            EXPECT_EQ(capture.console.lines[0],
+                      "WARNING: warning: argument est for option preset is invalid: not one of "
+                      "veryfast|medium|fast|slowest\n");
+        } else {
+            EXPECT_STREQ(options[0].value, c.value) << c.text;
+            EXPECT_EQ(capture.console.lines.size(), c.warnings) << c.text;
+        }
+        dyx_free(options, __LINE__, __FILE__);
+    }
 }
 
 TEST_F(Options, BooleansAndText) {

@@ -120,7 +120,9 @@ TEST_F(Streams, RefusedOutputFileFillsTheLastError) {
     dyx_udil_set_err_str("before");
     EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
               nullptr);
-    EXPECT_STREQ(dyx_udil_get_last_error_string(), "before");  // a null writer leaves no text
+    // The plug-in's reason for giving no writer replaces the older text.
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
+              "The fmulti codec cannot write " + scratch_.file("clip") + ": fake: writer refused");
 }
 
 TEST_F(Streams, ContainerReadWithOpenBoundsGivesTheFileBounds) {
@@ -291,3 +293,22 @@ TEST_F(Streams, FailedCloseOfAWrittenContainerIsReported) {
 }
 
 }  // namespace
+
+// Guards against a write stream renaming its file: a name that ends with
+// one of the codec's suffixes is the file's name; any other name gets the
+// codec's chosen suffix appended.
+TEST_F(Streams, WriteStreamKeepsANameEndingWithTheCodecsSuffix) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    const struct {
+        const char *name;
+        const char *written;
+    } cases[] = {{"keep.fkv", "keep.fkv"}, {"upper.FKV", "upper.FKV"}, {"other.mp4", "other.mp4.fkv"}};
+    for (const auto &c : cases) {
+        UdilStream *stream =
+            dyx_udil_file_new(scratch_.file(c.name).c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+        ASSERT_NE(stream, nullptr) << c.name;
+        EXPECT_TRUE(udil_test::exists(scratch_.file(c.written))) << c.name;
+        EXPECT_EQ(dyx_udil_file_close(&stream), 0);
+    }
+    EXPECT_FALSE(udil_test::exists(scratch_.file("keep.fkv.fkv")));
+}

@@ -121,10 +121,23 @@ TEST_F(Transfer, BothEyesToAMonoCodecGoToTwoNamedFiles) {
     dyx_udil_file_close(&input);
 }
 
-TEST_F(Transfer, BothEyesToAMonoCodecWithoutAtShareOneName) {
+// Guards against the right eye silently replacing the left (one name) or
+// being dropped (one movie file without stereo frames).
+TEST_F(Transfer, BothEyesWithoutAnEyeMarkAreRefused) {
     UdilStream *stream = writer("fmono", "same_#");
-    ASSERT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 0);
-    EXPECT_EQ(stored_value(scratch_.file("same_1.fkm")), 22);  // the right image came last
+    EXPECT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 6);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(),
+                 "The codec stores one eye per file: the name needs an @ for the eye");
+    EXPECT_FALSE(udil_test::exists(scratch_.file("same_1.fkm")));
+    EXPECT_EQ(dyx_udil_save_image(stream, 1, 1, left_, nullptr), 0);  // one eye is fine
+    dyx_udil_file_close(&stream);
+
+    UdilMovieInfo info = kMovie;
+    info.stereo = 1;
+    stream = writer("fmulti", "movie", info);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(dyx_udil_save_image(stream, 0, 3, left_, right_), 6);
+    EXPECT_EQ(dyx_udil_save_image(stream, 0, 1, left_, nullptr), 0);
     dyx_udil_file_close(&stream);
 }
 

@@ -57,14 +57,26 @@ def frame_number(text):
     return value
 
 
+# The frame rates a written movie can carry: below MIN_FPS a movie falls
+# back to 30 fps and above MAX_FPS it is held at MAX_FPS.
+MIN_FPS = 0.5
+MAX_FPS = 60.0
+
+
 def fps(text):
     try:
         value = float(text)
     except ValueError:
         raise argparse.ArgumentTypeError("frame rate: '%s' is not a number" % text)
-    if not 0.01 <= value <= 60.0:
-        raise argparse.ArgumentTypeError("the frame rate must lie between 0.01 and 60, not %s" % text)
+    if not MIN_FPS <= value <= MAX_FPS:
+        raise argparse.ArgumentTypeError("a written movie carries %g to %g frames per second, not %s"
+                                         % (MIN_FPS, MAX_FPS, text))
     return value
+
+
+def add_overwrite(parser):
+    parser.add_argument("-y", "--overwrite", action="store_true",
+                        help="replace output files that exist (by default an existing output is refused)")
 
 
 def unit_interval(text):

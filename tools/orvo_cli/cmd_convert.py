@@ -5,20 +5,26 @@ the input's framerange, repeat, flip and intensity, the write options onto
 the output's dims, fps, format, options, tiling, stereo and anaglyph.
 """
 import os
+import signal
 import sys
 
 import orvo
 
 from . import arguments
 from .codecs import check_option_text, codec_by_name, codec_for_file
-from .errors import EXIT_INTERRUPTED, CliError
+from .errors import CliError, interrupted_status
+from .files import files_of_name
 from .inputs import open_movie, read_frame, require_output_directory
+from .outputs import SingleFileOutput, final_name, refuse_shared_files, refuse_unwritable, sequence_outputs
 from .progress import Progress
+from .timing import FrameTiming
 
 FLIPS = {"x": orvo.DYX_FLIP_XAXIS, "y": orvo.DYX_FLIP_YAXIS,
          "xy": orvo.DYX_FLIP_XAXIS | orvo.DYX_FLIP_YAXIS}
 ANAGLYPHS = {"red-blue": orvo.MOVIE_ANAGLYPH_REDBLUE, "blue-red": orvo.MOVIE_ANAGLYPH_BLUERED,
              "red-cyan": orvo.MOVIE_ANAGLYPH_REDCYAN, "cyan-red": orvo.MOVIE_ANAGLYPH_CYANRED}
+# What append() reports when its progress callback asked it to stop.
+STOPPED_BY_CALLBACK = "Operation aborted by user"
 
 
 def add_parser(subparsers):
@@ -28,8 +34,9 @@ def add_parser(subparsers):
         description="Read INPUT (and RIGHT_INPUT, the right eye of a stereo pair) and write "
                     "OUTPUT. The codec is chosen by OUTPUT's suffix unless --codec names it. "
                     "A tiled output (--tiles) is a Multi-Tile Movie: OUTPUT.mtm plus one "
-                    "sub-movie per tile. Ctrl-C stops after the current frame and leaves a "
-                    "closed, readable OUTPUT with the frames written.")
+                    "sub-movie per tile. An existing OUTPUT is replaced only with -y. Ctrl-C "
+                    "or SIGTERM stops after the current frame and leaves a closed, readable "
+                    "OUTPUT with the frames written.")
     parser.add_argument("names", metavar="INPUT [RIGHT_INPUT] OUTPUT", nargs="+",
                         help="the input, the right-eye input of a stereo pair, and the output")
     read = parser.add_argument_group("reading the input")
@@ -43,7 +50,9 @@ def add_parser(subparsers):
     write = parser.add_argument_group("writing the output")
     write.add_argument("--size", type=arguments.size, metavar="WxH", help="frame size of the output")
     write.add_argument("--smooth", action="store_true", help="scale with filtering instead of nearest sample")
-    write.add_argument("--fps", type=arguments.fps, help="frame rate of the output (default: the input's)")
+    write.add_argument("--fps", type=arguments.fps,
+                       help="play every frame at this rate, %g to %g (default: the input's rate, "
+                            "resampled into that range)" % (arguments.MIN_FPS, arguments.MAX_FPS))
     write.add_argument("--codec", metavar="NAME", help="codec plug-in to write with (see 'orvo codecs')")
     write.add_argument("--options", default="", metavar='"NAME VALUE ..."',
                        help="codec options, e.g. \"codec h264 crf 18\"")
@@ -52,6 +61,7 @@ def add_parser(subparsers):
     write.add_argument("--stereo", action="store_true", help="write a stereo movie (both eyes)")
     write.add_argument("--anaglyph", choices=sorted(ANAGLYPHS),
                        help="compose the two eyes into one anaglyph picture")
+    arguments.add_overwrite(parser)
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no summary")
     parser.set_defaults(run=run)
 
@@ -60,9 +70,6 @@ def run(args):
     if len(args.names) not in (2, 3):
         raise CliError("convert takes INPUT [RIGHT_INPUT] OUTPUT, not %d names" % len(args.names))
     inputs, output = args.names[:-1], args.names[-1]
-    for name in inputs:
-        if os.path.abspath(name) == os.path.abspath(output):
-            raise CliError("%s: the output would overwrite the input" % output)
     read_attributes = {"framerange": args.frames, "repeat": args.repeat,
                        "flip": FLIPS.get(args.flip, 0), "intensity": args.ramp}
     sources = []
@@ -74,94 +81,199 @@ def run(args):
                            % (sources[0].nframes, sources[1].nframes))
         if sources[0].nframes < 1:
             raise CliError("%s: no frames to convert" % inputs[0])
-        target, written_name = create_output(args, sources, output)
-        return write_frames(args, sources, target, written_name)
+        codec = choose_codec(args, output)
+        timing = FrameTiming(args, sources[0], codec)
+        plan = OutputPlan(args, codec, output, timing.count, stereo=wants_stereo(args, sources))
+        input_files = []
+        for source in sources:
+            input_files.extend(files_of_name(source.filename))
+        plan.refuse_unsafe(input_files, args.overwrite)
+        timing.announce(inputs[0])
+        try:
+            target = create_output(args, sources, codec, plan, timing)
+            return write_frames(args, sources, target, plan, timing)
+        except BaseException:
+            # Whatever stopped the write, the temporary file goes with it.
+            plan.discard()
+            raise
     finally:
         for source in sources:
             source.close()
 
 
-def create_output(args, sources, output):
-    """Makes and opens the write movie; raises CliError with the module's text on failure."""
+def choose_codec(args, output):
     require_output_directory(output)
-    source = sources[0]
-    tiled = args.tiles is not None and args.tiles != (1, 1)
-    filename = output
-    if tiled and filename.endswith(".mtm"):
-        filename = filename[:-len(".mtm")]  # the movie adds ".mtm" itself
-    codec = codec_by_name(args.codec) if args.codec else codec_for_file(filename)
+    codec = codec_by_name(args.codec) if args.codec else codec_for_file(_without_mtm(args, output))
     if codec is None:
         raise CliError("%s: no codec writes files ending in '%s'; name one with --codec (see 'orvo codecs')"
-                       % (output, os.path.splitext(filename)[1]))
+                       % (output, os.path.splitext(_without_mtm(args, output))[1]))
+    if args.options:
+        check_option_text(codec, args.options)
+    return codec
+
+
+def _tiled(args):
+    return args.tiles is not None and args.tiles != (1, 1)
+
+
+def _without_mtm(args, output):
+    if _tiled(args) and output.endswith(".mtm"):
+        return output[:-len(".mtm")]  # the movie adds ".mtm" itself
+    return output
+
+
+def wants_stereo(args, sources):
+    return bool(args.stereo or args.anaglyph or len(sources) == 2)
+
+
+class OutputPlan(object):
+    """Where the output goes: the name handed to the movie (`filename`), the
+    name the user is told (`shown`), every file the write makes (`files`)
+    and, for a single file, its temporary-name writer (`single`)."""
+
+    def __init__(self, args, codec, output, frames, stereo):
+        options = args.options
+        self.single = None
+        if _tiled(args):
+            stem = _without_mtm(args, output)
+            across, down = args.tiles
+            self.filename = stem
+            self.shown = stem + ".mtm"
+            self.files = [self.shown] + [final_name("%s_%04d" % (stem, k), codec, options)
+                                         for k in range(across * down)]
+        elif "#" in output or "@" in output:
+            self.filename = output
+            self.shown = final_name(output, codec, options)
+            self.files = sequence_outputs(self.shown, frames, stereo and not args.anaglyph)
+        else:
+            self.shown = final_name(output, codec, options)
+            self.single = SingleFileOutput(self.shown, codec)
+            self.filename = self.single.temporary
+            self.files = [self.shown]
+        self.existed = os.path.lexists(self.shown)
+
+    def explain(self, text):
+        return self.single.explain(text) if self.single is not None else text
+
+    def commit(self):
+        if self.single is not None:
+            self.single.commit()
+
+    def discard(self):
+        if self.single is not None:
+            self.single.discard()
+
+    def untouched(self):
+        """What a discarded single-file write did to its name."""
+        return "%s was left as it was" % self.shown if self.existed else "%s was not written" % self.shown
+
+    def refuse_unsafe(self, input_files, overwrite):
+        refuse_shared_files(self.files, input_files)
+        refuse_unwritable(self.files, overwrite)
+
+
+def create_output(args, sources, codec, plan, timing):
+    """Makes and opens the write movie; raises CliError with the module's text on failure."""
+    source = sources[0]
+    tiled = _tiled(args)
     width, height = args.size or tuple(source.dims)
-    frames = source.nframes
-    if frames > 1 and not codec.multi_image and "#" not in filename:
+    frames = timing.count
+    if frames > 1 and not codec.multi_image and "#" not in plan.filename:
         if tiled:
             raise CliError("codec '%s' writes one image per file: a tiled movie of %d frames needs a movie "
                            "codec such as --codec ffmpeg" % (codec.name, frames))
         raise CliError("codec '%s' writes one image per file: name the %d frames with a '#' run, "
-                       "e.g. %s" % (codec.name, frames, _numbered_example(output)))
+                       "e.g. %s" % (codec.name, frames, _numbered_example(plan.shown)))
     if tiled and (width % args.tiles[0] or height % args.tiles[1]):
         raise CliError("%dx%d tiles do not divide the %dx%d frame evenly" % (args.tiles + (width, height)))
-    if args.options:
-        check_option_text(codec, args.options)
 
     target = orvo.movie(orvo.MOVIE_WRITE)
-    target.filename = filename
+    target.filename = plan.filename
     target.format = codec.name
     target.options = args.options
     target.dims = (width, height)
     if args.tiles:
         target.tiling = args.tiles
-    if args.fps:
-        target.fps = args.fps
-    elif source.fps > 0:
-        target.fps = source.fps
-    if args.stereo or args.anaglyph or len(sources) == 2:
+    if timing.fps:
+        target.fps = timing.fps
+    if wants_stereo(args, sources):
         target.stereo = 1
     if args.anaglyph:
         target.anaglyph = ANAGLYPHS[args.anaglyph]
-    target.addcount(source)
+    target.addcount(frames)
     if target.open() != 0:
-        raise CliError("cannot create %s: %s" % (output, target.errstr()))
-    return target, filename + ".mtm" if tiled else output
+        raise CliError("cannot create %s: %s" % (plan.shown, plan.explain(target.errstr())))
+    return target
 
 
-def write_frames(args, sources, target, output):
-    total = sources[0].nframes
+def write_frames(args, sources, target, plan, timing):
+    total = timing.count
+    output = plan.shown
     with Progress(total, os.path.basename(output), args.quiet) as progress:
         try:
-            status = append_frames(args, sources, target, progress)
+            status = append_frames(args, sources, target, progress, timing)
             written = target.realframes  # close() resets it
-            error = target.errstr() if status != 0 else ""
+            error = plan.explain(target.errstr()) if status != 0 else ""
+            if progress.interrupted and error.startswith(STOPPED_BY_CALLBACK):
+                status, error = 0, ""
         finally:
-            target.close()
+            closed = target.close()
+        if status == 0 and closed != 0:
+            status, error = closed, plan.explain(target.errstr())
+        # Stopped before its first frame, the write has nothing worth an
+        # earlier file of that name.
+        keep = status == 0 and (written > 0 or not progress.interrupted)
+        # Renamed while a second signal is still only noted.
+        if keep:
+            plan.commit()
+        else:
+            plan.discard()
     if progress.interrupted:
-        sys.stderr.write("orvo: interrupted: %s is closed and holds the %d of %d frames written\n"
-                         % (output, written, total))
-        return EXIT_INTERRUPTED
+        how = "interrupted" if progress.signal_number == signal.SIGINT else "interrupted by SIGTERM"
+        if status != 0:
+            sys.stderr.write("orvo: %s: writing %s failed: %s\n" % (how, output, error))
+        elif keep:
+            sys.stderr.write("orvo: %s: %s is closed and holds the %d of %d frames written\n"
+                             % (how, output, written, total))
+        else:
+            sys.stderr.write("orvo: %s before the first frame: %s\n" % (how, plan.untouched()))
+        return interrupted_status(progress.signal_number)
     if status != 0:
-        raise CliError("writing %s stopped after %d of %d frames: %s" % (output, written, total, error))
+        raise CliError("writing %s stopped after %d of %d frames: %s%s"
+                       % (output, written, total, error, " (%s)" % plan.untouched() if plan.single else ""))
     if not args.quiet:
         print("wrote %d frames to %s" % (written, output))
     return 0
 
 
-def append_frames(args, sources, target, progress):
-    """Appends every source frame; returns append()'s status (0 when all went well)."""
+def append_frames(args, sources, target, progress, timing):
+    """Appends every output frame; returns append()'s status (0 when all went well)."""
     smooth = 1 if args.smooth else 0
-    if len(sources) == 1:
+    if len(sources) == 1 and not timing.resampled:
         # The movie reads and writes every frame itself, calling back after each.
         return target.append(sources[0], progress, "frame_written", smooth)
-    # A left/right pair from two movies goes across frame by frame.
-    for index in range(sources[0].nframes):
-        pair = (read_frame(sources[0], "left input", index), read_frame(sources[1], "right input", index))
-        status = target.append(pair, smooth=smooth)
+    # A left/right pair from two movies, or a resampled movie, goes across frame by frame.
+    names = ("left input", "right input") if len(sources) == 2 else ("input",)
+    for number in range(timing.count):
+        index = timing.source_index(number)
+        if len(sources) == 2:
+            frame = tuple(read_frame(source, name, index) for source, name in zip(sources, names))
+        else:
+            frame = read_eyes(sources[0], index, bool(target.stereo))
+        status = target.append(frame, smooth=smooth)
         if status != 0:
             return status
-        if progress.frame_written(index):
+        if progress.frame_written(number):
             break
     return 0
+
+
+def read_eyes(source, index, stereo):
+    """Frame `index` of one input: both eyes for a stereo output of a stereo input, else the left."""
+    images = source.getframe(index)
+    if not isinstance(images, list):
+        raise CliError("cannot read frame %d of %s: %s" % (index, source.filename, source.errstr()))
+    return tuple(images) if stereo and len(images) == 2 else images[0]
 
 
 def _numbered_example(output):

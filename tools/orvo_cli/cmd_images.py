@@ -19,6 +19,7 @@ def add_parsers(subparsers):
     frame.add_argument("output", metavar="OUTPUT")
     _add_eye(frame)
     frame.add_argument("--options", default="", metavar='"NAME VALUE ..."', help="codec options for OUTPUT")
+    arguments.add_overwrite(frame)
     frame.set_defaults(run=run_frame)
 
     stats = subparsers.add_parser(
@@ -43,6 +44,7 @@ def add_parsers(subparsers):
                       help="byte differences up to T count as equal (default 0)")
     diff.add_argument("--out", metavar="FILE", help="write the absolute difference picture to FILE")
     diff.add_argument("--json", action="store_true", help="print the comparison as JSON")
+    arguments.add_overwrite(diff)
     diff.set_defaults(run=run_diff)
 
 
@@ -62,7 +64,7 @@ def load_frame(name, number, eye):
 
 def run_frame(args):
     image = load_frame(args.input, args.number, args.eye)
-    written = save_image(image, args.output, args.options)
+    written = save_image(image, args.output, args.options, [args.input], args.overwrite)
     print("wrote frame %d of %s to %s" % (args.number, args.input, written))
     return 0
 
@@ -97,7 +99,8 @@ def run_diff(args):
               "max_difference": int(stats["maximum"]) if data else 0,
               "mean_difference": stats["mean"]}
     if args.out:
-        result["difference_image"] = save_image(difference, args.out)
+        result["difference_image"] = save_image(difference, args.out, "", [args.first, args.second],
+                                                args.overwrite)
     return _report_diff(args, result)
 
 

@@ -2,6 +2,7 @@
 import json
 
 from .codecs import PIXEL_FORMAT_NAMES
+from .errors import CliError
 from .inputs import open_movie
 
 
@@ -23,7 +24,7 @@ def describe(name):
         info = {"input": name, "file": movie.filename, "codec": movie.format,
                 "width": movie.dims[0], "height": movie.dims[1], "frames": movie.nframes,
                 "fps": round(movie.fps, 3) if movie.fps > 0 else None,
-                "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie)}
+                "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie, name)}
         if sequence is not None:
             info["sequence"] = sequence
         if ".mtm" in movie.filename:
@@ -33,15 +34,20 @@ def describe(name):
         movie.close()
 
 
-def _pixel_format(movie):
-    # The movie object does not publish its pixel format; its frames carry it.
+def _pixel_format(movie, name):
+    """The pixel format of the movie's frames, which the movie object does not
+    publish. The first and the last frame are read, so that a file that opens
+    but cannot be decoded, or is cut short, is an error rather than a
+    description of a picture nobody can see."""
     if movie.nframes < 1:
-        return None
-    images = movie.getframe(0)
-    if not isinstance(images, list):
-        movie.errstr()
-        return None
-    return PIXEL_FORMAT_NAMES.get(images[0].format, str(images[0].format))
+        raise CliError("%s holds no frames" % name)
+    format = None
+    for number in sorted(set((0, movie.nframes - 1))):
+        images = movie.getframe(number)
+        if not isinstance(images, list):
+            raise CliError("cannot read frame %d of %s: %s" % (number, name, movie.errstr()))
+        format = images[0].format
+    return PIXEL_FORMAT_NAMES.get(format, str(format))
 
 
 def _mtm_tile_count(filename):

@@ -11,6 +11,8 @@ import orvo
 
 from .codecs import codec_for_file
 from .errors import CliError
+from .files import files_of_name
+from .outputs import SingleFileOutput, final_name, refuse_shared_files, refuse_unwritable
 
 
 def resolve_input(name, widen=True):
@@ -74,7 +76,11 @@ def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen
             raise CliError("%s has %d frames; frame %d does not exist" % (name, available, first))
         movie.framerange = (first, movie.realframes - 1 if last < 0 else last)
     if repeat is not None:
-        movie.repeat = tuple(repeat)
+        try:
+            movie.repeat = tuple(repeat)
+        except OverflowError as error:
+            movie.close()
+            raise CliError("%s: --repeat %d %d: %s" % (name, repeat[0], repeat[1], error))
     if flip:
         movie.flip = flip
     if intensity is not None:
@@ -103,27 +109,28 @@ def require_output_directory(filename):
         raise CliError("%s: directory %s does not exist" % (filename, directory))
 
 
-def save_image(image, filename, options=""):
-    """Saves one image; the codec may choose the suffix, so the written name is returned."""
+def save_image(image, filename, options="", input_names=(), overwrite=False):
+    """Saves one image without harming any file it was not asked to replace:
+    never onto one of the inputs, onto an existing file only with
+    `overwrite`, and through a temporary name, so a failed save leaves an
+    earlier file as it was. Returns the name written."""
     require_output_directory(filename)
-    if codec_for_file(filename) is None:
+    codec = codec_for_file(filename)
+    if codec is None:
         raise CliError("%s: no codec writes files ending in '%s' (see 'orvo codecs')"
                        % (filename, os.path.splitext(filename)[1]))
-    status = image.save(filename, options)
-    if status != 0:
-        raise CliError("cannot write %s: %s" % (filename, image.errstr()))
-    return written_name(filename)
-
-
-def written_name(filename):
-    """The file a codec made for `filename`: the name itself, else its stem with the codec's suffix."""
-    if os.path.exists(filename):
-        return filename
-    stem = os.path.splitext(filename)[0]
-    directory = os.path.dirname(stem) or "."
-    base = os.path.basename(stem)
-    candidates = [n for n in os.listdir(directory)
-                  if os.path.splitext(n)[0] == base and os.path.isfile(os.path.join(directory, n))]
-    if len(candidates) == 1:
-        return os.path.join(os.path.dirname(stem), candidates[0])
-    return filename
+    final = final_name(filename, codec, options, image.format)
+    input_files = []
+    for name in input_names:
+        input_files.extend(files_of_name(resolve_input(name, widen=False)[0]))
+    refuse_shared_files([final], input_files)
+    refuse_unwritable([final], overwrite)
+    output = SingleFileOutput(final, codec)
+    try:
+        if image.save(output.temporary, options) != 0:
+            raise CliError("cannot write %s: %s" % (final, output.explain(image.errstr())))
+        output.commit()
+    except BaseException:
+        output.discard()
+        raise
+    return final

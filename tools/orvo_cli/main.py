@@ -2,9 +2,11 @@
 every user-facing failure into one line on standard error."""
 import argparse
 import os
+import signal
 import sys
 
-from .errors import EXIT_ERROR, EXIT_INTERRUPTED, CliError
+from .errors import EXIT_ERROR, CliError, interrupted_status
+from .progress import stop_on_signals
 
 
 def build_parser():
@@ -36,6 +38,7 @@ def main(argv=None):
         return EXIT_ERROR
     args = parser.parse_args(argv)
     try:
+        stop_on_signals()
         return args.run(args)
     except CliError as error:
         sys.stderr.write("orvo: %s\n" % error)
@@ -44,9 +47,10 @@ def main(argv=None):
         # The reader of our output went away (`orvo codecs | head`): not an error.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    except KeyboardInterrupt:
-        sys.stderr.write("orvo: interrupted\n")
-        return EXIT_INTERRUPTED
+    except KeyboardInterrupt as interruption:
+        number = getattr(interruption, "signal_number", None)
+        sys.stderr.write("orvo: interrupted%s\n" % (" by SIGTERM" if number == signal.SIGTERM else ""))
+        return interrupted_status(number)
     except (IOError, OSError) as error:
         sys.stderr.write("orvo: %s\n" % error)
         return EXIT_ERROR

@@ -22,8 +22,8 @@ DYX_BEGIN_DECLS
 #define DYX_UDIL_ERROR_SIZE 256
 
 typedef struct UdilFileSlot {
-    char name[DYX_UDIL_PATH_SIZE];   /* writing: without extension; reading: complete */
-    char suffix[DYX_UDIL_TEXT_SIZE]; /* writing: from udil_choose_suffix; reading: empty */
+    char name[DYX_UDIL_PATH_SIZE];   /* the name (or template) given */
+    char suffix[DYX_UDIL_TEXT_SIZE]; /* writing: appended to name (dyx_udil_output_suffix); reading: empty */
     int32_t container;               /* 1 container slot, 0 per-frame slot */
     int32_t eye_pair;                /* the name holds '@': one file per eye */
     int32_t frame_count;             /* frames this slot gives the stream */
@@ -46,9 +46,11 @@ typedef struct UdilStream {
 
 /* ---- streams -------------------------------------------------------------- */
 
-/* A write stream for `name` (no extension) through the loaded plug-in
- * `record`, or null. A multi-image codec creates its file now (name plus
- * the chosen suffix, or a left/right pair for a name with '@'; a name with
+/* A write stream for `name` through the loaded plug-in `record`, or null.
+ * The files are named `name` plus dyx_udil_output_suffix (nothing when
+ * `name` ends with one of the codec's suffixes, else the plug-in's chosen
+ * suffix). A multi-image codec creates its file now (or a left/right pair
+ * for a name with '@'; a name with
  * '#' but no '@' is refused); a single-image codec names one file per
  * frame later. The options are copied. */
 DYX_API UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMovieInfo *info,
@@ -90,6 +92,14 @@ DYX_API int dyx_udil_has_timestep_wildcard(const char *name);
  * empty when the name would not fit. */
 DYX_API char *dyx_udil_make_filename(char *out, const char *name_template, const char *suffix, int32_t frame,
                                      int32_t eye);
+
+/* What a writer appends to the output name `name`: "" when the name
+ * already ends (ignoring case) with one of the suffixes `record` registers,
+ * so that the file is written under exactly that name, else `chosen` (the
+ * plug-in's udil_choose_suffix; null counts as ""). "out.mkv" stays
+ * out.mkv, "out" becomes "out" + chosen, "shot.####.png" keeps its
+ * ".png". */
+DYX_API const char *dyx_udil_output_suffix(const char *name, const UdilRecord *record, const char *chosen);
 
 /* ---- last error ----------------------------------------------------------- */
 

@@ -146,7 +146,12 @@ UDIL_EXPORT int32_t udil_set_state(int32_t state);
 
 /* Optional: the path of the plug-in file. */
 UDIL_EXPORT void udil_path_to_udil(const char *path);
-/* The suffix for output names of a movie written with these options. */
+/* The suffix appended to an output name that does not already end with
+ * one of the plug-in's suffixes (udil_suffix), for a movie written with
+ * these options. A name that does end with one is used exactly as given,
+ * and udil_file_new receives it: a plug-in that writes several formats
+ * picks the one that suffix names, and refuses (with a udil_get_err
+ * reason) options that format cannot hold. */
 UDIL_EXPORT const char *udil_choose_suffix(const UdilMovieInfo *info, int32_t count,
                                            const UdilOption *options);
 /* Mask of the pixel formats the plug-in writes. */
@@ -158,7 +163,10 @@ UDIL_EXPORT int32_t udil_thread_safe(void);
 UDIL_EXPORT int32_t udil_can_read_file(const char *path);
 UDIL_EXPORT int32_t udil_update_options(UdilHandle handle, int32_t count, UdilOption *options);
 /* Writes the handle's last error message into `message` (256 bytes, NUL
- * terminated) and sets *flag non-zero when there is one. */
+ * terminated) and sets *flag non-zero when there is one. With a null handle
+ * it tells why the last udil_create_reader or udil_create_writer on the
+ * calling thread gave no handle (a plug-in that does not keep that reason
+ * sets *flag to 0). */
 UDIL_EXPORT int32_t udil_get_err(UdilHandle handle, int32_t *flag, char *message);
 /* A handle for writing a movie described by `info`, or null. */
 UDIL_EXPORT UdilHandle udil_create_writer(const UdilMovieInfo *info, int32_t count,

@@ -93,6 +93,7 @@ int write_mtm_file(const char *path, const UdilMtm &mtm) {
         }
     }
 
+    if (!udil::output_file_usable(path)) return 7;
     FILE *file = std::fopen(path, "w");
     if (file == nullptr) {
         dyx_udil_set_err_str("Unable to open .mtm file");
@@ -124,10 +125,12 @@ int new_movie(const UdilMtm &mtm, UdilMtmMovie &movie) {
     const UdilEntryPoints &entry = codec->entry;
     movie.handle = entry.create_writer(&movie.info, movie.option_count, movie.options);
     if (movie.handle == nullptr) {
-        dyx_udil_set_err_str("Unable to create UDIL handle");
+        udil::set_refusal_reason(codec, "Unable to create UDIL handle");
         return 1;
     }
-    const char *suffix = entry.choose_suffix(&movie.info, movie.option_count, movie.options);
+    // A sub-movie named with one of the codec's suffixes keeps its name.
+    const char *suffix = dyx_udil_output_suffix(
+        movie.file, codec, entry.choose_suffix(&movie.info, movie.option_count, movie.options));
     const size_t length = std::strlen(movie.file) + (suffix != nullptr ? std::strlen(suffix) : 0);
     if (length >= sizeof movie.file) {
         dyx_udil_set_err_str("Sub movie file name too long");
@@ -146,8 +149,9 @@ int new_movie(const UdilMtm &mtm, UdilMtmMovie &movie) {
         return 0;
     }
     movie.single_file = 1;
-    if (entry.file_new(movie.handle, movie.file) != 0) {
-        dyx_udil_set_err_udil(codec, movie.handle);
+    const bool usable = udil::output_file_usable(movie.file);
+    if (!usable || entry.file_new(movie.handle, movie.file) != 0) {
+        if (usable) dyx_udil_set_err_udil(codec, movie.handle);
         if (dyx_udil_get_last_error_string()[0] == '\0')
             dyx_udil_set_err_str("Unable to create sub movie file");
         entry.handle_destroy(&movie.handle);

@@ -8,6 +8,7 @@
 #include "dyx_string.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_stream.h"
+#include "udil_internal.h"
 
 namespace {
 
@@ -23,6 +24,12 @@ void plugin_error(const UdilMtmMovie &movie, const char *fallback) {
 int refuse(const char *message, int status = 1) {
     dyx_udil_set_err_str(message);
     return status;
+}
+
+// A create function gave no handle: the plug-in's reason, else `fallback`.
+int refusal(UdilRecord *codec, const char *fallback) {
+    udil::set_refusal_reason(codec, fallback);
+    return 1;
 }
 
 // The left (or mono) and right tile buffers of one transfer, made again
@@ -128,9 +135,10 @@ int open_movie(UdilMtmMovie &movie) {
 
     const int32_t capacity = movie.options != nullptr ? movie.option_count : 0;
     if (movie.single_file) {
+        if (!udil::input_file_usable(movie.file)) return 1;
         movie.handle =
             entry.create_reader(movie.file, &movie.info, &movie.option_count, capacity, movie.options);
-        if (movie.handle == nullptr) return refuse("Unable to create UDIL handle");
+        if (movie.handle == nullptr) return refusal(movie.codec, "Unable to create UDIL handle");
         movie.frame_counter = movie.info.frames;
         if (entry.file_open(movie.handle, movie.file) != 0) {
             plugin_error(movie, "Unable to open sub movie file");
@@ -142,8 +150,9 @@ int open_movie(UdilMtmMovie &movie) {
     char name[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_make_filename(name, movie.file, "", movie.first_frame, UDIL_EYE_LEFT) == nullptr)
         return refuse("Sub movie file name too long");
+    if (!udil::input_file_usable(name)) return 1;
     movie.handle = entry.create_reader(name, &movie.info, &movie.option_count, capacity, movie.options);
-    if (movie.handle == nullptr) return refuse("Unable to create UDIL handle");
+    if (movie.handle == nullptr) return refusal(movie.codec, "Unable to create UDIL handle");
     if (entry.file_open(movie.handle, name) != 0) {
         plugin_error(movie, "Unable to open sub movie file");
         return 1;
@@ -177,6 +186,7 @@ int check_movie(const UdilMtm &mtm, int32_t index) {
 int open_frame_file(UdilMtmMovie &movie, const char *name) {
     const UdilEntryPoints &entry = movie.codec->entry;
     UdilMovieInfo found = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
+    if (!udil::input_file_usable(name)) return 7;
     UdilHandle probe = entry.create_reader(name, &found, nullptr, 0, nullptr);
     if (probe != nullptr) {
         entry.handle_destroy(&probe);
@@ -268,6 +278,7 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
     char name[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_make_filename(name, movie.file, "", n, UDIL_EYE_LEFT) == nullptr)
         return refuse("Sub movie file name too long");
+    if (!udil::output_file_usable(name)) return 7;
     int result = entry.file_new(movie.handle, name);
     if (result != 0) {
         plugin_error(movie, "Unable to create sub movie file");
@@ -283,6 +294,7 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
             }
             if (dyx_udil_make_filename(name, movie.file, "", n, UDIL_EYE_RIGHT) == nullptr)
                 return refuse("Sub movie file name too long");
+            if (!udil::output_file_usable(name)) return 7;
             result = entry.file_new(movie.handle, name);
             if (result != 0) {
                 plugin_error(movie, "Unable to create sub movie file");

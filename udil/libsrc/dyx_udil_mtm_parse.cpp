@@ -206,6 +206,11 @@ int parse_top_level(dyx_lex_t *lexer, UdilMtm **result) {
 
 UdilMtm *read_mtm_file(const char *path) {
     MtmInput input;
+    // A FIFO named as the .mtm file would block the read for ever.
+    if (!udil::input_file_usable(path)) {
+        udil::prefix_last_error("Unable to open file");
+        return nullptr;
+    }
     input.file = std::fopen(path, "r");
     if (input.file == nullptr) {
         fail("Unable to open file");

@@ -1,4 +1,6 @@
 // Frame file names from templates, wildcard tests and the last-error text.
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -52,6 +54,20 @@ char *dyx_udil_make_filename(char *out, const char *name_template, const char *s
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
+}
+
+const char *dyx_udil_output_suffix(const char *name, const UdilRecord *record, const char *chosen) {
+    if (chosen == nullptr) chosen = "";
+    if (name == nullptr || record == nullptr) return chosen;
+    const size_t length = std::strlen(name);
+    for (int32_t i = 0; i < record->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
+        const char *suffix = record->suffixes[i];
+        const size_t suffix_length = std::strlen(suffix);
+        // An empty suffix lets a codec read any name; it never names a file.
+        if (suffix_length == 0 || suffix_length > length) continue;
+        if (strcasecmp(name + length - suffix_length, suffix) == 0) return "";
+    }
+    return chosen;
 }
 
 void dyx_udil_set_err_str(const char *text) {

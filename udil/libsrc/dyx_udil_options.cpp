@@ -1,8 +1,11 @@
 // Codec options: parsing a user's option text against a plug-in's list.
 #include <strings.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "dyx_lex.h"
 #include "dyx_malloc.h"
@@ -51,53 +54,196 @@ int choice_index(const char *range, const char *word) {
     return items;
 }
 
+// The index of the item equal to `word`, or -1. A whole item wins over the
+// substring search, which could find it inside an earlier item first.
+int exact_choice_index(const char *range, const std::string &word) {
+    int index = 0;
+    for (const char *begin = range;; ++index) {
+        const char *end = std::strchr(begin, '|');
+        const size_t length = end ? size_t(end - begin) : std::strlen(begin);
+        if (word.size() == length && word.compare(0, length, begin, length) == 0) return index;
+        if (end == nullptr) return -1;
+        begin = end + 1;
+    }
+}
+
+// Item `index` of a "a|b|c" range; empty when there is no such item.
+std::string choice_item(const char *range, int index) {
+    const char *begin = range;
+    for (int i = 0; i < index; ++i) {
+        begin = std::strchr(begin, '|');
+        if (begin == nullptr) return std::string();
+        ++begin;
+    }
+    const char *end = std::strchr(begin, '|');
+    return end ? std::string(begin, end) : std::string(begin);
+}
+
+// The value as the user wrote it: the characters up to white space or a
+// comment. The loose lexer may take only the start of it ("-5" is read as
+// "-", ".75" as ".7"); `cut` says so, and the rest has been dropped.
+struct WrittenValue {
+    std::string text;
+    bool cut = false;
+};
+
+bool negative_number(const std::string &text) {
+    return text.size() > 1 && text[0] == '-' &&
+           (std::isdigit(static_cast<unsigned char>(text[1])) || text[1] == '.');
+}
+
+// Why a number was not taken as written, or empty when it was.
+std::string number_problem(const dyx_lex_word_t &word, uint32_t flag, const WrittenValue &written) {
+    if (negative_number(written.text)) return "is negative (a minus sign is not read)";
+    if ((word.flags & flag) == 0) return "is not a number";
+    if (written.cut) return "is not a number as a whole";
+    return std::string();
+}
+
+void join_problem(std::string &problems, const std::string &more) {
+    if (more.empty()) return;
+    if (!problems.empty()) problems += " and ";
+    problems += more;
+}
+
+// One warning for a value that is not used as written, naming what is used.
+void warn_value(const UdilOption &option, const WrittenValue &written, const std::string &problems,
+                const char *used) {
+    if (problems.empty()) return;
+    dyx_warn("warning: value %s for option %s %s, %s used\n", written.text.c_str(), option.name,
+             problems.c_str(), used);
+}
+
+void store_int(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
+    int minimum = 0, maximum = 0;
+    const int bounds = std::sscanf(option.range, "%d %d", &minimum, &maximum);
+    std::string problems = number_problem(word, DYX_LEX_INT, written);
+    const int read = word.int_value;
+    int number = read;
+    if (bounds >= 1 && number < minimum) number = minimum;
+    if (bounds >= 2 && number > maximum) number = maximum;
+    // A word the lexer could not read counts as 0: being raised to the
+    // minimum is then part of "not a number", not a range problem.
+    if (number != read && (word.flags & DYX_LEX_INT) != 0)
+        join_problem(problems, bounds >= 2 ? "is outside the range " + std::to_string(minimum) + " to " +
+                                                 std::to_string(maximum)
+                                           : "is below the minimum " + std::to_string(minimum));
+    std::snprintf(option.value, sizeof option.value, "%d", number);
+    warn_value(option, written, problems, option.value);
+}
+
+void store_float(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
+    float minimum = 0, maximum = 0;
+    const int bounds = std::sscanf(option.range, "%f %f", &minimum, &maximum);
+    std::string problems = number_problem(word, DYX_LEX_FLOAT, written);
+    const float read = word.float_value;
+    float number = read;
+    if (bounds >= 1 && number < minimum) number = minimum;
+    if (bounds >= 2 && number > maximum) number = maximum;
+    if (number != read && (word.flags & DYX_LEX_FLOAT) != 0) {
+        char range[96];
+        if (bounds >= 2)
+            std::snprintf(range, sizeof range, "is outside the range %g to %g", double(minimum),
+                          double(maximum));
+        else
+            std::snprintf(range, sizeof range, "is below the minimum %g", double(minimum));
+        join_problem(problems, range);
+    }
+    std::snprintf(option.value, sizeof option.value, "%f", double(number));
+    warn_value(option, written, problems, option.value);
+}
+
+void store_boolean(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
+    std::snprintf(option.value, sizeof option.value, "%d", word.int_value != 0 ? 1 : 0);
+    warn_value(option, written, number_problem(word, DYX_LEX_INT, written), option.value);
+}
+
+void store_text(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
+    udil::copy_text(option.value, sizeof option.value, word.text);
+    std::string problems;
+    if (written.cut) problems = "is read only as far as its first character";
+    if (std::strlen(word.text) >= sizeof option.value)
+        join_problem(problems, "is longer than " + std::to_string(sizeof option.value - 1) + " characters");
+    warn_value(option, written, problems, option.value);
+}
+
+// A choice is a whole item, else found as a substring of the range, which
+// is named in a warning. A find past the last item is no item at all.
+bool store_choice(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
+    int index = exact_choice_index(option.range, written.text);
+    if (index < 0) index = choice_index(option.range, word.text);
+    const std::string item = index < 0 ? std::string() : choice_item(option.range, index);
+    if (item.empty()) {
+        dyx_warn("warning: argument %s for option %s is invalid: not one of %s\n", written.text.c_str(),
+                 option.name, option.range);
+        return false;
+    }
+    std::snprintf(option.value, sizeof option.value, "%d", index);
+    if (item != written.text)
+        dyx_warn("warning: argument %s for option %s is not one of %s, %s used\n", written.text.c_str(),
+                 option.name, option.range, item.c_str());
+    return true;
+}
+
 // Stores the value word in the option as its type says.
-void store_value(UdilOption &option, const dyx_lex_word_t &word) {
-    char *value = option.value;
-    const size_t size = sizeof option.value;
+void store_value(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
     switch (option.type) {
         case DYX_UDIL_BOOLEAN:
-            std::snprintf(value, size, "%d", word.int_value != 0 ? 1 : 0);
+            store_boolean(option, word, written);
             break;
-        case DYX_UDIL_INT: {
-            int minimum = 0, maximum = 0;
-            const int bounds = std::sscanf(option.range, "%d %d", &minimum, &maximum);
-            int number = word.int_value;
-            if (bounds >= 1 && number < minimum) number = minimum;
-            if (bounds >= 2 && number > maximum) number = maximum;
-            std::snprintf(value, size, "%d", number);
+        case DYX_UDIL_INT:
+            store_int(option, word, written);
             break;
-        }
-        case DYX_UDIL_FLOAT: {
-            float minimum = 0, maximum = 0;
-            const int bounds = std::sscanf(option.range, "%f %f", &minimum, &maximum);
-            float number = word.float_value;
-            if (bounds >= 1 && number < minimum) number = minimum;
-            if (bounds >= 2 && number > maximum) number = maximum;
-            std::snprintf(value, size, "%f", double(number));
+        case DYX_UDIL_FLOAT:
+            store_float(option, word, written);
             break;
-        }
         case 3:
-            udil::copy_text(value, size, word.text);
+            store_text(option, word, written);
             break;
-        case DYX_UDIL_CHOICE: {
-            const int index = choice_index(option.range, word.text);
-            if (index < 0) {
-                dyx_warn("warning: argument %s for option %s is invalid\n", word.text, option.name);
-                return;
-            }
-            std::snprintf(value, size, "%d", index);
+        case DYX_UDIL_CHOICE:
+            if (!store_choice(option, word, written)) return;
             break;
-        }
         default:
             return;  // unknown types read their word and ignore it
     }
     option.set = 1;
 }
 
+// The end of the value that starts at `start`: white space or a comment.
+const char *end_of_written(const char *start) {
+    const char *end = start;
+    while (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end)) && *end != '#') ++end;
+    return end;
+}
+
+// Reads one value word and whatever is left of the value as written.
+bool read_value(dyx_lex_t *lexer, uint32_t mode, dyx_lex_word_t &word, WrittenValue &written) {
+    const char *start = dyx_lex_remaining_string(lexer);
+    const char *end = start ? end_of_written(start) : nullptr;
+    if (start != nullptr) written.text.assign(start, end);
+    if (dyx_lex_get_word(lexer, mode, &word) != DYX_LEX_WORD) return false;
+    if (written.text.empty()) written.text = word.text;  // a comment came first
+    // Without white space between them the loose lexer would take the rest
+    // as the next option's name: it belongs to this value and is dropped.
+    for (;;) {
+        const char *rest = dyx_lex_remaining_string(lexer);
+        if (rest == nullptr || end == nullptr || rest >= end) break;
+        written.cut = true;
+        dyx_lex_word_t dropped;
+        if (dyx_lex_get_word(lexer, DYX_LEX_STRING, &dropped) != DYX_LEX_WORD) break;
+    }
+    return true;
+}
+
+struct LexerGuard {
+    dyx_lex_t *lexer;
+    ~LexerGuard() { dyx_lex_close(lexer); }
+};
+
 // Reads "name value" pairs until the text ends or a name is unknown.
 void parse_into(UdilOption *options, int32_t count, const char *text) {
-    dyx_lex_t *lexer = dyx_lex_init_string(text ? text : "", 0, 0);
+    LexerGuard guard{dyx_lex_init_string(text ? text : "", 0, 0)};
+    dyx_lex_t *lexer = guard.lexer;
     if (lexer == nullptr) return;
     dyx_lex_word_t word;
     while (dyx_lex_get_word(lexer, DYX_LEX_STRING, &word) == DYX_LEX_WORD) {
@@ -106,13 +252,13 @@ void parse_into(UdilOption *options, int32_t count, const char *text) {
             dyx_warn("warning: unknown option: %s\n", word.text);
             break;
         }
-        if (dyx_lex_get_word(lexer, lexer_mode(option->type), &word) != DYX_LEX_WORD) {
+        WrittenValue written;
+        if (!read_value(lexer, lexer_mode(option->type), word, written)) {
             dyx_warn("warning: missing argument for option: %s\n", option->name);
             break;
         }
-        store_value(*option, word);
+        store_value(*option, word, written);
     }
-    dyx_lex_close(lexer);
 }
 
 }  // namespace
@@ -134,7 +280,12 @@ UdilOption *dyx_udil_parse_options(UdilRecord *record, const char *text, int32_t
     std::memset(options, 0, size_t(total) * sizeof(UdilOption));
     record->entry.get_default_options(options);
     for (int32_t i = 0; i < total; ++i) terminate_fields(options[i]);
-    parse_into(options, total, text);
+    try {
+        parse_into(options, total, text);
+    } catch (const std::bad_alloc &) {
+        // The values read so far stay; the rest of the text keeps the defaults.
+        dyx_error("parse_udil_options: out of memory while reading the option text\n");
+    }
     *count = total;
     return options;
 }

@@ -51,12 +51,14 @@ bool same_picture(const UdilMovieInfo &a, const UdilMovieInfo &b) {
 
 // Creates `path` on `handle`; a refusal fills the last error.
 bool create_file(UdilFileSlot &slot, UdilHandle handle, const char *path) {
+    if (!udil::output_file_usable(path)) return false;
     if (slot.codec->entry.file_new(handle, path) == 0) return true;
     dyx_udil_set_err_udil(slot.codec, handle);
     return false;
 }
 
 bool open_file(UdilFileSlot &slot, UdilHandle handle, const char *path) {
+    if (!udil::input_file_usable(path)) return false;
     if (slot.codec->entry.file_open(handle, path) == 0) return true;
     dyx_udil_set_err_udil(slot.codec, handle);
     return false;
@@ -80,10 +82,17 @@ int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const ch
                    __LINE__, __FILE__);
         if (scratch == nullptr) return refuse(slot, 2);
     }
+    if (!udil::input_file_usable(right_path)) {
+        if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
+        return refuse(slot, 1);
+    }
     slot.secondary =
         slot.codec->entry.create_reader(right_path, &slot.info, &slot.option_count, capacity, scratch);
     if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
-    if (slot.secondary == nullptr) return refuse(slot, 1);
+    if (slot.secondary == nullptr) {
+        udil::set_refusal_reason(slot.codec, "The codec cannot read the right-eye file");
+        return refuse(slot, 1);
+    }
     slot.info.stereo = 1;
     if (previous != nullptr && !(same_picture(slot.info, previous->info) &&
                                  slot.eye_pair == previous->eye_pair && previous->info.stereo != 0))
@@ -120,10 +129,18 @@ UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMo
         stream->total_frames = info->frames;
         const UdilEntryPoints &entry = record->entry;
         slot.primary = entry.create_writer(&slot.info, slot.option_count, slot.options);
-        if (slot.primary == nullptr) return abandon(stream);
+        if (slot.primary == nullptr) {
+            char message[DYX_UDIL_ERROR_SIZE];
+            dyx_snprintf(message, sizeof message, "The %s codec cannot write %s", record->name, name);
+            udil::set_refusal_reason(record, message);
+            return abandon(stream);
+        }
         udil::copy_text(slot.name, sizeof slot.name, name);
+        // A name that already ends with one of the codec's suffixes is the
+        // file's name; the plug-in then picks its format from that suffix.
         udil::copy_text(slot.suffix, sizeof slot.suffix,
-                        entry.choose_suffix(&slot.info, slot.option_count, slot.options));
+                        dyx_udil_output_suffix(
+                            name, record, entry.choose_suffix(&slot.info, slot.option_count, slot.options)));
 
         if (!record->multi_image_capable) {
             // One file per frame, named when the frame is written.
@@ -201,13 +218,15 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     }
 
     const UdilEntryPoints &entry = record->entry;
+    // A FIFO or device handed to a plug-in would block its open for ever.
+    if (!udil::input_file_usable(path)) return refuse(slot, 1);
     slot.primary = entry.create_reader(path, &slot.info, &slot.option_count, capacity, slot.options);
     if (slot.primary == nullptr) {
-        // The plug-in gave no handle to ask for its reason: say which file
-        // and codec failed so the caller's message is never empty.
+        // The plug-in's own reason when it keeps one; otherwise say which
+        // file and codec failed so the caller's message is never empty.
         char message[DYX_UDIL_ERROR_SIZE];
         dyx_snprintf(message, sizeof message, "The %s codec cannot read %s", record->name, path);
-        dyx_udil_set_err_str(message);
+        udil::set_refusal_reason(record, message);
         return refuse(slot, 1);
     }
     if (count != nullptr) *count = slot.option_count;

@@ -8,6 +8,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_udil_stream.h"
+#include "udil_internal.h"
 
 namespace {
 
@@ -68,10 +69,18 @@ bool frame_path(char *path, const UdilFileSlot &slot, int32_t frame, int32_t eye
 int save_to_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t eye, const void *left,
                  const void *right) {
     const UdilEntryPoints &entry = slot.codec->entry;
+    if (!udil::output_file_usable(path)) return 7;
     if (entry.file_new(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
     const int status = entry.save_image(slot.primary, frame, eye, left, right);
     entry.file_close(slot.primary);
     return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
+}
+
+int refuse_frame_file(const char *path, const char *why) {
+    char text[DYX_UDIL_PATH_SIZE + DYX_UDIL_ERROR_SIZE + 32];
+    std::snprintf(text, sizeof text, "Unable to read frame file %s: %s", path, why);
+    dyx_udil_set_err_str(text);
+    return 7;
 }
 
 // A per-frame file must hold the picture the slot describes: 0, 7 when a
@@ -79,16 +88,20 @@ int save_to_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t ey
 int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
     const UdilEntryPoints &entry = slot.codec->entry;
     UdilMovieInfo found = kBlankInfo;
+    // A FIFO or device handed to a plug-in would block its open for ever.
+    const std::string problem = udil::input_file_problem(path);
+    if (!problem.empty()) return refuse_frame_file(path, problem.c_str());
     UdilHandle reader = entry.create_reader(path, &found, nullptr, 0, nullptr);
     if (reader == nullptr) {
-        // The plug-in gives no reason for a refused file; without a text of
-        // its own the last error would still describe an older failure.
+        // The plug-in's reason when it keeps one; without a text of its own
+        // the last error would still describe an older failure.
+        udil::set_refusal_reason(slot.codec, "");
+        const char *reason = dyx_udil_get_last_error_string();
         const bool readable = access(path, R_OK) == 0;
-        const char *why = readable ? "not a picture this codec reads" : std::strerror(errno);
-        char text[DYX_UDIL_PATH_SIZE + 64];
-        std::snprintf(text, sizeof text, "Unable to read frame file %s: %s", path, why);
-        dyx_udil_set_err_str(text);
-        return 7;
+        const char *why = reason[0] != '\0' ? reason
+                          : readable        ? "not a picture this codec reads"
+                                            : std::strerror(errno);
+        return refuse_frame_file(path, why);
     }
     entry.handle_destroy(&reader);
     const UdilMovieInfo &want = slot.info;
@@ -122,6 +135,13 @@ int per_eye_files(UdilFileSlot &slot, int32_t eye, Transfer transfer) {
         if (right_status != 0) return plugin_error(slot, slot.secondary, right_status);
     }
     return left_status;
+}
+
+// Both eyes of a frame for a codec that stores one picture per file, under
+// a name without '@': the right eye would replace or miss the left.
+int refuse_both_eyes() {
+    dyx_udil_set_err_str("The codec stores one eye per file: the name needs an @ for the eye");
+    return 6;
 }
 
 bool has_compressed(const UdilFileSlot &slot) { return slot.codec->entry.get_compressed_size != nullptr; }
@@ -200,12 +220,20 @@ int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const v
         const int32_t used_eye = per_frame_eye(slot, eye);
         char path[DYX_UDIL_PATH_SIZE];
         if (!frame_path(path, slot, frame, used_eye)) return 7;
+        char right_path[DYX_UDIL_PATH_SIZE];
+        if (used_eye != eye) {
+            // The codec takes one eye per call: the right image gets its own
+            // file, which must not be the left one's.
+            if (!frame_path(right_path, slot, frame, UDIL_EYE_RIGHT)) return 7;
+            if (std::strcmp(path, right_path) == 0) return refuse_both_eyes();
+        }
         const int status = save_to_file(slot, path, frame, used_eye, left, used_eye == eye ? right : nullptr);
         if (status != 0 || used_eye == eye) return status;
-        // The codec takes one eye per call: the right image gets its own file.
-        if (!frame_path(path, slot, frame, UDIL_EYE_RIGHT)) return 7;
-        return save_to_file(slot, path, frame, UDIL_EYE_LEFT, right, nullptr);
+        return save_to_file(slot, right_path, frame, UDIL_EYE_LEFT, right, nullptr);
     }
+    // One file without stereo frames would keep the left eye only.
+    if (!slot.eye_pair && eye == UDIL_EYE_BOTH && right != nullptr && !entry.stereo_capable())
+        return refuse_both_eyes();
     if (!slot.eye_pair) {
         const int status = entry.save_image(slot.primary, frame, eye, left, right);
         return status != 0 ? plugin_error(slot, slot.primary, status) : 0;

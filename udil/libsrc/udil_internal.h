@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "dyx_udil.h"
 
@@ -26,5 +27,30 @@ inline void copy_text(char *target, size_t size, const char *source) {
 // when touched. Files that are no shared object at all are left to the
 // loader, which refuses them with its own message.
 const char *truncated_object_problem(const char *path);
+
+// True when `path` names a regular file (or a link to one) that a plug-in
+// may open for reading; otherwise the last error says why ("a.png: No such
+// file or directory", "a.png: not a regular file (a FIFO)"). Only stat is
+// used, so a FIFO or a device is never opened and nothing blocks.
+bool input_file_usable(const char *path);
+// The same check without touching the last error: empty, or why not
+// ("No such file or directory", "not a regular file (a FIFO)").
+std::string input_file_problem(const char *path);
+
+// True when nothing exists at `path`, or a regular file that may be
+// replaced, or a character device (/dev/null); a FIFO, directory, socket
+// or block device there is refused the same way (a plug-in writing into a
+// FIFO would wait for a reader for ever).
+bool output_file_usable(const char *path);
+
+// After a create function of `record` gave no handle, the last error
+// becomes "context: reason" with the plug-in's reason (udil_get_err with a
+// null handle), or just the context when the plug-in gives none (and just
+// the reason when the context is empty).
+void set_refusal_reason(UdilRecord *record, const char *context);
+
+// The last error becomes "context: <last error>" (just the context when
+// there is none; unchanged for an empty context).
+void prefix_last_error(const char *context);
 
 }  // namespace udil

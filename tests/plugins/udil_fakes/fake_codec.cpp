@@ -292,13 +292,14 @@ struct FakeCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
         log_call("create_writer %dx%d quality=%ld", info.width, info.height, options.integer("quality", -1));
-        if (planned_status("create_writer", "")) return nullptr;
+        if (planned_status("create_writer", "")) return udil_sdk::refuse("fake: writer refused");
         return new FakeHandle(info);
     }
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
         log_call("create_reader %s", path);
-        if (planned_status("create_reader", path)) return nullptr;
+        if (planned_status("create_reader", path))
+            return udil_sdk::refuse("fake: reader refused for %s", path);
         std::FILE *file = std::fopen(path, "rb");
         if (file == nullptr) return nullptr;
         const bool ok = read_info(file, info);

@@ -1,0 +1,27 @@
+// Error texts with the reason the codec layer gave.
+#include "py_reason.h"  // first: it brings in Python.h
+
+#include <cstdio>
+
+#include "dyx_udil_stream.h"
+
+namespace orvo {
+
+void reason_reset() { dyx_udil_set_err_str(nullptr); }
+
+void with_reason(char *out, size_t size, const char *message) {
+    if (out == nullptr || size == 0) return;
+    const char *reason = dyx_udil_get_last_error_string();
+    if (reason[0] == '\0')
+        std::snprintf(out, size, "%s", message);
+    else
+        std::snprintf(out, size, "%s: %s", message, reason);
+}
+
+PyObject *movie_fail_with_reason(MovieObject *movie, const char *message) {
+    char text[kMovieTextSize];
+    with_reason(text, sizeof text, message);
+    return movie_fail(movie, text);
+}
+
+}  // namespace orvo

@@ -1,0 +1,262 @@
+"""The `orvo` command never destroys a file it was not asked to replace:
+overwrites, inputs reached again through links or a codec's suffix,
+failed and interrupted writes, frame rates a movie cannot carry, and the
+exit status of `orvo info` on files that cannot be decoded."""
+import hashlib
+import os
+import resource
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+from movie_testing import flat_image, pattern_image, write_tiff
+from test_cli import PYTHON3, SKIP_REASON, TOOL, CommandTestCase, run_orvo
+
+FFV1 = ("--options", "codec ffv1")
+HAVE_FFMPEG_COMMAND = subprocess.call(["sh", "-c", "command -v ffmpeg >/dev/null"]) == 0
+
+
+def digest(filename):
+    with open(filename, "rb") as data:
+        return hashlib.sha1(data.read()).hexdigest()
+
+
+def temporaries(directory):
+    return [n for n in os.listdir(directory) if n.startswith(".orvo-")]
+
+
+def limit_file_size():
+    # A full disk, as the writer sees it: writes past 64 KiB fail with EFBIG.
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+
+@unittest.skipUnless(PYTHON3, SKIP_REASON)
+class SafetyTestCase(CommandTestCase):
+    def setUp(self):
+        CommandTestCase.setUp(self)
+        self.still = self.path("still.png")
+        self.assertEqual(pattern_image(32, 24, 1).save(self.still), 0)
+        self.movie = self.path("movie.mkv")
+        self.orvo("convert", self.write_sequence("src", 3), self.movie, "-q", *FFV1)
+
+    def assertUntouched(self, filename, before, err):
+        self.assertEqual(digest(filename), before, "%s changed: %s" % (filename, err))
+        self.assertEqual(temporaries(self.dir), [])
+
+
+class OverwriteTest(SafetyTestCase):
+    def test_existing_output_needs_overwrite_flag(self):
+        cases = [
+            ("convert", lambda out: ["convert", self.still, out, "-q"], "old.mkv"),
+            ("frame", lambda out: ["frame", self.movie, "1", out], "old.png"),
+            ("diff", lambda out: ["diff", self.still, self.movie, "--out", out], "old.png"),
+        ]
+        for command, arguments, name in cases:
+            with self.subTest(command=command):
+                old = self.path(name)
+                if name.endswith(".png"):
+                    flat_image(8, 8, (1, 2, 3)).save(old)
+                else:
+                    self.orvo("convert", self.movie, old, "-q", *FFV1)
+                before = digest(old)
+                err = self.assertFails(arguments(old), "%s exists; give -y (--overwrite) to replace it" % old)
+                self.assertUntouched(old, before, err)
+                status, out, err = run_orvo(*(arguments(old) + ["-y"]))
+                self.assertIn(status, (0, 1), err)  # diff reports the difference with 1
+                self.assertNotEqual(digest(old), before)
+                self.assertEqual(self.orvo_json("info", old)["width"], 32)
+                os.remove(old)
+
+    def test_sequence_frames_that_exist_need_overwrite_flag(self):
+        template = self.path("out.####.png")
+        self.orvo("convert", self.movie, template, "-q")
+        before = digest(self.path("out.0002.png"))
+        self.assertFails(["convert", self.movie, template], "3 output files exist")
+        self.assertEqual(digest(self.path("out.0002.png")), before)
+        self.orvo("convert", self.movie, template, "-q", "-y", "--ramp", "0", "0")
+        self.assertNotEqual(digest(self.path("out.0002.png")), before)
+        # Frames beyond the ones written are not in the way.
+        self.orvo("convert", self.movie, self.path("more.####.png"), "--frames", "0:0", "-q")
+        self.orvo("convert", self.still, self.path("more.####.png"), "--repeat", "0", "0", "-y", "-q")
+
+
+class SameFileTest(SafetyTestCase):
+    def test_output_that_is_an_input_is_refused_even_with_overwrite(self):
+        os.symlink(os.path.basename(self.movie), self.path("soft.mkv"))
+        os.link(self.movie, self.path("hard.mkv"))
+        tiff = self.path("multi.tif")
+        self.assertEqual(pattern_image(8, 8, 2).save(tiff), 0)
+        os.link(self.still, self.path("frame.0000.png"))
+        cases = [
+            ("the same name", ["convert", self.movie, self.movie], self.movie, self.movie),
+            ("a symbolic link", ["convert", self.movie, self.path("soft.mkv")], self.path("soft.mkv"),
+             self.movie),
+            ("a hard link", ["convert", self.movie, self.path("hard.mkv")], self.path("hard.mkv"),
+             self.movie),
+            ("the suffix the codec adds", ["convert", self.movie, self.path("movie"), "--codec", "ffmpeg"]
+             + list(FFV1), self.movie, self.movie),
+            ("the right eye input", ["convert", self.still, self.movie, self.movie, "--frames", "0"],
+             self.movie, self.movie),
+            ("a frame of an output sequence", ["convert", self.still, self.path("frame.####.png")],
+             self.path("frame.0000.png"), self.still),
+            ("a frame of an input sequence", ["convert", self.path("src.####.png"),
+                                              self.path("src.0001.png"), "--frames", "0"],
+             self.path("src.0001.png"), self.path("src.0001.png")),
+            ("frame", ["frame", tiff, "0", tiff], tiff, tiff),
+            ("frame through a link", ["frame", self.path("hard.mkv"), "0", self.path("soft.mkv")],
+             self.path("soft.mkv"), self.path("hard.mkv")),
+            ("diff --out", ["diff", self.still, self.movie, "--out", self.still], self.still, self.still),
+        ]
+        for label, arguments, output, source in cases:
+            with self.subTest(label):
+                before = digest(output)
+                err = self.assertFails(arguments + ["-y"], "%s: the output is the input %s" % (output, source))
+                self.assertUntouched(output, before, err)
+
+    def test_written_name_follows_the_codec_suffix(self):
+        out = self.orvo("convert", self.movie, self.path("plain"), "--codec", "ffmpeg", *FFV1)
+        self.assertIn("wrote 3 frames to %s.mkv" % self.path("plain"), out)
+        self.assertEqual(self.orvo_json("info", self.path("plain.mkv"))["frames"], 3)
+        self.assertFalse(os.path.exists(self.path("plain")))
+
+    def test_symbolic_link_output_is_written_through(self):
+        target = self.path("target.mkv")
+        self.orvo("convert", self.still, target, "-q", *FFV1)
+        os.symlink("target.mkv", self.path("link.mkv"))
+        self.orvo("convert", self.movie, self.path("link.mkv"), "-q", "-y", *FFV1)
+        self.assertTrue(os.path.islink(self.path("link.mkv")))
+        self.assertEqual(self.orvo_json("info", target)["frames"], 3)
+
+
+class FailedWriteTest(SafetyTestCase):
+    def test_failed_write_leaves_the_earlier_file(self):
+        old = self.path("old.mkv")
+        self.orvo("convert", self.movie, old, "-q", *FFV1)
+        before = digest(old)
+        child = subprocess.Popen([sys.executable, TOOL, "convert", self.still, old, "-y", "--size", "320x240",
+                                  "--repeat", "0", "200"] + list(FFV1),
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=limit_file_size)
+        out, err = child.communicate(timeout=300)
+        err = err.decode("utf-8")
+        self.assertEqual(child.returncode, 2, err)
+        self.assertIn("writing %s stopped after" % old, err)
+        self.assertIn("%s was left as it was" % old, err)
+        self.assertNotIn(".orvo-", err)  # the reason names the file the user knows
+        self.assertUntouched(old, before, err)
+
+    def test_unreadable_input_frame_leaves_the_earlier_file(self):
+        old = self.path("old.mkv")
+        self.orvo("convert", self.movie, old, "-q", *FFV1)
+        before = digest(old)
+        with open(self.path("src.0001.png"), "wb") as cut:
+            cut.write(b"\x89PNG\r\n\x1a\n")
+        err = self.assertFails(["convert", self.path("src.####.png"), old, "-y"], "stopped after 1 of 3 frames")
+        self.assertIn("%s was left as it was" % old, err)
+        self.assertUntouched(old, before, err)
+
+
+class SignalTest(SafetyTestCase):
+    def test_signal_leaves_a_closed_readable_movie_in_place(self):
+        total = 20001
+        for signum, status, word in ((signal.SIGINT, 130, "interrupted"),
+                                     (signal.SIGTERM, 143, "interrupted by SIGTERM")):
+            with self.subTest(signal=signum):
+                output = self.path("long.mkv")
+                self.orvo("convert", self.movie, output, "-q", "-y", *FFV1)
+                child = subprocess.Popen([sys.executable, TOOL, "convert", self.still, output, "-y",
+                                          "--repeat", "0", str(total - 1), "--size", "320x240"] + list(FFV1),
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                try:
+                    self.wait_for_frames_in_a_temporary(child)
+                    child.send_signal(signum)
+                    out, err = child.communicate(timeout=120)
+                finally:
+                    if child.poll() is None:
+                        child.kill()
+                        child.communicate(timeout=60)
+                err = err.decode("utf-8")
+                self.assertEqual(child.returncode, status, err)
+                self.assertIn("orvo: %s: %s is closed and holds the" % (word, output), err)
+                self.assertNotIn("Traceback", err)
+                frames = self.orvo_json("info", output)["frames"]
+                self.assertTrue(3 < frames < total, frames)
+                self.assertIn("holds the %d of %d frames" % (frames, total), err)
+                self.assertEqual(temporaries(self.dir), [])
+
+    def wait_for_frames_in_a_temporary(self, child):
+        """Returns once the write has put frames in its temporary file."""
+        deadline = time.time() + 120
+        while time.time() < deadline and child.poll() is None:
+            sizes = [os.path.getsize(self.path(n)) for n in temporaries(self.dir)]
+            if sizes and max(sizes) > 1 << 20:
+                return
+            time.sleep(0.02)
+        self.fail("the convert ended or wrote nothing before it could be interrupted")
+
+
+@unittest.skipUnless(HAVE_FFMPEG_COMMAND, "the ffmpeg command makes inputs at rates orvo cannot write")
+class FrameRateTest(SafetyTestCase):
+    def ffmpeg_movie(self, name, rate, seconds):
+        filename = self.path(name)
+        subprocess.check_call(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                               "testsrc=size=64x48:rate=%s:duration=%d" % (rate, seconds),
+                               "-c:v", "ffv1", filename], timeout=120)
+        return filename
+
+    def duration(self, filename):
+        return float(subprocess.check_output(["ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                              "-of", "csv=p=0", filename], timeout=60))
+
+    def test_rates_a_movie_cannot_carry_keep_the_duration(self):
+        cases = [
+            # input rate, seconds, written fps, frames written, input frame of output frame k
+            ("120", 1, 60.0, 60, lambda k: 2 * k),
+            ("1/4", 8, 0.5, 4, lambda k: k // 2),
+        ]
+        for rate, seconds, fps, frames, source_of in cases:
+            with self.subTest(rate=rate):
+                source = self.ffmpeg_movie("in.mkv", rate, seconds)
+                output = self.path("out.mkv")
+                status, out, err = run_orvo("convert", source, output, "-y", *FFV1)
+                self.assertEqual(status, 0, err)
+                self.assertIn("which a written movie cannot carry", err)
+                info = self.orvo_json("info", output)
+                self.assertEqual((info["fps"], info["frames"]), (fps, frames))
+                self.assertAlmostEqual(self.duration(output), self.duration(source), delta=0.5 / fps + 0.01)
+                for k in (0, 1, frames - 1):
+                    self.assertEqual(self.frame_pixels(output, k), self.frame_pixels(source, source_of(k)))
+
+    def test_explicit_rate_keeps_every_frame(self):
+        source = self.ffmpeg_movie("in.mkv", "120", 1)
+        status, out, err = run_orvo("convert", source, self.path("slow.mkv"), "--fps", "60", *FFV1)
+        self.assertEqual(status, 0, err)
+        self.assertNotIn("cannot carry", err)
+        info = self.orvo_json("info", self.path("slow.mkv"))
+        self.assertEqual((info["fps"], info["frames"]), (60.0, 120))
+
+    def test_fps_option_outside_what_a_movie_carries(self):
+        for value in ("120", "0.2", "60.5"):
+            with self.subTest(fps=value):
+                self.assertFails(["convert", self.movie, self.path("x.mkv"), "--fps", value],
+                                 "a written movie carries 0.5 to 60 frames per second, not %s" % value)
+
+
+class InfoExitStatusTest(SafetyTestCase):
+    def test_undecodable_file_is_an_error_with_the_reason(self):
+        with open(self.still, "rb") as data:
+            png = data.read()
+        with open(self.path("cut.png"), "wb") as cut:
+            cut.write(png[:len(png) // 2])
+        write_tiff(self.path("hollow.tif"), 16, 16, 10)
+        for name in ("cut.png", "hollow.tif"):
+            with self.subTest(name):
+                err = self.assertFails(["info", self.path(name)], "cannot read frame 0 of %s: " % self.path(name))
+                self.assertNotEqual(err.rstrip().split(": ")[-1], "")
+        self.assertEqual(self.orvo_json("info", self.still)["pixel_format"], "RGB")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,267 @@
+"""Output names: a file is written under the name the script gave, in the
+container or format its suffix names, or refused; and every codec keeps
+pictures of 1 to 4 pixels a side."""
+import os
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, last_udil_error, open_movie, pattern_image, pixels, write_movie
+from orvo_testing import run_bounded
+
+try:
+    from PIL import Image
+except ImportError:  # Python 2.7 here has no Pillow
+    Image = None
+
+
+def tool_works(name):
+    try:
+        return run_bounded([name, "-version"], 30)[0] == 0
+    except OSError:
+        return False
+
+
+HAVE_FFPROBE = tool_works("ffprobe")
+HAVE_FFMPEG = tool_works("ffmpeg")
+NO_FFPROBE = "the ffprobe command is not installed"
+NO_FFMPEG = "the ffmpeg command is not installed"
+NO_PILLOW = "Pillow is not installed for this interpreter"
+
+
+def smooth_image(width, height, seed, format=orvo.DYX_IMG_FMT_RGB):
+    """A gentle gradient, different for each seed: lossy codecs keep it
+    within a few levels even at one pixel."""
+    channels = {1: 1, 2: 1, 4: 2, 8: 3, 16: 4}[format]
+    base = 30 + (37 * seed) % 100
+    values = bytearray(base + 50 * x // width + 30 * y // height + 20 * c
+                       for y in range(height) for x in range(width) for c in range(channels))
+    return orvo.image(width, height, format, bytes(values))
+
+
+def colour_bytes(image):
+    """The image's bytes without an alpha channel (a GIF reads back RGBA)."""
+    data = pixels(image)
+    if len(data) == image.dims[0] * image.dims[1] * 4:
+        del data[3::4]
+    return data
+
+
+def largest_difference(first, second):
+    a, b = colour_bytes(first), colour_bytes(second)
+    if len(a) != len(b):
+        return 256
+    return max(abs(x - y) for x, y in zip(a, b))
+
+
+def top_row_first(image, channels=3):
+    """The image's bytes with its top row first, as files and other
+    libraries hold them (orvo's row 0 is the bottom)."""
+    data = bytes(pixels(image))
+    row = image.dims[0] * channels
+    return b"".join(data[y * row:(y + 1) * row] for y in reversed(range(image.dims[1])))
+
+
+def probe(path):
+    """(container name, video codec name) as ffprobe reports them."""
+    status, out, err = run_bounded(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                    "stream=codec_name:format=format_name", "-of", "default=nw=1", path], 60)
+    if status != 0:
+        raise AssertionError("ffprobe %s: %s" % (path, err))
+    fields = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return fields.get("format_name", ""), fields.get("codec_name", "")
+
+
+def new_movie(path, dims, frames, **attributes):
+    movie = orvo.movie(orvo.MOVIE_WRITE)
+    movie.filename = path
+    movie.dims = dims
+    for name, value in attributes.items():
+        setattr(movie, name, value)
+    movie.addcount(frames)
+    return movie
+
+
+class MovieNamesTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "ffmpeg")
+
+    # Guards against movies written under another name (out.mkv as
+    # out.mp4, mjpeg.mov as .avi) while open() and close() returned 0.
+    def test_a_container_name_is_written_as_given(self):
+        cases = (
+            ("out.mkv", "", "matroska", "h264"),
+            ("out.mov", "", "mov", "h264"),
+            ("out.avi", "", "avi", "h264"),
+            ("out.ts", "", "mpegts", "h264"),
+            ("out.m4v", "", "mp4", "h264"),
+            ("out.mxf", "", "mxf", "h264"),
+            ("upper.MP4", "", "mp4", "h264"),
+            # Containers that cannot hold H.264 get their own codec.
+            ("out.webm", "", "webm", "vp9"),
+            ("out.gif", "", "gif", "gif"),
+            ("out.y4m", "", "yuv4mpegpipe", "rawvideo"),
+            ("mjpeg.mov", "codec mjpeg", "mov", "mjpeg"),
+            ("prores.mkv", "codec prores", "matroska", "prores"),
+            ("mpeg4.avi", "codec mpeg4", "avi", "mpeg4"),
+        )
+        images = [smooth_image(32, 32, k) for k in range(5)]
+        for name, options, container, codec in cases:
+            write_movie(self.path(name), images, options=options)
+            self.assertEqual(self.files(), [name])
+            movie = open_movie(self.path(name))
+            self.assertEqual(movie.nframes, 5, name)
+            self.assertLessEqual(largest_difference(movie.getframe(4)[0], images[4]), 80, name)
+            movie.close()
+            if HAVE_FFPROBE:
+                formats, video = probe(self.path(name))
+                self.assertIn(container, formats.split(","), name)
+                self.assertEqual(video, codec, name)
+            os.remove(self.path(name))
+
+    def test_a_codec_the_container_cannot_hold_is_refused_at_open(self):
+        for name, codec in (("p.mp4", "prores"), ("h.webm", "h264"), ("f.ts", "ffv1"), ("j.gif", "mjpeg"),
+                            ("m.y4m", "mpeg4")):
+            movie = new_movie(self.path(name), (16, 16), 2, options="codec " + codec)
+            self.assertEqual(movie.open(), -1, name)
+            message = last_udil_error()
+            self.assertIn(codec, message)
+            self.assertIn(os.path.splitext(name)[1], message)
+            self.assertEqual(self.files(), [], name)  # never renamed, nothing made
+
+    def test_a_name_the_codec_does_not_list_gets_its_suffix(self):
+        for name, options, written in (("plain", "", "plain.mp4"), ("lossless", "codec ffv1", "lossless.mkv"),
+                                       ("dotted.v2", "codec prores", "dotted.v2.mov")):
+            write_movie(self.path(name), [smooth_image(16, 16, 1)], format="ffmpeg", options=options)
+            self.assertIn(written, self.files())
+        self.assertEqual(len(self.files()), 3)
+
+    # Guards against the renamed output replacing a file of that other name.
+    def test_a_file_of_the_codecs_preferred_name_is_left_alone(self):
+        with open(self.path("out.mp4"), "wb") as other:
+            other.write(b"keep me")
+        write_movie(self.path("out.mkv"), [smooth_image(16, 16, k) for k in range(2)])
+        with open(self.path("out.mp4"), "rb") as other:
+            self.assertEqual(other.read(), b"keep me")
+        self.assertEqual(open_movie(self.path("out.mkv")).nframes, 2)
+
+    def test_sequences_and_eye_pairs_keep_their_suffix(self):
+        images = [pattern_image(4, 3, k) for k in range(2)]
+        write_movie(self.path("shot.####.PNG"), images)
+        write_movie(self.path("bare.##"), images, format="png")
+        pairs = [(pattern_image(4, 3, k), pattern_image(4, 3, k + 5)) for k in range(2)]
+        write_movie(self.path("st.@.#.pam"), pairs, stereo=1)
+        write_movie(self.path("eyes@.mkv"), pairs, stereo=1, options="codec ffv1")
+        self.assertEqual(self.files(), ["bare.00.png", "bare.01.png", "eyesl.mkv", "eyesr.mkv",
+                                        "shot.0000.PNG", "shot.0001.PNG",
+                                        "st.l.0.pam", "st.l.1.pam", "st.r.0.pam", "st.r.1.pam"])
+        with open(self.path("st.l.0.pam"), "rb") as pam:
+            self.assertEqual(pam.read(3), b"P7\n")
+        movie = open_movie(self.path("eyes@.mkv"))
+        self.assertEqual(movie.getframe(1)[1].tostring(), pairs[1][1].tostring())
+        movie.close()
+        movie = open_movie(self.path("shot.####.PNG"))
+        self.assertEqual(movie.getframe(1)[0].tostring(), images[1].tostring())
+        movie.close()
+
+    def test_tiles_keep_the_container_suffix(self):
+        images = [pattern_image(32, 16, k) for k in range(2)]
+        write_movie(self.path("tiles.mkv"), images, tiling=(2, 1), options="codec ffv1")
+        write_movie(self.path("cells.png"), images, tiling=(1, 2))
+        self.assertEqual(self.files(), ["cells.png.mtm", "cells_0000.0000.png", "cells_0000.0001.png",
+                                        "cells_0001.0000.png", "cells_0001.0001.png",
+                                        "tiles.mkv.mtm", "tiles_0000.mkv", "tiles_0001.mkv"])
+        if HAVE_FFPROBE:
+            self.assertIn("matroska", probe(self.path("tiles_0001.mkv"))[0].split(","))
+        for description in ("tiles.mkv.mtm", "cells.png.mtm"):
+            movie = open_movie(self.path(description))
+            self.assertEqual(movie.getframe(1)[0].tostring(), images[1].tostring(), description)
+            movie.close()
+
+
+class ImageSaveNamesTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "jpeg", "tiff", "ffmpeg")
+
+    # Guards against image.save("e.pam") writing e.ppm, save("h.gif") h.mp4.
+    def test_save_writes_the_name_given_in_its_format(self):
+        rgb, grey = orvo.DYX_IMG_FMT_RGB, orvo.DYX_IMG_FMT_L
+        cases = (("e.pam", rgb, 0, b"P7\n", True), ("e.ppm", rgb, 0, b"P6\n", True),
+                 ("g.ppm", grey, 0, b"P5\n", True), ("g.pgm", grey, 0, b"P5\n", True),
+                 ("a.PAM", orvo.DYX_IMG_FMT_RGBA, 0, b"P7\n", True), ("x.PNG", rgb, 0, b"\x89PNG", True),
+                 ("t.TIFF", rgb, 0, b"II*\x00", True), ("j.jpeg", rgb, 0, b"\xff\xd8\xff", False),
+                 ("h.gif", rgb, 0, b"GIF8", False), ("m.mov", rgb, 4, b"ftyp", False))
+        for name, format, offset, magic, lossless in cases:
+            image = smooth_image(8, 6, 1, format)
+            self.assertEqual(image.save(self.path(name)), 0, name)
+            self.assertEqual(self.files(), [name])
+            with open(self.path(name), "rb") as saved:
+                self.assertEqual(saved.read(offset + len(magic))[offset:], magic, name)
+            loaded = orvo.image()
+            self.assertEqual(loaded.load(self.path(name)), 0, name)
+            if lossless:
+                self.assertEqual(loaded.tostring(), image.tostring(), name)
+            os.remove(self.path(name))
+
+    def test_a_picture_the_named_format_cannot_hold_is_refused(self):
+        cases = (("rgb.pgm", orvo.DYX_IMG_FMT_RGB, "", ".pgm"),
+                 ("alpha.ppm", orvo.DYX_IMG_FMT_RGBA, "", ".pam"),
+                 ("alpha.pnm", orvo.DYX_IMG_FMT_RGBA, "", ".pam"),
+                 ("asked.ppm", orvo.DYX_IMG_FMT_RGB, "format pam", ".pam"),
+                 ("asked.pam", orvo.DYX_IMG_FMT_RGB, "format ppm", ".ppm"))
+        for name, format, options, hint in cases:
+            self.assertLess(smooth_image(4, 4, 0, format).save(self.path(name), options), 0, name)
+            self.assertIn(hint, last_udil_error(), name)
+        self.assertEqual(self.files(), [])
+
+
+class SmallPicturesTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "jpeg", "tiff", "ffmpeg")
+    sizes = [(w, h) for w in range(1, 5) for h in range(1, 5)]
+
+    # Guards against FFV1 pictures with a side of 1 or 2 pixels coming back
+    # as zeros (or refused) while every call returned 0.
+    def test_every_movie_codec_at_every_small_size(self):
+        for codec, suffix, tolerance in (("ffv1", ".mkv", 0), ("prores", ".mov", 8), ("h264", ".mp4", 16),
+                                         ("mpeg4", ".mp4", 16), ("mjpeg", ".avi", 16)):
+            for width, height in self.sizes:
+                name = "%s_%dx%d%s" % (codec, width, height, suffix)
+                images = [smooth_image(width, height, k) for k in range(2)]
+                write_movie(self.path(name), images, options="codec " + codec)
+                movie = open_movie(self.path(name))
+                self.assertEqual(movie.nframes, 2, name)
+                for k, image in enumerate(images):
+                    self.assertLessEqual(largest_difference(movie.getframe(k)[0], image), tolerance,
+                                         "%s frame %d" % (name, k))
+                movie.close()
+
+    @unittest.skipUnless(HAVE_FFMPEG, NO_FFMPEG)
+    def test_ffv1_small_pictures_decode_exactly_with_the_ffmpeg_command(self):
+        for width, height in self.sizes:
+            name = self.path("ffv1_%dx%d.mkv" % (width, height))
+            image = pattern_image(width, height, width * 7 + height)
+            write_movie(name, [image], options="codec ffv1")
+            status, out, err = run_bounded(["ffmpeg", "-v", "error", "-i", name, "-f", "rawvideo", "-pix_fmt",
+                                            "rgb24", self.path("decoded.rgb")], 60)
+            self.assertEqual(status, 0, err)
+            with open(self.path("decoded.rgb"), "rb") as decoded:
+                self.assertEqual(decoded.read(), top_row_first(image), name)
+            os.remove(self.path("decoded.rgb"))
+
+    def test_every_still_codec_at_every_small_size(self):
+        for suffix, tolerance in ((".png", 0), (".tif", 0), (".ppm", 0), (".jpg", 16)):
+            for width, height in self.sizes:
+                name = self.path("still_%dx%d%s" % (width, height, suffix))
+                image = smooth_image(width, height, 1)
+                self.assertEqual(image.save(name), 0, name)
+                loaded = orvo.image()
+                self.assertEqual(loaded.load(name), 0, name)
+                self.assertEqual(loaded.dims, [width, height], name)
+                self.assertLessEqual(largest_difference(loaded, image), tolerance, name)
+                if Image is not None:
+                    outside = Image.open(name).convert("RGB")
+                    self.assertEqual(outside.size, (width, height), name)
+                    theirs = bytearray(outside.tobytes())
+                    ours = bytearray(top_row_first(image))
+                    self.assertLessEqual(max(abs(a - b) for a, b in zip(theirs, ours)), tolerance, name)
+
+
+if __name__ == "__main__":
+    unittest.main()

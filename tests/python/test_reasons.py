@@ -1,0 +1,196 @@
+"""Error texts carry the reason a plug-in or the codec host gave: the fixed
+text first, then ": " and the reason ("Unable to open movie file: ...
+moov atom not found"). Guards against every refusal reading like a
+missing file."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+import wave
+
+import orvo
+from movie_testing import ScratchTestCase, pattern_image, write_movie
+
+PYTHON3 = sys.version_info[0] >= 3
+
+
+def damaged(path, out, change):
+    """Writes `out`: the bytes of `path` passed through `change`."""
+    with open(path, "rb") as source:
+        data = bytearray(source.read())
+    with open(out, "wb") as target:
+        target.write(bytes(change(data)))
+
+
+def cut_to(size):
+    return lambda data: data[:size]
+
+
+def half(data):
+    return data[:len(data) // 2]
+
+
+def flip(offset):
+    def change(data):
+        data[offset] ^= 0xFF
+        return data
+    return change
+
+
+def scramble_scan(data):
+    """Replaces the entropy-coded data after a JPEG's start of scan with
+    bytes that are no valid Huffman code."""
+    start = bytes(data).find(b"\xff\xda") + 20
+    for k in range(start, len(data) - 2):
+        data[k] = 0xFF if k % 2 else 0x00
+    return data
+
+
+def have_command(name):
+    return any(os.access(os.path.join(folder, name), os.X_OK)
+               for folder in os.environ.get("PATH", "").split(os.pathsep))
+
+
+class ImageReasonTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "jpeg", "tiff")
+
+    def originals(self):
+        picture = pattern_image(32, 24, 3)
+        for suffix in ("png", "jpg", "tif", "ppm"):
+            self.assertEqual(picture.save(self.path("good." + suffix)), 0, picture.errstr())
+
+    def assertRefused(self, name, status, text, reason):
+        image = orvo.image(2, 2)
+        self.assertEqual(image.load(self.path(name)), status, name)
+        message = image.errstr()
+        self.assertTrue(message.startswith(text + ": "), message)
+        self.assertIn(reason, message)
+        self.assertEqual(image.dims, [2, 2])  # a refusal leaves the picture alone
+
+    def test_damaged_files_say_what_is_wrong(self):
+        self.originals()
+        cases = [
+            # name, made from, damage, status, text, reason
+            ("ihdr.png", "good.png", flip(29), -2, "Unable to open the file.", "IHDR: CRC error"),
+            ("sig.png", "good.png", cut_to(20), -2, "Unable to open the file.", "the file is cut short"),
+            ("half.png", "good.png", half, -5, "Unable to read image frame.", "the file is cut short"),
+            ("head.jpg", "good.jpg", cut_to(200), -2, "Unable to open the file.", "Premature end of JPEG file"),
+            ("huff.jpg", "good.jpg", scramble_scan, -5, "Unable to read image frame.",
+             "Corrupt JPEG data: bad Huffman code"),
+            ("half.tif", "good.tif", half, -2, "Unable to open the file.", "Can not read TIFF directory"),
+            ("half.ppm", "good.ppm", half, -2, "Unable to open the file.", "the file is shorter than its picture"),
+            ("head.ppm", "good.ppm", lambda data: b"P6\n32 x\n255\n", -2, "Unable to open the file.",
+             "bad or missing numbers in the header"),
+        ]
+        for name, source, change, status, text, reason in cases:
+            damaged(self.path(source), self.path(name), change)
+            self.assertRefused(name, status, text, reason)
+
+    @unittest.skipUnless(PYTHON3, "Pillow is checked on Python 3")
+    def test_files_made_by_pillow_then_damaged(self):
+        try:
+            from PIL import Image
+        except ImportError:
+            self.skipTest("Pillow is not installed")
+        Image.new("RGB", (40, 30), (10, 200, 30)).save(self.path("pil.png"))
+        Image.new("RGB", (40, 30), (10, 200, 30)).save(self.path("pil.jpg"))
+        damaged(self.path("pil.png"), self.path("cut.png"), cut_to(30))
+        damaged(self.path("pil.jpg"), self.path("cut.jpg"), cut_to(100))
+        self.assertRefused("cut.png", -2, "Unable to open the file.", "the file is cut short")
+        self.assertRefused("cut.jpg", -2, "Unable to open the file.", "Premature end of JPEG file")
+
+    def test_missing_file_says_so(self):
+        self.assertRefused("missing.png", -2, "Unable to open the file.",
+                           self.path("missing.png") + ": No such file or directory")
+
+    def test_save_into_a_missing_directory_says_why(self):
+        picture = pattern_image(4, 4, 1)
+        # A one-picture codec makes its file when the picture is written.
+        self.assertEqual(picture.save(self.path(os.path.join("no", "such.png"))), -4)
+        message = picture.errstr()
+        self.assertTrue(message.startswith("Unable to save the image.: "), message)
+        self.assertIn("No such file or directory", message)
+
+    def test_reason_is_never_stale(self):
+        image = orvo.image(2, 2)
+        self.assertEqual(image.load(self.path("missing.png")), -2)
+        self.assertIn("missing.png", image.errstr())
+        # A failure of the Python layer itself carries no codec reason.
+        self.assertEqual(image.load(self.path("x.unknownsuffix")), -1)
+        self.assertNotIn("missing.png", image.errstr())
+        # A later refusal gives its own reason, not the older one.
+        self.originals()
+        damaged(self.path("good.png"), self.path("ihdr.png"), flip(29))
+        self.assertEqual(image.load(self.path("ihdr.png")), -2)
+        message = image.errstr()
+        self.assertIn("IHDR: CRC error", message)
+        self.assertNotIn("missing.png", message)
+
+
+class MovieReasonTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "ffmpeg")
+
+    def assertOpenRefused(self, name, text, reason):
+        movie = orvo.movie()
+        movie.filename = self.path(name)
+        self.assertEqual(movie.open(), -1, name)
+        message = movie.errstr()
+        self.assertTrue(message.startswith(text + ": "), message)
+        self.assertIn(reason, message)
+
+    def test_damaged_movies_say_what_is_wrong(self):
+        write_movie(self.path("clip.mp4"), [pattern_image(32, 24, k) for k in range(4)])
+        # The index of an .mp4 comes last: a file cut short has none.
+        damaged(self.path("clip.mp4"), self.path("cut.mp4"), half)
+        self.assertOpenRefused("cut.mp4", "Unable to open movie file", "moov atom not found")
+        sound = wave.open(self.path("sound.wav"), "wb")
+        sound.setnchannels(1)
+        sound.setsampwidth(2)
+        sound.setframerate(8000)
+        sound.writeframes(struct.pack("<800h", *range(800)))
+        sound.close()
+        shutil.copy(self.path("sound.wav"), self.path("sound.mp4"))
+        self.assertOpenRefused("sound.mp4", "Unable to open movie file", "no video stream")
+        self.assertOpenRefused("missing.mp4", "Unable to open movie file",
+                               self.path("missing.mp4") + ": No such file or directory")
+
+    @unittest.skipUnless(PYTHON3 and have_command("ffmpeg"), "needs Python 3 and the ffmpeg command")
+    def test_movie_made_by_ffmpeg_then_cut(self):
+        made = subprocess.call(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                "testsrc=size=64x48:rate=10", "-frames:v", "5", "-c:v", "mpeg4",
+                                self.path("made.mp4")], timeout=120)
+        self.assertEqual(made, 0)
+        damaged(self.path("made.mp4"), self.path("made_cut.mp4"), half)
+        self.assertOpenRefused("made_cut.mp4", "Unable to open movie file", "moov atom not found")
+
+    def test_missing_frame_of_a_sequence_is_named(self):
+        write_movie(self.path("seq.#.png"), [pattern_image(8, 6, k) for k in range(3)])
+        movie = orvo.movie()
+        movie.filename = self.path("seq.#.png")
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        os.remove(self.path("seq.1.png"))
+        self.assertEqual(movie.getframe(1), -1)
+        message = movie.errstr()
+        self.assertTrue(message.startswith("unable to read the requested frame: "), message)
+        self.assertIn(self.path("seq.1.png") + ": No such file or directory", message)
+        movie.close()
+
+    def test_create_in_a_missing_directory_says_why(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path(os.path.join("no", "clip.mkv"))
+        movie.dims = (8, 6)
+        movie.addcount(1)
+        self.assertEqual(movie.open(), -1)
+        message = movie.errstr()
+        self.assertTrue(message.startswith("Unable to create movie file: "), message)
+        self.assertIn("No such file or directory", message)
+
+    def test_missing_multi_tile_movie_says_so(self):
+        self.assertOpenRefused("absent.mtm", "Unable to open MTM file",
+                               self.path("absent.mtm") + ": No such file or directory")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,291 @@
+"""Values and names taken as written: new pictures are black, option values
+that are not used as written give an orvo.OrvoWarning, and names reach the
+library whole (str, bytes or unicode, no NUL cut)."""
+import os
+import sys
+import unittest
+import uuid
+import warnings
+
+import orvo
+from movie_testing import ScratchTestCase, codec_names, pattern_image
+from orvo_testing import run_python
+
+PY3 = sys.version_info[0] >= 3
+FORMATS = (orvo.DYX_IMG_FMT_A, orvo.DYX_IMG_FMT_L, orvo.DYX_IMG_FMT_LA, orvo.DYX_IMG_FMT_RGB,
+           orvo.DYX_IMG_FMT_RGBA)
+COMPONENTS = {orvo.DYX_IMG_FMT_A: 1, orvo.DYX_IMG_FMT_L: 1, orvo.DYX_IMG_FMT_LA: 2,
+              orvo.DYX_IMG_FMT_RGB: 3, orvo.DYX_IMG_FMT_RGBA: 4}
+
+
+def other_string_type(text):
+    """The string type the interpreter does not use for text: bytes in
+    Python 3, unicode in Python 2.7."""
+    return text.encode("utf-8") if PY3 else text.decode("utf-8")
+
+
+def caught_warnings(call, *args):
+    """(call's result, texts of the OrvoWarnings it gave)."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = call(*args)
+    return result, [str(w.message) for w in caught if issubclass(w.category, orvo.OrvoWarning)]
+
+
+class NewPicturesAreBlackTest(unittest.TestCase):
+    # Guards against image(w, h) handing out heap memory that an earlier
+    # picture (or anything else) left behind.
+    def test_image_without_pixels_is_zero_filled(self):
+        for size in ((16, 16), (50, 40), (3, 1)):
+            for format in FORMATS:
+                count = size[0] * size[1] * COMPONENTS[format]
+                for _ in range(4):  # freed blocks of this size are handed out again
+                    orvo.image(size[0], size[1], format, b"\xab" * count)
+                for _ in range(4):
+                    fresh = orvo.image(size[0], size[1], format)
+                    self.assertEqual(fresh.tostring(), b"\0" * count, (size, format))
+
+    def test_pixel_argument_none_is_black_too(self):
+        orvo.image(8, 8, orvo.DYX_IMG_FMT_RGB, b"\xff" * 192)
+        self.assertEqual(orvo.image(8, 8, orvo.DYX_IMG_FMT_RGB, None).tostring(), b"\0" * 192)
+
+    def test_new_shapes_are_black(self):
+        picture = orvo.image(0, 0)
+        picture.dims = (5, 4)
+        self.assertEqual(picture.tostring(), b"\0" * 60)
+        picture.format = orvo.DYX_IMG_FMT_RGBA
+        self.assertEqual(picture.tostring(), b"\0\0\0\xff" * 20)
+        picture.resize(7, 3)
+        self.assertEqual(picture.tostring(), b"\0\0\0\xff" * 21)
+
+
+class UncoveredTilesAreBlackTest(ScratchTestCase):
+    needed_codecs = ("ppm",)
+
+    # Guards against the part of a Multi-Tile frame no tile covers holding
+    # old heap bytes.
+    def test_frame_parts_without_a_tile_are_zero(self):
+        tile = self.path("tile.ppm")
+        self.assertEqual(orvo.image(4, 4, orvo.DYX_IMG_FMT_RGB, b"\x11" * 48).save(tile), 0)
+        with open(self.path("gap.mtm"), "w") as out:
+            out.write('MTM 1.0\nfullresolution 8 8\nnummovies 1\nmovie\n  imageoffset 0 0\n'
+                      '  format ppm\n  file "%s"\n' % tile)
+        movie = orvo.movie()
+        movie.filename = self.path("gap.mtm")
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        for _ in range(4):
+            orvo.image(8, 8, orvo.DYX_IMG_FMT_RGB, b"\xab" * 192)
+        pixels = bytearray(movie.getframe(0)[0].tostring())
+        self.assertEqual(sorted(set(pixels)), [0, 0x11])
+        self.assertEqual(sum(1 for value in pixels if value == 0x11), 48)
+
+
+class OptionWarningsTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png")
+
+    def save_warnings(self, options, name="w.png"):
+        return caught_warnings(pattern_image(4, 4, 1).save, self.path(name), options)
+
+    def test_values_not_taken_as_written_warn(self):
+        cases = [
+            ("compression 6", []),
+            ("compression abc", ["warning: value abc for option compression is not a number, 0 used"]),
+            ("compression 99", ["warning: value 99 for option compression is outside the range 0 to 9, "
+                                "9 used"]),
+            ("compression -5 filter up",
+             ["warning: value -5 for option compression is negative (a minus sign is not read), 0 used"]),
+            ("filter up", []),
+            # Found inside "up": the item after it, as the substring rule says.
+            ("filter p", ["warning: argument p for option filter is not one of "
+                          "auto|none|sub|up|average|paeth|all, average used"]),
+            ("filter zigzag", ["warning: argument zigzag for option filter is invalid: not one of "
+                               "auto|none|sub|up|average|paeth|all"]),
+            ("interlace yes", ["warning: value yes for option interlace is not a number, 0 used"]),
+            ("colour 5", ["warning: unknown option: colour"]),
+            ("compression", ["warning: missing argument for option: compression"]),
+        ]
+        for options, expected in cases:
+            result, texts = self.save_warnings(options)
+            self.assertEqual((result, texts), (0, expected), options)
+
+    def test_the_rest_of_a_negative_value_is_not_an_option_name(self):
+        result, texts = self.save_warnings("compression -5 filter up")
+        self.assertFalse([text for text in texts if "unknown option" in text], texts)
+
+    def test_movie_open_warns(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("m.png")
+        movie.dims = (4, 4)
+        movie.options = "compression 12"
+        movie.addcount(1)
+        result, texts = caught_warnings(movie.open)
+        self.assertEqual((result, texts),
+                         (0, ["warning: value 12 for option compression is outside the range 0 to 9, "
+                              "9 used"]))
+        movie.close()
+
+    def test_a_warning_made_an_error_fails_cleanly(self):
+        picture = pattern_image(4, 4, 1)
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("m.png")
+        movie.dims = (4, 4)
+        movie.options = "compression 12"
+        movie.addcount(1)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error", orvo.OrvoWarning)
+            self.assertRaises(orvo.OrvoWarning, picture.save, self.path("s.png"), "filter zigzag")
+            self.assertRaises(orvo.OrvoWarning, movie.open)
+            self.assertEqual(picture.save(self.path("fine.png"), "filter up"), 0)
+        self.assertEqual(self.files(), ["fine.png"])  # nothing half-made
+        self.assertIn("Writeonly: closed", repr(movie))
+        result, texts = caught_warnings(movie.open)  # without the filter it opens
+        self.assertEqual((result, len(texts)), (0, 1))
+        self.assertEqual(movie.append(picture), 0)
+        self.assertEqual(movie.close(), 0)
+
+    def test_warnings_can_be_ignored(self):
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("ignore", orvo.OrvoWarning)
+            self.assertEqual(pattern_image(4, 4, 1).save(self.path("q.png"), "compression 99"), 0)
+        self.assertEqual(caught, [])
+
+    def test_category_is_a_user_warning(self):
+        self.assertTrue(issubclass(orvo.OrvoWarning, UserWarning))
+        self.assertEqual(orvo.OrvoWarning.__module__, "orvo")
+
+    def test_default_filter_prints_through_the_warnings_module(self):
+        code = ("import orvo\nm = orvo.movie(orvo.MOVIE_WRITE)\nm.filename = %r\nm.dims = (4, 4)\n"
+                "m.options = 'compression abc'\nm.addcount(1)\nprint(m.open())\nm.close()\n"
+                % self.path("opt.png"))
+        status, out, err = run_python(code)
+        self.assertEqual((status, out.strip()), (0, "0"), err)
+        self.assertIn("OrvoWarning: warning: value abc for option compression is not a number, 0 used",
+                      err)
+
+
+class ContainerOptionWarningsTest(ScratchTestCase):
+    needed_codecs = ("ffmpeg",)
+
+    def open_movie(self, options):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("c.mkv")
+        movie.dims = (16, 16)
+        movie.options = options
+        movie.addcount(1)
+        result, texts = caught_warnings(movie.open)
+        if result == 0:
+            movie.close()
+        return result, texts
+
+    def test_codec_values(self):
+        cases = [
+            ("codec ffv1 crf 20", []),
+            ("crf abc", ["warning: value abc for option crf is not a number, 0 used"]),
+            ("crf 999", ["warning: value 999 for option crf is outside the range 0 to 51, 51 used"]),
+            ("crf -5", ["warning: value -5 for option crf is negative (a minus sign is not read), 0 used"]),
+            ("codec 264", ["warning: argument 264 for option codec is not one of "
+                           "h264|mpeg4|mjpeg|ffv1|prores, mpeg4 used"]),
+        ]
+        for options, expected in cases:
+            self.assertEqual(self.open_movie(options), (0, expected), options)
+
+
+class NamesTest(ScratchTestCase):
+    needed_codecs = ("ppm",)
+
+    # Guards against a NUL silently cutting a movie's texts.
+    def test_nul_in_movie_texts_is_refused(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("keep.ppm")
+        movie.options = "format ppm"
+        for attribute, value in (("filename", "a.ppm\0.png"), ("format", "ppm\0x"),
+                                 ("options", "format pam\0bits 16")):
+            before = getattr(movie, attribute)
+            self.assertRaises(ValueError, setattr, movie, attribute, value)
+            self.assertRaises(ValueError, setattr, movie, attribute, other_string_type(value))
+            self.assertEqual(getattr(movie, attribute), before, attribute)
+        reader = orvo.movie(orvo.MOVIE_READ)
+        self.assertRaises(ValueError, setattr, reader, "filename", "a\0b")
+
+    def test_nul_in_image_names_is_refused(self):
+        picture = orvo.image(2, 2)
+        self.assertRaises(ValueError, picture.save, self.path("a.ppm\0.png"))
+        self.assertRaises(ValueError, picture.save, self.path("a.ppm"), "format\0pam")
+        self.assertRaises(ValueError, picture.load, self.path("a.ppm\0.png"))
+        self.assertEqual(self.files(), [])
+
+    def test_the_other_string_type_is_accepted(self):
+        name = self.path("caf\xc3\xa9.ppm" if not PY3 else u"caf\u00e9.ppm")
+        other_name = other_string_type(name)
+        picture = pattern_image(3, 2, 5)
+        self.assertEqual(picture.save(other_name, other_string_type("format ppm")), 0)
+        copy = orvo.image(1, 1)
+        self.assertEqual(copy.load(other_name), 0)
+        self.assertEqual(copy.tostring(), picture.tostring())
+        self.assertEqual(len(self.files()), 1)
+
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = other_name
+        movie.format = other_string_type("ppm")
+        movie.options = other_string_type("bits 8")
+        self.assertEqual((movie.filename, movie.format, movie.options), (name, "ppm", "bits 8"))
+        self.assertRaises(TypeError, setattr, movie, "options", 5)
+        self.assertRaises(TypeError, picture.save, 5)
+
+    @unittest.skipUnless(sys.version_info >= (3, 6), "os.PathLike names need Python 3.6")
+    def test_path_objects_are_accepted(self):
+        import pathlib
+        path = pathlib.Path(self.path("p.ppm"))
+        picture = pattern_image(3, 2, 5)
+        self.assertEqual(picture.save(path), 0)
+        self.assertEqual(orvo.image(1, 1).load(path), 0)
+        movie = orvo.movie()
+        movie.filename = path
+        self.assertEqual(movie.filename, str(path))
+
+
+def reference_uuid(mode, name):
+    """Python's own name-based UUID in the URL name space for the text or
+    byte string `name` (UTF-8 for text)."""
+    make = uuid.uuid3 if mode == orvo.UUID_MAKE_V3 else uuid.uuid5
+    if PY3 and isinstance(name, bytes):
+        name = name.decode("utf-8")  # every name used here is valid UTF-8
+    if not PY3 and isinstance(name, unicode):  # noqa: F821 (Python 2.7 only)
+        name = name.encode("utf-8")
+    return str(make(uuid.NAMESPACE_URL, name))
+
+
+class NameBasedUuidTest(unittest.TestCase):
+    # Guards against names cut at 1023 bytes or at a NUL, and against the
+    # other string type giving the nil UUID.
+    NAMES = ["", "a", "http://example.org/", "x" * 1023, "x" * 1024, "y" * 5000, "a\0b", "\0",
+             "z" * 1023 + "\0tail"]
+
+    def test_names_of_any_length_and_content_match_rfc_4122(self):
+        for mode in (orvo.UUID_MAKE_V3, orvo.UUID_MAKE_V5):
+            for name in self.NAMES:
+                expected = reference_uuid(mode, name)
+                self.assertEqual(repr(orvo.uuid(mode, name)), expected, (mode, len(name)))
+                self.assertEqual(repr(orvo.uuid(mode, other_string_type(name))), expected,
+                                 (mode, len(name)))
+
+    def test_non_ascii_names_are_utf8(self):
+        text = u"\u00e9t\u00e9 \u65e5\u672c"
+        for mode in (orvo.UUID_MAKE_V3, orvo.UUID_MAKE_V5):
+            expected = reference_uuid(mode, text)
+            self.assertEqual(repr(orvo.uuid(mode, text)), expected)
+            self.assertEqual(repr(orvo.uuid(mode, text.encode("utf-8"))), expected)
+
+    def test_names_differing_after_byte_1023_differ(self):
+        base = "n" * 1023
+        for mode in (orvo.UUID_MAKE_V3, orvo.UUID_MAKE_V5):
+            self.assertNotEqual(orvo.uuid(mode, base + "1"), orvo.uuid(mode, base + "2"))
+            self.assertNotEqual(orvo.uuid(mode, base), orvo.uuid(mode, base + "1"))
+
+    def test_text_form_in_the_other_string_type(self):
+        made = orvo.uuid(orvo.UUID_MAKE_V4)
+        self.assertEqual(orvo.uuid(other_string_type(repr(made))), made)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,115 @@
+// Why a file is refused reaches the last error: the plug-in's own reason
+// when it gives no handle, and the host's when a name is missing or is no
+// regular file. FIFOs, devices and directories are refused before any
+// plug-in opens them (a plug-in reading a FIFO would wait for ever).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "udil_test_support.h"
+
+using udil_test::FakeControl;
+
+namespace {
+
+constexpr UdilMovieInfo kMovie = udil_test::kFakeMovie;
+
+class Refusals : public udil_test::FakeCodecsTest {
+protected:
+    void write_movie(const std::string &name) {
+        UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+        ASSERT_NE(stream, nullptr);
+        const std::string pixels(udil_test::kFakePictureBytes, '\7');
+        for (int32_t f = 0; f < kMovie.frames; ++f)
+            ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
+        ASSERT_EQ(dyx_udil_file_close(&stream), 0);
+    }
+
+    UdilStream *open(const std::string &path, const char *codec_name = "fmulti") {
+        UdilMovieInfo info;
+        int32_t count = 0, first = -1, last = -1;
+        return dyx_udil_file_open(path.c_str(), codec(codec_name), &info, &count, 0, nullptr, &first, &last);
+    }
+
+    static std::string last_error() { return dyx_udil_get_last_error_string(); }
+};
+
+TEST_F(Refusals, ReaderRefusalGivesThePluginsReason) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    ASSERT_TRUE(control.ok());
+    write_movie(scratch_.file("clip"));
+    control.fail("create_reader", "clip", 1);
+    EXPECT_EQ(open(scratch_.file("clip.fkv")), nullptr);
+    // The host says which codec and file, the plug-in why.
+    EXPECT_EQ(last_error(), "The fmulti codec cannot read " + scratch_.file("clip.fkv") +
+                                ": fake: reader refused for " + scratch_.file("clip.fkv"));
+}
+
+TEST_F(Refusals, NonRegularInputsAreRefusedWithoutAskingThePlugin) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    ASSERT_TRUE(control.ok());
+    ASSERT_EQ(mkfifo(scratch_.file("pipe.fkv").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(scratch_.file("folder.fkv").c_str(), 0700), 0);
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {scratch_.file("missing.fkv"), "No such file or directory"},
+        {scratch_.file("pipe.fkv"), "not a regular file (a FIFO)"},
+        {scratch_.file("folder.fkv"), "not a regular file (a directory)"},
+        {"/dev/zero", "not a regular file (a character device)"},
+    };
+    for (const auto &refused : cases) {
+        control.clear();
+        EXPECT_EQ(open(refused.path), nullptr) << refused.path;
+        EXPECT_EQ(last_error(), refused.path + ": " + refused.reason);
+        EXPECT_EQ(udil_test::count_lines(control.log(), "create_reader"), 0) << refused.path;
+    }
+}
+
+TEST_F(Refusals, NonRegularOutputsAreRefused) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    ASSERT_TRUE(control.ok());
+    ASSERT_EQ(mkfifo(scratch_.file("pipe.fkv").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(scratch_.file("folder.fkv").c_str(), 0700), 0);
+    for (const char *name : {"pipe", "folder"}) {
+        control.clear();
+        EXPECT_EQ(dyx_udil_file_new(scratch_.file(name).c_str(), codec("fmulti"), &kMovie, 0, nullptr),
+                  nullptr);
+        EXPECT_NE(last_error().find(scratch_.file(name) + ".fkv: not a regular file"), std::string::npos)
+            << last_error();
+        EXPECT_EQ(udil_test::count_lines(control.log(), "new "), 0) << control.log();
+    }
+}
+
+TEST_F(Refusals, FifoInAFrameSequenceIsRefused) {
+    // One file per frame: frame 1's name is a FIFO, on reading and on writing.
+    const std::string name = scratch_.file("seq.#");
+    UdilMovieInfo info = kMovie;
+    UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmono"), &info, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    const std::string pixels(udil_test::kFakePictureBytes, '\3');
+    ASSERT_EQ(dyx_udil_save_pixels(stream, 0, 0, pixels.data(), nullptr), 0);
+    const std::string frame1 = scratch_.file("seq.1.fkm");
+    ASSERT_EQ(mkfifo(frame1.c_str(), 0600), 0);
+    EXPECT_NE(dyx_udil_save_pixels(stream, 1, 0, pixels.data(), nullptr), 0);
+    EXPECT_EQ(last_error(), frame1 + ": not a regular file (a FIFO)");
+    ASSERT_EQ(dyx_udil_save_pixels(stream, 2, 0, pixels.data(), nullptr), 0);
+    dyx_udil_file_close(&stream);
+
+    UdilMovieInfo found;
+    int32_t first = 0, last = 2;
+    stream = dyx_udil_file_open((name + ".fkm").c_str(), codec("fmono"), &found, nullptr, 0, nullptr, &first,
+                                &last);
+    ASSERT_NE(stream, nullptr) << last_error();
+    dyx_image_t *picture = dyx_image_alloc(uint32_t(kMovie.width), uint32_t(kMovie.height), 0, UDIL_FMT_RGB);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(dyx_udil_get_image(stream, 0, UDIL_EYE_MONO, picture, nullptr), 0) << last_error();
+    EXPECT_NE(dyx_udil_get_image(stream, 1, UDIL_EYE_MONO, picture, nullptr), 0);
+    EXPECT_NE(last_error().find(frame1 + ": not a regular file (a FIFO)"), std::string::npos) << last_error();
+    dyx_image_free(&picture);
+    dyx_udil_file_close(&stream);
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+"""Writing an output without ever destroying a file by accident.
+
+Before anything is written, the files an output will make are worked out
+(with the suffix the codec adds to a name it does not know) and compared
+with the inputs by device and inode; an existing output is replaced only
+when the user said so with -y. A single-file output is written under a
+temporary name in the same directory and renamed onto its name only once
+it is complete, so a failed or interrupted write leaves any earlier file of
+that name as it was.
+"""
+import os
+
+import orvo
+
+from .errors import CliError
+from .files import EYE_LETTERS, first_shared_file, template_files
+
+# What the ffmpeg plug-in appends to a name without a container suffix:
+# the natural container of the video codec its "codec" option chooses.
+FFMPEG_CODEC_SUFFIXES = {"h264": ".mp4", "mpeg4": ".mp4", "mjpeg": ".avi", "ffv1": ".mkv", "prores": ".mov"}
+
+
+def option_value(options, name):
+    """The value given for option `name` in "name value ..." text, or None."""
+    words = options.split("#", 1)[0].split()
+    for at in range(0, len(words) - 1, 2):
+        if words[at].lower() == name:
+            return words[at + 1]
+    return None
+
+
+def chosen_suffix(codec, options="", pixel_format=orvo.DYX_IMG_FMT_RGB):
+    """The suffix the codec adds to a name whose extension it does not list."""
+    if codec.name == "ffmpeg":
+        return FFMPEG_CODEC_SUFFIXES.get(option_value(options, "codec") or "h264", ".mp4")
+    if codec.name == "ppm":
+        if pixel_format == orvo.DYX_IMG_FMT_L:
+            return ".pgm"
+        if pixel_format in (orvo.DYX_IMG_FMT_LA, orvo.DYX_IMG_FMT_RGBA) or option_value(options, "format") == "pam":
+            return ".pam"
+        return ".ppm"
+    return codec.suffixes[0] if codec.suffixes else ""
+
+
+def final_name(name, codec, options="", pixel_format=orvo.DYX_IMG_FMT_RGB):
+    """The name a file is written under: `name` itself when its extension is
+    one of the codec's suffixes, else `name` with the codec's suffix added."""
+    if os.path.splitext(name)[1].lower() in codec.suffixes:
+        return name
+    return name + chosen_suffix(codec, options, pixel_format)
+
+
+def refuse_shared_files(outputs, inputs):
+    shared = first_shared_file(outputs, inputs)
+    if shared is not None:
+        output, source = shared
+        if os.path.abspath(output) == os.path.abspath(source):
+            raise CliError("%s: the output is the input %s; choose another output name" % (output, source))
+        raise CliError("%s: the output is the input %s (the same file through a link); "
+                       "choose another output name" % (output, source))
+
+
+def refuse_unwritable(files, overwrite):
+    """Existing outputs need -y; directories and devices are never replaced."""
+    existing = [f for f in files if os.path.lexists(f)]
+    for name in existing:
+        if os.path.exists(name) and not os.path.isfile(name):
+            raise CliError("%s exists and is not a regular file; choose another output name" % name)
+    if existing and not overwrite:
+        if len(existing) == 1:
+            raise CliError("%s exists; give -y (--overwrite) to replace it" % existing[0])
+        raise CliError("%d output files exist (%s ... %s); give -y (--overwrite) to replace them"
+                       % (len(existing), existing[0], existing[-1]))
+
+
+def sequence_outputs(template, frames, stereo):
+    """Existing files among those a numbered or '@' output of `frames` frames writes."""
+    eyes = EYE_LETTERS if stereo else EYE_LETTERS[0]
+    return template_files(template, frames if "#" in template else None, eyes)
+
+
+class SingleFileOutput(object):
+    """One output file written under a temporary name and renamed into place.
+
+    `temporary` is the name to hand to the codec: hidden, unique, in the
+    same directory and with the same extension, so that the codec writes it
+    in the same format as the final name.
+    """
+
+    def __init__(self, final, codec):
+        self.final = final
+        self.codec = codec
+        # An output name that is a symbolic link is written through it, as
+        # opening it would: the file it points to is the one replaced.
+        self.destination = os.path.realpath(final) if os.path.islink(final) else final
+        directory = os.path.dirname(self.destination)
+        extension = os.path.splitext(final)[1]
+        for attempt in range(1000):
+            temporary = os.path.join(directory, ".orvo-%d-%d.tmp%s" % (os.getpid(), attempt, extension))
+            if not os.path.lexists(temporary):
+                break
+        self.temporary = temporary
+
+    def written(self):
+        """The file the codec made for the temporary name: the name itself or,
+        for a codec that swapped the extension for one of its own, the same
+        stem with that suffix."""
+        if os.path.isfile(self.temporary):
+            return self.temporary
+        stem = os.path.splitext(self.temporary)[0]
+        for suffix in self.codec.suffixes:
+            for candidate in (self.temporary + suffix, stem + suffix):
+                if os.path.isfile(candidate):
+                    return candidate
+        return None
+
+    def explain(self, text):
+        """A codec's message with the temporary name told as the final one."""
+        return text.replace(self.temporary, self.final).replace(os.path.basename(self.temporary),
+                                                                 os.path.basename(self.final))
+
+    def commit(self):
+        """Renames the finished file onto its final name."""
+        written = self.written()
+        if written is None:
+            raise CliError("%s: the codec reported success but wrote no file" % self.final)
+        os.rename(written, self.destination)
+
+    def discard(self):
+        """Removes what a failed or abandoned write left under the temporary name."""
+        written = self.written()
+        while written is not None:
+            try:
+                os.remove(written)
+            except OSError:
+                return
+            written = self.written()
