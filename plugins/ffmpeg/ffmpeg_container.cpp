@@ -43,21 +43,26 @@ std::string extension_of(const char *path) {
 bool codec_for_container(const AVOutputFormat &container, const char *path, const WriterSettings &settings,
                          CodecChoice &chosen, std::string &error) {
     const CodecChoice &asked = *settings.codec;
-    if (holds(container, asked.id)) {
-        chosen = asked;
-        return true;
-    }
+    const AVCodecID own = container.video_codec;
     const std::string where = extension_of(path) + " file (" + container.name + " container)";
     if (settings.codec_given) {
+        if (holds(container, asked.id)) {
+            chosen = asked;
+            return true;
+        }
         error = std::string("ffmpeg: ") + asked.label + " video cannot go in a " + where + "; write it as " +
                 asked.suffix + " or leave the codec option out";
         return false;
     }
-    // The user asked for no codec: the container's own one is what they
-    // expect, as the ffmpeg command does.
-    const AVCodecID own = container.video_codec;
+    // Without a codec option a container gets what the ffmpeg command
+    // writes there when that is one of ours (MPEG-4 in .avi), else H.264
+    // where it fits, else its own codec (VP9 in .webm, GIF in .gif).
     if (const CodecChoice *listed = codec_choice_by_id(own)) {
         chosen = *listed;
+        return true;
+    }
+    if (holds(container, asked.id)) {
+        chosen = asked;
         return true;
     }
     const AVCodec *encoder = own != AV_CODEC_ID_NONE ? avcodec_find_encoder(own) : nullptr;

@@ -249,3 +249,43 @@ TEST_F(Ppm, PluginErrorsReachTheLastError) {
 }
 
 }  // namespace
+
+// Guards against e.pam being written as e.ppm: a name with one of the
+// codec's suffixes is kept, and the suffix chooses the layout; a layout
+// that cannot hold the picture, or that contradicts the format option, is
+// refused with a reason and leaves no file.
+TEST_F(Ppm, TheNamesSuffixChoosesTheLayout) {
+    const struct {
+        const char *name;
+        int32_t format;
+        const char *options;
+        const char *magic;  // null: refused
+        const char *reason;
+    } cases[] = {
+        {"rgb.pam", DYX_IMG_FMT_RGB, "", "P7", nullptr},
+        {"rgb.PPM", DYX_IMG_FMT_RGB, "", "P6", nullptr},
+        {"rgb.pnm", DYX_IMG_FMT_RGB, "", "P6", nullptr},
+        {"grey.ppm", DYX_IMG_FMT_L, "", "P5", nullptr},
+        {"grey.pgm", DYX_IMG_FMT_L, "", "P5", nullptr},
+        {"grey.pam", DYX_IMG_FMT_L, "format pam", "P7", nullptr},
+        {"rgb.pgm", DYX_IMG_FMT_RGB, "", nullptr, "a .pgm file holds grey pictures"},
+        {"alpha.ppm", DYX_IMG_FMT_RGBA, "", nullptr, "name the file .pam"},
+        {"alpha.pgm", DYX_IMG_FMT_LA, "", nullptr, "name the file .pam"},
+        {"asked.ppm", DYX_IMG_FMT_RGB, "format pam", nullptr, "asks for PAM"},
+        {"asked.pam", DYX_IMG_FMT_RGB, "format ppm", nullptr, "asks for PPM"},
+    };
+    for (const auto &c : cases) {
+        dyx_image_t *image = pattern(3, 2, c.format);
+        const std::string path = save(image, c.name, c.options);
+        dyx_image_free(&image);
+        if (c.magic == nullptr) {
+            EXPECT_EQ(path, "") << c.name;
+            EXPECT_NE(std::string(dyx_udil_get_last_error_string()).find(c.reason), std::string::npos)
+                << c.name << ": " << dyx_udil_get_last_error_string();
+            EXPECT_EQ(read_all(scratch_.file(c.name)), "") << c.name;
+            continue;
+        }
+        EXPECT_EQ(path, scratch_.file(c.name));
+        EXPECT_EQ(read_all(scratch_.file(c.name)).substr(0, 2), c.magic) << c.name;
+    }
+}

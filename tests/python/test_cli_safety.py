@@ -147,15 +147,21 @@ class FailedWriteTest(SafetyTestCase):
         self.assertNotIn(".orvo-", err)  # the reason names the file the user knows
         self.assertUntouched(old, before, err)
 
-    def test_unreadable_input_frame_leaves_the_earlier_file(self):
-        old = self.path("old.mkv")
-        self.orvo("convert", self.movie, old, "-q", *FFV1)
-        before = digest(old)
-        with open(self.path("src.0001.png"), "wb") as cut:
-            cut.write(b"\x89PNG\r\n\x1a\n")
-        err = self.assertFails(["convert", self.path("src.####.png"), old, "-y"], "stopped after 1 of 3 frames")
-        self.assertIn("%s was left as it was" % old, err)
-        self.assertUntouched(old, before, err)
+    def test_unreadable_input_frame_leaves_the_earlier_files(self):
+        template = self.path("src.####.png")
+        cases = [("one movie", [template], ["old.mkv"], "old.mkv"),
+                 ("a stereo pair", [template, template], ["oldl.mkv", "oldr.mkv"], "old@.mkv")]
+        for label, inputs, olds, name in cases:
+            with self.subTest(label):
+                self.orvo(*(["convert"] + inputs + [self.path(name), "-q", "-y"] + list(FFV1)))
+                before = [digest(self.path(old)) for old in olds]
+                with open(self.path("src.0001.png"), "wb") as cut:
+                    cut.write(b"\x89PNG\r\n\x1a\n")
+                err = self.assertFails(["convert"] + inputs + [self.path(name), "-y"], "stopped after 1 of 3 frames")
+                self.assertIn("%s was left as it was" % self.path(name), err)
+                self.assertEqual([digest(self.path(old)) for old in olds], before)
+                self.assertEqual(temporaries(self.dir), [])
+                self.assertEqual(pattern_image(32, 24, 1).save(self.path("src.0001.png")), 0)
 
 
 class SignalTest(SafetyTestCase):

@@ -90,7 +90,7 @@ class MovieNamesTest(ScratchTestCase):
         cases = (
             ("out.mkv", "", "matroska", "h264"),
             ("out.mov", "", "mov", "h264"),
-            ("out.avi", "", "avi", "h264"),
+            ("out.avi", "", "avi", "mpeg4"),  # as the ffmpeg command writes it
             ("out.ts", "", "mpegts", "h264"),
             ("out.m4v", "", "mp4", "h264"),
             ("out.mxf", "", "mxf", "h264"),

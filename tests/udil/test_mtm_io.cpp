@@ -198,6 +198,19 @@ TEST_F(MtmIo, TwoByTwoPngRoundTripSeveralFrames) {
     EXPECT_EQ(dyx_udil_mtm_read_planar_frame(mtm_, -1, back, nullptr), 6);
 }
 
+// Guards against a sub-movie named with one of its codec's suffixes being
+// renamed (t_##.PNG written as t_##.PNG.png): only a name without one gets
+// the codec's suffix.
+TEST_F(MtmIo, SubMovieNamesWithTheCodecsSuffixAreKept) {
+    ASSERT_EQ(create({{0, 0, 8, 4, "kept_##.PNG", "png"}, {8, 0, 8, 4, "bare_##", "png"}}, 16, 4), 0)
+        << error();
+    ASSERT_EQ(dyx_udil_mtm_write_planar_frame(mtm_, pattern(16, 4, 0), nullptr), 0) << error();
+    EXPECT_TRUE(udil_test::exists(scratch_.file("kept_00.PNG")));
+    EXPECT_FALSE(udil_test::exists(scratch_.file("kept_00.PNG.png")));
+    EXPECT_TRUE(udil_test::exists(scratch_.file("bare_00.png")));
+    ASSERT_EQ(reopen(), 0) << error();
+}
+
 TEST_F(MtmIo, StereoPairsOfSequences) {
     ASSERT_EQ(create({{0, 0, 8, 6, "s0_@_##", "ppm"}, {8, 0, 8, 6, "s1_@_##", "ppm"}}, 16, 6, 1), 0)
         << error();

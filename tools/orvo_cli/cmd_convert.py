@@ -13,9 +13,9 @@ import orvo
 from . import arguments
 from .codecs import check_option_text, codec_by_name, codec_for_file
 from .errors import CliError, interrupted_status
-from .files import files_of_name
+from .files import EYE_LETTERS, files_of_name
 from .inputs import open_movie, read_frame, require_output_directory
-from .outputs import SingleFileOutput, final_name, refuse_shared_files, refuse_unwritable, sequence_outputs
+from .outputs import TemporaryOutput, final_name, refuse_shared_files, refuse_unwritable, sequence_outputs
 from .progress import Progress
 from .timing import FrameTiming
 
@@ -133,6 +133,7 @@ class OutputPlan(object):
 
     def __init__(self, args, codec, output, frames, stereo):
         options = args.options
+        stereo = stereo and not args.anaglyph  # an anaglyph is one picture
         self.single = None
         if _tiled(args):
             stem = _without_mtm(args, output)
@@ -141,16 +142,16 @@ class OutputPlan(object):
             self.shown = stem + ".mtm"
             self.files = [self.shown] + [final_name("%s_%04d" % (stem, k), codec, options)
                                          for k in range(across * down)]
-        elif "#" in output or "@" in output:
+        elif "#" in output:
             self.filename = output
             self.shown = final_name(output, codec, options)
-            self.files = sequence_outputs(self.shown, frames, stereo and not args.anaglyph)
+            self.files = sequence_outputs(self.shown, frames, stereo)
         else:
             self.shown = final_name(output, codec, options)
-            self.single = SingleFileOutput(self.shown, codec)
+            self.single = TemporaryOutput(self.shown, codec, EYE_LETTERS if stereo else EYE_LETTERS[0])
             self.filename = self.single.temporary
-            self.files = [self.shown]
-        self.existed = os.path.lexists(self.shown)
+            self.files = self.single.finals
+        self.existed = any(os.path.lexists(f) for f in self.files)
 
     def explain(self, text):
         return self.single.explain(text) if self.single is not None else text
@@ -211,9 +212,9 @@ def write_frames(args, sources, target, plan, timing):
     output = plan.shown
     with Progress(total, os.path.basename(output), args.quiet) as progress:
         try:
-            status = append_frames(args, sources, target, progress, timing)
+            status, error = append_frames(args, sources, target, progress, timing)
             written = target.realframes  # close() resets it
-            error = plan.explain(target.errstr()) if status != 0 else ""
+            error = plan.explain(error)
             if progress.interrupted and error.startswith(STOPPED_BY_CALLBACK):
                 status, error = 0, ""
         finally:
@@ -247,25 +248,30 @@ def write_frames(args, sources, target, plan, timing):
 
 
 def append_frames(args, sources, target, progress, timing):
-    """Appends every output frame; returns append()'s status (0 when all went well)."""
+    """Appends every output frame; returns (append()'s status, its error text),
+    (0, "") when all went well."""
     smooth = 1 if args.smooth else 0
     if len(sources) == 1 and not timing.resampled:
         # The movie reads and writes every frame itself, calling back after each.
-        return target.append(sources[0], progress, "frame_written", smooth)
+        status = target.append(sources[0], progress, "frame_written", smooth)
+        return status, target.errstr() if status != 0 else ""
     # A left/right pair from two movies, or a resampled movie, goes across frame by frame.
     names = ("left input", "right input") if len(sources) == 2 else ("input",)
     for number in range(timing.count):
         index = timing.source_index(number)
-        if len(sources) == 2:
-            frame = tuple(read_frame(source, name, index) for source, name in zip(sources, names))
-        else:
-            frame = read_eyes(sources[0], index, bool(target.stereo))
+        try:
+            if len(sources) == 2:
+                frame = tuple(read_frame(source, name, index) for source, name in zip(sources, names))
+            else:
+                frame = read_eyes(sources[0], index, bool(target.stereo))
+        except CliError as error:
+            return -1, str(error)
         status = target.append(frame, smooth=smooth)
         if status != 0:
-            return status
+            return status, target.errstr()
         if progress.frame_written(number):
             break
-    return 0
+    return 0, ""
 
 
 def read_eyes(source, index, stereo):

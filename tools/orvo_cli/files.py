@@ -41,14 +41,14 @@ def template_files(template, count=None, eyes=EYE_LETTERS):
         match = matcher.match(name)
         if match is None:
             continue
-        number = match.group("number")
+        number, eye = match.groupdict().get("number"), match.groupdict().get("eye")
         if number is not None:
             # Only the spelling the writer makes: "%0*d" of the run's width.
             if number != "%0*d" % (width, int(number)):
                 continue
             if count is not None and int(number) >= count:
                 continue
-        if match.group("eye") is not None and match.group("eye") not in eyes:
+        if eye is not None and eye not in eyes:
             continue
         found.append(os.path.join(directory, name))
     return sorted(found)
@@ -70,11 +70,7 @@ def _template_regex(pattern):
             pieces.append(r"(?P<eye>[%s])" % EYE_LETTERS)
             position = mark + 1
     pieces.append(re.escape(pattern[position:]))
-    regex = "".join(pieces)
-    for group in ("number", "eye"):
-        if "(?P<%s>" % group not in regex:
-            regex += "(?P<%s>)?" % group
-    return regex
+    return "".join(pieces)
 
 
 def mtm_tile_files(mtm_name):

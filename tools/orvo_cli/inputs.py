@@ -11,8 +11,8 @@ import orvo
 
 from .codecs import codec_for_file
 from .errors import CliError
-from .files import files_of_name
-from .outputs import SingleFileOutput, final_name, refuse_shared_files, refuse_unwritable
+from .files import EYE_LETTERS, files_of_name
+from .outputs import TemporaryOutput, final_name, refuse_shared_files, refuse_unwritable
 
 
 def resolve_input(name, widen=True):
@@ -125,7 +125,7 @@ def save_image(image, filename, options="", input_names=(), overwrite=False):
         input_files.extend(files_of_name(resolve_input(name, widen=False)[0]))
     refuse_shared_files([final], input_files)
     refuse_unwritable([final], overwrite)
-    output = SingleFileOutput(final, codec)
+    output = TemporaryOutput(final, codec, EYE_LETTERS[0])
     try:
         if image.save(output.temporary, options) != 0:
             raise CliError("cannot write %s: %s" % (final, output.explain(image.errstr())))

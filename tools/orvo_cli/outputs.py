@@ -13,7 +13,7 @@ import os
 import orvo
 
 from .errors import CliError
-from .files import EYE_LETTERS, first_shared_file, template_files
+from .files import EYE_LETTERS, first_shared_file, frame_name, template_files
 
 # What the ffmpeg plug-in appends to a name without a container suffix:
 # the natural container of the video codec its "codec" option chooses.
@@ -79,59 +79,74 @@ def sequence_outputs(template, frames, stereo):
     return template_files(template, frames if "#" in template else None, eyes)
 
 
-class SingleFileOutput(object):
-    """One output file written under a temporary name and renamed into place.
+class TemporaryOutput(object):
+    """An output written under a temporary name and renamed into place once
+    complete: one file, or the two files of a stereo pair when the name has
+    an '@' for the eye (`eyes` says which letters are written).
 
     `temporary` is the name to hand to the codec: hidden, unique, in the
-    same directory and with the same extension, so that the codec writes it
-    in the same format as the final name.
+    same directory, with the same extension (and '@'), so that the codec
+    writes it in the same format as the final name.
     """
 
-    def __init__(self, final, codec):
+    def __init__(self, final, codec, eyes=EYE_LETTERS):
         self.final = final
         self.codec = codec
+        self.finals = finals = self._names(final, eyes)
         # An output name that is a symbolic link is written through it, as
         # opening it would: the file it points to is the one replaced.
-        self.destination = os.path.realpath(final) if os.path.islink(final) else final
-        directory = os.path.dirname(self.destination)
+        destinations = [os.path.realpath(f) if os.path.islink(f) else f for f in finals]
+        directory = os.path.dirname(destinations[0])
         extension = os.path.splitext(final)[1]
+        eye_mark = "@" if "@" in final else ""
         for attempt in range(1000):
-            temporary = os.path.join(directory, ".orvo-%d-%d.tmp%s" % (os.getpid(), attempt, extension))
-            if not os.path.lexists(temporary):
+            temporary = os.path.join(directory, ".orvo-%d-%d%s.tmp%s" % (os.getpid(), attempt, eye_mark, extension))
+            if not any(os.path.lexists(t) for t in self._names(temporary, eyes)):
                 break
         self.temporary = temporary
+        self.moves = list(zip(self._names(temporary, eyes), destinations))
 
-    def written(self):
-        """The file the codec made for the temporary name: the name itself or,
+    @staticmethod
+    def _names(name, eyes):
+        return [frame_name(name, 0, eye) for eye in eyes] if "@" in name else [name]
+
+    def written(self, temporary):
+        """The file the codec made for a temporary name: the name itself or,
         for a codec that swapped the extension for one of its own, the same
         stem with that suffix."""
-        if os.path.isfile(self.temporary):
-            return self.temporary
-        stem = os.path.splitext(self.temporary)[0]
+        if os.path.isfile(temporary):
+            return temporary
+        stem = os.path.splitext(temporary)[0]
         for suffix in self.codec.suffixes:
-            for candidate in (self.temporary + suffix, stem + suffix):
+            for candidate in (temporary + suffix, stem + suffix):
                 if os.path.isfile(candidate):
                     return candidate
         return None
 
     def explain(self, text):
         """A codec's message with the temporary name told as the final one."""
-        return text.replace(self.temporary, self.final).replace(os.path.basename(self.temporary),
-                                                                 os.path.basename(self.final))
+        for temporary, final in ((self.temporary, self.final),) + tuple(self.moves):
+            text = text.replace(temporary, final).replace(os.path.basename(temporary), os.path.basename(final))
+        return text
 
     def commit(self):
-        """Renames the finished file onto its final name."""
-        written = self.written()
-        if written is None:
-            raise CliError("%s: the codec reported success but wrote no file" % self.final)
-        os.rename(written, self.destination)
+        """Renames the finished files onto their final names."""
+        for temporary, destination in self.moves:
+            written = self.written(temporary)
+            if written is None:
+                raise CliError("%s: the codec reported success but wrote no file" % destination)
+            try:
+                os.rename(written, destination)
+            except OSError as error:
+                raise CliError("cannot move the finished %s into place: %s" % (destination, error.strerror))
 
     def discard(self):
-        """Removes what a failed or abandoned write left under the temporary name."""
-        written = self.written()
-        while written is not None:
-            try:
-                os.remove(written)
-            except OSError:
-                return
-            written = self.written()
+        """Removes what a failed or abandoned write left under the temporary names."""
+        for temporary, destination in self.moves:
+            written = self.written(temporary)
+            while written is not None:
+                try:
+                    os.remove(written)
+                except OSError:
+                    break
+                written = self.written(temporary)

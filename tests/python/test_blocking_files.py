@@ -1,0 +1,140 @@
+"""A FIFO, a directory or another non-regular file named as an input or an
+output is refused with a clear message, at once. Each case runs in a child
+interpreter with a time limit: a plug-in opening a FIFO would wait for a
+writer (or reader) for ever, and a regression must not hang the suite."""
+import os
+import sys
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, pattern_image, write_movie
+from orvo_testing import run_bounded
+
+CHILD_SECONDS = 30
+PYTHON3 = sys.version_info[0] >= 3
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "orvo")
+
+# The child prints the status and the error text of one call.
+LOAD = """
+import orvo
+image = orvo.image(2, 2)
+print(image.load(%r))
+print(image.errstr())
+"""
+SAVE = """
+import orvo
+image = orvo.image(4, 4)
+print(image.save(%r))
+print(image.errstr())
+"""
+READ_MOVIE = """
+import orvo
+movie = orvo.movie()
+movie.filename = %r
+print(movie.open())
+print(movie.errstr())
+"""
+WRITE_MOVIE = """
+import orvo
+movie = orvo.movie(orvo.MOVIE_WRITE)
+movie.filename = %r
+movie.dims = (8, 6)
+movie.addcount(2)
+status = movie.open()
+if status == 0:
+    status = movie.append((orvo.image(8, 6),))
+print(status)
+print(movie.errstr())
+"""
+GET_FRAME = """
+import orvo
+movie = orvo.movie()
+movie.filename = %r
+print(movie.open())
+print(movie.getframe(1))
+print(movie.errstr())
+"""
+
+
+class BlockingFileTest(ScratchTestCase):
+    needed_codecs = ("ppm", "png", "ffmpeg")
+
+    def fifo(self, name):
+        os.mkfifo(self.path(name))
+        return self.path(name)
+
+    def run_child(self, template, path):
+        status, out, err = run_bounded([sys.executable, "-c", template % path], CHILD_SECONDS)
+        self.assertEqual(status, 0, "child failed or was killed after %d s: %s" % (CHILD_SECONDS, err))
+        return out.strip().split("\n")
+
+    def assertRefused(self, template, path, text, kind="a FIFO"):
+        lines = self.run_child(template, path)
+        self.assertNotEqual(lines[-2], "0", lines)
+        self.assertTrue(lines[-1].startswith(text + ": "), lines)
+        self.assertIn(": not a regular file (%s)" % kind, lines[-1])
+
+    def test_fifo_inputs(self):
+        self.assertRefused(LOAD, self.fifo("pipe.png"), "Unable to open the file.")
+        self.assertRefused(READ_MOVIE, self.fifo("pipe.mp4"), "Unable to open movie file")
+        self.assertRefused(READ_MOVIE, self.fifo("pipe.mtm"), "Unable to open MTM file")
+
+    def test_fifo_outputs(self):
+        self.assertRefused(SAVE, self.fifo("pipe.png"), "Unable to save the image.")
+        self.assertRefused(SAVE, self.fifo("pipe.mp4"), "Unable to create the new file.")
+        self.assertRefused(WRITE_MOVIE, self.fifo("pipe.mkv"), "Unable to create movie file")
+
+    def test_directories(self):
+        os.mkdir(self.path("folder.png"))
+        os.mkdir(self.path("folder.mkv"))
+        self.assertRefused(LOAD, self.path("folder.png"), "Unable to open the file.", "a directory")
+        self.assertRefused(SAVE, self.path("folder.png"), "Unable to save the image.", "a directory")
+        self.assertRefused(WRITE_MOVIE, self.path("folder.mkv"), "Unable to create movie file", "a directory")
+
+    def test_character_device_as_input(self):
+        if not os.path.exists("/dev/zero"):
+            self.skipTest("no /dev/zero here")
+        os.symlink("/dev/zero", self.path("zero.ppm"))
+        self.assertRefused(LOAD, self.path("zero.ppm"), "Unable to open the file.", "a character device")
+
+    def test_fifo_in_a_frame_sequence(self):
+        write_movie(self.path("seq.#.png"), [pattern_image(8, 6, k) for k in range(3)])
+        os.remove(self.path("seq.1.png"))
+        self.fifo("seq.1.png")
+        lines = self.run_child(GET_FRAME, self.path("seq.#.png"))
+        self.assertEqual(lines[0], "0", lines)
+        self.assertEqual(lines[1], "-1", lines)
+        self.assertTrue(lines[2].startswith("unable to read the requested frame: "), lines)
+        self.assertIn(self.path("seq.1.png") + ": not a regular file (a FIFO)", lines[2])
+
+    def test_fifo_as_a_tile_of_a_multi_tile_movie(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("wall")
+        movie.format = "ppm"
+        movie.dims = (8, 6)
+        movie.tiling = (2, 1)
+        movie.addcount(1)
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        self.assertEqual(movie.append((pattern_image(8, 6, 1),)), 0, movie.errstr())
+        self.assertEqual(movie.close(), 0, movie.errstr())
+        tiles = [name for name in self.files() if name.endswith(".ppm")]
+        self.assertEqual(len(tiles), 2, self.files())
+        os.remove(self.path(tiles[1]))
+        self.fifo(tiles[1])
+        mtm = [name for name in self.files() if name.endswith(".mtm")][0]
+        lines = self.run_child(READ_MOVIE, self.path(mtm))
+        self.assertEqual(lines[0], "-1", lines)
+        self.assertTrue(lines[1].startswith("Unable to open MTM subfiles: "), lines)
+        self.assertIn(tiles[1] + ": not a regular file (a FIFO)", lines[1])
+
+    @unittest.skipUnless(PYTHON3, "the orvo command is a Python 3 program")
+    def test_info_command_on_a_fifo(self):
+        env = dict(os.environ)
+        status, out, err = run_bounded([sys.executable, TOOL, "info", self.fifo("pipe.png")], CHILD_SECONDS, env)
+        self.assertNotEqual(status, 0, out)
+        self.assertNotEqual(status, -9, "killed after %d s" % CHILD_SECONDS)
+        self.assertIn("not a regular file (a FIFO)", err)
+
+
+if __name__ == "__main__":
+    unittest.main()
