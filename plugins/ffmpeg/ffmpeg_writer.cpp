@@ -145,6 +145,9 @@ int32_t MovieWriter::open_encoder() {
 
     AVCodecContext &context = *encoder_;
     const AVPixelFormat format = encoded_format();
+    if (format == AV_PIX_FMT_NONE)
+        return fail(1, "ffmpeg: the %s encoder takes no picture format RGB can be converted to",
+                    choice.encoder);
     const ColourTags tags = tags_for_new_movie(width_, height_, format);
     context.width = width_;
     context.height = height_;

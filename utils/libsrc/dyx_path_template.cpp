@@ -6,6 +6,8 @@
 // confirmed by opening its file, as a probe would. The work is bounded by
 // the directory's size.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -100,9 +102,11 @@ public:
         if (frame < 0 || frame > parts_.max_frame) return false;
         const auto number = static_cast<int32_t>(frame);
         if (!std::binary_search(listed_.begin(), listed_.end(), number)) return false;
-        FILE *file = std::fopen(parts_.name_of(number).c_str(), "r");
-        if (file == nullptr) return false;
-        std::fclose(file);
+        // Non-blocking: opening a FIFO for reading would otherwise wait for
+        // a writer. Such a frame counts here and is refused when read.
+        const int file = open(parts_.name_of(number).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (file < 0) return false;
+        close(file);
         return true;
     }
 
