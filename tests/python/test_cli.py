@@ -1,12 +1,12 @@
 """The `orvo` command, run as a user runs it: one subprocess per call."""
 import json
 import os
-import subprocess
 import sys
 import unittest
 
 import orvo
 from movie_testing import ScratchTestCase, flat_image, pattern_image, pixels
+from orvo_testing import run_bounded
 
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "orvo")
 PYTHON3 = sys.version_info[0] >= 3
@@ -14,11 +14,9 @@ SKIP_REASON = "the orvo command is a Python 3 program"
 
 
 def run_orvo(*arguments):
-    """Runs the command; returns (exit status, standard output, standard error)."""
-    child = subprocess.Popen([sys.executable, TOOL] + list(arguments),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = child.communicate(timeout=300)
-    return child.returncode, out.decode("utf-8"), err.decode("utf-8")
+    """Runs the command, killed after 300 s (a command that waits shows as
+    status -9); returns (exit status, standard output, standard error)."""
+    return run_bounded([sys.executable, TOOL] + list(arguments), 300)
 
 
 @unittest.skipUnless(PYTHON3, SKIP_REASON)

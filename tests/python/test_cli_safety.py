@@ -27,6 +27,22 @@ def temporaries(directory):
     return [n for n in os.listdir(directory) if n.startswith(".orvo-")]
 
 
+def start_orvo(arguments, **options):
+    return subprocess.Popen([sys.executable, TOOL] + arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            **options)
+
+
+def finish(child, seconds):
+    """Waits for the child, killed after `seconds`; returns its standard error."""
+    try:
+        out, err = child.communicate(timeout=seconds)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.communicate()
+    return err.decode("utf-8")
+
+
 def limit_file_size():
     # A full disk, as the writer sees it: writes past 64 KiB fail with EFBIG.
     signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
@@ -69,6 +85,16 @@ class OverwriteTest(SafetyTestCase):
                 self.assertNotEqual(digest(old), before)
                 self.assertEqual(self.orvo_json("info", old)["width"], 32)
                 os.remove(old)
+
+    def test_fifos_and_directories_are_refused_without_waiting(self):
+        os.mkfifo(self.path("pipe.png"))
+        os.mkdir(self.path("folder.mkv"))
+        cases = [(["info", self.path("pipe.png")], "pipe.png: is not a regular file"),
+                 (["frame", self.still, "0", self.path("pipe.png"), "-y"], "pipe.png exists and is not a regular"),
+                 (["convert", self.still, self.path("folder.mkv"), "-y"], "folder.mkv exists and is not a regular")]
+        for arguments, message in cases:
+            with self.subTest(arguments[0]):
+                self.assertFails(arguments, message)
 
     def test_sequence_frames_that_exist_need_overwrite_flag(self):
         template = self.path("out.####.png")
@@ -116,6 +142,22 @@ class SameFileTest(SafetyTestCase):
                 err = self.assertFails(arguments + ["-y"], "%s: the output is the input %s" % (output, source))
                 self.assertUntouched(output, before, err)
 
+    def test_another_suffix_of_the_same_codec_is_another_file(self):
+        tiff = self.path("multi.tif")
+        self.assertEqual(pattern_image(8, 8, 2).save(tiff), 0)
+        cases = [("frame", ["frame", tiff, "0", self.path("multi.tiff")], tiff, self.path("multi.tiff")),
+                 ("diff --out", ["diff", self.still, self.movie, "--out", self.path("still.PNG")], self.still,
+                  self.path("still.PNG"))]
+        for label, arguments, source, output in cases:
+            with self.subTest(label):
+                before = digest(source)
+                status, out, err = run_orvo(*arguments)
+                self.assertIn(status, (0, 1), err)
+                self.assertIn(output, out)
+                self.assertEqual(digest(source), before)
+                self.assertEqual(self.orvo_json("info", output)["frames"], 1)
+                self.assertEqual(temporaries(self.dir), [])
+
     def test_written_name_follows_the_codec_suffix(self):
         out = self.orvo("convert", self.movie, self.path("plain"), "--codec", "ffmpeg", *FFV1)
         self.assertIn("wrote 3 frames to %s.mkv" % self.path("plain"), out)
@@ -136,11 +178,9 @@ class FailedWriteTest(SafetyTestCase):
         old = self.path("old.mkv")
         self.orvo("convert", self.movie, old, "-q", *FFV1)
         before = digest(old)
-        child = subprocess.Popen([sys.executable, TOOL, "convert", self.still, old, "-y", "--size", "320x240",
-                                  "--repeat", "0", "200"] + list(FFV1),
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=limit_file_size)
-        out, err = child.communicate(timeout=300)
-        err = err.decode("utf-8")
+        child = start_orvo(["convert", self.still, old, "-y", "--size", "320x240", "--repeat", "0", "200"]
+                           + list(FFV1), preexec_fn=limit_file_size)
+        err = finish(child, 300)
         self.assertEqual(child.returncode, 2, err)
         self.assertIn("writing %s stopped after" % old, err)
         self.assertIn("%s was left as it was" % old, err)
@@ -172,18 +212,16 @@ class SignalTest(SafetyTestCase):
             with self.subTest(signal=signum):
                 output = self.path("long.mkv")
                 self.orvo("convert", self.movie, output, "-q", "-y", *FFV1)
-                child = subprocess.Popen([sys.executable, TOOL, "convert", self.still, output, "-y",
-                                          "--repeat", "0", str(total - 1), "--size", "320x240"] + list(FFV1),
-                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                child = start_orvo(["convert", self.still, output, "-y", "--repeat", "0", str(total - 1),
+                                    "--size", "320x240"] + list(FFV1))
                 try:
                     self.wait_for_frames_in_a_temporary(child)
-                    child.send_signal(signum)
-                    out, err = child.communicate(timeout=120)
-                finally:
-                    if child.poll() is None:
-                        child.kill()
-                        child.communicate(timeout=60)
-                err = err.decode("utf-8")
+                except BaseException:
+                    child.kill()
+                    finish(child, 60)
+                    raise
+                child.send_signal(signum)
+                err = finish(child, 120)
                 self.assertEqual(child.returncode, status, err)
                 self.assertIn("orvo: %s: %s is closed and holds the" % (word, output), err)
                 self.assertNotIn("Traceback", err)
@@ -196,9 +234,9 @@ class SignalTest(SafetyTestCase):
         """Returns once the write has put frames in its temporary file."""
         deadline = time.time() + 120
         while time.time() < deadline and child.poll() is None:
-            sizes = [os.path.getsize(self.path(n)) for n in temporaries(self.dir)]
-            if sizes and max(sizes) > 1 << 20:
-                return
+            for name in temporaries(self.dir):
+                if os.path.isfile(self.path(name)) and os.path.getsize(self.path(name)) > 1 << 20:
+                    return
             time.sleep(0.02)
         self.fail("the convert ended or wrote nothing before it could be interrupted")
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 
 #include "udil_test_support.h"
@@ -109,6 +110,27 @@ TEST_F(Refusals, FifoInAFrameSequenceIsRefused) {
     EXPECT_NE(dyx_udil_get_image(stream, 1, UDIL_EYE_MONO, picture, nullptr), 0);
     EXPECT_NE(last_error().find(frame1 + ": not a regular file (a FIFO)"), std::string::npos) << last_error();
     dyx_image_free(&picture);
+    dyx_udil_file_close(&stream);
+}
+
+TEST_F(Refusals, FifoAmongCompressedFrameFilesIsNotOpened) {
+    const std::string name = scratch_.file("packed.#");
+    UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmonoc"), &kMovie, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    const std::string pixels(udil_test::kFakePictureBytes, '\5');
+    for (int32_t f = 0; f < kMovie.frames; ++f)
+        ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
+    dyx_udil_file_close(&stream);
+    UdilMovieInfo found;
+    int32_t first = 0, last = 2;
+    stream = dyx_udil_file_open((name + ".fkc").c_str(), codec("fmonoc"), &found, nullptr, 0, nullptr, &first,
+                                &last);
+    ASSERT_NE(stream, nullptr) << last_error();
+    const std::string frame1 = scratch_.file("packed.1.fkc");
+    ASSERT_EQ(std::remove(frame1.c_str()), 0);
+    ASSERT_EQ(mkfifo(frame1.c_str(), 0600), 0);
+    EXPECT_EQ(dyx_udil_get_compressed_size(stream), -1);
+    EXPECT_EQ(last_error(), frame1 + ": not a regular file (a FIFO)");
     dyx_udil_file_close(&stream);
 }
 

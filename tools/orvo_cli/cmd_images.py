@@ -119,4 +119,6 @@ def _report_diff(args, result):
         print("differ: %d of %d bytes by more than %d, max difference %d, mean %.4g"
               % (result["bytes_over_threshold"], result["bytes"], args.threshold,
                  result["max_difference"], result["mean_difference"]))
+    if "difference_image" in result and not args.json:
+        print("wrote the difference picture to %s" % result["difference_image"])
     return 0 if result["equal"] else EXIT_DIFFERENT

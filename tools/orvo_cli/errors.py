@@ -1,5 +1,4 @@
 """The one exception the subcommands raise for a user-facing failure, and the exit statuses."""
-import signal
 
 EXIT_OK = 0
 EXIT_DIFFERENT = 1   # `orvo diff`: the images differ
@@ -9,7 +8,7 @@ EXIT_INTERRUPTED = 130  # Ctrl-C, as the shell reports SIGINT
 
 def interrupted_status(signal_number):
     """128 plus the signal number, as the shell reports a process a signal ended."""
-    return 128 + (signal_number or signal.SIGINT)
+    return 128 + signal_number if signal_number else EXIT_INTERRUPTED
 
 
 class CliError(Exception):

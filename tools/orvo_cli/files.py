@@ -76,6 +76,8 @@ def _template_regex(pattern):
 def mtm_tile_files(mtm_name):
     """The sub-movie files an .mtm description names, relative to its folder."""
     directory = os.path.dirname(mtm_name)
+    if not os.path.isfile(mtm_name):
+        return []  # opening a FIFO would wait for a writer
     try:
         with open(mtm_name) as mtm:
             text = mtm.read(1 << 20)

@@ -52,6 +52,9 @@ def _require_file(name):
         raise CliError("%s: no such file" % name)
     if os.path.isdir(name):
         raise CliError("%s: is a directory" % name)
+    if not os.path.isfile(name):
+        # A FIFO or a device would make the reader wait or read forever.
+        raise CliError("%s: is not a regular file" % name)
 
 
 def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=True):

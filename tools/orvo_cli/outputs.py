@@ -32,7 +32,7 @@ def option_value(options, name):
 def chosen_suffix(codec, options="", pixel_format=orvo.DYX_IMG_FMT_RGB):
     """The suffix the codec adds to a name whose extension it does not list."""
     if codec.name == "ffmpeg":
-        return FFMPEG_CODEC_SUFFIXES.get(option_value(options, "codec") or "h264", ".mp4")
+        return FFMPEG_CODEC_SUFFIXES.get((option_value(options, "codec") or "h264").lower(), ".mp4")
     if codec.name == "ppm":
         if pixel_format == orvo.DYX_IMG_FMT_L:
             return ".pgm"
@@ -74,7 +74,7 @@ def refuse_unwritable(files, overwrite):
 
 
 def sequence_outputs(template, frames, stereo):
-    """Existing files among those a numbered or '@' output of `frames` frames writes."""
+    """Existing files among those a numbered output of `frames` frames writes."""
     eyes = EYE_LETTERS if stereo else EYE_LETTERS[0]
     return template_files(template, frames if "#" in template else None, eyes)
 

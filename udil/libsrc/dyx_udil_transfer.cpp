@@ -148,7 +148,7 @@ bool has_compressed(const UdilFileSlot &slot) { return slot.codec->entry.get_com
 
 // Opens a per-frame file for the compressed operations.
 bool open_logged(UdilFileSlot &slot, const char *path) {
-    if (slot.codec->entry.file_open(slot.primary, path) == 0) return true;
+    if (udil::input_file_usable(path) && slot.codec->entry.file_open(slot.primary, path) == 0) return true;
     dyx_error("can't open file %s\n", path);
     return false;
 }
