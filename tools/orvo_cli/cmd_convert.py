@@ -243,7 +243,7 @@ def write_frames(args, sources, target, plan, timing):
         raise CliError("writing %s stopped after %d of %d frames: %s%s"
                        % (output, written, total, error, " (%s)" % plan.untouched() if plan.single else ""))
     if not args.quiet:
-        print("wrote %d frames to %s" % (written, output))
+        print("wrote %d frame%s to %s" % (written, "" if written == 1 else "s", output))
     return 0
 
 
