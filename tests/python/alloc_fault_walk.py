@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 import orvo
-from movie_testing import open_movie, write_movie
+from movie_testing import new_write_movie, open_movie, write_movie
 
 injector = ctypes.CDLL(orvo.__file__)
 injector.dyx_alloc_faults_arm.argtypes = [ctypes.c_int64]
@@ -134,18 +134,8 @@ def grey(image):
     return image
 
 
-def new_write_movie(path, count, **attributes):
-    movie = orvo.movie(orvo.MOVIE_WRITE)
-    movie.filename = path
-    movie.dims = (WIDTH, HEIGHT)
-    for key, value in attributes.items():
-        setattr(movie, key, value)
-    movie.addcount(count)
-    return movie
-
-
 def opened_write_movie(path, count, **attributes):
-    movie = new_write_movie(path, count, **attributes)
+    movie = new_write_movie(path, (WIDTH, HEIGHT), count, **attributes)
     if movie.open() != 0:
         raise RuntimeError("cannot write %s: %s" % (path, movie.errstr()))
     return movie
@@ -209,7 +199,7 @@ def writing(name, path, frame=None, **attributes):
 
 def write_opening(name, path, **attributes):
     def action(state):
-        state["movie"] = new_write_movie(path, 1, **attributes)
+        state["movie"] = new_write_movie(path, (WIDTH, HEIGHT), 1, **attributes)
         return state["movie"].open() == 0
 
     return Operation(name, action, teardown=opens_again)

@@ -30,15 +30,21 @@ def pixels(image):
     return bytearray(image.tostring())
 
 
-def write_movie(path, images, **attributes):
-    """Writes the images (or tuples of images) as a movie; returns the movie."""
+def new_write_movie(path, dims, count, **attributes):
+    """A write movie with its size, frame count and attributes set, not yet opened."""
     movie = orvo.movie(orvo.MOVIE_WRITE)
     movie.filename = path
-    first = images[0][0] if isinstance(images[0], tuple) else images[0]
-    movie.dims = tuple(first.dims)
+    movie.dims = tuple(dims)
     for name, value in attributes.items():
         setattr(movie, name, value)
-    movie.addcount(len(images))
+    movie.addcount(count)
+    return movie
+
+
+def write_movie(path, images, **attributes):
+    """Writes the images (or tuples of images) as a movie; returns the movie."""
+    first = images[0][0] if isinstance(images[0], tuple) else images[0]
+    movie = new_write_movie(path, first.dims, len(images), **attributes)
     if movie.open() != 0:
         raise AssertionError("open %s: %s" % (path, movie.errstr()))
     for frame in images:

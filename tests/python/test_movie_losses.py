@@ -11,7 +11,7 @@ import time
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, write_movie
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image, pixels, write_movie
 from orvo_testing import CHILD_SECONDS, run_bounded, run_python
 
 BUILD_PLUGINS = os.environ.get("QEV_UDILPATH", "")
@@ -21,13 +21,7 @@ FAKE_PLUGINS = os.path.join(os.path.dirname(os.path.abspath(BUILD_PLUGINS or "."
 
 def write_movie_for(path, width=8, height=6, count=2, **attributes):
     """A closed write movie with its size, count and attributes set."""
-    movie = orvo.movie(orvo.MOVIE_WRITE)
-    movie.filename = path
-    movie.dims = (width, height)
-    for name, value in attributes.items():
-        setattr(movie, name, value)
-    movie.addcount(count)
-    return movie
+    return new_write_movie(path, (width, height), count, **attributes)
 
 
 class StereoEyesTest(ScratchTestCase):

@@ -5,7 +5,7 @@ import os
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, last_udil_error, open_movie, pattern_image, pixels, write_movie
+from movie_testing import ScratchTestCase, last_udil_error, new_write_movie, open_movie, pattern_image, pixels, write_movie
 from orvo_testing import run_bounded
 
 try:
@@ -71,16 +71,6 @@ def probe(path):
     return fields.get("format_name", ""), fields.get("codec_name", "")
 
 
-def new_movie(path, dims, frames, **attributes):
-    movie = orvo.movie(orvo.MOVIE_WRITE)
-    movie.filename = path
-    movie.dims = dims
-    for name, value in attributes.items():
-        setattr(movie, name, value)
-    movie.addcount(frames)
-    return movie
-
-
 class MovieNamesTest(ScratchTestCase):
     needed_codecs = ("ppm", "png", "ffmpeg")
 
@@ -120,7 +110,7 @@ class MovieNamesTest(ScratchTestCase):
     def test_a_codec_the_container_cannot_hold_is_refused_at_open(self):
         for name, codec in (("p.mp4", "prores"), ("h.webm", "h264"), ("f.ts", "ffv1"), ("j.gif", "mjpeg"),
                             ("m.y4m", "mpeg4")):
-            movie = new_movie(self.path(name), (16, 16), 2, options="codec " + codec)
+            movie = new_write_movie(self.path(name), (16, 16), 2, options="codec " + codec)
             self.assertEqual(movie.open(), -1, name)
             message = last_udil_error()
             self.assertIn(codec, message)
