@@ -91,7 +91,7 @@ class CommandReferenceTest(unittest.TestCase):
         reference = read_doc("command.md")
         parser = build_parser()
         commands = [a for a in parser._actions if isinstance(a, argparse._SubParsersAction)][0]
-        self.assertEqual(sorted(commands.choices), ["codecs", "convert", "diff", "frame", "info", "stats"])
+        self.assertEqual(sorted(commands.choices), ["codecs", "convert", "diff", "frame", "info", "sheet", "stats"])
         for name, subparser in commands.choices.items():
             self.assertIn("## orvo %s" % name, reference)
             for action in subparser._actions:

@@ -50,6 +50,13 @@ def non_negative(text):
     return value
 
 
+def positive(text):
+    value = _int(text, "count")
+    if value < 1:
+        raise argparse.ArgumentTypeError("a count must be at least 1, not %s" % text)
+    return value
+
+
 def frame_number(text):
     value = _int(text, "frame")
     if value < 0:
@@ -87,3 +94,10 @@ def unit_interval(text):
     if not 0.0 <= value <= 1.0:
         raise argparse.ArgumentTypeError("an intensity lies between 0 and 1, not %s" % text)
     return value
+
+
+def add_sequence(parser):
+    parser.add_argument("--sequence", action="store_true",
+                        help="read a numbered picture file (shot.0042.png) as the run of consecutive "
+                             "files it belongs to, as 'shot.####.png' would (by default a named file "
+                             "is that file alone)")

@@ -10,11 +10,12 @@ import sys
 
 import orvo
 
-from . import arguments
+from . import arguments, layouts
 from .codecs import check_option_text, codec_by_name, codec_for_file
 from .errors import CliError, interrupted_status
 from .files import EYE_LETTERS, files_of_name
-from .inputs import open_movie, read_frame, require_output_directory
+from .convert_writers import MovieWriter, PictureWriter, first_layout
+from .inputs import open_movie, require_output_directory
 from .outputs import TemporaryOutput, final_name, refuse_shared_files, refuse_unwritable, sequence_outputs
 from .progress import Progress
 from .timing import FrameTiming
@@ -23,8 +24,6 @@ FLIPS = {"x": orvo.DYX_FLIP_XAXIS, "y": orvo.DYX_FLIP_YAXIS,
          "xy": orvo.DYX_FLIP_XAXIS | orvo.DYX_FLIP_YAXIS}
 ANAGLYPHS = {"red-blue": orvo.MOVIE_ANAGLYPH_REDBLUE, "blue-red": orvo.MOVIE_ANAGLYPH_BLUERED,
              "red-cyan": orvo.MOVIE_ANAGLYPH_REDCYAN, "cyan-red": orvo.MOVIE_ANAGLYPH_CYANRED}
-# What append() reports when its progress callback asked it to stop.
-STOPPED_BY_CALLBACK = "Operation aborted by user"
 
 
 def add_parser(subparsers):
@@ -40,6 +39,7 @@ def add_parser(subparsers):
     parser.add_argument("names", metavar="INPUT [RIGHT_INPUT] OUTPUT", nargs="+",
                         help="the input, the right-eye input of a stereo pair, and the output")
     read = parser.add_argument_group("reading the input")
+    arguments.add_sequence(read)
     read.add_argument("--frames", type=arguments.frame_range, metavar="FIRST:LAST",
                       help="use only these input frames (counted from 0, LAST included)")
     read.add_argument("--repeat", type=arguments.non_negative, nargs=2, metavar=("FIRST", "LAST"),
@@ -75,7 +75,7 @@ def run(args):
     sources = []
     try:
         for name in inputs:
-            sources.append(open_movie(name, **read_attributes)[0])
+            sources.append(open_movie(name, widen=args.sequence, **read_attributes)[0])
         if len(sources) == 2 and sources[0].nframes != sources[1].nframes:
             raise CliError("the left input has %d frames and the right input %d"
                            % (sources[0].nframes, sources[1].nframes))
@@ -90,8 +90,7 @@ def run(args):
         plan.refuse_unsafe(input_files, args.overwrite)
         timing.announce(inputs[0])
         try:
-            target = create_output(args, sources, codec, plan, timing)
-            return write_frames(args, sources, target, plan, timing)
+            return write_frames(args, choose_writer(args, sources, codec, plan, timing), plan, timing)
         except BaseException:
             # Whatever stopped the write, the temporary file goes with it.
             plan.discard()
@@ -173,6 +172,28 @@ class OutputPlan(object):
         refuse_unwritable(self.files, overwrite)
 
 
+def choose_writer(args, sources, codec, plan, timing):
+    """A PictureWriter when the output is pictures whose codec holds the
+    input's layout better than the RGB a movie writes, else a MovieWriter,
+    with a note when its RGB drops the input's alpha."""
+    layout = first_layout(sources)
+    if layout in (None, layouts.RGB) or args.anaglyph:  # an anaglyph is composed in RGB
+        return MovieWriter(args, sources, create_output(args, sources, codec, plan, timing), timing)
+    stereo = wants_stereo(args, sources)
+    pictures = ("#" in plan.filename or timing.count == 1) and not _tiled(args) and not timing.resampled
+    if pictures and (not stereo or "@" in plan.filename):
+        chooser = layouts.LayoutChooser(plan.shown, args.options)
+        if chooser.choose(layout) != layouts.RGB:
+            return PictureWriter(args, sources, plan.filename, plan.shown, chooser, stereo, timing.count)
+        note = layouts.fit(orvo.image(1, 1, layout), chooser)[1]
+    else:
+        note = layouts.loss_note(layout, layouts.RGB)
+        note = note and "is written as a movie, in RGB: " + note
+    if note is not None:
+        sys.stderr.write("orvo: note: %s %s\n" % (plan.shown, note))
+    return MovieWriter(args, sources, create_output(args, sources, codec, plan, timing), timing)
+
+
 def create_output(args, sources, codec, plan, timing):
     """Makes and opens the write movie; raises CliError with the module's text on failure."""
     source = sources[0]
@@ -207,20 +228,18 @@ def create_output(args, sources, codec, plan, timing):
     return target
 
 
-def write_frames(args, sources, target, plan, timing):
+def write_frames(args, writer, plan, timing):
     total = timing.count
     output = plan.shown
     with Progress(total, os.path.basename(output), args.quiet) as progress:
         try:
-            status, error = append_frames(args, sources, target, progress, timing)
-            written = target.realframes  # close() resets it
-            error = plan.explain(error)
-            if progress.interrupted and error.startswith(STOPPED_BY_CALLBACK):
-                status, error = 0, ""
+            status, error = writer.append(progress)
+            written = writer.written
         finally:
-            closed = target.close()
+            closed, close_error = writer.close()
         if status == 0 and closed != 0:
-            status, error = closed, plan.explain(target.errstr())
+            status, error = closed, close_error
+        error = plan.explain(error)
         # Stopped before its first frame, the write has nothing worth an
         # earlier file of that name.
         keep = status == 0 and (written > 0 or not progress.interrupted)
@@ -245,41 +264,6 @@ def write_frames(args, sources, target, plan, timing):
     if not args.quiet:
         print("wrote %d frame%s to %s" % (written, "" if written == 1 else "s", output))
     return 0
-
-
-def append_frames(args, sources, target, progress, timing):
-    """Appends every output frame; returns (append()'s status, its error text),
-    (0, "") when all went well."""
-    smooth = 1 if args.smooth else 0
-    if len(sources) == 1 and not timing.resampled:
-        # The movie reads and writes every frame itself, calling back after each.
-        status = target.append(sources[0], progress, "frame_written", smooth)
-        return status, target.errstr() if status != 0 else ""
-    # A left/right pair from two movies, or a resampled movie, goes across frame by frame.
-    names = ("left input", "right input") if len(sources) == 2 else ("input",)
-    for number in range(timing.count):
-        index = timing.source_index(number)
-        try:
-            if len(sources) == 2:
-                frame = tuple(read_frame(source, name, index) for source, name in zip(sources, names))
-            else:
-                frame = read_eyes(sources[0], index, bool(target.stereo))
-        except CliError as error:
-            return -1, str(error)
-        status = target.append(frame, smooth=smooth)
-        if status != 0:
-            return status, target.errstr()
-        if progress.frame_written(number):
-            break
-    return 0, ""
-
-
-def read_eyes(source, index, stereo):
-    """Frame `index` of one input: both eyes for a stereo output of a stereo input, else the left."""
-    images = source.getframe(index)
-    if not isinstance(images, list):
-        raise CliError("cannot read frame %d of %s: %s" % (index, source.filename, source.errstr()))
-    return tuple(images) if stereo and len(images) == 2 else images[0]
 
 
 def _numbered_example(output):

@@ -3,6 +3,7 @@ import json
 
 from . import arguments
 from .codecs import PIXEL_FORMAT_NAMES
+from .difference import difference_picture
 from .errors import EXIT_DIFFERENT
 from .inputs import open_movie, read_frame, save_image
 
@@ -42,7 +43,9 @@ def add_parsers(subparsers):
     _add_eye(diff)
     diff.add_argument("--threshold", type=arguments.non_negative, default=0, metavar="T",
                       help="byte differences up to T count as equal (default 0)")
-    diff.add_argument("--out", metavar="FILE", help="write the absolute difference picture to FILE")
+    diff.add_argument("--out", metavar="FILE",
+                      help="write a grey picture of where they differ to FILE: each pixel's largest "
+                           "difference, scaled so that the largest in the frame is white")
     diff.add_argument("--json", action="store_true", help="print the comparison as JSON")
     arguments.add_overwrite(diff)
     diff.set_defaults(run=run_diff)
@@ -99,8 +102,10 @@ def run_diff(args):
               "max_difference": int(stats["maximum"]) if data else 0,
               "mean_difference": stats["mean"]}
     if args.out:
-        result["difference_image"] = save_image(difference, args.out, "", [args.first, args.second],
+        picture, largest = difference_picture(difference)
+        result["difference_image"] = save_image(picture, args.out, "", [args.first, args.second],
                                                 args.overwrite)
+        result["difference_image_white"] = largest
     return _report_diff(args, result)
 
 
@@ -120,5 +125,6 @@ def _report_diff(args, result):
               % (result["bytes_over_threshold"], result["bytes"], args.threshold,
                  result["max_difference"], result["mean_difference"]))
     if "difference_image" in result and not args.json:
-        print("wrote the difference picture to %s" % result["difference_image"])
+        print("wrote the difference picture to %s (white: a difference of %d)"
+              % (result["difference_image"], result["difference_image_white"]))
     return 0 if result["equal"] else EXIT_DIFFERENT

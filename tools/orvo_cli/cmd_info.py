@@ -1,6 +1,7 @@
 """`orvo info`: what a movie, image sequence or Multi-Tile Movie holds."""
 import json
 
+from . import arguments
 from .codecs import PIXEL_FORMAT_NAMES
 from .errors import CliError
 from .inputs import open_movie
@@ -11,25 +12,25 @@ def add_parser(subparsers):
         "info", help="describe a movie, image sequence or .mtm file",
         description="Print the codec, size, frame count, frame rate, stereo flag and "
                     "pixel format of INPUT: a movie file, an image, a numbered sequence "
-                    "('shot.####.png', or any one file of it) or a Multi-Tile Movie (.mtm).")
+                    "('shot.####.png', or one file of it with --sequence) or a Multi-Tile "
+                    "Movie (.mtm).")
     parser.add_argument("input", metavar="INPUT")
     parser.add_argument("--json", action="store_true", help="print the description as JSON")
+    arguments.add_sequence(parser)
     parser.set_defaults(run=run)
 
 
-def describe(name):
-    """The description of one input as a dict (also what --json prints)."""
-    movie, sequence = open_movie(name)
+def describe(name, as_sequence=False):
+    """The description of one input as a dict (also what --json prints):
+    every key is always there, null where it does not apply."""
+    movie, sequence = open_movie(name, widen=as_sequence)
     try:
-        info = {"input": name, "file": movie.filename, "codec": movie.format,
+        return {"input": name, "file": movie.filename, "codec": movie.format,
                 "width": movie.dims[0], "height": movie.dims[1], "frames": movie.nframes,
                 "fps": round(movie.fps, 3) if movie.fps > 0 else None,
-                "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie, name)}
-        if sequence is not None:
-            info["sequence"] = sequence
-        if ".mtm" in movie.filename:
-            info["tiles"] = _mtm_tile_count(movie.filename)
-        return info
+                "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie, name),
+                "sequence": sequence,
+                "tiles": _mtm_tile_count(movie.filename) if ".mtm" in movie.filename else None}
     finally:
         movie.close()
 
@@ -63,7 +64,7 @@ def _mtm_tile_count(filename):
 
 
 def run(args):
-    info = describe(args.input)
+    info = describe(args.input, args.sequence)
     if args.json:
         print(json.dumps(info, indent=2, sort_keys=True))
         return 0
@@ -74,7 +75,7 @@ def run(args):
              ("fps", "%g" % info["fps"] if info["fps"] else "unknown"),
              ("stereo", "yes" if info["stereo"] else "no"),
              ("pixel format", info["pixel_format"] or "unknown")]
-    if "sequence" in info:
+    if info["sequence"]:
         lines.append(("sequence", "%(template)s, files %(first)d to %(last)d" % info["sequence"]))
     if info.get("tiles"):
         lines.append(("tiles", "%d sub-movies" % info["tiles"]))

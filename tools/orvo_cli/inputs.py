@@ -1,26 +1,29 @@
 """Opening the inputs of the subcommands as read movies.
 
 An input is a movie file, an image file, a numbered sequence written as a
-template ("shot.####.png", "eye_####@.png"), one file of such a sequence,
-or a Multi-Tile Movie (.mtm). Everything is read through orvo.movie so that
-every subcommand accepts every kind.
+template ("shot.####.png", "eye_####@.png") or, with --sequence, as one of
+its files, or a Multi-Tile Movie (.mtm). Everything is read through
+orvo.movie so that every subcommand accepts every kind.
 """
 import os
+import sys
 
 import orvo
 
+from . import layouts
 from .codecs import codec_for_file
 from .errors import CliError
 from .files import EYE_LETTERS, files_of_name
 from .outputs import TemporaryOutput, final_name, refuse_shared_files, refuse_unwritable
+from .sequences import sequence_of
 
 
-def resolve_input(name, widen=True):
+def resolve_input(name, widen=False):
     """Returns (movie file name, sequence info or None) for a user's input name.
 
-    With `widen`, a single image file that belongs to a numbered sequence on
-    disk stands for the whole sequence, as istemplate() sees it; sequence
-    info is the dict {"template", "first", "last"}.
+    A named file is that file. With `widen` (the --sequence option), a
+    numbered image file stands for the run of consecutive files it belongs
+    to; sequence info is the dict {"template", "first", "last"}.
     """
     if ".mtm" in name:
         _require_file(name)
@@ -41,10 +44,7 @@ def resolve_input(name, widen=True):
     codec = codec_for_file(name)
     if not widen or codec is None or codec.multi_image:
         return name, None  # a movie file, or a suffix open() will refuse clearly
-    kind, template, stereo, count, first, last = orvo.istemplate(name)
-    if kind == 2 and count > 1 and first <= orvo.indexof(template, name, first, last) <= last:
-        return template, {"template": template, "first": first, "last": last}
-    return name, None
+    return sequence_of(name)
 
 
 def _require_file(name):
@@ -57,7 +57,7 @@ def _require_file(name):
         raise CliError("%s: is not a regular file" % name)
 
 
-def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=True):
+def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=False):
     """Opens `name` as a read movie with the given read attributes (see
     resolve_input for `widen`).
 
@@ -116,7 +116,9 @@ def save_image(image, filename, options="", input_names=(), overwrite=False):
     """Saves one image without harming any file it was not asked to replace:
     never onto one of the inputs, onto an existing file only with
     `overwrite`, and through a temporary name, so a failed save leaves an
-    earlier file as it was. Returns the name written."""
+    earlier file as it was. A picture the codec cannot hold in its own
+    layout is written in the nearest one it holds, with a note. Returns the
+    name written."""
     require_output_directory(filename)
     codec = codec_for_file(filename)
     if codec is None:
@@ -128,6 +130,9 @@ def save_image(image, filename, options="", input_names=(), overwrite=False):
         input_files.extend(files_of_name(resolve_input(name, widen=False)[0]))
     refuse_shared_files([final], input_files)
     refuse_unwritable([final], overwrite)
+    image, note = layouts.fit(image, layouts.LayoutChooser(final, options))
+    if note is not None:
+        sys.stderr.write("orvo: note: %s %s\n" % (final, note))
     output = TemporaryOutput(final, codec, EYE_LETTERS[0])
     try:
         if image.save(output.temporary, options) != 0:

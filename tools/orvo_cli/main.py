@@ -12,7 +12,7 @@ from .progress import stop_on_signals
 def build_parser():
     # Imported here so that a missing or broken orvo module is reported by
     # main() as one clear line rather than a traceback.
-    from . import cmd_codecs, cmd_convert, cmd_images, cmd_info
+    from . import cmd_codecs, cmd_convert, cmd_images, cmd_info, cmd_sheet
     import orvo
 
     parser = argparse.ArgumentParser(
@@ -27,6 +27,7 @@ def build_parser():
     cmd_info.add_parser(subparsers)
     cmd_convert.add_parser(subparsers)
     cmd_images.add_parsers(subparsers)
+    cmd_sheet.add_parser(subparsers)
     return parser
 
 
