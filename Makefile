@@ -6,7 +6,7 @@ JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 MANIFEST = $(BUILD)/install_manifest.txt
 
-.PHONY: all deps configure build run test install uninstall clean fuzz valgrind
+.PHONY: all deps configure build run test install uninstall clean fuzz valgrind wheels packaging-test
 
 all: build
 
@@ -38,6 +38,16 @@ fuzz:
 valgrind: build
 	scripts/run-valgrind $(BUILD)
 
+# A wheel for every CPython 3 found (Debian's and pyenv's) in
+# build-wheels/dist; the library and plug-ins are compiled once for all.
+wheels: deps
+	scripts/build-wheels build-wheels/dist
+
+# The wheels in fresh venvs, pip's metadata and uninstall, and the C example
+# built against a staged copy of the library (what .ci/run runs).
+packaging-test: build
+	scripts/run-packaging $(BUILD)
+
 install: build
 	cmake --install $(BUILD)
 
@@ -56,4 +66,4 @@ uninstall:
 	rm -f $(MANIFEST)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-wheels

@@ -6,7 +6,10 @@ orvo and through each peer that is installed, printing the median time of
 each and the ratio orvo / peer. OpenCV is timed twice: at its default
 thread count and single-threaded (orvo runs on the interpreter's thread,
 so single-threaded OpenCV is the fair bar). A plain NumPy copy of a 1080p
-RGB frame is the memory-speed floor.
+RGB frame is the memory-speed floor. The NumPy view row times one
+numpy.asarray(img) against Pillow's numpy.asarray, which copies. The imread
+row reads a 1080p PNG into an array: orvo.imread against
+numpy.asarray(Image.open(...)) and cv2.imread.
 
 Run with the module on the path, for example:
     PYTHONPATH=build/py3 python3 bench/compare.py [--repeat N]
@@ -14,8 +17,12 @@ Run with the module on the path, for example:
 from __future__ import print_function
 
 import argparse
+import atexit
+import os
+import shutil
 import statistics
 import sys
+import tempfile
 import time
 
 import orvo
@@ -234,7 +241,40 @@ def build_cases(inputs):
     add("stats RGBA 1080p (NumPy in PIL col)",
         lambda repeat: median_ms(lambda _: stats_image.stats(), repeat),
         numpy_stats if numpy is not None else None, cv_stats)
+
+    # A view of the pixels, not a copy: its time must not grow with the
+    # picture. Each timed run makes many views, as one is too quick to time.
+    if numpy is not None:
+        views = 1000
+        view_image = inputs.orvo(3840, 2160, RGBA)
+
+        def many_views(source):
+            return lambda _: [numpy.asarray(source) for _ in range(views)]
+        add("numpy.asarray(img) RGBA 4K (per view)",
+            lambda repeat: median_ms(many_views(view_image), repeat) / views,
+            lambda: (lambda im: lambda _: numpy.asarray(im))(inputs.pil(3840, 2160, RGBA)))
+
+    # Reading a file into an array in one call: a 1080p RGB PNG of a smooth
+    # picture with some noise, written once by orvo and read by each.
+    if numpy is not None:
+        png = png_file(inputs)
+        add("imread 1920x1080 RGB PNG", lambda repeat: median_ms(lambda _: orvo.imread(png), repeat),
+            lambda: lambda _: numpy.asarray(Image.open(png)),
+            lambda: lambda _: cv2.imread(png, cv2.IMREAD_UNCHANGED))
     return cases
+
+
+def png_file(inputs):
+    """The name of a 1080p RGB PNG in a directory removed at exit."""
+    directory = tempfile.mkdtemp(prefix="orvo-bench-")
+    atexit.register(shutil.rmtree, directory, True)
+    rows = numpy.arange(1080, dtype=numpy.uint16).reshape(1080, 1, 1)
+    columns = numpy.arange(1920, dtype=numpy.uint16).reshape(1, 1920, 1)
+    smooth = ((rows // 5 + columns // 8 + numpy.array([0, 60, 120], dtype=numpy.uint16)) % 256)
+    noise = numpy.frombuffer(inputs.raw(1920, 1080, RGB), dtype=numpy.uint8).reshape(1080, 1920, 3) % 8
+    name = os.path.join(directory, "frame.png")
+    orvo.imwrite(name, (smooth + noise).astype(numpy.uint8))
+    return name
 
 
 def ratio(ours, theirs):

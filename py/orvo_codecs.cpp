@@ -9,6 +9,7 @@
 #include "dyx_udil.h"
 #include "dyx_udil_stream.h"
 #include "orvo_module.h"
+#include "py_names.h"
 
 namespace orvo {
 namespace {
@@ -185,9 +186,11 @@ PyObject *module_codecs(PyObject *, PyObject *) {
 }
 
 PyObject *module_extend(PyObject *, PyObject *args) {
-    const char *name_template;
+    TextArgument template_argument;
     int frame, first, last;
-    if (!PyArg_ParseTuple(args, "siii:extend", &name_template, &frame, &first, &last)) return nullptr;
+    if (!PyArg_ParseTuple(args, "O&iii:extend", path_converter, &template_argument, &frame, &first, &last))
+        return nullptr;
+    const char *name_template = template_argument.text();
     int ok = 1;
     int32_t run_first, run_last;
     if (frame < first) {
@@ -207,8 +210,9 @@ PyObject *module_extend(PyObject *, PyObject *args) {
 }
 
 PyObject *module_istemplate(PyObject *, PyObject *args) {
-    const char *name;
-    if (!PyArg_ParseTuple(args, "s:istemplate", &name)) return nullptr;
+    TextArgument name_argument;
+    if (!PyArg_ParseTuple(args, "O&:istemplate", path_converter, &name_argument)) return nullptr;
+    const char *name = name_argument.text();
     try {
         int32_t first = -1, last = -1, count = 0;
         if (dyx_udil_has_wildcards(name)) {
@@ -229,9 +233,13 @@ PyObject *module_istemplate(PyObject *, PyObject *args) {
 }
 
 PyObject *module_indexof(PyObject *, PyObject *args) {
-    const char *name_template, *filename;
+    TextArgument template_argument, name_argument;
     int start, end;
-    if (!PyArg_ParseTuple(args, "ssii:indexof", &name_template, &filename, &start, &end)) return nullptr;
+    if (!PyArg_ParseTuple(args, "O&O&ii:indexof", path_converter, &template_argument, path_converter,
+                          &name_argument, &start, &end))
+        return nullptr;
+    const char *name_template = template_argument.text();
+    const char *filename = name_argument.text();
     try {
         const std::string pattern = name_template;
         long search_start = start < 0 ? 0 : start;

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 #include "dyx_cache.h"
 #include "dyx_dl.h"
 #include "dyx_image.h"
@@ -14,9 +17,11 @@
 #include "dyx_udil.h"
 #include "dyx_udil_dir.h"
 #include "dyx_utils.h"
+#include "py_idioms.h"
 #include "py_image.h"
 #include "py_movie.h"
 #include "py_names.h"
+#include "py_type_docs.h"
 #include "py_uuid.h"
 
 namespace orvo {
@@ -74,20 +79,30 @@ PyObject *orvo_home(PyObject *, PyObject *) { return OrvoText_FromString(home_bu
 PyObject *orvo_arch(PyObject *, PyObject *) { return OrvoText_FromString(arch_buffer); }
 
 PyMethodDef module_methods[] = {
-    {"codecs", module_codecs, METH_NOARGS, "Orvo codec list"},
-    {"extend", module_extend, METH_VARARGS, "Orvo extend single file template"},
-    {"istemplate", module_istemplate, METH_VARARGS, "Orvo single file template check"},
-    {"indexof", module_indexof, METH_VARARGS, "Orvo single file template number"},
-    {"version", orvo_version, METH_NOARGS, "Orvo version"},
-    {"home", orvo_home, METH_NOARGS, "Orvo home"},
-    {"arch", orvo_arch, METH_NOARGS, "Orvo arch"},
+    {"codecs", module_codecs, METH_NOARGS, "codecs()\n--\n\nOrvo codec list"},
+    {"extend", module_extend, METH_VARARGS,
+     "extend(template, frame, first, last, /)\n--\n\nOrvo extend single file template"},
+    {"istemplate", module_istemplate, METH_VARARGS,
+     "istemplate(name, /)\n--\n\nOrvo single file template check"},
+    {"indexof", module_indexof, METH_VARARGS,
+     "indexof(template, filename, start, end, /)\n--\n\nOrvo single file template number"},
+    {"version", orvo_version, METH_NOARGS, "version()\n--\n\nOrvo version"},
+    {"home", orvo_home, METH_NOARGS, "home()\n--\n\nOrvo home"},
+    {"arch", orvo_arch, METH_NOARGS, "arch()\n--\n\nOrvo arch"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 #if ORVO_PY3
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "orvo", "OrVo core image and movie types", -1, module_methods,
-    nullptr,               nullptr, nullptr,                          nullptr,
+    PyModuleDef_HEAD_INIT,
+    "orvo",
+    "OrVo core image and movie types",
+    -1,
+    module_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 #endif
 
@@ -116,6 +131,7 @@ PyObject *create_orvo_module() {
 #if ORVO_PY3
     return PyModule_Create(&module_definition);
 #else
+    strip_text_signatures(module_methods);  // Python 2.7 would show them as text
     return Py_InitModule3("orvo", module_methods, "OrVo core image and movie types");
 #endif
 }
@@ -144,6 +160,27 @@ void add_types(PyObject *module) {
     }
 }
 
+bool is_directory(const char *path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A module installed by pip carries its plug-ins in orvo.libs/udil beside
+// its own file. They are the last resort, after QEV_UDILPATH and the home's
+// directory, so that an installation under QEV_HOME keeps its say.
+void use_plugins_beside_module() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void *>(&use_plugins_beside_module), &info) == 0 || info.dli_fname == nullptr)
+        return;
+    const char *slash = std::strrchr(info.dli_fname, '/');
+    if (slash == nullptr) return;
+    const int dir_length = static_cast<int>(slash - info.dli_fname);
+    char beside[udil::kPluginDirSize];
+    int needed = std::snprintf(beside, sizeof beside, "%.*s/orvo.libs/udil", dir_length, info.dli_fname);
+    if (needed < 0 || static_cast<size_t>(needed) >= sizeof beside || !is_directory(beside)) return;
+    std::memcpy(plugin_dir_buffer, beside, static_cast<size_t>(needed) + 1);
+}
+
 void record_locations() {
     dyx_strncpy(home_buffer, dyx_qev_home(), sizeof home_buffer);
     dyx_strncpy(arch_buffer, dyx_qev_arch(), sizeof arch_buffer);
@@ -151,6 +188,8 @@ void record_locations() {
     if (!udil::choose_plugin_directory(override_path, home_buffer, arch_buffer, plugin_dir_buffer,
                                        sizeof plugin_dir_buffer))
         std::fprintf(stderr, "orvo: the plug-in directory name is too long; no plug-ins are loaded\n");
+    else if (override_path == nullptr && !is_directory(plugin_dir_buffer))
+        use_plugins_beside_module();
 }
 
 PyObject *initialise() {
@@ -165,16 +204,19 @@ PyObject *initialise() {
 #endif
         return nullptr;
     }
+    document_types();
     if (!ready_types()) return nullptr;
     add_types(module);
     if (!create_warning_type(module)) return nullptr;
     add_constants(module);
+    PyModule_AddStringConstant(module, "__version__", kVersion);  // the text version() gives second
     orvo_uuid_register(module);
     PyObject *doc = OrvoText_FromString("Orvo Python interface");
     if (doc) {
         PyDict_SetItemString(PyModule_GetDict(module), "__doc__", doc);
         Py_DECREF(doc);
     }
+    if (!add_idioms(module)) return nullptr;
     dyx_utils_init();  // before the cache: it needs the pointer-list pools
     dyx_cache_init(0);
     dyx_image_pool_create(8);

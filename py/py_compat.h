@@ -22,6 +22,24 @@
 #define OrvoInt_AsLong PyLong_AsLong
 #define ORVO_MODINIT(name) extern "C" __attribute__((visibility("default"))) PyObject *PyInit_##name(void)
 #define ORVO_MODINIT_RETURN(module) return (module)
+#ifndef Py_RETURN_RICHCOMPARE
+/* Python 3.6 has no Py_RETURN_RICHCOMPARE (it came with 3.7). */
+#define Py_RETURN_RICHCOMPARE(val1, val2, op)                                                \
+    do {                                                                                     \
+        bool orvo_result_;                                                                   \
+        switch (op) {                                                                        \
+        case Py_EQ: orvo_result_ = (val1) == (val2); break;                                  \
+        case Py_NE: orvo_result_ = (val1) != (val2); break;                                  \
+        case Py_LT: orvo_result_ = (val1) < (val2); break;                                   \
+        case Py_GT: orvo_result_ = (val1) > (val2); break;                                   \
+        case Py_LE: orvo_result_ = (val1) <= (val2); break;                                  \
+        case Py_GE: orvo_result_ = (val1) >= (val2); break;                                  \
+        default: Py_RETURN_NOTIMPLEMENTED;                                                   \
+        }                                                                                    \
+        if (orvo_result_) Py_RETURN_TRUE;                                                    \
+        Py_RETURN_FALSE;                                                                     \
+    } while (0)
+#endif
 #else
 #define ORVO_PY3 0
 #define OrvoText_FromString PyString_FromString

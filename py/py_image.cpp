@@ -3,6 +3,7 @@
 // subrect.
 #include "py_image.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -34,12 +35,15 @@ bool check_in_place(int status) {
 }
 
 bool convert_to_format(ImageObject *self, int32_t format) {
+    if (format != self->image->format && !image_check_not_exported(self)) return false;
     dyx_image_t templ{};
     templ.format = format;
     return check_in_place(dyx_image_convert(&self->image, &templ));
 }
 
 bool scale_to(ImageObject *self, uint32_t width, uint32_t height, uint32_t flags) {
+    const bool same_size = width == self->image->width && height == self->image->height;
+    if (!same_size && !image_check_not_exported(self)) return false;
     dyx_image_t templ{};
     templ.width = width;
     templ.height = height;
@@ -73,22 +77,29 @@ PyObject *image_alloc_object(PyTypeObject *type) {
     self->frame_height = 100;
     self->origin_x = 0;
     self->origin_y = 0;
+    self->exports = 0;
     return object;
 }
 
-// tp_new: up to nine positional items; keywords and further items ignored.
-PyObject *image_new(PyTypeObject *type, PyObject *args, PyObject *) {
+// tp_new: up to nine items, by position or by name; positional items
+// beyond the ninth are ignored, unknown names raise TypeError.
+PyObject *image_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"width",      "height",      "format",  "pixels",  "framenumber",
+                                     "framewidth", "frameheight", "originx", "originy", nullptr};
+    // The frame defaults to the picture's size when not given.
+    constexpr int kNotGiven = INT32_MIN;
     int width = 100, height = 100, format = DYX_IMG_FMT_RGB;
     PyObject *pixels = nullptr;
-    int frame_number = 0, frame_width = -1, frame_height = -1, origin_x = 0, origin_y = 0;
+    int frame_number = 0, frame_width = kNotGiven, frame_height = kNotGiven, origin_x = 0, origin_y = 0;
     PyObject *items = PyTuple_GetSlice(args, 0, 9);
     if (items == nullptr) return nullptr;
-    const int parsed = PyArg_ParseTuple(items, "|iiiOiiiii:image", &width, &height, &format, &pixels,
-                                        &frame_number, &frame_width, &frame_height, &origin_x, &origin_y);
+    const int parsed = PyArg_ParseTupleAndKeywords(
+        items, kwargs, "|iiiOiiiii:image", const_cast<char **>(keywords), &width, &height, &format, &pixels,
+        &frame_number, &frame_width, &frame_height, &origin_x, &origin_y);
     Py_DECREF(items);
     if (!parsed) return nullptr;
-    if (PyTuple_GET_SIZE(args) < 6) frame_width = width;
-    if (PyTuple_GET_SIZE(args) < 7) frame_height = height;
+    if (frame_width == kNotGiven) frame_width = width;
+    if (frame_height == kNotGiven) frame_height = height;
 
     if (!valid_format(format)) {
         PyErr_SetString(PyExc_RuntimeError, "Invalid image format specified");
@@ -198,6 +209,7 @@ PyObject *image_getattro(PyObject *object, PyObject *name_object) {
     if (std::strcmp(name, "origin") == 0) return Py_BuildValue("[ii]", self->origin_x, self->origin_y);
     if (std::strcmp(name, "__members__") == 0) return string_list(kMemberNames);
     if (std::strcmp(name, "__methods__") == 0) return string_list(kMethodNames);
+    if (std::strcmp(name, "__array_interface__") == 0) return image_array_interface(as_image(object));
     return PyObject_GenericGetAttr(object, name_object);
 }
 
@@ -379,6 +391,7 @@ PyObject *image_fromstring(PyObject *object, PyObject *args) {
                             image->height == static_cast<uint32_t>(height) && image->format == format &&
                             image->depth == 0;
     if (!same_shape) {
+        if (!image_check_not_exported(self)) return nullptr;
         dyx_image_t *fresh =
             dyx_image_alloc(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 0, format);
         if (fresh == nullptr) return PyErr_NoMemory();
@@ -497,36 +510,50 @@ PyObject *image_subrect(PyObject *object, PyObject *args) {
 }
 
 PyMethodDef image_methods[] = {
-    {"ppm", image_ppm, METH_VARARGS, "Image as PPM string"},
-    {"tostring", image_tostring, METH_VARARGS, "Image as raw string"},
-    {"fromstring", image_fromstring, METH_VARARGS, "Image from raw string"},
-    {"subrect", image_subrect, METH_VARARGS, "Image sub rect"},
-    {"chromakey", image_chromakey, METH_VARARGS, "Alpha channel from color test"},
-    {"flip", image_flip, METH_VARARGS, "Flip image over axis"},
-    {"swizzle", image_swizzle, METH_VARARGS, "Swap image channels"},
-    {"colormath", image_colormath, METH_VARARGS, "Matrix math on colors"},
-    {"blend", image_blend, METH_VARARGS, "Blend two images"},
-    {"bitblt", image_bitblt, METH_VARARGS, "Combine two images"},
-    {"getpixel", image_getpixel, METH_VARARGS, "Get a pixel value"},
-    {"setpixel", image_setpixel, METH_VARARGS, "Set a pixel value"},
+    {"ppm", image_ppm, METH_VARARGS, "ppm($self, /)\n--\n\nImage as PPM string"},
+    {"tostring", image_tostring, METH_VARARGS, "tostring($self, /)\n--\n\nImage as raw string"},
+    {"fromstring", image_fromstring, METH_VARARGS,
+     "fromstring($self, data, width, height, format, /)\n--\n\nImage from raw string"},
+    {"subrect", image_subrect, METH_VARARGS, "subrect($self, *rectangle)\n--\n\nImage sub rect"},
+    {"chromakey", image_chromakey, METH_VARARGS,
+     "chromakey($self, color, tolerance, alpha, /)\n--\n\nAlpha channel from color test"},
+    {"flip", image_flip, METH_VARARGS, "flip($self, axis, /)\n--\n\nFlip image over axis"},
+    {"swizzle", image_swizzle, METH_VARARGS, "swizzle($self, channels, mask, /)\n--\n\nSwap image channels"},
+    {"colormath", image_colormath, METH_VARARGS,
+     "colormath($self, row0, row1, row2, row3, /)\n--\n\nMatrix math on colors"},
+    {"blend", image_blend, METH_VARARGS,
+     "blend($self, image, srccolor, srcalpha, dstcolor, dstalpha, color, calpha, /)\n--\n\n"
+     "Blend two images"},
+    {"bitblt", image_bitblt, METH_VARARGS,
+     "bitblt($self, image, source_origin, source_size, origin, size, mode, color, /)\n--\n\n"
+     "Combine two images"},
+    {"getpixel", image_getpixel, METH_VARARGS, "getpixel($self, x, y, /)\n--\n\nGet a pixel value"},
+    {"setpixel", image_setpixel, METH_VARARGS, "setpixel($self, x, y, value, /)\n--\n\nSet a pixel value"},
     {"getpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_getpixels)),
-     METH_VARARGS | METH_KEYWORDS, "Get all pixel values"},
+     METH_VARARGS | METH_KEYWORDS, "getpixels($self, depth=0)\n--\n\nGet all pixel values"},
     {"setpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_setpixels)),
-     METH_VARARGS | METH_KEYWORDS, "Set all pixel values"},
-    {"macclip", image_macclip, METH_VARARGS, "Put image on Mac clipboard"},
-    {"errstr", image_errstr, METH_VARARGS, "Get last error string"},
+     METH_VARARGS | METH_KEYWORDS, "setpixels($self, array, depth=0)\n--\n\nSet all pixel values"},
+    {"macclip", image_macclip, METH_VARARGS, "macclip($self, /)\n--\n\nPut image on Mac clipboard"},
+    {"errstr", image_errstr, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
     {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_load)),
-     METH_VARARGS | METH_KEYWORDS, "Load image from disk"},
+     METH_VARARGS | METH_KEYWORDS, "load($self, filename, frame=0)\n--\n\nLoad image from disk"},
     {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_save)),
-     METH_VARARGS | METH_KEYWORDS, "Save image to disk"},
+     METH_VARARGS | METH_KEYWORDS, "save($self, filename, options='')\n--\n\nSave image to disk"},
     {"resize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_resize)),
-     METH_VARARGS | METH_KEYWORDS, "Resize the image"},
+     METH_VARARGS | METH_KEYWORDS, "resize($self, dx, dy, smooth=0)\n--\n\nResize the image"},
     {"diff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_diff)),
-     METH_VARARGS | METH_KEYWORDS, "Pixel difference two images"},
-    {"stats", image_stats, METH_VARARGS, "Compute pixel statistics"},
-    {"__reduce__", image_reduce, METH_NOARGS, "__reduce__() -> (cls,state)"},
+     METH_VARARGS | METH_KEYWORDS, "diff($self, image, absolute=0)\n--\n\nPixel difference two images"},
+    {"stats", image_stats, METH_VARARGS, "stats($self, /)\n--\n\nCompute pixel statistics"},
+    {"fromarray", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_fromarray)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "fromarray($type, array, shape=None, format=0)\n--\n\n"
+     "A new image from (height, width[, components]) uint8 pixels, top row first"},
+    {"toarray", image_toarray, METH_NOARGS,
+     "toarray($self, /)\n--\n\n"
+     "A copy of the pixels as a (height, width[, components]) uint8 NumPy array, top row first"},
+    {"__reduce__", image_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n__reduce__() -> (cls,state)"},
 #if ORVO_PY3
-    {"__dir__", image_dir, METH_NOARGS, "Attribute and method names"},
+    {"__dir__", image_dir, METH_NOARGS, "__dir__($self, /)\n--\n\nAttribute and method names"},
 #endif
     {nullptr, nullptr, 0, nullptr},
 };
@@ -554,12 +581,20 @@ PyTypeObject image_type = [] {
     reinterpret_cast<PyObject *>(&type)->ob_refcnt = 1;  // a static object is never freed
     type.tp_name = "orvo.image";
     type.tp_basicsize = sizeof(ImageObject);
-    type.tp_dealloc = image_dealloc;     // frees the buffer
-    type.tp_repr = image_repr;           // the five-line description
-    type.tp_getattro = image_getattro;   // dims, format, frame, origin, framenumber
-    type.tp_setattro = image_setattro;   // with their validity rules
+    type.tp_dealloc = image_dealloc;          // frees the buffer
+    type.tp_repr = image_repr;                // the five-line description
+    type.tp_getattro = image_getattro;        // dims, format, frame, origin, framenumber
+    type.tp_setattro = image_setattro;        // with their validity rules
+    type.tp_as_buffer = &image_buffer_procs;  // the top-down pixel view
+#if ORVO_PY3
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
-    type.tp_doc = "Image objects";
+#else
+    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_NEWBUFFER;
+#endif
+    // The frame's size defaults to the picture's: "..." in the signature.
+    type.tp_doc =
+        "image(width=100, height=100, format=8, pixels=None, framenumber=0, framewidth=..., frameheight=..., "
+        "originx=0, originy=0)\n--\n\nImage objects";
     type.tp_methods = image_methods;
     type.tp_new = image_new;
 #if ORVO_PY3

@@ -23,6 +23,9 @@ typedef struct {
     int32_t frame_height;
     int32_t origin_x;
     int32_t origin_y;
+    Py_ssize_t exports;           /* buffer views handed out and not yet released */
+    Py_ssize_t view_shape[3];     /* the shape and strides those views point at; */
+    Py_ssize_t view_strides[3];   /* fixed while exports > 0 */
 } ImageObject;
 // clang-format on
 
@@ -36,6 +39,33 @@ PyObject *image_wrap_buffer(dyx_image_t *buffer);
 /* Replaces the object's buffer by `buffer`, freeing the old one. */
 void image_replace_buffer(ImageObject *self, dyx_image_t *buffer);
 
+/* ---- buffer views and arrays (py_image_buffer.cpp) ---- */
+
+/* The buffer protocol of orvo.image (filled into the type object). */
+extern PyBufferProcs image_buffer_procs;
+
+/* False with BufferError when views of the pixels are exported: the
+ * operation that asked would free the memory they point at. */
+bool image_check_not_exported(const ImageObject *self);
+
+/* The __array_interface__ dictionary of the top-down view. */
+PyObject *image_array_interface(ImageObject *self);
+
+/* True when `object` is not an orvo.image and exports a buffer of two or
+ * three dimensions (a NumPy array, a shaped memoryview ...). */
+bool is_pixel_array(PyObject *object);
+
+/* A new buffer copied from an (height, width[, components]) uint8 buffer
+ * whose first row is the top of the picture. `shape` (may be null or None)
+ * gives the shape of a flat buffer such as bytes; `format` (0: from the
+ * component count, one component being L) picks the pixel format. Null
+ * with an exception set on failure. */
+dyx_image_t *image_from_array(PyObject *array, PyObject *shape, int format);
+
+/* orvo.image.fromarray and image.toarray. */
+PyObject *image_fromarray(PyObject *type, PyObject *args, PyObject *kwargs);
+PyObject *image_toarray(PyObject *self, PyObject *unused);
+
 /* ---- NumPy bridge (py_numpy.cpp) ---- */
 
 /* The pixel bytes as a new uint8 array of shape (width, height) or
@@ -44,6 +74,10 @@ PyObject *pixels_to_array(const dyx_image_t *image);
 /* Copies an array of shape (width, height[, components]) into the pixels.
  * Returns 0, or -1 with an exception set. */
 int pixels_from_array(dyx_image_t *image, PyObject *array);
+/* A copy of the pixels as a new C-ordered uint8 array of shape (height,
+ * width) or (height, width, components), top row first; RuntimeError when
+ * NumPy is unavailable. */
+PyObject *pixels_to_topdown_array(const dyx_image_t *image);
 
 }  // namespace orvo
 

@@ -38,13 +38,16 @@ struct OwnedBlock {
 }  // namespace
 
 PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"filename", "frame", nullptr};
+    static const char *keywords[] = {"filename", "frame", "options", nullptr};
     ImageObject *self = reinterpret_cast<ImageObject *>(object);
-    TextArgument name_argument;
+    TextArgument name_argument, options_argument;
     int frame = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|i:load", const_cast<char **>(keywords), path_converter,
-                                     &name_argument, &frame))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|iO&:load", const_cast<char **>(keywords),
+                                     path_converter, &name_argument, &frame, text_converter,
+                                     &options_argument))
         return nullptr;
+    // The loaded picture replaces the pixel memory that views point at.
+    if (!image_check_not_exported(self)) return nullptr;
     const char *filename = name_argument.text();
     if (frame < 0) frame = 0;
     reason_reset();
@@ -55,16 +58,18 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
             "File extension indicates unknown file format. Check orvo.codecs() for permissible extensions");
     dyx_udil_load(codec);
 
+    // Reader options (orientation ...) go to the plug-in with the file.
     OwnedBlock buffer;
-    dyx_malloc("image_load", &buffer.block, uint64_t(kMovieOptionCapacity) * sizeof(UdilOption), __LINE__,
-               __FILE__);
-    if (buffer.block == nullptr) return status(self, -4, "Unable to allocate image memory.");
+    UdilOption *options = nullptr;
+    int32_t count = 0, capacity = 0;
+    const bool made = make_reader_options(codec, options_argument.text(), &options, &count, &capacity);
+    buffer.block = options;
+    if (!made && PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was read
+    if (!made) return status(self, -4, "Unable to allocate image memory.");
     UdilMovieInfo info{};
-    int32_t count = 0;
     int32_t first = codec->multi_image_capable ? -1 : 0;
     int32_t last = first;
-    UdilStream *stream = dyx_udil_file_open(filename, codec, &info, &count, kMovieOptionCapacity,
-                                            static_cast<UdilOption *>(buffer.block), &first, &last);
+    UdilStream *stream = dyx_udil_file_open(filename, codec, &info, &count, capacity, options, &first, &last);
     if (stream == nullptr) return status_with_reason(self, -2, "Unable to open the file.");
     if (frame >= info.frames) {
         dyx_udil_file_close(&stream);

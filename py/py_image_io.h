@@ -7,7 +7,8 @@
 
 namespace orvo {
 
-/* load(filename, frame=0) and save(filename, options=""): an int status,
+/* load(filename, frame=0, options="") and save(filename, options=""): an
+ * int status,
  * 0 or negative, with the message in the image's error text. */
 PyObject *image_load(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *image_save(PyObject *self, PyObject *args, PyObject *kwargs);

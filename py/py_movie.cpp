@@ -140,17 +140,19 @@ PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
     return PyObject_GenericGetAttr(object, name_object);
 }
 
-enum class Who { kWrite, kRead, kBoth, kNobody, kUnknown };
+// kBeforeOpen: either kind of movie, before open (a read movie's options
+// are reader options).
+enum class Who { kWrite, kRead, kBoth, kBeforeOpen, kNobody, kUnknown };
 
 Who who_may_set(const char *name) {
-    static const char *const kWriteOnly[] = {"stereo", "anaglyph", "fps",    "dims",
-                                             "tiling", "format",   "options"};
+    static const char *const kWriteOnly[] = {"stereo", "anaglyph", "fps", "dims", "tiling", "format"};
     static const char *const kReadOnly[] = {"framerange", "repeat", "intensity", "flip"};
     for (const char *candidate : kWriteOnly)
         if (std::strcmp(name, candidate) == 0) return Who::kWrite;
     for (const char *candidate : kReadOnly)
         if (std::strcmp(name, candidate) == 0) return Who::kRead;
     if (std::strcmp(name, "filename") == 0) return Who::kBoth;
+    if (std::strcmp(name, "options") == 0) return Who::kBeforeOpen;
     if (std::strcmp(name, "nframes") == 0 || std::strcmp(name, "realframes") == 0) return Who::kNobody;
     return Who::kUnknown;
 }
@@ -306,8 +308,7 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
         if (self->read_mode) self->format[0] = '\0';
         return 0;
     }
-    return who == Who::kWrite ? set_write_attribute(self, name, value)
-                              : set_read_attribute(self, name, value);
+    return who == Who::kRead ? set_read_attribute(self, name, value) : set_write_attribute(self, name, value);
 }
 
 // ---- methods ----------------------------------------------------------------
@@ -319,18 +320,28 @@ PyObject *movie_dir(PyObject *, PyObject *) { return attribute_and_method_list(k
 #endif
 
 PyMethodDef movie_methods[] = {
-    {"open", movie_open, METH_VARARGS, "Open file to read or write"},
-    {"close", movie_close, METH_VARARGS, "Close movie file"},
+    {"open", movie_open, METH_VARARGS, "open($self, /)\n--\n\nOpen file to read or write"},
+    {"close", movie_close, METH_VARARGS, "close($self, /)\n--\n\nClose movie file"},
     {"append", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(movie_append)),
-     METH_VARARGS | METH_KEYWORDS, "Add movie or image to file"},
-    {"getframe", movie_getframe, METH_VARARGS, "Get image from movie"},
-    {"addcount", movie_addcount, METH_VARARGS, "Add a number of frames to a movie"},
-    {"resetcount", movie_resetcount, METH_VARARGS, "Reset the number of frames added to a movie"},
-    {"errstr", movie_errstr, METH_VARARGS, "Get last error string"},
-    {"__enter__", movie_enter, METH_NOARGS, "Return the movie itself for a with block"},
-    {"__exit__", movie_exit, METH_VARARGS, "Close the movie at the end of a with block"},
+     METH_VARARGS | METH_KEYWORDS,
+     "append($self, arg1, object=None, method=None, smooth=0)\n--\n\nAdd movie or image to file"},
+    {"getframe", movie_getframe, METH_VARARGS, "getframe($self, n, /)\n--\n\nGet image from movie"},
+    {"getarray", movie_getarray, METH_VARARGS,
+     "getarray($self, n, /)\n--\n\n"
+     "Frame n as a (height, width[, components]) uint8 NumPy array, top row first; "
+     "a (left, right) tuple for a stereo movie"},
+    {"addcount", movie_addcount, METH_VARARGS,
+     "addcount($self, x, /)\n--\n\nAdd a number of frames to a movie"},
+    {"resetcount", movie_resetcount, METH_VARARGS,
+     "resetcount($self, /)\n--\n\nReset the number of frames added to a movie"},
+    {"errstr", movie_errstr, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
+    {"__enter__", movie_enter, METH_NOARGS,
+     "__enter__($self, /)\n--\n\nReturn the movie itself for a with block"},
+    {"__exit__", movie_exit, METH_VARARGS,
+     "__exit__($self, exc_type=None, exc_value=None, traceback=None, /)\n--\n\n"
+     "Close the movie at the end of a with block"},
 #if ORVO_PY3
-    {"__dir__", movie_dir, METH_NOARGS, "Attribute and method names"},
+    {"__dir__", movie_dir, METH_NOARGS, "__dir__($self, /)\n--\n\nAttribute and method names"},
 #endif
     {nullptr, nullptr, 0, nullptr},
 };
@@ -374,7 +385,7 @@ PyTypeObject movie_type = [] {
     type.tp_getattro = movie_getattro;   // the 14 attributes, then the methods
     type.tp_setattro = movie_setattro;   // with their setter rules
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
-    type.tp_doc = "Movie objects";
+    type.tp_doc = "movie(mode=0, /)\n--\n\nMovie objects";
     type.tp_methods = movie_methods;
     type.tp_as_sequence = &movie_sequence;  // len() and frames by index, so for loops work
     type.tp_new = movie_new;

@@ -26,7 +26,7 @@ typedef struct {
     PyObject_HEAD
     int32_t read_mode;               /* 1 read, 0 write; fixed at construction */
     int32_t is_open;
-    char options[kMovieTextSize];    /* codec option text for writing */
+    char options[kMovieTextSize];    /* codec option text: writer or reader options */
     char format[kMovieFormatSize];   /* plug-in name; the one in use after open() */
     float fps;                       /* -1.0 unset */
     int32_t width, height;
@@ -84,6 +84,15 @@ int close_movie(MovieObject *movie);
  * dyx_free. */
 bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **options, int32_t *count);
 
+/* The option buffer of a file opened for reading: room for the reader's
+ * defaults (*capacity records) with the reader options of `text` at its
+ * head (*count of them, 0 for an empty text), ready for dyx_udil_file_open.
+ * False when memory fails or the options cannot be parsed, with a Python
+ * exception set when a warnings filter turned a warning into an error.
+ * Call with the interpreter's lock held. Release the buffer with dyx_free. */
+bool make_reader_options(UdilRecord *codec, const char *text, UdilOption **buffer, int32_t *count,
+                         int32_t *capacity);
+
 /* Checks of a write movie's names at open() (py_movie_write_checks.cpp):
  * false, with the reason in the error string, when a frame or an eye would
  * be lost or written under a name that does not read back. `stereo` is the
@@ -106,6 +115,9 @@ extern PySequenceMethods movie_sequence;
 /* Frame transfer (py_movie_transfer.cpp). */
 PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_getframe(PyObject *self, PyObject *args);
+/* getarray(n): frame n as a top-down uint8 NumPy array, a (left, right)
+ * tuple of them for a stereo movie, or getframe's status on failure. */
+PyObject *movie_getarray(PyObject *self, PyObject *args);
 PyObject *movie_addcount(PyObject *self, PyObject *args);
 PyObject *movie_resetcount(PyObject *self, PyObject *args);
 

@@ -95,14 +95,17 @@ PyObject *open_for_reading(MovieObject *self) {
     } else if (!codec->multi_image_capable) {
         first = last = 0;
     }
+    // The movie's option text holds reader options (orientation ...).
     UdilOption *buffer = nullptr;
-    dyx_malloc("movie_open", &buffer, uint64_t(kMovieOptionCapacity) * sizeof(UdilOption), __LINE__,
-               __FILE__);
-    if (buffer == nullptr) return movie_fail(self, "Unable to open movie file");
-    int32_t option_count = 0;
+    int32_t option_count = 0, capacity = 0;
+    if (!make_reader_options(codec, self->options, &buffer, &option_count, &capacity)) {
+        self->codec = nullptr;
+        if (PyErr_Occurred()) return nullptr;
+        return movie_fail(self, "Unable to open movie file");
+    }
     std::memset(&self->info, 0, sizeof self->info);
-    self->stream = dyx_udil_file_open(self->filename, codec, &self->info, &option_count, kMovieOptionCapacity,
-                                      buffer, &first, &last);
+    self->stream = dyx_udil_file_open(self->filename, codec, &self->info, &option_count, capacity, buffer,
+                                      &first, &last);
     dyx_free(buffer, __LINE__, __FILE__);
     if (self->stream == nullptr) {
         self->codec = nullptr;
@@ -261,6 +264,24 @@ bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **option
         return false;
     }
     return *options != nullptr || codec->option_count <= 0;
+}
+
+bool make_reader_options(UdilRecord *codec, const char *text, UdilOption **buffer, int32_t *count,
+                         int32_t *capacity) {
+    *buffer = nullptr;
+    *count = 0;
+    UdilOption *parsed = nullptr;
+    int32_t parsed_count = 0;
+    if (text != nullptr && text[0] != '\0' && !parse_udil_options(codec, text, &parsed, &parsed_count))
+        return false;
+    *capacity = std::max(kMovieOptionCapacity, parsed_count);
+    dyx_malloc("movie_open", buffer, uint64_t(*capacity) * sizeof(UdilOption), __LINE__, __FILE__);
+    if (*buffer != nullptr && parsed_count > 0) {
+        std::memcpy(*buffer, parsed, size_t(parsed_count) * sizeof(UdilOption));
+        *count = parsed_count;
+    }
+    if (parsed != nullptr) dyx_free(parsed, __LINE__, __FILE__);
+    return *buffer != nullptr;
 }
 
 int close_movie(MovieObject *movie) {

@@ -191,6 +191,16 @@ Progress call_progress(PyObject *object, const char *method, int32_t k) {
 
 bool is_image(PyObject *object) { return Py_TYPE(object) == &image_type; }
 
+bool is_image_or_array(PyObject *object) { return is_image(object) || is_pixel_array(object); }
+
+// The picture of an image, or a copy of an array's pixels kept in `copy`;
+// null with an exception set when the array cannot be one.
+const dyx_image_t *frame_source(PyObject *object, Buffer *copy) {
+    if (is_image(object)) return reinterpret_cast<ImageObject *>(object)->image;
+    copy->image = image_from_array(object, nullptr, 0);
+    return copy->image;
+}
+
 struct AppendRequest {
     MovieObject *movie;
     dyx_image_t *left;
@@ -317,6 +327,26 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
     return list;
 }
 
+PyObject *movie_getarray(PyObject *object, PyObject *args) {
+    PyObject *frames = movie_getframe(object, args);
+    if (frames == nullptr || !PyList_Check(frames)) return frames;  // the status of a failed read
+    const Py_ssize_t eyes = PyList_GET_SIZE(frames);
+    PyObject *arrays = PyTuple_New(eyes);
+    for (Py_ssize_t eye = 0; arrays != nullptr && eye < eyes; ++eye) {
+        PyObject *array = image_toarray(PyList_GET_ITEM(frames, eye), nullptr);
+        if (array == nullptr)
+            Py_CLEAR(arrays);
+        else
+            PyTuple_SET_ITEM(arrays, eye, array);
+    }
+    Py_DECREF(frames);
+    if (arrays == nullptr || eyes != 1) return arrays;
+    PyObject *mono = PyTuple_GET_ITEM(arrays, 0);
+    Py_INCREF(mono);
+    Py_DECREF(arrays);
+    return mono;
+}
+
 PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
     MovieObject *self = as_movie(object);
     if (self->stereo == 0) self->anaglyph = 0;  // an anaglyph needs a stereo movie
@@ -342,19 +372,26 @@ PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
         const Py_ssize_t size = PyTuple_GET_SIZE(source);
         if (size < 1 || size > 2) return movie_fail(self, "Only one or two (stereo) images allowed");
         for (Py_ssize_t i = 0; i < size; ++i)
-            if (!is_image(PyTuple_GET_ITEM(source, i)))
+            if (!is_image_or_array(PyTuple_GET_ITEM(source, i)))
                 return movie_fail(self, "Tuple must contain image objects");
         first = PyTuple_GET_ITEM(source, 0);
         second = size == 2 ? PyTuple_GET_ITEM(source, 1) : first;  // one image feeds both eyes
-    } else if (is_image(source)) {
+    } else if (is_image_or_array(source)) {
         first = second = source;
     } else if (!from_movie) {
         return movie_fail(self, "A tuple of image(s) or a movie object required");
     }
 
-    if (!from_movie)
-        return append_images(self, reinterpret_cast<ImageObject *>(first)->image,
-                             reinterpret_cast<ImageObject *>(second)->image, smooth != 0);
+    if (!from_movie) {
+        // Arrays are copied into pictures once; the same array for both
+        // eyes is copied once.
+        Buffer first_copy, second_copy;
+        const dyx_image_t *left = frame_source(first, &first_copy);
+        if (left == nullptr) return nullptr;
+        const dyx_image_t *right = second == first ? left : frame_source(second, &second_copy);
+        if (right == nullptr) return nullptr;
+        return append_images(self, left, right, smooth != 0);
+    }
     const int32_t format = self->info.pixel_format;
     Buffer left(alloc_frame(self->width, self->height, format));
     Buffer right(self->stereo ? alloc_frame(self->width, self->height, format) : nullptr);

@@ -61,8 +61,10 @@ bool check_plain(MovieObject *self, const UdilRecord *codec, int32_t stereo) {
                       codec->name);
     if (!stereo && movie_name_has_eye_mark(name))
         return refuse(self, kWhat, "an @ in the file name stands for the eye, but the movie is not stereo");
-    if (codec->multi_image_capable) return true;
+    // A run of '#' gives every frame a file of its own, for any codec; without
+    // one, a multi-image codec keeps all frames in one file.
     const size_t digits = frame_run_width(name);
+    if (digits == 0 && codec->multi_image_capable) return true;
     if (digits == 0 && self->nframes > 1)
         return refuse(self, kWhat,
                       "a %s file holds one picture: %d frames need a run of # in the file name for the "

@@ -103,6 +103,27 @@ PyObject *pixels_to_array(const dyx_image_t *image) {
 #endif
 }
 
+PyObject *pixels_to_topdown_array(const dyx_image_t *image) {
+    if (!numpy_ready()) return nullptr;
+#if ORVO_HAVE_NUMPY
+    const int components = dyx_image_color_components_per_pixel(image);
+    npy_intp dims[3] = {static_cast<npy_intp>(image->height), static_cast<npy_intp>(image->width),
+                        components};
+    PyObject *array = PyArray_SimpleNew(components == 1 ? 2 : 3, dims, NPY_UBYTE);
+    if (array == nullptr) return nullptr;
+    // The buffer's last row is the top of the picture, the array's first.
+    const size_t row_bytes = static_cast<size_t>(image->width) * static_cast<size_t>(components);
+    auto *out = static_cast<uint8_t *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)));
+    if (row_bytes != 0)
+        for (uint32_t row = image->height; row-- > 0; out += row_bytes)
+            std::memcpy(out, image->data + static_cast<size_t>(row) * row_bytes, row_bytes);
+    return array;
+#else
+    (void)image;
+    return nullptr;
+#endif
+}
+
 int pixels_from_array(dyx_image_t *image, PyObject *object) {
     if (!numpy_ready()) return -1;
 #if ORVO_HAVE_NUMPY

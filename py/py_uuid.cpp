@@ -158,7 +158,7 @@ PyObject *uuid_reduce(PyObject *object, PyObject *) {
 }
 
 PyMethodDef uuid_methods[] = {
-    {"__reduce__", uuid_reduce, METH_NOARGS, "__reduce__() -> (cls,state)"},
+    {"__reduce__", uuid_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n__reduce__() -> (cls,state)"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -174,7 +174,7 @@ PyTypeObject uuid_type = [] {
     type.tp_repr = uuid_text;        // the 36-character text form
     type.tp_hash = uuid_hash;        // by value
     type.tp_flags = Py_TPFLAGS_DEFAULT;
-    type.tp_doc = "UUID object";
+    type.tp_doc = "uuid(value=None, name=None, /)\n--\n\nUUID object";
     type.tp_methods = uuid_methods;
     type.tp_new = uuid_new;
 #if ORVO_PY3

@@ -23,7 +23,18 @@ constexpr int kExactFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
 // more than any vector word.
 constexpr size_t kReadPadding = 64;
 
-int flags_for(int source_width, int target_width) {
+// Pictures of more than 8 bits a sample take swscale's general path in
+// any case; with the ffmpeg command's default filter it gives the same
+// bytes as the command.
+constexpr int kDeepFlags = SWS_BICUBIC;
+
+bool deeper_than_8_bits(AVPixelFormat format) {
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && descriptor->comp[0].depth > 8;
+}
+
+int flags_for(AVPixelFormat format, int source_width, int target_width) {
+    if (deeper_than_8_bits(format)) return kDeepFlags;
     return source_width % 16 == 0 && source_width == target_width ? kFastFlags : kExactFlags;
 }
 
@@ -92,6 +103,16 @@ void flip_planes(const AVFrame &picture, const uint8_t *data[4], int stride[4]) 
     }
 }
 
+// Whether swscale converts `format` read bottom row first (negative
+// strides) exactly as it converts it top row first: its fast unscaled
+// 8-bit converters give each chroma row to the two luma rows it was made
+// of whichever way round they are read. Its general path filters chroma
+// between rows and would put colour edges a row off, so other pictures
+// are converted top row first and their rows turned afterwards.
+bool reads_upside_down_well(AVPixelFormat format, int source_width, int width) {
+    return flags_for(format, source_width, width) == kFastFlags;
+}
+
 }  // namespace
 
 bool is_high_definition(int width, int height) { return height >= 720 || width >= 1280; }
@@ -122,13 +143,15 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
         space != space_ || int(full_range) != range_ || alpha != alpha_) {
         scaler_.reset(sws_getContext(picture.width, picture.height, source_format, width, height,
                                      alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24,
-                                     flags_for(picture.width, width), nullptr, nullptr, nullptr));
+                                     flags_for(source_format, picture.width, width), nullptr, nullptr,
+                                     nullptr));
         if (!scaler_) return AVERROR(ENOSYS);
         // A matrix swscale cannot take would give wrong colours: refuse.
         if (!is_rgb(source_format) && set_matrix(scaler_.get(), space, full_range, true) < 0) {
             scaler_.reset();
             return AVERROR(EINVAL);
         }
+        reads_upside_down_ = reads_upside_down_well(source_format, picture.width, width);
         source_width_ = picture.width;
         source_height_ = picture.height;
         source_format_ = picture.format;
@@ -138,17 +161,30 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
         range_ = full_range;
         alpha_ = alpha;
     }
-    // The host's row 0 is the bottom of the picture: read the picture
-    // upside down, each plane from its last row with a negative stride.
-    const uint8_t *source[4] = {nullptr, nullptr, nullptr, nullptr};
-    int source_stride[4] = {0, 0, 0, 0};
-    flip_planes(picture, source, source_stride);
-    uint8_t *target[4] = {pixels, nullptr, nullptr, nullptr};
-    const int target_stride[4] = {width * (alpha ? 4 : 3), 0, 0, 0};
+    // The host's row 0 is the bottom of the picture.
+    const int row = width * (alpha ? 4 : 3);
+    if (reads_upside_down_) {
+        const uint8_t *source[4] = {nullptr, nullptr, nullptr, nullptr};
+        int source_stride[4] = {0, 0, 0, 0};
+        flip_planes(picture, source, source_stride);
+        uint8_t *target[4] = {pixels, nullptr, nullptr, nullptr};
+        const int target_stride[4] = {row, 0, 0, 0};
+        const int made =
+            sws_scale(scaler_.get(), source, source_stride, 0, picture.height, target, target_stride);
+        if (made < 0) return made;
+        return made == height ? 0 : AVERROR(EINVAL);
+    }
+    top_down_.resize(size_t(row) * size_t(height) + kReadPadding);
+    uint8_t *target[4] = {top_down_.data(), nullptr, nullptr, nullptr};
+    const int target_stride[4] = {row, 0, 0, 0};
     const int made =
-        sws_scale(scaler_.get(), source, source_stride, 0, picture.height, target, target_stride);
+        sws_scale(scaler_.get(), picture.data, picture.linesize, 0, picture.height, target, target_stride);
     if (made < 0) return made;
-    return made == height ? 0 : AVERROR(EINVAL);
+    if (made != height) return AVERROR(EINVAL);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(pixels + size_t(height - 1 - y) * size_t(row), top_down_.data() + size_t(y) * size_t(row),
+                    size_t(row));
+    return 0;
 }
 
 int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const ColourTags &tags) {

@@ -49,6 +49,8 @@ private:
     int source_width_ = 0, source_height_ = 0, target_width_ = 0, target_height_ = 0;
     int source_format_ = -1, space_ = -1, range_ = -1;
     bool alpha_ = false;
+    bool reads_upside_down_ = false;  // see reads_upside_down_well()
+    std::vector<uint8_t> top_down_;   // the picture converted top row first
 };
 
 // RGB rows, bottom row first, into pictures for an encoder.

@@ -104,6 +104,34 @@ int32_t FrameIndex::locate(const AVPacket &packet) const {
     return -1;
 }
 
+int32_t FrameIndex::start_of_last_group() const {
+    if (!by_timestamp_) return 0;
+    int32_t last_key = 0;
+    for (int32_t i = 0; i < packet_count(); ++i)
+        if (packets_[size_t(i)].key) last_key = i;
+    int32_t start = last_key;
+    for (size_t n = 0; n < frame_packets_.size(); ++n)
+        if (frame_packets_[n] >= last_key) start = std::min(start, frame_starts_[n]);
+    return start;
+}
+
+void FrameIndex::keep_decodable(int32_t start, std::vector<int64_t> shown) {
+    if (!by_timestamp_) return;
+    std::sort(shown.begin(), shown.end());
+    size_t kept = 0;
+    for (size_t n = 0; n < frame_packets_.size(); ++n) {
+        const bool decodes_from_start = frame_starts_[n] >= start;
+        if (decodes_from_start && !std::binary_search(shown.begin(), shown.end(), frame_pts_[n])) continue;
+        frame_packets_[kept] = frame_packets_[n];
+        frame_pts_[kept] = frame_pts_[n];
+        frame_starts_[kept] = frame_starts_[n];
+        ++kept;
+    }
+    frame_packets_.resize(kept);
+    frame_pts_.resize(kept);
+    frame_starts_.resize(kept);
+}
+
 double FrameIndex::measured_rate(AVRational time_base) const {
     if (!by_timestamp_ || frame_pts_.size() < 2) return 0.0;
     const double span = double(frame_pts_.back() - frame_pts_.front()) * av_q2d(time_base);

@@ -51,6 +51,15 @@ public:
     // Decode index of a packet read back from the file, -1 when unknown.
     int32_t locate(const AVPacket &packet) const;
 
+    // Decode index of the key packet from which every frame held in the
+    // last group of pictures decodes; 0 without time stamps.
+    int32_t start_of_last_group() const;
+    // Drops the frames that decode from `start` on (see start_of_frame)
+    // and are missing from `shown`, the time stamps the decoder put out
+    // when it decoded from `start` to the end: the frames of a damaged or
+    // cut-short end that cannot be had.
+    void keep_decodable(int32_t start, std::vector<int64_t> shown);
+
     // True when every frame is a key frame (an intra-only stream).
     bool all_key() const { return all_key_; }
     int32_t largest_packet() const { return largest_; }

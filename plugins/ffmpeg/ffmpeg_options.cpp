@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "udil_sdk_orientation.h"
+
 namespace ffmpeg_plugin {
 
 namespace {
@@ -31,6 +33,11 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"preset", UDIL_OPT_CHOICE, "medium|fast|faster|veryfast|superfast|ultrafast|slow|slower|veryslow", "0",
      "H.264 encoder preset (speed against size)"},
     {"keyint", UDIL_OPT_INT, "0 1000", "0", "Key-frame interval in frames (0 the codec's default)"},
+    {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
+     "Reading: turn frames the right way up by the stream's display matrix (display) or give them as "
+     "stored"},
+    {"stream", UDIL_OPT_INT, "0 1000", "0",
+     "Reading: the video stream read, 1 for the file's first (0 the one players show)"},
 };
 
 int clamped(const udil_sdk::Options &options, const char *name, long fallback, long low, long high) {

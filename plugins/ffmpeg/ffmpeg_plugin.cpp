@@ -6,13 +6,16 @@
 //
 // Frames cross as RGB (RGBA when the source has alpha), bottom row first.
 // Reading is frame-accurate in any order; the frame count and rate come
-// from the file's packets, not from its header.
+// from the file's packets, not from its header. Of several video streams
+// the one the ffmpeg command shows is read; the reader option `stream N`
+// picks the N-th instead.
 #include <string>
 
 #include "ffmpeg_options.h"
 #include "ffmpeg_reader.h"
 #include "ffmpeg_writer.h"
 #include "udil_sdk.h"
+#include "udil_sdk_orientation.h"
 
 namespace {
 
@@ -49,19 +52,19 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
         return new MovieWriter(info, settings_from(options));
     }
 
-    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
+                                           const udil_sdk::Options &options) {
+        const bool keep_stored = options.integer(udil_sdk::kOrientationOption, 0) == 1;
         std::string error;
-        std::unique_ptr<MovieSource> source = MovieSource::open(path, error);
+        std::unique_ptr<MovieSource> source =
+            MovieSource::open(path, error, int(options.integer("stream", 0)));
         if (!source) return udil_sdk::refuse("%s", error.c_str());
-        info = UdilMovieInfo{source->width(),
-                             source->height(),
-                             source->index().frame_count(),
-                             0,
-                             0,
-                             0,
-                             float(source->frame_rate()),
-                             source->alpha() ? UDIL_FMT_RGBA : UDIL_FMT_RGB};
-        return new MovieReader(std::move(source));
+        int32_t width = 0, height = 0;
+        MovieReader::shown_size(*source, keep_stored, width, height);
+        info = UdilMovieInfo{
+            width, height, source->index().frame_count(), 0,
+            0,     0,      float(source->frame_rate()),   source->alpha() ? UDIL_FMT_RGBA : UDIL_FMT_RGB};
+        return new MovieReader(std::move(source), keep_stored);
     }
 };
 

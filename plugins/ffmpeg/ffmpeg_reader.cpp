@@ -10,12 +10,13 @@ int32_t MovieReader::file_open(const char *path) {
     clear_error();
     if (probed_ && probed_->path() == path) {
         source_ = std::move(probed_);
-        return 0;
+    } else {
+        probed_.reset();
+        std::string error;
+        source_ = MovieSource::open(path, error, video_stream_);
+        if (!source_) return fail(7, "ffmpeg: can't read %s: %s", path, error.c_str());
     }
-    probed_.reset();
-    std::string error;
-    source_ = MovieSource::open(path, error);
-    if (!source_) return fail(7, "ffmpeg: can't read %s: %s", path, error.c_str());
+    orientation_ = orientation_of(*source_, keep_stored_);
     return 0;
 }
 
@@ -38,8 +39,9 @@ int32_t MovieReader::get_image(int32_t frame, int32_t, void *left, void *right) 
     auto *pixels = static_cast<uint8_t *>(left ? left : right);
     if (pixels == nullptr) return fail(6, "ffmpeg: no pixel buffer given");
     std::string error;
-    if (!source_->read_frame(frame, pixels, error))
+    if (!source_->read_frame(frame, stored_frame_buffer(pixels), error))
         return fail(7, "ffmpeg: %s: %s", source_->path().c_str(), error.c_str());
+    turn_stored_frame(pixels);
     return 0;
 }
 
@@ -90,8 +92,9 @@ int32_t MovieReader::uncompress_image(const void *data, int32_t size, void *pixe
     if (data == nullptr || size <= 0 || pixels == nullptr)
         return fail(6, "ffmpeg: no compressed data or pixel buffer given");
     std::string error;
-    if (!source_->decode_packet_data(data, size, static_cast<uint8_t *>(pixels), error))
+    if (!source_->decode_packet_data(data, size, stored_frame_buffer(static_cast<uint8_t *>(pixels)), error))
         return fail(7, "ffmpeg: %s: %s", source_->path().c_str(), error.c_str());
+    turn_stored_frame(static_cast<uint8_t *>(pixels));
     return 0;
 }
 

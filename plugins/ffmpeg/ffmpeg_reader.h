@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ffmpeg_source.h"
 #include "udil_sdk.h"
@@ -13,7 +14,17 @@ class MovieReader : public udil_sdk::Handle {
 public:
     // `probed` is the file the handle was made for; opening that same file
     // takes it over instead of reading and indexing it a second time.
-    explicit MovieReader(std::unique_ptr<MovieSource> probed) : probed_(std::move(probed)) {}
+    // `keep_stored` gives frames as stored instead of turned the right way
+    // up by the stream's display matrix.
+    MovieReader(std::unique_ptr<MovieSource> probed, bool keep_stored)
+        : probed_(std::move(probed)),
+          keep_stored_(keep_stored),
+          video_stream_(probed_ ? probed_->video_stream_asked() : 0) {}
+
+    // The orientation frames are turned by (1 for none) and the size they
+    // are delivered in.
+    static int orientation_of(const MovieSource &source, bool keep_stored);
+    static void shown_size(const MovieSource &source, bool keep_stored, int32_t &width, int32_t &height);
 
     int32_t file_open(const char *path) override;
     int32_t file_close() override;
@@ -25,9 +36,15 @@ public:
 private:
     int32_t check_frame(int32_t frame);
     int32_t check_intra_only();
+    uint8_t *stored_frame_buffer(uint8_t *pixels);
+    void turn_stored_frame(uint8_t *pixels);
 
     std::unique_ptr<MovieSource> probed_;
     std::unique_ptr<MovieSource> source_;
+    bool keep_stored_;
+    int video_stream_;             // the stream option the handle was made with
+    int orientation_ = 1;          // of the open file's frames
+    std::vector<uint8_t> stored_;  // a frame as decoded, before it is turned
 };
 
 }  // namespace ffmpeg_plugin

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -17,13 +18,31 @@ constexpr double kRateTolerance = 0.005;
 
 double rate_of(AVRational rate) { return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0; }
 
+// Packets read after a seek that cannot be placed in the index before the
+// demuxer is taken as lost.
+constexpr int32_t kMaxUnplacedPackets = 8;
+
+// The ffmpeg command's choice among video streams: the largest picture,
+// one marked as the default stream before others of about its size, a
+// stream that has packets before one that has none.
+int64_t stream_score(const AVStream &stream) {
+    return int64_t(stream.codecpar->width) * stream.codecpar->height +
+           ((stream.event_flags & AVSTREAM_EVENT_FLAG_NEW_PACKETS) ? 100000000 : 0) +
+           ((stream.disposition & AV_DISPOSITION_DEFAULT) ? 5000000 : 0);
+}
+
+std::string with_reason(std::string text, const std::string &reason) {
+    return reason.empty() ? text : text + ": " + reason;
+}
+
 }  // namespace
 
-std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &error) {
+std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &error, int video_stream) {
     quiet_ffmpeg_log();
     clear_logged_error();
     std::unique_ptr<MovieSource> source(new MovieSource());
     source->path_ = path;
+    source->requested_stream_ = video_stream;
     source->packet_ = make_packet();
     source->decoded_ = make_frame();
     source->cached_ = make_frame();
@@ -34,6 +53,13 @@ std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &er
     if (!source->open_input(error) || !source->open_decoder(source->decoder_, 0, error) ||
         !source->build_index(error))
         return nullptr;
+    if (source->damaged_end_ && source->index_.by_timestamp()) {
+        source->drop_undecodable_end();
+        if (source->index_.frame_count() == 0) {
+            error = "no frame of the video stream can be decoded";
+            return nullptr;
+        }
+    }
     source->choose_frame_rate();
     return source;
 }
@@ -52,14 +78,7 @@ bool MovieSource::open_input(std::string &error) {
         error = "can't read the stream information: " + error_text(status);
         return false;
     }
-    if (stream_ < 0) {
-        stream_ = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (stream_ < 0 || (context->streams[stream_]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-            stream_ = -1;
-            error = "no video stream";
-            return false;
-        }
-    }
+    if (stream_ < 0 && !choose_stream(requested_stream_, error)) return false;
     if (stream_ >= int(context->nb_streams)) {
         error = "the video stream went missing";
         return false;
@@ -69,6 +88,37 @@ bool MovieSource::open_input(std::string &error) {
         context->streams[i]->discard = int(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     next_packet_ = 0;
     return true;
+}
+
+bool MovieSource::choose_stream(int requested, std::string &error) {
+    const AVFormatContext &context = *input_;
+    if (requested > 0) {
+        int video_streams = 0;
+        for (unsigned i = 0; i < context.nb_streams; ++i)
+            if (context.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                ++video_streams == requested) {
+                stream_ = int(i);
+                return true;
+            }
+        error = "there is no video stream " + std::to_string(requested) + " (the file has " +
+                std::to_string(video_streams) + ")";
+        return false;
+    }
+    // Attached pictures (cover art) are no movie: they are taken only
+    // when asked for by number.
+    int64_t best_score = -1;
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        const AVStream &stream = *context.streams[i];
+        if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        if (stream_score(stream) > best_score) {
+            best_score = stream_score(stream);
+            stream_ = int(i);
+        }
+    }
+    if (stream_ < 0) error = "no video stream";
+    return stream_ >= 0;
 }
 
 bool MovieSource::open_decoder(CodecPtr &decoder, int threads, std::string &error) const {
@@ -107,11 +157,18 @@ bool MovieSource::build_index(std::string &error) {
     alpha_ = has_alpha(AVPixelFormat(parameters->format));
     // Every packet once, demuxing only: a read error ends the readable part
     // of a damaged file.
-    while (av_read_frame(input_.get(), packet_.get()) >= 0) {
+    clear_logged_error();
+    int status = 0;
+    while ((status = av_read_frame(input_.get(), packet_.get())) >= 0) {
         if (packet_->stream_index == stream_) index_.add(*packet_);
         av_packet_unref(packet_.get());
     }
     index_.finish();
+    // A read error, a complaint of the demuxer (a file cut short inside a
+    // packet) or fewer packets than the header counts: the end is damaged.
+    const int64_t stated_frames = input_->streams[stream_]->nb_frames;
+    damaged_end_ = status != AVERROR_EOF || !logged_error().empty() ||
+                   (stated_frames > 0 && stated_frames > index_.packet_count());
     next_packet_ = index_.packet_count();
     if (index_.frame_count() == 0) {
         error = "the video stream holds no frames";
@@ -134,6 +191,28 @@ void MovieSource::choose_frame_rate() {
     frame_rate_ = measured > 0.0 ? measured : -1.0;
 }
 
+// A file cut short or damaged near its end may hold packets the decoder
+// makes no picture of (a half-copied file ends inside a frame). The last
+// group of pictures is decoded once and the frames it does not give are
+// dropped, so that the frame count holds only frames that can be read.
+void MovieSource::drop_undecodable_end() {
+    const int32_t start = index_.start_of_last_group();
+    avcodec_flush_buffers(decoder_.get());
+    seek_to_packet(start);
+    active_ = true;
+    draining_ = false;
+    std::vector<int64_t> shown;
+    std::string reason;
+    int status = 0;
+    while ((status = next_picture(reason)) == 0) {
+        shown.push_back(decoded_->pts != AV_NOPTS_VALUE ? decoded_->pts : decoded_->best_effort_timestamp);
+        av_frame_unref(decoded_.get());
+    }
+    // Decoding that stopped for another reason than the end proves nothing.
+    if (status == AVERROR_EOF) index_.keep_decodable(start, shown);
+    active_ = false;
+}
+
 bool MovieSource::reopen() {
     std::string ignored;
     return open_input(ignored);
@@ -141,6 +220,10 @@ bool MovieSource::reopen() {
 
 void MovieSource::seek_to_packet(int32_t decode_index) {
     skip_until_ = decode_index;
+    sought_ = decode_index;
+    sought_earlier_ = false;
+    restarted_ = false;
+    unplaced_ = 0;
     if (input_ && next_packet_ == decode_index) return;  // the demuxer is already there
     if (!input_) {
         reopen();  // an earlier reopen failed: try again
@@ -155,29 +238,91 @@ void MovieSource::seek_to_packet(int32_t decode_index) {
     reopen();
 }
 
+// Where the demuxer lands after a seek, it may first hand out the rest of
+// a packet the seek cut, or a packet split in two with the time stamps of
+// another (MPEG program streams do). The first packet found whole (at a
+// known place, with the size the index knows) fixes the place; one landed
+// past the packet sought makes the seek start earlier.
+bool MovieSource::seek_earlier() {
+    unplaced_ = 0;
+    if (!sought_earlier_ && sought_ > 0) {
+        sought_earlier_ = true;
+        const PacketEntry &entry = index_.packet(sought_ - 1);
+        const int64_t stamp = entry.dts != AV_NOPTS_VALUE ? entry.dts : entry.pts;
+        if (input_ && stamp != AV_NOPTS_VALUE &&
+            av_seek_frame(input_.get(), stream_, stamp, AVSEEK_FLAG_BACKWARD) >= 0) {
+            next_packet_ = -1;
+            return true;
+        }
+    }
+    if (restarted_) return false;
+    restarted_ = true;
+    return reopen();
+}
+
 int MovieSource::read_video_packet(int32_t &decode_index) {
-    bool reopened = false;
     for (;;) {
         av_packet_unref(packet_.get());
         if (!input_) return AVERROR(EIO);
         const int status = av_read_frame(input_.get(), packet_.get());
-        if (status < 0) return status;
+        if (status < 0) {
+            if (next_packet_ >= 0) return status;
+            // The end came before the place was found.
+            if (!seek_earlier()) return AVERROR(EIO);
+            continue;
+        }
         if (packet_->stream_index != stream_) continue;
         if (next_packet_ < 0) {
-            // After a seek: which packet did the demuxer land on? Past the
-            // wanted one (or lost), start over from the beginning.
             const int32_t landed = index_.locate(*packet_);
-            if (landed < 0 || landed > skip_until_) {
-                if (reopened || !reopen()) return AVERROR(EIO);
-                reopened = true;
+            if (landed > skip_until_ || (landed < 0 && ++unplaced_ > kMaxUnplacedPackets)) {
+                if (!seek_earlier()) return AVERROR(EIO);
                 continue;
             }
+            if (landed < 0 || index_.packet(landed).size != packet_->size) continue;
             next_packet_ = landed;
         }
         const int32_t current = next_packet_++;
         if (current >= skip_until_) {
+            // Pictures are numbered by the index's time stamps, whatever
+            // the demuxer guessed after a seek.
+            const PacketEntry &entry = index_.packet(current);
+            packet_->pts = entry.pts;
+            packet_->dts = entry.dts;
             decode_index = current;
             return 0;
+        }
+    }
+}
+
+int MovieSource::next_picture(std::string &reason) {
+    // A decoder that refuses without end is given up on.
+    const int max_refusals = 2 * index_.packet_count() + 16;
+    int refusals = 0;
+    for (;;) {
+        int status = avcodec_receive_frame(decoder_.get(), decoded_.get());
+        if (status == 0 || status == AVERROR_EOF) return status;
+        if (status != AVERROR(EAGAIN)) {
+            // A picture the decoder could not make: the ones it still
+            // holds come next.
+            reason = error_text(status);
+            if (++refusals > max_refusals) return status;
+            continue;
+        }
+        if (draining_) return AVERROR_EOF;
+        int32_t decode_index = -1;
+        if (read_video_packet(decode_index) < 0) {
+            // End of the file (or of its readable part): drain the decoder.
+            draining_ = true;
+            avcodec_send_packet(decoder_.get(), nullptr);
+            continue;
+        }
+        last_fed_ = decode_index;
+        // A damaged packet is passed over as players do: the frames it
+        // spoils are reported when asked for.
+        status = avcodec_send_packet(decoder_.get(), packet_.get());
+        if (status < 0) {
+            reason = error_text(status);
+            if (++refusals > max_refusals) return status;
         }
     }
 }
@@ -204,46 +349,37 @@ bool MovieSource::read_frame(int32_t frame, uint8_t *pixels, std::string &error)
     const bool forward = active_ && frame > last_output_ &&
                          (!index_.by_timestamp() || index_.start_of_frame(frame) <= last_fed_);
     if (!forward) restart_at(frame);
-    int decode_errors = 0;
+    std::string reason;  // why the decoder last refused a packet or picture
     for (;;) {
-        int status = avcodec_receive_frame(decoder_.get(), decoded_.get());
-        if (status == 0) {
-            const int32_t number = number_of(*decoded_);
-            if (number < 0) continue;  // a picture the index does not show (dropped by the container)
-            last_output_ = number;
-            if (number < frame) continue;
-            if (number > frame) {
-                error = "frame " + std::to_string(frame) + " could not be decoded";
-                return false;
-            }
-            av_frame_unref(cached_.get());
-            av_frame_move_ref(cached_.get(), decoded_.get());
-            cached_frame_ = frame;
-            return deliver(frame, pixels, error);
-        }
+        const int status = next_picture(reason);
         if (status == AVERROR_EOF) {
             active_ = false;
-            error = "frame " + std::to_string(frame) + " could not be decoded: the stream ends before it";
-            if (decode_errors > 0) error += " (" + logged_error() + ")";
+            error = with_reason(
+                "frame " + std::to_string(frame) + " could not be decoded: the stream ends before it",
+                reason);
             return false;
         }
-        if (status != AVERROR(EAGAIN)) {
+        if (status < 0) {
             active_ = false;
             error = "decoding failed: " + error_text(status);
             return false;
         }
-        int32_t decode_index = -1;
-        status = draining_ ? AVERROR_EOF : read_video_packet(decode_index);
-        if (status < 0) {
-            // End of the file (or of its readable part): drain the decoder.
-            draining_ = true;
-            avcodec_send_packet(decoder_.get(), nullptr);
-            continue;
+        const int32_t number = number_of(*decoded_);
+        if (number < 0) continue;  // a picture the index does not show (dropped by the container)
+        last_output_ = number;
+        if (number < frame) continue;
+        if (number > frame) {
+            // Kept for the read of the next frame, which usually follows.
+            av_frame_unref(cached_.get());
+            av_frame_move_ref(cached_.get(), decoded_.get());
+            cached_frame_ = number;
+            error = with_reason("frame " + std::to_string(frame) + " could not be decoded", reason);
+            return false;
         }
-        last_fed_ = decode_index;
-        // A damaged packet is passed over as players do: the frames it
-        // spoils are reported when asked for.
-        if (avcodec_send_packet(decoder_.get(), packet_.get()) < 0) ++decode_errors;
+        av_frame_unref(cached_.get());
+        av_frame_move_ref(cached_.get(), decoded_.get());
+        cached_frame_ = frame;
+        return deliver(frame, pixels, error);
     }
 }
 

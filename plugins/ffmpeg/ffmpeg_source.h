@@ -4,7 +4,10 @@
 // Reading frame after frame decodes forward without seeking. A jump to a
 // frame whose key frame lies ahead of what was decoded (or any jump
 // backwards) seeks to that key frame and decodes forward from there, so
-// the cost is bounded by one group of pictures.
+// the cost is bounded by one group of pictures. After a seek the place the
+// demuxer landed on is found again in the index, and decoded pictures are
+// numbered by the index's time stamps, so that reading a frame directly
+// gives what reading every frame up to it gives.
 #pragma once
 
 #include <cstdint>
@@ -20,15 +23,18 @@ namespace ffmpeg_plugin {
 class MovieSource {
 public:
     // Opens and indexes `path`; null with `error` set when it has no
-    // readable video stream.
-    static std::unique_ptr<MovieSource> open(const char *path, std::string &error);
+    // readable video stream. `video_stream` N picks the N-th video stream
+    // of the file (1 the first); 0 the one a player would show.
+    static std::unique_ptr<MovieSource> open(const char *path, std::string &error, int video_stream = 0);
 
     const std::string &path() const { return path_; }
+    int video_stream_asked() const { return requested_stream_; }
     int width() const { return width_; }
     int height() const { return height_; }
     bool alpha() const { return alpha_; }
     double frame_rate() const { return frame_rate_; }
     const FrameIndex &index() const { return index_; }
+    const AVStream &video_stream() const { return *input_->streams[stream_]; }
 
     // Decodes frame `frame` (0 .. frame_count - 1) into RGB or RGBA rows,
     // bottom row first. False with `error` set when it cannot be had.
@@ -43,19 +49,24 @@ public:
 private:
     MovieSource() = default;
     bool open_input(std::string &error);
+    bool choose_stream(int requested, std::string &error);
     bool open_decoder(CodecPtr &decoder, int threads, std::string &error) const;
     bool build_index(std::string &error);
     void choose_frame_rate();
+    void drop_undecodable_end();
 
     void restart_at(int32_t frame);
     void seek_to_packet(int32_t decode_index);
+    bool seek_earlier();
     bool reopen();
     int read_video_packet(int32_t &decode_index);
+    int next_picture(std::string &reason);
     int32_t number_of(const AVFrame &picture);
     bool deliver(int32_t frame, uint8_t *pixels, std::string &error);
 
     std::string path_;
     InputPtr input_;
+    int requested_stream_ = 0;  // see open()
     int stream_ = -1;
     CodecPtr decoder_;
     CodecPtr still_decoder_;  // for compressed frames handed back by the caller
@@ -68,6 +79,7 @@ private:
     int width_ = 0, height_ = 0;
     bool alpha_ = false;
     double frame_rate_ = -1.0;
+    bool damaged_end_ = false;  // the last packets may not decode: see drop_undecodable_end
 
     // Decoding state. Decode indices count the video packets of the file.
     bool active_ = false;        // the decoder runs forward from a key frame
@@ -78,6 +90,12 @@ private:
     int32_t last_output_ = -1;   // frame number of the last picture decoded
     int32_t pictures_out_ = 0;   // pictures decoded since the start (count mode)
     int32_t cached_frame_ = -1;  // frame number held in cached_
+
+    // Finding the place again after a seek (see read_video_packet).
+    int32_t sought_ = 0;           // decode index the demuxer was asked for
+    bool sought_earlier_ = false;  // the packet before it was tried
+    bool restarted_ = false;       // the file was read again from the start
+    int32_t unplaced_ = 0;         // packets read since the seek that name no place
 };
 
 }  // namespace ffmpeg_plugin

@@ -13,7 +13,13 @@ struct Picture {
     int32_t width = 0;
     int32_t height = 0;
     int32_t channels = 0;
+    int orientation = 1;  // of the Exif block (1 to 8), 1 when there is none
 };
+
+// The picture as a reader delivers it: turned the right way up by its
+// orientation (sides swapped for 5 to 8), or as stored when asked; its
+// orientation is then the turn still to apply (1 for none).
+Picture shown_picture(const Picture &stored, bool keep_stored);
 
 // Results of decode(); the values are the plug-in's statuses.
 constexpr int kDecoded = 0;
@@ -26,9 +32,11 @@ bool read_header(std::FILE *file, Picture &picture, std::string &error);
 bool read_header(const uint8_t *data, size_t size, Picture &picture, std::string &error);
 
 // Decodes the JPEG held in `data` into `pixels`: packed rows, the bottom
-// row first, for a picture like `expected`. A JPEG of another size or
-// colour is refused before any pixel is written. Damaged entropy data and
-// a cut file are errors, not a half-grey picture.
-int decode(const uint8_t *data, size_t size, const Picture &expected, uint8_t *pixels, std::string &error);
+// row first, turned the right way up by its Exif orientation unless
+// `keep_stored`, for a picture like `expected` (as delivered). A JPEG of
+// another size or colour is refused before any pixel is written. Damaged
+// entropy data and a cut file are errors, not a half-grey picture.
+int decode(const uint8_t *data, size_t size, const Picture &expected, bool keep_stored, uint8_t *pixels,
+           std::string &error);
 
 }  // namespace jpeg_codec

@@ -19,6 +19,7 @@
 #include "jpeg_decode.h"
 #include "jpeg_encode.h"
 #include "udil_sdk.h"
+#include "udil_sdk_orientation.h"
 #include "udil_sdk_output.h"
 
 namespace {
@@ -41,6 +42,9 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"subsampling", UDIL_OPT_CHOICE, "4:4:4|4:2:2|4:2:0", "2", "Chroma subsampling of colour pictures"},
     {"progressive", UDIL_OPT_BOOLEAN, "", "0", "Progressive JPEG"},
     {"optimize", UDIL_OPT_BOOLEAN, "", "0", "Optimised Huffman tables (smaller, slower to write)"},
+    {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
+     "Reading: turn pictures the right way up by their Exif orientation (display) or give the rows as "
+     "stored"},
 };
 
 jpeg_codec::EncodeSettings settings_from(const udil_sdk::Options &options) {
@@ -86,17 +90,20 @@ bool read_file(const char *path, std::vector<uint8_t> &bytes, std::string &error
 
 class Reader : public udil_sdk::Handle {
 public:
-    explicit Reader(const jpeg_codec::Picture &picture) : expected_(picture) {}
+    // `picture` is the first file's picture as delivered.
+    Reader(const jpeg_codec::Picture &picture, bool keep_stored)
+        : expected_(picture), keep_stored_(keep_stored) {}
 
     int32_t file_open(const char *path) override {
         file_close();
         std::string error;
-        jpeg_codec::Picture picture;
+        jpeg_codec::Picture stored;
         if (!read_file(path, bytes_, error) ||
-            !jpeg_codec::read_header(bytes_.data(), bytes_.size(), picture, error)) {
+            !jpeg_codec::read_header(bytes_.data(), bytes_.size(), stored, error)) {
             bytes_.clear();
             return fail(7, "jpeg: can't read %s: %s", path, error.c_str());
         }
+        const jpeg_codec::Picture picture = jpeg_codec::shown_picture(stored, keep_stored_);
         if (picture.width != expected_.width || picture.height != expected_.height ||
             picture.channels != expected_.channels) {
             bytes_.clear();
@@ -124,7 +131,8 @@ public:
         auto *pixels = static_cast<uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "jpeg: no pixel buffer given");
         std::string error;
-        const int status = jpeg_codec::decode(bytes_.data(), bytes_.size(), expected_, pixels, error);
+        const int status =
+            jpeg_codec::decode(bytes_.data(), bytes_.size(), expected_, keep_stored_, pixels, error);
         return status == 0 ? 0 : fail(status, "jpeg: can't decode %s: %s", path_.c_str(), error.c_str());
     }
 
@@ -154,12 +162,13 @@ public:
             return fail(6, "jpeg: no compressed frame given");
         std::string error;
         const int status = jpeg_codec::decode(static_cast<const uint8_t *>(data), size_t(size), expected_,
-                                              static_cast<uint8_t *>(pixels), error);
+                                              keep_stored_, static_cast<uint8_t *>(pixels), error);
         return status == 0 ? 0 : fail(status, "jpeg: can't decode a compressed frame: %s", error.c_str());
     }
 
 private:
     jpeg_codec::Picture expected_;
+    bool keep_stored_;
     std::vector<uint8_t> bytes_;
     std::string path_;
     bool open_ = false;
@@ -192,16 +201,18 @@ struct JpegCodec : udil_sdk::PluginDefaults {
         return new Writer(info, channels_of_format(info.pixel_format), settings_from(options));
     }
 
-    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
+                                           const udil_sdk::Options &options) {
         File file(std::fopen(path, "rb"));
         if (!file) return udil_sdk::refuse("%s: %s", path, std::strerror(errno));
-        jpeg_codec::Picture picture;
+        jpeg_codec::Picture stored;
         std::string error;
-        if (!jpeg_codec::read_header(file.get(), picture, error))
-            return udil_sdk::refuse("%s", error.c_str());
+        if (!jpeg_codec::read_header(file.get(), stored, error)) return udil_sdk::refuse("%s", error.c_str());
+        const bool keep_stored = options.integer(udil_sdk::kOrientationOption, 0) == 1;
+        const jpeg_codec::Picture picture = jpeg_codec::shown_picture(stored, keep_stored);
         info = UdilMovieInfo{
             picture.width, picture.height, 1, 0, 0, 0, -1.0f, format_of_channels(picture.channels)};
-        return new Reader(picture);
+        return new Reader(picture, keep_stored);
     }
 };
 

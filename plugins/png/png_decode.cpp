@@ -1,5 +1,7 @@
 #include "png_decode.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
@@ -26,7 +28,78 @@ void read_from_file(png_structp png, png_bytep data, size_t length) {
         png_error(png, std::ferror(file) ? "the file could not be read" : "the file is cut short");
 }
 
+// A PNG stream held in memory, read by libpng.
+struct MemorySource {
+    const std::string *bytes;
+    size_t position;
+};
+
+void read_from_memory(png_structp png, png_bytep data, size_t length) {
+    auto *source = static_cast<MemorySource *>(png_get_io_ptr(png));
+    if (source->bytes->size() - source->position < length) png_error(png, "the file is cut short");
+    std::memcpy(data, source->bytes->data() + source->position, length);
+    source->position += length;
+}
+
+// Ancillary chunks are not used here: they may not make libpng allocate
+// more than this for one chunk (decompressed text and profiles included),
+// nor keep more than so many of them.
+constexpr png_alloc_size_t kLargestAncillaryChunk = 8u << 20;
+constexpr png_uint_32 kAncillaryChunksKept = 256;
+
+void limit_ancillary_chunks(png_structp png) {
+    png_set_chunk_malloc_max(png, kLargestAncillaryChunk);
+    png_set_chunk_cache_max(png, kAncillaryChunksKept);
+}
+
+// Asks libpng for 8-bit samples of the file's own channels: palettes as
+// RGB, grey below 8 bits widened, 16 bits scaled with rounding, tRNS as
+// an alpha channel, interlaced rows put together.
+void request_8bit_samples(png_structp png, png_infop info) {
+    const int color_type = png_get_color_type(png, info);
+    const int bit_depth = png_get_bit_depth(png, info);
+    if (bit_depth == 16) png_set_scale_16(png);
+    if (color_type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (color_type == PNG_COLOR_TYPE_GRAY && bit_depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    png_set_interlace_handling(png);
+}
+
 }  // namespace
+
+bool decode_rgba(const std::string &stream, uint32_t width, uint32_t height, uint8_t *rgba,
+                 std::string &error) {
+    std::vector<png_bytep> rows(height);
+    for (size_t y = 0; y < rows.size(); ++y) rows[y] = rgba + y * size_t(width) * 4;
+    char message[256] = "";
+    MemorySource source{&stream, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, message, on_error, on_warning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (png == nullptr || info == nullptr) {
+        if (png != nullptr) png_destroy_read_struct(&png, nullptr, nullptr);
+        error = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = message[0] ? message : "unknown libpng error";
+        return false;
+    }
+    limit_ancillary_chunks(png);
+    png_set_read_fn(png, &source, read_from_memory);
+    png_read_info(png, info);
+    request_8bit_samples(png, info);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    if (png_get_image_width(png, info) != width || png_get_image_height(png, info) != height ||
+        png_get_rowbytes(png, info) != size_t(width) * 4)
+        png_error(png, "unsupported PNG layout");
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
 
 void Decoder::close() {
     if (png_ != nullptr) png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr);
@@ -36,6 +109,7 @@ void Decoder::close() {
     file_ = nullptr;
     width_ = height_ = channels_ = 0;
     consumed_ = false;
+    layout_ = Layout();
 }
 
 bool Decoder::fail(std::string &error) {
@@ -59,6 +133,15 @@ bool Decoder::open(const char *path, std::string &error) {
         error = "not a PNG file";
         return false;
     }
+    // Every chunk is checked against the file's size before libpng, which
+    // would allocate what a chunk claims before finding the file too short.
+    struct stat status;
+    error.clear();
+    if (fstat(fileno(file_), &status) != 0 || !scan_layout(file_, int64_t(status.st_size), layout_, error)) {
+        if (error.empty()) error = std::strerror(errno);
+        close();
+        return false;
+    }
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, message_, on_error, on_warning);
     if (png_ != nullptr) info_ = png_create_info_struct(png_);
     if (png_ == nullptr || info_ == nullptr) {
@@ -68,17 +151,11 @@ bool Decoder::open(const char *path, std::string &error) {
     }
     if (setjmp(png_jmpbuf(png_))) return fail(error);
 
+    limit_ancillary_chunks(png_);
     png_set_read_fn(png_, file_, read_from_file);
     png_set_sig_bytes(png_, sizeof signature);
     png_read_info(png_, info_);
-
-    const int color_type = png_get_color_type(png_, info_);
-    const int bit_depth = png_get_bit_depth(png_, info_);
-    if (bit_depth == 16) png_set_scale_16(png_);
-    if (color_type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png_);
-    if (color_type == PNG_COLOR_TYPE_GRAY && bit_depth < 8) png_set_expand_gray_1_2_4_to_8(png_);
-    if (png_get_valid(png_, info_, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png_);
-    png_set_interlace_handling(png_);
+    request_8bit_samples(png_, info_);
     png_read_update_info(png_, info_);
 
     const uint32_t width = png_get_image_width(png_, info_);

@@ -7,7 +7,15 @@
 #include <cstdio>
 #include <string>
 
+#include "png_chunks.h"
+
 namespace png_codec {
+
+// Decodes a complete PNG stream held in memory, of `width` x `height`
+// pixels, into 8-bit RGBA rows (the top row first) at `rgba`: grey is
+// widened to RGB and pictures without alpha are made opaque.
+bool decode_rgba(const std::string &stream, uint32_t width, uint32_t height, uint8_t *rgba,
+                 std::string &error);
 
 // One PNG file being read. Every PNG colour type and bit depth comes out as
 // 8-bit samples: palettes expand to RGB, grey below 8 bits widens, 16-bit
@@ -33,6 +41,8 @@ public:
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     int32_t channels() const { return channels_; }  // 1 L, 2 LA, 3 RGB, 4 RGBA
+    // The file's chunks; its frames when the file is an animation.
+    const Layout &layout() const { return layout_; }
 
 private:
     bool fail(std::string &error);
@@ -43,6 +53,7 @@ private:
     char message_[256] = "";
     int32_t width_ = 0, height_ = 0, channels_ = 0;
     bool consumed_ = false;
+    Layout layout_;
 };
 
 }  // namespace png_codec

@@ -1,5 +1,6 @@
 // The PNG codec: one picture per file, read in every PNG flavour, written
-// as 8-bit L, LA, RGB or RGBA.
+// as 8-bit L, LA, RGB or RGBA. An animated PNG reads as one frame per
+// animation frame, each composed as the animation shows it.
 //
 // The default settings favour speed (zlib level 1, the Sub filter and
 // run-length matching), which on photographic frames costs a few percent of
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "png_animation.h"
+#include "png_animation_write.h"
 #include "png_decode.h"
 #include "png_encode.h"
 #include "udil_sdk.h"
@@ -19,8 +22,12 @@
 
 namespace {
 
+using png_codec::Layout;
 using udil_sdk::format_name;
 using udil_sdk::format_of_channels;
+
+// Frames of a file: one for a still picture.
+int32_t frames_of(const Layout &layout) { return layout.animated() ? int32_t(layout.frames.size()) : 1; }
 
 // Channels written for a format; the A format is not written (0).
 int32_t channels_of_format(int32_t format) {
@@ -69,21 +76,30 @@ public:
 
     int32_t file_close() override {
         decoder_.close();
+        animation_.close();
         path_.clear();
         return 0;
     }
 
-    // One picture per file: every frame number reads it. Eye 2 without a
-    // left buffer delivers into the right one.
-    int32_t get_image(int32_t, int32_t, void *left, void *right) override {
+    // A still picture answers every frame number. Eye 2 without a left
+    // buffer delivers into the right one.
+    int32_t get_image(int32_t frame, int32_t, void *left, void *right) override {
         if (path_.empty()) return fail(6, "png: no file is open");
         auto *pixels = static_cast<uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "png: no pixel buffer given");
+        std::string error;
+        if (animation_.frames() > 0) {
+            // A file of a numbered sequence is asked with the sequence's
+            // frame number: such a file shows its first frame.
+            if (frame < 0 || frame >= animation_.frames()) frame = 0;
+            if (!animation_.render(frame, pixels, error))
+                return fail(7, "png: can't decode %s: %s", path_.c_str(), error.c_str());
+            return 0;
+        }
         if (decoder_.is_consumed() || !decoder_.is_open()) {
             const int32_t status = open_checked(path_.c_str());
             if (status != 0) return status;
         }
-        std::string error;
         if (!decoder_.read(pixels, error))
             return fail(7, "png: can't decode %s: %s", path_.c_str(), error.c_str());
         return 0;
@@ -104,29 +120,75 @@ private:
             decoder_.close();
             return 12;
         }
+        const Layout &layout = decoder_.layout();
+        if (layout.animated()) {
+            if (!animation_.open(path, layout, decoder_.width(), decoder_.height(), decoder_.channels(),
+                                 error))
+                return fail(7, "png: can't read %s: %s", path, error.c_str());
+            decoder_.close();
+        }
         return 0;
     }
 
     UdilMovieInfo expected_;
     png_codec::Decoder decoder_;
+    png_codec::Animation animation_;
     std::string path_;
 };
 
-struct PngEncoder {
-    static constexpr const char *kName = "png";
-    using Settings = png_codec::EncodeSettings;
-    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
-                       int32_t channels, const Settings &settings, std::string &error) {
-        return png_codec::encode(file, pixels, width, height, channels, settings, error);
+// Frames go into the open file in order: one makes a plain PNG, more an
+// animated one. A file that got no frame is removed.
+class Writer : public udil_sdk::Handle {
+public:
+    Writer(const UdilMovieInfo &info, int32_t channels, const png_codec::EncodeSettings &settings)
+        : output_(info.width, info.height, channels, info.frame_rate, settings) {}
+
+    int32_t file_new(const char *path) override {
+        file_close();
+        std::string error;
+        if (!output_.open(path, error)) return fail(7, "png: can't create %s: %s", path, error.c_str());
+        return 0;
     }
+
+    int32_t file_close() override {
+        if (output_.path().empty()) return 0;
+        const std::string path = output_.path();
+        const bool empty = output_.frames() == 0;
+        const bool closed = output_.close();
+        if (empty) udil_sdk::remove_partial_file(path.c_str());
+        return closed || empty ? 0 : fail(7, "png: error writing %s: %s", path.c_str(), "write error");
+    }
+
+    int32_t save_image(int32_t frame, int32_t, const void *left, const void *right) override {
+        if (output_.path().empty()) return fail(6, "png: no file is open");
+        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "png: no pixel buffer given");
+        if (output_.frames() > 0 && int64_t(frame) != int64_t(last_frame_) + 1)
+            return fail(1, "png: the frames of %s are written in order: frame %d cannot follow frame %d",
+                        output_.path().c_str(), frame, last_frame_);
+        std::string error;
+        if (!output_.add(pixels, error)) {
+            const std::string path = output_.path();
+            if (output_.frames() == 0) file_close();
+            return fail(7, "png: error writing %s: %s", path.c_str(), error.c_str());
+        }
+        last_frame_ = frame;
+        return 0;
+    }
+
+private:
+    png_codec::AnimationWriter output_;
+    int32_t last_frame_ = 0;
 };
-using Writer = udil_sdk::OnePictureWriter<PngEncoder>;
 
 struct PngCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kName = "png";
     static constexpr const char *kDescription = "PNG images (libpng)";
     static constexpr const char *kSuffixes[] = {".png"};
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
+    // An animation holds many frames, written in order; files of a
+    // numbered sequence take theirs in any order.
+    static constexpr int32_t kMultiImage = 1;
     static constexpr int32_t kRandWrites = 1;
     static constexpr int32_t kThreadSafe = 1;  // handles share no state
 
@@ -143,8 +205,14 @@ struct PngCodec : udil_sdk::PluginDefaults {
         png_codec::Decoder decoder;
         std::string error;
         if (!decoder.open(path, error)) return udil_sdk::refuse("%s", error.c_str());
-        info = UdilMovieInfo{
-            decoder.width(), decoder.height(), 1, 0, 0, 0, -1.0f, format_of_channels(decoder.channels())};
+        info = UdilMovieInfo{decoder.width(),
+                             decoder.height(),
+                             frames_of(decoder.layout()),
+                             0,
+                             0,
+                             0,
+                             -1.0f,
+                             format_of_channels(decoder.channels())};
         return new Reader(info);
     }
 };

@@ -4,90 +4,26 @@
 #include <cctype>
 #include <cstring>
 
+#include "ppm_scanner.h"
+
 namespace ppm {
 namespace {
 
 constexpr int64_t kLargestSide = 1 << 30;  // keeps every product in 64 bits
 
-// Character source that remembers the last character and the offset.
-class Scanner {
-public:
-    explicit Scanner(std::FILE *file) : file_(file) {}
-
-    int get() {
-        int c = std::getc(file_);
-        if (c != EOF) ++offset_;
-        return c;
-    }
-    void unget(int c) {
-        if (c == EOF) return;
-        std::ungetc(c, file_);
-        --offset_;
-    }
-    int64_t offset() const { return offset_; }
-
-    // Skips white space and '#' comments (to the end of their line).
-    int skip_space() {
-        int c = get();
-        for (;;) {
-            if (c == '#') {
-                while (c != '\n' && c != EOF) c = get();
-            } else if (c != EOF && std::isspace(c)) {
-                c = get();
-            } else {
-                return c;
-            }
-        }
-    }
-
-    // A decimal number below 2^31 after white space and comments.
-    bool number(int64_t &value) {
-        int c = skip_space();
-        if (c == EOF || !std::isdigit(c)) return false;
-        value = 0;
-        while (c != EOF && std::isdigit(c)) {
-            value = value * 10 + (c - '0');
-            if (value > INT32_MAX) return false;
-            c = get();
-        }
-        unget(c);
-        return true;
-    }
-
-    // A word of at most `size` - 1 printable characters; longer is refused.
-    bool word(char *out, size_t size) {
-        int c = skip_space();
-        size_t length = 0;
-        while (c != EOF && !std::isspace(c)) {
-            if (length + 1 >= size) return false;
-            out[length++] = static_cast<char>(c);
-            c = get();
-        }
-        unget(c);
-        out[length] = '\0';
-        return length > 0;
-    }
-
-    // Drops the rest of the current line; false at end of file.
-    bool end_line() {
-        int c = get();
-        while (c != '\n' && c != EOF) c = get();
-        return c == '\n';
-    }
-
-private:
-    std::FILE *file_;
-    int64_t offset_ = 0;
-};
-
+// Width, height and (but for bitmaps) the maximum sample value.
 bool read_pnm_numbers(Scanner &scanner, Header &header, std::string &error) {
-    int64_t width, height, maxval;
-    if (!scanner.number(width) || !scanner.number(height) || !scanner.number(maxval)) {
+    int64_t width, height, maxval = 1;
+    if (!scanner.number(width) || !scanner.number(height) || (!header.bitmap && !scanner.number(maxval))) {
         error = "bad or missing numbers in the header";
         return false;
     }
-    // Exactly one white-space character separates the header from the raster.
+    // Exactly one white-space character separates the header from a raw
+    // raster; a comment may come first, its line end being that character.
     int c = scanner.get();
+    if (c == '#') {
+        while (c != '\n' && c != '\r' && c != EOF) c = scanner.get();
+    }
     if (c == EOF || !std::isspace(c)) {
         error = "no white space after the header";
         return false;
@@ -172,19 +108,22 @@ bool read_pam_fields(Scanner &scanner, Header &header, std::string &error) {
 bool read_header(std::FILE *file, int64_t file_size, Header &header, std::string &error) {
     header = Header();
     Scanner scanner(file);
-    if (scanner.get() != 'P') {
-        error = "not a binary PPM, PGM or PAM file";
+    const int magic = scanner.get();
+    const int kind = scanner.get();
+    if (magic != 'P' || kind < '1' || kind > '7') {
+        error = "not a Netpbm file";
         return false;
     }
-    const int kind = scanner.get();
-    bool ok = false;
-    if (kind == '5' || kind == '6') {
-        header.channels = kind == '5' ? 1 : 3;
-        ok = read_pnm_numbers(scanner, header, error);
-    } else if (kind == '7') {
+    bool ok;
+    if (kind == '7') {
         ok = read_pam_fields(scanner, header, error);
     } else {
-        error = "not a binary PPM, PGM or PAM file";
+        // P1 P2 P3 are the plain (text) forms of P4 P5 P6: bitmap, grey, colour.
+        const int form = kind <= '3' ? kind - '1' : kind - '4';
+        header.plain = kind <= '3';
+        header.bitmap = form == 0;
+        header.channels = form == 2 ? 3 : 1;
+        ok = read_pnm_numbers(scanner, header, error);
     }
     if (!ok) return false;
     if (header.width < 1 || header.height < 1 || header.width > kLargestSide ||
@@ -209,7 +148,9 @@ bool write_header(std::FILE *file, int32_t width, int32_t height, int32_t channe
     static const char *const kTupleTypes[] = {"GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};
     if (channels < 1 || channels > 4) return false;
     int written;
-    if (pam || channels == 2 || channels == 4)
+    if (!pam && channels == 1 && maxval == 1)
+        written = std::fprintf(file, "P4\n%d %d\n", width, height);
+    else if (pam || channels == 2 || channels == 4)
         written = std::fprintf(file, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL %u\nTUPLTYPE %s\nENDHDR\n",
                                width, height, channels, maxval, kTupleTypes[channels - 1]);
     else

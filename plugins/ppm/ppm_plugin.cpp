@@ -1,12 +1,16 @@
-// The PPM codec: binary PGM, PPM and PAM files, one picture per file.
+// The PPM codec: Netpbm files, one picture per file.
 //
-// Reads L, LA, RGB and RGBA rasters of 8 or 16 bits per sample (any maxval,
-// scaled to 0..255); writes 8-bit (or, with the bits option, 16-bit)
-// samples: L as PGM, RGB as PPM or PAM, LA and RGBA as PAM. Files store the
-// top row first, so the buffer's row 0 (the bottom) is the file's last row.
+// Reads every Netpbm form: PBM, PGM and PPM in their plain (P1-P3) and raw
+// (P4-P6) forms and PAM (P7), as L, LA, RGB or RGBA with 8 or 16 bits per
+// sample (any maxval, scaled to 0..255). Writes 8-bit (or, with the bits
+// option, 16-bit) samples: L as PGM, RGB as PPM or PAM, LA and RGBA as PAM,
+// and black-and-white L pictures as raw PBM under a .pbm name. Files store
+// the top row first, so the buffer's row 0 (the bottom) is the file's last
+// row.
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "ppm_header.h"
+#include "ppm_raster.h"
 #include "udil_sdk.h"
 #include "udil_sdk_output.h"
 
@@ -75,39 +80,13 @@ public:
         if (pixels == nullptr) return fail(6, "ppm: no pixel buffer given");
         if (std::fseek(file_.get(), long(header_.raster_offset), SEEK_SET) != 0)
             return fail(7, "ppm: can't seek in %s", path_.c_str());
-        return header_.maxval == 255 ? read_plain(pixels) : read_scaled(pixels);
+        std::string error;
+        if (!ppm::read_raster(file_.get(), header_, pixels, error))
+            return fail(7, "ppm: can't decode %s: %s", path_.c_str(), error.c_str());
+        return 0;
     }
 
 private:
-    // 8-bit samples at full range: each file row goes straight to its place.
-    int32_t read_plain(uint8_t *pixels) {
-        const size_t row = size_t(header_.row_bytes());
-        for (int64_t y = header_.height - 1; y >= 0; --y)
-            if (std::fread(pixels + size_t(y) * row, 1, row, file_.get()) != row) return truncated();
-        return 0;
-    }
-
-    // Other maxvals and 16-bit samples go through a table to 0..255.
-    int32_t read_scaled(uint8_t *pixels) {
-        const uint32_t maxval = header_.maxval;
-        std::vector<uint8_t> table(size_t(header_.bytes_per_sample() == 2 ? 65536 : 256), 255);
-        for (uint32_t v = 0; v <= maxval; ++v) table[v] = uint8_t((v * 255u + maxval / 2) / maxval);
-        const size_t samples = size_t(header_.width) * size_t(header_.channels);
-        std::vector<uint8_t> row(size_t(header_.row_bytes()));
-        for (int64_t y = header_.height - 1; y >= 0; --y) {
-            if (std::fread(row.data(), 1, row.size(), file_.get()) != row.size()) return truncated();
-            uint8_t *out = pixels + size_t(y) * samples;
-            if (header_.bytes_per_sample() == 1) {
-                for (size_t i = 0; i < samples; ++i) out[i] = table[row[i]];
-            } else {
-                for (size_t i = 0; i < samples; ++i) out[i] = table[(row[2 * i] << 8) | row[2 * i + 1]];
-            }
-        }
-        return 0;
-    }
-
-    int32_t truncated() { return fail(7, "ppm: %s is truncated", path_.c_str()); }
-
     File file_;
     ppm::Header header_;
     std::string path_;
@@ -116,12 +95,14 @@ private:
 struct PpmEncoder {
     static constexpr const char *kName = "ppm";
     struct Settings {
-        bool pam;           // a PAM header rather than P5/P6
-        bool sixteen;       // two bytes a sample
-        bool layout_given;  // the format option was set by the user
+        bool pam;             // a PAM header rather than P5/P6
+        bool sixteen;         // two bytes a sample
+        bool layout_given;    // the format option was set by the user
+        bool bitmap = false;  // raw PBM (P4), for .pbm names
     };
     static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
-                       int32_t channels, const Settings &settings, std::string &) {
+                       int32_t channels, const Settings &settings, std::string &error) {
+        if (settings.bitmap) return encode_bitmap(file, pixels, width, height, error);
         if (!ppm::write_header(file, width, height, channels, settings.sixteen ? 65535 : 255, settings.pam))
             return false;
         const size_t row = size_t(width) * size_t(channels);
@@ -138,10 +119,35 @@ struct PpmEncoder {
         }
         return true;
     }
+
+    // Black (0) and white (255) as eight pixels a byte, 1 for black. Grey
+    // levels are refused rather than thresholded: nothing is lost silently.
+    static bool encode_bitmap(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                              std::string &error) {
+        const size_t count = size_t(width) * size_t(height);
+        for (size_t i = 0; i < count; ++i)
+            if (pixels[i] != 0 && pixels[i] != 255) {
+                error =
+                    "a .pbm file holds black (0) and white (255) only, the picture has grey levels: "
+                    "name the file .pgm";
+                return false;
+            }
+        if (!ppm::write_header(file, width, height, 1, 1, false)) return false;
+        std::vector<uint8_t> row((size_t(width) + 7) / 8);
+        for (int64_t y = height - 1; y >= 0; --y) {
+            const uint8_t *in = pixels + size_t(y) * size_t(width);
+            std::fill(row.begin(), row.end(), 0);
+            for (int32_t x = 0; x < width; ++x)
+                if (in[x] == 0) row[size_t(x) >> 3] |= uint8_t(0x80 >> (x & 7));
+            if (std::fwrite(row.data(), 1, row.size(), file) != row.size()) return false;
+        }
+        return true;
+    }
 };
 // The file name's suffix names the layout: .pam is always PAM; .ppm,
-// .pnm and .pgm are P6 or P5 rasters, which have no alpha channel, and
-// .pgm holds grey pictures only. Other names follow the format option.
+// .pnm and .pgm are P6 or P5 rasters, which have no alpha channel, .pgm
+// holds grey pictures only and .pbm black-and-white ones (raw PBM). Other
+// names follow the format option.
 class Writer : public udil_sdk::OnePictureWriter<PpmEncoder> {
 public:
     using OnePictureWriter::OnePictureWriter;
@@ -162,7 +168,10 @@ private:
             return layout.pam ? "the format option asks for PAM, which is written as .pam"
                               : "the format option asks for PPM, which is written as .ppm";
         layout.pam = pam;
+        layout.bitmap = strcasecmp(suffix, ".pbm") == 0;
         if (pam) return nullptr;
+        if (layout.bitmap && channels() != 1)
+            return "a .pbm file holds black-and-white grey pictures: name the file .ppm or .pam";
         if (channels() == 2 || channels() == 4)
             return "pictures with alpha are written as PAM: name the file .pam";
         if (strcasecmp(suffix, ".pgm") == 0 && channels() != 1)
@@ -173,7 +182,7 @@ private:
     // The name's suffix when it is one of this codec's, else null.
     static const char *suffix_of(const char *path) {
         const size_t length = std::strlen(path);
-        for (const char *suffix : {".ppm", ".pgm", ".pnm", ".pam"})
+        for (const char *suffix : {".ppm", ".pgm", ".pnm", ".pam", ".pbm"})
             if (length >= 4 && strcasecmp(path + length - 4, suffix) == 0) return path + length - 4;
         return nullptr;
     }
@@ -182,7 +191,7 @@ private:
 struct PpmCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kName = "ppm";
     static constexpr const char *kDescription = "Netpbm PPM/PGM/PAM images";
-    static constexpr const char *kSuffixes[] = {".ppm", ".pgm", ".pnm", ".pam"};
+    static constexpr const char *kSuffixes[] = {".ppm", ".pgm", ".pnm", ".pam", ".pbm"};
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
     static constexpr int32_t kRandWrites = 1;
 

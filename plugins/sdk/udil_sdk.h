@@ -12,6 +12,8 @@
 //       static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &);
 //       static udil_sdk::Handle *create_writer(const UdilMovieInfo &, const udil_sdk::Options &);
 //       static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info);
+//       // or, to see the reader options the host passes with the file:
+//       // create_reader(const char *path, UdilMovieInfo &info, const udil_sdk::Options &);
 //   };
 //   UDIL_SDK_PLUGIN(MyCodec)
 //
@@ -115,7 +117,8 @@ inline void fill_option(UdilOption &option, const OptionSpec &spec) {
     copy_text(option.description, sizeof option.description, spec.description);
 }
 
-// Read access to the option records the host passes with a new movie.
+// Read access to the option records the host passes with a new movie, or
+// with a file to read (reader options).
 class Options {
 public:
     Options(int32_t count, const UdilOption *options) : count_(options ? count : 0), options_(options) {}
@@ -249,10 +252,41 @@ inline int32_t default_options(UdilOption *options) {
     return 0;
 }
 
+// A plug-in's create_reader may take the reader options as a third
+// argument; one that declares only (path, info) is called without them.
+template <typename P>
+inline auto call_create_reader(const char *path, UdilMovieInfo &info, const Options &options, int)
+    -> decltype(P::create_reader(path, info, options)) {
+    return P::create_reader(path, info, options);
+}
+
+template <typename P>
+inline Handle *call_create_reader(const char *path, UdilMovieInfo &info, const Options &, long) {
+    return P::create_reader(path, info);
+}
+
+// The number of reader options the host hands in: a positive *count with
+// an option array, never more than its capacity.
+inline int32_t reader_options_given(const int32_t *count, int32_t capacity, const UdilOption *options) {
+    if (count == nullptr || options == nullptr || *count <= 0 || capacity <= 0) return 0;
+    return *count < capacity ? *count : capacity;
+}
+
 template <typename P>
 inline UdilHandle create_reader(const char *path, UdilMovieInfo *info, int32_t *count, int32_t capacity,
                                 UdilOption *options) {
     if (path == nullptr || info == nullptr) return nullptr;
+    refusal_text()[0] = '\0';
+    Handle *handle = nullptr;
+    try {
+        // The reader options are read before the defaults overwrite them.
+        handle = call_create_reader<P>(path, *info,
+                                       Options(reader_options_given(count, capacity, options), options), 0);
+    } catch (const std::bad_alloc &) {
+        handle = refuse("out of memory");
+    } catch (...) {
+        handle = refuse("internal error");
+    }
     if (count != nullptr) {
         // Hand back the defaults when the caller gave room for them.
         const OptionList list = P::options();
@@ -262,14 +296,7 @@ inline UdilHandle create_reader(const char *path, UdilMovieInfo *info, int32_t *
                 fill_option(options[filled], list.items[filled]);
         *count = filled;
     }
-    refusal_text()[0] = '\0';
-    try {
-        return P::create_reader(path, *info);
-    } catch (const std::bad_alloc &) {
-        return refuse("out of memory");
-    } catch (...) {
-        return refuse("internal error");
-    }
+    return handle;
 }
 
 template <typename P>

@@ -1,14 +1,17 @@
 #include "tiff_file.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace tiff_codec {
-namespace {
 
-// Warnings (unknown tags, odd but readable values) do not stop a read.
-int on_warning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
-
-}  // namespace
+// Warnings (unknown tags, odd but readable values) do not stop a read, but
+// the fax decoders report broken code words as warnings ("Premature EOL")
+// and fill the rest of the row: that is damaged data, kept as an error.
+int TiffFile::on_warning(TIFF *tif, void *user_data, const char *module, const char *format, va_list args) {
+    if (module == nullptr || std::strncmp(module, "Fax", 3) != 0) return 1;
+    return on_error(tif, user_data, module, format, args);
+}
 
 int TiffFile::on_error(TIFF *, void *user_data, const char *module, const char *format, va_list args) {
     auto *file = static_cast<TiffFile *>(user_data);
@@ -23,7 +26,7 @@ int TiffFile::on_error(TIFF *, void *user_data, const char *module, const char *
     return 1;
 }
 
-bool TiffFile::open(const char *path, const char *mode) {
+bool TiffFile::open(const char *path, const char *mode, uint64_t memory_limit) {
     close();
     message_[0] = '\0';
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
@@ -32,11 +35,13 @@ bool TiffFile::open(const char *path, const char *mode) {
         return false;
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options, on_error, this);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, on_warning, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(kLargestChunk));
+    TIFFOpenOptionsSetWarningHandlerExtR(options, on_warning, this);
+    // A file being written allocates its strips through libtiff.
+    writing_ = mode[0] == 'w';
+    memory_limit_ = memory_limit != 0 ? memory_limit : writing_ ? kLargestChunk : kLargestTagBlock;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(memory_limit_));
     tif_ = TIFFOpenExt(path, mode, options);
     TIFFOpenOptionsFree(options);
-    writing_ = mode[0] == 'w';
     return tif_ != nullptr;
 }
 

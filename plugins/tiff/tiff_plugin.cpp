@@ -1,6 +1,7 @@
-// The TIFF codec: the first picture of a file, read from 8- or 16-bit
-// grey or RGB samples (and whatever libtiff's RGBA reader understands),
-// written as 8-bit A, L, LA, RGB or RGBA in strips.
+// The TIFF codec: every page of a file is a frame, read from 8- or 16-bit
+// grey, RGB or Lab samples (and whatever libtiff's RGBA reader
+// understands); frames are written as pages of 8-bit L, LA, RGB or RGBA
+// (A as L) in strips.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -11,13 +12,14 @@
 #include "tiff_read.h"
 #include "tiff_write.h"
 #include "udil_sdk.h"
+#include "udil_sdk_orientation.h"
 #include "udil_sdk_output.h"
 
 namespace {
 
 using udil_sdk::format_name;
 
-// Every format is written, A as one sample marked as alpha.
+// Every format is written; A as a grey picture, which every reader takes.
 int32_t channels_of_format(int32_t format) { return udil_sdk::format_channels(format); }
 
 int32_t format_of(const tiff_codec::Picture &picture) {
@@ -32,6 +34,9 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"compression", UDIL_OPT_CHOICE, "none|lzw|deflate|packbits|jpeg", "1",
      "Compression of the strips (jpeg is lossy, quality 90)"},
     {"predictor", UDIL_OPT_BOOLEAN, "", "1", "Horizontal differencing before lzw or deflate (smaller files)"},
+    {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
+     "Reading: turn pictures the right way up by their Orientation tag (display) or give the rows as "
+     "stored"},
 };
 
 tiff_codec::EncodeSettings settings_from(const udil_sdk::Options &options) {
@@ -44,7 +49,9 @@ tiff_codec::EncodeSettings settings_from(const udil_sdk::Options &options) {
 
 class Reader : public udil_sdk::Handle {
 public:
-    explicit Reader(const UdilMovieInfo &info) : expected_(info) {}
+    Reader(const UdilMovieInfo &info, bool keep_stored_orientation) : expected_(info) {
+        decoder_.keep_stored_orientation(keep_stored_orientation);
+    }
 
     int32_t file_open(const char *path) override {
         file_close();
@@ -68,13 +75,25 @@ public:
         return 0;
     }
 
-    // One picture per file: every frame number reads it. Eye 2 without a
-    // left buffer delivers into the right one.
-    int32_t get_image(int32_t, int32_t, void *left, void *right) override {
+    // Frame n is page n. A file of one page gives it for every frame number,
+    // as callers that number one-picture files by the sequence ask for it.
+    // Eye 2 without a left buffer delivers into the right one.
+    int32_t get_image(int32_t frame, int32_t, void *left, void *right) override {
         if (!decoder_.is_open()) return fail(6, "tiff: no file is open");
         auto *pixels = static_cast<uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "tiff: no pixel buffer given");
+        const int32_t page = decoder_.page_count() == 1 ? 0 : frame;
         std::string error;
+        if (!decoder_.select_page(page, error))
+            return fail(7, "tiff: can't read page %d of %s: %s", page, path_.c_str(), error.c_str());
+        // Every page must be the picture the first one announced: a page of
+        // another size or format is refused, the others stay readable.
+        const tiff_codec::Picture picture = decoder_.picture();
+        if (picture.width != expected_.width || picture.height != expected_.height ||
+            format_of(picture) != expected_.pixel_format)
+            return fail(12, "tiff: page %d of %s is %dx%d %s, the movie's frames are %dx%d %s", page,
+                        path_.c_str(), picture.width, picture.height, format_name(format_of(picture)),
+                        expected_.width, expected_.height, format_name(expected_.pixel_format));
         if (!decoder_.read(pixels, error))
             return fail(7, "tiff: can't decode %s: %s", path_.c_str(), error.c_str());
         return 0;
@@ -98,7 +117,6 @@ public:
         : width_(info.width),
           height_(info.height),
           channels_(channels_of_format(info.pixel_format)),
-          alpha_only_(info.pixel_format == UDIL_FMT_A),
           settings_(settings) {}
 
     int32_t file_new(const char *path) override {
@@ -115,44 +133,54 @@ public:
             return fail(7, "tiff: can't create %s: %s", path, cause.c_str());
         }
         path_ = path;
-        written_ = false;
+        pages_ = 0;
         return 0;
     }
 
-    // The picture's file is finished by save_image, where a failure reaches
-    // the host; one that never got its picture is removed rather than left
+    // Each page is written out whole by save_image, where a failure reaches
+    // the host. A file that never got a page is removed rather than left
     // behind as a broken TIFF.
     int32_t file_close() override {
         if (file_.get() == nullptr) return 0;
-        file_.close();
-        udil_sdk::remove_partial_file(path_.c_str());
-        return 0;
+        const bool closed = file_.close();
+        if (pages_ == 0) {
+            udil_sdk::remove_partial_file(path_.c_str());
+            return 0;
+        }
+        return closed ? 0 : fail(7, "tiff: error writing %s: %s", path_.c_str(), file_.message());
     }
 
-    int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
-        if (written_) return fail(1, "tiff: a file holds one picture");
+    // Frames become pages in the order they come: after the first page of a
+    // file, each frame must be the next one.
+    int32_t save_image(int32_t frame, int32_t, const void *left, const void *right) override {
         if (file_.get() == nullptr) return fail(6, "tiff: no file is open");
         const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "tiff: no pixel buffer given");
-        written_ = true;
+        if (pages_ > 0 && int64_t(frame) != int64_t(last_frame_) + 1)
+            return fail(1, "tiff: the pages of %s are written in order: frame %d cannot follow frame %d",
+                        path_.c_str(), frame, last_frame_);
         std::string error;
         errno = 0;
-        const bool encoded =
-            tiff_codec::encode(file_, pixels, width_, height_, channels_, alpha_only_, settings_, error);
-        if (encoded && file_.close()) return 0;
-        error = with_system_cause(encoded ? file_.message() : error, errno);
+        if (tiff_codec::encode(file_, pixels, width_, height_, channels_, settings_, error)) {
+            ++pages_;
+            last_frame_ = frame;
+            return 0;
+        }
+        error = with_system_cause(error, errno);
+        // The pages before this one are whole and linked; a file with none
+        // is removed.
         file_.close();
-        udil_sdk::remove_partial_file(path_.c_str());
+        if (pages_ == 0) udil_sdk::remove_partial_file(path_.c_str());
         return fail(7, "tiff: error writing %s: %s", path_.c_str(), error.c_str());
     }
 
 private:
     int32_t width_, height_, channels_;
-    bool alpha_only_;
     tiff_codec::EncodeSettings settings_;
     tiff_codec::TiffFile file_;
     std::string path_;
-    bool written_ = false;
+    int32_t pages_ = 0;  // written into the open file
+    int32_t last_frame_ = 0;
 };
 
 struct TiffCodec : udil_sdk::PluginDefaults {
@@ -161,7 +189,9 @@ struct TiffCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kSuffixes[] = {".tif", ".tiff"};
     static constexpr int32_t kImageFormats =
         UDIL_FMT_A | UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
-    static constexpr int32_t kRandWrites = 1;
+    // A file holds many pages, written in order.
+    static constexpr int32_t kMultiImage = 1;
+    static constexpr int32_t kRandWrites = 0;
     static constexpr int32_t kThreadSafe = 1;  // handles share no state
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
@@ -173,13 +203,17 @@ struct TiffCodec : udil_sdk::PluginDefaults {
         return new Writer(info, settings_from(options));
     }
 
-    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
+                                           const udil_sdk::Options &options) {
+        const bool keep_stored = options.integer(udil_sdk::kOrientationOption, 0) == 1;
         tiff_codec::Decoder decoder;
+        decoder.keep_stored_orientation(keep_stored);
         std::string error;
         if (!decoder.open(path, error)) return udil_sdk::refuse("%s", error.c_str());
         const tiff_codec::Picture &picture = decoder.picture();
-        info = UdilMovieInfo{picture.width, picture.height, 1, 0, 0, 0, -1.0f, format_of(picture)};
-        return new Reader(info);
+        info = UdilMovieInfo{picture.width, picture.height,    decoder.page_count(), 0, 0, 0,
+                             -1.0f,         format_of(picture)};
+        return new Reader(info, keep_stored);
     }
 };
 

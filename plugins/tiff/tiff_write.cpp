@@ -14,7 +14,7 @@ constexpr size_t kStripBytes = 64 * 1024;
 }  // namespace
 
 bool encode(TiffFile &file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-            bool alpha_only, const EncodeSettings &settings, std::string &error) {
+            const EncodeSettings &settings, std::string &error) {
     TIFF *tif = file.get();
     if (tif == nullptr || width < 1 || height < 1 || channels < 1 || channels > 4) {
         error = "invalid picture size or format";
@@ -22,7 +22,9 @@ bool encode(TiffFile &file, const uint8_t *pixels, int32_t width, int32_t height
     }
     const bool colour = channels >= 3;
     const bool jpeg = settings.compression == COMPRESSION_JPEG;
-    const bool has_alpha = alpha_only || channels == 2 || channels == 4;
+    // One channel is grey even for an A picture: a lone sample marked as
+    // alpha leaves no colour, and other readers refuse it.
+    const bool has_alpha = channels == 2 || channels == 4;
     const uint16_t alpha_type = EXTRASAMPLE_UNASSALPHA;
     // JPEG compresses colour best as YCbCr; libtiff converts the RGB rows.
     const bool ycbcr = jpeg && channels == 3;

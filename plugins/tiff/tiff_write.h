@@ -1,4 +1,4 @@
-// Writing 8-bit A, L, LA, RGB and RGBA pictures as TIFF.
+// Writing 8-bit L, LA, RGB and RGBA pictures (A as L) as TIFF pages.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,9 @@ struct EncodeSettings {
 constexpr int kJpegQuality = 90;
 
 // Writes one picture (packed rows of width * channels bytes, the bottom row
-// first) into the TIFF open for writing in `file`. `alpha_only` marks a
-// one-channel picture as alpha (format A) instead of grey.
+// first) as the next page (directory) of the TIFF open for writing in
+// `file`. One channel is written as grey, two as grey and alpha.
 bool encode(TiffFile &file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-            bool alpha_only, const EncodeSettings &settings, std::string &error);
+            const EncodeSettings &settings, std::string &error);
 
 }  // namespace tiff_codec

@@ -482,6 +482,47 @@ TEST_F(FfmpegPlugin, ReadsMoviesMadeByTheFfmpegCommand) {
     }
 }
 
+TEST_F(FfmpegPlugin, ReaderOptionStreamPicksAVideoStreamByNumber) {
+    if (!have_ffmpeg_command()) GTEST_SKIP() << "the ffmpeg command is not installed";
+    // Two video streams of six frames, neither marked the default: the
+    // larger one is what players show.
+    const std::string path = scratch_.file("two.mkv");
+    ASSERT_EQ(
+        run("ffmpeg -v error -y -f lavfi -t 0.24 -i testsrc2=size=32x24:rate=25 -f lavfi -t 0.24 -i "
+            "testsrc=size=64x48:rate=25 -map 0 -map 1 -c:v libx264 -preset ultrafast -disposition:v:0 0 "
+            "-disposition:v:1 0 '" +
+            path + "'"),
+        0);
+    const auto open_with = [&](const char *text, UdilMovieInfo &info) {
+        int32_t count = 0;
+        UdilOption *parsed = dyx_udil_parse_options(codec_, text, &count);
+        std::vector<UdilOption> options(size_t(std::max(count, codec_->option_count)) + 1);
+        if (parsed != nullptr) std::copy(parsed, parsed + count, options.begin());
+        dyx_free(parsed, __LINE__, __FILE__);
+        int32_t first = -1, last = -1;
+        return Stream(dyx_udil_file_open(path.c_str(), codec_, &info, &count, int32_t(options.size()),
+                                         options.data(), &first, &last));
+    };
+    const struct {
+        const char *options;
+        int width;
+    } cases[] = {{"", 64}, {"stream 0", 64}, {"stream 1", 32}, {"stream 2", 64}};
+    for (const auto &c : cases) {
+        UdilMovieInfo info;
+        Stream stream = open_with(c.options, info);
+        ASSERT_TRUE(stream) << c.options << ": " << dyx_udil_get_last_error_string();
+        EXPECT_EQ(info.width, c.width) << c.options;
+        EXPECT_EQ(info.frames, 6) << c.options;
+        EXPECT_FALSE(read_frame(stream.get(), info, 5).empty()) << c.options;
+    }
+    UdilMovieInfo info;
+    EXPECT_FALSE(open_with("stream 3", info));
+    EXPECT_NE(
+        std::string(dyx_udil_get_last_error_string()).find("there is no video stream 3 (the file has 2)"),
+        std::string::npos)
+        << dyx_udil_get_last_error_string();
+}
+
 // ---- compressed frames ----------------------------------------------------
 
 TEST_F(FfmpegPlugin, IntraOnlyCodecsHandOutFramesToDecodeLater) {

@@ -253,4 +253,74 @@ TEST_F(PngTest, RefusesToWriteAlphaOnlyPictures) {
               record_->entry.image_formats());
 }
 
+// Several frames written into one file make an animated PNG whose frames
+// read back exactly; a single frame stays a plain PNG.
+TEST_F(PngTest, FramesOfOneFileMakeAnAnimation) {
+    for (const int32_t count : {1, 2, 4}) {
+        SCOPED_TRACE(count);
+        std::vector<ImagePtr> frames;
+        UdilMovieInfo info{21, 9, count, 0, 0, 0, 24.0f, DYX_IMG_FMT_RGBA};
+        const std::string name = file("anim" + std::to_string(count));
+        UdilStream *stream = dyx_udil_file_new(name.c_str(), record_, &info, 0, nullptr);
+        ASSERT_NE(nullptr, stream) << dyx_udil_get_last_error_string();
+        for (int frame = 0; frame < count; ++frame) {
+            frames.push_back(codec_test::random_image(21, 9, DYX_IMG_FMT_RGBA, uint32_t(frame + 5)));
+            ASSERT_EQ(0, dyx_udil_save_image(stream, frame, UDIL_EYE_MONO, frames.back().get(), nullptr))
+                << dyx_udil_get_last_error_string();
+        }
+        dyx_udil_file_close(&stream);
+        const std::string bytes = codec_test::read_bytes(name + ".png");
+        EXPECT_EQ(count > 1, bytes.find("acTL") != std::string::npos);
+
+        UdilMovieInfo described{0, 0, -1, 0, 0, 0, -1.0f, DYX_IMG_FMT_RGB};
+        int32_t first = 0, last = 0;
+        stream = dyx_udil_file_open((name + ".png").c_str(), record_, &described, nullptr, 0, nullptr, &first,
+                                    &last);
+        ASSERT_NE(nullptr, stream);
+        EXPECT_EQ(count, described.frames);
+        EXPECT_EQ(count, dyx_udil_total_frames(stream));
+        ImagePtr back = image_testing::make_image(21, 9, DYX_IMG_FMT_RGBA);
+        // Backwards, so that every read goes back to the first frame.
+        for (int frame = count - 1; frame >= 0; --frame) {
+            ASSERT_EQ(0, dyx_udil_get_image(stream, frame, UDIL_EYE_MONO, back.get(), nullptr));
+            EXPECT_TRUE(codec_test::same_pixels(frames[size_t(frame)].get(), back.get())) << frame;
+        }
+        EXPECT_NE(0, dyx_udil_get_image(stream, count, UDIL_EYE_MONO, back.get(), nullptr));
+        dyx_udil_file_close(&stream);
+    }
+}
+
+TEST_F(PngTest, FramesOfOneFileComeInOrder) {
+    UdilMovieInfo info{8, 8, 3, 0, 0, 0, 24.0f, DYX_IMG_FMT_RGB};
+    ImagePtr picture = codec_test::random_image(8, 8, DYX_IMG_FMT_RGB);
+    UdilStream *stream = dyx_udil_file_new(file("order").c_str(), record_, &info, 0, nullptr);
+    ASSERT_NE(nullptr, stream);
+    ASSERT_EQ(0, dyx_udil_save_image(stream, 0, UDIL_EYE_MONO, picture.get(), nullptr));
+    EXPECT_NE(0, dyx_udil_save_image(stream, 2, UDIL_EYE_MONO, picture.get(), nullptr));
+    EXPECT_NE(std::string::npos,
+              std::string(dyx_udil_get_last_error_string()).find("frame 2 cannot follow frame 0"));
+    dyx_udil_file_close(&stream);
+    EXPECT_TRUE(survives(file("order.png")));
+}
+
+// Guards against a few bytes making the reader allocate gigabytes: a chunk
+// that claims more bytes than the file has left is refused before libpng
+// sees it.
+TEST_F(PngTest, RefusesChunksThatClaimMoreThanTheFileHolds) {
+    const std::string signature("\x89PNG\r\n\x1a\n", 8);
+    const std::string header = std::string("\0\0\0\x0dIHDR", 8) +
+                               std::string("\0\0\0\1\0\0\0\1\x08\0\0\0\0", 13) + std::string(4, '\0');
+    for (const char *type : {"tEXt", "iCCP", "zTXt", "prVt"}) {
+        const std::string path = file(std::string(type) + ".png");
+        codec_test::write_bytes(
+            path, signature + header + std::string("\x7f\xff\xff\xf0", 4) + type + std::string(16, 'a'));
+        int status = 0;
+        EXPECT_EQ(nullptr, read(path, &status).get()) << type;
+        const std::string error = dyx_udil_get_last_error_string();
+        EXPECT_NE(std::string::npos, error.find("the file is cut short: its " + std::string(type) +
+                                                " chunk claims 2147483632 bytes"))
+            << error;
+    }
+}
+
 }  // namespace

@@ -195,7 +195,9 @@ TEST_F(Ppm, CorruptFilesAreRefused) {
     const std::string pixels(64, 'x');
     const char *const bad[] = {
         "",
-        "P3\n1 1\n255\n1 2 3\n",       // text PPM is not read
+        "P3\n1 1\n255\n1 2 q\n",       // a plain sample that is no number
+        "P1\n2 1\n1 7\n",              // a plain bitmap holds 0 and 1 only
+        "P4\n9 4\n",                   // raw bitmap rows of 2 bytes, 2 given
         "P6\n",                        // truncated header
         "P6\n-1 1\n255\n",             // negative width
         "P6\n0 1\n255\n",              // empty picture
@@ -273,6 +275,8 @@ TEST_F(Ppm, TheNamesSuffixChoosesTheLayout) {
         {"alpha.pgm", DYX_IMG_FMT_LA, "", nullptr, "name the file .pam"},
         {"asked.ppm", DYX_IMG_FMT_RGB, "format pam", nullptr, "asks for PAM"},
         {"asked.pam", DYX_IMG_FMT_RGB, "format ppm", nullptr, "asks for PPM"},
+        {"grey.pbm", DYX_IMG_FMT_L, "", nullptr, "black (0) and white (255) only"},
+        {"rgb.pbm", DYX_IMG_FMT_RGB, "", nullptr, "black-and-white grey pictures"},
     };
     for (const auto &c : cases) {
         dyx_image_t *image = pattern(3, 2, c.format);
@@ -288,4 +292,56 @@ TEST_F(Ppm, TheNamesSuffixChoosesTheLayout) {
         EXPECT_EQ(path, scratch_.file(c.name));
         EXPECT_EQ(read_all(scratch_.file(c.name)).substr(0, 2), c.magic) << c.name;
     }
+}
+
+// Every Netpbm form reads: plain text (comments where white space may
+// stand), raw bitmaps (1 is black, rows padded to whole bytes), PAM, and
+// maxvals other than 255 scaled with rounding.
+TEST_F(Ppm, EveryFormReads) {
+    const struct {
+        const char *name;
+        std::string bytes;
+        int32_t format;
+        std::string pixels;  // bottom row first
+    } cases[] = {
+        {"plain.pbm", "P1\n# two rows\n3 2\n1 0#x\n1\n0 0 1\n", DYX_IMG_FMT_L,
+         std::string("\xff\xff\0\0\xff\0", 6)},
+        {"dense.pbm", "P1 3 2 101001", DYX_IMG_FMT_L, std::string("\xff\xff\0\0\xff\0", 6)},
+        {"raw.pbm", std::string("P4\n9 2\n") + std::string("\x80\x00\x7f\x80", 4), DYX_IMG_FMT_L,
+         std::string("\xff\0\0\0\0\0\0\0\0") + std::string("\0\xff\xff\xff\xff\xff\xff\xff\xff")},
+        {"plain.pgm", "P2 2 1 # max\n100\n0 # dark\n50\n", DYX_IMG_FMT_L, std::string("\0\x80", 2)},
+        {"plain.ppm", "P3\n1 1\n4\n1 2 4\n", DYX_IMG_FMT_RGB, std::string("\x40\x80\xff", 3)},
+        {"wide.pgm", std::string("P5\n2 1\n65535\n") + std::string("\x80\x00\xff\xff", 4), DYX_IMG_FMT_L,
+         std::string("\x80\xff", 2)},
+        {"bw.pam",
+         std::string("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 1\nTUPLTYPE BLACKANDWHITE\nENDHDR\n") +
+             std::string("\0\1", 2),
+         DYX_IMG_FMT_L, std::string("\0\xff", 2)},
+    };
+    for (const auto &c : cases) {
+        write_all(scratch_.file(c.name), c.bytes);
+        UdilMovieInfo info;
+        dyx_image_t *image = load(scratch_.file(c.name), &info);
+        ASSERT_NE(image, nullptr) << c.name << ": " << dyx_udil_get_last_error_string();
+        EXPECT_EQ(info.pixel_format, c.format) << c.name;
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(image->data), c.pixels.size()), c.pixels) << c.name;
+        dyx_image_free(&image);
+    }
+}
+
+// Black-and-white grey pictures are written as raw PBM under a .pbm name
+// and read back unchanged.
+TEST_F(Ppm, PbmNamesWriteBitmaps) {
+    dyx_image_t *image = dyx_image_alloc(9, 2, 0, DYX_IMG_FMT_L);
+    for (size_t i = 0; i < 18; ++i) image->data[i] = (i % 3 == 0) ? 0 : 255;
+    const std::string path = save(image, "bits.pbm");
+    ASSERT_EQ(path, scratch_.file("bits.pbm")) << dyx_udil_get_last_error_string();
+    // Both rows hold black at x = 0, 3 and 6; 1 marks black.
+    EXPECT_EQ(read_all(path), std::string("P4\n9 2\n") + std::string("\x92\x00\x92\x00", 4));
+    dyx_image_t *back = load(path);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(back->data), 18),
+              std::string(reinterpret_cast<char *>(image->data), 18));
+    dyx_image_free(&image);
+    dyx_image_free(&back);
 }

@@ -162,7 +162,7 @@ class ConvertCommandTest(CommandTestCase):
         self.assertFails(["convert", template, out, "--options", "codec h265"], "takes one of")
         self.assertFails(["convert", template, out, "--options", "crf 99"], "must lie in 0..51")
         self.assertFails(["convert", template, self.path("out.xyz")], "no codec writes files ending in '.xyz'")
-        self.assertFails(["convert", template, self.path("one.png")], "name the 3 frames with a '#' run")
+        self.assertFails(["convert", template, self.path("one.ppm")], "name the 3 frames with a '#' run")
         self.assertFails(["convert", template, out, "--tiles", "3x2"], "do not divide")
         self.assertFails(["convert", template, out, "--frames", "7:9"], "frame 7 does not exist")
         self.assertFails(["convert", self.path("gone.mov"), out], "gone.mov: no such file")

@@ -29,7 +29,7 @@ class CodecsTest(unittest.TestCase):
         self.assertIn("ppm", listing)
         name, desc, suffixes, stereo, multi, options = listing["ppm"]
         self.assertEqual(desc, "Netpbm PPM/PGM/PAM images")
-        self.assertEqual(suffixes, [".ppm", ".pgm", ".pnm", ".pam"])
+        self.assertEqual(suffixes, [".ppm", ".pgm", ".pnm", ".pam", ".pbm"])
         self.assertEqual((stereo, multi), (0, 0))
         self.assertEqual(options[0], ["format", orvo.DYX_UDIL_CHOICE, ["ppm", "pam"], 0,
                                       "File layout for RGB pictures"])

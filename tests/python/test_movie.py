@@ -109,10 +109,12 @@ class SetterTest(unittest.TestCase):
     def test_setter_errors(self):
         reader, writer = orvo.movie(), orvo.movie(orvo.MOVIE_WRITE)
         for name, value in (("stereo", 1), ("anaglyph", 1), ("fps", 25.0), ("dims", (2, 2)),
-                            ("tiling", (1, 1)), ("format", "png"), ("options", "")):
+                            ("tiling", (1, 1)), ("format", "png")):
             with self.assertRaises(AttributeError) as caught:
                 setattr(reader, name, value)
             self.assertEqual(str(caught.exception), "set only for write movies")
+        reader.options = "orientation stored"  # reader options
+        self.assertEqual(reader.options, "orientation stored")
         self.assertEqual(reader.errstr(), "")  # the error string is left alone
         for name, value in (("framerange", (1, 2)), ("intensity", (1.0, 1.0)), ("flip", 1),
                             ("repeat", (1, 1))):

@@ -36,7 +36,7 @@ class ImageCodecListingTest(unittest.TestCase):
         name, desc, suffixes, stereo, multi, options = self.entry("png")
         self.assertEqual(desc, "PNG images (libpng)")
         self.assertEqual(suffixes, [".png"])
-        self.assertEqual((stereo, multi), (0, 0))
+        self.assertEqual((stereo, multi), (0, 1))
         self.assertEqual([option[0] for option in options], ["compression", "filter", "interlace"])
         self.assertEqual(options[0][:4], ["compression", orvo.DYX_UDIL_INT, [0, 9], 1])
         self.assertEqual(options[1][:4], ["filter", orvo.DYX_UDIL_CHOICE,
@@ -53,6 +53,7 @@ class ImageCodecListingTest(unittest.TestCase):
             ["subsampling", orvo.DYX_UDIL_CHOICE, ["4:4:4", "4:2:2", "4:2:0"], 2],
             ["progressive", orvo.DYX_UDIL_BOOLEAN, "0|1", 0],
             ["optimize", orvo.DYX_UDIL_BOOLEAN, "0|1", 0],
+            ["orientation", orvo.DYX_UDIL_CHOICE, ["display", "stored"], 0],
         ])
 
     def test_tiff(self):
@@ -63,6 +64,7 @@ class ImageCodecListingTest(unittest.TestCase):
         self.assertEqual([option[:4] for option in options], [
             ["compression", orvo.DYX_UDIL_CHOICE, ["none", "lzw", "deflate", "packbits", "jpeg"], 1],
             ["predictor", orvo.DYX_UDIL_BOOLEAN, "0|1", 1],
+            ["orientation", orvo.DYX_UDIL_CHOICE, ["display", "stored"], 0],
         ])
 
     def test_every_option_has_a_description(self):

@@ -62,7 +62,7 @@ TEST_F(Streams, MultiImageWriteStreamMakesItsFileNow) {
     EXPECT_EQ(udil_test::count_lines(control.log(), "close " + scratch_.file("clip.fkv")), 1);
 }
 
-TEST_F(Streams, ContainerEyePairMakesTwoFilesAndHashTemplateIsRefused) {
+TEST_F(Streams, ContainerEyePairMakesTwoFilesAndHashRunMakesOneFilePerFrame) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
     UdilStream *stream =
         dyx_udil_file_new(scratch_.file("clip_@").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
@@ -74,10 +74,29 @@ TEST_F(Streams, ContainerEyePairMakesTwoFilesAndHashTemplateIsRefused) {
     EXPECT_EQ(udil_test::count_lines(control.log(), "create_writer"), 2);
     dyx_udil_file_close(&stream);
 
+    // A run of '#' asks a multi-image codec for one file per frame too: each
+    // file is made when its frame is written and holds it as its frame 0.
     control.clear();
-    EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip_###").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
-              nullptr);
+    stream = dyx_udil_file_new(scratch_.file("clip_###").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->slots[0].container, 0);
     EXPECT_FALSE(udil_test::exists(scratch_.file("clip_000.fkv")));
+    std::string pixels(kPictureBytes, '\0');
+    for (int32_t f = 0; f < 3; ++f) {
+        pixels.assign(pixels.size(), char(10 + f));
+        ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
+    }
+    ASSERT_EQ(dyx_udil_file_close(&stream), 0);
+    EXPECT_EQ(udil_test::count_lines(control.log(), "save " + scratch_.file("clip_002.fkv") + " frame=0"), 1);
+    UdilStream *reading = open(scratch_.file("clip_###.fkv"), "fmulti", 0, 2);
+    ASSERT_NE(reading, nullptr);
+    EXPECT_EQ(dyx_udil_total_frames(reading), 3);
+    dyx_image_t *image = dyx_image_alloc(4, 2, 0, DYX_IMG_FMT_RGB);
+    ASSERT_EQ(dyx_udil_get_image(reading, 2, 0, image, nullptr), 0) << dyx_udil_get_last_error_string();
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(image->data), kPictureBytes),
+              std::string(kPictureBytes, char(12)));
+    dyx_image_free(&image);
+    dyx_udil_file_close(&reading);
 }
 
 TEST_F(Streams, SingleImageWriteStreamMakesNoFileYet) {

@@ -58,7 +58,11 @@ DYX_API UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, cons
 /* A read stream over the one file (or template) `name`, or null. *first
  * and *last are file frame numbers; -1 asks a container for its bounds,
  * which are written back. `info` receives the file's description and
- * *count (when not null) the reader's option count. */
+ * *count (when not null) the reader's option count. Reader options: a
+ * positive *count on entry names that many records at the head of `buffer`
+ * (at most `capacity`, as made by dyx_udil_parse_options); every reader of
+ * the file gets them, and plug-ins that know no reader options ignore them.
+ * A count of 0 on entry passes none. */
 DYX_API UdilStream *dyx_udil_file_open(const char *name, UdilRecord *record, UdilMovieInfo *info,
                                        int32_t *count, int32_t capacity, UdilOption *buffer, int32_t *first,
                                        int32_t *last);

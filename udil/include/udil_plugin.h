@@ -173,7 +173,11 @@ UDIL_EXPORT UdilHandle udil_create_writer(const UdilMovieInfo *info, int32_t cou
                                           const UdilOption *options);
 /* A handle for reading `path`, or null; fills `info`. When `count` is not
  * null it receives the number of option records written into `options`
- * (at most `capacity`; none when `options` is null). */
+ * (at most `capacity`; none when `options` is null). Reader options: a
+ * positive *count on entry says that the first *count records of `options`
+ * (never more than `capacity`) are options for reading this file, such as
+ * "orientation"; read them before writing the defaults back. A plug-in
+ * that takes no reader options ignores them. */
 UDIL_EXPORT UdilHandle udil_create_reader(const char *path, UdilMovieInfo *info, int32_t *count,
                                           int32_t capacity, UdilOption *options);
 /* Releases the handle (closing any open file) and nulls *handle. */

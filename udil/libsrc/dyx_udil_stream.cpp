@@ -72,22 +72,39 @@ int refuse(UdilFileSlot &slot, int status) {
     return status;
 }
 
+// Keeps a copy of the reader options the caller hands in (a positive count
+// of records at the head of `buffer`, at most `capacity`): every reader of
+// the slot gets the same ones. False when memory fails.
+bool keep_reader_options(UdilFileSlot &slot, const int32_t *count, int32_t capacity,
+                         const UdilOption *buffer) {
+    if (count == nullptr || buffer == nullptr || *count <= 0 || capacity <= 0) return true;
+    const int32_t given = *count < capacity ? *count : capacity;
+    dyx_malloc("dyx_udil_file_append", &slot.options, uint64_t(given) * sizeof(UdilOption), __LINE__,
+               __FILE__);
+    if (slot.options == nullptr) return false;
+    std::memcpy(slot.options, buffer, size_t(given) * sizeof(UdilOption));
+    slot.option_count = given;
+    return true;
+}
+
 // Opens the right-eye reader of a container pair (steps shared with the
-// left one); 0 or the append's status.
-int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const char *right_path,
-                      int32_t capacity) {
+// left one) with the slot's reader options; 0 or the append's status.
+int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const char *right_path) {
     UdilOption *scratch = nullptr;
     if (slot.option_count > 0) {
         dyx_malloc("dyx_udil_file_append", &scratch, uint64_t(slot.option_count) * sizeof(UdilOption),
                    __LINE__, __FILE__);
         if (scratch == nullptr) return refuse(slot, 2);
+        std::memcpy(scratch, slot.options, size_t(slot.option_count) * sizeof(UdilOption));
     }
     if (!udil::input_file_usable(right_path)) {
         if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
         return refuse(slot, 1);
     }
+    // The plug-in hands its defaults back into the scratch records.
+    int32_t returned = slot.option_count;
     slot.secondary =
-        slot.codec->entry.create_reader(right_path, &slot.info, &slot.option_count, capacity, scratch);
+        slot.codec->entry.create_reader(right_path, &slot.info, &returned, slot.option_count, scratch);
     if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
     if (slot.secondary == nullptr) {
         udil::set_refusal_reason(slot.codec, "The codec cannot read the right-eye file");
@@ -142,8 +159,10 @@ UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMo
                         dyx_udil_output_suffix(
                             name, record, entry.choose_suffix(&slot.info, slot.option_count, slot.options)));
 
-        if (!record->multi_image_capable) {
-            // One file per frame, named when the frame is written.
+        if (!record->multi_image_capable || dyx_udil_has_timestep_wildcard(name)) {
+            // One file per frame, named when the frame is written: a run of
+            // '#' asks for that from any codec, even one whose files can
+            // hold many frames.
             slot.eye_pair = std::strchr(name, '@') != nullptr;
         } else if (!dyx_udil_has_wildcards(name)) {
             char path[DYX_UDIL_PATH_SIZE];
@@ -154,8 +173,7 @@ UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMo
             slot.container = 1;
             dyx_debug("dyx_udil_file_new(): opened file %s\n", path);
         } else {
-            // A container template must name the two eyes, nothing else.
-            if (std::strchr(name, '@') == nullptr) return abandon(stream);
+            // A container template names the two eyes (it holds no '#').
             slot.secondary = entry.create_writer(&slot.info, slot.option_count, slot.options);
             if (slot.secondary == nullptr) return abandon(stream);
             char left[DYX_UDIL_PATH_SIZE], right[DYX_UDIL_PATH_SIZE];
@@ -187,7 +205,8 @@ UdilStream *dyx_udil_file_open(const char *name, UdilRecord *record, UdilMovieIn
 }
 
 int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *record, UdilMovieInfo *info,
-                         int32_t *count, int32_t capacity, UdilOption *, int32_t *first, int32_t *last) {
+                         int32_t *count, int32_t capacity, UdilOption *buffer, int32_t *first,
+                         int32_t *last) {
     if (stream == nullptr || name == nullptr || info == nullptr || first == nullptr || last == nullptr ||
         !loaded(record))
         return 6;
@@ -220,7 +239,12 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     const UdilEntryPoints &entry = record->entry;
     // A FIFO or device handed to a plug-in would block its open for ever.
     if (!udil::input_file_usable(path)) return refuse(slot, 1);
-    slot.primary = entry.create_reader(path, &slot.info, &slot.option_count, capacity, slot.options);
+    if (!keep_reader_options(slot, count, capacity, buffer)) return 2;
+    // With reader options the plug-in reads them from the caller's buffer
+    // and hands its defaults back into it; without, it gets no records.
+    int32_t returned = slot.option_count;
+    slot.primary =
+        entry.create_reader(path, &slot.info, &returned, capacity, slot.option_count > 0 ? buffer : nullptr);
     if (slot.primary == nullptr) {
         // The plug-in's own reason when it keeps one; otherwise say which
         // file and codec failed so the caller's message is never empty.
@@ -229,7 +253,7 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
         udil::set_refusal_reason(record, message);
         return refuse(slot, 1);
     }
-    if (count != nullptr) *count = slot.option_count;
+    if (count != nullptr) *count = returned;
     if (slot.eye_pair) slot.info.stereo = 1;
     if (previous != nullptr &&
         !(same_picture(slot.info, previous->info) && slot.info.stereo == previous->info.stereo &&
@@ -239,7 +263,7 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     const bool container_pair = slot.container && slot.eye_pair;
     if (container_pair) {
         if (!dyx_udil_make_filename(right_path, name, "", *first, UDIL_EYE_RIGHT)) return refuse(slot, 7);
-        const int status = open_right_reader(slot, previous, right_path, capacity);
+        const int status = open_right_reader(slot, previous, right_path);
         if (status != 0) return status;
     }
 

@@ -59,6 +59,13 @@ int plugin_error(const UdilFileSlot &slot, UdilHandle handle, int status) {
     return status;
 }
 
+// The frame number a plug-in gets for a per-frame file. A multi-image codec
+// counts the frames of each file from 0, so the one picture of such a file
+// is its frame 0; a one-picture codec is told the sequence number.
+int32_t frame_in_own_file(const UdilFileSlot &slot, int32_t frame) {
+    return slot.codec->multi_image_capable ? 0 : frame;
+}
+
 bool frame_path(char *path, const UdilFileSlot &slot, int32_t frame, int32_t eye) {
     if (dyx_udil_make_filename(path, slot.name, slot.suffix, frame, eye)) return true;
     dyx_udil_set_err_str("Frame file name too long");
@@ -71,7 +78,7 @@ int save_to_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t ey
     const UdilEntryPoints &entry = slot.codec->entry;
     if (!udil::output_file_usable(path)) return 7;
     if (entry.file_new(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
-    const int status = entry.save_image(slot.primary, frame, eye, left, right);
+    const int status = entry.save_image(slot.primary, frame_in_own_file(slot, frame), eye, left, right);
     entry.file_close(slot.primary);
     return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
 }
@@ -91,7 +98,19 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
     // A FIFO or device handed to a plug-in would block its open for ever.
     const std::string problem = udil::input_file_problem(path);
     if (!problem.empty()) return refuse_frame_file(path, problem.c_str());
-    UdilHandle reader = entry.create_reader(path, &found, nullptr, 0, nullptr);
+    // The probe reads the file with the slot's reader options (a picture
+    // turned the right way up has its sides swapped), on a copy: the
+    // plug-in hands its defaults back into the array.
+    UdilOption *scratch = nullptr;
+    int32_t count = slot.option_count;
+    if (count > 0) {
+        dyx_malloc("dyx_udil_get_image", &scratch, uint64_t(count) * sizeof(UdilOption), __LINE__, __FILE__);
+        if (scratch == nullptr) return 2;
+        std::memcpy(scratch, slot.options, size_t(count) * sizeof(UdilOption));
+    }
+    UdilHandle reader = scratch != nullptr ? entry.create_reader(path, &found, &count, count, scratch)
+                                           : entry.create_reader(path, &found, nullptr, 0, nullptr);
+    if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
     if (reader == nullptr) {
         // The plug-in's reason when it keeps one; without a text of its own
         // the last error would still describe an older failure.
@@ -117,7 +136,7 @@ int read_from_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t 
     if (checked != 0) return checked;
     const UdilEntryPoints &entry = slot.codec->entry;
     if (entry.file_open(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
-    const int status = entry.get_image(slot.primary, frame, eye, left, right);
+    const int status = entry.get_image(slot.primary, frame_in_own_file(slot, frame), eye, left, right);
     entry.file_close(slot.primary);
     return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
 }
@@ -186,6 +205,7 @@ int fetch_compressed(UdilFileSlot &slot, const UdilCompressedRequest &request, i
             return 7;
         }
         if (!open_logged(slot, path)) return 7;
+        part.first_frame = frame_in_own_file(slot, part.first_frame);
     }
     const int status = entry.get_images_compressed(slot.primary, &part);
     // The per-frame file is closed on failure too, so the stream stays usable.
@@ -349,10 +369,11 @@ int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, co
     if (has_compressed(slot)) return entry.uncompress_image(slot.primary, data, size, image->data);
 
     // No compressed frames: read the frame from its file instead.
-    const int32_t file_frame = where.file_frame;
+    int32_t file_frame = where.file_frame;
     if (!slot.container) {
         char path[DYX_UDIL_PATH_SIZE];
         if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return 7;
+        file_frame = frame_in_own_file(slot, file_frame);
         if (probe(slot, path, 7) != 0) return 7;
         if (!open_logged(slot, path)) return 7;
     }

@@ -1,0 +1,164 @@
+"""Smoke test of an installed orvo wheel, run by the interpreter of a fresh
+virtual environment with no orvo environment variable set: the module must
+find the plug-ins that came with it, read and write a PNG and an H.264
+movie, and the `orvo` command must run.
+
+    python smoke.py            (3.6 and later; NumPy parts skip without NumPy)
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import orvo
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+WIDTH, HEIGHT = 64, 48
+EXPECTED_CODECS = {"ppm", "png", "jpeg", "tiff", "ffmpeg"}
+
+
+def gradient_bytes():
+    """RGB bytes, bottom row first, that differ in every pixel."""
+    return bytes(bytearray((x * 4 + c * 20) % 256 if c != 1 else (y * 5) % 256
+                           for y in range(HEIGHT) for x in range(WIDTH) for c in range(3)))
+
+
+def gradient_image():
+    return orvo.image(WIDTH, HEIGHT, orvo.DYX_IMG_FMT_RGB, gradient_bytes())
+
+
+class TemporaryDirectoryTest(unittest.TestCase):
+    def setUp(self):
+        self.directory = tempfile.mkdtemp(prefix="orvo-smoke-")
+        self.addCleanup(shutil.rmtree, self.directory, True)
+
+    def path(self, name):
+        return os.path.join(self.directory, name)
+
+
+class InstallationTest(unittest.TestCase):
+    def test_no_orvo_variable_is_set(self):
+        # Otherwise the plug-ins might come from somewhere else than the wheel.
+        for name in ("QEV_UDILPATH", "PYTHONPATH"):
+            self.assertNotIn(name, os.environ)
+
+    def test_module_comes_from_the_environment(self):
+        self.assertTrue(os.path.realpath(orvo.__file__).startswith(os.path.realpath(sys.prefix)), orvo.__file__)
+
+    def test_every_plugin_is_found_beside_the_module(self):
+        names = {codec[0] for codec in orvo.codecs()}
+        self.assertTrue(EXPECTED_CODECS <= names, names)
+        beside = os.path.join(os.path.dirname(orvo.__file__), "orvo.libs", "udil")
+        shipped = {name[len("libudil-"):-len(".so")] for name in os.listdir(beside)}
+        self.assertEqual(shipped, names)
+
+    def test_version_matches_package_metadata(self):
+        try:
+            from importlib import metadata
+        except ImportError:
+            self.skipTest("importlib.metadata needs Python 3.8")
+        self.assertEqual(metadata.version("orvo"), orvo.version()[1])
+
+
+class PngTest(TemporaryDirectoryTest):
+    def test_png_round_trip_keeps_every_pixel(self):
+        name = self.path("gradient.png")
+        self.assertEqual(gradient_image().save(name), 0)
+        with open(name, "rb") as stored:
+            self.assertEqual(stored.read(8), b"\x89PNG\r\n\x1a\n")
+        loaded = orvo.image()
+        self.assertEqual(loaded.load(name), 0, loaded.errstr())
+        self.assertEqual(loaded.dims, [WIDTH, HEIGHT])
+        self.assertEqual(loaded.tostring(), gradient_bytes())
+
+    def test_missing_png_reports_an_error(self):
+        loaded = orvo.image()
+        self.assertNotEqual(loaded.load(self.path("missing.png")), 0)
+        self.assertTrue(loaded.errstr())
+
+    @unittest.skipIf(numpy is None, "NumPy is not installed for this interpreter")
+    def test_png_through_arrays(self):
+        name = self.path("array.png")
+        picture = numpy.arange(HEIGHT * WIDTH * 3, dtype=numpy.uint8).reshape(HEIGHT, WIDTH, 3)
+        orvo.imwrite(name, picture)
+        self.assertTrue(numpy.array_equal(orvo.imread(name), picture))
+
+
+class MovieTest(TemporaryDirectoryTest):
+    FRAMES = 12
+
+    def write_movie(self, name):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = name
+        movie.dims = (WIDTH, HEIGHT)
+        movie.fps = 24.0
+        movie.options = "codec h264"
+        movie.addcount(self.FRAMES)
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        for frame in range(self.FRAMES):
+            self.assertEqual(movie.append(gradient_image()), 0, movie.errstr())
+        self.assertEqual(movie.close(), 0, movie.errstr())
+
+    def test_h264_movie_round_trip(self):
+        name = self.path("gradient.mp4")
+        self.write_movie(name)
+        movie = orvo.movie(orvo.MOVIE_READ)
+        movie.filename = name
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        self.assertEqual(movie.realframes, self.FRAMES)
+        frame = movie.getframe(self.FRAMES - 1)[0]
+        self.assertEqual(frame.dims, [WIDTH, HEIGHT])
+        # Lossy, but close to the picture written.
+        difference = frame.diff(gradient_image(), 1).stats()
+        self.assertLess(difference["mean"], 16)
+        movie.close()
+
+    @unittest.skipIf(shutil.which("ffprobe") is None, "the ffprobe command is not installed")
+    def test_ffprobe_sees_h264(self):
+        name = self.path("probe.mp4")
+        self.write_movie(name)
+        codec = subprocess.check_output(
+            ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=codec_name",
+             "-of", "default=nw=1:nk=1", name], timeout=60, universal_newlines=True)
+        self.assertEqual(codec.strip(), "h264")
+
+
+class CommandTest(TemporaryDirectoryTest):
+    def orvo_command(self):
+        command = os.path.join(os.path.dirname(sys.executable), "orvo")
+        self.assertTrue(os.path.isfile(command), "the wheel installed no orvo command")
+        return command
+
+    def test_command_lists_codecs(self):
+        output = subprocess.check_output([self.orvo_command(), "codecs"], timeout=120,
+                                         universal_newlines=True)
+        for name in EXPECTED_CODECS:
+            self.assertIn(name, output)
+
+    def test_command_converts_png_to_jpeg(self):
+        source, target = self.path("in.png"), self.path("out.jpg")
+        self.assertEqual(gradient_image().save(source), 0)
+        subprocess.check_call([self.orvo_command(), "convert", source, target, "--quiet"], timeout=120)
+        loaded = orvo.image()
+        self.assertEqual(loaded.load(target), 0, loaded.errstr())
+        self.assertEqual(loaded.dims, [WIDTH, HEIGHT])
+
+
+def main():
+    suite = unittest.defaultTestLoader.loadTestsFromModule(sys.modules[__name__])
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    failed = len(result.failures) + len(result.errors) + len(result.unexpectedSuccesses)
+    passed = result.testsRun - failed - len(result.skipped)
+    # The line scripts/run-packaging counts.
+    print("%d passed, %d failed, %d skipped" % (passed, failed, len(result.skipped)))
+    return 1 if failed or not result.testsRun else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,258 @@
+"""One-call reading and writing with exceptions, help() and signatures,
+and pictures for notebooks (orvo.imread, imwrite, imiter, open, Error,
+_repr_png_)."""
+import errno
+import inspect
+import io
+import os
+import pydoc
+import sys
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, pattern_image, pixels, write_movie
+from orvo_testing import run_python
+
+PYTHON3 = sys.version_info[0] >= 3
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+try:
+    from PIL import Image
+except ImportError:
+    Image = None
+
+if PYTHON3:
+    import pathlib
+else:
+    pathlib = None
+
+
+def decoded_png(data):
+    """(size, mode, RGB bytes) of PNG file bytes, through Pillow."""
+    picture = Image.open(io.BytesIO(data))
+    return picture.size, picture.mode, picture.convert("RGB").tobytes()
+
+
+class ExceptionsTest(ScratchTestCase):
+    """Failures raise orvo.Error (an OSError) with the errstr() text."""
+
+    def setUp(self):
+        ScratchTestCase.setUp(self)
+        self.png = self.path("picture.png")
+        self.assertEqual(pattern_image(8, 6, 1).save(self.png), 0)
+
+    def assert_error(self, call, kind, text, code=None):
+        try:
+            call()
+        except kind as error:
+            self.assertIsInstance(error, orvo.Error)
+            self.assertIsInstance(error, OSError if PYTHON3 else EnvironmentError)
+            self.assertIn(text, str(error))
+            self.assertEqual(error.errno, code)
+            self.assertTrue(error.status < 0)
+            return error
+        self.fail("no %s raised" % kind.__name__)
+
+    def test_missing_files(self):
+        missing = self.path("missing.png")
+        calls = [("imread", lambda: orvo.imread(missing)),
+                 ("imiter", lambda: orvo.imiter(missing)),
+                 ("open", lambda: orvo.open(missing)),
+                 ("sequence", lambda: orvo.open(self.path("missing_##.png")))]
+        for name, call in calls:
+            error = self.assert_error(call, orvo.NotFoundError, "", errno.ENOENT)
+            if PYTHON3:
+                self.assertIsInstance(error, FileNotFoundError, name)
+        error = self.assert_error(calls[0][1], orvo.NotFoundError, "Unable to open the file.", errno.ENOENT)
+        self.assertEqual(error.filename, missing)
+
+    def test_damaged_and_unknown_files(self):
+        damaged = self.path("damaged.png")
+        with open(self.png, "rb") as source:
+            head = source.read(40)
+        with open(damaged, "wb") as target:
+            target.write(head)  # the signature and part of the header
+        error = self.assert_error(lambda: orvo.imread(damaged), orvo.Error, "Unable to")
+        self.assertNotIsInstance(error, orvo.NotFoundError)
+        unknown = self.path("picture.unknownsuffix")
+        with open(unknown, "wb") as target:
+            target.write(b"data")
+        self.assert_error(lambda: orvo.imread(unknown), orvo.Error, "File extension indicates unknown file format")
+        self.assert_error(lambda: orvo.imread(self.png, 5), orvo.Error, "Invalid frame number.")
+
+    def test_unwritable_files(self):
+        picture = pattern_image(8, 6, 2)
+        # A parent that is a file, and one that does not exist.
+        self.assert_error(lambda: orvo.imwrite(os.path.join(self.png, "x.png"), picture), orvo.Error,
+                          "Unable to", errno.ENOTDIR)
+        self.assert_error(lambda: orvo.imwrite(self.path("no/such/dir/x.png"), picture), orvo.NotFoundError,
+                          "Unable to", errno.ENOENT)
+        self.assert_error(lambda: orvo.imwrite(self.path("x.unknownsuffix"), picture), orvo.Error,
+                          "File extension indicates unknown file format")
+        self.assertEqual(self.files(), ["picture.png"])  # nothing left behind
+
+    def test_open_checks_its_arguments(self):
+        self.assertRaises(ValueError, orvo.open, self.png, "a")
+        self.assertRaises(TypeError, orvo.open, self.path("out.png"), "w")  # no size and count
+        self.assertRaises(TypeError, orvo.open, self.png, "r", colour=1)
+        self.assertRaises(AttributeError, orvo.open, self.path("out_##.png"), "w", dims=(8, 6), nframes=2,
+                          format="nosuch")
+        self.assertRaises(AttributeError, orvo.open, self.png, "r", fps=10)  # a write attribute
+
+    def test_errors_are_oserrors_of_the_text(self):
+        error = orvo.Error(None, "Unable to open the file.: bad header", "x.png")
+        self.assertEqual(str(error), "Unable to open the file.: bad header: 'x.png'")
+        error = orvo.NotFoundError(errno.ENOENT, "Unable to open the file.", "x.png")
+        self.assertEqual(str(error), "[Errno 2] Unable to open the file.: 'x.png'")
+
+
+class ReadWriteTest(ScratchTestCase):
+    def test_imread_gives_an_image_without_numpy(self):
+        png = self.path("p.png")
+        picture = pattern_image(5, 3, 4)
+        orvo.imwrite(png, picture)
+        code = ("import sys; sys.modules['numpy'] = None\n"
+                "import orvo\n"
+                "read = orvo.imread(%r)\n"
+                "print(type(read).__name__ + ' ' + repr(read.dims))" % png)
+        status, out, err = run_python(code)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(out.split(), ["image", "[5,", "3]"])
+
+    @unittest.skipIf(numpy is None, "NumPy is not installed")
+    def test_arrays_round_trip_top_row_first(self):
+        for shape in [(3, 5), (3, 5, 2), (7, 4, 3), (2, 9, 4)]:
+            array = (numpy.arange(int(numpy.prod(shape))) * 7 % 251).astype(numpy.uint8).reshape(shape)
+            png = self.path("a%d.png" % len(shape))
+            orvo.imwrite(png, array)
+            read = orvo.imread(png)
+            self.assertEqual(read.shape, array.shape)
+            self.assertTrue((read == array).all(), shape)
+            if Image is not None:
+                self.assertTrue((numpy.asarray(Image.open(png)) == array).all(), shape)
+
+    @unittest.skipIf(numpy is None, "NumPy is not installed")
+    def test_imread_matches_the_image_read_by_load(self):
+        png = self.path("p.png")
+        picture = pattern_image(6, 4, 9)
+        self.assertEqual(picture.save(png), 0)
+        read = orvo.imread(png)
+        self.assertEqual(read.shape, (4, 6, 3))
+        # Row 0 of the array is the picture's top: the buffer's last row.
+        self.assertEqual(list(read[0, 0]), picture.getpixel(0, 3))
+        self.assertEqual(list(read[3, 5]), picture.getpixel(5, 0))
+
+    @unittest.skipIf(not PYTHON3, "pathlib names are a Python 3 feature")
+    def test_pathlib_names_everywhere(self):
+        directory = pathlib.Path(self.dir)
+        orvo.imwrite(directory / "p.png", pattern_image(4, 4, 1))
+        self.assertEqual(pixels(orvo.image.fromarray(orvo.imread(directory / "p.png")) if numpy is not None
+                                else orvo.imread(directory / "p.png")), pixels(pattern_image(4, 4, 1)))
+        with orvo.open(directory / "s_##.png", "w", dims=(4, 4), nframes=2) as movie:
+            for seed in range(2):
+                self.assertEqual(movie.append(pattern_image(4, 4, seed)), 0)
+        self.assertEqual(len(list(orvo.imiter(directory / "s_##.png"))), 2)
+        with orvo.open(directory / "s_##.png") as movie:
+            self.assertEqual(len(movie), 2)
+        self.assertRaises(orvo.NotFoundError, orvo.imread, directory / "none.png")
+
+    def test_with_open_writes_and_reads_a_sequence(self):
+        sequence = self.path("frames_##.png")
+        with orvo.open(sequence, "w", dims=[8, 6], nframes=3, fps=12) as movie:
+            self.assertEqual(movie.fps, 12.0)
+            for seed in range(3):
+                self.assertEqual(movie.append(pattern_image(8, 6, seed)), 0)
+        self.assertEqual(movie.close(), -1)  # closed by the block
+        with orvo.open(sequence, framerange=(1, 2)) as movie:
+            self.assertEqual(len(movie), 2)
+            self.assertEqual(pixels(movie[0][0]), pixels(pattern_image(8, 6, 1)))
+
+    def test_imiter_reads_each_frame_when_asked(self):
+        sequence = self.path("lazy_##.png")
+        write_movie(sequence, [pattern_image(8, 6, seed) for seed in range(3)])
+        frames = orvo.imiter(sequence)
+        first = next(frames)
+        # A frame damaged after the start is found only when it is reached.
+        with open(self.path("lazy_02.png"), "wb") as target:
+            target.write(b"\x89PNG\r\n\x1a\n")
+        next(frames)
+        self.assertRaises(orvo.Error, next, frames)
+        expected = pattern_image(8, 6, 0)
+        if numpy is not None:
+            expected = expected.toarray()
+            self.assertTrue((first == expected).all())
+        else:
+            self.assertEqual(pixels(first), pixels(expected))
+
+
+class HelpAndSignaturesTest(unittest.TestCase):
+    def test_help_lists_every_attribute_with_its_doc(self):
+        for kind in (orvo.image, orvo.movie):
+            text = pydoc.plain(pydoc.render_doc(kind))
+            for name in kind().__members__:
+                self.assertIn(name, text)
+                descriptor = kind.__dict__[name]
+                self.assertTrue(descriptor.__doc__ and descriptor.__doc__ in text, (kind, name))
+
+    @unittest.skipIf(not PYTHON3, "Python 2.7 has no text signatures")
+    def test_every_function_and_method_has_a_signature(self):
+        callables = [getattr(orvo, name) for name in dir(orvo) if callable(getattr(orvo, name))
+                     and not isinstance(getattr(orvo, name), type)]
+        for kind in (orvo.image, orvo.movie, orvo.uuid):
+            callables.append(kind)
+            callables.extend(getattr(kind, name) for name in dir(kind)
+                             if not name.startswith("__") and callable(getattr(kind, name)))
+            callables.extend(getattr(kind, name) for name in ("__enter__", "__exit__", "__reduce__")
+                             if hasattr(kind, name))
+        for function in callables:
+            inspect.signature(function)  # raises ValueError without one
+        self.assertEqual(str(inspect.signature(orvo.image.load)), "(self, /, filename, frame=0)")
+        self.assertEqual(str(inspect.signature(orvo.extend)), "(template, frame, first, last, /)")
+        self.assertIn("format=8", str(inspect.signature(orvo.image)))
+        self.assertEqual(orvo.image.load.__doc__, "Load image from disk")
+
+    def test_doc_strings_keep_their_text(self):
+        self.assertEqual(orvo.image.__doc__, "Image objects")
+        self.assertEqual(orvo.movie.getframe.__doc__, "Get image from movie")
+        self.assertEqual(orvo.codecs.__doc__, "Orvo codec list")
+
+
+@unittest.skipIf(Image is None, "Pillow is not installed")
+class NotebookPicturesTest(ScratchTestCase):
+    def test_image_png_decodes_to_the_picture(self):
+        for format, mode in [(orvo.DYX_IMG_FMT_RGB, "RGB"), (orvo.DYX_IMG_FMT_RGBA, "RGBA"),
+                             (orvo.DYX_IMG_FMT_L, "L")]:
+            picture = pattern_image(7, 5, 3, format)
+            size, decoded_mode, _ = decoded_png(picture._repr_png_())
+            self.assertEqual((size, decoded_mode), ((7, 5), mode))
+        picture = pattern_image(7, 5, 3)
+        top_down = picture.ppm()[-7 * 5 * 3:]
+        self.assertEqual(decoded_png(picture._repr_png_())[2], top_down)
+        self.assertEqual(picture.errstr(), "")
+
+    def test_movie_contact_sheet_is_small(self):
+        sequence = self.path("sheet_###.png")
+        frames = [pattern_image(400, 100, seed) for seed in range(20)]
+        movie = write_movie(sequence, frames)
+        self.assertIsNone(movie._repr_png_())  # a closed write movie
+        with orvo.open(sequence) as movie:
+            size, mode, data = decoded_png(movie._repr_png_())
+        # Eight thumbnails of 160 x 40 in two rows of four, 4 pixels apart.
+        self.assertEqual(size, (4 * 164 - 4, 2 * 44 - 4))
+        self.assertEqual(mode, "RGB")
+        self.assertIsNone(movie._repr_png_())  # closed again
+
+    def test_contact_sheet_of_one_frame(self):
+        png = self.path("one.png")
+        orvo.imwrite(png, pattern_image(30, 60, 1))
+        with orvo.open(png) as movie:
+            size = decoded_png(movie._repr_png_())[0]
+        self.assertEqual(size, (30, 60))  # small frames are not enlarged
+
+
+if __name__ == "__main__":
+    unittest.main()

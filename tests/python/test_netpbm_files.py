@@ -1,0 +1,251 @@
+"""Netpbm files in every form (plain P1-P3, raw P4-P6, PAM P7), any
+maxval, comments wherever white space may stand: read as the Netpbm tools
+and Pillow read them, refused with the reason when damaged, and written as
+the file name asks (.pbm, .pgm, .ppm, .pam)."""
+import os
+import random
+import subprocess
+import threading
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase
+
+try:
+    from PIL import Image
+except ImportError:  # Python 2.7 here has no Pillow
+    Image = None
+
+NETPBM = "/usr/bin/pamdepth"
+
+
+def netpbm_missing():
+    return not os.path.exists(NETPBM)
+
+
+def scaled(value, maxval):
+    """The 8-bit value of a sample, rounded as the Netpbm tools round."""
+    return (value * 255 + maxval // 2) // maxval
+
+
+def bottom_up(data, width, height, channels):
+    """Top-first rows (as files hold them) in the image buffer's order."""
+    row = width * channels
+    return b"".join(data[y * row:(y + 1) * row] for y in reversed(range(height)))
+
+
+def parse_raw_255(data):
+    """The header and raster of a raw P5/P6/P7 file with maxval 255."""
+    if data[:2] == b"P7":
+        header, raster = data.split(b"ENDHDR\n", 1)
+        fields = dict(line.split(b" ", 1) for line in header.split(b"\n")[1:] if b" " in line)
+        return int(fields[b"WIDTH"]), int(fields[b"HEIGHT"]), int(fields[b"DEPTH"]), raster
+    words = data.split(None, 4)
+    channels = 1 if words[0] == b"P5" else 3
+    width, height = int(words[1]), int(words[2])
+    return width, height, channels, data[-width * height * channels:]
+
+
+def samples_text(values, comments=True, per_line=7, comment_every=5):
+    """Plain samples with line breaks (and comments) between them."""
+    parts = []
+    for index, value in enumerate(values):
+        parts.append(str(value))
+        if index == len(values) - 1:
+            parts.append("\n")
+        elif comments and index % comment_every == comment_every - 1:
+            parts.append("# samples so far: %d\n" % (index + 1))
+        elif index % per_line == per_line - 1:
+            parts.append("\n")
+        else:
+            parts.append(" ")
+    return "".join(parts).encode("ascii")
+
+
+class NetpbmReadTest(ScratchTestCase):
+    """Every form reads as the Netpbm tools read it."""
+
+    def random_samples(self, count, maxval, seed):
+        generator = random.Random(seed)
+        return [generator.randint(0, maxval) for _ in range(count)]
+
+    def write(self, name, data):
+        path = self.path(name)
+        with open(path, "wb") as out:
+            out.write(data)
+        return path
+
+    def load(self, path):
+        image = orvo.image()
+        self.assertEqual(image.load(path), 0, "%s: %s" % (path, image.errstr()))
+        return image
+
+    def cases(self, comments=True):
+        """(name, file bytes, channels, top-first 8-bit samples) per form;
+        comments between plain samples when `comments` is set."""
+        width, height = 13, 5
+        cases = []
+        bits = self.random_samples(width * height, 1, 1)
+        white_is_255 = bytearray(0 if bit else 255 for bit in bits)
+        cases.append(("plain.pbm", b"P1\n# a bitmap\n13 # width\n5\n" + samples_text(bits, comments), 1, white_is_255))
+        cases.append(("dense.pbm", b"P1 13 5\n" + b"".join(b"%d" % bit for bit in bits), 1, white_is_255))
+        packed = bytearray()
+        for y in range(height):
+            row = bits[y * width:(y + 1) * width] + [0] * 3
+            for x in range(0, width, 8):
+                packed.append(sum(row[x + k] << (7 - k) for k in range(8)))
+        cases.append(("raw.pbm", b"P4\n#made here\n13 5\n" + bytes(packed), 1, white_is_255))
+        for maxval in (1, 4, 100, 255, 1000, 65535):
+            for kind, channels in ((b"2", 1), (b"3", 3), (b"5", 1), (b"6", 3)):
+                values = self.random_samples(width * height * channels, maxval, maxval + channels)
+                header = b"P" + kind + b"\n# comment\n13 5 # size\n%d\n" % maxval
+                if kind in (b"2", b"3"):
+                    raster = samples_text(values, comments)
+                elif maxval < 256:
+                    raster = bytes(bytearray(values))
+                else:
+                    raster = bytes(bytearray(b for v in values for b in (v >> 8, v & 255)))
+                expected = bytearray(scaled(v, maxval) for v in values)
+                cases.append(("p%s_%d.pnm" % (kind.decode(), maxval), header + raster, channels, expected))
+        for tuple_type, depth, maxval in (("GRAYSCALE_ALPHA", 2, 255), ("RGB_ALPHA", 4, 65535),
+                                          ("BLACKANDWHITE", 1, 1), ("RGB", 3, 31)):
+            values = self.random_samples(width * height * depth, maxval, depth)
+            header = ("P7\n# a PAM\nWIDTH 13\nHEIGHT 5\nDEPTH %d\nMAXVAL %d\nTUPLTYPE %s\nENDHDR\n"
+                      % (depth, maxval, tuple_type)).encode("ascii")
+            if maxval < 256:
+                raster = bytes(bytearray(values))
+            else:
+                raster = bytes(bytearray(b for v in values for b in (v >> 8, v & 255)))
+            expected = bytearray(scaled(v, maxval) for v in values)
+            cases.append(("%s.pam" % tuple_type.lower(), header + raster, depth, expected))
+        return width, height, cases
+
+    def test_every_form_reads_as_expected(self):
+        width, height, cases = self.cases()
+        formats = {1: orvo.DYX_IMG_FMT_L, 2: orvo.DYX_IMG_FMT_LA, 3: orvo.DYX_IMG_FMT_RGB,
+                   4: orvo.DYX_IMG_FMT_RGBA}
+        for name, data, channels, expected in cases:
+            image = self.load(self.write(name, data))
+            self.assertEqual((image.dims, image.format), ([width, height], formats[channels]), name)
+            self.assertEqual(bytearray(image.tostring()),
+                             bytearray(bottom_up(bytes(expected), width, height, channels)), name)
+
+    @unittest.skipIf(netpbm_missing(), "the Netpbm tools are missing (Debian package netpbm)")
+    def test_every_form_reads_as_the_netpbm_tools_read_it(self):
+        _, _, cases = self.cases()
+        for name, data, channels, _ in cases:
+            path = self.write(name, data)
+            status, out, err = self.run_tool([NETPBM, "255", path])
+            self.assertEqual(status, 0, err)
+            width, height, depth, raster = parse_raw_255(out)
+            image = self.load(path)
+            self.assertEqual((width, height, depth), (image.dims[0], image.dims[1], channels), name)
+            self.assertEqual(bytearray(image.tostring()), bytearray(bottom_up(raster, width, height, depth)),
+                             name)
+
+    def run_tool(self, arguments):
+        """(status, output bytes, error bytes) of a tool, killed after 30 s."""
+        child = subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        timer = threading.Timer(30, child.kill)
+        timer.start()
+        try:
+            out, err = child.communicate()
+        finally:
+            timer.cancel()
+        return child.returncode, out, err
+
+    @unittest.skipIf(Image is None, "Pillow is not installed for this Python")
+    def test_forms_pillow_reads_read_the_same(self):
+        # Pillow rounds halves to even, the Netpbm tools up: odd maxvals
+        # have no halves. Pillow reads no PAM, 16-bit grey as 32-bit, and
+        # no comments between plain samples.
+        _, _, cases = self.cases(comments=False)
+        for name, data, channels, _ in cases:
+            if name.endswith(".pam") or "_100." in name or "_4." in name or name in ("p2_1000.pnm",
+                                                                                        "p5_1000.pnm",
+                                                                                        "p2_65535.pnm",
+                                                                                        "p5_65535.pnm"):
+                continue
+            path = self.write(name, data)
+            reference = Image.open(path).convert("L" if channels == 1 else "RGB")
+            width, height = reference.size
+            image = self.load(path)
+            self.assertEqual(bytearray(image.tostring()),
+                             bytearray(bottom_up(reference.tobytes(), width, height, channels)), name)
+
+    def test_refusals_say_why(self):
+        cases = [
+            ("text.ppm", b"hello, world\n", "not a Netpbm file"),
+            ("p8.ppm", b"P8\n1 1\n255\n\0", "not a Netpbm file"),
+            ("short.ppm", b"P6\n4 4\n255\n" + b"\0" * 20, "the file is shorter than its picture"),
+            ("short.pbm", b"P4\n16 4\n" + b"\0" * 7, "the file is shorter than its picture"),
+            ("plain_cut.pgm", b"P2\n3 3\n255\n1 2 3 4 5 6 7 8\n# the end\n", "cut short"),
+            ("plain_high.pgm", b"P2\n2 1\n100\n5 101\n", "a sample is above the maximum value 100"),
+            ("plain_word.ppm", b"P3\n1 1\n255\n1 2 x\n", "a sample is not a number"),
+            ("plain_two.pbm", b"P1\n2 1\n1 2\n", "a bitmap holds something other than 0 and 1"),
+            ("no_maxval.pgm", b"P2\n2 1\n", "bad or missing numbers in the header"),
+        ]
+        missing = orvo.image()
+        missing.load(self.path("no such file.ppm"))
+        missing_text = missing.errstr()
+        for name, data, reason in cases:
+            image = orvo.image()
+            self.assertNotEqual(image.load(self.write(name, data)), 0, name)
+            text = image.errstr()
+            self.assertIn(reason, text, name)
+            self.assertNotEqual(text, missing_text, name)
+
+
+class NetpbmWriteTest(ScratchTestCase):
+    """The file name's suffix says which Netpbm form is written."""
+
+    def picture(self, format, data):
+        return orvo.image(6, 2, format, bytes(bytearray(data)))
+
+    def test_each_suffix_writes_its_form(self):
+        grey = self.picture(orvo.DYX_IMG_FMT_L, range(0, 240, 20))
+        colour = self.picture(orvo.DYX_IMG_FMT_RGB, range(36))
+        alpha = self.picture(orvo.DYX_IMG_FMT_RGBA, range(48))
+        bilevel = self.picture(orvo.DYX_IMG_FMT_L, [0, 255, 255, 0, 0, 0, 255, 255, 255, 255, 0, 255])
+        cases = [("grey.pgm", grey, b"P5"), ("colour.ppm", colour, b"P6"), ("grey.pnm", grey, b"P5"),
+                 ("alpha.pam", alpha, b"P7"), ("grey.pam", grey, b"P7"), ("bilevel.pbm", bilevel, b"P4")]
+        for name, picture, magic in cases:
+            self.assertEqual(picture.save(self.path(name)), 0, picture.errstr())
+            with open(self.path(name), "rb") as written:
+                self.assertEqual(written.read(2), magic, name)
+            back = orvo.image()
+            self.assertEqual(back.load(self.path(name)), 0, back.errstr())
+            self.assertEqual((back.format, back.tostring()), (picture.format, picture.tostring()), name)
+
+    def test_pbm_rows_are_packed_with_one_for_black(self):
+        bilevel = orvo.image(10, 1, orvo.DYX_IMG_FMT_L, bytes(bytearray([0, 255] * 5)))
+        self.assertEqual(bilevel.save(self.path("row.pbm")), 0, bilevel.errstr())
+        with open(self.path("row.pbm"), "rb") as written:
+            self.assertEqual(written.read(), b"P4\n10 1\n\xaa\x80")
+
+    def test_pbm_refuses_grey_levels_and_colour_and_leaves_no_file(self):
+        grey = self.picture(orvo.DYX_IMG_FMT_L, [0, 255, 128] * 4)
+        colour = self.picture(orvo.DYX_IMG_FMT_RGB, [0] * 36)
+        for name, picture, reason in (("grey.pbm", grey, "black (0) and white (255) only"),
+                                      ("colour.pbm", colour, "black-and-white grey pictures")):
+            status = picture.save(self.path(name))
+            self.assertNotEqual(status, 0, name)
+            self.assertIn(reason, picture.errstr(), name)
+            self.assertFalse(os.path.exists(self.path(name)), name)
+
+    @unittest.skipIf(Image is None, "Pillow is not installed for this Python")
+    def test_pillow_reads_what_is_written(self):
+        bilevel = orvo.image(9, 2, orvo.DYX_IMG_FMT_L, bytes(bytearray([0, 255, 255] * 6)))
+        self.assertEqual(bilevel.save(self.path("b.pbm")), 0, bilevel.errstr())
+        reference = Image.open(self.path("b.pbm"))
+        self.assertEqual(reference.mode, "1")
+        self.assertEqual(bytearray(reference.convert("L").tobytes()),
+                         bytearray(bottom_up(bilevel.tostring(), 9, 2, 1)))
+        colour = orvo.image(5, 3, orvo.DYX_IMG_FMT_RGB, bytes(bytearray(range(45))))
+        self.assertEqual(colour.save(self.path("c.ppm")), 0, colour.errstr())
+        self.assertEqual(bytearray(Image.open(self.path("c.ppm")).tobytes()),
+                         bytearray(bottom_up(colour.tostring(), 5, 3, 3)))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,377 @@
+"""orvo.image as an array: zero-copy top-down views through the buffer
+protocol and __array_interface__, BufferError while a view is exported,
+fromarray/toarray, movie.getarray and append of arrays, the constructor's
+keyword arguments, orvo.__version__ and os.PathLike names for the module
+functions."""
+import gc
+import os
+import sys
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_bytes, pattern_image
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+try:
+    from PIL import Image
+except ImportError:
+    Image = None
+
+NO_NUMPY = "NumPy is not installed for this interpreter"
+COMPONENTS = {orvo.DYX_IMG_FMT_A: 1, orvo.DYX_IMG_FMT_L: 1, orvo.DYX_IMG_FMT_LA: 2,
+              orvo.DYX_IMG_FMT_RGB: 3, orvo.DYX_IMG_FMT_RGBA: 4}
+FORMATS = sorted(COMPONENTS)
+ODD_SIZES = [(1, 1), (1, 4), (5, 1), (3, 5), (17, 9)]
+
+
+def top_down_bytes(image):
+    """The pixel bytes with the top row first (storage has it last)."""
+    width, height = image.dims
+    row = width * COMPONENTS[image.format]
+    data = image.tostring()
+    return b"".join(data[y * row:(y + 1) * row] for y in reversed(range(height)))
+
+
+def expected_shape(image):
+    width, height = image.dims
+    components = COMPONENTS[image.format]
+    return (height, width) if components == 1 else (height, width, components)
+
+
+@unittest.skipIf(numpy is None, NO_NUMPY)
+class ViewTest(unittest.TestCase):
+
+    def test_views_are_top_down_for_every_format_and_odd_size(self):
+        for fmt in FORMATS:
+            for width, height in ODD_SIZES:
+                image = pattern_image(width, height, width + fmt, fmt)
+                view = numpy.asarray(image)
+                label = "format %d, %d x %d" % (fmt, width, height)
+                self.assertEqual(view.shape, expected_shape(image), label)
+                self.assertEqual(view.dtype, numpy.uint8, label)
+                self.assertTrue(view.flags.writeable, label)
+                self.assertEqual(view.tobytes(), top_down_bytes(image), label)
+                # getpixel counts rows from the bottom.
+                self.assertEqual(list(view.reshape(height, width, -1)[0, width - 1]),
+                                 image.getpixel(width - 1, height - 1), label)
+
+    def test_view_shares_the_pixels_both_ways(self):
+        image = pattern_image(6, 4, 3, orvo.DYX_IMG_FMT_RGB)
+        view = numpy.asarray(image)
+        view[0, 1] = (1, 2, 3)  # top row, second column
+        self.assertEqual(image.getpixel(1, 3), [1, 2, 3])
+        image.setpixel(5, 0, [7, 8, 9])  # bottom row
+        self.assertEqual(list(view[3, 5]), [7, 8, 9])
+        image.flip(orvo.DYX_FLIP_XAXIS)  # in place: the view follows
+        self.assertEqual(list(view[0, 5]), [7, 8, 9])
+        self.assertTrue(numpy.shares_memory(view, numpy.asarray(image)))
+
+    def test_empty_images_give_empty_views(self):
+        for width, height in [(0, 0), (0, 3), (4, 0)]:
+            image = orvo.image(width, height, orvo.DYX_IMG_FMT_RGBA)
+            view = numpy.asarray(image)
+            self.assertEqual(view.shape, (height, width, 4))
+            self.assertEqual(view.size, 0)
+
+    def test_array_interface_describes_the_same_view(self):
+        image = pattern_image(5, 3, 1, orvo.DYX_IMG_FMT_LA)
+
+        class InterfaceOnly(object):
+            def __init__(self, interface):
+                self.__array_interface__ = interface
+
+        interface = image.__array_interface__
+        self.assertEqual((interface["shape"], interface["typestr"], interface["version"]),
+                         ((3, 5, 2), "|u1", 3))
+        self.assertEqual(interface["strides"], (-10, 2, 1))
+        through_interface = numpy.asarray(InterfaceOnly(interface))
+        numpy.testing.assert_array_equal(through_interface, numpy.asarray(image))
+        self.assertTrue(numpy.shares_memory(through_interface, numpy.asarray(image)))
+        grey = orvo.image(4, 2, orvo.DYX_IMG_FMT_L)
+        self.assertEqual(grey.__array_interface__["shape"], (2, 4))
+
+    def test_views_keep_the_image_alive(self):
+        view = numpy.asarray(pattern_image(3, 2, 5, orvo.DYX_IMG_FMT_RGB))
+        gc.collect()
+        expected = pattern_image(3, 2, 5, orvo.DYX_IMG_FMT_RGB)
+        self.assertEqual(view.tobytes(), top_down_bytes(expected))
+
+    def test_reference_counts_stay_flat_over_many_views(self):
+        image = pattern_image(64, 48, 2, orvo.DYX_IMG_FMT_RGBA)
+        before = sys.getrefcount(image)
+        view = numpy.asarray(image)
+        self.assertEqual(sys.getrefcount(image), before + 1)  # held by the exported view
+        del view
+        self.assertEqual(sys.getrefcount(image), before)
+        for _ in range(10000):
+            numpy.asarray(image)[0, 0, 0] += 1
+            memoryview(image).release()
+        gc.collect()
+        self.assertEqual(sys.getrefcount(image), before)
+        self.assertEqual(image.getpixel(0, 47)[0], (pattern_image(64, 48, 2, orvo.DYX_IMG_FMT_RGBA)
+                                                    .getpixel(0, 47)[0] + 10000) % 256)
+        image.dims = (8, 8)  # no export is left behind
+
+    def test_memory_stays_flat_over_many_views(self):
+        import tracemalloc
+        image = pattern_image(32, 32, 2, orvo.DYX_IMG_FMT_RGB)
+        for _ in range(100):
+            numpy.asarray(image)
+        tracemalloc.start()
+        try:
+            first, _ = tracemalloc.get_traced_memory()
+            for _ in range(10000):
+                numpy.asarray(image)
+            gc.collect()
+            last, _ = tracemalloc.get_traced_memory()
+        finally:
+            tracemalloc.stop()
+        self.assertLess(last - first, 64 * 1024)
+
+
+class BufferErrorTest(unittest.TestCase):
+    """While a view is exported, operations that would free the pixel
+    memory it points at raise BufferError, as bytearray's resizing does;
+    operations in place go on."""
+
+    def reallocations(self, scratch):
+        rgb = orvo.DYX_IMG_FMT_RGB
+        return [
+            ("dims", lambda image: setattr(image, "dims", (5, 5))),
+            ("format", lambda image: setattr(image, "format", orvo.DYX_IMG_FMT_RGBA)),
+            ("resize", lambda image: image.resize(2, 2)),
+            ("load", lambda image: image.load(scratch)),
+            ("fromstring of another size", lambda image: image.fromstring(b"\0" * 12, 2, 2, rgb)),
+            ("fromstring of another format", lambda image: image.fromstring(b"\0" * 12, 3, 2, orvo.DYX_IMG_FMT_LA)),
+        ]
+
+    def in_place(self):
+        rgb = orvo.DYX_IMG_FMT_RGB
+        other = pattern_image(3, 2, 9, rgb)
+        return [
+            ("fromstring of the same shape", lambda image: image.fromstring(b"\1" * 18, 3, 2, rgb)),
+            ("dims unchanged", lambda image: setattr(image, "dims", (3, 2))),
+            ("format unchanged", lambda image: setattr(image, "format", rgb)),
+            ("flip", lambda image: image.flip(orvo.DYX_FLIP_YAXIS)),
+            ("swizzle", lambda image: image.swizzle((2, 1, 0, 3), (1, 1, 1, 1))),
+            ("setpixel", lambda image: image.setpixel(0, 0, [1, 2, 3])),
+            ("blend", lambda image: image.blend(other, 1, 0, 0, 0, (0, 0, 0, 0), 0)),
+            ("colormath", lambda image: image.colormath((1, 0, 0, 0, 0), (0, 1, 0, 0, 0), (0, 0, 1, 0, 0),
+                                                        (0, 0, 0, 1, 0))),
+            ("framenumber", lambda image: setattr(image, "framenumber", 4)),
+        ]
+
+    def setUp(self):
+        import tempfile
+        self.dir = tempfile.mkdtemp(prefix="orvo-views-")
+        self.scratch = os.path.join(self.dir, "picture.ppm")
+        self.assertEqual(pattern_image(4, 4, 1).save(self.scratch), 0)
+
+    def tearDown(self):
+        import shutil
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_reallocation_refused_while_exported_and_fine_after(self):
+        for name, operation in self.reallocations(self.scratch):
+            image = pattern_image(3, 2, 1)
+            before = image.tostring()
+            view = memoryview(image)
+            self.assertRaises(BufferError, operation, image)
+            self.assertEqual((image.dims, image.tostring()), ([3, 2], before), name)  # nothing changed
+            del view  # the last reference releases the export
+            operation(image)
+            self.assertNotEqual(image.dims + [image.format], [3, 2, orvo.DYX_IMG_FMT_RGB], name)
+
+    def test_operations_in_place_go_on_while_exported(self):
+        for name, operation in self.in_place():
+            image = pattern_image(3, 2, 1)
+            view = memoryview(image)
+            operation(image)
+            self.assertEqual(view.tobytes(), top_down_bytes(image), name)
+
+    def test_memoryview_is_the_top_down_view(self):
+        for fmt in FORMATS:
+            image = pattern_image(5, 3, fmt, fmt)
+            view = memoryview(image)
+            self.assertEqual((view.shape, view.format, view.itemsize, view.readonly),
+                             (expected_shape(image), "B", 1, False))
+            self.assertEqual(view.tobytes(), top_down_bytes(image))
+            self.assertEqual(bytes(bytearray(view.tobytes())), top_down_bytes(image))
+
+    @unittest.skipIf(sys.version_info < (3, 3), "memoryview item assignment by index needs Python 3.3")
+    def test_memoryview_writes_reach_the_image(self):
+        image = orvo.image(2, 2, orvo.DYX_IMG_FMT_L)
+        view = memoryview(image)
+        view[0, 1] = 200  # top row, right column
+        self.assertEqual(image.getpixel(1, 1), [200])
+
+
+class FromArrayTest(unittest.TestCase):
+
+    def test_bytes_with_a_shape_make_an_image_top_row_first(self):
+        # Works through the buffer protocol alone, without NumPy.
+        for fmt, shape_tail in [(orvo.DYX_IMG_FMT_L, ()), (orvo.DYX_IMG_FMT_L, (1,)),
+                                (orvo.DYX_IMG_FMT_LA, (2,)), (orvo.DYX_IMG_FMT_RGB, (3,)),
+                                (orvo.DYX_IMG_FMT_RGBA, (4,))]:
+            data = pattern_bytes(5, 3, COMPONENTS[fmt], fmt)
+            image = orvo.image.fromarray(data, shape=(3, 5) + shape_tail)
+            self.assertEqual((image.dims, image.format, image.frame), ([5, 3], fmt, [5, 3]))
+            self.assertEqual(top_down_bytes(image), data)
+        alpha = orvo.image.fromarray(b"\1\2", (1, 2), orvo.DYX_IMG_FMT_A)
+        self.assertEqual((alpha.format, alpha.tostring()), (orvo.DYX_IMG_FMT_A, b"\1\2"))
+
+    def test_bad_arrays_are_refused(self):
+        cases = [
+            ((b"abc",), ValueError),  # a flat buffer without a shape
+            ((b"abcd", (2, 3)), ValueError),  # size does not match
+            ((b"abcd", (1, 1, 4), orvo.DYX_IMG_FMT_RGB), ValueError),  # format does not match
+            ((b"\0" * 10, (1, 2, 5)), ValueError),  # five components
+            ((b"\0" * 4, (2, 2), 3), ValueError),  # no such format
+            ((b"\0" * 4, (2, 2, 1, 1)), ValueError),
+            ((12,), TypeError),
+        ]
+        for arguments, error in cases:
+            self.assertRaises(error, orvo.image.fromarray, *arguments)
+
+    def test_an_image_round_trips_through_its_own_view(self):
+        image = pattern_image(7, 5, 3, orvo.DYX_IMG_FMT_RGBA)
+        if sys.version_info[0] >= 3:
+            copy = orvo.image.fromarray(memoryview(image))
+            self.assertEqual(copy.tostring(), image.tostring())
+
+    @unittest.skipIf(numpy is None, NO_NUMPY)
+    def test_arrays_round_trip_in_every_layout(self):
+        generator = numpy.random.default_rng(3)
+        for shape in [(3, 5), (3, 5, 1), (4, 1, 2), (1, 6, 3), (9, 7, 4)]:
+            array = generator.integers(0, 256, shape, dtype=numpy.uint8)
+            for label, source in [("contiguous", array), ("upside down", array[::-1]),
+                                  ("every other column", array[:, ::2]),
+                                  ("Fortran order", numpy.asfortranarray(array))]:
+                image = orvo.image.fromarray(source)
+                back = image.toarray()
+                self.assertTrue(back.flags.c_contiguous)
+                numpy.testing.assert_array_equal(back, source.reshape(back.shape), "%s %s" % (shape, label))
+                numpy.testing.assert_array_equal(numpy.asarray(image), back)
+                self.assertFalse(numpy.shares_memory(back, numpy.asarray(image)))
+
+    @unittest.skipIf(numpy is None, NO_NUMPY)
+    def test_other_dtypes_are_refused(self):
+        for array in [numpy.zeros((2, 2), numpy.uint16), numpy.zeros((2, 2, 3), numpy.float32),
+                      numpy.zeros((2, 2), numpy.int8), numpy.zeros(4, numpy.uint8)]:
+            self.assertRaises((TypeError, ValueError), orvo.image.fromarray, array)
+
+    @unittest.skipIf(numpy is not None, "checks the message given without NumPy")
+    def test_toarray_needs_numpy(self):
+        self.assertRaises(RuntimeError, orvo.image(2, 2).toarray)
+
+
+@unittest.skipIf(numpy is None or Image is None, "Pillow and NumPy are needed to compare with Pillow")
+class PillowAgreementTest(ScratchTestCase):
+    needed_codecs = ("png",)
+
+    def test_views_match_pillow_reading_the_same_png(self):
+        for fmt in [orvo.DYX_IMG_FMT_L, orvo.DYX_IMG_FMT_LA, orvo.DYX_IMG_FMT_RGB, orvo.DYX_IMG_FMT_RGBA]:
+            for width, height in ODD_SIZES:
+                image = pattern_image(width, height, fmt * 3 + width, fmt)
+                path = self.path("p%d_%dx%d.png" % (fmt, width, height))
+                self.assertEqual(image.save(path), 0, image.errstr())
+                reference = numpy.asarray(Image.open(path))
+                numpy.testing.assert_array_equal(numpy.asarray(image), reference, path)
+                loaded = orvo.image()
+                self.assertEqual(loaded.load(path), 0)
+                numpy.testing.assert_array_equal(orvo.image.fromarray(reference).toarray(), loaded.toarray())
+
+
+def write_arrays(path, dims, frames, **attributes):
+    """Writes the frames (arrays, images or tuples of them) as a movie."""
+    movie = new_write_movie(path, dims, len(frames), **attributes)
+    if movie.open() != 0:
+        raise AssertionError("open %s: %s" % (path, movie.errstr()))
+    for frame in frames:
+        if movie.append(frame) != 0:
+            raise AssertionError("append to %s: %s" % (path, movie.errstr()))
+    movie.close()
+
+
+@unittest.skipIf(numpy is None, NO_NUMPY)
+class MovieArrayTest(ScratchTestCase):
+
+    def test_append_arrays_and_read_them_back(self):
+        frames = [numpy.random.default_rng(k).integers(0, 256, (5, 7, 3), dtype=numpy.uint8) for k in range(3)]
+        # An array, a one-item tuple of an array and an image made from one.
+        write_arrays(self.path("arr.####.png"), (7, 5), [frames[0], (frames[1],), orvo.image.fromarray(frames[2])])
+        read = open_movie(self.path("arr.####.png"))
+        for k, expected in enumerate(frames):
+            array = read.getarray(k)
+            numpy.testing.assert_array_equal(array, expected, "frame %d" % k)
+            self.assertEqual(array.tobytes(), read.getframe(k)[0].toarray().tobytes())
+        self.assertNotEqual(read.getarray(3), 0)  # a bad frame number gives the status
+        self.assertEqual(read.errstr(), "invalid frame number")
+
+    def test_stereo_pairs_of_arrays(self):
+        left = numpy.full((4, 6, 3), 40, numpy.uint8)
+        right = numpy.full((4, 6, 3), 200, numpy.uint8)
+        left[0] = 255  # top row marks the orientation
+        write_arrays(self.path("pair.@.##.ppm"), (6, 4), [(left, right), (right, left)], stereo=1)
+        read = open_movie(self.path("pair.@.##.ppm"))
+        pair = read.getarray(0)
+        self.assertIsInstance(pair, tuple)
+        numpy.testing.assert_array_equal(pair[0], left)
+        numpy.testing.assert_array_equal(pair[1], right)
+        numpy.testing.assert_array_equal(read.getarray(1)[0], right)
+
+    def test_arrays_that_cannot_be_frames_raise(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("bad.##.ppm")
+        movie.dims = (4, 4)
+        movie.addcount(1)
+        self.assertEqual(movie.open(), 0)
+        self.assertRaises(TypeError, movie.append, numpy.zeros((4, 4, 3), numpy.float64))
+        self.assertRaises(ValueError, movie.append, numpy.zeros((4, 4, 6), numpy.uint8))
+        self.assertNotEqual(movie.append(b"not an image"), 0)  # a flat buffer is no frame
+        self.assertEqual(movie.errstr(), "A tuple of image(s) or a movie object required")
+        self.assertEqual(movie.append(numpy.zeros((4, 4, 3), numpy.uint8)), 0)
+        movie.close()
+
+
+class KeywordTest(unittest.TestCase):
+
+    def test_constructor_keywords_by_their_documented_names(self):
+        image = orvo.image(width=8, height=6)
+        self.assertEqual((image.dims, image.frame, image.format), ([8, 6], [8, 6], orvo.DYX_IMG_FMT_RGB))
+        image = orvo.image(2, 1, format=orvo.DYX_IMG_FMT_L, pixels=b"\1\2", framenumber=3, framewidth=9,
+                           frameheight=7, originx=1, originy=2)
+        self.assertEqual((image.dims, image.format, image.tostring(), image.framenumber, image.frame,
+                          image.origin), ([2, 1], orvo.DYX_IMG_FMT_L, b"\1\2", 3, [9, 7], [1, 2]))
+        self.assertEqual(orvo.image(4, 4, frameheight=2).frame, [4, 2])
+
+    def test_unknown_or_repeated_keywords_raise_type_error(self):
+        for kwargs in [{"w": 8}, {"size": (8, 8)}]:
+            self.assertRaises(TypeError, lambda: orvo.image(**kwargs))
+        self.assertRaises(TypeError, lambda: orvo.image(8, width=8))
+
+    def test_positional_form_is_unchanged(self):
+        image = orvo.image(3, 2, orvo.DYX_IMG_FMT_RGB, None, 1, 5, 6, 7, 8, "ignored")
+        self.assertEqual((image.frame, image.origin, image.framenumber), ([5, 6], [7, 8], 1))
+
+
+class ModuleTest(unittest.TestCase):
+
+    def test_version_attribute(self):
+        self.assertIsInstance(orvo.__version__, str)
+        self.assertEqual(orvo.__version__, orvo.version()[1])
+
+    @unittest.skipIf(sys.version_info < (3, 6), "os.PathLike arrived in Python 3.6")
+    def test_template_functions_take_path_like_names(self):
+        import pathlib
+        self.assertEqual(orvo.istemplate(pathlib.Path("shot.####.png")), orvo.istemplate("shot.####.png"))
+        self.assertEqual(orvo.extend(pathlib.Path("a.##.png"), 5, 1, 3), orvo.extend("a.##.png", 5, 1, 3))
+        self.assertEqual(orvo.indexof(pathlib.Path("a.##.png"), pathlib.Path("a.07.png"), 0, -1), 7)
+        self.assertRaises(TypeError, orvo.istemplate, 3)
+
+
+if __name__ == "__main__":
+    unittest.main()

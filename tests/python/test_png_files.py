@@ -1,0 +1,219 @@
+"""PNG files made by other tools: every frame of an animated PNG, composed
+as Pillow and the ffmpeg command show it, and files whose chunks claim more
+than they hold, which must be refused without taking memory."""
+import os
+import struct
+import subprocess
+import sys
+import unittest
+import zlib
+
+import orvo
+from movie_testing import ScratchTestCase, open_movie
+from orvo_testing import run_bounded, run_python
+
+try:
+    import numpy
+    from PIL import Image
+except ImportError:  # Python 2.7 here has neither
+    numpy = None
+    Image = None
+
+SIGNATURE = b"\x89PNG\r\n\x1a\n"
+FORMAT_OF_MODE = {"L": orvo.DYX_IMG_FMT_L, "LA": orvo.DYX_IMG_FMT_LA,
+                  "RGB": orvo.DYX_IMG_FMT_RGB, "RGBA": orvo.DYX_IMG_FMT_RGBA}
+
+
+def chunk(kind, data, claimed=None):
+    length = len(data) if claimed is None else claimed
+    return struct.pack(">I", length) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff)
+
+
+def grey_png(width, height, rows, extra=b"", tail=b""):
+    """A grey PNG of `rows` (bytes per row), with chunks before and after IDAT."""
+    header = chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+    raw = b"".join(b"\0" + row for row in rows)
+    return SIGNATURE + header + extra + chunk(b"IDAT", zlib.compress(raw)) + tail + chunk(b"IEND", b"")
+
+
+def top_down(image, mode):
+    """The image's pixels as a NumPy array, top row first."""
+    channels = len(mode)
+    array = numpy.frombuffer(image.tostring(), numpy.uint8)
+    width, height = image.dims
+    return array.reshape(height, width, channels)[::-1]
+
+
+class BoundedChunksTest(ScratchTestCase):
+    """A chunk's length is checked against the file before anything is
+    allocated for it (guards against an 82-byte file taking 2 GB)."""
+
+    def test_claimed_lengths_beyond_the_file_are_refused_with_the_reason(self):
+        rows = [b"\x10\x20", b"\x30\x40"]
+        cases = [
+            ("text.png", chunk(b"tEXt", b"a\0b", claimed=0x7ffffff0), b""),
+            ("profile.png", chunk(b"iCCP", b"p\0\0", claimed=0x40000000), b""),
+            ("private.png", chunk(b"prVt", b"", claimed=0x7fffffff), b""),
+            ("after.png", b"", chunk(b"zTXt", b"k\0\0", claimed=0x30000000)),
+        ]
+        for name, before, after in cases:
+            path = self.path(name)
+            with open(path, "wb") as out:
+                out.write(grey_png(2, 2, rows, before, after))
+            image = orvo.image()
+            self.assertNotEqual(image.load(path), 0, name)
+            reason = image.errstr()
+            self.assertIn("the file is cut short", reason, name)
+            self.assertIn("chunk claims", reason, name)
+
+    def test_a_refused_bomb_takes_little_memory(self):
+        path = self.path("bomb.png")
+        with open(path, "wb") as out:
+            out.write(grey_png(1, 1, [b"\0"], chunk(b"tEXt", b"a\0b", claimed=0x7ffffff0)))
+        code = ("import resource, orvo\n"
+                "image = orvo.image()\n"
+                "print(image.load(%r))\n"
+                "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)\n" % path)
+        status, out, err = run_python(code)
+        self.assertEqual(status, 0, err)
+        load_status, peak_kib = out.split()[:2]
+        self.assertNotEqual(int(load_status), 0)
+        self.assertLess(int(peak_kib), 200 * 1024)
+
+    def test_large_ancillary_chunks_that_are_there_still_read(self):
+        rows = [b"\x01\x02\x03", b"\x04\x05\x06"]
+        note = chunk(b"tEXt", b"Comment\0" + b"x" * (3 << 20))
+        path = self.path("noted.png")
+        with open(path, "wb") as out:
+            out.write(grey_png(3, 2, rows, note, note))
+        image = orvo.image()
+        self.assertEqual(image.load(path), 0, image.errstr())
+        self.assertEqual(bytearray(image.tostring()), bytearray(b"\x04\x05\x06\x01\x02\x03"))
+
+
+@unittest.skipIf(numpy is None, "NumPy and Pillow make and check the animations")
+class AnimatedPngTest(ScratchTestCase):
+    """Every frame of an animated PNG is a frame, composed on the canvas."""
+
+    def frames_of(self, mode, count, seed, size=(23, 17), binary_alpha=True):
+        random = numpy.random.RandomState(seed)
+        frames = []
+        for _ in range(count):
+            array = random.randint(0, 256, (size[1], size[0], len(mode))).astype(numpy.uint8)
+            if "A" in mode and binary_alpha:
+                array[..., -1] = numpy.where(random.rand(size[1], size[0]) < 0.3, 0, 255)
+            frames.append(Image.fromarray(array if len(mode) > 1 else array[..., 0], mode))
+        return frames
+
+    def pillow_frames(self, path, mode):
+        shown = Image.open(path)
+        result = []
+        for index in range(shown.n_frames):
+            shown.seek(index)
+            result.append(numpy.asarray(shown.convert(mode)))
+        return result
+
+    def assert_frames(self, path, mode, expected):
+        movie = open_movie(path)
+        self.assertEqual(movie.nframes, len(expected))
+        for index, wanted in enumerate(expected):
+            image = orvo.image()
+            self.assertEqual(image.load(path, index), 0, image.errstr())
+            self.assertEqual(image.format, FORMAT_OF_MODE[mode])
+            got = top_down(image, mode).reshape(wanted.shape)
+            self.assertTrue(numpy.array_equal(got, wanted), "%s frame %d" % (path, index))
+            from_movie = movie.getframe(index)[0]
+            self.assertEqual(bytearray(from_movie.tostring()), bytearray(image.tostring()))
+        image = orvo.image()
+        self.assertNotEqual(image.load(path, len(expected)), 0)
+
+    def test_frames_match_pillow_for_every_dispose_and_blend(self):
+        cases = [
+            # mode, dispose per frame, blend per frame
+            ("RGBA", [0, 1, 2, 0], [0, 1, 1, 0]),
+            ("RGBA", [2, 2, 1, 0], [1, 1, 0, 1]),
+            ("RGBA", [1, 0, 0, 2], [0, 0, 1, 1]),
+            ("RGB", [0, 1, 2, 0], [0, 1, 0, 1]),
+            ("L", [0, 0, 0, 0], [0, 0, 0, 0]),  # Pillow disposes of no grey frames
+            ("LA", [0, 0, 0, 0], [0, 0, 0, 0]),
+        ]
+        for number, (mode, dispose, blend) in enumerate(cases):
+            frames = self.frames_of(mode, 4, number)
+            # Frames that change only a corner become sub-rectangles.
+            corner = numpy.asarray(frames[0]).copy()
+            corner[3:9, 4:12] = numpy.asarray(frames[2])[3:9, 4:12]
+            frames[2] = Image.fromarray(corner, mode)
+            path = self.path("anim%d.png" % number)
+            frames[0].save(path, save_all=True, append_images=frames[1:], disposal=dispose, blend=blend)
+            self.assert_frames(path, mode, self.pillow_frames(path, mode))
+
+    def test_a_default_picture_outside_the_animation_is_not_a_frame(self):
+        frames = self.frames_of("RGBA", 3, 11)
+        path = self.path("hidden.png")
+        frames[0].save(path, save_all=True, append_images=frames[1:], default_image=True)
+        shown = self.pillow_frames(path, "RGBA")
+        self.assertEqual(len(shown), 3)
+        self.assert_frames(path, "RGBA", shown[1:])
+        # Readers that know no animation see the default picture.
+        self.assertTrue(numpy.array_equal(numpy.asarray(frames[0]), shown[0]))
+
+    def test_partial_alpha_blends_as_the_ffmpeg_command_does(self):
+        ffmpeg = "/usr/bin/ffmpeg"
+        if not os.path.exists(ffmpeg):
+            self.fail("the ffmpeg command is missing: install ffmpeg (scripts/deps.txt)")
+        for mode, pixel_format in (("RGBA", "rgba"), ("LA", "ya8")):
+            frames = self.frames_of(mode, 4, 21, binary_alpha=False)
+            path = self.path("soft_%s.png" % mode)
+            frames[0].save(path, save_all=True, append_images=frames[1:], disposal=[0, 0, 2, 0],
+                           blend=[0, 1, 1, 1])
+            raw_path = self.path("soft_%s.raw" % mode)
+            status, _, err = run_bounded([ffmpeg, "-v", "error", "-f", "apng", "-i", path, "-f", "rawvideo",
+                                          "-pix_fmt", pixel_format, raw_path], 60)
+            self.assertEqual(status, 0, err)
+            raw = numpy.fromfile(raw_path, numpy.uint8).reshape(-1, 17, 23, len(mode))
+            self.assertEqual(len(raw), 4)
+            self.assert_frames(path, mode, list(raw))
+
+    def test_damaged_frames_are_reported_with_the_reason(self):
+        frames = self.frames_of("RGB", 3, 5)
+        path = self.path("good.png")
+        frames[0].save(path, save_all=True, append_images=frames[1:])
+        with open(path, "rb") as source:
+            data = bytearray(source.read())
+        # The last fdAT chunk's data, one byte changed: its CRC no longer fits.
+        last = data.rfind(b"fdAT")
+        data[last + 10] ^= 0xFF
+        bad = self.path("bad.png")
+        with open(bad, "wb") as out:
+            out.write(bytes(data))
+        image = orvo.image()
+        self.assertEqual(image.load(bad, 1), 0, image.errstr())
+        self.assertNotEqual(image.load(bad, 2), 0)
+        self.assertIn("frame 2: fdAT: CRC error", image.errstr())
+
+    def test_frame_outside_the_picture_is_refused(self):
+        frames = self.frames_of("RGB", 2, 7)
+        path = self.path("good.png")
+        frames[0].save(path, save_all=True, append_images=frames[1:])
+        with open(path, "rb") as source:
+            data = bytearray(source.read())
+        # The second fcTL's x offset, and its CRC made to fit again.
+        second = data.find(b"fcTL", data.find(b"fcTL") + 4)
+        data[second + 4 + 12:second + 4 + 16] = struct.pack(">I", 20)
+        body = bytes(data[second:second + 4 + 26])
+        data[second + 30:second + 34] = struct.pack(">I", zlib.crc32(body) & 0xffffffff)
+        bad = self.path("outside.png")
+        with open(bad, "wb") as out:
+            out.write(bytes(data))
+        image = orvo.image()
+        self.assertNotEqual(image.load(bad), 0)
+        self.assertIn("damaged animation: a frame lies outside the picture", image.errstr())
+
+    def test_plain_png_is_one_frame(self):
+        path = self.path("still.png")
+        self.frames_of("RGB", 1, 3)[0].save(path)
+        self.assertEqual(open_movie(path).nframes, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,328 @@
+"""TIFF files as other tools make and read them: every page is a frame
+(Pillow's and tiffcp's multi-page files), frames written to one name
+become pages and a run of # gives one file per frame, Lab colours as a
+colour-managed conversion gives them, 16-bit premultiplied alpha divided
+out before rounding, damaged fax data refused with its reason, alpha-only
+pictures written as grey, and tags that claim huge sizes refused cheaply."""
+import os
+import struct
+import sys
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, write_movie
+from orvo_testing import run_bounded, run_python
+
+try:
+    from PIL import Image
+except ImportError:  # Python 2.7 here has no Pillow
+    Image = None
+
+NEED_PILLOW = "Pillow (python3-pil) is not installed for this Python"
+
+
+def have_command(name):
+    return any(os.access(os.path.join(folder, name), os.X_OK)
+               for folder in os.environ.get("PATH", "").split(os.pathsep))
+
+
+def top_down(image):
+    """orvo keeps the bottom row first; Pillow and the files the top row."""
+    row = len(pixels(image)) // image.dims[1]
+    data = pixels(image)
+    return bytes(b"".join(bytes(data[y * row:(y + 1) * row]) for y in reversed(range(image.dims[1]))))
+
+
+def little_endian_tiff(width, height, samples, bits, photometric, data, extra=None, white=None, claims=()):
+    """An uncompressed TIFF of one strip; `data` holds the samples, top row
+    first, already packed in `bits`. `extra` is the ExtraSamples value,
+    `white` the WhitePoint; `claims` are (tag, type, count) entries whose
+    values are said to start at the data, whatever their count."""
+    entries = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * samples), (259, 3, [1]),
+               (262, 3, [photometric]), (273, 4, [0]), (277, 3, [samples]), (278, 4, [height]),
+               (279, 4, [len(data)]), (284, 3, [1])]
+    if extra is not None:
+        entries.append((338, 3, [extra]))
+    if white is not None:
+        entries.append((318, 5, white))  # rationals as (numerator, denominator) pairs
+    entries.extend((tag, kind, ("claim", count)) for tag, kind, count in claims)
+    entries.sort(key=lambda entry: entry[0])
+    directory_at = 8 + len(data) + (len(data) & 1)
+    outside_at = directory_at + 2 + 12 * len(entries) + 4
+    directory, outside = [struct.pack("<H", len(entries))], []
+    for tag, kind, values in entries:
+        if tag == 273:
+            values = [8]
+        if isinstance(values, tuple):
+            directory.append(struct.pack("<HHII", tag, kind, values[1], 8))
+            continue
+        if kind == 5:
+            packed = b"".join(struct.pack("<II", n, d) for n, d in values)
+            count = len(values)
+        else:
+            packed = b"".join(struct.pack("<H" if kind == 3 else "<I", v) for v in values)
+            count = len(values)
+        if len(packed) <= 4:
+            directory.append(struct.pack("<HHI", tag, kind, count) + packed.ljust(4, b"\0"))
+        else:
+            directory.append(struct.pack("<HHII", tag, kind, count, outside_at + sum(map(len, outside))))
+            outside.append(packed)
+    directory.append(struct.pack("<I", 0))
+    return (struct.pack("<2sHI", b"II", 42, directory_at) + data + b"\0" * (len(data) & 1) +
+            b"".join(directory) + b"".join(outside))
+
+
+class TiffPagesTest(ScratchTestCase):
+    needed_codecs = ("tiff",)
+
+    def test_codec_keeps_many_frames_in_one_file(self):
+        entry = [codec for codec in orvo.codecs() if codec[0] == "tiff"][0]
+        self.assertEqual(entry[4], 1)
+
+    def test_frames_written_to_one_name_are_pages_and_read_back(self):
+        frames = [pattern_image(21, 13, seed) for seed in (1, 2, 3)]
+        write_movie(self.path("pages.tif"), frames)
+        self.assertEqual(self.files(), ["pages.tif"])
+        movie = open_movie(self.path("pages.tif"))
+        self.assertEqual(movie.nframes, 3)
+        for number, frame in enumerate(frames):
+            image = orvo.image(1, 1)
+            self.assertEqual(image.load(self.path("pages.tif"), number), 0, image.errstr())
+            self.assertEqual(pixels(image), pixels(frame), "page %d" % number)
+        # One past the last page is refused as before.
+        self.assertEqual(orvo.image(1, 1).load(self.path("pages.tif"), 3), -3)
+
+    def test_a_hash_run_keeps_one_file_per_frame(self):
+        frames = [pattern_image(9, 7, seed) for seed in (4, 5, 6)]
+        write_movie(self.path("still_##.tif"), frames)
+        self.assertEqual(self.files(), ["still_00.tif", "still_01.tif", "still_02.tif"])
+        for number, frame in enumerate(frames):
+            image = orvo.image(1, 1)
+            name = self.path("still_%02d.tif" % number)
+            self.assertEqual(image.load(name), 0, image.errstr())
+            self.assertEqual(pixels(image), pixels(frame))
+            self.assertEqual(open_movie(name).nframes, 1)
+        # The sequence reads back frame by frame.
+        sequence = open_movie(self.path("still_##.tif"))
+        self.assertEqual(sequence.nframes, 3)
+        for number, frame in enumerate(frames):
+            self.assertEqual(pixels(sequence.getframe(number)[0]), pixels(frame))
+
+    def test_a_hash_run_too_short_for_the_frames_is_refused_at_open(self):
+        movie = orvo.movie(orvo.MOVIE_WRITE)
+        movie.filename = self.path("short_#.tif")
+        movie.dims = (4, 4)
+        movie.addcount(11)
+        self.assertNotEqual(movie.open(), 0)
+        self.assertIn("11 frames need more digits", movie.errstr())
+        self.assertEqual(self.files(), [])
+
+    def test_a_page_of_another_size_is_refused_with_the_reason(self):
+        if Image is None:
+            self.skipTest(NEED_PILLOW)
+        first = Image.new("RGB", (20, 10), (200, 10, 10))
+        other = Image.new("RGB", (8, 6), (10, 200, 10))
+        first.save(self.path("mixed.tif"), save_all=True, append_images=[other, first])
+        movie = open_movie(self.path("mixed.tif"))
+        self.assertEqual(movie.nframes, 3)
+        image = orvo.image(1, 1)
+        self.assertEqual(image.load(self.path("mixed.tif"), 2), 0, image.errstr())
+        self.assertEqual(image.dims, [20, 10])
+        self.assertEqual(image.load(self.path("mixed.tif"), 1), -5)
+        self.assertIn("page 1 of %s is 8x6 RGB" % self.path("mixed.tif"), image.errstr())
+
+
+@unittest.skipIf(Image is None, NEED_PILLOW)
+class TiffOtherToolsTest(ScratchTestCase):
+    needed_codecs = ("tiff",)
+
+    def pillow_pages(self, path):
+        """Every page of `path` as Pillow decodes it, in RGB."""
+        pages = []
+        with Image.open(path) as picture:
+            for number in range(picture.n_frames):
+                picture.seek(number)
+                pages.append(picture.convert("RGB").tobytes())
+        return pages
+
+    def test_pillow_multi_page_file_reads_page_by_page(self):
+        images = [Image.frombytes("RGB", (17, 11), bytes(pixels(pattern_image(17, 11, seed))))
+                  for seed in (7, 8, 9, 10)]
+        images[0].save(self.path("pil.tif"), save_all=True, append_images=images[1:], compression="tiff_lzw")
+        expected = self.pillow_pages(self.path("pil.tif"))
+        movie = open_movie(self.path("pil.tif"))
+        self.assertEqual(movie.nframes, len(expected))
+        for number, want in enumerate(expected):
+            self.assertEqual(top_down(movie.getframe(number)[0]), want, "page %d" % number)
+
+    def test_pillow_reads_every_page_written_here(self):
+        frames = [pattern_image(19, 12, seed) for seed in (11, 12, 13)]
+        write_movie(self.path("ours.tif"), frames, options="compression deflate")
+        self.assertEqual(self.pillow_pages(self.path("ours.tif")), [top_down(frame) for frame in frames])
+
+    @unittest.skipUnless(have_command("tiffcp") and have_command("tiffinfo"),
+                         "libtiff's tools (libtiff-tools) are not installed")
+    def test_tiffcp_joined_pages_and_tiffinfo_counts_ours(self):
+        pattern_image(15, 9, 1).save(self.path("a.tif"))
+        pattern_image(15, 9, 2).save(self.path("b.tif"))
+        status, out, err = run_bounded(["tiffcp", "-c", "packbits", self.path("a.tif"), self.path("b.tif"),
+                                        self.path("joined.tif")])
+        self.assertEqual(status, 0, err)
+        movie = open_movie(self.path("joined.tif"))
+        self.assertEqual(movie.nframes, 2)
+        self.assertEqual(pixels(movie.getframe(1)[0]), pixels(pattern_image(15, 9, 2)))
+        write_movie(self.path("three.tif"), [pattern_image(5, 4, seed) for seed in (1, 2, 3)])
+        status, out, err = run_bounded(["tiffinfo", self.path("three.tif")])
+        self.assertEqual(status, 0, err)
+        self.assertEqual(out.count("TIFF Directory at offset"), 3, out)
+
+    def test_alpha_only_picture_is_written_as_grey(self):
+        alpha = pattern_image(13, 7, 5, orvo.DYX_IMG_FMT_A)
+        self.assertEqual(alpha.save(self.path("alpha.tif")), 0, alpha.errstr())
+        with Image.open(self.path("alpha.tif")) as picture:
+            self.assertEqual(picture.mode, "L")
+            self.assertEqual(picture.tobytes(), top_down(alpha))
+        back = orvo.image(1, 1)
+        self.assertEqual(back.load(self.path("alpha.tif")), 0, back.errstr())
+        self.assertEqual(back.format, orvo.DYX_IMG_FMT_L)
+        self.assertEqual(pixels(back), pixels(alpha))
+        if have_command("tiffinfo"):
+            status, out, err = run_bounded(["tiffinfo", self.path("alpha.tif")])
+            self.assertEqual(status, 0, err)
+            self.assertIn("min-is-black", out)
+            self.assertNotIn("Extra Samples", out)
+
+    def test_lab_file_made_by_colour_management_reads_back(self):
+        try:
+            from PIL import ImageCms
+        except ImportError:
+            self.skipTest("Pillow was built without LittleCMS (ImageCms)")
+        width, height = 32, 8
+        rgb = Image.frombytes("RGB", (width, height), bytes(bytearray(
+            v for i in range(width * height) for v in ((i * 8) % 256, (i * 3 + 40) % 256, 255 - (i * 5) % 256))))
+        rgb.putpixel((0, 0), (255, 255, 255))
+        rgb.putpixel((1, 0), (0, 0, 0))
+        to_lab = ImageCms.buildTransform(ImageCms.createProfile("sRGB"), ImageCms.createProfile("LAB"),
+                                         "RGB", "LAB")
+        lab = ImageCms.applyTransform(rgb, to_lab)
+        lab.save(self.path("lab.tif"))
+        image = orvo.image(1, 1)
+        self.assertEqual(image.load(self.path("lab.tif")), 0, image.errstr())
+        self.assertEqual(image.format, orvo.DYX_IMG_FMT_RGB)
+        ours = bytearray(top_down(image))
+        self.assertEqual(ours[0:6], bytearray([255, 255, 255, 0, 0, 0]))  # white is white
+        # Back to the colours LittleCMS made the Lab file from, up to the
+        # rounding of Lab to whole steps (largest in dark blues). LittleCMS's
+        # own 8-bit way back is coarser than that, so it is no reference.
+        errors = [abs(a - b) for a, b in zip(ours, bytearray(rgb.tobytes()))]
+        self.assertLessEqual(float(sum(errors)) / len(errors), 1.0)
+        self.assertLessEqual(max(errors), 10)
+
+    @unittest.skipUnless(have_command("tiffcp"), "libtiff's tools (libtiff-tools) are not installed")
+    def test_damaged_fax_data_is_an_error_with_the_reason(self):
+        width, height = 256, 200
+        page = Image.new("1", (width, height), 1)
+        for y in range(height):
+            for x in range(0, width, 3 + y % 5):
+                page.putpixel((x, y), 0)
+        page.save(self.path("page.tif"))
+        status, out, err = run_bounded(["tiffcp", "-c", "g4", "-r", str(height), self.path("page.tif"),
+                                        self.path("fax.tif")])
+        self.assertEqual(status, 0, err)
+        good = orvo.image(1, 1)
+        self.assertEqual(good.load(self.path("fax.tif")), 0, good.errstr())
+        with Image.open(self.path("fax.tif")) as picture:
+            start, length = picture.tag_v2[273][0], picture.tag_v2[279][0]
+        with open(self.path("fax.tif"), "rb") as source:
+            data = bytearray(source.read())
+        # The code words go bad from the middle of the strip on.
+        for k in range(start + length // 2, start + length):
+            data[k] = 0x00 if k % 3 else 0x5A
+        with open(self.path("bad.tif"), "wb") as out:
+            out.write(bytes(data))
+        image = orvo.image(1, 1)
+        self.assertEqual(image.load(self.path("bad.tif")), -5)
+        message = image.errstr()
+        self.assertTrue(message.startswith("Unable to read image frame.: "), message)
+        self.assertIn("damaged picture data", message)
+
+
+class TiffPrecisionTest(ScratchTestCase):
+    needed_codecs = ("tiff",)
+
+    def test_sixteen_bit_premultiplied_alpha_is_divided_before_rounding(self):
+        width, height = 64, 4
+        samples, expected = [], bytearray()
+        for i in range(width * height):
+            alpha = 300 + i * 251  # down to about half a percent of full
+            straight = [(i * 997 + c * 20011) % 65536 for c in range(3)]
+            samples += [s * alpha // 65535 for s in straight] + [alpha]
+        for i in range(width * height):
+            r, g, b, alpha = samples[4 * i:4 * i + 4]
+            expected += bytearray(int(min(1.0, float(v) / alpha) * 255 + 0.5) for v in (r, g, b))
+            expected.append(int(alpha / 65535.0 * 255 + 0.5))
+        data = struct.pack("<%dH" % len(samples), *samples)
+        with open(self.path("premultiplied.tif"), "wb") as out:
+            out.write(little_endian_tiff(width, height, 4, 16, 2, data, extra=1))
+        image = orvo.image(1, 1)
+        self.assertEqual(image.load(self.path("premultiplied.tif")), 0, image.errstr())
+        self.assertEqual(image.format, orvo.DYX_IMG_FMT_RGBA)
+        ours = bytearray(top_down(image))
+        self.assertLessEqual(max(abs(a - b) for a, b in zip(ours, expected)), 1)
+
+    def test_lab_white_and_black_whatever_the_white_point(self):
+        # 8-bit CIELab: L 0..255, a and b signed; white, black, then mid grey.
+        data = bytes(bytearray([255, 0, 0, 0, 0, 0, 119, 0, 0]))
+        for white in (None, [(3127, 10000), (3290, 10000)]):  # D50 by default, then D65
+            with open(self.path("lab.tif"), "wb") as out:
+                out.write(little_endian_tiff(3, 1, 3, 8, 8, data, white=white))
+            image = orvo.image(1, 1)
+            self.assertEqual(image.load(self.path("lab.tif")), 0, image.errstr())
+            # L* 46.7 is sRGB grey 110 or so.
+            self.assertEqual(list(pixels(image))[:6], [255, 255, 255, 0, 0, 0])
+            grey = list(pixels(image))[6:]
+            self.assertEqual(len(set(grey)), 1, grey)
+            self.assertTrue(108 <= grey[0] <= 112, grey)
+
+
+class TiffTagMemoryTest(ScratchTestCase):
+    needed_codecs = ("tiff",)
+
+    def test_a_tag_claiming_a_huge_size_is_refused_cheaply(self):
+        # A 3x1 RGB picture whose description claims 1.9 GB of text and
+        # whose software name claims as much.
+        with open(self.path("bomb.tif"), "wb") as out:
+            out.write(little_endian_tiff(3, 1, 3, 8, 2, b"\x10\x20\x30" * 3,
+                                         claims=[(270, 2, 1900000000), (305, 2, 1900000000)]))
+        code = "\n".join([
+            "import resource, time, orvo",
+            "start = time.time()",
+            "image = orvo.image(1, 1)",
+            "status = image.load(%r)" % self.path("bomb.tif"),
+            "peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024",
+            "print('%d %d %.2f' % (status, peak, time.time() - start))",
+        ])
+        status, out, err = run_python(code)
+        self.assertEqual(status, 0, err)
+        result, peak_mb, seconds = out.split()
+        self.assertIn(int(result), (0, -2, -5), out)
+        self.assertLess(int(peak_mb), 200, out)
+        self.assertLess(float(seconds), 2.0, out)
+
+    @unittest.skipIf(Image is None, NEED_PILLOW)
+    @unittest.skipUnless(have_command("tiffcp"), "libtiff's tools (libtiff-tools) are not installed")
+    def test_a_large_picture_in_one_strip_stays_readable(self):
+        # libtiff decodes a palette strip into a buffer of its own, larger
+        # than the limit on tag memory.
+        Image.new("RGB", (5000, 4000), (10, 200, 30)).quantize(8).save(self.path("palette.tif"))
+        status, out, err = run_bounded(["tiffcp", "-c", "lzw", "-r", "4000", self.path("palette.tif"),
+                                        self.path("one_strip.tif")])
+        self.assertEqual(status, 0, err)
+        image = orvo.image(1, 1)
+        self.assertEqual(image.load(self.path("one_strip.tif")), 0, image.errstr())
+        self.assertEqual(image.dims, [5000, 4000])
+        self.assertEqual(list(pixels(image)[:3]), [10, 200, 30])
+
+
+if __name__ == "__main__":
+    unittest.main()
