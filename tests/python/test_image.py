@@ -72,7 +72,8 @@ class ConstructionTest(unittest.TestCase):
         self.assertEqual(image.origin, [4, 5])
         self.assertEqual(orvo.image(3, 2).frame, [3, 2])
         self.assertEqual(orvo.image(3, 2, L, None, 0, 9).frame, [9, 2])
-        self.assertEqual(orvo.image(3, 2, L, width=9).dims, [3, 2])
+        # A name given as well as its position is refused, never silently dropped.
+        self.assertRaises(TypeError, lambda: orvo.image(3, 2, L, width=9))
 
     def test_empty_image(self):
         image = orvo.image(0, 5, L)
