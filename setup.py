@@ -27,7 +27,7 @@ except ImportError:  # no wheel package: `setup.py build` still works
 SOURCE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Beside the module in site-packages; the module looks there for plug-ins
 # when neither QEV_UDILPATH nor the home's plug-in directory applies.
-PLUGIN_SUBDIR = os.path.join("orvo.libs", "udil")
+PLUGIN_SUBDIR = "orvo.plugins"
 
 TARGET_PYTHON = os.environ.get("ORVO_PYTHON") or sys.executable
 BUILD_DIR = os.path.abspath(os.environ.get("ORVO_WHEEL_BUILD_DIR") or os.path.join(SOURCE_DIR, "build-wheels", "cmake"))
@@ -81,7 +81,7 @@ def long_description():
     return (
         "orvo: image and movie types for Python scripts, with codec plug-ins for "
         "PPM, PNG, JPEG, TIFF and movies (through FFmpeg's libraries).\n\n"
-        "The wheel carries the module, its plug-ins (orvo.libs/udil), the type "
+        "The wheel carries the module, its plug-ins (orvo.plugins), the type "
         "stubs and the `orvo` command, but no system library. On Debian 12 it "
         "needs these packages: " + packages + ".\n"
     )

@@ -165,7 +165,7 @@ bool is_directory(const char *path) {
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// A module installed by pip carries its plug-ins in orvo.libs/udil beside
+// A module installed by pip carries its plug-ins in orvo.plugins beside
 // its own file. They are the last resort, after QEV_UDILPATH and the home's
 // directory, so that an installation under QEV_HOME keeps its say.
 void use_plugins_beside_module() {
@@ -176,7 +176,7 @@ void use_plugins_beside_module() {
     if (slash == nullptr) return;
     const int dir_length = static_cast<int>(slash - info.dli_fname);
     char beside[udil::kPluginDirSize];
-    int needed = std::snprintf(beside, sizeof beside, "%.*s/orvo.libs/udil", dir_length, info.dli_fname);
+    int needed = std::snprintf(beside, sizeof beside, "%.*s/orvo.plugins", dir_length, info.dli_fname);
     if (needed < 0 || static_cast<size_t>(needed) >= sizeof beside || !is_directory(beside)) return;
     std::memcpy(plugin_dir_buffer, beside, static_cast<size_t>(needed) + 1);
 }

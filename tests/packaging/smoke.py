@@ -54,7 +54,7 @@ class InstallationTest(unittest.TestCase):
     def test_every_plugin_is_found_beside_the_module(self):
         names = {codec[0] for codec in orvo.codecs()}
         self.assertTrue(EXPECTED_CODECS <= names, names)
-        beside = os.path.join(os.path.dirname(orvo.__file__), "orvo.libs", "udil")
+        beside = os.path.join(os.path.dirname(orvo.__file__), "orvo.plugins")
         shipped = {name[len("libudil-"):-len(".so")] for name in os.listdir(beside)}
         self.assertEqual(shipped, names)
 

@@ -273,7 +273,7 @@ TEST_F(PngTest, FramesOfOneFileMakeAnAnimation) {
         EXPECT_EQ(count > 1, bytes.find("acTL") != std::string::npos);
 
         UdilMovieInfo described{0, 0, -1, 0, 0, 0, -1.0f, DYX_IMG_FMT_RGB};
-        int32_t first = 0, last = 0;
+        int32_t first = -1, last = -1;  // the file's own frames
         stream = dyx_udil_file_open((name + ".png").c_str(), record_, &described, nullptr, 0, nullptr, &first,
                                     &last);
         ASSERT_NE(nullptr, stream);

@@ -60,7 +60,7 @@ class ImageCodecListingTest(unittest.TestCase):
         name, desc, suffixes, stereo, multi, options = self.entry("tiff")
         self.assertEqual(desc, "TIFF images (libtiff)")
         self.assertEqual(suffixes, [".tif", ".tiff"])
-        self.assertEqual((stereo, multi), (0, 0))
+        self.assertEqual((stereo, multi), (0, 1))  # pages of one file are frames
         self.assertEqual([option[:4] for option in options], [
             ["compression", orvo.DYX_UDIL_CHOICE, ["none", "lzw", "deflate", "packbits", "jpeg"], 1],
             ["predictor", orvo.DYX_UDIL_BOOLEAN, "0|1", 1],

@@ -140,8 +140,9 @@ int new_movie(const UdilMtm &mtm, UdilMtmMovie &movie) {
     movie.frame_counter = 0;
 
     if (dyx_udil_has_wildcards(movie.file)) {
-        // One file per frame, made at each write.
-        if (entry.multi_image_capable() != 0) {
+        // One file per frame, made at each write. A run of '#' asks for that
+        // from any codec, even one whose files can hold many frames.
+        if (entry.multi_image_capable() != 0 && !dyx_udil_has_timestep_wildcard(movie.file)) {
             dyx_udil_set_err_str("UDIL is not multi-image capable");
             return 1;
         }
