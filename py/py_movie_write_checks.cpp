@@ -90,6 +90,11 @@ bool check_tiled(MovieObject *self, const UdilRecord *codec, int32_t stereo) {
         return refuse(self, kWhat, "an @ in the file name stands for the eye, but the movie is not stereo");
     if (!codec->multi_image_capable && !frames_fit(self->nframes, DYX_PATH_MAX_FRAME_DIGITS))
         return refuse(self, kWhat, "%d frames are more than numbered tile files can hold", self->nframes);
+    // A run of '#' in the name numbers the frame files of every tile.
+    const size_t digits = frame_run_width(self->filename);
+    if (codec->multi_image_capable && digits > 0 && !frames_fit(self->nframes, digits))
+        return refuse(self, kWhat, "%d frames need more digits than the run of %zu # holds", self->nframes,
+                      digits);
     return true;
 }
 

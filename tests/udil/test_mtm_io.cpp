@@ -478,8 +478,9 @@ TEST_F(MtmFakes, PluginStatusesArePassedOn) {
 TEST_F(MtmFakes, CreatingContainerSubMoviesFailures) {
     udil_test::FakeControl control(udil_test::fake_path("main", "fmulti"));
     ASSERT_TRUE(control.ok());
-    // A movie codec writes one file, not a numbered sequence.
-    EXPECT_EQ(create({{0, 0, 4, 2, "x_#", "fmulti"}}, 4, 2), 1);
+    // A codec whose files hold many frames writes one file per frame only
+    // for a run of '#': an eye template alone is refused.
+    EXPECT_EQ(create({{0, 0, 4, 2, "x_@", "fmulti"}}, 4, 2), 1);
     EXPECT_EQ(error(), "UDIL is not multi-image capable");
     close_mtm();
     control.fail("new", "refused", 4);
