@@ -17,6 +17,7 @@ import subprocess
 import sys
 
 from setuptools import Extension, setup
+from setuptools.command.build import build
 from setuptools.command.build_ext import build_ext
 
 try:
@@ -87,6 +88,16 @@ def long_description():
     )
 
 
+class FreshBuild(build):
+    """Starts from an empty build tree, so that a wheel carries nothing an
+    earlier build (an older layout, a removed plug-in) left there."""
+
+    def run(self):
+        if os.path.isdir(self.build_lib):
+            shutil.rmtree(self.build_lib)
+        build.run(self)
+
+
 class CMakeBuild(build_ext):
     """Runs the CMake build and copies the module and plug-ins into the
     build tree that the wheel is made from."""
@@ -120,13 +131,9 @@ class CMakeBuild(build_ext):
         destination = self.get_ext_fullpath(ext.name)
         lib_dir = os.path.dirname(destination)
         self.mkpath(lib_dir)
-        for stale in glob.glob(os.path.join(lib_dir, "orvo.*so")):
-            os.remove(stale)
         self.copy_stripped(module, destination)
 
         plugin_dir = os.path.join(lib_dir, PLUGIN_SUBDIR)
-        if os.path.isdir(plugin_dir):
-            shutil.rmtree(plugin_dir)  # no plug-in left from an earlier build
         self.mkpath(plugin_dir)
         plugins = sorted(glob.glob(os.path.join(BUILD_DIR, "udil", "libudil-*.so")))
         if not plugins:
@@ -146,7 +153,7 @@ class CMakeBuild(build_ext):
             subprocess.check_call(["strip", "--strip-unneeded", destination])
 
 
-commands = {"build_ext": CMakeBuild}
+commands = {"build": FreshBuild, "build_ext": CMakeBuild}
 
 if bdist_wheel is not None:
 

@@ -159,7 +159,7 @@ bool Decoder::analyse(std::string &error) {
         premultiplied_ = alpha && extra_count > 0 && extra_types[0] == EXTRASAMPLE_ASSOCALPHA;
         // Lab colours and 16-bit premultiplied ones are converted from the
         // stored samples and rounded to 8 bits once.
-        wide_ = lab_ != 0 || (bits == 16 && premultiplied_);
+        wide_ = lab_ != 0 || (bits == 16 && premultiplied_ && !picture_.alpha_only);
         if (lab_ != 0) {
             float *white = nullptr;
             lab_to_rgb_ = TIFFGetFieldDefaulted(tif, TIFFTAG_WHITEPOINT, &white) && white != nullptr

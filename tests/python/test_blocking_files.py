@@ -80,15 +80,18 @@ class BlockingFileTest(ScratchTestCase):
         self.assertRefused(READ_MOVIE, self.fifo("pipe.mtm"), "Unable to open MTM file")
 
     def test_fifo_outputs(self):
-        self.assertRefused(SAVE, self.fifo("pipe.png"), "Unable to save the image.")
+        self.assertRefused(SAVE, self.fifo("pipe.ppm"), "Unable to save the image.")
+        self.assertRefused(SAVE, self.fifo("pipe.png"), "Unable to create the new file.")
         self.assertRefused(SAVE, self.fifo("pipe.mp4"), "Unable to create the new file.")
         self.assertRefused(WRITE_MOVIE, self.fifo("pipe.mkv"), "Unable to create movie file")
 
     def test_directories(self):
         os.mkdir(self.path("folder.png"))
         os.mkdir(self.path("folder.mkv"))
+        os.mkdir(self.path("folder.ppm"))
         self.assertRefused(LOAD, self.path("folder.png"), "Unable to open the file.", "a directory")
-        self.assertRefused(SAVE, self.path("folder.png"), "Unable to save the image.", "a directory")
+        self.assertRefused(SAVE, self.path("folder.ppm"), "Unable to save the image.", "a directory")
+        self.assertRefused(SAVE, self.path("folder.png"), "Unable to create the new file.", "a directory")
         self.assertRefused(WRITE_MOVIE, self.path("folder.mkv"), "Unable to create movie file", "a directory")
 
     def test_character_device_as_input(self):

@@ -260,7 +260,7 @@ class ReadOnlyTest(FileSystemTestCase):
         self.assertIn(READ_ONLY, last_udil_error())
         self.assertEqual(movie.close(), 0)
         picture = self.pictures[0]
-        self.assertEqual(picture.save(self.path("still.png")), -4)
+        self.assertEqual(picture.save(self.path("still.ppm")), -4)
         self.assertEqual(picture.errstr().partition(": ")[:2], ("Unable to save the image.", ": "))  # with the reason
         self.assertEqual(self.files(), self.before)
         reader = open_movie(self.path("seq.#.ppm"))

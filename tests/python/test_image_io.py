@@ -82,7 +82,7 @@ class SaveTest(ScratchTestCase):
         missing = os.path.join("no", "such", "dir")
         self.assertEqual(image.save(self.path(os.path.join(missing, "clip.mkv"))), -3)
         self.assertEqual(image.errstr().partition(": ")[:2], ("Unable to create the new file.", ": "))  # with the reason
-        self.assertEqual(image.save(self.path(os.path.join(missing, "still.png"))), -4)
+        self.assertEqual(image.save(self.path(os.path.join(missing, "still.ppm"))), -4)
         self.assertEqual(image.errstr().partition(": ")[:2], ("Unable to save the image.", ": "))  # with the reason
         image.errstr()
         self.assertEqual(image.save(self.path("n" * 1100 + ".png")), -5)

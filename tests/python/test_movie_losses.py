@@ -70,11 +70,11 @@ class StereoEyesTest(ScratchTestCase):
     def test_tiled_one_picture_stereo_keeps_both_eyes(self):
         # Tiles of a one-picture codec get an @ of their own, so the right
         # eye no longer overwrites the left.
-        self.write_pairs(write_movie_for(self.path("wall.png"), stereo=1, tiling=(2, 1)))
+        self.write_pairs(write_movie_for(self.path("wall.ppm"), stereo=1, tiling=(2, 1)))
         tiles = [name for name in self.files() if not name.endswith(".mtm")]
         self.assertEqual(len(tiles), 8)
         self.assertTrue(any("_r." in name for name in tiles), tiles)
-        self.assert_stereo_pairs(self.path("wall.png.mtm"))
+        self.assert_stereo_pairs(self.path("wall.ppm.mtm"))
 
     def test_movie_codec_with_eye_mark_writes_one_file_per_eye(self):
         self.write_pairs(write_movie_for(self.path("clip_@.mkv"), stereo=1, options="codec ffv1"))
@@ -111,7 +111,7 @@ class FrameCountTest(ScratchTestCase):
         self.assertEqual(open_movie(self.path("out.####.ppm")).nframes, 3)
 
     def test_several_frames_to_one_picture_file_are_refused_at_open(self):
-        for name in ("w.png", "w@@.png", "w.ppm"):
+        for name in ("w.jpg", "w@@.jpg", "w.ppm"):
             movie = write_movie_for(self.path(name), count=2)
             self.assertEqual(movie.open(), -1, name)
             self.assertTrue(movie.errstr().startswith("Unable to create movie file: "), name)

@@ -155,13 +155,16 @@ class MovieNamesTest(ScratchTestCase):
     def test_tiles_keep_the_container_suffix(self):
         images = [pattern_image(32, 16, k) for k in range(2)]
         write_movie(self.path("tiles.mkv"), images, tiling=(2, 1), options="codec ffv1")
-        write_movie(self.path("cells.png"), images, tiling=(1, 2))
-        self.assertEqual(self.files(), ["cells.png.mtm", "cells_0000.0000.png", "cells_0000.0001.png",
-                                        "cells_0001.0000.png", "cells_0001.0001.png",
+        write_movie(self.path("cells.ppm"), images, tiling=(1, 2))
+        # PNG files hold animations: each tile is one file of every frame.
+        write_movie(self.path("anim.png"), images, tiling=(1, 2))
+        self.assertEqual(self.files(), ["anim.png.mtm", "anim_0000.png", "anim_0001.png",
+                                        "cells.ppm.mtm", "cells_0000.0000.ppm", "cells_0000.0001.ppm",
+                                        "cells_0001.0000.ppm", "cells_0001.0001.ppm",
                                         "tiles.mkv.mtm", "tiles_0000.mkv", "tiles_0001.mkv"])
         if HAVE_FFPROBE:
             self.assertIn("matroska", probe(self.path("tiles_0001.mkv"))[0].split(","))
-        for description in ("tiles.mkv.mtm", "cells.png.mtm"):
+        for description in ("tiles.mkv.mtm", "cells.ppm.mtm", "anim.png.mtm"):
             movie = open_movie(self.path(description))
             self.assertEqual(movie.getframe(1)[0].tostring(), images[1].tostring(), description)
             movie.close()

@@ -108,7 +108,7 @@ class ImageReasonTest(ScratchTestCase):
     def test_save_into_a_missing_directory_says_why(self):
         picture = pattern_image(4, 4, 1)
         # A one-picture codec makes its file when the picture is written.
-        self.assertEqual(picture.save(self.path(os.path.join("no", "such.png"))), -4)
+        self.assertEqual(picture.save(self.path(os.path.join("no", "such.ppm"))), -4)
         message = picture.errstr()
         self.assertTrue(message.startswith("Unable to save the image.: "), message)
         self.assertIn("No such file or directory", message)

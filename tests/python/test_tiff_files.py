@@ -108,6 +108,20 @@ class TiffPagesTest(ScratchTestCase):
         for number, frame in enumerate(frames):
             self.assertEqual(pixels(sequence.getframe(number)[0]), pixels(frame))
 
+    def test_tiles_are_page_files_or_one_file_per_frame_with_a_hash_run(self):
+        frames = [pattern_image(16, 8, seed) for seed in (1, 2, 3)]
+        write_movie(self.path("cells.tif"), frames, tiling=(2, 1))
+        write_movie(self.path("wall.##.tif"), frames, tiling=(2, 1))
+        self.assertEqual(self.files(), ["cells.tif.mtm", "cells_0000.tif", "cells_0001.tif", "wall.##.tif.mtm",
+                                        "wall.00_0000.tif", "wall.00_0001.tif", "wall.01_0000.tif",
+                                        "wall.01_0001.tif", "wall.02_0000.tif", "wall.02_0001.tif"])
+        for description in ("cells.tif.mtm", "wall.##.tif.mtm"):
+            movie = open_movie(self.path(description))
+            self.assertEqual(movie.nframes, 3)
+            for number, frame in enumerate(frames):
+                self.assertEqual(pixels(movie.getframe(number)[0]), pixels(frame), description)
+            movie.close()
+
     def test_a_hash_run_too_short_for_the_frames_is_refused_at_open(self):
         movie = orvo.movie(orvo.MOVIE_WRITE)
         movie.filename = self.path("short_#.tif")

@@ -210,19 +210,21 @@ int read_frame_file(UdilMtmMovie &movie, int32_t frame, int32_t eye, TileBuffers
         return refuse("Sub movie file name too long");
     int result = open_frame_file(movie, name);
     if (result != 0) return result;
+    // A multi-image codec counts the frames of each file from 0.
+    const int32_t in_file = entry.multi_image_capable() != 0 ? 0 : n;
     if (entry.stereo_capable() == 0 || movie.info.stereo == 0) {
-        result = entry.get_image(movie.handle, n, UDIL_EYE_LEFT, tiles.left()->data, nullptr);
+        result = entry.get_image(movie.handle, in_file, UDIL_EYE_LEFT, tiles.left()->data, nullptr);
         if (result == 0 && movie.info.stereo != 0 && want_right) {
             entry.file_close(movie.handle);
             if (dyx_udil_make_filename(name, movie.file, "", n, UDIL_EYE_RIGHT) == nullptr)
                 return refuse("Sub movie file name too long");
             result = open_frame_file(movie, name);
             if (result != 0) return result;
-            result = entry.get_image(movie.handle, n, UDIL_EYE_LEFT, tiles.right()->data, nullptr);
+            result = entry.get_image(movie.handle, in_file, UDIL_EYE_LEFT, tiles.right()->data, nullptr);
         }
     } else {
         void *right = want_right ? tiles.right()->data : nullptr;
-        result = entry.get_image(movie.handle, n, eye, tiles.left()->data, right);
+        result = entry.get_image(movie.handle, in_file, eye, tiles.left()->data, right);
     }
     if (result != 0) plugin_error(movie, "Unable to read sub movie frame");
     entry.file_close(movie.handle);
@@ -284,8 +286,10 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
         plugin_error(movie, "Unable to create sub movie file");
         return result;
     }
+    // A multi-image codec counts the frames of each file from 0.
+    const int32_t in_file = entry.multi_image_capable() != 0 ? 0 : n;
     if (entry.stereo_capable() == 0 || movie.info.stereo == 0) {
-        result = entry.save_image(movie.handle, n, UDIL_EYE_LEFT, tiles.left()->data, nullptr);
+        result = entry.save_image(movie.handle, in_file, UDIL_EYE_LEFT, tiles.left()->data, nullptr);
         if (result == 0 && movie.info.stereo != 0 && with_right) {
             result = entry.file_close(movie.handle);
             if (result != 0) {
@@ -300,10 +304,10 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
                 plugin_error(movie, "Unable to create sub movie file");
                 return result;
             }
-            result = entry.save_image(movie.handle, n, UDIL_EYE_LEFT, tiles.right()->data, nullptr);
+            result = entry.save_image(movie.handle, in_file, UDIL_EYE_LEFT, tiles.right()->data, nullptr);
         }
     } else {
-        result = entry.save_image(movie.handle, n, eye, tiles.left()->data,
+        result = entry.save_image(movie.handle, in_file, eye, tiles.left()->data,
                                   with_right ? tiles.right()->data : nullptr);
     }
     if (result != 0) plugin_error(movie, "Unable to write sub movie frame");
