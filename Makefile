@@ -52,13 +52,13 @@ install: build
 	cmake --install $(BUILD)
 
 # Removes exactly the files the last `make install` recorded, then those
-# of orvo's own directories (*/orvo, */QEV, and lib/pkgconfig, which
-# install creates when missing) that it left empty.
+# of orvo's own directories (*/orvo, */QEV, and lib/pkgconfig and lib/cmake,
+# which install creates when missing) that it left empty.
 uninstall:
 	@test -f $(MANIFEST) || { echo "no $(MANIFEST): nothing was installed from $(BUILD)"; exit 1; }
 	xargs -d '\n' rm -fv < $(MANIFEST)
 	@sed 's|/[^/]*$$||' $(MANIFEST) | sort -u | while read -r dir; do \
-	  while case "$$dir" in */orvo|*/orvo/*|*/QEV|*/QEV/*|*/lib/pkgconfig) true ;; *) false ;; esac \
+	  while case "$$dir" in */orvo|*/orvo/*|*/QEV|*/QEV/*|*/lib/pkgconfig|*/lib/cmake) true ;; *) false ;; esac \
 	        && rmdir "$$dir" 2>/dev/null; do \
 	    echo "removed directory $$dir"; dir=$${dir%/*}; \
 	  done; \

@@ -1,13 +1,13 @@
 // The orvo module: initialisation, integer constants and module functions.
 #include "orvo_module.h"
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <dlfcn.h>
-#include <sys/stat.h>
 
 #include "dyx_cache.h"
 #include "dyx_dl.h"

@@ -24,21 +24,14 @@
 #define ORVO_MODINIT_RETURN(module) return (module)
 #ifndef Py_RETURN_RICHCOMPARE
 /* Python 3.6 has no Py_RETURN_RICHCOMPARE (it came with 3.7). */
-#define Py_RETURN_RICHCOMPARE(val1, val2, op)                                                \
-    do {                                                                                     \
-        bool orvo_result_;                                                                   \
-        switch (op) {                                                                        \
-        case Py_EQ: orvo_result_ = (val1) == (val2); break;                                  \
-        case Py_NE: orvo_result_ = (val1) != (val2); break;                                  \
-        case Py_LT: orvo_result_ = (val1) < (val2); break;                                   \
-        case Py_GT: orvo_result_ = (val1) > (val2); break;                                   \
-        case Py_LE: orvo_result_ = (val1) <= (val2); break;                                  \
-        case Py_GE: orvo_result_ = (val1) >= (val2); break;                                  \
-        default: Py_RETURN_NOTIMPLEMENTED;                                                   \
-        }                                                                                    \
-        if (orvo_result_) Py_RETURN_TRUE;                                                    \
-        Py_RETURN_FALSE;                                                                     \
-    } while (0)
+inline PyObject *orvo_richcompare_result(long a, long b, int op) {
+    if (op < Py_LT || op > Py_GE) Py_RETURN_NOTIMPLEMENTED;
+    const int order = (a > b) - (a < b);
+    // Indexed by Py_LT, Py_LE, Py_EQ, Py_NE, Py_GT, Py_GE (0 to 5).
+    const bool results[] = {(order < 0), (order <= 0), (order == 0), (order != 0), (order > 0), (order >= 0)};
+    return PyBool_FromLong(results[op]);
+}
+#define Py_RETURN_RICHCOMPARE(val1, val2, op) return orvo_richcompare_result((val1), (val2), (op))
 #endif
 #else
 #define ORVO_PY3 0

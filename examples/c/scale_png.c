@@ -5,13 +5,12 @@
  *
  * The plug-in directory is where libudil-png.so lives (for an installation,
  * <QEV_HOME>/vorp32/machines/linux_2.6_64/QEV/lib/udil). */
-#include <stdio.h>
-#include <string.h>
-
 #include <dyx_image.h>
 #include <dyx_udil.h>
 #include <dyx_udil_stream.h>
 #include <dyx_utils.h>
+#include <stdio.h>
+#include <string.h>
 
 /* The loaded codec for a file name's suffix, or null with a message. */
 static UdilRecord *codec_for(const char *filename) {

@@ -3,13 +3,11 @@ as Pillow and the ffmpeg command show it, and files whose chunks claim more
 than they hold, which must be refused without taking memory."""
 import os
 import struct
-import subprocess
-import sys
 import unittest
 import zlib
 
 import orvo
-from movie_testing import ScratchTestCase, open_movie
+from movie_testing import ScratchTestCase, open_movie, pattern_image, write_movie
 from orvo_testing import run_bounded, run_python
 
 try:
@@ -208,6 +206,21 @@ class AnimatedPngTest(ScratchTestCase):
         image = orvo.image()
         self.assertNotEqual(image.load(bad), 0)
         self.assertIn("damaged animation: a frame lies outside the picture", image.errstr())
+
+    def test_frames_written_to_one_name_make_an_animation_pillow_reads(self):
+        frames = [pattern_image(9, 7, seed) for seed in range(3)]
+        path = self.path("written.png")
+        write_movie(path, frames)
+        shown = Image.open(path)
+        self.assertEqual(shown.n_frames, 3)
+        for index, frame in enumerate(frames):
+            shown.seek(index)
+            self.assertTrue(numpy.array_equal(numpy.asarray(shown.convert("RGB")), top_down(frame, "RGB")))
+        self.assert_frames(path, "RGB", [top_down(frame, "RGB") for frame in frames])
+        # One frame stays a plain PNG.
+        write_movie(self.path("one.png"), frames[:1])
+        with open(self.path("one.png"), "rb") as written:
+            self.assertNotIn(b"acTL", written.read())
 
     def test_plain_png_is_one_frame(self):
         path = self.path("still.png")

@@ -42,9 +42,21 @@ def resolve_input(name, widen=False):
         return name, {"template": template, "first": first, "last": last}
     _require_file(name)
     codec = codec_for_file(name)
-    if not widen or codec is None or codec.multi_image:
+    if not widen or codec is None or (codec.multi_image and _frames_in(name) != 1):
         return name, None  # a movie file, or a suffix open() will refuse clearly
     return sequence_of(name)
+
+
+def _frames_in(name):
+    """Frames of the file `name` (PNG and TIFF files may hold several);
+    0 when it cannot be opened, which open_movie then reports."""
+    movie = orvo.movie(orvo.MOVIE_READ)
+    movie.filename = name
+    if movie.open() != 0:
+        return 0
+    count = movie.nframes
+    movie.close()
+    return count
 
 
 def _require_file(name):
