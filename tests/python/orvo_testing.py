@@ -5,6 +5,12 @@ import sys
 import threading
 
 CHILD_SECONDS = 120  # no child of a test runs longer
+# Set by scripts/run-valgrind: resident sizes then measure valgrind, not orvo.
+UNDER_VALGRIND = bool(os.environ.get("ORVO_UNDER_VALGRIND"))
+# A line of Python that prints the process's peak resident size in MB.
+# VmHWM starts afresh at exec; ru_maxrss keeps the forking parent's peak.
+PRINT_PEAK_MB = ("print([int(line.split()[1]) // 1024 for line in open('/proc/self/status') "
+                 "if line.startswith('VmHWM:')][0])")
 
 
 def run_bounded(arguments, seconds=30, env=None):

@@ -6,6 +6,7 @@ import sys
 
 import orvo
 from movie_testing import ScratchTestCase, open_movie, pattern_image, write_movie
+from orvo_testing import UNDER_VALGRIND
 
 WIDTH, HEIGHT = 160, 120  # a leaked frame is 57 KB: a few hundred of them show
 WARM_UP, ROUNDS = 15, 120
@@ -31,6 +32,8 @@ class SoakTest(ScratchTestCase):
     needed_codecs = ("ppm", "png", "ffmpeg")
 
     def setUp(self):
+        if UNDER_VALGRIND:
+            self.skipTest("memcheck reports leaks itself; resident sizes under it are valgrind's")
         if not os.path.exists("/proc/self/statm"):
             self.skipTest("resident size is read from /proc/self/statm, which this system lacks")
         ScratchTestCase.setUp(self)
