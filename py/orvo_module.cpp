@@ -192,22 +192,27 @@ void record_locations() {
         use_plugins_beside_module();
 }
 
+// Ends a failed import: drops the new module (Python 2.7 only lends it).
+PyObject *abandon(PyObject *module) {
+#if ORVO_PY3
+    Py_DECREF(module);
+#else
+    (void)module;
+#endif
+    return nullptr;
+}
+
 PyObject *initialise() {
     create_version_module();
     PyObject *module = create_orvo_module();
     if (module == nullptr) return nullptr;
     // NumPy is optional: a failure only disables the pixel arrays, but an
     // interrupt while it loads ends the import of orvo too.
-    if (orvo_image_init() == -2) {
-#if ORVO_PY3
-        Py_DECREF(module);
-#endif
-        return nullptr;
-    }
+    if (orvo_image_init() == -2) return abandon(module);
     document_types();
-    if (!ready_types()) return nullptr;
+    if (!ready_types()) return abandon(module);
     add_types(module);
-    if (!create_warning_type(module)) return nullptr;
+    if (!create_warning_type(module)) return abandon(module);
     add_constants(module);
     PyModule_AddStringConstant(module, "__version__", kVersion);  // the text version() gives second
     orvo_uuid_register(module);
@@ -216,7 +221,7 @@ PyObject *initialise() {
         PyDict_SetItemString(PyModule_GetDict(module), "__doc__", doc);
         Py_DECREF(doc);
     }
-    if (!add_idioms(module)) return nullptr;
+    if (!add_idioms(module)) return abandon(module);
     dyx_utils_init();  // before the cache: it needs the pointer-list pools
     dyx_cache_init(0);
     dyx_image_pool_create(8);

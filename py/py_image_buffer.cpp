@@ -152,9 +152,12 @@ bool parse_shape(PyObject *shape, const Py_buffer &view, ArrayLayout *layout) {
     layout->ndim = static_cast<int>(count);
     if (!PyBuffer_IsContiguous(const_cast<Py_buffer *>(&view), 'C'))
         return value_error("a buffer given with a shape must be contiguous");
-    const uint64_t bytes = static_cast<uint64_t>(layout->shape[0]) * static_cast<uint64_t>(layout->shape[1]) *
-                           static_cast<uint64_t>(layout->shape[2]);
-    if (bytes != static_cast<uint64_t>(view.len))
+    // A product past 64 bits cannot match any buffer's size.
+    uint64_t bytes = 0;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(layout->shape[0]),
+                               static_cast<uint64_t>(layout->shape[1]), &bytes) ||
+        __builtin_mul_overflow(bytes, static_cast<uint64_t>(layout->shape[2]), &bytes) ||
+        bytes != static_cast<uint64_t>(view.len))
         return value_error("the buffer's size does not match the shape given");
     layout->strides[2] = 1;
     layout->strides[1] = layout->shape[2];

@@ -48,6 +48,13 @@ std::string take_error_text() {
     Py_XDECREF(traceback);
     return text;
 }
+
+// A new uint8 array of shape (rows, columns) for one component, else
+// (rows, columns, components).
+PyObject *new_pixel_array(uint32_t rows, uint32_t columns, int components) {
+    npy_intp dims[3] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(columns), components};
+    return PyArray_SimpleNew(components == 1 ? 2 : 3, dims, NPY_UBYTE);
+}
 #endif
 
 bool numpy_ready() {
@@ -85,10 +92,8 @@ namespace orvo {
 PyObject *pixels_to_array(const dyx_image_t *image) {
     if (!numpy_ready()) return nullptr;
 #if ORVO_HAVE_NUMPY
-    const int components = dyx_image_color_components_per_pixel(image);
-    npy_intp dims[3] = {static_cast<npy_intp>(image->width), static_cast<npy_intp>(image->height),
-                        components};
-    PyObject *array = PyArray_SimpleNew(components == 1 ? 2 : 3, dims, NPY_UBYTE);
+    PyObject *array =
+        new_pixel_array(image->width, image->height, dyx_image_color_components_per_pixel(image));
     if (array == nullptr) {
         PyErr_Clear();
         PyErr_SetString(PyExc_RuntimeError, "Unable to create NumPy array");
@@ -107,9 +112,7 @@ PyObject *pixels_to_topdown_array(const dyx_image_t *image) {
     if (!numpy_ready()) return nullptr;
 #if ORVO_HAVE_NUMPY
     const int components = dyx_image_color_components_per_pixel(image);
-    npy_intp dims[3] = {static_cast<npy_intp>(image->height), static_cast<npy_intp>(image->width),
-                        components};
-    PyObject *array = PyArray_SimpleNew(components == 1 ? 2 : 3, dims, NPY_UBYTE);
+    PyObject *array = new_pixel_array(image->height, image->width, components);
     if (array == nullptr) return nullptr;
     // The buffer's last row is the top of the picture, the array's first.
     const size_t row_bytes = static_cast<size_t>(image->width) * static_cast<size_t>(components);

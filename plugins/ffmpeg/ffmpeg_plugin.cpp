@@ -54,7 +54,7 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
                                            const udil_sdk::Options &options) {
-        const bool keep_stored = options.integer(udil_sdk::kOrientationOption, 0) == 1;
+        const bool keep_stored = udil_sdk::keeps_stored_orientation(options);
         std::string error;
         std::unique_ptr<MovieSource> source =
             MovieSource::open(path, error, int(options.integer("stream", 0)));

@@ -112,8 +112,9 @@ bool MovieSource::choose_stream(int requested, std::string &error) {
         if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
-        if (stream_score(stream) > best_score) {
-            best_score = stream_score(stream);
+        const int64_t score = stream_score(stream);
+        if (score > best_score) {
+            best_score = score;
             stream_ = int(i);
         }
     }

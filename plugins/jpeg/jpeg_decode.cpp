@@ -36,8 +36,7 @@ void keep_app1_markers(jpeg_decompress_struct &info) {
 // The orientation of the first Exif block among the kept markers.
 int recorded_orientation(const jpeg_decompress_struct &info) {
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {
-        if (marker->marker != JPEG_APP0 + 1 || marker->data == nullptr) continue;
-        if (marker->data_length >= 6 && std::memcmp(marker->data, "Exif\0\0", 6) == 0)
+        if (marker->marker == JPEG_APP0 + 1 && is_exif_block(marker->data, marker->data_length))
             return exif_orientation(marker->data, marker->data_length);
     }
     return 1;

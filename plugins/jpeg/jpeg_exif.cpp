@@ -50,10 +50,13 @@ private:
 
 }  // namespace
 
+bool is_exif_block(const uint8_t *data, size_t size) {
+    return data != nullptr && size >= sizeof kExifSignature &&
+           std::memcmp(data, kExifSignature, sizeof kExifSignature) == 0;
+}
+
 int exif_orientation(const uint8_t *data, size_t size) {
-    if (data == nullptr || size < sizeof kExifSignature ||
-        std::memcmp(data, kExifSignature, sizeof kExifSignature) != 0)
-        return 1;
+    if (!is_exif_block(data, size)) return 1;
     TiffBlock block(data + sizeof kExifSignature, size - sizeof kExifSignature);
     uint32_t ifd = 0;
     uint16_t entries = 0;

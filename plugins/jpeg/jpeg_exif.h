@@ -12,4 +12,7 @@ namespace jpeg_codec {
 // outside the payload.
 int exif_orientation(const uint8_t *data, size_t size);
 
+// Whether the payload of an APP1 marker is an Exif block ("Exif\0\0").
+bool is_exif_block(const uint8_t *data, size_t size);
+
 }  // namespace jpeg_codec

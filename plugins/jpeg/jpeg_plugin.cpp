@@ -208,7 +208,7 @@ struct JpegCodec : udil_sdk::PluginDefaults {
         jpeg_codec::Picture stored;
         std::string error;
         if (!jpeg_codec::read_header(file.get(), stored, error)) return udil_sdk::refuse("%s", error.c_str());
-        const bool keep_stored = options.integer(udil_sdk::kOrientationOption, 0) == 1;
+        const bool keep_stored = udil_sdk::keeps_stored_orientation(options);
         const jpeg_codec::Picture picture = jpeg_codec::shown_picture(stored, keep_stored);
         info = UdilMovieInfo{
             picture.width, picture.height, 1, 0, 0, 0, -1.0f, format_of_channels(picture.channels)};

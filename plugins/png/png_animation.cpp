@@ -12,15 +12,6 @@ namespace {
 
 const char kSignature[] = "\x89PNG\r\n\x1a\n";
 
-uint32_t be32(const char *bytes) {
-    const auto *b = reinterpret_cast<const uint8_t *>(bytes);
-    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-}
-
-void put_be32(char *out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = char((value >> (24 - 8 * i)) & 0xff);
-}
-
 // x / 255 rounded, for x up to 255 * 255.
 inline unsigned div255(unsigned x) { return ((x + 128) * 257) >> 16; }
 
@@ -115,9 +106,7 @@ bool Animation::frame_stream(const FrameControl &frame, std::string &stream, std
         error = "the IHDR chunk is damaged";
         return false;
     }
-    std::string header = layout_.header.substr(8, 13);
-    put_be32(&header[0], frame.width);
-    put_be32(&header[4], frame.height);
+    const std::string header = be32(frame.width) + be32(frame.height) + layout_.header.substr(16, 5);
     stream.assign(kSignature, 8);
     stream += make_chunk("IHDR", header);
     stream += layout_.palette;
@@ -132,7 +121,7 @@ bool Animation::frame_stream(const FrameControl &frame, std::string &stream, std
         }
         // The stored CRC is checked here, as the copy gets a new one.
         const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(chunk.data() + 4), uInt(data.length + 4));
-        if (uint32_t(crc) != be32(chunk.data() + 8 + data.length)) {
+        if (uint32_t(crc) != read_be32(chunk.data() + 8 + data.length)) {
             error = chunk.substr(4, 4) + ": CRC error";
             return false;
         }

@@ -13,18 +13,7 @@ namespace {
 
 constexpr size_t kSignatureBytes = 8;
 
-std::string be32(uint32_t value) {
-    std::string out(4, '\0');
-    for (int i = 0; i < 4; ++i) out[size_t(i)] = char((value >> (24 - 8 * i)) & 0xff);
-    return out;
-}
-
 std::string be16(uint32_t value) { return std::string{char((value >> 8) & 0xff), char(value & 0xff)}; }
-
-uint32_t read_be32(const std::string &bytes, size_t at) {
-    const auto *b = reinterpret_cast<const uint8_t *>(bytes.data() + at);
-    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-}
 
 // One chunk of a PNG held in memory.
 struct ChunkView {
@@ -36,7 +25,7 @@ struct ChunkView {
 std::vector<ChunkView> chunks_of(const std::string &png) {
     std::vector<ChunkView> chunks;
     for (size_t at = kSignatureBytes; at + 12 <= png.size();) {
-        const size_t length = read_be32(png, at);
+        const size_t length = read_be32(png.data() + at);
         chunks.push_back(ChunkView{png.substr(at + 4, 4), at, length});
         at += length + 12;
     }

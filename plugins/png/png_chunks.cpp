@@ -11,14 +11,6 @@ namespace {
 constexpr int64_t kSignatureBytes = 8;
 constexpr uint32_t kLargestChunk = 0x7fffffffu;  // the format's own limit
 
-uint32_t be32(const uint8_t *bytes) {
-    return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
-}
-
-void put_be32(std::string &out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char((value >> shift) & 0xff));
-}
-
 uint32_t crc_of(const std::string &type_and_data) {
     return uint32_t(
         crc32(0, reinterpret_cast<const Bytef *>(type_and_data.data()), uInt(type_and_data.size())));
@@ -43,7 +35,7 @@ private:
     bool read_chunk(int64_t offset, uint32_t length, std::string &chunk) {
         chunk.resize(size_t(length) + 12);
         if (!read_at(offset, &chunk[0], chunk.size())) return fail("the file could not be read");
-        const uint32_t stored = be32(reinterpret_cast<const uint8_t *>(chunk.data()) + 8 + length);
+        const uint32_t stored = read_be32(chunk.data() + 8 + length);
         if (crc_of(chunk.substr(4, size_t(length) + 4)) != stored)
             return fail(chunk.substr(4, 4) + " chunk has a bad CRC");
         return true;
@@ -79,7 +71,7 @@ bool Scanner::animation_control(const uint8_t *data, uint32_t length) {
     // An acTL after the image data, or a second one, does not make an
     // animation; neither does one that counts no frames.
     if (seen_image_data_ || frame_count_ != 0 || length != 8) return true;
-    frame_count_ = be32(data);
+    frame_count_ = read_be32(data);
     if (frame_count_ > kLargestChunk) frame_count_ = 0;
     return true;
 }
@@ -87,12 +79,12 @@ bool Scanner::animation_control(const uint8_t *data, uint32_t length) {
 bool Scanner::frame_control(const uint8_t *data, uint32_t length) {
     if (frame_count_ == 0) return true;
     if (length != 26) return fail("an fcTL chunk is not 26 bytes long");
-    if (!next_sequence(be32(data))) return false;
+    if (!next_sequence(read_be32(data))) return false;
     FrameControl frame;
-    frame.width = be32(data + 4);
-    frame.height = be32(data + 8);
-    frame.x = be32(data + 12);
-    frame.y = be32(data + 16);
+    frame.width = read_be32(data + 4);
+    frame.height = read_be32(data + 8);
+    frame.x = read_be32(data + 12);
+    frame.y = read_be32(data + 16);
     frame.dispose = data[24];
     frame.blend = data[25];
     const bool previous_is_default = default_is_frame_ && layout_.frames.size() == 1;
@@ -110,7 +102,7 @@ bool Scanner::check_animation() {
     }
     if (layout_.header.size() != 25) return fail("the IHDR chunk is damaged");
     const auto *header = reinterpret_cast<const uint8_t *>(layout_.header.data()) + 8;
-    const uint64_t width = be32(header), height = be32(header + 4);
+    const uint64_t width = read_be32(header), height = read_be32(header + 4);
     if (layout_.frames.size() > frame_count_) layout_.frames.resize(frame_count_);
     if (default_is_frame_ && !layout_.frames.empty()) {
         const FrameControl &first = layout_.frames[0];
@@ -141,7 +133,7 @@ bool Scanner::run(std::string &error) {
             error = "the file could not be read";
             return false;
         }
-        const uint32_t length = be32(head);
+        const uint32_t length = read_be32(head);
         const std::string type(reinterpret_cast<const char *>(head) + 4, 4);
         const bool image_data = type == "IDAT" || type == "fdAT";
         if (length > kLargestChunk) {
@@ -178,7 +170,7 @@ bool Scanner::run(std::string &error) {
                 ok = fail("an fdAT chunk is too short");
             else if (layout_.frames.empty() || (default_is_frame_ && layout_.frames.size() == 1))
                 ok = fail("an fdAT chunk belongs to no frame");
-            else if (next_sequence(be32(number)))
+            else if (next_sequence(read_be32(number)))
                 layout_.frames.back().data.push_back(DataChunk{offset, length, 4});
             else
                 ok = false;
@@ -210,12 +202,19 @@ bool scan_layout(std::FILE *file, int64_t file_size, Layout &layout, std::string
 }
 
 std::string make_chunk(const char *type, const std::string &data) {
-    std::string chunk;
-    put_be32(chunk, uint32_t(data.size()));
     const std::string body = std::string(type, 4) + data;
-    chunk += body;
-    put_be32(chunk, crc_of(body));
-    return chunk;
+    return be32(uint32_t(data.size())) + body + be32(crc_of(body));
+}
+
+uint32_t read_be32(const void *bytes) {
+    const auto *b = static_cast<const uint8_t *>(bytes);
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+std::string be32(uint32_t value) {
+    std::string out(4, '\0');
+    for (int i = 0; i < 4; ++i) out[size_t(i)] = char((value >> (24 - 8 * i)) & 0xff);
+    return out;
 }
 
 }  // namespace png_codec

@@ -54,4 +54,8 @@ bool scan_layout(std::FILE *file, int64_t file_size, Layout &layout, std::string
 // A complete chunk of `type` holding `data`, with its CRC.
 std::string make_chunk(const char *type, const std::string &data);
 
+// The big-endian 32-bit number every chunk field is stored as.
+uint32_t read_be32(const void *bytes);
+std::string be32(uint32_t value);
+
 }  // namespace png_codec

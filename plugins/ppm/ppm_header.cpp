@@ -21,9 +21,7 @@ bool read_pnm_numbers(Scanner &scanner, Header &header, std::string &error) {
     // Exactly one white-space character separates the header from a raw
     // raster; a comment may come first, its line end being that character.
     int c = scanner.get();
-    if (c == '#') {
-        while (c != '\n' && c != '\r' && c != EOF) c = scanner.get();
-    }
+    if (c == '#') c = scanner.rest_of_comment();
     if (c == EOF || !std::isspace(c)) {
         error = "no white space after the header";
         return false;

@@ -24,13 +24,21 @@ public:
     }
     int64_t offset() const { return offset_; }
 
+    // Reads past the rest of a '#' comment; returns the character that
+    // ends it (a line end, or EOF).
+    int rest_of_comment() {
+        int c = get();
+        while (c != '\n' && c != '\r' && c != EOF) c = get();
+        return c;
+    }
+
     // Skips white space and '#' comments (to the end of their line); a
     // comment may stand wherever white space may.
     int skip_space() {
         int c = get();
         for (;;) {
             if (c == '#') {
-                while (c != '\n' && c != '\r' && c != EOF) c = get();
+                c = rest_of_comment();
             } else if (c != EOF && std::isspace(c)) {
                 c = get();
             } else {

@@ -16,12 +16,19 @@
 #include <cstdint>
 #include <cstring>
 
+#include "udil_sdk.h"
+
 namespace udil_sdk {
 
 // The reader option every plug-in with orientation data declares: choice
 // 0 shows pictures the right way up, 1 gives the rows as stored.
 constexpr const char *kOrientationOption = "orientation";
 constexpr const char *kOrientationRange = "display|stored";
+
+// True when the reader options ask for the rows as stored.
+inline bool keeps_stored_orientation(const Options &options) {
+    return options.integer(kOrientationOption, 0) == 1;
+}
 
 inline bool is_orientation(int orientation) { return orientation >= 1 && orientation <= 8; }
 

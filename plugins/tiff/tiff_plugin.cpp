@@ -205,7 +205,7 @@ struct TiffCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
                                            const udil_sdk::Options &options) {
-        const bool keep_stored = options.integer(udil_sdk::kOrientationOption, 0) == 1;
+        const bool keep_stored = udil_sdk::keeps_stored_orientation(options);
         tiff_codec::Decoder decoder;
         decoder.keep_stored_orientation(keep_stored);
         std::string error;

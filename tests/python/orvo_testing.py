@@ -13,6 +13,12 @@ PRINT_PEAK_MB = ("print([int(line.split()[1]) // 1024 for line in open('/proc/se
                  "if line.startswith('VmHWM:')][0])")
 
 
+def have_command(name):
+    """Whether an executable `name` is on the PATH."""
+    return any(os.access(os.path.join(folder, name), os.X_OK)
+               for folder in os.environ.get("PATH", "").split(os.pathsep))
+
+
 def run_bounded(arguments, seconds=30, env=None):
     """Runs a command, killing it after `seconds`; returns (status, output,
     error output) as text. Python 2.7 has no timeout in subprocess."""

@@ -227,6 +227,7 @@ class FromArrayTest(unittest.TestCase):
         cases = [
             ((b"abc",), ValueError),  # a flat buffer without a shape
             ((b"abcd", (2, 3)), ValueError),  # size does not match
+            ((b"", (2 ** 31, 2 ** 31, 4)), ValueError),  # a size that wraps around 64 bits to 0
             ((b"abcd", (1, 1, 4), orvo.DYX_IMG_FMT_RGB), ValueError),  # format does not match
             ((b"\0" * 10, (1, 2, 5)), ValueError),  # five components
             ((b"\0" * 4, (2, 2), 3), ValueError),  # no such format

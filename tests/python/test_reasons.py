@@ -12,6 +12,7 @@ import wave
 
 import orvo
 from movie_testing import ScratchTestCase, pattern_image, write_movie
+from orvo_testing import have_command
 
 PYTHON3 = sys.version_info[0] >= 3
 
@@ -46,11 +47,6 @@ def scramble_scan(data):
     for k in range(start, len(data) - 2):
         data[k] = 0xFF if k % 2 else 0x00
     return data
-
-
-def have_command(name):
-    return any(os.access(os.path.join(folder, name), os.X_OK)
-               for folder in os.environ.get("PATH", "").split(os.pathsep))
 
 
 class ImageReasonTest(ScratchTestCase):

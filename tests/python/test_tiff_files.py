@@ -4,14 +4,12 @@ become pages and a run of # gives one file per frame, Lab colours as a
 colour-managed conversion gives them, 16-bit premultiplied alpha divided
 out before rounding, damaged fax data refused with its reason, alpha-only
 pictures written as grey, and tags that claim huge sizes refused cheaply."""
-import os
 import struct
-import sys
 import unittest
 
 import orvo
 from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, write_movie
-from orvo_testing import PRINT_PEAK_MB, run_bounded, run_python
+from orvo_testing import PRINT_PEAK_MB, have_command, run_bounded, run_python
 
 try:
     from PIL import Image
@@ -19,11 +17,6 @@ except ImportError:  # Python 2.7 here has no Pillow
     Image = None
 
 NEED_PILLOW = "Pillow (python3-pil) is not installed for this Python"
-
-
-def have_command(name):
-    return any(os.access(os.path.join(folder, name), os.X_OK)
-               for folder in os.environ.get("PATH", "").split(os.pathsep))
 
 
 def top_down(image):

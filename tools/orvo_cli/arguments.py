@@ -81,6 +81,15 @@ def fps(text):
     return value
 
 
+def add_eye(parser):
+    parser.add_argument("--eye", choices=("left", "right"), default="left",
+                        help="which eye of a stereo input (default left)")
+
+
+def add_output_options(parser):
+    parser.add_argument("--options", default="", metavar='"NAME VALUE ..."', help="codec options for OUTPUT")
+
+
 def add_overwrite(parser):
     parser.add_argument("-y", "--overwrite", action="store_true",
                         help="replace output files that exist (by default an existing output is refused)")

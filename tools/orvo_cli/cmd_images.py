@@ -18,8 +18,8 @@ def add_parsers(subparsers):
     frame.add_argument("input", metavar="INPUT")
     frame.add_argument("number", metavar="N", type=arguments.frame_number)
     frame.add_argument("output", metavar="OUTPUT")
-    _add_eye(frame)
-    frame.add_argument("--options", default="", metavar='"NAME VALUE ..."', help="codec options for OUTPUT")
+    arguments.add_eye(frame)
+    arguments.add_output_options(frame)
     arguments.add_overwrite(frame)
     frame.set_defaults(run=run_frame)
 
@@ -29,7 +29,7 @@ def add_parsers(subparsers):
                     "over all pixel bytes (alpha included) of one frame of INPUT.")
     stats.add_argument("input", metavar="INPUT")
     stats.add_argument("--frame", type=arguments.frame_number, default=0, metavar="N")
-    _add_eye(stats)
+    arguments.add_eye(stats)
     stats.add_argument("--json", action="store_true", help="print the statistics as JSON")
     stats.set_defaults(run=run_stats)
 
@@ -40,7 +40,7 @@ def add_parsers(subparsers):
     diff.add_argument("first", metavar="A")
     diff.add_argument("second", metavar="B")
     diff.add_argument("--frame", type=arguments.frame_number, default=0, metavar="N")
-    _add_eye(diff)
+    arguments.add_eye(diff)
     diff.add_argument("--threshold", type=arguments.non_negative, default=0, metavar="T",
                       help="byte differences up to T count as equal (default 0)")
     diff.add_argument("--out", metavar="FILE",
@@ -49,11 +49,6 @@ def add_parsers(subparsers):
     diff.add_argument("--json", action="store_true", help="print the comparison as JSON")
     arguments.add_overwrite(diff)
     diff.set_defaults(run=run_diff)
-
-
-def _add_eye(parser):
-    parser.add_argument("--eye", choices=("left", "right"), default="left",
-                        help="which eye of a stereo input (default left)")
 
 
 def load_frame(name, number, eye):

@@ -35,10 +35,9 @@ def add_parser(subparsers):
                         help="thumbnails per row (default 6)")
     parser.add_argument("--width", type=arguments.positive, metavar="W",
                         help="thumbnail width in pixels (default 160, or the frame's if narrower)")
-    parser.add_argument("--eye", choices=("left", "right"), default="left",
-                        help="which eye of a stereo input (default left)")
+    arguments.add_eye(parser)
     arguments.add_sequence(parser)
-    parser.add_argument("--options", default="", metavar='"NAME VALUE ..."', help="codec options for OUTPUT")
+    arguments.add_output_options(parser)
     arguments.add_overwrite(parser)
     parser.set_defaults(run=run)
 

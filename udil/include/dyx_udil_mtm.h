@@ -102,9 +102,10 @@ DYX_API UdilMtm *dyx_udil_mtm_open(const char *path);
  * record's default format when empty), makes a writer handle, appends the
  * plug-in's chosen suffix to a file name that does not already end with
  * one of the plug-in's suffixes (dyx_udil_output_suffix) and creates the
- * file; a name with '#' or '@' makes one file per frame at each write and
- * needs a single-image plug-in. 0, or 1 with a last-error message; handles made before a
- * failure stay for dyx_udil_mtm_close. */
+ * file; a name with '#' or '@' makes one file per frame at each write (a
+ * name with '@' but no '#' needs a single-image plug-in). 0, or 1 with a
+ * last-error message; handles made before a failure stay for
+ * dyx_udil_mtm_close. */
 DYX_API int dyx_udil_mtm_new_movies(UdilMtm *mtm);
 /* Reading: makes a reader handle for every sub-movie (plug-in by format,
  * else by suffix, whose name then fills the empty format; containers,

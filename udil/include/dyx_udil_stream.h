@@ -50,9 +50,8 @@ typedef struct UdilStream {
  * The files are named `name` plus dyx_udil_output_suffix (nothing when
  * `name` ends with one of the codec's suffixes, else the plug-in's chosen
  * suffix). A multi-image codec creates its file now (or a left/right pair
- * for a name with '@'; a name with
- * '#' but no '@' is refused); a single-image codec names one file per
- * frame later. The options are copied. */
+ * for a name with '@'); a single-image codec, or any codec under a name
+ * with '#', names one file per frame later. The options are copied. */
 DYX_API UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMovieInfo *info,
                                       int32_t count, const UdilOption *options);
 /* A read stream over the one file (or template) `name`, or null. *first

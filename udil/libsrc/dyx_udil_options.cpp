@@ -114,42 +114,45 @@ void warn_value(const UdilOption &option, const WrittenValue &written, const std
              problems.c_str(), used);
 }
 
-void store_int(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
-    int minimum = 0, maximum = 0;
-    const int bounds = std::sscanf(option.range, "%d %d", &minimum, &maximum);
-    std::string problems = number_problem(word, DYX_LEX_INT, written);
-    const int read = word.int_value;
-    int number = read;
+// What differs between integer and real options: how bounds are read from
+// the range, how a number is written in a message and as the stored value.
+int read_bounds(const char *range, int &minimum, int &maximum) {
+    return std::sscanf(range, "%d %d", &minimum, &maximum);
+}
+int read_bounds(const char *range, float &minimum, float &maximum) {
+    return std::sscanf(range, "%f %f", &minimum, &maximum);
+}
+std::string bound_text(int number) { return std::to_string(number); }
+std::string bound_text(float number) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%g", double(number));
+    return text;
+}
+void write_number(UdilOption &option, int number) {
+    std::snprintf(option.value, sizeof option.value, "%d", number);
+}
+void write_number(UdilOption &option, float number) {
+    std::snprintf(option.value, sizeof option.value, "%f", double(number));
+}
+
+// Stores `read` raised or lowered into the option's range; `flag` is the
+// lexer's mark for a word that was read as such a number.
+template <typename Number>
+void store_number(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written, uint32_t flag,
+                  Number read) {
+    Number minimum = 0, maximum = 0;
+    const int bounds = read_bounds(option.range, minimum, maximum);
+    std::string problems = number_problem(word, flag, written);
+    Number number = read;
     if (bounds >= 1 && number < minimum) number = minimum;
     if (bounds >= 2 && number > maximum) number = maximum;
     // A word the lexer could not read counts as 0: being raised to the
     // minimum is then part of "not a number", not a range problem.
-    if (number != read && (word.flags & DYX_LEX_INT) != 0)
-        join_problem(problems, bounds >= 2 ? "is outside the range " + std::to_string(minimum) + " to " +
-                                                 std::to_string(maximum)
-                                           : "is below the minimum " + std::to_string(minimum));
-    std::snprintf(option.value, sizeof option.value, "%d", number);
-    warn_value(option, written, problems, option.value);
-}
-
-void store_float(UdilOption &option, const dyx_lex_word_t &word, const WrittenValue &written) {
-    float minimum = 0, maximum = 0;
-    const int bounds = std::sscanf(option.range, "%f %f", &minimum, &maximum);
-    std::string problems = number_problem(word, DYX_LEX_FLOAT, written);
-    const float read = word.float_value;
-    float number = read;
-    if (bounds >= 1 && number < minimum) number = minimum;
-    if (bounds >= 2 && number > maximum) number = maximum;
-    if (number != read && (word.flags & DYX_LEX_FLOAT) != 0) {
-        char range[96];
-        if (bounds >= 2)
-            std::snprintf(range, sizeof range, "is outside the range %g to %g", double(minimum),
-                          double(maximum));
-        else
-            std::snprintf(range, sizeof range, "is below the minimum %g", double(minimum));
-        join_problem(problems, range);
-    }
-    std::snprintf(option.value, sizeof option.value, "%f", double(number));
+    if (number != read && (word.flags & flag) != 0)
+        join_problem(problems, bounds >= 2 ? "is outside the range " + bound_text(minimum) + " to " +
+                                                 bound_text(maximum)
+                                           : "is below the minimum " + bound_text(minimum));
+    write_number(option, number);
     warn_value(option, written, problems, option.value);
 }
 
@@ -192,10 +195,10 @@ void store_value(UdilOption &option, const dyx_lex_word_t &word, const WrittenVa
             store_boolean(option, word, written);
             break;
         case DYX_UDIL_INT:
-            store_int(option, word, written);
+            store_number(option, word, written, DYX_LEX_INT, word.int_value);
             break;
         case DYX_UDIL_FLOAT:
-            store_float(option, word, written);
+            store_number(option, word, written, DYX_LEX_FLOAT, word.float_value);
             break;
         case 3:
             store_text(option, word, written);

@@ -79,10 +79,8 @@ bool keep_reader_options(UdilFileSlot &slot, const int32_t *count, int32_t capac
                          const UdilOption *buffer) {
     if (count == nullptr || buffer == nullptr || *count <= 0 || capacity <= 0) return true;
     const int32_t given = *count < capacity ? *count : capacity;
-    dyx_malloc("dyx_udil_file_append", &slot.options, uint64_t(given) * sizeof(UdilOption), __LINE__,
-               __FILE__);
+    slot.options = udil::copy_options("dyx_udil_file_append", buffer, given);
     if (slot.options == nullptr) return false;
-    std::memcpy(slot.options, buffer, size_t(given) * sizeof(UdilOption));
     slot.option_count = given;
     return true;
 }
@@ -92,10 +90,8 @@ bool keep_reader_options(UdilFileSlot &slot, const int32_t *count, int32_t capac
 int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const char *right_path) {
     UdilOption *scratch = nullptr;
     if (slot.option_count > 0) {
-        dyx_malloc("dyx_udil_file_append", &scratch, uint64_t(slot.option_count) * sizeof(UdilOption),
-                   __LINE__, __FILE__);
+        scratch = udil::copy_options("dyx_udil_file_append", slot.options, slot.option_count);
         if (scratch == nullptr) return refuse(slot, 2);
-        std::memcpy(scratch, slot.options, size_t(slot.option_count) * sizeof(UdilOption));
     }
     if (!udil::input_file_usable(right_path)) {
         if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
@@ -136,10 +132,8 @@ UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMo
         slot.codec = record;
         slot.option_count = count;
         if (count > 0) {
-            dyx_malloc("dyx_udil_file_new", &slot.options, uint64_t(count) * sizeof(UdilOption), __LINE__,
-                       __FILE__);
+            slot.options = udil::copy_options("dyx_udil_file_new", options, count);
             if (slot.options == nullptr) return abandon(stream);
-            std::memcpy(slot.options, options, size_t(count) * sizeof(UdilOption));
         } else {
             slot.option_count = 0;
         }

@@ -104,9 +104,8 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
     UdilOption *scratch = nullptr;
     int32_t count = slot.option_count;
     if (count > 0) {
-        dyx_malloc("dyx_udil_get_image", &scratch, uint64_t(count) * sizeof(UdilOption), __LINE__, __FILE__);
+        scratch = udil::copy_options("dyx_udil_get_image", slot.options, count);
         if (scratch == nullptr) return 2;
-        std::memcpy(scratch, slot.options, size_t(count) * sizeof(UdilOption));
     }
     UdilHandle reader = scratch != nullptr ? entry.create_reader(path, &found, &count, count, scratch)
                                            : entry.create_reader(path, &found, nullptr, 0, nullptr);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "dyx_malloc.h"
 #include "dyx_udil.h"
 
 namespace udil {
@@ -19,6 +20,16 @@ inline void copy_text(char *target, size_t size, const char *source) {
         while (length + 1 < size && source[length] != '\0') ++length;
     if (length) std::memcpy(target, source, length);
     target[length] = '\0';
+}
+
+// A dyx_malloc'd copy of `count` (> 0) option records, or null when memory
+// fails. A plug-in writes its defaults back into the records it is handed,
+// so a reader is given a copy whenever the originals must stay.
+inline UdilOption *copy_options(const char *what, const UdilOption *source, int32_t count) {
+    UdilOption *copy = nullptr;
+    dyx_malloc(what, &copy, uint64_t(count) * sizeof(UdilOption), __LINE__, __FILE__);
+    if (copy != nullptr) std::memcpy(copy, source, size_t(count) * sizeof(UdilOption));
+    return copy;
 }
 
 // Null when `path` may be handed to the dynamic loader; else why not: a
