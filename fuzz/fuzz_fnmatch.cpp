@@ -9,8 +9,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string rest(reinterpret_cast<const char *>(data + 1), size - 1);
     const size_t split = rest.find('\0');
     const std::string pattern = rest.substr(0, split);
-    const std::string name = split == std::string::npos ? std::string() : fuzz::as_text(
-        reinterpret_cast<const uint8_t *>(rest.data()) + split + 1, rest.size() - split - 1);
+    const std::string name = split == std::string::npos
+                                 ? std::string()
+                                 : fuzz::as_text(reinterpret_cast<const uint8_t *>(rest.data()) + split + 1,
+                                                 rest.size() - split - 1);
     const int a = dyx_fnmatch(pattern.c_str(), name.c_str(), flags);
     const int b = dyx_fnmatch_pathnames(pattern.c_str(), name.c_str(), flags);
     if (a != b) abort();

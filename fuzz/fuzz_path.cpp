@@ -14,8 +14,8 @@ const std::string &sequence_dir() {
     static const std::string dir = [] {
         const std::string path = fuzz::scratch_file("seq");
         std::system(("mkdir -p '" + path + "'").c_str());
-        for (const char *name : {"f0001.ppm", "f0002.ppm", "f0003.ppm", "f0007.ppm", "a_l.01.png", "a_r.01.png",
-                                 "a_l.02.png", "x9.tif", "x10.tif", "x11.tif", "#.ppm"})
+        for (const char *name : {"f0001.ppm", "f0002.ppm", "f0003.ppm", "f0007.ppm", "a_l.01.png",
+                                 "a_r.01.png", "a_l.02.png", "x9.tif", "x10.tif", "x11.tif", "#.ppm"})
             fuzz::write_file(path + "/" + name, reinterpret_cast<const uint8_t *>("x"), 1);
         return path;
     }();
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 3) return 0;
     const int32_t frame = int32_t(data[0]) * 37 - 100;
     const int32_t eye = data[1] & 3;
-    const int32_t mode = (data[2] & 3) | (data[2] & 4 ? DYX_PATH_REPLACE_SPECIAL : 0) |
-                         (data[2] & 8 ? DYX_PATH_CLEAN : 0);
+    const int32_t mode =
+        (data[2] & 3) | (data[2] & 4 ? DYX_PATH_REPLACE_SPECIAL : 0) | (data[2] & 8 ? DYX_PATH_CLEAN : 0);
     const std::string text = fuzz::as_text(data + 3, size - 3);
 
     with_small_buffers([&](char *out, int32_t room) { dyx_get_norm_path(text.c_str(), out, room); });
@@ -73,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (c == '/' || c == '\\') c = '_';
     const std::string probe = sequence_dir() + "/" + leaf;
     int32_t first = data[0] & 1 ? -1 : frame, last = data[1] & 4 ? -1 : frame + data[2];
-    if (dyx_valid_pathname_range(probe.c_str(), &first, &last) == 0 && first >= 0 && last < first - 1) abort();
+    if (dyx_valid_pathname_range(probe.c_str(), &first, &last) == 0 && first >= 0 && last < first - 1)
+        abort();
     return 0;
 }

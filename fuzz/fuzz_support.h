@@ -107,7 +107,8 @@ inline void read_compressed(UdilStream *stream, const UdilMovieInfo &info, dyx_i
         for (int32_t frame = 0; frame < count; ++frame) {
             const int32_t size = sizes[frame * per_frame];
             if (size < 0 || size_t(size) > stride) abort();  // the host promised to stay within the stride
-            dyx_udil_uncompress_image(stream, frame, UDIL_EYE_MONO, data + stride * size_t(frame), size, image);
+            dyx_udil_uncompress_image(stream, frame, UDIL_EYE_MONO, data + stride * size_t(frame), size,
+                                      image);
         }
     std::free(data);
 }
@@ -123,7 +124,8 @@ inline void read_through_stream(UdilRecord *record, const std::string &path, int
     if (stream == nullptr) return;
     const int32_t frames = dyx_udil_total_frames(stream);
     if (info.width > 0 && info.height > 0 && uint64_t(info.width) * uint64_t(info.height) <= kMaxPixels) {
-        dyx_image_t *left = dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format);
+        dyx_image_t *left =
+            dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format);
         dyx_image_t *right =
             info.stereo ? dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format)
                         : nullptr;

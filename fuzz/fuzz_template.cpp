@@ -25,8 +25,8 @@ const std::string &sequence_dir() {
     static const std::string dir = [] {
         const std::string path = fuzz::scratch_file("seq");
         std::system(("mkdir -p '" + path + "'").c_str());
-        for (const char *name : {"s0001.ppm", "s0002.ppm", "s0003.ppm", "e_l.0001.ppm", "e_r.0001.ppm", "9.png",
-                                 "10.png", "11.png"})
+        for (const char *name : {"s0001.ppm", "s0002.ppm", "s0003.ppm", "e_l.0001.ppm", "e_r.0001.ppm",
+                                 "9.png", "10.png", "11.png"})
             fuzz::write_file(path + "/" + name, reinterpret_cast<const uint8_t *>("x"), 1);
         return path;
     }();

@@ -56,18 +56,41 @@ struct IntConstant {
 
 // Published in this order.
 constexpr IntConstant kConstants[] = {
-    {"DYX_IMG_FMT_A", 1},          {"DYX_IMG_FMT_L", 2},          {"DYX_IMG_FMT_LA", 4},
-    {"DYX_IMG_FMT_RGB", 8},        {"DYX_IMG_FMT_RGBA", 16},      {"DYX_FLIP_XAXIS", 1},
-    {"DYX_FLIP_YAXIS", 2},         {"DYX_BLEND_ZERO", 0},         {"DYX_BLEND_ONE", 1},
-    {"DYX_BLEND_SCOLOR", 2},       {"DYX_BLEND_SALPHA", 3},       {"DYX_BLEND_DCOLOR", 4},
-    {"DYX_BLEND_DALPHA", 5},       {"DYX_BLEND_CCOLOR", 6},       {"DYX_BLEND_CALPHA", 7},
-    {"DYX_BLEND_MSCOLOR", 18},     {"DYX_BLEND_MSALPHA", 19},     {"DYX_BLEND_MDCOLOR", 20},
-    {"DYX_BLEND_MDALPHA", 21},     {"DYX_BLEND_MCCOLOR", 22},     {"DYX_BLEND_MCALPHA", 23},
-    {"DYX_BITBLT_COPY", 0},        {"DYX_BITBLT_ALPHAMASK", 1},   {"DYX_SCALE_SMOOTH", 1},
-    {"MOVIE_READ", 0},             {"MOVIE_WRITE", 1},            {"MOVIE_ANAGLYPH_NONE", 0},
-    {"MOVIE_ANAGLYPH_REDBLUE", 1}, {"MOVIE_ANAGLYPH_BLUERED", 2}, {"MOVIE_ANAGLYPH_REDCYAN", 3},
-    {"MOVIE_ANAGLYPH_CYANRED", 4}, {"DYX_UDIL_BOOLEAN", 0},       {"DYX_UDIL_INT", 1},
-    {"DYX_UDIL_FLOAT", 2},         {"DYX_UDIL_CHOICE", 4},
+    {"DYX_IMG_FMT_A", 1},
+    {"DYX_IMG_FMT_L", 2},
+    {"DYX_IMG_FMT_LA", 4},
+    {"DYX_IMG_FMT_RGB", 8},
+    {"DYX_IMG_FMT_RGBA", 16},
+    {"DYX_FLIP_XAXIS", 1},
+    {"DYX_FLIP_YAXIS", 2},
+    {"DYX_BLEND_ZERO", 0},
+    {"DYX_BLEND_ONE", 1},
+    {"DYX_BLEND_SCOLOR", 2},
+    {"DYX_BLEND_SALPHA", 3},
+    {"DYX_BLEND_DCOLOR", 4},
+    {"DYX_BLEND_DALPHA", 5},
+    {"DYX_BLEND_CCOLOR", 6},
+    {"DYX_BLEND_CALPHA", 7},
+    {"DYX_BLEND_MSCOLOR", 18},
+    {"DYX_BLEND_MSALPHA", 19},
+    {"DYX_BLEND_MDCOLOR", 20},
+    {"DYX_BLEND_MDALPHA", 21},
+    {"DYX_BLEND_MCCOLOR", 22},
+    {"DYX_BLEND_MCALPHA", 23},
+    {"DYX_BITBLT_COPY", 0},
+    {"DYX_BITBLT_ALPHAMASK", 1},
+    {"DYX_SCALE_SMOOTH", 1},
+    {"MOVIE_READ", 0},
+    {"MOVIE_WRITE", 1},
+    {"MOVIE_ANAGLYPH_NONE", 0},
+    {"MOVIE_ANAGLYPH_REDBLUE", 1},
+    {"MOVIE_ANAGLYPH_BLUERED", 2},
+    {"MOVIE_ANAGLYPH_REDCYAN", 3},
+    {"MOVIE_ANAGLYPH_CYANRED", 4},
+    {"DYX_UDIL_BOOLEAN", 0},
+    {"DYX_UDIL_INT", 1},
+    {"DYX_UDIL_FLOAT", 2},
+    {"DYX_UDIL_CHOICE", 4},
 };
 
 PyObject *orvo_version(PyObject *, PyObject *) {
@@ -137,7 +160,8 @@ PyObject *create_orvo_module() {
 }
 
 void add_constants(PyObject *module) {
-    for (const IntConstant &constant : kConstants) PyModule_AddIntConstant(module, constant.name, constant.value);
+    for (const IntConstant &constant : kConstants)
+        PyModule_AddIntConstant(module, constant.name, constant.value);
 }
 
 // The Python types, readied and published in this order.

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "alloc_faults.h"
+#include "dyx_cache.h"
 #include "dyx_hash.h"
 #include "dyx_image.h"
-#include "dyx_cache.h"
 #include "dyx_image_composite.h"
 #include "dyx_io.h"
 #include "dyx_list.h"
@@ -52,7 +52,8 @@ public:
             std::printf("alloc faults: %-28s %4d failure points\n", entry.first.c_str(), entry.second);
             total += entry.second;
         }
-        std::printf("alloc faults: %zu operations, %d failure points\n", alloc_faults::coverage().size(), total);
+        std::printf("alloc faults: %zu operations, %d failure points\n", alloc_faults::coverage().size(),
+                    total);
     }
 };
 const auto *const kReport = ::testing::AddGlobalTestEnvironment(new CoverageReport);
@@ -65,8 +66,10 @@ TEST(AllocFaults, MemoryPoolGrowsOrReportsNull) {
         bool all = true;
         for (void *&element : elements) {
             element = dyx_mpool_alloc(pool);
-            if (element == nullptr) all = false;
-            else std::memset(element, 0x5a, 24);
+            if (element == nullptr)
+                all = false;
+            else
+                std::memset(element, 0x5a, 24);
         }
         for (void *element : elements)
             if (element) dyx_mpool_free(pool, element);
@@ -123,8 +126,10 @@ TEST(AllocFaults, PointerListsAndPairTables) {
         bool all = list != nullptr;
         for (int i = 0; all && i < 7; ++i) {
             dyx_plist_node_t *node = dyx_plist_alloc();
-            if (node == nullptr) all = false;
-            else dyx_plist_append(list, node);
+            if (node == nullptr)
+                all = false;
+            else
+                dyx_plist_append(list, node);
         }
         if (all && dyx_plist_length(list) != 7) all = false;
         dyx_plist_destroy(&list);
@@ -169,8 +174,10 @@ TEST(AllocFaults, CacheAndTemporaryMemory) {
             std::memset(buffer, 0x22, 5000);
             void *grown = dyx_temp_mem_resize(buffer, 50000);
             // A failed resize keeps the old buffer handed out.
-            if (grown == nullptr) all = false;
-            else buffer = grown;
+            if (grown == nullptr)
+                all = false;
+            else
+                buffer = grown;
             all = all && static_cast<unsigned char *>(buffer)[4999] == 0x22;
         }
         if (buffer) dyx_temp_mem_release(buffer);
@@ -245,7 +252,8 @@ TEST(AllocFaults, ImagesConvertAndScale) {
             if (copy == nullptr) return false;
             std::memset(copy->data, 0x40, dyx_image_data_size(copy));
             const int status = dyx_image_scale(&copy, small, flags);
-            const bool scaled = status == 0 && copy->width == 13 && copy->height == 9 && copy->data[0] == 0x40;
+            const bool scaled =
+                status == 0 && copy->width == 13 && copy->height == 9 && copy->data[0] == 0x40;
             if (status != 0) {
                 EXPECT_EQ(40u, copy->width);  // the old record stays
             }
@@ -298,13 +306,16 @@ TEST_F(CodecHostFaults, RegistryScan) {
     // A plug-in whose option table cannot be allocated is registered
     // without options, so the scan may succeed after a failure; but a
     // record it keeps must be whole.
-    walk("plug-in scan", [] {
-        dyx_udil_list_done();
-        const int status = dyx_udil_scan_libraries(ORVO_TEST_PLUGIN_DIR);
-        UdilRecord *ppm = dyx_udil_find_by_name("ppm");
-        if (ppm != nullptr && (ppm->option_count == 0) != (ppm->options == nullptr)) return false;
-        return status == 0 && ppm != nullptr && ppm->option_count > 0;
-    }, true);
+    walk(
+        "plug-in scan",
+        [] {
+            dyx_udil_list_done();
+            const int status = dyx_udil_scan_libraries(ORVO_TEST_PLUGIN_DIR);
+            UdilRecord *ppm = dyx_udil_find_by_name("ppm");
+            if (ppm != nullptr && (ppm->option_count == 0) != (ppm->options == nullptr)) return false;
+            return status == 0 && ppm != nullptr && ppm->option_count > 0;
+        },
+        true);
 }
 
 TEST_F(CodecHostFaults, OptionStrings) {
@@ -340,11 +351,13 @@ TEST_F(CodecHostFaults, StreamsWriteAndRead) {
     walk("stream open/get/close", [&] {
         UdilMovieInfo info{0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
         int32_t first = 0, last = 0;
-        UdilStream *stream = dyx_udil_file_open(path.c_str(), record_, &info, nullptr, 0, nullptr, &first, &last);
+        UdilStream *stream =
+            dyx_udil_file_open(path.c_str(), record_, &info, nullptr, 0, nullptr, &first, &last);
         if (stream == nullptr) return false;
         dyx_image_t *read = dyx_image_alloc(8, 6, 0, UDIL_FMT_RGB);
         const int status = read ? dyx_udil_get_image(stream, 0, UDIL_EYE_MONO, read, nullptr) : 2;
-        const bool same = status == 0 && std::memcmp(read->data, picture->data, dyx_image_data_size(picture)) == 0;
+        const bool same =
+            status == 0 && std::memcmp(read->data, picture->data, dyx_image_data_size(picture)) == 0;
         dyx_image_free(&read);
         dyx_udil_file_close(&stream);
         return same;
@@ -391,9 +404,10 @@ TEST_F(CodecHostFaults, MultiTileMovieRead) {
     const std::string path = scratch_.file("read.mtm");
     FILE *file = std::fopen(path.c_str(), "w");
     ASSERT_NE(nullptr, file);
-    std::fputs("MTM 1.0\ndefaultformat ppm\nfullresolution 8 2\nnummovies 2\n"
-               "movie\n imageoffset 0 0\n file t0.ppm\nmovie\n imageoffset 4 0\n file t1.ppm\n",
-               file);
+    std::fputs(
+        "MTM 1.0\ndefaultformat ppm\nfullresolution 8 2\nnummovies 2\n"
+        "movie\n imageoffset 0 0\n file t0.ppm\nmovie\n imageoffset 4 0\n file t1.ppm\n",
+        file);
     std::fclose(file);
     walk("mtm open/read frame", [&] {
         UdilMtm *mtm = dyx_udil_mtm_open(path.c_str());

@@ -109,7 +109,8 @@ inline void expect_same_rows(const dyx_image_t *image, const std::string &raw) {
     const size_t row = size_t(image->width) * size_t(components_of(image->format));
     ASSERT_EQ(raw.size(), row * image->height);
     for (size_t y = 0; y < image->height; ++y)
-        ASSERT_EQ(0, std::memcmp(raw.data() + y * row, image->data + (image->height - 1 - y) * row, row)) << y;
+        ASSERT_EQ(0, std::memcmp(raw.data() + y * row, image->data + (image->height - 1 - y) * row, row))
+            << y;
 }
 
 // A fresh registry over the build's plug-in directory with one codec loaded.

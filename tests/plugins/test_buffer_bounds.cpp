@@ -53,10 +53,14 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"ppm", "", "frame.#"},        {"png", "", "frame.#"},
-    {"jpeg", "", "frame.#"},       {"tiff", "", "frame.#"},
-    {"ffmpeg", "codec h264", "clip"},  {"ffmpeg", "codec mpeg4", "clip"},
-    {"ffmpeg", "codec mjpeg", "clip"}, {"ffmpeg", "codec ffv1", "clip"},
+    {"ppm", "", "frame.#"},
+    {"png", "", "frame.#"},
+    {"jpeg", "", "frame.#"},
+    {"tiff", "", "frame.#"},
+    {"ffmpeg", "codec h264", "clip"},
+    {"ffmpeg", "codec mpeg4", "clip"},
+    {"ffmpeg", "codec mjpeg", "clip"},
+    {"ffmpeg", "codec ffv1", "clip"},
     {"ffmpeg", "codec prores", "clip"},
 };
 
@@ -87,7 +91,8 @@ protected:
         int32_t count = 0;
         UdilOption *options = dyx_udil_parse_options(record_, GetParam().options, &count);
         UdilMovieInfo info{width, height, 2, 0, 0, 0, 25.0f, DYX_IMG_FMT_RGB};
-        const std::string name = scratch_ / (std::to_string(width) + "x" + std::to_string(height) + GetParam().name);
+        const std::string name =
+            scratch_ / (std::to_string(width) + "x" + std::to_string(height) + GetParam().name);
         UdilStream *stream = dyx_udil_file_new(name.c_str(), record_, &info, count, options);
         dyx_free(options, __LINE__, __FILE__);
         ASSERT_NE(stream, nullptr) << dyx_udil_get_last_error_string();
@@ -110,7 +115,8 @@ protected:
         GuardedBytes target(dyx_image_data_size(image));
         uint8_t *own = image->data;
         image->data = target.data();
-        for (int32_t f = 0; f < 2; ++f) EXPECT_EQ(0, dyx_udil_get_image(stream, f, UDIL_EYE_MONO, image, nullptr));
+        for (int32_t f = 0; f < 2; ++f)
+            EXPECT_EQ(0, dyx_udil_get_image(stream, f, UDIL_EYE_MONO, image, nullptr));
         image->data = own;
         dyx_image_free(&image);
         dyx_udil_file_close(&stream);

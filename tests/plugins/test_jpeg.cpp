@@ -220,7 +220,8 @@ TEST_F(JpegCompressedTest, FetchesSeveralFramesOfASequenceInOneRequest) {
     std::vector<uint8_t> data(size_t(stride) * 3);
     std::vector<int64_t> sizes(3, -1);
     std::vector<int32_t> sizes32(3, -1);
-    UdilCompressedRequest several{0, 0, 3, stride, UDIL_EYE_MONO, 0, data.data(), sizes.data(), sizes32.data()};
+    UdilCompressedRequest several{
+        0, 0, 3, stride, UDIL_EYE_MONO, 0, data.data(), sizes.data(), sizes32.data()};
     ASSERT_EQ(0, dyx_udil_get_images_compressed(stream_, &several)) << dyx_udil_get_last_error_string();
     for (int frame = 0; frame < 3; ++frame) {
         const std::string bytes = codec_test::read_bytes(frame_file(frame));

@@ -73,7 +73,8 @@ TEST(DynamicLoading, DirectorySwitchWithRelativeName) {
     const std::string before = current_directory();
     ASSERT_EQ(chdir(ORVO_TEST_BINARY_DIR), 0);
     void *library = nullptr;
-    EXPECT_EQ(dyx_dl_open(&library, "tests/fixtures/hooks/libdl_hooks.so", DYX_DL_CHDIR), 0) << dyx_dl_error();
+    EXPECT_EQ(dyx_dl_open(&library, "tests/fixtures/hooks/libdl_hooks.so", DYX_DL_CHDIR), 0)
+        << dyx_dl_error();
     EXPECT_EQ(current_directory(), std::string(ORVO_TEST_BINARY_DIR));
     dyx_dl_close(&library);
     ASSERT_EQ(chdir(before.c_str()), 0);

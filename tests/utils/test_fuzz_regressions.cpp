@@ -35,17 +35,21 @@ std::string repeated(const char *piece, int times) {
 // again (found by fuzz_fnmatch; 16 stars took hours).
 TEST(FuzzRegressions, ManyStarsBeforeASlashFailQuickly) {
     const std::string name = std::string(40, 'a') + "/c";
-    for (const std::string &pattern : {repeated("*a", 16) + "*/b", repeated("*a", 16) + "*b/c",
-                                       repeated("*a", 16) + "?b*/c"}) {
+    for (const std::string &pattern :
+         {repeated("*a", 16) + "*/b", repeated("*a", 16) + "*b/c", repeated("*a", 16) + "?b*/c"}) {
         for (int flags : {DYX_FNM_PATHNAME, DYX_FNM_PATHNAME | DYX_FNM_LEADING_DIR | DYX_FNM_PERIOD}) {
-            EXPECT_TRUE(finishes_within(10, [&] {
-                return dyx_fnmatch(pattern.c_str(), name.c_str(), flags) == DYX_FNM_NOMATCH &&
-                       qev_fnmatch(pattern.c_str(), name.c_str(), flags) == DYX_FNM_NOMATCH;
-            })) << pattern << " flags " << flags;
+            EXPECT_TRUE(finishes_within(
+                10,
+                [&] {
+                    return dyx_fnmatch(pattern.c_str(), name.c_str(), flags) == DYX_FNM_NOMATCH &&
+                           qev_fnmatch(pattern.c_str(), name.c_str(), flags) == DYX_FNM_NOMATCH;
+                }))
+                << pattern << " flags " << flags;
         }
     }
     // The same stars still find a match across the slash.
-    EXPECT_EQ(DYX_FNM_MATCH, dyx_fnmatch((repeated("*a", 16) + "*/c").c_str(), name.c_str(), DYX_FNM_PATHNAME));
+    EXPECT_EQ(DYX_FNM_MATCH,
+              dyx_fnmatch((repeated("*a", 16) + "*/c").c_str(), name.c_str(), DYX_FNM_PATHNAME));
     EXPECT_EQ(DYX_FNM_MATCH, dyx_fnmatch("*a*/*c", "xxa/yyc", DYX_FNM_PATHNAME));
     EXPECT_EQ(DYX_FNM_NOMATCH, dyx_fnmatch("*a*/*c", "xxb/a/yyc", DYX_FNM_PATHNAME));
 }

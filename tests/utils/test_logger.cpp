@@ -32,9 +32,10 @@ TEST(Logger, TimeStampPrefixesEveryLevel) {
     dyx_error("y\n");
     dyx_log("z\n");
     ASSERT_EQ(capture.console.lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(capture.console.lines[0], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] x\n")));
     EXPECT_TRUE(
-        std::regex_match(capture.console.lines[1], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] ERROR: y\n")));
+        std::regex_match(capture.console.lines[0], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] x\n")));
+    EXPECT_TRUE(std::regex_match(capture.console.lines[1],
+                                 std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] ERROR: y\n")));
     EXPECT_TRUE(std::regex_match(capture.log.lines[0], std::regex("[0-9:]{8} z\n")));
     dyx_logger_time_stamp(0);
     dyx_info("plain\n");

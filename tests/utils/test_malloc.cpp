@@ -32,8 +32,9 @@ TEST(Malloc, FailureIsReportedInFourLines) {
     dyx_malloc("huge_block", &block, UINT64_MAX / 2, 123, "utils/libsrc/test");
     EXPECT_EQ(block, nullptr);
     ASSERT_EQ(capture.console.lines.size(), 4u);
-    EXPECT_NE(capture.console.lines[1].find("DYX_MALLOC: Memory allocation (size 9223372036854775807) failed:"),
-              std::string::npos);
+    EXPECT_NE(
+        capture.console.lines[1].find("DYX_MALLOC: Memory allocation (size 9223372036854775807) failed:"),
+        std::string::npos);
     EXPECT_EQ(capture.console.lines[2], "ERROR: At line 123 in file utils/libsrc/test\n");
     EXPECT_EQ(capture.console.lines[3], "ERROR: huge_block: Memory allocation failed.\n");
 }

@@ -9,8 +9,8 @@
 DYX_BEGIN_DECLS
 
 /* dyx_dl_open flags */
-#define DYX_DL_NOW 1        /* bind every symbol at load (RTLD_NOW) */
-#define DYX_DL_CHDIR 8      /* load from inside the library's directory */
+#define DYX_DL_NOW 1   /* bind every symbol at load (RTLD_NOW) */
+#define DYX_DL_CHDIR 8 /* load from inside the library's directory */
 
 /* Loads `file` into *handle: 0, or 7 when the loader refuses it (see
  * dyx_dl_error). Afterwards calls the library's optional start-up hooks

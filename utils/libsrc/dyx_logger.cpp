@@ -84,12 +84,12 @@ void emit(dyx_logger_func func, void *stream, const Level &level, const char *fo
 
 }  // namespace
 
-#define DYX_EMIT(func, stream, level)          \
-    do {                                       \
-        va_list args;                          \
-        va_start(args, format);                \
+#define DYX_EMIT(func, stream, level)            \
+    do {                                         \
+        va_list args;                            \
+        va_start(args, format);                  \
         emit(func, stream, level, format, args); \
-        va_end(args);                          \
+        va_end(args);                            \
     } while (0)
 
 extern "C" {
