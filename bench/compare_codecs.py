@@ -149,7 +149,9 @@ def run(repeat, scratch):
     bottom_first = numpy.ascontiguousarray(frame[::-1])
     bgr = numpy.ascontiguousarray(frame[:, :, ::-1])
     pil_image = Image.fromarray(frame) if Image else None
-    path = lambda name: os.path.join(scratch, name)
+
+    def path(name):
+        return os.path.join(scratch, name)
 
     # (case, orvo codec name, orvo options, suffix, Pillow save options, OpenCV imwrite parameters)
     cases = [

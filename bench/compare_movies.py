@@ -206,8 +206,8 @@ def main():
             for work, mine, other in (("write", write_ours, write_theirs), ("read", read_mine, read_theirs)):
                 print("%-16s %-7s %12.1f %12.1f %8.2f" % (name, work, FRAMES / mine, FRAMES / other,
                                                           (FRAMES / mine) / (FRAMES / other)))
-            print("%-16s sizes   orvo %.1f MB, ffmpeg %.1f MB" % (name, os.path.getsize(ours) / 1e6,
-                                                               os.path.getsize(theirs) / 1e6))
+            print("%-16s sizes   orvo %.1f MB, ffmpeg %.1f MB"
+                  % (name, os.path.getsize(ours) / 1e6, os.path.getsize(theirs) / 1e6))
             sys.stdout.flush()
 
         # Random access on H.264 with B-frames and a key frame every 24.

@@ -1,5 +1,8 @@
 // Module functions for codecs and numbered image sequences: codecs(),
 // extend(), istemplate() and indexof().
+// Python.h comes first: it sets feature macros the C library headers read.
+#include "orvo_module.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +11,6 @@
 #include "dyx_path.h"
 #include "dyx_udil.h"
 #include "dyx_udil_stream.h"
-#include "orvo_module.h"
 #include "py_names.h"
 
 namespace orvo {

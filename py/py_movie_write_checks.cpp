@@ -36,12 +36,14 @@ bool frames_fit(int32_t frames, size_t digits) { return int64_t(frames) - 1 <= l
 bool refuse(MovieObject *self, const char *what, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 bool refuse(MovieObject *self, const char *what, const char *format, ...) {
-    char reason[kMovieTextSize];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(reason, sizeof reason, format, args);
-    va_end(args);
-    std::snprintf(self->error, sizeof self->error, "%s: %s", what, reason);
+    // A text longer than the error string is cut there, as every errstr() text is.
+    int used = std::snprintf(self->error, sizeof self->error, "%s: ", what);
+    if (used >= 0 && static_cast<size_t>(used) < sizeof self->error) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(self->error + used, sizeof self->error - used, format, args);
+        va_end(args);
+    }
     return false;
 }
 

@@ -1,0 +1,15 @@
+# The sources of libudil-ffmpeg.so, relative to this folder (shared with the
+# fuzz project).
+set(UDIL_PLUGIN_SOURCES
+  ffmpeg_plugin.cpp
+  ffmpeg_options.cpp
+  ffmpeg_container.cpp
+  ffmpeg_colour.cpp
+  ffmpeg_index.cpp
+  ffmpeg_source.cpp
+  ffmpeg_reader.cpp
+  ffmpeg_rotation.cpp
+  ffmpeg_writer.cpp
+  ffmpeg_util.cpp
+  ffmpeg_join.cpp
+)
