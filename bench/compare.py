@@ -3,9 +3,12 @@
 
 Every case builds its inputs once and then times the same work through
 orvo and through each peer that is installed, printing the median time of
-each and the ratio orvo / peer. OpenCV is timed twice: at its default
-thread count and single-threaded (orvo runs on the interpreter's thread,
-so single-threaded OpenCV is the fair bar). A plain NumPy copy of a 1080p
+each and the ratio orvo / peer. orvo and OpenCV are each timed twice: with
+all their workers (orvo.threads at its default, OpenCV at its default
+thread count), compared in o/cv2, and with one (orvo.threads = 1,
+cv2.setNumThreads(1)), compared in o/cv1 and o/PIL, Pillow being
+single-threaded. Operations that orvo does not split into row bands show
+about the same time in both orvo columns. A plain NumPy copy of a 1080p
 RGB frame is the memory-speed floor. The NumPy view row times one
 numpy.asarray(img) against Pillow's numpy.asarray, which copies. The imread
 row reads a 1080p PNG into an array: orvo.imread against
@@ -291,8 +294,8 @@ def main():
     clock = time.perf_counter if args.clock == "wall" else time.process_time
     print("clock: %s time, %d runs per case" % (args.clock, args.repeat))
 
-    missing = [name for name, module in (("numpy", numpy), ("Pillow (python3-pil)", Image),
-                                        ("OpenCV (python3-opencv)", cv2)) if module is None]
+    peers = (("numpy", numpy), ("Pillow (python3-pil)", Image), ("OpenCV (python3-opencv)", cv2))
+    missing = [name for name, module in peers if module is None]
     for name in missing:
         print("peer missing: %s; its columns show n/a" % name)
 
@@ -302,14 +305,20 @@ def main():
         floor = median_ms(lambda _: frame.copy(), args.repeat)
         print("memory-speed floor: NumPy copy of a 1920x1080 RGB frame %.3f ms" % floor)
     default_threads = cv2.getNumThreads() if cv2 else 0
+    # Builds without the worker setting run everything on one thread.
+    orvo_threads = getattr(orvo, "threads", 1)
 
-    header = "%-34s %9s %9s %7s %9s %7s %9s %7s" % (
-        "case (median ms)", "orvo", "Pillow", "o/PIL", "cv2 x%d" % default_threads, "o/cv2",
-        "cv2 x1", "o/cv1")
+    header = "%-34s %9s %9s %9s %7s %9s %7s %9s %7s" % (
+        "case (median ms)", "orvo x%d" % orvo_threads, "orvo x1", "Pillow", "o/PIL",
+        "cv2 x%d" % default_threads, "o/cv2", "cv2 x1", "o/cv1")
     print(header)
     print("-" * len(header))
     for name, orvo_timer, pil_factory, cv_factory in build_cases(inputs):
-        ours = orvo_timer(args.repeat)
+        ours = ours1 = orvo_timer(args.repeat)
+        if orvo_threads != 1:
+            orvo.threads = 1
+            ours1 = orvo_timer(args.repeat)
+            orvo.threads = orvo_threads
         pil_ms = cv_ms = cv1_ms = None
         if Image is not None and pil_factory is not None:
             pil_ms = median_ms(pil_factory(), args.repeat)
@@ -326,9 +335,9 @@ def main():
             if value is None:
                 return "      n/a"
             return "%9.3f" % value if value >= 0.1 else "%9.5f" % value
-        print("%-34s %s %s %s %s %s %s %s" % (name, show(ours), show(pil_ms), ratio(ours, pil_ms),
-                                                show(cv_ms), ratio(ours, cv_ms), show(cv1_ms),
-                                                ratio(ours, cv1_ms)))
+        columns = (show(ours), show(ours1), show(pil_ms), ratio(ours1, pil_ms), show(cv_ms),
+                   ratio(ours, cv_ms), show(cv1_ms), ratio(ours1, cv1_ms))
+        print("%-34s %s %s %s %s %s %s %s %s" % ((name,) + columns))
         sys.stdout.flush()
 
 

@@ -44,6 +44,8 @@ set(DYX_UTILS_EXPORTED_SOURCES
 set(DYX_IMAGE_SOURCES
   ${DYX_ROOT}/data/libsrc/dyx_image.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_anaglyph.cpp
+  ${DYX_ROOT}/data/libsrc/dyx_image_area_double.cpp
+  ${DYX_ROOT}/data/libsrc/dyx_image_area_halve.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_axb.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_bitblt.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_blend.cpp
@@ -52,6 +54,7 @@ set(DYX_IMAGE_SOURCES
   ${DYX_ROOT}/data/libsrc/dyx_image_diff.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_file.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_flip.cpp
+  ${DYX_ROOT}/data/libsrc/dyx_image_grey_avx2.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_ramp.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_scale.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_scale_exact.cpp

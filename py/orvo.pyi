@@ -13,6 +13,7 @@ _Pair = Tuple[int, int]
 _Frame = Union[_Pixels, Tuple[_Pixels, _Pixels]]
 
 __version__: str
+threads: int
 
 DYX_IMG_FMT_A: int
 DYX_IMG_FMT_L: int

@@ -21,6 +21,7 @@
 #include "py_image.h"
 #include "py_movie.h"
 #include "py_names.h"
+#include "py_threads.h"
 #include "py_type_docs.h"
 #include "py_uuid.h"
 
@@ -227,6 +228,11 @@ PyObject *abandon(PyObject *module) {
 }
 
 PyObject *initialise() {
+#if PY_VERSION_HEX < 0x03070000
+    // The module releases the interpreter's lock and re-takes it from
+    // callbacks: the lock must exist (Python 3.7 on always makes it).
+    PyEval_InitThreads();
+#endif
     create_version_module();
     PyObject *module = create_orvo_module();
     if (module == nullptr) return nullptr;
@@ -246,6 +252,7 @@ PyObject *initialise() {
         Py_DECREF(doc);
     }
     if (!add_idioms(module)) return abandon(module);
+    if (!add_thread_setting(module)) return abandon(module);
     dyx_utils_init();  // before the cache: it needs the pointer-list pools
     dyx_cache_init(0);
     dyx_image_pool_create(8);

@@ -10,6 +10,7 @@
 
 #include "dyx_image.h"
 #include "dyx_string.h"
+#include "py_attributes.h"
 #include "py_image_composite.h"
 #include "py_image_io.h"
 #include "py_names.h"
@@ -17,7 +18,6 @@
 namespace orvo {
 namespace {
 
-constexpr const char *kMemberNames[] = {"dims", "format", "frame", "origin", "framenumber"};
 constexpr const char *kMethodNames[] = {
     "ppm",      "subrect",  "chromakey", "flip",      "swizzle",   "colormath",  "blend", "bitblt",
     "setpixel", "getpixel", "macclip",   "errstr",    "tostring",  "fromstring", "load",  "save",
@@ -38,7 +38,12 @@ bool convert_to_format(ImageObject *self, int32_t format) {
     if (format != self->image->format && !image_check_not_exported(self)) return false;
     dyx_image_t templ{};
     templ.format = format;
-    return check_in_place(dyx_image_convert(&self->image, &templ));
+    int status;
+    {
+        GilRelease released;
+        status = dyx_image_convert(&self->image, &templ);
+    }
+    return check_in_place(status);
 }
 
 bool scale_to(ImageObject *self, uint32_t width, uint32_t height, uint32_t flags) {
@@ -47,7 +52,12 @@ bool scale_to(ImageObject *self, uint32_t width, uint32_t height, uint32_t flags
     dyx_image_t templ{};
     templ.width = width;
     templ.height = height;
-    return check_in_place(dyx_image_scale(&self->image, &templ, flags));
+    int status;
+    {
+        GilRelease released;
+        status = dyx_image_scale(&self->image, &templ, flags);
+    }
+    return check_in_place(status);
 }
 
 // Reads a binary argument (bytes-like in Python 3, str or buffer in 2).
@@ -78,6 +88,7 @@ PyObject *image_alloc_object(PyTypeObject *type) {
     self->origin_x = 0;
     self->origin_y = 0;
     self->exports = 0;
+    object_lock_init(&self->lock);
     return object;
 }
 
@@ -133,10 +144,12 @@ PyObject *image_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
             PyErr_SetString(PyExc_RuntimeError, "Invalid image data specified");
             return nullptr;
         }
+        GilRelease released;
         if (size != 0) std::memcpy(self->image->data, data.view.buf, size);
     } else if (self->image->data != nullptr) {
         // A new picture without pixels is black: the heap block may hold
         // whatever an earlier user left there.
+        GilRelease released;
         std::memset(self->image->data, 0, dyx_image_data_size(self->image));
     }
     return object;
@@ -145,6 +158,7 @@ PyObject *image_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
 void image_dealloc(PyObject *object) {
     ImageObject *self = as_image(object);
     if (self->image != nullptr) dyx_image_free(&self->image);
+    object_lock_destroy(&self->lock);
     Py_TYPE(object)->tp_free(object);
 }
 
@@ -168,6 +182,7 @@ const char *format_name(int format) {
 }
 
 PyObject *image_repr(PyObject *object) {
+    ObjectLockGuard locked(image_lock(object));
     const ImageObject *self = as_image(object);
     char text[512];
     dyx_snprintf(text, sizeof text, "Format: %s\nDims: %u %u\nFrame: %d %d\nOrigin: %d %d\nFramenumber: %d",
@@ -178,12 +193,17 @@ PyObject *image_repr(PyObject *object) {
 
 // Three-way: 1 when the headers differ, else the first differing byte.
 int image_compare(PyObject *a, PyObject *b) {
+    ObjectLockGuard locked(image_lock(a), image_lock(b));
     const dyx_image_t *x = as_image(a)->image;
     const dyx_image_t *y = as_image(b)->image;
     if (dyx_image_hdr_diff(x, y, 7) != 0) return 1;
     const uint64_t size = dyx_image_data_size(x);
     if (size == 0) return 0;
-    const int order = std::memcmp(x->data, y->data, size);
+    int order;
+    {
+        GilRelease released;
+        order = std::memcmp(x->data, y->data, size);
+    }
     return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
@@ -196,22 +216,29 @@ PyObject *image_richcompare(PyObject *a, PyObject *b, int op) {
 
 // ---- attributes -----------------------------------------------------------
 
-PyObject *image_getattro(PyObject *object, PyObject *name_object) {
-    const ImageObject *self = as_image(object);
-    const char *name = OrvoText_AsUTF8(name_object);
-    if (name == nullptr) return nullptr;
-    if (std::strcmp(name, "format") == 0) return OrvoInt_FromLong(self->image->format);
-    if (std::strcmp(name, "dims") == 0)
-        return Py_BuildValue("[kk]", static_cast<unsigned long>(self->image->width),
-                             static_cast<unsigned long>(self->image->height));
-    if (std::strcmp(name, "framenumber") == 0) return OrvoInt_FromLong(self->frame_number);
-    if (std::strcmp(name, "frame") == 0) return Py_BuildValue("[ii]", self->frame_width, self->frame_height);
-    if (std::strcmp(name, "origin") == 0) return Py_BuildValue("[ii]", self->origin_x, self->origin_y);
-    if (std::strcmp(name, "__members__") == 0) return string_list(kMemberNames);
-    if (std::strcmp(name, "__methods__") == 0) return string_list(kMethodNames);
-    if (std::strcmp(name, "__array_interface__") == 0) return image_array_interface(as_image(object));
-    return PyObject_GenericGetAttr(object, name_object);
+PyObject *get_dims(PyObject *object, void *) {
+    const dyx_image_t *image = as_image(object)->image;
+    return Py_BuildValue("[kk]", static_cast<unsigned long>(image->width),
+                         static_cast<unsigned long>(image->height));
 }
+
+PyObject *get_format(PyObject *object, void *) { return OrvoInt_FromLong(as_image(object)->image->format); }
+
+PyObject *get_frame(PyObject *object, void *) {
+    return Py_BuildValue("[ii]", as_image(object)->frame_width, as_image(object)->frame_height);
+}
+
+PyObject *get_origin(PyObject *object, void *) {
+    return Py_BuildValue("[ii]", as_image(object)->origin_x, as_image(object)->origin_y);
+}
+
+PyObject *get_framenumber(PyObject *object, void *) {
+    return OrvoInt_FromLong(as_image(object)->frame_number);
+}
+
+PyObject *get_methods(PyObject *, void *) { return string_list(kMethodNames); }
+
+PyObject *get_array_interface(PyObject *object, void *) { return image_array_interface(as_image(object)); }
 
 // Parses a pair written as a tuple of two integers (a list is refused).
 bool parse_pair(PyObject *value, int *first, int *second) {
@@ -227,43 +254,89 @@ int attribute_error(const char *message) {
     return -1;
 }
 
+int set_dims(ImageObject *self, PyObject *value) {
+    int width = 0, height = 0;
+    if (!parse_pair(value, &width, &height)) return -1;
+    if (width <= 0 || height <= 0) return attribute_error("Invalid image size");
+    return scale_to(self, static_cast<uint32_t>(width), static_cast<uint32_t>(height), 0) ? 0 : -1;
+}
+
+int set_format(ImageObject *self, PyObject *value) {
+    int format = 0;
+    if (!PyArg_Parse(value, "i", &format)) return -1;
+    if (!valid_format(format)) return attribute_error("Invalid image format");
+    return convert_to_format(self, format) ? 0 : -1;
+}
+
+int set_frame(ImageObject *self, PyObject *value) {
+    int width = 0, height = 0;
+    if (!parse_pair(value, &width, &height)) return -1;
+    if (width <= 0 || height <= 0) return attribute_error("Invalid frame size");
+    self->frame_width = width;
+    self->frame_height = height;
+    return 0;
+}
+
+int set_origin(ImageObject *self, PyObject *value) {
+    int x = 0, y = 0;
+    if (!parse_pair(value, &x, &y)) return -1;
+    if (x < 0 || y < 0) return attribute_error("Invalid origin");
+    self->origin_x = x;
+    self->origin_y = y;
+    return 0;
+}
+
+int set_framenumber(ImageObject *self, PyObject *value) {
+    int number = 0;
+    if (!PyArg_Parse(value, "i", &number)) return -1;
+    if (number < 0) return attribute_error("Invalid frame number");
+    self->frame_number = number;
+    return 0;
+}
+
+constexpr const char *kNotDeletable = "Image attributes cannot be deleted";
+
+// A table setter; deletion is refused however the attribute is reached.
+template <int (*set)(ImageObject *, PyObject *)>
+int checked_set(PyObject *object, PyObject *value, void *) {
+    if (value == nullptr) return attribute_error(kNotDeletable);
+    return set(as_image(object), value);
+}
+
+// The attributes, in the order of __members__.
+PyGetSetDef image_attributes[] = {
+    attribute_entry("dims", get_dims, checked_set<set_dims>,
+                    "[width, height]; setting a tuple rescales the picture (nearest sample)"),
+    attribute_entry("format", get_format, checked_set<set_format>,
+                    "pixel format, a DYX_IMG_FMT_* constant; setting it converts the pixels"),
+    attribute_entry("frame", get_frame, checked_set<set_frame>,
+                    "[width, height] of the frame the picture belongs to; set as a tuple"),
+    attribute_entry("origin", get_origin, checked_set<set_origin>,
+                    "[x, y] of the picture in its frame; set as a tuple"),
+    attribute_entry("framenumber", get_framenumber, checked_set<set_framenumber>,
+                    "the frame number the picture belongs to (>= 0)"),
+    attribute_entry("__members__", member_names, nullptr, "the attribute names"),
+    attribute_entry("__methods__", get_methods, nullptr, "the method names"),
+    attribute_entry("__array_interface__", get_array_interface, nullptr,
+                    "NumPy's description of the pixels as a view, top row first"),
+    kEndOfAttributes,
+};
+
+PyObject *image_getattro(PyObject *object, PyObject *name_object) {
+    const char *name = OrvoText_AsUTF8(name_object);
+    if (name == nullptr) return nullptr;
+    const PyGetSetDef *attribute = find_attribute(image_attributes, name);
+    if (attribute != nullptr) return attribute->get(object, attribute->closure);
+    return PyObject_GenericGetAttr(object, name_object);
+}
+
 int image_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
-    ImageObject *self = as_image(object);
     const char *name = OrvoText_AsUTF8(name_object);
     if (name == nullptr) return -1;
-    if (value == nullptr) return attribute_error("Image attributes cannot be deleted");
-    int first = 0, second = 0;
-    if (std::strcmp(name, "format") == 0) {
-        if (!PyArg_Parse(value, "i", &first)) return -1;
-        if (!valid_format(first)) return attribute_error("Invalid image format");
-        return convert_to_format(self, first) ? 0 : -1;
-    }
-    if (std::strcmp(name, "dims") == 0) {
-        if (!parse_pair(value, &first, &second)) return -1;
-        if (first <= 0 || second <= 0) return attribute_error("Invalid image size");
-        return scale_to(self, static_cast<uint32_t>(first), static_cast<uint32_t>(second), 0) ? 0 : -1;
-    }
-    if (std::strcmp(name, "framenumber") == 0) {
-        if (!PyArg_Parse(value, "i", &first)) return -1;
-        if (first < 0) return attribute_error("Invalid frame number");
-        self->frame_number = first;
-        return 0;
-    }
-    if (std::strcmp(name, "frame") == 0) {
-        if (!parse_pair(value, &first, &second)) return -1;
-        if (first <= 0 || second <= 0) return attribute_error("Invalid frame size");
-        self->frame_width = first;
-        self->frame_height = second;
-        return 0;
-    }
-    if (std::strcmp(name, "origin") == 0) {
-        if (!parse_pair(value, &first, &second)) return -1;
-        if (first < 0 || second < 0) return attribute_error("Invalid origin");
-        self->origin_x = first;
-        self->origin_y = second;
-        return 0;
-    }
-    return attribute_error(name);
+    if (value == nullptr) return attribute_error(kNotDeletable);
+    const PyGetSetDef *attribute = find_attribute(image_attributes, name);
+    if (attribute == nullptr || attribute->set == nullptr) return attribute_error(name);
+    return attribute->set(object, value, attribute->closure);
 }
 
 // ---- pixel access ---------------------------------------------------------
@@ -363,8 +436,12 @@ PyObject *image_setpixels(PyObject *object, PyObject *args, PyObject *kwargs) {
 PyObject *image_tostring(PyObject *object, PyObject *) {
     const dyx_image_t *image = as_image(object)->image;
     const uint64_t size = dyx_image_data_size(image);
-    return OrvoBytes_FromStringAndSize(size ? reinterpret_cast<const char *>(image->data) : "",
-                                       static_cast<Py_ssize_t>(size));
+    PyObject *bytes = OrvoBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    if (bytes == nullptr || size == 0) return bytes;
+    char *out = OrvoBytes_AsString(bytes);
+    GilRelease released;
+    std::memcpy(out, image->data, size);
+    return bytes;
 }
 
 PyObject *image_fromstring(PyObject *object, PyObject *args) {
@@ -397,7 +474,10 @@ PyObject *image_fromstring(PyObject *object, PyObject *args) {
         if (fresh == nullptr) return PyErr_NoMemory();
         image_replace_buffer(self, fresh);
     }
-    if (size != 0) std::memcpy(self->image->data, data.view.buf, size);
+    if (size != 0) {
+        GilRelease released;
+        std::memcpy(self->image->data, data.view.buf, size);
+    }
     Py_RETURN_NONE;
 }
 
@@ -413,6 +493,7 @@ PyObject *image_ppm(PyObject *object, PyObject *) {
     PyObject *result = OrvoBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(header_length + body));
     if (result == nullptr) return nullptr;
     char *out = OrvoBytes_AsString(result);
+    GilRelease released;
     std::memcpy(out, header, header_length);
     uint8_t *pixels = reinterpret_cast<uint8_t *>(out + header_length);
     const size_t row_pixels = image->width;
@@ -453,7 +534,9 @@ PyObject *image_errstr(PyObject *object, PyObject *) { return take_error_text(as
 PyObject *image_macclip(PyObject *, PyObject *) { Py_RETURN_NONE; }
 
 #if ORVO_PY3
-PyObject *image_dir(PyObject *, PyObject *) { return attribute_and_method_list(kMemberNames, kMethodNames); }
+PyObject *image_dir(PyObject *, PyObject *) {
+    return member_and_method_names(image_attributes, kMethodNames);
+}
 #endif
 
 // ---- resize, flip, swizzle, subrect -----------------------------------
@@ -477,7 +560,10 @@ PyObject *image_resize(PyObject *object, PyObject *args, PyObject *kwargs) {
 PyObject *image_flip(PyObject *object, PyObject *args) {
     unsigned int axis = 0;
     if (!PyArg_ParseTuple(args, "I:flip", &axis)) return nullptr;
-    dyx_image_flip(as_image(object)->image, axis);
+    {
+        GilRelease released;
+        dyx_image_flip(as_image(object)->image, axis);
+    }
     Py_RETURN_NONE;
 }
 
@@ -487,7 +573,10 @@ PyObject *image_swizzle(PyObject *object, PyObject *args) {
                           &mask[1], &mask[2], &mask[3]))
         return nullptr;
     dyx_image_t *image = as_image(object)->image;
-    dyx_image_swizzle(image, image, map, mask);  // a bad map leaves the image as it was
+    {
+        GilRelease released;
+        dyx_image_swizzle(image, image, map, mask);  // a bad map leaves the image as it was
+    }
     Py_RETURN_NONE;
 }
 
@@ -505,21 +594,33 @@ PyObject *image_subrect(PyObject *object, PyObject *args) {
     dyx_image_t *part =
         dyx_image_alloc(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 0, image->format);
     if (part == nullptr) return PyErr_NoMemory();
-    dyx_image_subrect(image, part, x, y);
+    {
+        GilRelease released;
+        dyx_image_subrect(image, part, x, y);
+    }
     return image_wrap_buffer(part);
 }
 
+// Every method but the class method, macclip, __dir__ and the two-image
+// methods (blend, bitblt, diff: they lock both images themselves) holds the
+// image's lock for the whole call.
+template <PyObject *(*method)(PyObject *, PyObject *)>
+constexpr PyCFunction locked = locked_method<image_lock, method>;
+template <PyObject *(*method)(PyObject *, PyObject *, PyObject *)>
+constexpr PyObject *(*locked_kw)(PyObject *, PyObject *, PyObject *) = locked_method_kw<image_lock, method>;
+
 PyMethodDef image_methods[] = {
-    {"ppm", image_ppm, METH_VARARGS, "ppm($self, /)\n--\n\nImage as PPM string"},
-    {"tostring", image_tostring, METH_VARARGS, "tostring($self, /)\n--\n\nImage as raw string"},
-    {"fromstring", image_fromstring, METH_VARARGS,
+    {"ppm", locked<image_ppm>, METH_VARARGS, "ppm($self, /)\n--\n\nImage as PPM string"},
+    {"tostring", locked<image_tostring>, METH_VARARGS, "tostring($self, /)\n--\n\nImage as raw string"},
+    {"fromstring", locked<image_fromstring>, METH_VARARGS,
      "fromstring($self, data, width, height, format, /)\n--\n\nImage from raw string"},
-    {"subrect", image_subrect, METH_VARARGS, "subrect($self, *rectangle)\n--\n\nImage sub rect"},
-    {"chromakey", image_chromakey, METH_VARARGS,
+    {"subrect", locked<image_subrect>, METH_VARARGS, "subrect($self, *rectangle)\n--\n\nImage sub rect"},
+    {"chromakey", locked<image_chromakey>, METH_VARARGS,
      "chromakey($self, color, tolerance, alpha, /)\n--\n\nAlpha channel from color test"},
-    {"flip", image_flip, METH_VARARGS, "flip($self, axis, /)\n--\n\nFlip image over axis"},
-    {"swizzle", image_swizzle, METH_VARARGS, "swizzle($self, channels, mask, /)\n--\n\nSwap image channels"},
-    {"colormath", image_colormath, METH_VARARGS,
+    {"flip", locked<image_flip>, METH_VARARGS, "flip($self, axis, /)\n--\n\nFlip image over axis"},
+    {"swizzle", locked<image_swizzle>, METH_VARARGS,
+     "swizzle($self, channels, mask, /)\n--\n\nSwap image channels"},
+    {"colormath", locked<image_colormath>, METH_VARARGS,
      "colormath($self, row0, row1, row2, row3, /)\n--\n\nMatrix math on colors"},
     {"blend", image_blend, METH_VARARGS,
      "blend($self, image, srccolor, srcalpha, dstcolor, dstalpha, color, calpha, /)\n--\n\n"
@@ -527,31 +628,33 @@ PyMethodDef image_methods[] = {
     {"bitblt", image_bitblt, METH_VARARGS,
      "bitblt($self, image, source_origin, source_size, origin, size, mode, color, /)\n--\n\n"
      "Combine two images"},
-    {"getpixel", image_getpixel, METH_VARARGS, "getpixel($self, x, y, /)\n--\n\nGet a pixel value"},
-    {"setpixel", image_setpixel, METH_VARARGS, "setpixel($self, x, y, value, /)\n--\n\nSet a pixel value"},
-    {"getpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_getpixels)),
+    {"getpixel", locked<image_getpixel>, METH_VARARGS, "getpixel($self, x, y, /)\n--\n\nGet a pixel value"},
+    {"setpixel", locked<image_setpixel>, METH_VARARGS,
+     "setpixel($self, x, y, value, /)\n--\n\nSet a pixel value"},
+    {"getpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_getpixels>)),
      METH_VARARGS | METH_KEYWORDS, "getpixels($self, depth=0)\n--\n\nGet all pixel values"},
-    {"setpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_setpixels)),
+    {"setpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_setpixels>)),
      METH_VARARGS | METH_KEYWORDS, "setpixels($self, array, depth=0)\n--\n\nSet all pixel values"},
     {"macclip", image_macclip, METH_VARARGS, "macclip($self, /)\n--\n\nPut image on Mac clipboard"},
-    {"errstr", image_errstr, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
-    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_load)),
+    {"errstr", locked<image_errstr>, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
+    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_load>)),
      METH_VARARGS | METH_KEYWORDS, "load($self, filename, frame=0)\n--\n\nLoad image from disk"},
-    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_save)),
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_save>)),
      METH_VARARGS | METH_KEYWORDS, "save($self, filename, options='')\n--\n\nSave image to disk"},
-    {"resize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_resize)),
+    {"resize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_resize>)),
      METH_VARARGS | METH_KEYWORDS, "resize($self, dx, dy, smooth=0)\n--\n\nResize the image"},
     {"diff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_diff)),
      METH_VARARGS | METH_KEYWORDS, "diff($self, image, absolute=0)\n--\n\nPixel difference two images"},
-    {"stats", image_stats, METH_VARARGS, "stats($self, /)\n--\n\nCompute pixel statistics"},
+    {"stats", locked<image_stats>, METH_VARARGS, "stats($self, /)\n--\n\nCompute pixel statistics"},
     {"fromarray", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_fromarray)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "fromarray($type, array, shape=None, format=0)\n--\n\n"
      "A new image from (height, width[, components]) uint8 pixels, top row first"},
-    {"toarray", image_toarray, METH_NOARGS,
+    {"toarray", locked<image_toarray>, METH_NOARGS,
      "toarray($self, /)\n--\n\n"
      "A copy of the pixels as a (height, width[, components]) uint8 NumPy array, top row first"},
-    {"__reduce__", image_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n__reduce__() -> (cls,state)"},
+    {"__reduce__", locked<image_reduce>, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\n__reduce__() -> (cls,state)"},
 #if ORVO_PY3
     {"__dir__", image_dir, METH_NOARGS, "__dir__($self, /)\n--\n\nAttribute and method names"},
 #endif
@@ -583,8 +686,9 @@ PyTypeObject image_type = [] {
     type.tp_basicsize = sizeof(ImageObject);
     type.tp_dealloc = image_dealloc;          // frees the buffer
     type.tp_repr = image_repr;                // the five-line description
-    type.tp_getattro = image_getattro;        // dims, format, frame, origin, framenumber
-    type.tp_setattro = image_setattro;        // with their validity rules
+    type.tp_getattro = image_getattro;        // the attribute table, then the methods
+    type.tp_setattro = image_setattro;        // the table's setters with their validity rules
+    type.tp_getset = image_attributes;        // the same table, for help()
     type.tp_as_buffer = &image_buffer_procs;  // the top-down pixel view
 #if ORVO_PY3
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable

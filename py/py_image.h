@@ -4,6 +4,7 @@
 #define ORVO_PY_IMAGE_H
 
 #include "py_compat.h"
+#include "py_object_lock.h"
 
 // Declared here so that Python.h stays the first header of every source.
 typedef struct dyx_image dyx_image_t;
@@ -26,10 +27,13 @@ typedef struct {
     Py_ssize_t exports;           /* buffer views handed out and not yet released */
     Py_ssize_t view_shape[3];     /* the shape and strides those views point at; */
     Py_ssize_t view_strides[3];   /* fixed while exports > 0 */
+    ObjectLock lock;              /* serialises the object's operations */
 } ImageObject;
 // clang-format on
 
 extern PyTypeObject image_type;
+
+inline ObjectLock &image_lock(PyObject *object) { return reinterpret_cast<ImageObject *>(object)->lock; }
 
 /* A new orvo.image that takes ownership of `buffer`, with the constructor's
  * default attributes (frame 100 x 100, origin (0, 0), frame number 0). On

@@ -57,6 +57,8 @@ int describe_view(ImageObject *self, uint8_t **top_row) {
 }
 
 int image_getbuffer(PyObject *object, Py_buffer *view, int flags) {
+    // Another thread may be replacing the buffer (resize, load) right now.
+    ObjectLockGuard locked(image_lock(object));
     ImageObject *self = as_image(object);
     const dyx_image_t *image = self->image;
     uint8_t *top_row = nullptr;
@@ -91,7 +93,10 @@ int image_getbuffer(PyObject *object, Py_buffer *view, int flags) {
     return 0;
 }
 
-void image_releasebuffer(PyObject *object, Py_buffer *) { --as_image(object)->exports; }
+void image_releasebuffer(PyObject *object, Py_buffer *) {
+    ObjectLockGuard locked(image_lock(object));
+    --as_image(object)->exports;
+}
 
 PyBufferProcs make_buffer_procs() {
     PyBufferProcs procs{};
@@ -276,6 +281,7 @@ dyx_image_t *image_from_array(PyObject *array, PyObject *shape, int format) {
         PyErr_NoMemory();
         return nullptr;
     }
+    GilRelease released;
     copy_rows(layout, static_cast<const uint8_t *>(view.buf), image);
     return image;
 }

@@ -40,6 +40,7 @@ bool put_number(PyObject *dict, const char *key, double value) {
 }  // namespace
 
 PyObject *image_blend(PyObject *self, PyObject *args) {
+    apply_thread_setting();
     PyObject *source;
     int src_color, src_alpha, dst_color, dst_alpha;
     long c0, c1, c2, c3, calpha;
@@ -48,12 +49,17 @@ PyObject *image_blend(PyObject *self, PyObject *args) {
         return nullptr;
     if (!check_image(source)) return nullptr;
     const uint8_t constant[4] = {low_byte(c0), low_byte(c1), low_byte(c2), low_byte(c3)};
-    dyx_image_blend(buffer_of(source), buffer_of(self), src_color, src_alpha, dst_color, dst_alpha, constant,
-                    low_byte(calpha));
+    ObjectLockGuard locked(image_lock(self), image_lock(source));
+    {
+        GilRelease released;
+        dyx_image_blend(buffer_of(source), buffer_of(self), src_color, src_alpha, dst_color, dst_alpha,
+                        constant, low_byte(calpha));
+    }
     return none();
 }
 
 PyObject *image_bitblt(PyObject *self, PyObject *args) {
+    apply_thread_setting();
     PyObject *source;
     int32_t src_origin[2], src_size[2], dest_origin[2], dest_size[2];
     int mode;
@@ -64,8 +70,12 @@ PyObject *image_bitblt(PyObject *self, PyObject *args) {
         return nullptr;
     if (!check_image(source)) return nullptr;
     const uint8_t border[4] = {low_byte(r), low_byte(g), low_byte(b), low_byte(a)};
-    dyx_image_bitblt(buffer_of(source), buffer_of(self), src_origin, src_size, dest_origin, dest_size, mode,
-                     border);
+    ObjectLockGuard locked(image_lock(self), image_lock(source));
+    {
+        GilRelease released;
+        dyx_image_bitblt(buffer_of(source), buffer_of(self), src_origin, src_size, dest_origin, dest_size,
+                         mode, border);
+    }
     return none();
 }
 
@@ -76,7 +86,10 @@ PyObject *image_chromakey(PyObject *self, PyObject *args) {
                           &tolerance[2], &alpha))
         return nullptr;
     const uint8_t key[3] = {low_byte(r), low_byte(g), low_byte(b)};
-    dyx_image_chromakey(buffer_of(self), key, tolerance, low_byte(alpha));
+    {
+        GilRelease released;
+        dyx_image_chromakey(buffer_of(self), key, tolerance, low_byte(alpha));
+    }
     return none();
 }
 
@@ -87,11 +100,15 @@ PyObject *image_colormath(PyObject *self, PyObject *args) {
                           &m[16], &m[17], &m[18], &m[19]))
         return nullptr;
     const float depth_unchanged[2] = {1.0f, 0.0f};
-    dyx_image_axb(buffer_of(self), m, depth_unchanged);
+    {
+        GilRelease released;
+        dyx_image_axb(buffer_of(self), m, depth_unchanged);
+    }
     return none();
 }
 
 PyObject *image_diff(PyObject *self, PyObject *args, PyObject *keywords) {
+    apply_thread_setting();
     static const char *keyword_names[] = {"image", "absolute", nullptr};
     PyObject *other;
     int absolute = 0;
@@ -99,6 +116,7 @@ PyObject *image_diff(PyObject *self, PyObject *args, PyObject *keywords) {
                                      &absolute))
         return nullptr;
     if (!check_image(other)) return nullptr;
+    ObjectLockGuard locked(image_lock(self), image_lock(other));
     const dyx_image_t *a = buffer_of(self);
     const dyx_image_t *b = buffer_of(other);
     if (dyx_image_hdr_diff(a, b, DYX_IMAGE_HDR_SIZE | DYX_IMAGE_HDR_FORMAT | DYX_IMAGE_HDR_DEPTH) != 0) {
@@ -106,14 +124,21 @@ PyObject *image_diff(PyObject *self, PyObject *args, PyObject *keywords) {
         return nullptr;
     }
     // Matching images leave only memory to fail.
-    dyx_image_t *difference = dyx_image_diff(a, b, absolute);
+    dyx_image_t *difference;
+    {
+        GilRelease released;
+        difference = dyx_image_diff(a, b, absolute);
+    }
     if (difference == nullptr) return PyErr_NoMemory();
     return image_wrap_buffer(difference);
 }
 
 PyObject *image_stats(PyObject *self, PyObject *) {
     double count, mean, sum, sum_of_squares, variance, minimum, maximum;
-    dyx_image_stats(buffer_of(self), &count, &mean, &sum, &sum_of_squares, &variance, &minimum, &maximum);
+    {
+        GilRelease released;
+        dyx_image_stats(buffer_of(self), &count, &mean, &sum, &sum_of_squares, &variance, &minimum, &maximum);
+    }
     PyObject *dict = PyDict_New();
     if (dict == nullptr) return nullptr;
     if (!put_number(dict, "count", count) || !put_number(dict, "mean", mean) ||

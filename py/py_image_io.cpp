@@ -16,6 +16,25 @@
 namespace orvo {
 namespace {
 
+// What load and save return to the script: 0, or a negative status for
+// the step that failed (the error text tells the script more).
+enum LoadStatus {
+    kLoaded = 0,
+    kLoadNoCodec = -1,
+    kLoadCannotOpen = -2,
+    kLoadBadFrame = -3,
+    kLoadNoMemory = -4,
+    kLoadReadFailed = -5,
+};
+enum SaveStatus {
+    kSaved = 0,
+    kSaveNoCodec = -1,
+    kSaveFormatUnsupported = -2,
+    kSaveCannotCreate = -3,
+    kSaveWriteFailed = -4,
+    kSaveNameTooLong = -5,
+};
+
 PyObject *status(ImageObject *image, int code, const char *message) {
     if (message != nullptr) dyx_strncpy(image->error, message, sizeof image->error);
     return OrvoInt_FromLong(code);
@@ -34,6 +53,45 @@ struct OwnedBlock {
         if (block != nullptr) dyx_free(block, __LINE__, __FILE__);
     }
 };
+
+// Reads frame `frame` of the file into a new *picture. Runs without the
+// interpreter's lock: no Python API here.
+LoadStatus read_frame(const char *filename, UdilRecord *codec, int frame, UdilOption *options, int32_t count,
+                      int32_t capacity, dyx_image_t **picture) {
+    UdilMovieInfo info{};
+    int32_t first = codec->multi_image_capable ? -1 : 0;
+    int32_t last = first;
+    UdilStream *stream = dyx_udil_file_open(filename, codec, &info, &count, capacity, options, &first, &last);
+    if (stream == nullptr) return kLoadCannotOpen;
+    LoadStatus result = kLoaded;
+    if (frame >= info.frames) {
+        result = kLoadBadFrame;
+    } else {
+        *picture = info.width < 0 || info.height < 0
+                       ? nullptr
+                       : dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format);
+        if (*picture == nullptr) {
+            result = kLoadNoMemory;
+        } else if (dyx_udil_get_image(stream, frame, UDIL_EYE_MONO, *picture, nullptr) != 0) {
+            dyx_image_free(picture);
+            result = kLoadReadFailed;
+        }
+    }
+    dyx_udil_file_close(&stream);
+    return result;
+}
+
+// Writes the image as the one frame of a new file. Runs without the
+// interpreter's lock.
+SaveStatus write_frame(const char *name, UdilRecord *codec, const UdilMovieInfo &info, int32_t count,
+                       const UdilOption *options, const dyx_image_t *image) {
+    UdilStream *stream = dyx_udil_file_new(name, codec, &info, count, options);
+    if (stream == nullptr) return kSaveCannotCreate;
+    const int written = dyx_udil_save_image(stream, 0, UDIL_EYE_MONO, image, nullptr);
+    // A movie codec finishes its file at close: a failure there loses it.
+    const int closed = dyx_udil_file_close(&stream);
+    return written != 0 || closed != 0 ? kSaveWriteFailed : kSaved;
+}
 
 }  // namespace
 
@@ -54,7 +112,7 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     UdilRecord *codec = dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(
-            self, -1,
+            self, kLoadNoCodec,
             "File extension indicates unknown file format. Check orvo.codecs() for permissible extensions");
     dyx_udil_load(codec);
 
@@ -65,32 +123,27 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     const bool made = make_reader_options(codec, options_argument.text(), &options, &count, &capacity);
     buffer.block = options;
     if (!made && PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was read
-    if (!made) return status(self, -4, "Unable to allocate image memory.");
-    UdilMovieInfo info{};
-    int32_t first = codec->multi_image_capable ? -1 : 0;
-    int32_t last = first;
-    UdilStream *stream = dyx_udil_file_open(filename, codec, &info, &count, capacity, options, &first, &last);
-    if (stream == nullptr) return status_with_reason(self, -2, "Unable to open the file.");
-    if (frame >= info.frames) {
-        dyx_udil_file_close(&stream);
-        return status(self, -3, "Invalid frame number.");
+    if (!made) return status(self, kLoadNoMemory, "Unable to allocate image memory.");
+    // The file is read with the interpreter's lock released.
+    dyx_image_t *picture = nullptr;
+    LoadStatus result;
+    {
+        GilRelease released;
+        result = read_frame(filename, codec, frame, options, count, capacity, &picture);
     }
-    dyx_image_t *picture =
-        info.width < 0 || info.height < 0
-            ? nullptr
-            : dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format);
-    if (picture == nullptr) {
-        dyx_udil_file_close(&stream);
-        return status(self, -4, "Unable to allocate image memory.");
+    switch (result) {
+        case kLoaded:
+            image_replace_buffer(self, picture);
+            return OrvoInt_FromLong(kLoaded);
+        case kLoadCannotOpen:
+            return status_with_reason(self, result, "Unable to open the file.");
+        case kLoadBadFrame:
+            return status(self, result, "Invalid frame number.");
+        case kLoadReadFailed:
+            return status_with_reason(self, result, "Unable to read image frame.");
+        default:
+            return status(self, kLoadNoMemory, "Unable to allocate image memory.");
     }
-    if (dyx_udil_get_image(stream, frame, UDIL_EYE_MONO, picture, nullptr) != 0) {
-        dyx_image_free(&picture);
-        dyx_udil_file_close(&stream);
-        return status_with_reason(self, -5, "Unable to read image frame.");
-    }
-    image_replace_buffer(self, picture);
-    dyx_udil_file_close(&stream);
-    return OrvoInt_FromLong(0);
 }
 
 PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
@@ -105,7 +158,7 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     reason_reset();
     UdilRecord *codec = dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
-        return status(self, -1,
+        return status(self, kSaveNoCodec,
                       "File extension indicates unknown file format.  Check orvo.codecs() for permissible "
                       "extensions.");
     dyx_udil_load(codec);
@@ -115,7 +168,7 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     const bool parsed = parse_udil_options(codec, options_text, &table, &count);
     options.block = table;
     if (!parsed && PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was written
-    if (!parsed) return status(self, -3, "Unable to create the new file.");
+    if (!parsed) return status(self, kSaveCannotCreate, "Unable to create the new file.");
 
     const dyx_image_t *image = self->image;
     UdilMovieInfo info{};
@@ -126,22 +179,24 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     info.pixel_format = image->format;
     const int32_t formats = codec->entry.image_formats != nullptr ? codec->entry.image_formats() : 0;
     if ((formats & image->format) == 0)
-        return status(self, -2, "Pixel format unsupported by this file format.");
+        return status(self, kSaveFormatUnsupported, "Pixel format unsupported by this file format.");
 
     const size_t length = std::strlen(filename);
-    if (length >= DYX_UDIL_PATH_SIZE) return status(self, -5, nullptr);  // no copy of that size can be made
+    // No copy of that size can be made.
+    if (length >= DYX_UDIL_PATH_SIZE) return status(self, kSaveNameTooLong, nullptr);
     char name[DYX_UDIL_PATH_SIZE];
     std::memcpy(name, filename, length + 1);
     // The codec was found by the name's suffix, so the file is written
     // under exactly this name, in the format that suffix names.
-    UdilStream *stream =
-        dyx_udil_file_new(name, codec, &info, count, static_cast<const UdilOption *>(options.block));
-    if (stream == nullptr) return status_with_reason(self, -3, "Unable to create the new file.");
-    const int written = dyx_udil_save_image(stream, 0, UDIL_EYE_MONO, image, nullptr);
-    // A movie codec finishes its file at close: a failure there loses it.
-    const int closed = dyx_udil_file_close(&stream);
-    if (written != 0 || closed != 0) return status_with_reason(self, -4, "Unable to save the image.");
-    return OrvoInt_FromLong(0);
+    SaveStatus result;
+    {
+        GilRelease released;
+        result = write_frame(name, codec, info, count, static_cast<const UdilOption *>(options.block), image);
+    }
+    if (result == kSaveCannotCreate)
+        return status_with_reason(self, result, "Unable to create the new file.");
+    if (result == kSaveWriteFailed) return status_with_reason(self, result, "Unable to save the image.");
+    return OrvoInt_FromLong(kSaved);
 }
 
 }  // namespace orvo

@@ -10,14 +10,12 @@
 #include <string>
 
 #include "dyx_string.h"
+#include "py_attributes.h"
 #include "py_names.h"
 
 namespace orvo {
 namespace {
 
-constexpr const char *kMemberNames[] = {"filename", "stereo",     "fps",     "dims",      "tiling",
-                                        "format",   "framerange", "options", "intensity", "repeat",
-                                        "nframes",  "anaglyph",   "flip",    "realframes"};
 constexpr const char *kMethodNames[] = {"open",     "close",      "append", "getframe",
                                         "addcount", "resetcount", "errstr"};
 constexpr const char *kAnaglyphNames[] = {"none", "red/blue", "blue/red", "red/cyan", "cyan/red"};
@@ -54,6 +52,7 @@ PyObject *movie_new(PyTypeObject *type, PyObject *args, PyObject *) {
     PyObject *object = type->tp_alloc(type, 0);
     if (object == nullptr) return nullptr;
     set_defaults(as_movie(object), mode != 0 ? 0 : 1);
+    object_lock_init(&as_movie(object)->lock);
     return object;
 }
 
@@ -61,6 +60,7 @@ PyObject *movie_new(PyTypeObject *type, PyObject *args, PyObject *) {
 void movie_dealloc(PyObject *object) {
     MovieObject *self = as_movie(object);
     if (self->is_open) close_movie(self);
+    object_lock_destroy(&self->lock);
     Py_TYPE(object)->tp_free(object);
 }
 
@@ -78,6 +78,7 @@ void add_line(std::string &text, const char *format, Args... args) {
 }
 
 PyObject *movie_repr(PyObject *object) {
+    ObjectLockGuard locked(movie_lock(object));
     const MovieObject *self = as_movie(object);
     try {
         std::string text;
@@ -114,48 +115,40 @@ PyObject *movie_repr(PyObject *object) {
 
 // ---- attributes -----------------------------------------------------------
 
-PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
-    const MovieObject *self = as_movie(object);
-    const char *name = OrvoText_AsUTF8(name_object);
-    if (name == nullptr) return nullptr;
-    auto is = [name](const char *candidate) { return std::strcmp(name, candidate) == 0; };
-    if (is("filename")) return OrvoText_FromString(self->filename);
-    if (is("stereo")) return OrvoInt_FromLong(self->stereo);
-    if (is("fps")) return PyFloat_FromDouble(self->fps);
-    if (is("dims")) return Py_BuildValue("[ii]", self->width, self->height);
-    if (is("tiling")) return Py_BuildValue("[ii]", self->tiling[0], self->tiling[1]);
-    if (is("format")) return OrvoText_FromString(self->format);
-    if (is("framerange")) return Py_BuildValue("[ii]", self->framerange[0], self->framerange[1]);
-    if (is("options")) return OrvoText_FromString(self->options);
-    if (is("intensity"))
-        return Py_BuildValue("[dd]", static_cast<double>(self->intensity[0]),
-                             static_cast<double>(self->intensity[1]));
-    if (is("repeat")) return Py_BuildValue("[ii]", self->repeat[0], self->repeat[1]);
-    if (is("nframes")) return OrvoInt_FromLong(self->nframes);
-    if (is("anaglyph")) return OrvoInt_FromLong(self->anaglyph);
-    if (is("flip")) return OrvoInt_FromLong(self->flip);
-    if (is("realframes")) return OrvoInt_FromLong(self->realframes);
-    if (is("__members__")) return string_list(kMemberNames);
-    if (is("__methods__")) return string_list(kMethodNames);
-    return PyObject_GenericGetAttr(object, name_object);
+PyObject *get_filename(PyObject *object, void *) { return OrvoText_FromString(as_movie(object)->filename); }
+PyObject *get_stereo(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->stereo); }
+PyObject *get_fps(PyObject *object, void *) { return PyFloat_FromDouble(as_movie(object)->fps); }
+
+PyObject *get_dims(PyObject *object, void *) {
+    return Py_BuildValue("[ii]", as_movie(object)->width, as_movie(object)->height);
 }
 
-// kBeforeOpen: either kind of movie, before open (a read movie's options
-// are reader options).
-enum class Who { kWrite, kRead, kBoth, kBeforeOpen, kNobody, kUnknown };
-
-Who who_may_set(const char *name) {
-    static const char *const kWriteOnly[] = {"stereo", "anaglyph", "fps", "dims", "tiling", "format"};
-    static const char *const kReadOnly[] = {"framerange", "repeat", "intensity", "flip"};
-    for (const char *candidate : kWriteOnly)
-        if (std::strcmp(name, candidate) == 0) return Who::kWrite;
-    for (const char *candidate : kReadOnly)
-        if (std::strcmp(name, candidate) == 0) return Who::kRead;
-    if (std::strcmp(name, "filename") == 0) return Who::kBoth;
-    if (std::strcmp(name, "options") == 0) return Who::kBeforeOpen;
-    if (std::strcmp(name, "nframes") == 0 || std::strcmp(name, "realframes") == 0) return Who::kNobody;
-    return Who::kUnknown;
+PyObject *get_tiling(PyObject *object, void *) {
+    return Py_BuildValue("[ii]", as_movie(object)->tiling[0], as_movie(object)->tiling[1]);
 }
+
+PyObject *get_format(PyObject *object, void *) { return OrvoText_FromString(as_movie(object)->format); }
+
+PyObject *get_framerange(PyObject *object, void *) {
+    return Py_BuildValue("[ii]", as_movie(object)->framerange[0], as_movie(object)->framerange[1]);
+}
+
+PyObject *get_options(PyObject *object, void *) { return OrvoText_FromString(as_movie(object)->options); }
+
+PyObject *get_intensity(PyObject *object, void *) {
+    const float *intensity = as_movie(object)->intensity;
+    return Py_BuildValue("[dd]", static_cast<double>(intensity[0]), static_cast<double>(intensity[1]));
+}
+
+PyObject *get_repeat(PyObject *object, void *) {
+    return Py_BuildValue("[ii]", as_movie(object)->repeat[0], as_movie(object)->repeat[1]);
+}
+
+PyObject *get_nframes(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->nframes); }
+PyObject *get_anaglyph(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->anaglyph); }
+PyObject *get_flip(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->flip); }
+PyObject *get_realframes(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->realframes); }
+PyObject *get_methods(PyObject *, void *) { return string_list(kMethodNames); }
 
 int attribute_error(const char *message) {
     PyErr_SetString(PyExc_AttributeError, message);
@@ -195,39 +188,97 @@ float unit_clamp(float value) {
     return value > 1.0f ? 1.0f : value;
 }
 
-int set_write_attribute(MovieObject *self, const char *name, PyObject *value) {
-    auto is = [name](const char *candidate) { return std::strcmp(name, candidate) == 0; };
-    int first = 0, second = 0;
-    if (is("stereo")) {
-        if (!PyArg_Parse(value, "i", &first)) return -1;
-        self->stereo = first != 0;
-    } else if (is("anaglyph")) {
-        if (!PyArg_Parse(value, "i", &first)) return -1;
-        if (first >= 0 && first <= 4) self->anaglyph = first;
-    } else if (is("fps")) {
-        float fps = 0;
-        if (!PyArg_Parse(value, "f", &fps)) return -1;
-        self->fps = !(fps >= 0.01f) ? -1.0f : fps > 60.0f ? 60.0f : fps;
-    } else if (is("dims")) {
-        if (!parse_pair(value, "ii", &first, &second)) return -1;
-        self->width = std::max(first, 0);
-        self->height = std::max(second, 0);
-        movie_check_tiling(self);
-    } else if (is("tiling")) {
-        if (!parse_pair(value, "ii", &first, &second)) return -1;
-        self->tiling[0] = first;
-        self->tiling[1] = second;
-        movie_check_tiling(self);
-    } else if (is("format")) {
-        TextArgument text;
-        if (!parse_text(value, text)) return -1;
-        if (!registered_format(text.text())) return attribute_error("unknown format");
-        dyx_strncpy(self->format, text.text(), sizeof self->format);
-    } else {  // options: longer texts are cut
-        TextArgument text;
-        if (!parse_text(value, text)) return -1;
-        dyx_strncpy(self->options, text.text(), sizeof self->options);
+// Who may set an attribute. kBeforeOpen: either kind of movie, before open
+// (a read movie's options are reader options).
+enum class Who { kWrite, kRead, kBoth, kBeforeOpen };
+
+// The checks every setter makes first, in this order: 0, or -1 with
+// AttributeError set.
+int check_may_set(MovieObject *self, PyObject *value, Who who) {
+    if (value == nullptr) return attribute_error("movie attributes cannot be deleted");
+    if (who == Who::kWrite && self->read_mode) return attribute_error("set only for write movies");
+    if (who == Who::kRead && !self->read_mode) return attribute_error("set only for read movies");
+    if (who != Who::kRead && self->is_open) {
+        dyx_strncpy(self->error, "attribute cannot be set after open", sizeof self->error);
+        return attribute_error("attribute cannot be set after open");
     }
+    return 0;
+}
+
+// A table setter: the checks of its Who, then its own rules.
+template <Who who, int (*set)(MovieObject *, PyObject *)>
+int checked_set(PyObject *object, PyObject *value, void *) {
+    MovieObject *self = as_movie(object);
+    return check_may_set(self, value, who) == 0 ? set(self, value) : -1;
+}
+
+int set_filename(MovieObject *self, PyObject *value) {
+    TextArgument name;
+    if (!parse_text(value, name, TextArgument::Names::kPaths)) return -1;
+    const char *text = name.text();
+    if (std::strlen(text) >= sizeof self->filename) {
+        PyErr_SetString(PyExc_ValueError, "file name longer than 1023 characters");
+        return -1;
+    }
+    dyx_strncpy(self->filename, text, sizeof self->filename);
+    // A read movie's format only names the plug-in of the file opened
+    // before; a new file is matched by its own suffix.
+    if (self->read_mode) self->format[0] = '\0';
+    return 0;
+}
+
+int set_stereo(MovieObject *self, PyObject *value) {
+    int stereo = 0;
+    if (!PyArg_Parse(value, "i", &stereo)) return -1;
+    self->stereo = stereo != 0;
+    return 0;
+}
+
+int set_fps(MovieObject *self, PyObject *value) {
+    float fps = 0;
+    if (!PyArg_Parse(value, "f", &fps)) return -1;
+    self->fps = !(fps >= 0.01f) ? -1.0f : fps > 60.0f ? 60.0f : fps;
+    return 0;
+}
+
+int set_dims(MovieObject *self, PyObject *value) {
+    int width = 0, height = 0;
+    if (!parse_pair(value, "ii", &width, &height)) return -1;
+    self->width = std::max(width, 0);
+    self->height = std::max(height, 0);
+    movie_check_tiling(self);
+    return 0;
+}
+
+int set_tiling(MovieObject *self, PyObject *value) {
+    int across = 0, down = 0;
+    if (!parse_pair(value, "ii", &across, &down)) return -1;
+    self->tiling[0] = across;
+    self->tiling[1] = down;
+    movie_check_tiling(self);
+    return 0;
+}
+
+int set_format(MovieObject *self, PyObject *value) {
+    TextArgument text;
+    if (!parse_text(value, text)) return -1;
+    if (!registered_format(text.text())) return attribute_error("unknown format");
+    dyx_strncpy(self->format, text.text(), sizeof self->format);
+    return 0;
+}
+
+// Longer option texts are cut.
+int set_options(MovieObject *self, PyObject *value) {
+    TextArgument text;
+    if (!parse_text(value, text)) return -1;
+    dyx_strncpy(self->options, text.text(), sizeof self->options);
+    return 0;
+}
+
+int set_anaglyph(MovieObject *self, PyObject *value) {
+    int anaglyph = 0;
+    if (!PyArg_Parse(value, "i", &anaglyph)) return -1;
+    if (anaglyph >= 0 && anaglyph <= 4) self->anaglyph = anaglyph;
     return 0;
 }
 
@@ -238,77 +289,107 @@ int too_many_frames() {
     return -1;
 }
 
-int set_read_attribute(MovieObject *self, const char *name, PyObject *value) {
-    auto is = [name](const char *candidate) { return std::strcmp(name, candidate) == 0; };
+int set_framerange(MovieObject *self, PyObject *value) {
     int first = 0, second = 0;
-    if (is("framerange")) {
-        if (!parse_pair(value, "ii", &first, &second)) return -1;
-        first = std::max(first, 0);
-        second = std::max(first, second);
-        if (self->is_open) {
-            const int32_t last_frame = std::max(self->realframes - 1, 0);
-            first = std::min(first, last_frame);
-            second = std::min(second, last_frame);
-        }
-        const int64_t frames = int64_t(second) - first + self->repeat[0] + self->repeat[1] + 1;
-        if (frames > INT32_MAX) return too_many_frames();
-        self->framerange[0] = first;
-        self->framerange[1] = second;
-        self->nframes = static_cast<int32_t>(frames);
-        if (self->is_open && self->realframes < 1) self->nframes = 0;
-    } else if (is("repeat")) {
-        if (!parse_pair(value, "ii", &first, &second)) return -1;
-        const int32_t saved_repeat[2] = {self->repeat[0], self->repeat[1]};
-        const int32_t saved_range[2] = {self->framerange[0], self->framerange[1]};
-        self->repeat[0] = std::max(first, 0);
-        self->repeat[1] = std::max(second, 0);
-        if (!movie_clamp_range(self)) {
-            std::copy(saved_repeat, saved_repeat + 2, self->repeat);
-            std::copy(saved_range, saved_range + 2, self->framerange);
-            return too_many_frames();
-        }
-    } else if (is("intensity")) {
-        float start = 0, end = 0;
-        if (!parse_pair(value, "ff", &start, &end)) return -1;
-        self->intensity[0] = unit_clamp(start);
-        self->intensity[1] = unit_clamp(end);
-    } else {  // flip
-        if (!PyArg_Parse(value, "i", &first)) return -1;
-        self->flip = first & 3;
+    if (!parse_pair(value, "ii", &first, &second)) return -1;
+    first = std::max(first, 0);
+    second = std::max(first, second);
+    if (self->is_open) {
+        const int32_t last_frame = std::max(self->realframes - 1, 0);
+        first = std::min(first, last_frame);
+        second = std::min(second, last_frame);
+    }
+    const int64_t frames = int64_t(second) - first + self->repeat[0] + self->repeat[1] + 1;
+    if (frames > INT32_MAX) return too_many_frames();
+    self->framerange[0] = first;
+    self->framerange[1] = second;
+    self->nframes = static_cast<int32_t>(frames);
+    if (self->is_open && self->realframes < 1) self->nframes = 0;
+    return 0;
+}
+
+int set_repeat(MovieObject *self, PyObject *value) {
+    int first = 0, second = 0;
+    if (!parse_pair(value, "ii", &first, &second)) return -1;
+    const int32_t saved_repeat[2] = {self->repeat[0], self->repeat[1]};
+    const int32_t saved_range[2] = {self->framerange[0], self->framerange[1]};
+    self->repeat[0] = std::max(first, 0);
+    self->repeat[1] = std::max(second, 0);
+    if (!movie_clamp_range(self)) {
+        std::copy(saved_repeat, saved_repeat + 2, self->repeat);
+        std::copy(saved_range, saved_range + 2, self->framerange);
+        return too_many_frames();
     }
     return 0;
 }
 
-// tp_setattro: the one setter with the rules of each attribute.
+int set_intensity(MovieObject *self, PyObject *value) {
+    float start = 0, end = 0;
+    if (!parse_pair(value, "ff", &start, &end)) return -1;
+    self->intensity[0] = unit_clamp(start);
+    self->intensity[1] = unit_clamp(end);
+    return 0;
+}
+
+int set_flip(MovieObject *self, PyObject *value) {
+    int flip = 0;
+    if (!PyArg_Parse(value, "i", &flip)) return -1;
+    self->flip = flip & 3;
+    return 0;
+}
+
+// The attributes, in the order of __members__; nframes and realframes are
+// read-only.
+PyGetSetDef movie_attributes[] = {
+    attribute_entry("filename", get_filename, checked_set<Who::kBoth, set_filename>,
+                    "file, numbered sequence template or .mtm name; set before open"),
+    attribute_entry("stereo", get_stereo, checked_set<Who::kWrite, set_stereo>,
+                    "write: 1 writes both eyes (before open); read: 1 when the source is stereo"),
+    attribute_entry("fps", get_fps, checked_set<Who::kWrite, set_fps>,
+                    "frame rate; write movies, before open (-1.0: unset, 30 at open)"),
+    attribute_entry("dims", get_dims, checked_set<Who::kWrite, set_dims>,
+                    "[width, height] of the frames; write movies set a tuple before open"),
+    attribute_entry("tiling", get_tiling, checked_set<Who::kWrite, set_tiling>,
+                    "[across, down] tiles; more than one writes a Multi-Tile Movie"),
+    attribute_entry("format", get_format, checked_set<Who::kWrite, set_format>,
+                    "codec plug-in name; write movies, before open; after open the codec in use"),
+    attribute_entry("framerange", get_framerange, checked_set<Who::kRead, set_framerange>,
+                    "read: [first, last] frames used, -1 for the file's own; any time"),
+    attribute_entry("options", get_options, checked_set<Who::kBeforeOpen, set_options>,
+                    "codec options \"name value ...\"; write movies, before open"),
+    attribute_entry("intensity", get_intensity, checked_set<Who::kRead, set_intensity>,
+                    "read: [start, end] brightness ramp, each 0.0 to 1.0"),
+    attribute_entry("repeat", get_repeat, checked_set<Who::kRead, set_repeat>,
+                    "read: [first, last] extra copies of the first and the last frame"),
+    attribute_entry("nframes", get_nframes, nullptr,
+                    "read: frames the movie yields; write: frames announced"),
+    attribute_entry("anaglyph", get_anaglyph, checked_set<Who::kWrite, set_anaglyph>,
+                    "MOVIE_ANAGLYPH_* of a stereo write movie, before open"),
+    attribute_entry("flip", get_flip, checked_set<Who::kRead, set_flip>,
+                    "read: DYX_FLIP_* applied to every frame"),
+    attribute_entry("realframes", get_realframes, nullptr, "read: frames in the file; write: frames written"),
+    attribute_entry("__members__", member_names, nullptr, "the attribute names"),
+    attribute_entry("__methods__", get_methods, nullptr, "the method names"),
+    kEndOfAttributes,
+};
+
+PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
+    const char *name = OrvoText_AsUTF8(name_object);
+    if (name == nullptr) return nullptr;
+    const PyGetSetDef *attribute = find_attribute(movie_attributes, name);
+    if (attribute != nullptr) return attribute->get(object, attribute->closure);
+    return PyObject_GenericGetAttr(object, name_object);
+}
+
+// tp_setattro: unknown names, then read-only ones, then the setter's own
+// checks (check_may_set) and rules.
 int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
-    MovieObject *self = as_movie(object);
     const char *name = OrvoText_AsUTF8(name_object);
     if (name == nullptr) return -1;
-    const Who who = who_may_set(name);
-    if (who == Who::kUnknown) return attribute_error(name);
-    if (who == Who::kNobody) return attribute_error("read-only attribute");
-    if (value == nullptr) return attribute_error("movie attributes cannot be deleted");
-    if (who == Who::kWrite && self->read_mode) return attribute_error("set only for write movies");
-    if (who == Who::kRead && !self->read_mode) return attribute_error("set only for read movies");
-    if (who != Who::kRead && self->is_open) {
-        dyx_strncpy(self->error, "attribute cannot be set after open", sizeof self->error);
-        return attribute_error("attribute cannot be set after open");
-    }
-    if (who == Who::kBoth) {
-        TextArgument name;
-        if (!parse_text(value, name, TextArgument::Names::kPaths)) return -1;
-        const char *text = name.text();
-        if (std::strlen(text) >= sizeof self->filename) {
-            PyErr_SetString(PyExc_ValueError, "file name longer than 1023 characters");
-            return -1;
-        }
-        dyx_strncpy(self->filename, text, sizeof self->filename);
-        // A read movie's format only names the plug-in of the file opened
-        // before; a new file is matched by its own suffix.
-        if (self->read_mode) self->format[0] = '\0';
-        return 0;
-    }
-    return who == Who::kRead ? set_read_attribute(self, name, value) : set_write_attribute(self, name, value);
+    const PyGetSetDef *attribute = find_attribute(movie_attributes, name);
+    if (attribute == nullptr || !is_member(*attribute)) return attribute_error(name);
+    if (attribute->set == nullptr) return attribute_error("read-only attribute");
+    return attribute->set(object, value, attribute->closure);
 }
 
 // ---- methods ----------------------------------------------------------------
@@ -316,28 +397,37 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
 PyObject *movie_errstr(PyObject *object, PyObject *) { return take_error_text(as_movie(object)->error); }
 
 #if ORVO_PY3
-PyObject *movie_dir(PyObject *, PyObject *) { return attribute_and_method_list(kMemberNames, kMethodNames); }
+PyObject *movie_dir(PyObject *, PyObject *) {
+    return member_and_method_names(movie_attributes, kMethodNames);
+}
 #endif
 
+// Every method but __dir__ holds the movie's lock for the whole call; a
+// progress callback that uses the movie again from the same thread passes.
+template <PyObject *(*method)(PyObject *, PyObject *)>
+constexpr PyCFunction locked = locked_method<movie_lock, method>;
+template <PyObject *(*method)(PyObject *, PyObject *, PyObject *)>
+constexpr PyObject *(*locked_kw)(PyObject *, PyObject *, PyObject *) = locked_method_kw<movie_lock, method>;
+
 PyMethodDef movie_methods[] = {
-    {"open", movie_open, METH_VARARGS, "open($self, /)\n--\n\nOpen file to read or write"},
-    {"close", movie_close, METH_VARARGS, "close($self, /)\n--\n\nClose movie file"},
-    {"append", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(movie_append)),
+    {"open", locked<movie_open>, METH_VARARGS, "open($self, /)\n--\n\nOpen file to read or write"},
+    {"close", locked<movie_close>, METH_VARARGS, "close($self, /)\n--\n\nClose movie file"},
+    {"append", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<movie_append>)),
      METH_VARARGS | METH_KEYWORDS,
      "append($self, arg1, object=None, method=None, smooth=0)\n--\n\nAdd movie or image to file"},
-    {"getframe", movie_getframe, METH_VARARGS, "getframe($self, n, /)\n--\n\nGet image from movie"},
-    {"getarray", movie_getarray, METH_VARARGS,
+    {"getframe", locked<movie_getframe>, METH_VARARGS, "getframe($self, n, /)\n--\n\nGet image from movie"},
+    {"getarray", locked<movie_getarray>, METH_VARARGS,
      "getarray($self, n, /)\n--\n\n"
      "Frame n as a (height, width[, components]) uint8 NumPy array, top row first; "
      "a (left, right) tuple for a stereo movie"},
-    {"addcount", movie_addcount, METH_VARARGS,
+    {"addcount", locked<movie_addcount>, METH_VARARGS,
      "addcount($self, x, /)\n--\n\nAdd a number of frames to a movie"},
-    {"resetcount", movie_resetcount, METH_VARARGS,
+    {"resetcount", locked<movie_resetcount>, METH_VARARGS,
      "resetcount($self, /)\n--\n\nReset the number of frames added to a movie"},
-    {"errstr", movie_errstr, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
-    {"__enter__", movie_enter, METH_NOARGS,
+    {"errstr", locked<movie_errstr>, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
+    {"__enter__", locked<movie_enter>, METH_NOARGS,
      "__enter__($self, /)\n--\n\nReturn the movie itself for a with block"},
-    {"__exit__", movie_exit, METH_VARARGS,
+    {"__exit__", locked<movie_exit>, METH_VARARGS,
      "__exit__($self, exc_type=None, exc_value=None, traceback=None, /)\n--\n\n"
      "Close the movie at the end of a with block"},
 #if ORVO_PY3
@@ -382,8 +472,9 @@ PyTypeObject movie_type = [] {
     type.tp_basicsize = sizeof(MovieObject);
     type.tp_dealloc = movie_dealloc;     // closes an open movie
     type.tp_repr = movie_repr;           // the multi-line description
-    type.tp_getattro = movie_getattro;   // the 14 attributes, then the methods
-    type.tp_setattro = movie_setattro;   // with their setter rules
+    type.tp_getattro = movie_getattro;   // the attribute table, then the methods
+    type.tp_setattro = movie_setattro;   // the table's setters with their rules
+    type.tp_getset = movie_attributes;   // the same table, for help()
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
     type.tp_doc = "movie(mode=0, /)\n--\n\nMovie objects";
     type.tp_methods = movie_methods;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "dyx_udil.h"
+#include "py_object_lock.h"
 // clang-format on
 
 struct UdilStream;
@@ -45,12 +46,15 @@ typedef struct {
     UdilStream *stream;              /* owned while open */
     UdilMtm *mtm;                    /* owned while open */
     UdilMovieInfo info;
+    ObjectLock lock;                 /* serialises the object's operations */
+    struct FramePipeline *pipeline;  /* read-ahead or write-behind; owned while open */
 } MovieObject;
 // clang-format on
 
 extern PyTypeObject movie_type;
 
 inline MovieObject *as_movie(PyObject *object) { return reinterpret_cast<MovieObject *>(object); }
+inline ObjectLock &movie_lock(PyObject *object) { return as_movie(object)->lock; }
 
 /* Leaves `message` in the movie's error string and returns the int -1. */
 PyObject *movie_fail(MovieObject *movie, const char *message);
@@ -113,6 +117,12 @@ PyObject *movie_exit(PyObject *self, PyObject *args);
 extern PySequenceMethods movie_sequence;
 
 /* Frame transfer (py_movie_transfer.cpp). */
+/* Waits for the frames still being written behind the script and stops
+ * the movie's worker threads (read-ahead or write-behind). 0, or the status
+ * of the first frame that could not be written, with the error string set
+ * as append() would have set it. Call before the stream or the Multi-Tile
+ * Movie is closed; with or without the interpreter's lock. */
+int movie_stop_pipeline(MovieObject *movie);
 PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_getframe(PyObject *self, PyObject *args);
 /* getarray(n): frame n as a top-down uint8 NumPy array, a (left, right)

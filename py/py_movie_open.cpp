@@ -54,18 +54,24 @@ PyObject *finish_read_open(MovieObject *self) {
 }
 
 PyObject *open_mtm_for_reading(MovieObject *self) {
-    UdilMtm *mtm = dyx_udil_mtm_open(self->filename);
-    if (mtm == nullptr) return movie_fail_with_reason(self, "Unable to open MTM file");
+    UdilMtm *mtm;
     const char *problem = nullptr;
-    if (dyx_udil_mtm_open_movies(mtm) != 0)
-        problem = "Unable to open MTM subfiles";
-    else if (!mtm->full_resolution || mtm->movie_count < 1)
-        problem = "Only planar MTM files supported";
-    if (problem != nullptr) {
-        dyx_udil_mtm_close(mtm);  // sub-movies opened before a failure keep handles
-        dyx_udil_mtm_free(&mtm);
-        return movie_fail_with_reason(self, problem);
+    {
+        GilRelease released;
+        mtm = dyx_udil_mtm_open(self->filename);
+        if (mtm != nullptr) {
+            if (dyx_udil_mtm_open_movies(mtm) != 0)
+                problem = "Unable to open MTM subfiles";
+            else if (!mtm->full_resolution || mtm->movie_count < 1)
+                problem = "Only planar MTM files supported";
+            if (problem != nullptr) {
+                dyx_udil_mtm_close(mtm);  // sub-movies opened before a failure keep handles
+                dyx_udil_mtm_free(&mtm);
+            }
+        }
     }
+    if (mtm == nullptr && problem == nullptr) return movie_fail_with_reason(self, "Unable to open MTM file");
+    if (problem != nullptr) return movie_fail_with_reason(self, problem);
     const UdilMtmMovie &first = mtm->movies[0];
     self->mtm = mtm;
     self->codec = first.codec;
@@ -104,8 +110,11 @@ PyObject *open_for_reading(MovieObject *self) {
         return movie_fail(self, "Unable to open movie file");
     }
     std::memset(&self->info, 0, sizeof self->info);
-    self->stream = dyx_udil_file_open(self->filename, codec, &self->info, &option_count, capacity, buffer,
-                                      &first, &last);
+    {
+        GilRelease released;
+        self->stream = dyx_udil_file_open(self->filename, codec, &self->info, &option_count, capacity, buffer,
+                                          &first, &last);
+    }
     dyx_free(buffer, __LINE__, __FILE__);
     if (self->stream == nullptr) {
         self->codec = nullptr;
@@ -160,7 +169,11 @@ PyObject *create_plain(MovieObject *self, const OptionTable &table, int32_t ster
     self->info = write_description(self, self->width, self->height, stereo);
     // The stream keeps a name that ends with one of the codec's suffixes
     // and appends the codec's choice to any other.
-    self->stream = dyx_udil_file_new(self->filename, self->codec, &self->info, table.count, table.options);
+    {
+        GilRelease released;
+        self->stream =
+            dyx_udil_file_new(self->filename, self->codec, &self->info, table.count, table.options);
+    }
     if (self->stream == nullptr) {
         self->codec = nullptr;
         return movie_fail_with_reason(self, "Unable to create movie file");
@@ -211,13 +224,18 @@ PyObject *create_tiled(MovieObject *self, const OptionTable &table, int32_t ster
     char description[kMovieTextSize + 8];
     std::snprintf(description, sizeof description, "%s.mtm", self->filename);
     const char *problem = nullptr;
-    if (!fill_tiles(self, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0)
-        problem = "Unable to create MTM subfiles";
-    else if (dyx_udil_mtm_new(description, mtm) != 0)
-        problem = "Unable to create MTM file";
+    {
+        GilRelease released;
+        if (!fill_tiles(self, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0)
+            problem = "Unable to create MTM subfiles";
+        else if (dyx_udil_mtm_new(description, mtm) != 0)
+            problem = "Unable to create MTM file";
+        if (problem != nullptr) {
+            dyx_udil_mtm_close(mtm);  // sub-movies made before a failure keep handles
+            dyx_udil_mtm_free(&mtm);
+        }
+    }
     if (problem != nullptr) {
-        dyx_udil_mtm_close(mtm);  // sub-movies made before a failure keep handles
-        dyx_udil_mtm_free(&mtm);
         self->codec = nullptr;
         return movie_fail_with_reason(self, problem);
     }
@@ -285,6 +303,7 @@ bool make_reader_options(UdilRecord *codec, const char *text, UdilOption **buffe
 }
 
 int close_movie(MovieObject *movie) {
+    movie_stop_pipeline(movie);  // the workers let go of the stream first
     int status = 0;
     if (movie->mtm != nullptr) {
         status = dyx_udil_mtm_close(movie->mtm);
@@ -313,7 +332,17 @@ PyObject *movie_close(PyObject *object, PyObject *args) {
     if (!PyArg_ParseTuple(args, ":close")) return nullptr;
     if (!self->is_open) return movie_fail(self, "open() required before close()");
     reason_reset();
-    if (close_movie(self) != 0) return movie_fail_with_reason(self, "Unable to finish movie file");
+    // A frame written behind the script that failed is reported here as
+    // append() would have reported it.
+    int unwritten, status;
+    {
+        // Finishing a file written behind the script can take a while.
+        GilRelease released;
+        unwritten = movie_stop_pipeline(self);
+        status = close_movie(self);
+    }
+    if (unwritten != 0) return OrvoInt_FromLong(unwritten);
+    if (status != 0) return movie_fail_with_reason(self, "Unable to finish movie file");
     return OrvoInt_FromLong(0);
 }
 

@@ -37,12 +37,16 @@ PyObject *movie_exit(PyObject *self, PyObject *args) {
 
 namespace {
 
-Py_ssize_t movie_length(PyObject *self) { return as_movie(self)->nframes; }
+Py_ssize_t movie_length(PyObject *self) {
+    ObjectLockGuard locked(movie_lock(self));
+    return as_movie(self)->nframes;
+}
 
 // movie[n] is getframe(n), except that failures raise: past the last frame
 // IndexError (which also ends a for loop), otherwise RuntimeError with the
 // movie's error text.
 PyObject *movie_item(PyObject *self, Py_ssize_t index) {
+    ObjectLockGuard locked(movie_lock(self));
     MovieObject *movie = as_movie(self);
     if (movie->is_open && movie->read_mode && (index < 0 || index >= movie->nframes)) {
         PyErr_SetString(PyExc_IndexError, "movie frame out of range");

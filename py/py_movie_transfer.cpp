@@ -11,10 +11,13 @@
 
 #include "dyx_image.h"
 #include "dyx_image_frame.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_stream.h"
 #include "py_image.h"
+#include "py_movie_pipeline.h"
+#include "py_object_lock.h"
 #include "py_reason.h"
 
 namespace orvo {
@@ -53,10 +56,10 @@ void copy_pixels(dyx_image_t *dest, const dyx_image_t *src) {
 // Brings `*work` (owned) to the destination's format and size and copies
 // its pixels into the destination. 0, or 2 when memory fails.
 int fit_into(dyx_image_t **work, dyx_image_t *dest, int smooth) {
-    if (dyx_image_convert(work, dest) != 0) return 2;
-    if (dyx_image_scale(work, dest, smooth ? DYX_SCALE_SMOOTH : 0) != 0) return 2;
+    if (dyx_image_convert(work, dest) != 0) return DYX_NO_MEMORY;
+    if (dyx_image_scale(work, dest, smooth ? DYX_SCALE_SMOOTH : 0) != 0) return DYX_NO_MEMORY;
     copy_pixels(dest, *work);
-    return 0;
+    return DYX_OK;
 }
 
 // The factor of the intensity ramp at frame k. Rounding may carry it an
@@ -70,89 +73,91 @@ float ramp_factor(const MovieObject *movie, int32_t k) {
 }
 
 // Reads frame k of the read movie (after its frame range and repeats)
-// into `left` and, when given, `right`, converting and scaling to them,
-// then flips, applies the intensity ramp and composes an anaglyph.
-// Returns the read's status (0 on success).
-int read_frame(MovieObject *movie, int32_t k, dyx_image_t *left, dyx_image_t *right, int32_t anaglyph,
-               int smooth) {
-    const bool stereo_read = right != nullptr && movie->info.stereo != 0;
+// into `left` and, when given, `right`, converting and scaling to their
+// buffers (a decoded frame already in their shape takes their place),
+// then flips, applies the intensity ramp and composes an anaglyph. Returns
+// the read's status (0 on success). Runs with the interpreter's lock
+// released.
+int read_frame(MovieObject *movie, int32_t k, Buffer &left, Buffer &right, int32_t anaglyph, int smooth) {
+    const bool stereo_read = right.image != nullptr && movie->info.stereo != 0;
     const int32_t index =
         std::min(std::max(k - movie->repeat[0], 0) + movie->framerange[0], movie->framerange[1]);
-
-    // Frames already in the destination's shape are read in place.
-    const UdilMovieInfo &info = movie->info;
-    Buffer left_work, right_work;
-    dyx_image_t *left_target = left;
-    dyx_image_t *right_target = stereo_read ? right : nullptr;
-    const auto matches = [&info](const dyx_image_t *image) {
-        return static_cast<int64_t>(image->width) == info.width &&
-               static_cast<int64_t>(image->height) == info.height && image->format == info.pixel_format &&
-               image->depth == 0;
+    Buffer decoded_left, decoded_right;
+    const int status = read_ahead_frame(movie, index, stereo_read, &decoded_left.image, &decoded_right.image);
+    if (status != 0) return status;  // the caller reports it
+    const auto take = [smooth](Buffer &decoded, Buffer &target) {
+        if (same_shape(decoded.image, target.image)) {
+            dyx_image_free(&target.image);
+            target.image = decoded.release();
+            return 0;
+        }
+        return fit_into(&decoded.image, target.image, smooth);
     };
-    if (!matches(left)) {
-        left_work.image = alloc_frame(info.width, info.height, info.pixel_format);
-        if (left_work.image == nullptr) return 2;
-        left_target = left_work.image;
-    }
-    if (right_target != nullptr && !matches(right)) {
-        right_work.image = alloc_frame(info.width, info.height, info.pixel_format);
-        if (right_work.image == nullptr) return 2;
-        right_target = right_work.image;
-    }
-    // The tiles of a Multi-Tile Movie need not cover the whole frame: what
-    // they leave out is black, not whatever the heap held.
-    if (movie->mtm != nullptr)
-        for (dyx_image_t *target : {left_target, right_target})
-            if (target != nullptr && target->data != nullptr)
-                std::memset(target->data, 0, dyx_image_data_size(target));
-    const int status =
-        movie->mtm != nullptr
-            ? dyx_udil_mtm_read_planar_frame(movie->mtm, index, left_target, right_target)
-            : dyx_udil_get_image(movie->stream, index, stereo_read ? UDIL_EYE_BOTH : UDIL_EYE_MONO,
-                                 left_target, right_target);
-    if (status != 0) return status;  // the caller reports it; the pixels are not used
-    if (left_work.image != nullptr && fit_into(&left_work.image, left, smooth) != 0) return 2;
-    if (right_work.image != nullptr && fit_into(&right_work.image, right, smooth) != 0) return 2;
-    if (right != nullptr && !stereo_read) copy_pixels(right, left);
+    if (take(decoded_left, left) != 0) return 2;
+    if (stereo_read && take(decoded_right, right) != 0) return 2;
+    if (right.image != nullptr && !stereo_read) copy_pixels(right.image, left.image);
 
     if (movie->flip != 0) {
-        dyx_image_flip(left, static_cast<uint32_t>(movie->flip));
-        if (right != nullptr) dyx_image_flip(right, static_cast<uint32_t>(movie->flip));
+        dyx_image_flip(left.image, static_cast<uint32_t>(movie->flip));
+        if (right.image != nullptr) dyx_image_flip(right.image, static_cast<uint32_t>(movie->flip));
     }
     const float factor = ramp_factor(movie, k);
     if (factor != 1.0f) {
-        dyx_image_intensity(left, factor);
-        if (right != nullptr) dyx_image_intensity(right, factor);
+        dyx_image_intensity(left.image, factor);
+        if (right.image != nullptr) dyx_image_intensity(right.image, factor);
     }
-    if (anaglyph != 0 && right != nullptr && dyx_image_color_components_per_pixel(right) == 3)
-        dyx_image_anaglyph(left, right, anaglyph);
+    if (anaglyph != 0 && right.image != nullptr && dyx_image_color_components_per_pixel(right.image) == 3)
+        dyx_image_anaglyph(left.image, right.image, anaglyph);
     return 0;
 }
 
 // ---- writing ----------------------------------------------------------------
 
-// Writes one frame to the stream or the Multi-Tile Movie. With an
-// anaglyph the composed left buffer is the whole (mono) frame.
-int write_frame(MovieObject *movie, const dyx_image_t *left, const dyx_image_t *right) {
-    const bool both_eyes = movie->stereo != 0 && movie->anaglyph == 0 && right != nullptr;
-    if (movie->mtm != nullptr)
-        return dyx_udil_mtm_write_planar_frame(movie->mtm, left, both_eyes ? right : nullptr);
-    return dyx_udil_save_image(movie->stream, movie->realframes, both_eyes ? UDIL_EYE_BOTH : UDIL_EYE_MONO,
-                               left, both_eyes ? right : nullptr);
+// The eye the frame is written with, and whether the right image goes
+// too. With an anaglyph the composed left buffer is the whole (mono) frame.
+bool writes_both_eyes(const MovieObject *movie, const dyx_image_t *right) {
+    return movie->stereo != 0 && movie->anaglyph == 0 && right != nullptr;
 }
 
-// Copies a script's image into a work buffer: a private copy is converted
-// and scaled, so the script's image never changes.
-int fill_from_image(dyx_image_t *dest, const dyx_image_t *source, int smooth) {
-    if (same_shape(dest, source)) {
-        copy_pixels(dest, source);
-        return 0;
+// Writes one frame to the stream or the Multi-Tile Movie now, or hands
+// its buffers (owned) to the writer behind the script. Runs with the
+// interpreter's lock released.
+int write_frame(MovieObject *movie, Buffer &left, Buffer &right) {
+    const bool both_eyes = writes_both_eyes(movie, right.image);
+    const int32_t eye = both_eyes ? UDIL_EYE_BOTH : UDIL_EYE_MONO;
+    // The first frame is written here: a movie that cannot be written at
+    // all (a missing directory, a read-only disk) fails at once.
+    const int behind = movie->realframes > 0 ? write_behind(movie) : 0;
+    if (behind < 0) return 2;  // the writers could not start
+    if (behind > 0) {
+        dyx_image_t *second = both_eyes ? right.release() : nullptr;
+        return write_behind_frame(movie, movie->realframes, eye, left.release(), second);
     }
-    Buffer copy(alloc_frame(static_cast<int32_t>(source->width), static_cast<int32_t>(source->height),
-                            source->format));
-    if (copy.image == nullptr) return 2;
-    copy_pixels(copy.image, source);
-    return fit_into(&copy.image, dest, smooth);
+    if (movie->mtm != nullptr)
+        return dyx_udil_mtm_write_planar_frame(movie->mtm, left.image, both_eyes ? right.image : nullptr);
+    return dyx_udil_save_image(movie->stream, movie->realframes, eye, left.image,
+                               both_eyes ? right.image : nullptr);
+}
+
+// A private copy of a picture, or null when memory fails.
+dyx_image_t *copy_of(const dyx_image_t *source) {
+    dyx_image_t *copy = alloc_frame(static_cast<int32_t>(source->width), static_cast<int32_t>(source->height),
+                                    source->format);
+    if (copy != nullptr) copy_pixels(copy, source);
+    return copy;
+}
+
+// Brings a private copy of a script's picture to the movie's shape.
+int fit_to_movie(const MovieObject *movie, Buffer &frame, int smooth) {
+    dyx_image_t shape{};
+    shape.width = static_cast<uint32_t>(movie->width);
+    shape.height = static_cast<uint32_t>(movie->height);
+    shape.format = movie->info.pixel_format;
+    if (same_shape(frame.image, &shape)) return 0;
+    Buffer target(alloc_frame(movie->width, movie->height, shape.format));
+    if (target.image == nullptr || fit_into(&frame.image, target.image, smooth) != 0) return 2;
+    std::swap(frame.image, target.image);
+    return 0;
 }
 
 enum class Progress { kContinue, kAbort, kFailed, kInterrupted };
@@ -193,22 +198,20 @@ bool is_image(PyObject *object) { return Py_TYPE(object) == &image_type; }
 
 bool is_image_or_array(PyObject *object) { return is_image(object) || is_pixel_array(object); }
 
-// The picture of an image, or a copy of an array's pixels kept in `copy`;
-// null with an exception set when the array cannot be one.
-const dyx_image_t *frame_source(PyObject *object, Buffer *copy) {
-    if (is_image(object)) return reinterpret_cast<ImageObject *>(object)->image;
-    copy->image = image_from_array(object, nullptr, 0);
-    return copy->image;
+// A private copy of an image's picture (taken under the image's lock) or
+// of an array's pixels; null with an exception set when there is none.
+dyx_image_t *frame_copy(PyObject *object) {
+    if (!is_image(object)) return image_from_array(object, nullptr, 0);
+    ImageObject *image = reinterpret_cast<ImageObject *>(object);
+    ObjectLockGuard locked(image->lock);
+    dyx_image_t *copy = nullptr;
+    {
+        GilRelease released;
+        copy = copy_of(image->image);
+    }
+    if (copy == nullptr) PyErr_NoMemory();
+    return copy;
 }
-
-struct AppendRequest {
-    MovieObject *movie;
-    dyx_image_t *left;
-    dyx_image_t *right;  // null for a mono movie
-    PyObject *progress_object;
-    const char *progress_method;
-    int smooth;
-};
 
 // An exception (KeyboardInterrupt, SystemExit, or what a signal handler
 // raised) stops the append and goes on to the script.
@@ -217,31 +220,67 @@ PyObject *interrupted(MovieObject *movie) {
     return nullptr;
 }
 
+// A frame written behind the script that failed is reported by the next
+// append as its own write would have been; the script goes on from that
+// frame. True, with *result set, when there was one.
+bool report_unwritten(MovieObject *movie, PyObject **result) {
+    if (movie->pipeline == nullptr) return false;
+    int32_t frame = 0;
+    int status = 0;
+    {
+        GilRelease released;
+        status = write_behind_failure(movie, &frame, false);
+    }
+    if (status == 0) return false;
+    movie->realframes = frame;
+    movie_fail_with_reason(movie, "Unable to write frame to movie file");
+    *result = OrvoInt_FromLong(status);
+    return true;
+}
+
+struct AppendRequest {
+    MovieObject *movie;
+    PyObject *progress_object;
+    const char *progress_method;
+    int smooth;
+};
+
 PyObject *append_movie(const AppendRequest &request, MovieObject *source) {
     MovieObject *self = request.movie;
     if (!source->read_mode || !source->is_open)
         return movie_fail(self, "the appended movie must be readonly and open");
     if (source->nframes < 1) return OrvoInt_FromLong(-1);
-    int status = 0;
+    const int32_t format = self->info.pixel_format;
     for (int32_t k = 0; k < source->nframes; ++k) {
+        PyObject *result = nullptr;
+        if (report_unwritten(self, &result)) return result;
         // Frames left unwritten are a loss, not a success.
         if (self->realframes >= self->nframes)
             return movie_fail(self, "past maximum number of frames, close() required");
         // A signal (Ctrl-C) stops the copy between frames; the frames
         // written so far stay, and close() finishes a readable file.
         if (PyErr_CheckSignals() != 0) return interrupted(self);
-        status = read_frame(source, k, request.left, request.right, self->anaglyph, request.smooth);
-        if (status != 0) {
-            if (status == 12)
+        bool no_memory = false;
+        int read = 0, written = 0;
+        {
+            GilRelease released;
+            Buffer left(alloc_frame(self->width, self->height, format));
+            Buffer right(self->stereo ? alloc_frame(self->width, self->height, format) : nullptr);
+            no_memory = left.image == nullptr || (self->stereo && right.image == nullptr);
+            if (!no_memory) read = read_frame(source, k, left, right, self->anaglyph, request.smooth);
+            if (!no_memory && read == 0) written = write_frame(self, left, right);
+        }
+        if (no_memory) return PyErr_NoMemory();
+        if (read != 0) {
+            if (read == 12)
                 movie_fail(self, "Mixed size images detected in movie. All images must be the same size.");
             else
                 movie_fail_with_reason(self, "Unable to read frame from movie file");
-            return OrvoInt_FromLong(status);
+            return OrvoInt_FromLong(read);
         }
-        status = write_frame(self, request.left, request.right);
-        if (status != 0) {
+        if (written != 0) {
             movie_fail_with_reason(self, "Unable to write frame to movie file");
-            return OrvoInt_FromLong(status);
+            return OrvoInt_FromLong(written);
         }
         ++self->realframes;
         if (request.progress_object == nullptr) continue;
@@ -250,39 +289,29 @@ PyObject *append_movie(const AppendRequest &request, MovieObject *source) {
         if (progress == Progress::kFailed) return movie_fail(self, "Unable to call object method");
         if (progress == Progress::kAbort) return movie_fail(self, "Operation aborted by user");
     }
-    return OrvoInt_FromLong(status);
+    return OrvoInt_FromLong(0);
 }
 
-// Writes one frame from the script's images. An image already in the
-// movie's shape is handed to the writer as it is; others (and the left
-// image of an anaglyph, which is composed in place) go through a buffer.
-PyObject *append_images(MovieObject *self, const dyx_image_t *first, const dyx_image_t *second, int smooth) {
-    dyx_image_t shape{};
-    shape.width = static_cast<uint32_t>(self->width);
-    shape.height = static_cast<uint32_t>(self->height);
-    shape.format = self->info.pixel_format;
+// Writes one frame from private copies of the script's pictures (the
+// script's own never change): brought to the movie's shape, the anaglyph
+// composed in the left one.
+PyObject *append_images(MovieObject *self, Buffer &left, Buffer &right, int smooth) {
+    PyObject *result = nullptr;
+    if (report_unwritten(self, &result)) return result;
     const bool stereo = self->stereo != 0;
-    Buffer left, right;
-    const dyx_image_t *left_frame = first;
-    const dyx_image_t *right_frame = stereo ? second : nullptr;
-    int status = 0;
-    if (self->anaglyph != 0 || !same_shape(first, &shape)) {
-        left.image = alloc_frame(self->width, self->height, shape.format);
-        status = left.image == nullptr ? 2 : fill_from_image(left.image, first, smooth);
-        left_frame = left.image;
+    int prepared = 0, written = 0;
+    {
+        GilRelease released;
+        prepared = fit_to_movie(self, left, smooth);
+        if (prepared == 0 && stereo) prepared = fit_to_movie(self, right, smooth);
+        if (prepared == 0 && self->anaglyph != 0 && dyx_image_color_components_per_pixel(right.image) == 3)
+            dyx_image_anaglyph(left.image, right.image, self->anaglyph);
+        if (prepared == 0) written = write_frame(self, left, right);
     }
-    if (status == 0 && stereo && !same_shape(second, &shape)) {
-        right.image = alloc_frame(self->width, self->height, shape.format);
-        status = right.image == nullptr ? 2 : fill_from_image(right.image, second, smooth);
-        right_frame = right.image;
-    }
-    if (status != 0) return PyErr_NoMemory();
-    if (self->anaglyph != 0 && dyx_image_color_components_per_pixel(right_frame) == 3)
-        dyx_image_anaglyph(left.image, right_frame, self->anaglyph);
-    status = write_frame(self, left_frame, right_frame);
-    if (status != 0) {
+    if (prepared != 0) return PyErr_NoMemory();
+    if (written != 0) {
         movie_fail_with_reason(self, "Unable to write frame to movie file");
-        return OrvoInt_FromLong(status);
+        return OrvoInt_FromLong(written);
     }
     ++self->realframes;
     return OrvoInt_FromLong(0);
@@ -294,17 +323,24 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
     MovieObject *self = as_movie(object);
     int n = 0;
     if (!PyArg_ParseTuple(args, "i:getframe", &n)) return nullptr;
+    ObjectLockGuard locked(self->lock);
     if (!self->is_open) return movie_fail(self, "open() required before getframe()");
     if (!self->read_mode) return movie_fail(self, "getframe() not allowed on write movie");
     if (n < 0 || n >= self->nframes) return movie_fail(self, "invalid frame number");
     reason_reset();
     const int32_t format = self->info.pixel_format;
-    Buffer left(alloc_frame(self->width, self->height, format));
-    Buffer right(self->info.stereo ? alloc_frame(self->width, self->height, format) : nullptr);
-    if (left.image == nullptr || (self->info.stereo && right.image == nullptr))
-        return movie_fail(self, "unable to allocate image");
-    if (read_frame(self, n, left.image, right.image, 0, 0) != 0)
-        return movie_fail_with_reason(self, "unable to read the requested frame");
+    Buffer left, right;
+    bool no_memory = false;
+    int status = 0;
+    {
+        GilRelease released;
+        left.image = alloc_frame(self->width, self->height, format);
+        right.image = self->info.stereo ? alloc_frame(self->width, self->height, format) : nullptr;
+        no_memory = left.image == nullptr || (self->info.stereo && right.image == nullptr);
+        if (!no_memory) status = read_frame(self, n, left, right, 0, 0);
+    }
+    if (no_memory) return movie_fail(self, "unable to allocate image");
+    if (status != 0) return movie_fail_with_reason(self, "unable to read the requested frame");
 
     const bool stereo = right.image != nullptr;
     PyObject *list = PyList_New(stereo ? 2 : 1);
@@ -349,25 +385,27 @@ PyObject *movie_getarray(PyObject *object, PyObject *args) {
 
 PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
     MovieObject *self = as_movie(object);
+    static const char *keywords[] = {"arg1", "object", "method", "smooth", nullptr};
+    PyObject *source = nullptr, *progress_object = nullptr;
+    const char *method = nullptr;
+    int smooth = 0;
+    // The arguments are parsed first: a failure to parse changes nothing.
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|Ozi:append", const_cast<char **>(keywords), &source,
+                                     &progress_object, &method, &smooth))
+        return nullptr;
+    const bool from_movie = Py_TYPE(source) == &movie_type;
+    ObjectLockGuard locked(self->lock, from_movie ? as_movie(source)->lock : self->lock);
     if (self->stereo == 0) self->anaglyph = 0;  // an anaglyph needs a stereo movie
     if (!self->is_open) return movie_fail(self, "open() required before append()");
     if (self->realframes >= self->nframes)
         return movie_fail(self, "past maximum number of frames, close() required");
     reason_reset();
-    static const char *keywords[] = {"arg1", "object", "method", "smooth", nullptr};
-    PyObject *source = nullptr, *progress_object = nullptr;
-    const char *method = nullptr;
-    int smooth = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|Ozi:append", const_cast<char **>(keywords), &source,
-                                     &progress_object, &method, &smooth))
-        return nullptr;
     if (progress_object == Py_None) progress_object = nullptr;
     if (progress_object != nullptr && method == nullptr)
         return movie_fail(self, "A method name is required with a progress object");
 
     // Every argument is checked before anything is allocated or written.
     PyObject *first = nullptr, *second = nullptr;
-    const bool from_movie = Py_TYPE(source) == &movie_type;
     if (PyTuple_Check(source)) {
         const Py_ssize_t size = PyTuple_GET_SIZE(source);
         if (size < 1 || size > 2) return movie_fail(self, "Only one or two (stereo) images allowed");
@@ -383,20 +421,18 @@ PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
     }
 
     if (!from_movie) {
-        // Arrays are copied into pictures once; the same array for both
-        // eyes is copied once.
-        Buffer first_copy, second_copy;
-        const dyx_image_t *left = frame_source(first, &first_copy);
-        if (left == nullptr) return nullptr;
-        const dyx_image_t *right = second == first ? left : frame_source(second, &second_copy);
-        if (right == nullptr) return nullptr;
+        // The pictures are copied, so that the script's own stay as they
+        // are while the frame is prepared and written.
+        Buffer left(frame_copy(first));
+        if (left.image == nullptr) return nullptr;
+        Buffer right;
+        if (self->stereo != 0) {
+            right.image = second == first ? copy_of(left.image) : frame_copy(second);
+            if (right.image == nullptr) return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
+        }
         return append_images(self, left, right, smooth != 0);
     }
-    const int32_t format = self->info.pixel_format;
-    Buffer left(alloc_frame(self->width, self->height, format));
-    Buffer right(self->stereo ? alloc_frame(self->width, self->height, format) : nullptr);
-    if (left.image == nullptr || (self->stereo && right.image == nullptr)) return PyErr_NoMemory();
-    const AppendRequest request{self, left.image, right.image, progress_object, method, smooth != 0};
+    const AppendRequest request{self, progress_object, method, smooth != 0};
     return append_movie(request, as_movie(source));
 }
 
@@ -404,6 +440,9 @@ PyObject *movie_addcount(PyObject *object, PyObject *args) {
     MovieObject *self = as_movie(object);
     PyObject *value = nullptr;
     if (!PyArg_ParseTuple(args, "O:addcount", &value)) return nullptr;
+    ObjectLockGuard locked(self->lock, is_image(value) ? reinterpret_cast<ImageObject *>(value)->lock
+                                       : Py_TYPE(value) == &movie_type ? as_movie(value)->lock
+                                                                       : self->lock);
     if (self->is_open) return movie_fail(self, "addcount() not allowed once file is open()");
     if (self->read_mode) return movie_fail(self, "addcount() not allowed on readonly files");
     long added = 0;
@@ -442,6 +481,7 @@ PyObject *movie_addcount(PyObject *object, PyObject *args) {
 PyObject *movie_resetcount(PyObject *object, PyObject *args) {
     MovieObject *self = as_movie(object);
     if (!PyArg_ParseTuple(args, ":resetcount")) return nullptr;
+    ObjectLockGuard locked(self->lock);
     if (self->is_open) return movie_fail(self, "resetcount() not allowed once file is open()");
     if (self->read_mode) return movie_fail(self, "resetcount() not allowed on readonly files");
     self->nframes = 0;

@@ -100,7 +100,10 @@ PyObject *pixels_to_array(const dyx_image_t *image) {
         return nullptr;
     }
     const uint64_t size = dyx_image_data_size(image);
-    if (size != 0) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)), image->data, size);
+    if (size != 0) {
+        GilRelease released;
+        std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)), image->data, size);
+    }
     return array;
 #else
     (void)image;
@@ -117,6 +120,7 @@ PyObject *pixels_to_topdown_array(const dyx_image_t *image) {
     // The buffer's last row is the top of the picture, the array's first.
     const size_t row_bytes = static_cast<size_t>(image->width) * static_cast<size_t>(components);
     auto *out = static_cast<uint8_t *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)));
+    GilRelease released;
     if (row_bytes != 0)
         for (uint32_t row = image->height; row-- > 0; out += row_bytes)
             std::memcpy(out, image->data + static_cast<size_t>(row) * row_bytes, row_bytes);
@@ -154,7 +158,10 @@ int pixels_from_array(dyx_image_t *image, PyObject *object) {
         PyErr_SetString(PyExc_RuntimeError, problem);
         return -1;
     }
-    if (size != 0) std::memcpy(image->data, PyArray_DATA(array), size);
+    if (size != 0) {
+        GilRelease released;
+        std::memcpy(image->data, PyArray_DATA(array), size);
+    }
     Py_DECREF(converted);
     return 0;
 #else

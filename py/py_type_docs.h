@@ -1,5 +1,5 @@
-/* What help() and inspect show of the types: a documented descriptor for
- * every attribute, and text signatures on Python 3 only. */
+/* What help() and inspect show of the types: text signatures on Python 3
+ * only. (Each type's attribute table gives its documented descriptors.) */
 #ifndef ORVO_PY_TYPE_DOCS_H
 #define ORVO_PY_TYPE_DOCS_H
 
@@ -7,9 +7,8 @@
 
 namespace orvo {
 
-/* Gives orvo.image and orvo.movie their attribute descriptors and, on
- * Python 2.7 (which has no text signatures), cuts the signature lines off
- * the types' and their methods' doc strings. Call before PyType_Ready. */
+/* On Python 2.7 (which has no text signatures), cuts the signature lines
+ * off the types' and their methods' doc strings. Call before PyType_Ready. */
 void document_types();
 
 /* Cuts "name(...)\n--\n\n" off the front of each doc string of a method

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "py_names.h"
+#include "py_object_lock.h"
 #include "py_uuid_digest.h"
 
 namespace orvo {
@@ -90,7 +91,11 @@ PyObject *uuid_new(PyTypeObject *type, PyObject *args, PyObject *) {
                 uuid_import(self->uuid, UUID_FMT_STR, form, std::strlen(form));
             } else if (OrvoInt_Check(argument)) {
                 const unsigned int mode = mode_of(argument);
-                if (mode == UUID_MAKE_V1 || mode == UUID_MAKE_V4) uuid_make(self->uuid, mode);
+                if (mode == UUID_MAKE_V1 || mode == UUID_MAKE_V4) {
+                    // Reads the system's random source and interfaces.
+                    GilRelease released;
+                    uuid_make(self->uuid, mode);
+                }
             }
         } else if (count >= 2) {
             PyObject *mode_argument = PyTuple_GET_ITEM(args, 0);

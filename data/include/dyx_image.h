@@ -41,6 +41,10 @@ DYX_BEGIN_DECLS
 /* Flags of dyx_image_scale: the lowest bit selects area averaging. */
 #define DYX_SCALE_SMOOTH 1
 
+/* The status of dyx_image_convert and dyx_image_scale when the new record
+ * cannot be allocated (the other statuses are those of dyx_status.h). */
+#define DYX_IMAGE_NO_BUFFER 1
+
 /* Flags of dyx_image_flip; both together turn the picture by 180 degrees. */
 #define DYX_FLIP_XAXIS 1 /* row i <-> row height-1-i */
 #define DYX_FLIP_YAXIS 2 /* in every row, pixel j <-> pixel width-1-j */

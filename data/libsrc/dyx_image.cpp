@@ -9,6 +9,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_mpool.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -29,13 +30,13 @@ ImagePool image_pool;
 std::mutex pool_creation;
 
 int create_pool_locked(uint32_t per_chunk) {
-    if (image_pool.pool.load() != nullptr) return 0;
+    if (image_pool.pool.load() != nullptr) return DYX_OK;
     dyx_mpool_t *pool = dyx_mpool_create(sizeof(dyx_image_t), static_cast<int32_t>(per_chunk));
-    if (pool == nullptr) return 2;
+    if (pool == nullptr) return DYX_NO_MEMORY;
     image_pool.per_chunk = per_chunk;
     image_pool.element_size = sizeof(dyx_image_t);
     image_pool.pool.store(pool);
-    return 0;
+    return DYX_OK;
 }
 
 // The pool, created on first use when start-up did not create it.
@@ -73,7 +74,7 @@ int dyx_image_pool_destroy(void) {
     if (pool != nullptr) dyx_mpool_destroy(&pool);
     image_pool.per_chunk = 0;
     image_pool.element_size = 0;
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_image_format_components(int32_t format) {

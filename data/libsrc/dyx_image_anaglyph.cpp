@@ -5,6 +5,7 @@
 
 #include "dyx_image.h"
 #include "dyx_image_frame.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -39,11 +40,11 @@ extern "C" {
 
 int dyx_image_anaglyph(dyx_image_t *left, const dyx_image_t *right, int32_t mode) {
     if (left == nullptr || right == nullptr || mode < DYX_ANAGLYPH_NONE || mode > DYX_ANAGLYPH_CYANRED)
-        return 6;
+        return DYX_BAD_ARGUMENT;
     if (left->format != DYX_IMG_FMT_RGB || right->format != DYX_IMG_FMT_RGB || left->width != right->width ||
         left->height != right->height)
-        return 6;
-    if (mode == DYX_ANAGLYPH_NONE || left->data == nullptr) return 0;
+        return DYX_BAD_ARGUMENT;
+    if (mode == DYX_ANAGLYPH_NONE || left->data == nullptr) return DYX_OK;
     const size_t pixels = static_cast<size_t>(left->width) * left->height;
     switch (mode) {
         case DYX_ANAGLYPH_REDBLUE:
@@ -59,7 +60,7 @@ int dyx_image_anaglyph(dyx_image_t *left, const dyx_image_t *right, int32_t mode
             compose<kLeft, kRight, kRight>(left->data, right->data, pixels);
             break;
     }
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

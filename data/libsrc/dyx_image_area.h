@@ -22,8 +22,21 @@ struct AxisPieces {
 
 // Resamples by area average in exact integer arithmetic when the pieces
 // allow it (extents that are small multiples of a power of two); returns
-// false, touching nothing, when they do not.
-bool resample_exact(int components, const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                    const AxisPieces &cols, const AxisPieces &rows);
+// false, touching nothing, when they do not. Large pictures are split into
+// row bands over the library's workers.
+bool resample_exact(int components, const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw,
+                    uint32_t dh, const AxisPieces &cols, const AxisPieces &rows);
+
+// Target rows [first, end) of an area average at exactly 2:1 in both
+// directions (target (i, j) covers source columns 2i, 2i + 1 and rows 2j,
+// 2j + 1, each piece of extent 1): floor((a + b + c + d) / 4).
+void halve_rows(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, int components, uint32_t first,
+                uint32_t end);
+
+// Target rows [first, end) of an area average at exactly 1:2 in both
+// directions (dw = 2 sw, dh = 2 sh): (9 a + 3 b + 3 c + d + 8) >> 4 of the
+// nearer and farther source pixels, wrapping round the edges.
+void double_rows(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, int components, uint32_t first,
+                 uint32_t end);
 
 }  // namespace dyx_image_area

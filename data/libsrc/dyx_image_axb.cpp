@@ -13,6 +13,7 @@
 #include "dyx_image.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
+#include "dyx_status.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the RGBA lanes assume little-endian pixels");
 
@@ -173,7 +174,7 @@ int dyx_image_axb(dyx_image_t *image, const float matrix[20], const float depth[
     }
     if (image->depth && image->depth_data != nullptr && pixels != 0)
         transform_depth(image->depth_data, pixels, depth[0], depth[1]);
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -18,6 +18,7 @@
 #include "dyx_image.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
+#include "dyx_status.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the alpha broadcasts assume little-endian lanes");
 
@@ -248,13 +249,13 @@ extern "C" {
 
 int dyx_image_blend(const dyx_image_t *src, dyx_image_t *dest, int32_t src_color, int32_t src_alpha,
                     int32_t dst_color, int32_t dst_alpha, const uint8_t constant[4], uint8_t constant_alpha) {
-    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_SIZE | DYX_IMAGE_HDR_FORMAT) != 0) return 1;
+    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_SIZE | DYX_IMAGE_HDR_FORMAT) != 0) return DYX_REFUSED;
     const int components = dyx_image_color_components_per_pixel(dest);
-    if (components == 0) return 0;
+    if (components == 0) return DYX_OK;
     if (!valid_code(src_color) || !valid_code(src_alpha) || !valid_code(dst_color) || !valid_code(dst_alpha))
-        return 6;
+        return DYX_BAD_ARGUMENT;
     const size_t bytes = dyx_image_data_size(dest);
-    if (bytes == 0 || src->data == nullptr || dest->data == nullptr) return 0;
+    if (bytes == 0 || src->data == nullptr || dest->data == nullptr) return DYX_OK;
 
     const BlendCodes codes = {src_color, src_alpha, dst_color, dst_alpha, constant, constant_alpha};
     const BlendPlan plan = make_plan(dest->format, components, codes);
@@ -272,7 +273,7 @@ int dyx_image_blend(const dyx_image_t *src, dyx_image_t *dest, int32_t src_color
             blend_format<4>(src->data, dest->data, bytes, plan);
             break;
     }
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

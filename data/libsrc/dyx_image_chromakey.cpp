@@ -8,6 +8,7 @@
 #include "dyx_image.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
+#include "dyx_status.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the pixel lanes assume little-endian order");
 
@@ -81,20 +82,20 @@ void key_image(uint8_t *data, size_t pixels, const KeyTest &test, uint8_t alpha)
 extern "C" {
 
 int dyx_image_chromakey(dyx_image_t *image, const uint8_t key[3], const int32_t tolerance[3], uint8_t alpha) {
-    if (image->format != DYX_IMG_FMT_LA && image->format != DYX_IMG_FMT_RGBA) return 1;
+    if (image->format != DYX_IMG_FMT_LA && image->format != DYX_IMG_FMT_RGBA) return DYX_REFUSED;
     const size_t pixels = static_cast<size_t>(image->width) * image->height;
-    if (pixels == 0 || image->data == nullptr) return 0;
+    if (pixels == 0 || image->data == nullptr) return DYX_OK;
     const KeyTest test = {image->format == DYX_IMG_FMT_LA ? 1 : 3,
                           {key[0], key[1], key[2]},
                           {tolerance[0], tolerance[1], tolerance[2]}};
     // A negative tolerance matches no difference: nothing can change.
     for (int c = 0; c < test.keyed; ++c)
-        if (test.tolerance[c] < 0) return 0;
+        if (test.tolerance[c] < 0) return DYX_OK;
     if (image->format == DYX_IMG_FMT_LA)
         key_image<2>(image->data, pixels, test, alpha);
     else
         key_image<4>(image->data, pixels, test, alpha);
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_image_grey.h"
 #include "dyx_image_simd.h"
 
@@ -136,8 +137,9 @@ template <int From>
 void grey_bytes(const uint8_t *src, uint8_t *dest, size_t count) {
     constexpr int SC = components_of(From);
     const GreyMap grey;
-    for (size_t i = dyx_image_simd::grey_bytes(src, dest, count, SC); i < count; ++i)
-        dest[i] = grey(src[i * SC], src[i * SC + 1], src[i * SC + 2]);
+    size_t i = dyx_image_simd::grey_bytes_avx2(src, dest, count, SC, dyx_image_detail::grey_rounding_fixes());
+    i += dyx_image_simd::grey_bytes(src + i * SC, dest + i, count - i, SC);
+    for (; i < count; ++i) dest[i] = grey(src[i * SC], src[i * SC + 1], src[i * SC + 2]);
 }
 
 template <int From, int To>
@@ -229,6 +231,18 @@ size_t pixel_count(const dyx_image_t *image) {
     return static_cast<size_t>(image->width) * static_cast<size_t>(image->height);
 }
 
+// Runs a per-pixel conversion over row bands of the picture.
+void convert_rows(ConvertFunc convert, const dyx_image_t *src, uint8_t *dest_data, int dest_components) {
+    const int src_components = dyx_image_color_components_per_pixel(src);
+    const size_t width = src->width;
+    dyx_image_bands::for_row_bands(
+        src->height, width * (src_components + dest_components), [&](int64_t first, int64_t end) {
+            const size_t start = static_cast<size_t>(first) * width;
+            convert(src->data + start * src_components, dest_data + start * dest_components,
+                    static_cast<size_t>(end - first) * width);
+        });
+}
+
 }  // namespace
 
 extern "C" {
@@ -251,7 +265,7 @@ int dyx_image_convert(dyx_image_t **image_var, const dyx_image_t *templ) {
         if (src->format == dest->format) {
             std::memcpy(dest->data, src->data, dyx_image_data_size(src));
         } else if (ConvertFunc convert = find_conversion(src->format, dest->format)) {
-            convert(src->data, dest->data, count);
+            convert_rows(convert, src, dest->data, dyx_image_color_components_per_pixel(dest));
         }
     }
     dyx_image_free(image_var);
@@ -268,8 +282,8 @@ int dyx_image_togrey(const dyx_image_t *src, dyx_image_t *dest) {
     else if (src->format == kRGBA)
         convert = grey_function<kRGBA>(dest->format);
     if (convert == nullptr) return 6;
-    const size_t count = pixel_count(src);
-    if (count != 0) convert(src->data, dest->data, count);
+    if (pixel_count(src) != 0)
+        convert_rows(convert, src, dest->data, dyx_image_color_components_per_pixel(dest));
     return 0;
 }
 

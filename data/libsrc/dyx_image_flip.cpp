@@ -9,6 +9,7 @@
 
 #include "dyx_image.h"
 #include "dyx_image_simd.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ extern "C" {
 
 int dyx_image_flip(dyx_image_t *image, uint32_t flags) {
     const int components = dyx_image_color_components_per_pixel(image);
-    if (image->data == nullptr || components == 0) return 0;
+    if (image->data == nullptr || components == 0) return DYX_OK;
     if ((flags & DYX_FLIP_XAXIS) && image->height > 1)
         flip_rows(image->data, static_cast<size_t>(image->width) * components, image->height);
     if (flags & DYX_FLIP_YAXIS) {
@@ -113,17 +114,17 @@ int dyx_image_flip(dyx_image_t *image, uint32_t flags) {
                 break;
         }
     }
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_image_swizzle(const dyx_image_t *src, dyx_image_t *dest, const int32_t map[4],
                       const int32_t mask[4]) {
     const int components = dyx_image_color_components_per_pixel(src);
-    if (components < 2) return 0;
-    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_SIZE | DYX_IMAGE_HDR_FORMAT) != 0) return 1;
+    if (components < 2) return DYX_OK;
+    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_SIZE | DYX_IMAGE_HDR_FORMAT) != 0) return DYX_REFUSED;
     for (int c = 0; c < 4; ++c)
-        if (map[c] < 0 || map[c] > 3) return 1;
-    if (map[0] == 0 && map[1] == 1 && map[2] == 2 && map[3] == 3) return 0;
+        if (map[c] < 0 || map[c] > 3) return DYX_REFUSED;
+    if (map[0] == 0 && map[1] == 1 && map[2] == 2 && map[3] == 3) return DYX_OK;
     const size_t count = static_cast<size_t>(src->width) * src->height;
     switch (components) {
         case 2:
@@ -138,15 +139,15 @@ int dyx_image_swizzle(const dyx_image_t *src, dyx_image_t *dest, const int32_t m
             break;
         }
     }
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_image_subrect(const dyx_image_t *src, dyx_image_t *dest, int32_t x, int32_t y) {
-    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_FORMAT | DYX_IMAGE_HDR_DEPTH) != 0) return 1;
+    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_FORMAT | DYX_IMAGE_HDR_DEPTH) != 0) return DYX_REFUSED;
     // 64-bit sums: x + width must not wrap around.
     if (x < 0 || y < 0 || static_cast<int64_t>(x) + dest->width > src->width ||
         static_cast<int64_t>(y) + dest->height > src->height)
-        return 1;
+        return DYX_REFUSED;
     const size_t components = static_cast<size_t>(dyx_image_color_components_per_pixel(src));
     const size_t row_bytes = static_cast<size_t>(dest->width) * components;
     if (row_bytes != 0) {
@@ -162,7 +163,7 @@ int dyx_image_subrect(const dyx_image_t *src, dyx_image_t *dest, int32_t x, int3
                         dest->width * sizeof(float));
         }
     }
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 
 #include "dyx_image.h"
 #include "dyx_image_frame.h"
+#include "dyx_status.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -47,13 +48,13 @@ size_t scale_bytes_vector(uint8_t *bytes, size_t count, float factor) {
 extern "C" {
 
 int dyx_image_intensity(dyx_image_t *image, float factor) {
-    if (image == nullptr || !(factor >= 0.0f && factor <= 1.0f)) return 6;
-    if (factor == 1.0f || image->data == nullptr) return 0;
+    if (image == nullptr || !(factor >= 0.0f && factor <= 1.0f)) return DYX_BAD_ARGUMENT;
+    if (factor == 1.0f || image->data == nullptr) return DYX_OK;
     const size_t count = static_cast<size_t>(dyx_image_data_size(image));
     uint8_t *bytes = image->data;
     for (size_t i = scale_bytes_vector(bytes, count, factor); i < count; ++i)
         bytes[i] = scaled(bytes[i], factor);
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 
 #include "dyx_image.h"
 #include "dyx_image_area.h"
+#include "dyx_image_bands.h"
 
 // The pixel loops are written to be vectorised; GCC's -O2 cost model would
 // leave most of them scalar. Integer loops only change speed, and float
@@ -45,16 +46,17 @@ inline void copy_pixel(const uint8_t *src, uint8_t *dest) {
     std::memcpy(dest, src, C);
 }
 
+// Target rows [first, end) from the source positions of every column
+// (byte offsets) and row.
 template <int C>
-void nearest_resample(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw, uint32_t dh) {
-    std::vector<size_t> columns = nearest_positions(sw, dw);
-    for (size_t &column : columns) column *= C;
-    const std::vector<size_t> rows = nearest_positions(sh, dh);
+void nearest_resample(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw,
+                      const std::vector<size_t> &columns, const std::vector<size_t> &rows, uint32_t first,
+                      uint32_t end) {
     const size_t src_stride = static_cast<size_t>(sw) * C;
     const size_t dest_stride = static_cast<size_t>(dw) * C;
-    for (uint32_t j = 0; j < dh; ++j) {
+    for (uint32_t j = first; j < end; ++j) {
         uint8_t *out = dest + j * dest_stride;
-        if (j > 0 && rows[j] == rows[j - 1]) {  // enlarging: the same row again
+        if (j > first && rows[j] == rows[j - 1]) {  // enlarging: the same row again
             std::memcpy(out, out - dest_stride, dest_stride);
             continue;
         }
@@ -73,20 +75,17 @@ void nearest_resample(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *des
 
 void nearest_dispatch(int components, const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest,
                       uint32_t dw, uint32_t dh) {
-    switch (components) {
-        case 1:
-            nearest_resample<1>(src, sw, sh, dest, dw, dh);
-            break;
-        case 2:
-            nearest_resample<2>(src, sw, sh, dest, dw, dh);
-            break;
-        case 3:
-            nearest_resample<3>(src, sw, sh, dest, dw, dh);
-            break;
-        case 4:
-            nearest_resample<4>(src, sw, sh, dest, dw, dh);
-            break;
-    }
+    std::vector<size_t> columns = nearest_positions(sw, dw);
+    for (size_t &column : columns) column *= components;
+    const std::vector<size_t> rows = nearest_positions(sh, dh);
+    auto resample_rows = components == 1   ? nearest_resample<1>
+                         : components == 2 ? nearest_resample<2>
+                         : components == 3 ? nearest_resample<3>
+                                           : nearest_resample<4>;
+    dyx_image_bands::for_row_bands(dh, uint64_t{dw} * components, [&](int64_t first, int64_t end) {
+        resample_rows(src, sw, sh, dest, dw, columns, rows, static_cast<uint32_t>(first),
+                      static_cast<uint32_t>(end));
+    });
 }
 
 // ---- area average ---------------------------------------------------------
@@ -158,14 +157,14 @@ inline uint8_t average_byte(float sum, float weight) {
 // inner) and sums exactly as the definition does.
 template <int C>
 void area_resample(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                   const AxisPieces &cols, const AxisPieces &rows) {
+                   const AxisPieces &cols, const AxisPieces &rows, uint32_t first, uint32_t end) {
     std::vector<float> weight(dw);
     std::vector<float> sums(static_cast<size_t>(dw) * C);
     std::vector<uint32_t> offsets(cols.index.size());
     for (size_t n = 0; n < offsets.size(); ++n) offsets[n] = cols.index[n] * C;
     const size_t src_stride = static_cast<size_t>(sw) * C;
 
-    for (uint32_t j = 0; j < dh; ++j) {
+    for (uint32_t j = first; j < end; ++j) {
         std::fill(weight.begin(), weight.end(), 0.0f);
         std::fill(sums.begin(), sums.end(), 0.0f);
         for (uint32_t k = 0; k < rows.count[j]; ++k) {
@@ -191,23 +190,19 @@ void area_resample(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, 
     }
 }
 
-void area_dispatch(int components, const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                   const AxisPieces &cols, const AxisPieces &rows) {
-    if (dyx_image_area::resample_exact(components, src, sw, dest, dw, dh, cols, rows)) return;
-    switch (components) {
-        case 1:
-            area_resample<1>(src, sw, dest, dw, dh, cols, rows);
-            break;
-        case 2:
-            area_resample<2>(src, sw, dest, dw, dh, cols, rows);
-            break;
-        case 3:
-            area_resample<3>(src, sw, dest, dw, dh, cols, rows);
-            break;
-        case 4:
-            area_resample<4>(src, sw, dest, dw, dh, cols, rows);
-            break;
-    }
+void area_dispatch(int components, const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw,
+                   uint32_t dh, const AxisPieces &cols, const AxisPieces &rows) {
+    if (dyx_image_area::resample_exact(components, src, sw, sh, dest, dw, dh, cols, rows)) return;
+    auto resample_rows = components == 1   ? area_resample<1>
+                         : components == 2 ? area_resample<2>
+                         : components == 3 ? area_resample<3>
+                                           : area_resample<4>;
+    // Every target row reads each of its strips once per column piece.
+    const uint64_t row_work = uint64_t{rows.pieces} * cols.pieces * dw * components;
+    dyx_image_bands::for_row_bands(dh, row_work, [&](int64_t first, int64_t end) {
+        resample_rows(src, sw, dest, dw, dh, cols, rows, static_cast<uint32_t>(first),
+                      static_cast<uint32_t>(end));
+    });
 }
 
 // Depth values are averaged as values, with the same windows and weights
@@ -215,8 +210,8 @@ void area_dispatch(int components, const uint8_t *src, uint32_t sw, uint8_t *des
 // meaningful). Only the real pieces take part, so an infinite depth never
 // meets a zero weight.
 void area_depth(const float *src, uint32_t sw, float *dest, uint32_t dw, uint32_t dh, const AxisPieces &cols,
-                const AxisPieces &rows) {
-    for (uint32_t j = 0; j < dh; ++j) {
+                const AxisPieces &rows, uint32_t first, uint32_t end) {
+    for (uint32_t j = first; j < end; ++j) {
         for (uint32_t i = 0; i < dw; ++i) {
             float weight = 0.0f, sum = 0.0f;
             for (uint32_t k = 0; k < rows.count[j]; ++k) {
@@ -254,9 +249,14 @@ void resample(const dyx_image_t *src, dyx_image_t *dest, bool smooth) {
     }
     const AxisPieces cols = area_pieces(sw, dw);
     const AxisPieces rows = area_pieces(sh, dh);
-    area_dispatch(components, src->data, sw, dest->data, dw, dh, cols, rows);
-    if (src->depth_data != nullptr && dest->depth_data != nullptr)
-        area_depth(src->depth_data, sw, dest->depth_data, dw, dh, cols, rows);
+    area_dispatch(components, src->data, sw, sh, dest->data, dw, dh, cols, rows);
+    if (src->depth_data != nullptr && dest->depth_data != nullptr) {
+        const uint64_t row_work = uint64_t{rows.pieces} * cols.pieces * dw * sizeof(float);
+        dyx_image_bands::for_row_bands(dh, row_work, [&](int64_t first, int64_t end) {
+            area_depth(src->depth_data, sw, dest->depth_data, dw, dh, cols, rows,
+                       static_cast<uint32_t>(first), static_cast<uint32_t>(end));
+        });
+    }
 }
 
 }  // namespace

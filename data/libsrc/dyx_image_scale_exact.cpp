@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dyx_image_area.h"
+#include "dyx_image_bands.h"
 
 // The pixel loops are written to be vectorised; GCC's -O2 cost model would
 // leave most of them scalar. These loops are integer-only, so only the
@@ -118,6 +119,35 @@ struct ExactPlan {
     const ColumnClasses &classes;
 };
 
+// Whether every target of the axis takes source pixels 2i and 2i + 1 whole.
+bool halves(const AxisPieces &axis) {
+    if (axis.pieces != 2) return false;
+    for (uint32_t i = 0; i < axis.size; ++i) {
+        if (axis.count[i] != 2 || axis.index[i] != 2 * i || axis.index[axis.size + i] != 2 * i + 1 ||
+            axis.extent[i] != 1.0f || axis.extent[axis.size + i] != 1.0f)
+            return false;
+    }
+    return true;
+}
+
+// Whether every target of the axis is a 1:2 enlargement's: target 2k takes
+// 1/4 of source k - 1 and 3/4 of k, target 2k + 1 3/4 of k and 1/4 of
+// k + 1, the outer neighbours wrapping round.
+bool doubles(const AxisPieces &axis, uint32_t src_size) {
+    if (axis.pieces != 2 || axis.size != 2 * uint64_t{src_size}) return false;
+    for (uint32_t i = 0; i < axis.size; ++i) {
+        const uint32_t k = i / 2;
+        const bool left = i % 2 == 0;
+        const uint32_t outer = left ? (k == 0 ? src_size - 1 : k - 1) : (k + 1 == src_size ? 0 : k + 1);
+        const uint32_t first = left ? outer : k, second = left ? k : outer;
+        const float first_extent = left ? 0.25f : 0.75f;
+        if (axis.count[i] != 2 || axis.index[i] != first || axis.index[axis.size + i] != second ||
+            axis.extent[i] != first_extent || axis.extent[axis.size + i] != 1.0f - first_extent)
+            return false;
+    }
+    return true;
+}
+
 // Columns whose pieces repeat with a period: target i = q * period + r
 // takes `pieces` consecutive source pixels from first[r] + q * step, with
 // the weights of phase r (2:1 has period 1, step 2; 3:2 period 2, step 3).
@@ -214,7 +244,7 @@ bool single_precision_divides(uint64_t divisor, const ExactPlan &plan) {
 // piece count when fixed at compile time, 0 when taken from the plan.
 template <int C, typename Sum, uint32_t Pieces>
 void area_exact(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                const ExactPlan &plan) {
+                const ExactPlan &plan, uint32_t first, uint32_t end) {
     const AxisPieces &cols = plan.cols;
     const uint32_t pieces = Pieces != 0 ? Pieces : cols.pieces;
     const size_t row_values = static_cast<size_t>(sw) * C;
@@ -224,7 +254,7 @@ void area_exact(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uin
     std::vector<ExactDivision> divisions(plan.classes.totals.size());
     const uint64_t bias = division_bias(plan);
 
-    for (uint32_t j = 0; j < dh; ++j) {
+    for (uint32_t j = first; j < end; ++j) {
         const Sum *sums = vertical.data();
         const uint64_t row_total = vertical_sums(src, row_values, j, dh, plan, vertical.data());
         for (size_t a = 0; a < plan.classes.totals.size(); ++a)
@@ -296,14 +326,14 @@ void span_quotients(const Sum *__restrict across, size_t span, uint64_t divisor,
 // each target copies its own. Sum must hold whole sums here.
 template <int C, typename Sum>
 void area_exact_regular(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                        const ExactPlan &plan, const RegularColumns &regular) {
+                        const ExactPlan &plan, const RegularColumns &regular, uint32_t first, uint32_t end) {
     const size_t row_values = static_cast<size_t>(sw) * C;
     const size_t span = static_cast<size_t>(sw - regular.pieces + 1) * C;
     std::vector<Sum> vertical(row_values);
     std::vector<Sum> across(span);
     std::vector<uint8_t> quotients(span);
 
-    for (uint32_t j = 0; j < dh; ++j) {
+    for (uint32_t j = first; j < end; ++j) {
         const Sum *__restrict sums = vertical.data();
         const uint64_t row_total = vertical_sums(src, row_values, j, dh, plan, vertical.data());
         uint8_t *out_row = dest + static_cast<size_t>(j) * dw * C;
@@ -327,46 +357,81 @@ void area_exact_regular(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t
 
 template <int C, typename Sum>
 void area_exact_pieces(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                       const ExactPlan &plan) {
+                       const ExactPlan &plan, uint32_t first, uint32_t end) {
     switch (plan.cols.pieces) {
         case 1:
-            area_exact<C, Sum, 1>(src, sw, dest, dw, dh, plan);
+            area_exact<C, Sum, 1>(src, sw, dest, dw, dh, plan, first, end);
             break;
         case 2:
-            area_exact<C, Sum, 2>(src, sw, dest, dw, dh, plan);
+            area_exact<C, Sum, 2>(src, sw, dest, dw, dh, plan, first, end);
             break;
         case 3:
-            area_exact<C, Sum, 3>(src, sw, dest, dw, dh, plan);
+            area_exact<C, Sum, 3>(src, sw, dest, dw, dh, plan, first, end);
             break;
         default:
-            area_exact<C, Sum, 0>(src, sw, dest, dw, dh, plan);
+            area_exact<C, Sum, 0>(src, sw, dest, dw, dh, plan, first, end);
             break;
     }
 }
 
+// Target rows [first, end); `regular` is null when the columns are not.
 template <int C>
 void area_exact_dispatch(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                         const ExactPlan &plan) {
+                         const ExactPlan &plan, const RegularColumns *regular, uint32_t first, uint32_t end) {
     const bool narrow = plan.row_units.max_total * 255 <= 0xffff;
     // The regular path keeps whole sums in Sum as well.
     const bool narrow_sums = plan.row_units.max_total * plan.col_units.max_total * 255 <= 0xffff;
-    RegularColumns regular;
-    if (regular_columns(plan.cols, plan.col_units, &regular)) {
+    if (regular != nullptr) {
         if (narrow_sums)
-            area_exact_regular<C, uint16_t>(src, sw, dest, dw, dh, plan, regular);
+            area_exact_regular<C, uint16_t>(src, sw, dest, dw, dh, plan, *regular, first, end);
         else
-            area_exact_regular<C, uint32_t>(src, sw, dest, dw, dh, plan, regular);
+            area_exact_regular<C, uint32_t>(src, sw, dest, dw, dh, plan, *regular, first, end);
     } else if (narrow) {
-        area_exact_pieces<C, uint16_t>(src, sw, dest, dw, dh, plan);
+        area_exact_pieces<C, uint16_t>(src, sw, dest, dw, dh, plan, first, end);
     } else {
-        area_exact_pieces<C, uint32_t>(src, sw, dest, dw, dh, plan);
+        area_exact_pieces<C, uint32_t>(src, sw, dest, dw, dh, plan, first, end);
+    }
+}
+
+using BandFunction = void (*)(const uint8_t *, uint32_t, uint8_t *, uint32_t, uint32_t, const ExactPlan &,
+                              const RegularColumns *, uint32_t, uint32_t);
+
+BandFunction band_function(int components) {
+    switch (components) {
+        case 1:
+            return area_exact_dispatch<1>;
+        case 2:
+            return area_exact_dispatch<2>;
+        case 3:
+            return area_exact_dispatch<3>;
+        case 4:
+            return area_exact_dispatch<4>;
+        default:
+            return nullptr;
     }
 }
 
 }  // namespace
 
-bool resample_exact(int components, const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                    const AxisPieces &cols, const AxisPieces &rows) {
+bool resample_exact(int components, const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw,
+                    uint32_t dh, const AxisPieces &cols, const AxisPieces &rows) {
+    const BandFunction band = band_function(components);
+    if (band == nullptr) return false;
+    const uint64_t row_bytes = uint64_t{sw} * static_cast<uint64_t>(components);
+    if (halves(cols) && halves(rows)) {
+        dyx_image_bands::for_row_bands(dh, 2 * row_bytes, [&](int64_t first, int64_t end) {
+            halve_rows(src, sw, dest, dw, components, static_cast<uint32_t>(first),
+                       static_cast<uint32_t>(end));
+        });
+        return true;
+    }
+    if (doubles(cols, sw) && doubles(rows, sh)) {
+        dyx_image_bands::for_row_bands(dh, 4 * row_bytes, [&](int64_t first, int64_t end) {
+            double_rows(src, sw, sh, dest, components, static_cast<uint32_t>(first),
+                        static_cast<uint32_t>(end));
+        });
+        return true;
+    }
     ExactAxis col_units, row_units;
     ColumnClasses classes;
     if (!exact_axis(cols, &col_units) || !exact_axis(rows, &row_units) ||
@@ -374,22 +439,14 @@ bool resample_exact(int components, const uint8_t *src, uint32_t sw, uint8_t *de
         !column_classes(col_units, dw, cols.pieces, &classes))
         return false;
     const ExactPlan plan{cols, rows, col_units, row_units, classes};
-    switch (components) {
-        case 1:
-            area_exact_dispatch<1>(src, sw, dest, dw, dh, plan);
-            break;
-        case 2:
-            area_exact_dispatch<2>(src, sw, dest, dw, dh, plan);
-            break;
-        case 3:
-            area_exact_dispatch<3>(src, sw, dest, dw, dh, plan);
-            break;
-        case 4:
-            area_exact_dispatch<4>(src, sw, dest, dw, dh, plan);
-            break;
-        default:
-            return false;
-    }
+    RegularColumns regular;
+    const RegularColumns *regular_plan = regular_columns(cols, col_units, &regular) ? &regular : nullptr;
+    // Each target row reads about its strips' share of the source.
+    const uint64_t strips = (uint64_t{rows.pieces} + 1);
+    dyx_image_bands::for_row_bands(dh, strips * row_bytes, [&](int64_t first, int64_t end) {
+        band(src, sw, dest, dw, dh, plan, regular_plan, static_cast<uint32_t>(first),
+             static_cast<uint32_t>(end));
+    });
     return true;
 }
 

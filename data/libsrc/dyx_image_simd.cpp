@@ -5,19 +5,38 @@
 
 #include <tmmintrin.h>
 
+#include <atomic>
 #include <cstring>
 
 #define DYX_SSSE3 __attribute__((target("ssse3")))
 
 namespace dyx_image_simd {
 
+namespace {
+
+std::atomic<int> limit{static_cast<int>(Level::kAvx2)};
+
+bool allowed(Level level) { return limit.load(std::memory_order_relaxed) >= static_cast<int>(level); }
+
+}  // namespace
+
 bool available() {
     static const bool supported = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("ssse3") != 0;
     }();
-    return supported;
+    return supported && allowed(Level::kSsse3);
 }
+
+bool avx2_available() {
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported && allowed(Level::kAvx2);
+}
+
+void set_limit(Level level) { limit.store(static_cast<int>(level), std::memory_order_relaxed); }
 
 DYX_SSSE3 size_t rgb_to_rgba(const uint8_t *src, uint8_t *dest, size_t count) {
     if (!available()) return 0;
@@ -152,6 +171,14 @@ DYX_SSSE3 size_t mirror_rgb(const uint8_t *row, uint8_t *out, size_t width) {
     }
     return done;
 }
+
+}  // namespace dyx_image_simd
+
+#else
+
+namespace dyx_image_simd {
+
+void set_limit(Level) {}
 
 }  // namespace dyx_image_simd
 

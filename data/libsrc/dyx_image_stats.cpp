@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "dyx_image.h"
+#include "dyx_status.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -112,7 +113,7 @@ int dyx_image_stats(const dyx_image_t *image, double *count, double *mean, doubl
     if (variance) *variance = spread;
     if (minimum) *minimum = totals.minimum;
     if (maximum) *maximum = totals.maximum;
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -29,6 +29,8 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
                                                 ".mxf", ".ogv",  ".3gp", ".y4m"};
     static constexpr int32_t kMultiImage = 1;
     static constexpr int32_t kImageFormats = UDIL_FMT_RGB;
+    // Handles share no state but the last FFmpeg log line, kept under a lock.
+    static constexpr int32_t kConcurrentUse = 1;
 
     static udil_sdk::OptionList options() { return writer_options(); }
 

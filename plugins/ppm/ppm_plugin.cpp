@@ -193,6 +193,7 @@ struct PpmCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kDescription = "Netpbm PPM/PGM/PAM images";
     static constexpr const char *kSuffixes[] = {".ppm", ".pgm", ".pnm", ".pam", ".pbm"};
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
+    static constexpr int32_t kConcurrentUse = 1;  // handles share no state
     static constexpr int32_t kRandWrites = 1;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }

@@ -237,6 +237,9 @@ struct PluginDefaults {
     static constexpr int32_t kRandWrites = 0;
     static constexpr int32_t kUnknownFrames = 0;
     static constexpr int32_t kThreadSafe = 0;
+    // 1 when handles share no mutable state, so that the host may call the
+    // plug-in from several threads at once (udil_concurrent_use).
+    static constexpr int32_t kConcurrentUse = 0;
 
     static OptionList options() { return OptionList{nullptr, 0}; }
     static int32_t set_state(int32_t) { return 0; }
@@ -361,6 +364,7 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
     extern "C" UDIL_EXPORT int32_t udil_rand_writes(void) { return P::kRandWrites; }                       \
     extern "C" UDIL_EXPORT int32_t udil_unknown_frames(void) { return P::kUnknownFrames; }                 \
     extern "C" UDIL_EXPORT int32_t udil_thread_safe(void) { return P::kThreadSafe; }                       \
+    extern "C" UDIL_EXPORT int32_t udil_concurrent_use(void) { return P::kConcurrentUse; }                 \
     extern "C" UDIL_EXPORT int32_t udil_can_read_file(const char *path) { return P::can_read_file(path); } \
     extern "C" UDIL_EXPORT int32_t udil_update_options(UdilHandle, int32_t, UdilOption *) { return 0; }    \
     extern "C" UDIL_EXPORT int32_t udil_get_err(UdilHandle handle, int32_t *flag, char *message) {         \

@@ -193,6 +193,7 @@ struct TiffCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kMultiImage = 1;
     static constexpr int32_t kRandWrites = 0;
     static constexpr int32_t kThreadSafe = 1;  // handles share no state
+    static constexpr int32_t kConcurrentUse = 1;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 

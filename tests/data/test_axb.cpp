@@ -70,55 +70,53 @@ Bytes reference_axb(const dyx_image_t *image, const float *m) {
 
 }  // namespace
 
-TEST(ColorMatrix, IdentityLeavesEveryFormatUnchanged) {
+TEST(ColorMatrix, DocumentedExamplesClampingAndTheDepthPlane) {
+    // The identity leaves every format unchanged (L takes row 0 on
+    // (l, l, l, 255, 1), which keeps l).
     std::mt19937 random(10);
     for (int32_t format : {DYX_IMG_FMT_A, DYX_IMG_FMT_L, DYX_IMG_FMT_LA, DYX_IMG_FMT_RGB, DYX_IMG_FMT_RGBA}) {
         ImagePtr image = make_image(13, 7, format);
         fill_random(image.get(), random);
         const Bytes before = bytes_of(image.get());
         EXPECT_EQ(dyx_image_axb(image.get(), kIdentity, kUnchangedDepth), 0);
-        // L takes row 0 on (l, l, l, 255, 1): identity keeps l.
         EXPECT_EQ(bytes_of(image.get()), before) << format;
     }
-}
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const int32_t RGB = DYX_IMG_FMT_RGB;
+    const struct {
+        int32_t format;
+        Bytes pixel;
+        std::vector<std::pair<int, float>> changes;  // to the identity
+        Bytes expected;
+    } cases[] = {
+        // Red 0.5 * 100 + 10 = 60; green 3 * 100 = 300 -> 255; blue -50 -> 0.
+        {RGB, {100, 70, 50}, {{0, 0.5f}, {4, 10.0f}, {5, 3.0f}, {6, 0.0f}, {12, -1.0f}}, {60, 255, 0}},
+        // RGB weighs alpha as 255: column 3 of row 0 adds 0.1 * 255.
+        {RGB, {1, 2, 3}, {{0, 0.0f}, {3, 0.1f}}, {25, 2, 3}},
+        // A NaN sum has no value to clamp: it gives 0.
+        {DYX_IMG_FMT_RGBA, {9, 9, 9, 9}, {{4, nan}, {19, inf}}, {0, 9, 9, 255}},
+    };
+    for (const auto &c : cases) {
+        float matrix[20];
+        std::copy(kIdentity, kIdentity + 20, matrix);
+        for (const auto &[at, value] : c.changes) matrix[at] = value;
+        ImagePtr image = make_image(5, 1, c.format);
+        for (size_t p = 0; p < dyx_image_data_size(image.get()); ++p)
+            image->data[p] = c.pixel[p % c.pixel.size()];
+        EXPECT_EQ(dyx_image_axb(image.get(), matrix, kUnchangedDepth), 0);
+        for (size_t p = 0; p < dyx_image_data_size(image.get()); ++p)
+            ASSERT_EQ(image->data[p], c.expected[p % c.expected.size()]) << "byte " << p;
+    }
 
-TEST(ColorMatrix, DocumentedExamplesAndClamping) {
-    float matrix[20];
-    std::copy(kIdentity, kIdentity + 20, matrix);
-    matrix[0] = 0.5f, matrix[4] = 10.0f;  // red: 0.5 * 100 + 10 = 60
-    matrix[5] = 3.0f, matrix[6] = 0.0f;   // green: 3 * 100 = 300 -> 255
-    matrix[12] = -1.0f;                   // blue: -50 -> 0
-    ImagePtr image = make_image(1, 1, DYX_IMG_FMT_RGB, Bytes{100, 70, 50});
-    EXPECT_EQ(dyx_image_axb(image.get(), matrix, kUnchangedDepth), 0);
-    EXPECT_EQ(bytes_of(image.get()), (Bytes{60, 255, 0}));
-
-    // RGB weighs alpha as 255: column 3 of row 0 adds 0.1 * 255.
-    float with_alpha[20] = {0, 0, 0, 0.1f, 0};
-    ImagePtr rgb = make_image(1, 1, DYX_IMG_FMT_RGB, Bytes{1, 2, 3});
-    dyx_image_axb(rgb.get(), with_alpha, kUnchangedDepth);
-    EXPECT_EQ(rgb->data[0], 25);
-
-    // A NaN sum has no value to clamp: it gives 0.
-    float not_a_number[20];
-    std::copy(kIdentity, kIdentity + 20, not_a_number);
-    not_a_number[4] = std::numeric_limits<float>::quiet_NaN();
-    not_a_number[19] = std::numeric_limits<float>::infinity();
-    ImagePtr rgba = make_image(5, 1, DYX_IMG_FMT_RGBA, Bytes(20, 9));
-    dyx_image_axb(rgba.get(), not_a_number, kUnchangedDepth);
-    EXPECT_EQ(bytes_of(rgba.get()),
-              (Bytes{0, 9, 9, 255, 0, 9, 9, 255, 0, 9, 9, 255, 0, 9, 9, 255, 0, 9, 9, 255}));
-}
-
-TEST(ColorMatrix, DepthPlaneIsScaledAndOffset) {
+    // The depth plane is scaled and offset in single precision.
     ImagePtr image = make_image(3, 1, DYX_IMG_FMT_L, 1);
-    image->data[0] = image->data[1] = image->data[2] = 4;
+    std::fill(image->data, image->data + 3, 4);
     image->depth_data[0] = 1.0f, image->depth_data[1] = -2.0f, image->depth_data[2] = 0.1f;
     const float transform[2] = {3.0f, 0.5f};
     EXPECT_EQ(dyx_image_axb(image.get(), kIdentity, transform), 0);
-    EXPECT_EQ(image->depth_data[0], 3.5f);
-    EXPECT_EQ(image->depth_data[1], -5.5f);
     const float third = 3.0f * 0.1f;  // single-precision product, then sum
-    EXPECT_EQ(image->depth_data[2], third + 0.5f);
+    EXPECT_EQ(std::vector<float>(image->depth_data, image->depth_data + 3),
+              (std::vector<float>{3.5f, -5.5f, third + 0.5f}));
     EXPECT_EQ(bytes_of(image.get()), (Bytes{4, 4, 4}));
 }
 

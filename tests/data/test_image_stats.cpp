@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -21,31 +20,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Stats {
-    double count, mean, sum, sum_of_squares, variance, minimum, maximum;
-};
-
-Stats stats_of(const dyx_image_t *image) {
-    Stats s;
-    EXPECT_EQ(dyx_image_stats(image, &s.count, &s.mean, &s.sum, &s.sum_of_squares, &s.variance, &s.minimum,
-                              &s.maximum),
-              0);
+// count, mean, sum, sum of squares, variance, minimum and maximum.
+std::vector<double> stats_of(const dyx_image_t *image) {
+    std::vector<double> s(7);
+    EXPECT_EQ(dyx_image_stats(image, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6]), 0);
     return s;
 }
 
 }  // namespace
-
-TEST(Diff, ModuloAndAbsolute) {
-    ImagePtr a = make_image(2, 1, DYX_IMG_FMT_L, Bytes{10, 30});
-    ImagePtr b = make_image(2, 1, DYX_IMG_FMT_L, Bytes{30, 10});
-    ImagePtr modulo(dyx_image_diff(a.get(), b.get(), 0));
-    ASSERT_TRUE(modulo);
-    EXPECT_EQ(bytes_of(modulo.get()), (Bytes{236, 20}));
-    ImagePtr absolute(dyx_image_diff(a.get(), b.get(), 1));
-    ASSERT_TRUE(absolute);
-    EXPECT_EQ(bytes_of(absolute.get()), (Bytes{20, 20}));
-    EXPECT_EQ(absolute->format, DYX_IMG_FMT_L);
-}
 
 TEST(Diff, RefusesMismatches) {
     ImagePtr rgb = make_image(2, 2, DYX_IMG_FMT_RGB, Bytes(12, 1));
@@ -57,7 +39,16 @@ TEST(Diff, RefusesMismatches) {
     EXPECT_EQ(dyx_image_diff(rgb.get(), deep.get(), 1), nullptr);
 }
 
-TEST(Diff, MatchesReferenceOnEveryFormatWithDepthZeroed) {
+// Modulo 256 or absolute differences (any non-zero flag) of every byte,
+// in a new image of the same format whose depth plane is zero.
+TEST(Diff, MatchesTheDefinitionOnEveryFormatWithDepthZeroed) {
+    ImagePtr a = make_image(2, 1, DYX_IMG_FMT_L, Bytes{10, 30}),
+             b = make_image(2, 1, DYX_IMG_FMT_L, Bytes{30, 10});
+    ImagePtr modulo(dyx_image_diff(a.get(), b.get(), 0)), absolute(dyx_image_diff(a.get(), b.get(), 1));
+    ASSERT_TRUE(modulo && absolute);
+    EXPECT_EQ(bytes_of(modulo.get()), (Bytes{236, 20}));
+    EXPECT_EQ(bytes_of(absolute.get()), (Bytes{20, 20}));
+
     std::mt19937 random(12);
     for (int32_t format : {DYX_IMG_FMT_A, DYX_IMG_FMT_L, DYX_IMG_FMT_LA, DYX_IMG_FMT_RGB, DYX_IMG_FMT_RGBA}) {
         ImagePtr a = make_image(29, 11, format, 1), b = make_image(29, 11, format, 1);
@@ -67,13 +58,15 @@ TEST(Diff, MatchesReferenceOnEveryFormatWithDepthZeroed) {
         for (int absolute : {0, 7}) {
             ImagePtr result(dyx_image_diff(a.get(), b.get(), absolute));
             ASSERT_TRUE(result);
+            EXPECT_EQ(result->format, format);
             ASSERT_TRUE(result->depth_data != nullptr);
             Bytes expected(x.size());
             for (size_t n = 0; n < x.size(); ++n)
                 expected[n] =
                     static_cast<uint8_t>(absolute ? std::abs(x[n] - y[n]) : (x[n] - y[n] + 256) % 256);
             EXPECT_EQ(bytes_of(result.get()), expected) << format;
-            for (size_t n = 0; n < 29 * 11; ++n) ASSERT_EQ(result->depth_data[n], 0.0f);
+            EXPECT_EQ(std::vector<float>(result->depth_data, result->depth_data + 29 * 11),
+                      std::vector<float>(29 * 11, 0));
         }
     }
     ImagePtr empty_a = make_image(0, 4, DYX_IMG_FMT_RGB), empty_b = make_image(0, 4, DYX_IMG_FMT_RGB);
@@ -82,53 +75,33 @@ TEST(Diff, MatchesReferenceOnEveryFormatWithDepthZeroed) {
     EXPECT_EQ(empty->height, 4u);
 }
 
+// Every byte counts (alpha too); an empty image has minimum 255 and
+// maximum 0; every result address may be null.
 TEST(Stats, DocumentedValues) {
-    ImagePtr image = make_image(2, 1, DYX_IMG_FMT_L, Bytes{0, 255});
-    const Stats s = stats_of(image.get());
-    EXPECT_EQ(s.count, 2);
-    EXPECT_EQ(s.sum, 255);
-    EXPECT_EQ(s.sum_of_squares, 65025);
-    EXPECT_EQ(s.mean, 127.5);
-    EXPECT_EQ(s.variance, 32512.5);
-    EXPECT_EQ(s.minimum, 0);
-    EXPECT_EQ(s.maximum, 255);
-
-    // Alpha counts: four bytes per RGBA pixel.
-    ImagePtr rgba = make_image(1, 1, DYX_IMG_FMT_RGBA, Bytes{1, 2, 3, 200});
-    const Stats r = stats_of(rgba.get());
-    EXPECT_EQ(r.count, 4);
-    EXPECT_EQ(r.sum, 206);
-    EXPECT_EQ(r.maximum, 200);
-}
-
-TEST(Stats, EmptyAndSinglePixelImages) {
-    ImagePtr empty = make_image(0, 3, DYX_IMG_FMT_RGB);
-    const Stats e = stats_of(empty.get());
-    EXPECT_EQ(e.count, 0);
-    EXPECT_EQ(e.sum, 0);
-    EXPECT_EQ(e.sum_of_squares, 0);
-    EXPECT_EQ(e.mean, 0);
-    EXPECT_EQ(e.variance, 0);
-    EXPECT_EQ(e.minimum, 255);
-    EXPECT_EQ(e.maximum, 0);
-
-    ImagePtr one = make_image(1, 1, DYX_IMG_FMT_L, Bytes{77});
-    const Stats o = stats_of(one.get());
-    EXPECT_EQ(o.mean, 77);
-    EXPECT_EQ(o.variance, 0);
-    EXPECT_EQ(o.minimum, 77);
-    EXPECT_EQ(o.maximum, 77);
-
-    // Every result address may be null.
-    EXPECT_EQ(dyx_image_stats(one.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+    const struct {
+        uint32_t width;
+        int32_t format;
+        Bytes pixels;
+        std::vector<double> expected;
+    } cases[] = {
+        {2, DYX_IMG_FMT_L, {0, 255}, {2, 127.5, 255, 65025, 32512.5, 0, 255}},
+        {1, DYX_IMG_FMT_RGBA, {1, 2, 3, 200}, {4, 51.5, 206, 40014, (40014 - 4 * 51.5 * 51.5) / 3, 1, 200}},
+        {0, DYX_IMG_FMT_RGB, {}, {0, 0, 0, 0, 0, 255, 0}},
+        {1, DYX_IMG_FMT_L, {77}, {1, 77, 77, 5929, 0, 77, 77}},
+    };
+    for (const auto &c : cases) {
+        ImagePtr image = make_image(c.width, 1, c.format, c.pixels);
+        EXPECT_EQ(stats_of(image.get()), c.expected) << c.width << " " << c.format;
+        EXPECT_EQ(dyx_image_stats(image.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                  0);
+    }
 }
 
 TEST(Stats, MatchesDoubleAccumulationOnRandomImages) {
     std::mt19937 random(13);
     // Sizes around the 16-byte blocks, and one large enough for several
     // flushes of the 32-bit square sums.
-    const uint32_t widths[] = {1, 5, 16, 17, 333, 4099};
-    for (uint32_t width : widths) {
+    for (uint32_t width : {1, 5, 16, 17, 333, 4099}) {
         ImagePtr image = make_image(width, 67, DYX_IMG_FMT_RGB);
         fill_random(image.get(), random);
         const Bytes bytes = bytes_of(image.get());
@@ -139,31 +112,16 @@ TEST(Stats, MatchesDoubleAccumulationOnRandomImages) {
             minimum = std::min<double>(minimum, v);
             maximum = std::max<double>(maximum, v);
         }
-        const double n = static_cast<float>(bytes.size());
-        const double mean = sum / n;
+        const double n = static_cast<float>(bytes.size()), mean = sum / n;
         const double variance = (squares - n * mean * mean) / static_cast<float>(bytes.size() - 1);
-        const Stats s = stats_of(image.get());
-        EXPECT_EQ(s.count, static_cast<double>(bytes.size()));
-        EXPECT_EQ(s.sum, sum);
-        EXPECT_EQ(s.sum_of_squares, squares);
-        EXPECT_EQ(s.mean, mean);
-        EXPECT_EQ(s.variance, variance);
-        EXPECT_EQ(s.minimum, minimum);
-        EXPECT_EQ(s.maximum, maximum);
+        EXPECT_EQ(stats_of(image.get()),
+                  (std::vector<double>{double(bytes.size()), mean, sum, squares, variance, minimum, maximum}))
+            << width;
     }
-}
-
-TEST(Stats, CountsBeyondSinglePrecisionDivideByRoundedCounts) {
-    // 16777217 bytes: n rounds to 16777216 in single precision, n - 1 stays.
-    ImagePtr image = make_image(16777217, 1, DYX_IMG_FMT_L);
-    std::memset(image->data, 2, 16777217);
+    // 16777217 bytes: n rounds to 16777216 in single precision, n - 1 stays;
+    // the mean is exactly 2, not 2 * 16777216 / 16777217.
+    ImagePtr image = make_image(16777217, 1, DYX_IMG_FMT_L, Bytes(16777217, 2));
     image->data[0] = 0;
-    const Stats s = stats_of(image.get());
-    EXPECT_EQ(s.count, 16777217.0);
-    const double sum = 2.0 * 16777216;
-    EXPECT_EQ(s.sum, sum);
-    EXPECT_EQ(s.mean, sum / 16777216.0);  // exactly 2, not 2 * 16777216 / 16777217
-    EXPECT_EQ(s.variance, (4.0 * 16777216 - 16777216.0 * s.mean * s.mean) / 16777216.0);
-    EXPECT_EQ(s.minimum, 0);
-    EXPECT_EQ(s.maximum, 2);
+    EXPECT_EQ(stats_of(image.get()),
+              (std::vector<double>{16777217.0, 2, 2.0 * 16777216, 4.0 * 16777216, 0, 0, 2}));
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "../utils/scratch_dir.h"
 #include "alloc_faults.h"
 #include "dyx_cache.h"
 #include "dyx_hash.h"
@@ -26,37 +27,7 @@
 namespace {
 
 using alloc_faults::walk;
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        char pattern[] = "/tmp/orvo_faults_XXXXXX";
-        const char *made = mkdtemp(pattern);
-        path_ = made ? made : "";
-    }
-    ~ScratchDir() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    std::string file(const char *name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// Prints the failure points walked per operation once all tests are done.
-class CoverageReport : public ::testing::Environment {
-public:
-    void TearDown() override {
-        int total = 0;
-        for (const auto &entry : alloc_faults::coverage()) {
-            std::printf("alloc faults: %-28s %4d failure points\n", entry.first.c_str(), entry.second);
-            total += entry.second;
-        }
-        std::printf("alloc faults: %zu operations, %d failure points\n", alloc_faults::coverage().size(),
-                    total);
-    }
-};
-const auto *const kReport = ::testing::AddGlobalTestEnvironment(new CoverageReport);
+using testing_support::ScratchDir;
 
 TEST(AllocFaults, MemoryPoolGrowsOrReportsNull) {
     walk("mpool create/alloc/free", [] {
@@ -195,9 +166,7 @@ TEST(AllocFaults, PathsAndDirectoryListings) {
     for (int i = 0; i < 40; ++i) {
         char name[64];
         std::snprintf(name, sizeof name, "a_rather_long_file_name_for_the_listing_%04d.ppm", i);
-        FILE *file = std::fopen(scratch.file(name).c_str(), "w");
-        ASSERT_NE(nullptr, file);
-        std::fclose(file);
+        scratch.write(name);
     }
     const std::string pattern = scratch.file("*.ppm");
     walk("dir list", [&] {
@@ -396,19 +365,12 @@ TEST_F(CodecHostFaults, MultiTileMovieRead) {
     for (int tile = 0; tile < 2; ++tile) {
         std::string bytes = "P6\n4 2\n255\n";
         for (int i = 0; i < 24; ++i) bytes += char(tile * 100 + i);
-        FILE *file = std::fopen(scratch_.file(tile ? "t1.ppm" : "t0.ppm").c_str(), "wb");
-        ASSERT_NE(nullptr, file);
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
+        scratch_.write(tile ? "t1.ppm" : "t0.ppm", bytes);
     }
-    const std::string path = scratch_.file("read.mtm");
-    FILE *file = std::fopen(path.c_str(), "w");
-    ASSERT_NE(nullptr, file);
-    std::fputs(
-        "MTM 1.0\ndefaultformat ppm\nfullresolution 8 2\nnummovies 2\n"
-        "movie\n imageoffset 0 0\n file t0.ppm\nmovie\n imageoffset 4 0\n file t1.ppm\n",
-        file);
-    std::fclose(file);
+    const std::string path =
+        scratch_.write("read.mtm",
+                       "MTM 1.0\ndefaultformat ppm\nfullresolution 8 2\nnummovies 2\n"
+                       "movie\n imageoffset 0 0\n file t0.ppm\nmovie\n imageoffset 4 0\n file t1.ppm\n");
     walk("mtm open/read frame", [&] {
         UdilMtm *mtm = dyx_udil_mtm_open(path.c_str());
         if (mtm == nullptr) return false;

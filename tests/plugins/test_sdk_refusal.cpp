@@ -64,17 +64,16 @@ TEST(SdkRefusal, EachRefusalLeavesItsReasonAndAHandleClearsIt) {
     EXPECT_EQ(refusal(&flag), "");
     EXPECT_EQ(flag, 0);
     delete udil_sdk::as_handle(handle);
-}
 
-TEST(SdkRefusal, HandleErrorsStayWithTheirHandle) {
-    udil_sdk::Handle handle;
-    handle.fail(7, "disk full");
-    udil_sdk::refuse("another file");
+    // Long reasons are cut; a handle's own error stays with it.
+    const std::string longer(600, 'r');
+    udil_sdk::refuse("%s", longer.c_str());
+    udil_sdk::Handle failed;
+    failed.fail(7, "disk full");
     char message[256];
-    int32_t flag = 0;
-    udil_sdk::get_err(&handle, &flag, message);
+    udil_sdk::get_err(&failed, &flag, message);
     EXPECT_STREQ(message, "disk full");
-    EXPECT_EQ(refusal(), "another file");
+    EXPECT_EQ(refusal(), longer.substr(0, 255));
 }
 
 TEST(SdkRefusal, ReasonsAreKeptPerThread) {
@@ -87,12 +86,6 @@ TEST(SdkRefusal, ReasonsAreKeptPerThread) {
     other.join();
     EXPECT_EQ(seen_there, "");
     EXPECT_EQ(refusal(), "main thread");
-}
-
-TEST(SdkRefusal, LongReasonsAreCut) {
-    const std::string longer(600, 'r');
-    udil_sdk::refuse("%s", longer.c_str());
-    EXPECT_EQ(refusal(), longer.substr(0, 255));
 }
 
 }  // namespace

@@ -19,9 +19,10 @@ def have_command(name):
                for folder in os.environ.get("PATH", "").split(os.pathsep))
 
 
-def run_bounded(arguments, seconds=30, env=None):
+def run_bounded(arguments, seconds=30, env=None, text=True):
     """Runs a command, killing it after `seconds`; returns (status, output,
-    error output) as text. Python 2.7 has no timeout in subprocess."""
+    error output), as text unless `text` is false. Python 2.7 has no timeout
+    in subprocess."""
     child = subprocess.Popen(arguments, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     timer = threading.Timer(seconds, child.kill)
     timer.start()
@@ -29,6 +30,8 @@ def run_bounded(arguments, seconds=30, env=None):
         out, err = child.communicate()
     finally:
         timer.cancel()
+    if not text:
+        return child.returncode, out, err
     return child.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
 
 
@@ -46,3 +49,19 @@ def run_python(code, **env_changes):
         else:
             env[key] = value
     return run_bounded([sys.executable, "-c", code], CHILD_SECONDS, env)
+
+
+def fixed_text(message):
+    """The fixed part of an error text that goes on with ": " and the reason
+    the plug-in or the system gave; None when no reason follows."""
+    text, colon, _ = message.partition(": ")
+    return text if colon else None
+
+
+def error_text(kind, function, *args):
+    """str() of the `kind` exception that function(*args) raises."""
+    try:
+        function(*args)
+    except kind as error:
+        return str(error)
+    raise AssertionError("%s not raised by %r%r" % (kind.__name__, function, args))

@@ -16,24 +16,42 @@ FAKE_DIR = os.path.join(BUILD_DIR, "tests", "udil_fakes", "main")
 
 def codecs_with(directory):
     """orvo.codecs() of a fresh interpreter whose plug-in directory is `directory`."""
-    status, out, err = run_python("import orvo; print(repr(orvo.codecs()))",
-                                  QEV_UDILPATH=directory)
+    status, out, err = run_python("import orvo; print(repr(orvo.codecs()))", QEV_UDILPATH=directory)
     if status != 0:
         raise AssertionError(err)
     return ast.literal_eval(out.strip())
 
 
+C, I, B = orvo.DYX_UDIL_CHOICE, orvo.DYX_UDIL_INT, orvo.DYX_UDIL_BOOLEAN
+ORIENTATION = ["orientation", C, ["display", "stored"], 0]
+# name: description, suffixes, (stereo, multi-frame), the options' first four fields
+BUILT_CODECS = {
+    "ppm": ("Netpbm PPM/PGM/PAM images", [".ppm", ".pgm", ".pnm", ".pam", ".pbm"], (0, 0),
+            [["format", C, ["ppm", "pam"], 0], ["bits", C, ["8", "16"], 0]]),
+    "png": ("PNG images (libpng)", [".png"], (0, 1),
+            [["compression", I, [0, 9], 1],
+             ["filter", C, ["auto", "none", "sub", "up", "average", "paeth", "all"], 0],
+             ["interlace", B, "0|1", 0]]),
+    "jpeg": ("JPEG images (libjpeg-turbo)", [".jpg", ".jpeg"], (0, 0),
+             [["quality", I, [1, 100], 90], ["subsampling", C, ["4:4:4", "4:2:2", "4:2:0"], 2],
+              ["progressive", B, "0|1", 0], ["optimize", B, "0|1", 0], ORIENTATION]),
+    "tiff": ("TIFF images (libtiff)", [".tif", ".tiff"], (0, 1),
+             [["compression", C, ["none", "lzw", "deflate", "packbits", "jpeg"], 1],
+              ["predictor", B, "0|1", 1], ORIENTATION]),
+}
+
+
 class CodecsTest(unittest.TestCase):
-    def test_ppm_plugin_is_listed_with_its_options(self):
+    def test_still_image_plugins_are_listed_with_their_options(self):
         listing = dict((entry[0], entry) for entry in codecs_with(PLUGIN_DIR))
-        self.assertIn("ppm", listing)
-        name, desc, suffixes, stereo, multi, options = listing["ppm"]
-        self.assertEqual(desc, "Netpbm PPM/PGM/PAM images")
-        self.assertEqual(suffixes, [".ppm", ".pgm", ".pnm", ".pam", ".pbm"])
-        self.assertEqual((stereo, multi), (0, 0))
-        self.assertEqual(options[0], ["format", orvo.DYX_UDIL_CHOICE, ["ppm", "pam"], 0,
-                                      "File layout for RGB pictures"])
-        self.assertEqual(options[1][:4], ["bits", orvo.DYX_UDIL_CHOICE, ["8", "16"], 0])
+        for name, (desc, suffixes, flags, options) in BUILT_CODECS.items():
+            self.assertIn(name, listing, "no %s plug-in in %s" % (name, PLUGIN_DIR))
+            entry = listing[name]
+            self.assertEqual((entry[1], entry[2], tuple(entry[3:5])), (desc, suffixes, flags), name)
+            self.assertEqual([option[:4] for option in entry[5]], options, name)
+            for option in entry[5]:  # a description, not the name again
+                self.assertNotIn(option[4], ("", option[0]), "%s option %s" % (name, option[0]))
+        self.assertEqual(listing["ppm"][5][0][4], "File layout for RGB pictures")
 
     def test_every_option_type_is_described(self):
         listing = dict((entry[0], entry) for entry in codecs_with(FAKE_DIR))
@@ -89,15 +107,13 @@ class SequenceNamesTest(unittest.TestCase):
         self.assertEqual(orvo.istemplate("shot0001r.png")[:3], [2, "shot####@.png", 1])
         self.assertEqual(orvo.istemplate("left0001.png"), [2, "left####.png", 0, 0, 0, 0])
         self.touch("s_07l.tif", "s_08l.tif")
-        self.assertEqual(orvo.istemplate(self.path("s_07l.tif")),
-                         [2, self.path("s_##@.tif"), 1, 2, 7, 8])
+        self.assertEqual(orvo.istemplate(self.path("s_07l.tif")), [2, self.path("s_##@.tif"), 1, 2, 7, 8])
 
     def test_istemplate_of_a_template(self):
         self.assertEqual(orvo.istemplate(self.path("img_####.png")),
                          [1, self.path("img_####.png"), 0, 0, -1, -1])
         self.touch("e_l_3.png", "e_l_4.png")
-        self.assertEqual(orvo.istemplate(self.path("e_@_#.png")),
-                         [1, self.path("e_@_#.png"), 1, 2, 3, 4])
+        self.assertEqual(orvo.istemplate(self.path("e_@_#.png")), [1, self.path("e_@_#.png"), 1, 2, 3, 4])
 
     def test_indexof_examples(self):
         self.assertEqual(orvo.indexof("a_###@.png", "a_012r.png", 0, -1), 12)

@@ -63,14 +63,9 @@ class ApiReferenceTest(unittest.TestCase):
         for name in getattr(instance, "__methods__", []):
             self.assertQuoted(getattr(instance, name).__doc__, "%s.%s" % (kind.__name__, name))
 
-    def test_image(self):
-        self.check_type(orvo.image, orvo.image())
-
-    def test_movie(self):
-        self.check_type(orvo.movie, orvo.movie())
-
-    def test_uuid(self):
-        self.check_type(orvo.uuid, orvo.uuid())
+    def test_types(self):
+        for kind in (orvo.image, orvo.movie, orvo.uuid):
+            self.check_type(kind, kind())
         self.assertQuoted(orvo.uuid().__reduce__.__doc__, "uuid.__reduce__")
 
     def test_links_between_documents_resolve(self):

@@ -61,8 +61,7 @@ class BlendTest(unittest.TestCase):
                                 ((orvo.DYX_BLEND_SALPHA,
                                   orvo.DYX_BLEND_MSALPHA), 200)):
             grey = make(1, 1, L, [100])
-            grey.blend(make(1, 1, L, [200]), codes[0], 0, codes[1], 0,
-                       (0, 0, 0, 0), 0)
+            grey.blend(make(1, 1, L, [200]), codes[0], 0, codes[1], 0, (0, 0, 0, 0), 0)
             self.assertEqual(pixels(grey), [expected], codes)
 
     def test_constants_keep_their_low_byte(self):
@@ -75,11 +74,9 @@ class BlendTest(unittest.TestCase):
 
     def test_mismatch_is_silent_and_wrong_types_raise(self):
         dst = make(2, 1, L, [5, 6])
-        self.assertEqual(dst.blend(make(1, 1, L, [9]), 1, 1, 1, 1,
-                                   (0, 0, 0, 0), 0), None)
+        self.assertEqual(dst.blend(make(1, 1, L, [9]), 1, 1, 1, 1, (0, 0, 0, 0), 0), None)
         self.assertEqual(pixels(dst), [5, 6])
-        self.assertEqual(dst.blend(make(2, 1, A, [9, 9]), 1, 1, 1, 1,
-                                   (0, 0, 0, 0), 0), None)
+        self.assertEqual(dst.blend(make(2, 1, A, [9, 9]), 1, 1, 1, 1, (0, 0, 0, 0), 0), None)
         self.assertEqual(pixels(dst), [5, 6])
         with self.assertRaises(TypeError) as caught:
             dst.blend("image", 1, 1, 1, 1, (0, 0, 0, 0), 0)
@@ -98,8 +95,7 @@ class BlendTest(unittest.TestCase):
                                      20, 21, 22, 23]) for _ in range(4)]
                 constant = [rng.randrange(256) for _ in range(4)]
                 image = make(7, 3, fmt, dst)
-                image.blend(make(7, 3, fmt, src), codes[0], codes[1],
-                            codes[2], codes[3], tuple(constant), 33)
+                image.blend(make(7, 3, fmt, src), codes[0], codes[1], codes[2], codes[3], tuple(constant), 33)
                 self.assertEqual(
                     pixels(image),
                     reference_blend(fmt, src, dst, codes, constant, 33),
@@ -127,11 +123,9 @@ class BitbltTest(unittest.TestCase):
     def test_border_and_alpha_mask(self):
         src = make(1, 1, RGBA, [1, 2, 3, 4])
         dst = make(3, 1, RGBA, [99] * 12)
-        dst.bitblt(src, (-2, 0), (3, 1), (0, 0), (3, 1),
-                   orvo.DYX_BITBLT_ALPHAMASK, (7, 8, 9, 0))
+        dst.bitblt(src, (-2, 0), (3, 1), (0, 0), (3, 1), orvo.DYX_BITBLT_ALPHAMASK, (7, 8, 9, 0))
         self.assertEqual(pixels(dst), [99] * 8 + [1, 2, 3, 4])
-        dst.bitblt(src, (-2, 0), (3, 1), (0, 0), (3, 1),
-                   orvo.DYX_BITBLT_COPY, (256 + 7, 8, 9, 0))
+        dst.bitblt(src, (-2, 0), (3, 1), (0, 0), (3, 1), orvo.DYX_BITBLT_COPY, (256 + 7, 8, 9, 0))
         self.assertEqual(pixels(dst), [7, 8, 9, 0] * 2 + [1, 2, 3, 4])
 
     def test_wrong_arguments(self):
@@ -148,12 +142,11 @@ class BitbltTest(unittest.TestCase):
 
 class ChromaKeyTest(unittest.TestCase):
 
-    def test_documented_example(self):
+    def test_documented_example_low_bytes_and_refused_formats(self):
         image = make(2, 1, RGBA, [5, 250, 3, 200, 5, 240, 3, 200])
         self.assertEqual(image.chromakey((0, 255, 0), (10, 10, 10), 0), None)
         self.assertEqual(pixels(image), [5, 250, 3, 0, 5, 240, 3, 200])
-
-    def test_low_bytes_and_refused_formats(self):
+        # Low bytes of the arguments; formats without colour and alpha are refused.
         image = make(1, 1, LA, [0, 9])
         image.chromakey((256, 0, 0), (0, 0, 0), 256 + 44)
         self.assertEqual(pixels(image), [0, 44])
@@ -165,25 +158,19 @@ class ChromaKeyTest(unittest.TestCase):
 
 class ColorMathTest(unittest.TestCase):
 
-    IDENTITY = ((1, 0, 0, 0, 0), (0, 1, 0, 0, 0), (0, 0, 1, 0, 0),
-                (0, 0, 0, 1, 0))
+    IDENTITY = ((1, 0, 0, 0, 0), (0, 1, 0, 0, 0), (0, 0, 1, 0, 0), (0, 0, 0, 1, 0))
 
-    def test_identity_and_documented_example(self):
+    def test_identity_documented_example_and_wrong_shapes(self):
         values = [3, 100, 200, 255, 0, 17, 128, 9]
         image = make(2, 1, RGBA, values)
         self.assertEqual(image.colormath(*self.IDENTITY), None)
         self.assertEqual(pixels(image), values)
 
         image = make(1, 1, RGB, [100, 100, 100])
-        image.colormath((0.5, 0, 0, 0, 10), (3, 0, 0, 0, 0),
-                        (-1, 0, 0, 0, 0), (0, 0, 0, 1, 0))
+        image.colormath((0.5, 0, 0, 0, 10), (3, 0, 0, 0, 0), (-1, 0, 0, 0, 0), (0, 0, 0, 1, 0))
         self.assertEqual(pixels(image), [60, 255, 0])
-
-    def test_wrong_shapes(self):
-        image = make(1, 1, RGB, [1, 2, 3])
         self.assertRaises(TypeError, image.colormath, *self.IDENTITY[:3])
-        self.assertRaises(TypeError, image.colormath, (1, 0, 0, 0),
-                          *self.IDENTITY[1:])
+        self.assertRaises(TypeError, image.colormath, (1, 0, 0, 0), *self.IDENTITY[1:])
 
 
 class DiffTest(unittest.TestCase):
@@ -195,10 +182,7 @@ class DiffTest(unittest.TestCase):
         self.assertEqual(pixels(modulo), [236, 20])
         self.assertEqual(pixels(a.diff(b, 1)), [20, 20])
         self.assertEqual(pixels(a.diff(image=b, absolute=1)), [20, 20])
-        self.assertEqual(modulo.format, L)
-        self.assertEqual(modulo.frame, [100, 100])
-        self.assertEqual(modulo.origin, [0, 0])
-        self.assertEqual(modulo.framenumber, 0)
+        self.assertEqual((modulo.format, modulo.frame, modulo.origin, modulo.framenumber), (L, [100, 100], [0, 0], 0))
         self.assertEqual(pixels(a), [10, 30])
 
     def test_mismatches(self):
@@ -206,35 +190,23 @@ class DiffTest(unittest.TestCase):
         for other in (make(2, 2, RGBA, [0] * 16), make(2, 3, RGB, [0] * 18)):
             with self.assertRaises(TypeError) as caught:
                 rgb.diff(other)
-            self.assertEqual(str(caught.exception),
-                             "image size/format mismatch")
+            self.assertEqual(str(caught.exception), "image size/format mismatch")
         with self.assertRaises(TypeError) as caught:
             rgb.diff("image")
         self.assertEqual(str(caught.exception), "object not of type Image")
 
 
 class StatsTest(unittest.TestCase):
-
-    def test_documented_values(self):
-        stats = make(2, 1, L, [0, 255]).stats()
-        self.assertEqual(stats, {"count": 2.0, "mean": 127.5, "sum": 255.0,
-                                 "sumofsquares": 65025.0,
-                                 "variance": 32512.5, "minimum": 0.0,
-                                 "maximum": 255.0})
-        for value in stats.values():
-            self.assertTrue(isinstance(value, float))
-
-    def test_alpha_counts_and_arguments_are_ignored(self):
-        stats = make(1, 1, RGBA, [1, 2, 3, 200]).stats("ignored", 5)
-        self.assertEqual(stats["count"], 4.0)
-        self.assertEqual(stats["sum"], 206.0)
-        self.assertEqual(make(1, 1, L, [77]).stats()["variance"], 0.0)
-
-    def test_empty_image(self):
-        stats = orvo.image(0, 5, L).stats()
-        self.assertEqual(stats, {"count": 0.0, "mean": 0.0, "sum": 0.0,
-                                 "sumofsquares": 0.0, "variance": 0.0,
-                                 "minimum": 255.0, "maximum": 0.0})
+    def test_documented_values_alpha_counts_and_empty_image(self):
+        cases = [(make(2, 1, L, [0, 255]), (2, 127.5, 255, 65025, 32512.5, 0, 255)),
+                 (make(1, 1, L, [77]), (1, 77, 77, 5929, 0, 77, 77)),
+                 (make(1, 1, RGBA, [0, 0, 0, 8]), (4, 2, 8, 64, 16, 0, 8)),  # alpha counts; n - 1 divides
+                 (orvo.image(0, 5, L), (0, 0, 0, 0, 0, 255, 0))]
+        names = ("count", "mean", "sum", "sumofsquares", "variance", "minimum", "maximum")
+        for image, values in cases:
+            stats = image.stats("ignored", 5)  # arguments are ignored
+            self.assertEqual(stats, dict(zip(names, map(float, values))))
+            self.assertTrue(all(isinstance(value, float) for value in stats.values()))
 
 
 if __name__ == "__main__":

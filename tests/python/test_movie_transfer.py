@@ -8,8 +8,9 @@ import sys
 import unittest
 
 import orvo
-from movie_testing import (ScratchTestCase, flat_image, open_movie, pattern_image, pixels,
+from movie_testing import (ScratchTestCase, flat_image, new_write_movie, open_movie, pattern_image, pixels,
                            write_movie, write_tiff)
+from orvo_testing import fixed_text
 
 
 def f32(value):
@@ -55,8 +56,7 @@ class RoundTripTest(ScratchTestCase):
             frame = movie.getframe(k)
             self.assertEqual(len(frame), 1)
             self.assertEqual(frame[0].tostring(), image.tostring(), "frame %d of %s" % (k, path))
-            self.assertEqual((frame[0].framenumber, frame[0].frame, frame[0].origin),
-                             (k, image.dims, [0, 0]))
+            self.assertEqual((frame[0].framenumber, frame[0].frame, frame[0].origin), (k, image.dims, [0, 0]))
         movie.close()
 
     def test_lossless_movie_file_and_sequences(self):
@@ -120,10 +120,7 @@ class RoundTripTest(ScratchTestCase):
         source = pattern_image(8, 8, 5, orvo.DYX_IMG_FMT_RGBA)
         before = source.tostring()
         for smooth in (0, 1):
-            movie = orvo.movie(orvo.MOVIE_WRITE)
-            movie.filename = self.path("small%d.ppm" % smooth)
-            movie.dims = (4, 4)
-            movie.addcount(1)
+            movie = new_write_movie(self.path("small%d.ppm" % smooth), (4, 4), 1)
             self.assertEqual(movie.open(), 0)
             self.assertEqual(movie.append(source, smooth=smooth), 0)
             movie.close()
@@ -144,7 +141,9 @@ class ReadOptionsTest(ScratchTestCase):
 
     def test_frame_range_and_repeats(self):
         movie = open_movie(self.path("ten.####.ppm"))
-        movie.framerange = (2, 4)
+        for asked, kept, count in (((2, 500), [2, 9], 8), ((5, 2), [5, 5], 1), ((2, 4), [2, 4], 3)):
+            movie.framerange = asked
+            self.assertEqual((movie.framerange, movie.nframes), (kept, count), asked)
         movie.repeat = (1, 2)
         self.assertEqual(movie.nframes, 6)
         got = [movie.getframe(k)[0].tostring() for k in range(6)]
@@ -177,23 +176,13 @@ class ReadOptionsTest(ScratchTestCase):
         movie = orvo.movie()
         self.assertEqual(movie.getframe(0), -1)
         self.assertEqual(movie.errstr(), "open() required before getframe()")
-        writer = orvo.movie(orvo.MOVIE_WRITE)
+        writer = new_write_movie(self.path("w.ppm"), (2, 2), 1)
         self.assertEqual(writer.getframe(0), -1)
         self.assertEqual(writer.errstr(), "open() required before getframe()")
-        writer.filename = self.path("w.ppm")
-        writer.dims = (2, 2)
-        writer.addcount(1)
         writer.open()
         self.assertEqual(writer.getframe(0), -1)
         self.assertEqual(writer.errstr(), "getframe() not allowed on write movie")
         self.assertRaises(TypeError, movie.getframe, "0")
-
-    def test_unreadable_frame(self):
-        movie = open_movie(self.path("ten.####.ppm"))
-        os.remove(self.path("ten.0004.ppm"))
-        self.assertEqual(movie.getframe(4), -1)
-        self.assertEqual(movie.errstr().partition(": ")[:2], ("unable to read the requested frame", ": "))  # with the reason
-        self.assertEqual(len(movie.getframe(5)), 1)  # the others still read
 
     def test_frame_too_large_to_hold(self):
         write_tiff(self.path("huge.tif"), 150000, 100000, 0)  # 45 GB of pixels
@@ -204,14 +193,7 @@ class ReadOptionsTest(ScratchTestCase):
 
 class WriteMovieTestCase(ScratchTestCase):
     def writer(self, name, count, dims=(6, 5), **attributes):
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = self.path(name)
-        movie.dims = dims
-        for key, value in attributes.items():
-            setattr(movie, key, value)
-        if count:
-            movie.addcount(count)
-        return movie
+        return new_write_movie(self.path(name), dims, count, **attributes)
 
     def source(self, count=5):
         self.images = [pattern_image(6, 5, k) for k in range(count)]
@@ -282,7 +264,7 @@ class AppendTest(WriteMovieTestCase):
         status = movie.append(source)
         self.assertNotEqual(status, 0)
         self.assertNotEqual(status, -1)
-        self.assertEqual(movie.errstr().partition(": ")[:2], ("Unable to read frame from movie file", ": "))  # with the reason
+        self.assertEqual(fixed_text(movie.errstr()), "Unable to read frame from movie file")
         self.assertEqual(movie.realframes, 2)
 
     def test_failed_write_keeps_the_frames_already_written(self):
@@ -292,10 +274,13 @@ class AppendTest(WriteMovieTestCase):
         self.assertEqual(movie.append(pattern_image(6, 5, 1)), 0)
         os.mkdir(self.path("out.0002.png"))  # the next frame's file cannot be made
         status = movie.append(pattern_image(6, 5, 2))
+        if status == 0:  # written behind the script: the failure comes at close
+            status = movie.close()
+        else:
+            self.assertEqual(movie.realframes, 2)
+            self.assertEqual(movie.close(), 0)
         self.assertNotEqual(status, 0)
-        self.assertEqual(movie.errstr().partition(": ")[:2], ("Unable to write frame to movie file", ": "))  # with the reason
-        self.assertEqual(movie.realframes, 2)
-        self.assertEqual(movie.close(), 0)
+        self.assertEqual(fixed_text(movie.errstr()), "Unable to write frame to movie file")
         os.rmdir(self.path("out.0002.png"))
         again = open_movie(self.path("out.####.png"))
         self.assertEqual(again.nframes, 2)
@@ -303,48 +288,37 @@ class AppendTest(WriteMovieTestCase):
 
 
 class StereoAndAnaglyphTest(WriteMovieTestCase):
-    def test_mono_source_on_a_stereo_movie_gives_equal_eyes(self):
-        movie = self.writer("st.@.####.ppm", 2, stereo=1)
-        movie.open()
-        self.assertEqual(movie.append(self.source(2)), 0)
-        movie.close()
-        frame = open_movie(self.path("st.@.####.ppm")).getframe(1)
-        self.assertEqual([image.tostring() for image in frame], [self.images[1].tostring()] * 2)
-
-    def test_single_image_feeds_both_eyes(self):
-        movie = self.writer("one.@.####.ppm", 2, stereo=1)
+    def test_mono_sources_feed_both_eyes(self):
+        movie = self.writer("st.@.####.ppm", 3, stereo=1)
         movie.open()
         image = pattern_image(6, 5, 3)
-        self.assertEqual(movie.append((image,)), 0)
+        self.assertEqual(movie.append(self.source(1)), 0)  # a mono movie
+        self.assertEqual(movie.append((image,)), 0)  # one image, alone or in a tuple
         self.assertEqual(movie.append(image), 0)
         movie.close()
-        reader = open_movie(self.path("one.@.####.ppm"))
-        for k in (0, 1):
-            self.assertEqual([i.tostring() for i in reader.getframe(k)], [image.tostring()] * 2)
+        reader = open_movie(self.path("st.@.####.ppm"))
+        for k, expected in enumerate((self.images[0], image, image)):
+            self.assertEqual([i.tostring() for i in reader.getframe(k)], [expected.tostring()] * 2)
 
     def test_anaglyph_modes_from_image_pairs(self):
-        left, right = flat_image(2, 2, (200, 100, 50)), flat_image(2, 2, (10, 20, 30))
+        left, right = (200, 100, 50), (10, 20, 30)
         # Luminances: left 60 + 59 + 5.5 -> 124, right 3 + 11.8 + 3.3 -> 18.
-        expected = {1: (18, 0, 124), 2: (124, 0, 18), 3: (18, 124, 124), 4: (124, 18, 18)}
-        for mode in range(1, 5):
+        cases = [(1, left, right, [18, 0, 124]), (2, left, right, [124, 0, 18]), (3, left, right, [18, 124, 124]),
+                 (4, left, right, [124, 18, 18]),
+                 (orvo.MOVIE_ANAGLYPH_REDBLUE, (255, 255, 255), (0, 0, 0), [0, 0, 255])]
+        for mode, left, right, expected in cases:
             name = "ana%d.ppm" % mode
-            movie = self.writer(name, 1, dims=(2, 2), stereo=1, anaglyph=mode)
+            movie = self.writer(name, 1, dims=(3, 3), stereo=1, anaglyph=mode)
             self.assertEqual(movie.open(), 0)
-            self.assertEqual(movie.append((left, right)), 0)
+            pair = flat_image(3, 3, left), flat_image(3, 3, right)
+            self.assertEqual(movie.append(pair), 0)
             movie.close()
+            self.assertEqual(pair[0].getpixel(0, 0), list(left))  # the script's image is not changed
             reader = open_movie(self.path(name))
             self.assertEqual(reader.stereo, 0)  # written as a mono movie
             frame = reader.getframe(0)
             self.assertEqual(len(frame), 1)
-            self.assertEqual(frame[0].getpixel(1, 1), list(expected[mode]))
-        self.assertEqual(left.getpixel(0, 0), [200, 100, 50])
-
-    def test_white_left_black_right_red_blue(self):
-        movie = self.writer("rb.ppm", 1, dims=(3, 3), stereo=1, anaglyph=orvo.MOVIE_ANAGLYPH_REDBLUE)
-        movie.open()
-        movie.append((flat_image(3, 3, (255, 255, 255)), flat_image(3, 3, (0, 0, 0))))
-        movie.close()
-        self.assertEqual(open_movie(self.path("rb.ppm")).getframe(0)[0].getpixel(2, 2), [0, 0, 255])
+            self.assertEqual(frame[0].getpixel(2, 2), expected, mode)
 
     def test_anaglyph_from_a_stereo_movie_source(self):
         write_movie(self.path("pair.@.#.ppm"), [(flat_image(2, 2, (200, 100, 50)), flat_image(2, 2, (10, 20, 30)))],
@@ -365,38 +339,24 @@ class StereoAndAnaglyphTest(WriteMovieTestCase):
 
 
 class ProgressTest(WriteMovieTestCase):
-    def run_append(self, progress, count=4):
-        movie = self.writer("p.####.ppm", count)
-        movie.open()
-        status = movie.append(self.source(count), object=progress, method="step")
-        return movie, status
-
-    def test_counting(self):
-        progress = Progress()
-        movie, status = self.run_append(progress)
-        self.assertEqual((status, progress.calls, movie.realframes), (0, [0, 1, 2, 3], 4))
-
-    def test_abort_after_the_first_frame(self):
-        progress = Progress({0: 1})
-        movie, status = self.run_append(progress)
-        self.assertEqual((status, progress.calls, movie.realframes), (-1, [0], 1))
-        self.assertEqual(movie.errstr(), "Operation aborted by user")
-
-    def test_minus_one_none_and_raising_stop_the_append(self):
-        for progress in (Progress({1: -1}), Progress({1: None}), Progress(error=ValueError("boom"))):
-            movie, status = self.run_append(progress)
-            self.assertEqual(status, -1)
-            self.assertEqual(movie.errstr(), "Unable to call object method")
+    def test_answers_of_the_progress_method(self):
+        # progress, status, calls, frames written, errstr
+        cases = [(Progress(), 0, [0, 1, 2, 3], 4, ""),
+                 (Progress({0: 1}), -1, [0], 1, "Operation aborted by user"),
+                 (Progress({1: -1}), -1, [0, 1], 2, "Unable to call object method"),
+                 (Progress({1: None}), -1, [0, 1], 2, "Unable to call object method"),
+                 (Progress(error=ValueError("boom")), -1, [0], 1, "Unable to call object method")]
+        for progress, status, calls, frames, message in cases:
+            movie = self.writer("p.####.ppm", 4)
+            movie.open()
+            self.assertEqual(movie.append(self.source(4), object=progress, method="step"), status)
+            self.assertEqual((progress.calls, movie.realframes, movie.errstr()), (calls, frames, message))
             self.assertIsNone(sys.exc_info()[0])
             movie.close()
-        self.assertEqual(progress.calls, [0])
-
-    def test_missing_method(self):
         movie = self.writer("q.####.ppm", 2)
         movie.open()
         self.assertEqual(movie.append(self.source(2), object=Progress(), method="nosuch"), -1)
-        self.assertEqual(movie.errstr(), "Unable to call object method")
-        self.assertEqual(movie.realframes, 1)
+        self.assertEqual((movie.errstr(), movie.realframes), ("Unable to call object method", 1))
 
 
 class CountTest(WriteMovieTestCase):

@@ -1,10 +1,8 @@
 """orvo.image as an array: zero-copy top-down views through the buffer
 protocol and __array_interface__, BufferError while a view is exported,
 fromarray/toarray, movie.getarray and append of arrays, the constructor's
-keyword arguments, orvo.__version__ and os.PathLike names for the module
-functions."""
+keyword arguments and orvo.__version__."""
 import gc
-import os
 import sys
 import unittest
 
@@ -44,9 +42,9 @@ def expected_shape(image):
 @unittest.skipIf(numpy is None, NO_NUMPY)
 class ViewTest(unittest.TestCase):
 
-    def test_views_are_top_down_for_every_format_and_odd_size(self):
+    def test_views_are_top_down_for_every_format_and_odd_or_empty_size(self):
         for fmt in FORMATS:
-            for width, height in ODD_SIZES:
+            for width, height in ODD_SIZES + [(0, 0), (0, 3), (4, 0)]:
                 image = pattern_image(width, height, width + fmt, fmt)
                 view = numpy.asarray(image)
                 label = "format %d, %d x %d" % (fmt, width, height)
@@ -54,9 +52,9 @@ class ViewTest(unittest.TestCase):
                 self.assertEqual(view.dtype, numpy.uint8, label)
                 self.assertTrue(view.flags.writeable, label)
                 self.assertEqual(view.tobytes(), top_down_bytes(image), label)
-                # getpixel counts rows from the bottom.
-                self.assertEqual(list(view.reshape(height, width, -1)[0, width - 1]),
-                                 image.getpixel(width - 1, height - 1), label)
+                if width and height:  # getpixel counts rows from the bottom.
+                    self.assertEqual(list(view.reshape(height, width, -1)[0, width - 1]),
+                                     image.getpixel(width - 1, height - 1), label)
 
     def test_view_shares_the_pixels_both_ways(self):
         image = pattern_image(6, 4, 3, orvo.DYX_IMG_FMT_RGB)
@@ -68,13 +66,6 @@ class ViewTest(unittest.TestCase):
         image.flip(orvo.DYX_FLIP_XAXIS)  # in place: the view follows
         self.assertEqual(list(view[0, 5]), [7, 8, 9])
         self.assertTrue(numpy.shares_memory(view, numpy.asarray(image)))
-
-    def test_empty_images_give_empty_views(self):
-        for width, height in [(0, 0), (0, 3), (4, 0)]:
-            image = orvo.image(width, height, orvo.DYX_IMG_FMT_RGBA)
-            view = numpy.asarray(image)
-            self.assertEqual(view.shape, (height, width, 4))
-            self.assertEqual(view.size, 0)
 
     def test_array_interface_describes_the_same_view(self):
         image = pattern_image(5, 3, 1, orvo.DYX_IMG_FMT_LA)
@@ -92,12 +83,6 @@ class ViewTest(unittest.TestCase):
         self.assertTrue(numpy.shares_memory(through_interface, numpy.asarray(image)))
         grey = orvo.image(4, 2, orvo.DYX_IMG_FMT_L)
         self.assertEqual(grey.__array_interface__["shape"], (2, 4))
-
-    def test_views_keep_the_image_alive(self):
-        view = numpy.asarray(pattern_image(3, 2, 5, orvo.DYX_IMG_FMT_RGB))
-        gc.collect()
-        expected = pattern_image(3, 2, 5, orvo.DYX_IMG_FMT_RGB)
-        self.assertEqual(view.tobytes(), top_down_bytes(expected))
 
     def test_reference_counts_stay_flat_over_many_views(self):
         image = pattern_image(64, 48, 2, orvo.DYX_IMG_FMT_RGBA)
@@ -132,7 +117,7 @@ class ViewTest(unittest.TestCase):
         self.assertLess(last - first, 64 * 1024)
 
 
-class BufferErrorTest(unittest.TestCase):
+class BufferErrorTest(ScratchTestCase):
     """While a view is exported, operations that would free the pixel
     memory it points at raise BufferError, as bytearray's resizing does;
     operations in place go on."""
@@ -165,14 +150,9 @@ class BufferErrorTest(unittest.TestCase):
         ]
 
     def setUp(self):
-        import tempfile
-        self.dir = tempfile.mkdtemp(prefix="orvo-views-")
-        self.scratch = os.path.join(self.dir, "picture.ppm")
+        ScratchTestCase.setUp(self)
+        self.scratch = self.path("picture.ppm")
         self.assertEqual(pattern_image(4, 4, 1).save(self.scratch), 0)
-
-    def tearDown(self):
-        import shutil
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     def test_reallocation_refused_while_exported_and_fine_after(self):
         for name, operation in self.reallocations(self.scratch):
@@ -199,7 +179,6 @@ class BufferErrorTest(unittest.TestCase):
             self.assertEqual((view.shape, view.format, view.itemsize, view.readonly),
                              (expected_shape(image), "B", 1, False))
             self.assertEqual(view.tobytes(), top_down_bytes(image))
-            self.assertEqual(bytes(bytearray(view.tobytes())), top_down_bytes(image))
 
     @unittest.skipIf(sys.version_info < (3, 3), "memoryview item assignment by index needs Python 3.3")
     def test_memoryview_writes_reach_the_image(self):
@@ -222,6 +201,9 @@ class FromArrayTest(unittest.TestCase):
             self.assertEqual(top_down_bytes(image), data)
         alpha = orvo.image.fromarray(b"\1\2", (1, 2), orvo.DYX_IMG_FMT_A)
         self.assertEqual((alpha.format, alpha.tostring()), (orvo.DYX_IMG_FMT_A, b"\1\2"))
+        if sys.version_info[0] >= 3:  # an image round trips through its own view
+            image = pattern_image(7, 5, 3, orvo.DYX_IMG_FMT_RGBA)
+            self.assertEqual(orvo.image.fromarray(memoryview(image)).tostring(), image.tostring())
 
     def test_bad_arrays_are_refused(self):
         cases = [
@@ -236,12 +218,6 @@ class FromArrayTest(unittest.TestCase):
         ]
         for arguments, error in cases:
             self.assertRaises(error, orvo.image.fromarray, *arguments)
-
-    def test_an_image_round_trips_through_its_own_view(self):
-        image = pattern_image(7, 5, 3, orvo.DYX_IMG_FMT_RGBA)
-        if sys.version_info[0] >= 3:
-            copy = orvo.image.fromarray(memoryview(image))
-            self.assertEqual(copy.tostring(), image.tostring())
 
     @unittest.skipIf(numpy is None, NO_NUMPY)
     def test_arrays_round_trip_in_every_layout(self):
@@ -325,10 +301,7 @@ class MovieArrayTest(ScratchTestCase):
         numpy.testing.assert_array_equal(read.getarray(1)[0], right)
 
     def test_arrays_that_cannot_be_frames_raise(self):
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = self.path("bad.##.ppm")
-        movie.dims = (4, 4)
-        movie.addcount(1)
+        movie = new_write_movie(self.path("bad.##.ppm"), (4, 4), 1)
         self.assertEqual(movie.open(), 0)
         self.assertRaises(TypeError, movie.append, numpy.zeros((4, 4, 3), numpy.float64))
         self.assertRaises(ValueError, movie.append, numpy.zeros((4, 4, 6), numpy.uint8))
@@ -339,7 +312,6 @@ class MovieArrayTest(ScratchTestCase):
 
 
 class KeywordTest(unittest.TestCase):
-
     def test_constructor_keywords_by_their_documented_names(self):
         image = orvo.image(width=8, height=6)
         self.assertEqual((image.dims, image.frame, image.format), ([8, 6], [8, 6], orvo.DYX_IMG_FMT_RGB))
@@ -348,30 +320,9 @@ class KeywordTest(unittest.TestCase):
         self.assertEqual((image.dims, image.format, image.tostring(), image.framenumber, image.frame,
                           image.origin), ([2, 1], orvo.DYX_IMG_FMT_L, b"\1\2", 3, [9, 7], [1, 2]))
         self.assertEqual(orvo.image(4, 4, frameheight=2).frame, [4, 2])
-
-    def test_unknown_or_repeated_keywords_raise_type_error(self):
         for kwargs in [{"w": 8}, {"size": (8, 8)}]:
             self.assertRaises(TypeError, lambda: orvo.image(**kwargs))
-        self.assertRaises(TypeError, lambda: orvo.image(8, width=8))
-
-    def test_positional_form_is_unchanged(self):
-        image = orvo.image(3, 2, orvo.DYX_IMG_FMT_RGB, None, 1, 5, 6, 7, 8, "ignored")
-        self.assertEqual((image.frame, image.origin, image.framenumber), ([5, 6], [7, 8], 1))
-
-
-class ModuleTest(unittest.TestCase):
-
-    def test_version_attribute(self):
-        self.assertIsInstance(orvo.__version__, str)
         self.assertEqual(orvo.__version__, orvo.version()[1])
-
-    @unittest.skipIf(sys.version_info < (3, 6), "os.PathLike arrived in Python 3.6")
-    def test_template_functions_take_path_like_names(self):
-        import pathlib
-        self.assertEqual(orvo.istemplate(pathlib.Path("shot.####.png")), orvo.istemplate("shot.####.png"))
-        self.assertEqual(orvo.extend(pathlib.Path("a.##.png"), 5, 1, 3), orvo.extend("a.##.png", 5, 1, 3))
-        self.assertEqual(orvo.indexof(pathlib.Path("a.##.png"), pathlib.Path("a.07.png"), 0, -1), 7)
-        self.assertRaises(TypeError, orvo.istemplate, 3)
 
 
 if __name__ == "__main__":

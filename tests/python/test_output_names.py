@@ -5,7 +5,8 @@ import os
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, last_udil_error, new_write_movie, open_movie, pattern_image, pixels, write_movie
+from movie_testing import (ScratchTestCase, last_udil_error, new_write_movie, open_movie, pattern_image, pixels,
+                           write_movie)
 from orvo_testing import run_bounded
 
 try:

@@ -169,39 +169,34 @@ class AnimatedPngTest(ScratchTestCase):
             self.assertEqual(len(raw), 4)
             self.assert_frames(path, mode, list(raw))
 
-    def test_damaged_frames_are_reported_with_the_reason(self):
+    def damaged_animation(self, name, change):
+        """A three-frame RGB animation written by Pillow, its bytes changed."""
         frames = self.frames_of("RGB", 3, 5)
-        path = self.path("good.png")
+        path = self.path(name)
         frames[0].save(path, save_all=True, append_images=frames[1:])
         with open(path, "rb") as source:
             data = bytearray(source.read())
-        # The last fdAT chunk's data, one byte changed: its CRC no longer fits.
-        last = data.rfind(b"fdAT")
-        data[last + 10] ^= 0xFF
-        bad = self.path("bad.png")
-        with open(bad, "wb") as out:
+        change(data)
+        with open(path, "wb") as out:
             out.write(bytes(data))
-        image = orvo.image()
-        self.assertEqual(image.load(bad, 1), 0, image.errstr())
-        self.assertNotEqual(image.load(bad, 2), 0)
-        self.assertIn("frame 2: fdAT: CRC error", image.errstr())
+        return path
 
-    def test_frame_outside_the_picture_is_refused(self):
-        frames = self.frames_of("RGB", 2, 7)
-        path = self.path("good.png")
-        frames[0].save(path, save_all=True, append_images=frames[1:])
-        with open(path, "rb") as source:
-            data = bytearray(source.read())
-        # The second fcTL's x offset, and its CRC made to fit again.
-        second = data.find(b"fcTL", data.find(b"fcTL") + 4)
-        data[second + 4 + 12:second + 4 + 16] = struct.pack(">I", 20)
-        body = bytes(data[second:second + 4 + 26])
-        data[second + 30:second + 34] = struct.pack(">I", zlib.crc32(body) & 0xffffffff)
-        bad = self.path("outside.png")
-        with open(bad, "wb") as out:
-            out.write(bytes(data))
+    def test_damaged_frames_are_reported_with_the_reason(self):
+        def bad_crc(data):  # the last fdAT chunk's data, one byte changed
+            data[data.rfind(b"fdAT") + 10] ^= 0xFF
+
+        def outside(data):  # the second fcTL's x offset, and its CRC made to fit again
+            second = data.find(b"fcTL", data.find(b"fcTL") + 4)
+            data[second + 4 + 12:second + 4 + 16] = struct.pack(">I", 20)
+            body = bytes(data[second:second + 4 + 26])
+            data[second + 30:second + 34] = struct.pack(">I", zlib.crc32(body) & 0xffffffff)
+
         image = orvo.image()
-        self.assertNotEqual(image.load(bad), 0)
+        path = self.damaged_animation("crc.png", bad_crc)
+        self.assertEqual(image.load(path, 1), 0, image.errstr())
+        self.assertNotEqual(image.load(path, 2), 0)
+        self.assertIn("frame 2: fdAT: CRC error", image.errstr())
+        self.assertNotEqual(image.load(self.damaged_animation("outside.png", outside)), 0)
         self.assertIn("damaged animation: a frame lies outside the picture", image.errstr())
 
     def test_frames_written_to_one_name_make_an_animation_pillow_reads(self):
@@ -218,11 +213,7 @@ class AnimatedPngTest(ScratchTestCase):
         write_movie(self.path("one.png"), frames[:1])
         with open(self.path("one.png"), "rb") as written:
             self.assertNotIn(b"acTL", written.read())
-
-    def test_plain_png_is_one_frame(self):
-        path = self.path("still.png")
-        self.frames_of("RGB", 1, 3)[0].save(path)
-        self.assertEqual(open_movie(path).nframes, 1)
+        self.assertEqual(open_movie(self.path("one.png")).nframes, 1)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 text first, then ": " and the reason ("Unable to open movie file: ...
 moov atom not found"). Guards against every refusal reading like a
 missing file."""
-import os
 import shutil
 import struct
 import subprocess
@@ -97,18 +96,6 @@ class ImageReasonTest(ScratchTestCase):
         self.assertRefused("cut.png", -2, "Unable to open the file.", "the file is cut short")
         self.assertRefused("cut.jpg", -2, "Unable to open the file.", "Premature end of JPEG file")
 
-    def test_missing_file_says_so(self):
-        self.assertRefused("missing.png", -2, "Unable to open the file.",
-                           self.path("missing.png") + ": No such file or directory")
-
-    def test_save_into_a_missing_directory_says_why(self):
-        picture = pattern_image(4, 4, 1)
-        # A one-picture codec makes its file when the picture is written.
-        self.assertEqual(picture.save(self.path(os.path.join("no", "such.ppm"))), -4)
-        message = picture.errstr()
-        self.assertTrue(message.startswith("Unable to save the image.: "), message)
-        self.assertIn("No such file or directory", message)
-
     def test_reason_is_never_stale(self):
         image = orvo.image(2, 2)
         self.assertEqual(image.load(self.path("missing.png")), -2)
@@ -160,32 +147,6 @@ class MovieReasonTest(ScratchTestCase):
         self.assertEqual(made, 0)
         damaged(self.path("made.mp4"), self.path("made_cut.mp4"), half)
         self.assertOpenRefused("made_cut.mp4", "Unable to open movie file", "moov atom not found")
-
-    def test_missing_frame_of_a_sequence_is_named(self):
-        write_movie(self.path("seq.#.png"), [pattern_image(8, 6, k) for k in range(3)])
-        movie = orvo.movie()
-        movie.filename = self.path("seq.#.png")
-        self.assertEqual(movie.open(), 0, movie.errstr())
-        os.remove(self.path("seq.1.png"))
-        self.assertEqual(movie.getframe(1), -1)
-        message = movie.errstr()
-        self.assertTrue(message.startswith("unable to read the requested frame: "), message)
-        self.assertIn(self.path("seq.1.png") + ": No such file or directory", message)
-        movie.close()
-
-    def test_create_in_a_missing_directory_says_why(self):
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = self.path(os.path.join("no", "clip.mkv"))
-        movie.dims = (8, 6)
-        movie.addcount(1)
-        self.assertEqual(movie.open(), -1)
-        message = movie.errstr()
-        self.assertTrue(message.startswith("Unable to create movie file: "), message)
-        self.assertIn("No such file or directory", message)
-
-    def test_missing_multi_tile_movie_says_so(self):
-        self.assertOpenRefused("absent.mtm", "Unable to open MTM file",
-                               self.path("absent.mtm") + ": No such file or directory")
 
 
 if __name__ == "__main__":

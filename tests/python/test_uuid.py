@@ -1,22 +1,34 @@
-"""orvo.uuid: constants, construction modes, text form, comparison and
-pickling."""
+"""orvo.uuid: construction modes, name-based UUIDs against Python's own,
+text form, comparison, hashing and pickling."""
 import pickle
 import re
 import sys
 import unittest
+import uuid
 
 import orvo
 
+PY3 = sys.version_info[0] >= 3
 NIL = "00000000-0000-0000-0000-000000000000"
 TEXT_FORM = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
 
 
-class UuidTest(unittest.TestCase):
-    def test_constants(self):
-        self.assertEqual((orvo.UUID_MAKE_V1, orvo.UUID_MAKE_V3, orvo.UUID_MAKE_V4,
-                          orvo.UUID_MAKE_V5, orvo.UUID_MAKE_MC), (1, 2, 4, 8, 16))
-        self.assertEqual(orvo.uuid.__doc__, "UUID object")
+def other_string_type(text):
+    """Bytes in Python 3, unicode in Python 2.7: the type not used for text."""
+    return text.encode("utf-8") if PY3 else text.decode("utf-8")
 
+
+def reference_uuid(mode, name):
+    """Python's own name-based UUID in the URL name space (UTF-8 for text)."""
+    make = uuid.uuid3 if mode == orvo.UUID_MAKE_V3 else uuid.uuid5
+    if PY3 and isinstance(name, bytes):
+        name = name.decode("utf-8")
+    if not PY3 and isinstance(name, unicode):  # noqa: F821 (Python 2.7 only)
+        name = name.encode("utf-8")
+    return str(make(uuid.NAMESPACE_URL, name))
+
+
+class UuidTest(unittest.TestCase):
     def test_nil(self):
         self.assertEqual(repr(orvo.uuid()), NIL)
         for args in ((17,), (orvo.UUID_MAKE_V3,), (orvo.UUID_MAKE_V5, 3),
@@ -24,45 +36,38 @@ class UuidTest(unittest.TestCase):
             self.assertEqual(repr(orvo.uuid(*args)), NIL, args)
 
     def test_generated_modes(self):
-        for mode in (orvo.UUID_MAKE_V1, orvo.UUID_MAKE_V4):
+        for mode, version in ((orvo.UUID_MAKE_V1, "1"), (orvo.UUID_MAKE_V4, "4")):
             first, second = orvo.uuid(mode), orvo.uuid(mode)
             self.assertTrue(TEXT_FORM.match(repr(first)), repr(first))
             self.assertNotEqual(first, second)
-            self.assertNotEqual(repr(first), NIL)
-        self.assertEqual(repr(orvo.uuid(orvo.UUID_MAKE_V4))[14], "4")
+            self.assertEqual(repr(first)[14], version)
 
-    def test_named_modes(self):
-        v5 = orvo.uuid(orvo.UUID_MAKE_V5, "http://example.org/")
-        self.assertEqual(v5, orvo.uuid(orvo.UUID_MAKE_V5, "http://example.org/", "extra"))
-        v3 = orvo.uuid(orvo.UUID_MAKE_V3, "http://example.org/")
-        self.assertNotEqual(v5, v3)
-        self.assertEqual(repr(v5)[14], "5")
-        self.assertEqual(repr(v3)[14], "3")
-        # The whole name counts, however long (see test_values_and_names).
-        long_name = "n" * 1023
-        self.assertNotEqual(orvo.uuid(orvo.UUID_MAKE_V5, long_name),
-                            orvo.uuid(orvo.UUID_MAKE_V5, long_name + "tail"))
+    def test_named_modes_match_python_for_any_name(self):
+        # Guards against names cut at 1023 bytes or at a NUL, against the
+        # other string type giving the nil UUID, and against non-UTF-8 text.
+        names = ["", "a", "http://example.org/", "x" * 1023, "x" * 1024, "y" * 5000, "a\0b", "\0",
+                 "z" * 1023 + "\0tail", u"\u00e9t\u00e9 \u65e5\u672c"]
+        for mode in (orvo.UUID_MAKE_V3, orvo.UUID_MAKE_V5):
+            for name in names:
+                expected = reference_uuid(mode, name)
+                other = name.encode("utf-8") if isinstance(name, type(u"")) else other_string_type(name)
+                self.assertEqual(repr(orvo.uuid(mode, name)), expected, (mode, len(name)))
+                self.assertEqual(repr(orvo.uuid(mode, other)), expected, (mode, len(name)))
+        self.assertEqual(orvo.uuid(orvo.UUID_MAKE_V5, "n", "extra"), orvo.uuid(orvo.UUID_MAKE_V5, "n"))
 
-    def test_text_round_trip_and_order(self):
+    def test_text_round_trip_order_hash_and_pickle(self):
         u = orvo.uuid(orvo.UUID_MAKE_V4)
-        self.assertEqual(orvo.uuid(repr(u)), u)
-        self.assertEqual(orvo.uuid(repr(u) + "trailing"), u)
+        for text in (repr(u), repr(u) + "trailing", other_string_type(repr(u))):
+            self.assertEqual(orvo.uuid(text), u)
         low = orvo.uuid("00000000-0000-0000-0000-000000000001")
         high = orvo.uuid("00000000-0000-0000-0000-000000000002")
         self.assertTrue(low < high and high > low and low != high)
         self.assertTrue(orvo.uuid() < low)
-
-    def test_reduce_and_pickle(self):
-        u = orvo.uuid(orvo.UUID_MAKE_V1)
+        self.assertEqual(hash(u), hash(orvo.uuid(repr(u))))
+        self.assertEqual(len(set([u, orvo.uuid(repr(u)), orvo.uuid()])), 2)
         self.assertEqual(u.__reduce__(), (orvo.uuid, (repr(u),)))
         for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
             self.assertEqual(pickle.loads(pickle.dumps(u, protocol)), u)
-
-    def test_hash_by_value(self):
-        u = orvo.uuid(orvo.UUID_MAKE_V4)
-        copy = orvo.uuid(repr(u))
-        self.assertEqual(hash(u), hash(copy))
-        self.assertEqual(len(set([u, copy, orvo.uuid()])), 2)
 
 
 if __name__ == "__main__":

@@ -14,23 +14,12 @@ using udil_test::FakeControl;
 
 namespace {
 
-constexpr UdilMovieInfo kMovie = udil_test::kFakeMovie;
-
 class Refusals : public udil_test::FakeCodecsTest {
 protected:
-    void write_movie(const std::string &name) {
-        UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmulti"), &kMovie, 0, nullptr);
-        ASSERT_NE(stream, nullptr);
-        const std::string pixels(udil_test::kFakePictureBytes, '\7');
-        for (int32_t f = 0; f < kMovie.frames; ++f)
-            ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
-        ASSERT_EQ(dyx_udil_file_close(&stream), 0);
-    }
-
-    UdilStream *open(const std::string &path, const char *codec_name = "fmulti") {
+    UdilStream *open(const std::string &path) {
         UdilMovieInfo info;
         int32_t count = 0, first = -1, last = -1;
-        return dyx_udil_file_open(path.c_str(), codec(codec_name), &info, &count, 0, nullptr, &first, &last);
+        return dyx_udil_file_open(path.c_str(), codec("fmulti"), &info, &count, 0, nullptr, &first, &last);
     }
 
     static std::string last_error() { return dyx_udil_get_last_error_string(); }
@@ -39,7 +28,7 @@ protected:
 TEST_F(Refusals, ReaderRefusalGivesThePluginsReason) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
     ASSERT_TRUE(control.ok());
-    write_movie(scratch_.file("clip"));
+    write_frames("fmulti", "clip", 0, 2);
     control.fail("create_reader", "clip", 1);
     EXPECT_EQ(open(scratch_.file("clip.fkv")), nullptr);
     // The host says which codec and file, the plug-in why.
@@ -47,7 +36,7 @@ TEST_F(Refusals, ReaderRefusalGivesThePluginsReason) {
                                 ": fake: reader refused for " + scratch_.file("clip.fkv"));
 }
 
-TEST_F(Refusals, NonRegularInputsAreRefusedWithoutAskingThePlugin) {
+TEST_F(Refusals, NonRegularInputsAndOutputsAreRefusedWithoutAskingThePlugin) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
     ASSERT_TRUE(control.ok());
     ASSERT_EQ(mkfifo(scratch_.file("pipe.fkv").c_str(), 0600), 0);
@@ -67,17 +56,9 @@ TEST_F(Refusals, NonRegularInputsAreRefusedWithoutAskingThePlugin) {
         EXPECT_EQ(last_error(), refused.path + ": " + refused.reason);
         EXPECT_EQ(udil_test::count_lines(control.log(), "create_reader"), 0) << refused.path;
     }
-}
-
-TEST_F(Refusals, NonRegularOutputsAreRefused) {
-    FakeControl control(udil_test::fake_path("main", "fmulti"));
-    ASSERT_TRUE(control.ok());
-    ASSERT_EQ(mkfifo(scratch_.file("pipe.fkv").c_str(), 0600), 0);
-    ASSERT_EQ(mkdir(scratch_.file("folder.fkv").c_str(), 0700), 0);
     for (const char *name : {"pipe", "folder"}) {
         control.clear();
-        EXPECT_EQ(dyx_udil_file_new(scratch_.file(name).c_str(), codec("fmulti"), &kMovie, 0, nullptr),
-                  nullptr);
+        EXPECT_EQ(writer("fmulti", name), nullptr);
         EXPECT_NE(last_error().find(scratch_.file(name) + ".fkv: not a regular file"), std::string::npos)
             << last_error();
         EXPECT_EQ(udil_test::count_lines(control.log(), "new "), 0) << control.log();
@@ -86,45 +67,28 @@ TEST_F(Refusals, NonRegularOutputsAreRefused) {
 
 TEST_F(Refusals, FifoInAFrameSequenceIsRefused) {
     // One file per frame: frame 1's name is a FIFO, on reading and on writing.
-    const std::string name = scratch_.file("seq.#");
-    UdilMovieInfo info = kMovie;
-    UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmono"), &info, 0, nullptr);
+    UdilStream *stream = writer("fmono", "seq.#");
     ASSERT_NE(stream, nullptr);
-    const std::string pixels(udil_test::kFakePictureBytes, '\3');
-    ASSERT_EQ(dyx_udil_save_pixels(stream, 0, 0, pixels.data(), nullptr), 0);
+    dyx_image_t *image = picture(3);
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 0, image, nullptr), 0);
     const std::string frame1 = scratch_.file("seq.1.fkm");
     ASSERT_EQ(mkfifo(frame1.c_str(), 0600), 0);
-    EXPECT_NE(dyx_udil_save_pixels(stream, 1, 0, pixels.data(), nullptr), 0);
+    EXPECT_NE(dyx_udil_save_image(stream, 1, 0, image, nullptr), 0);
     EXPECT_EQ(last_error(), frame1 + ": not a regular file (a FIFO)");
-    ASSERT_EQ(dyx_udil_save_pixels(stream, 2, 0, pixels.data(), nullptr), 0);
+    ASSERT_EQ(dyx_udil_save_image(stream, 2, 0, image, nullptr), 0);
     dyx_udil_file_close(&stream);
 
-    UdilMovieInfo found;
-    int32_t first = 0, last = 2;
-    stream = dyx_udil_file_open((name + ".fkm").c_str(), codec("fmono"), &found, nullptr, 0, nullptr, &first,
-                                &last);
+    stream = reader("fmono", "seq.#.fkm", 0, 2);
     ASSERT_NE(stream, nullptr) << last_error();
-    dyx_image_t *picture = dyx_image_alloc(uint32_t(kMovie.width), uint32_t(kMovie.height), 0, UDIL_FMT_RGB);
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(dyx_udil_get_image(stream, 0, UDIL_EYE_MONO, picture, nullptr), 0) << last_error();
-    EXPECT_NE(dyx_udil_get_image(stream, 1, UDIL_EYE_MONO, picture, nullptr), 0);
+    EXPECT_EQ(dyx_udil_get_image(stream, 0, UDIL_EYE_MONO, image, nullptr), 0) << last_error();
+    EXPECT_NE(dyx_udil_get_image(stream, 1, UDIL_EYE_MONO, image, nullptr), 0);
     EXPECT_NE(last_error().find(frame1 + ": not a regular file (a FIFO)"), std::string::npos) << last_error();
-    dyx_image_free(&picture);
     dyx_udil_file_close(&stream);
 }
 
 TEST_F(Refusals, FifoAmongCompressedFrameFilesIsNotOpened) {
-    const std::string name = scratch_.file("packed.#");
-    UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmonoc"), &kMovie, 0, nullptr);
-    ASSERT_NE(stream, nullptr);
-    const std::string pixels(udil_test::kFakePictureBytes, '\5');
-    for (int32_t f = 0; f < kMovie.frames; ++f)
-        ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
-    dyx_udil_file_close(&stream);
-    UdilMovieInfo found;
-    int32_t first = 0, last = 2;
-    stream = dyx_udil_file_open((name + ".fkc").c_str(), codec("fmonoc"), &found, nullptr, 0, nullptr, &first,
-                                &last);
+    write_frames("fmonoc", "packed.#", 0, 2);
+    UdilStream *stream = reader("fmonoc", "packed.#.fkc", 0, 2);
     ASSERT_NE(stream, nullptr) << last_error();
     const std::string frame1 = scratch_.file("packed.1.fkc");
     ASSERT_EQ(std::remove(frame1.c_str()), 0);

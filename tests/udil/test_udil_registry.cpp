@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "log_capture.h"
 #include "udil_test_support.h"
@@ -30,12 +31,30 @@ std::string registered_names() {
 
 TEST_F(Registry, VersionsBelowThreeAndNullVersionAreRefused) {
     ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("versions").c_str()), 0);
-    EXPECT_EQ(dyx_udil_find_by_name("v29"), nullptr);
-    EXPECT_EQ(dyx_udil_find_by_name("vnull"), nullptr);
-    ASSERT_NE(dyx_udil_find_by_name("v3"), nullptr);
-    ASSERT_NE(dyx_udil_find_by_name("v30"), nullptr);
+    EXPECT_EQ(registered_names(), "v3;v30;");
     EXPECT_FLOAT_EQ(dyx_udil_find_by_name("v3")->api_version, 3.0f);
-    EXPECT_EQ(count_records(), 2);
+
+    // The dump: loaded records in full, unloaded ones in one line.
+    UdilRecord *record = dyx_udil_find_by_name("v3");
+    LogCapture capture;
+    dyx_udil_dump(record);
+    dyx_udil_dump(nullptr);
+    EXPECT_EQ(capture.console.lines, std::vector<std::string>{"Udil info: not loaded\n"});
+    capture.console.lines.clear();
+    dyx_udil_list_dump();
+    ASSERT_EQ(capture.console.lines.size(), 3u);  // header and two records
+    EXPECT_EQ(capture.console.lines[0], "UdilList info:\n");
+    const std::string expected = "Udil info:\n  Name v3\n  Path " + fake_path("versions", "v3") +
+                                 "\n  Description Fake codec for tests\n  Version 3\n  Suffix count 1\n"
+                                 "    Suffix .fk\n  RandReads 1 RandWrites 0 Unknown Frames 0 Stereo 0\n"
+                                 "  Depth 0 MultiImage 0 ThreadSafe 0\n";
+    EXPECT_TRUE(capture.console.lines[1] == expected || capture.console.lines[2] == expected)
+        << capture.console.lines[1];
+
+    dyx_udil_free(&record);  // unlinks and nulls
+    EXPECT_EQ(record, nullptr);
+    EXPECT_EQ(registered_names(), "v30;");
+    dyx_udil_free(&record);  // null is ignored
 }
 
 TEST_F(Registry, DuplicateNameInOtherCaseKeepsTheFirst) {
@@ -61,6 +80,10 @@ TEST_F(Registry, TextsAreCutToTheirFieldsAndNullTextsAreSafe) {
     ASSERT_NE(many, nullptr);
     EXPECT_EQ(many->option_count, 5);
     EXPECT_STREQ(many->options[2].name, "compression");
+    // Twenty suffixes keep sixteen; a long one keeps 31 characters.
+    EXPECT_EQ(many->suffix_count, 16);
+    EXPECT_STREQ(many->suffixes[2], ".abcdefghijklmnopqrstuvwxyz0123");
+    EXPECT_STREQ(many->suffixes[15], ".s16");
 
     // A name of 45 characters keeps 31; a description with no terminator too.
     UdilRecord *long_texts = dyx_udil_find_by_name("a_name_much_longer_than_thirty_");
@@ -76,15 +99,6 @@ TEST_F(Registry, TextsAreCutToTheirFieldsAndNullTextsAreSafe) {
     EXPECT_EQ(null_suffix->options, nullptr);
 }
 
-TEST_F(Registry, TwentySuffixesKeepSixteenAndALongOneKeeps31Characters) {
-    UdilRecord *record = nullptr;
-    ASSERT_EQ(dyx_udil_scan_library(&record, fake_path("texts", "many").c_str()), 0);
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->suffix_count, 16);
-    EXPECT_STREQ(record->suffixes[2], ".abcdefghijklmnopqrstuvwxyz0123");
-    EXPECT_STREQ(record->suffixes[15], ".s16");
-}
-
 TEST_F(Registry, DirectoryListsSkipEmptyPiecesAndMissingDirectories) {
     LogCapture capture;
     const std::string list =
@@ -93,18 +107,15 @@ TEST_F(Registry, DirectoryListsSkipEmptyPiecesAndMissingDirectories) {
     EXPECT_NE(dyx_udil_find_by_name("v30"), nullptr);
     EXPECT_NE(dyx_udil_find_by_name("dupe"), nullptr);
     EXPECT_TRUE(capture.console.lines.empty()) << capture.console.lines[0];
-}
 
-TEST_F(Registry, UnopenableFileIsReportedAndSkipped) {
+    // A file that is no shared object is reported and skipped.
+    dyx_udil_list_done();
     udil_test::ScratchDir scratch;
-    udil_test::write_all(scratch.file("libudil-broken.so"), "not a shared object");
-    LogCapture capture;
+    const std::string broken = scratch.write("libudil-broken.so", "not a shared object");
     ASSERT_EQ(dyx_udil_scan_libraries(scratch.path().c_str()), 0);
     EXPECT_EQ(dyx_udil_list_first(), nullptr);
     ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_NE(
-        capture.console.lines[0].find("error opening udil (" + scratch.file("libudil-broken.so") + "): "),
-        std::string::npos);
+    EXPECT_NE(capture.console.lines[0].find("error opening udil (" + broken + "): "), std::string::npos);
 }
 
 TEST_F(Registry, ScanLeavesRecordsUnloadedAndLoadBindsEverything) {
@@ -159,9 +170,8 @@ TEST_F(Registry, LoadFailuresLeaveTheRightState) {
 
     EXPECT_EQ(dyx_udil_load(no_state), 0);
     EXPECT_EQ(no_state->entry.set_state, nullptr);
-}
 
-TEST_F(Registry, LoadOfAVanishedFileFailsWith7) {
+    // A plug-in file that vanished after the scan.
     udil_test::ScratchDir scratch;
     const std::string copy = scratch.file("libudil-fmono.so");
     ASSERT_EQ(std::system(("cp '" + fake_path("main", "fmono") + "' '" + copy + "'").c_str()), 0);
@@ -169,14 +179,14 @@ TEST_F(Registry, LoadOfAVanishedFileFailsWith7) {
     UdilRecord *record = dyx_udil_find_by_name("fmono");
     ASSERT_NE(record, nullptr);
     std::remove(copy.c_str());
-    LogCapture capture;
+    capture.console.lines.clear();
     EXPECT_EQ(dyx_udil_load(record), 7);
     EXPECT_EQ(record->handle, nullptr);
     ASSERT_EQ(capture.console.lines.size(), 1u);
     EXPECT_EQ(capture.console.lines[0].find("ERROR: error opening udil (" + copy + "): "), 0u);
 }
 
-TEST_F(Registry, FindBySuffixIgnoresCaseAndNeedsTheWholeSuffix) {
+TEST_F(Registry, FindBySuffixListWalksAndDone) {
     ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("main").c_str()), 0);
     UdilRecord *multi = dyx_udil_find_by_name("fmulti");
     EXPECT_EQ(dyx_udil_find_by_suffix("clip.FKV"), multi);
@@ -185,10 +195,8 @@ TEST_F(Registry, FindBySuffixIgnoresCaseAndNeedsTheWholeSuffix) {
     EXPECT_EQ(dyx_udil_find_by_suffix(".fk"), nullptr);
     EXPECT_EQ(dyx_udil_find_by_suffix("clip.mov"), nullptr);
     EXPECT_EQ(dyx_udil_find_by_suffix(nullptr), nullptr);
-}
 
-TEST_F(Registry, ListWalksBothWaysAndDoneEmptiesIt) {
-    ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("main").c_str()), 0);
+    // The list walks both ways, and done empties it.
     int backward = 0;
     for (UdilRecord *r = dyx_udil_list_last(); r; r = dyx_udil_list_prev(r)) ++backward;
     EXPECT_EQ(count_records(), 6);
@@ -205,37 +213,6 @@ TEST_F(Registry, ListWalksBothWaysAndDoneEmptiesIt) {
 
     ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("main").c_str()), 0);
     EXPECT_NE(dyx_udil_find_by_name("fstereo"), nullptr);
-}
-
-TEST_F(Registry, FreeUnlinksAndNulls) {
-    ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("versions").c_str()), 0);
-    UdilRecord *record = dyx_udil_find_by_name("v3");
-    dyx_udil_free(&record);
-    EXPECT_EQ(record, nullptr);
-    EXPECT_EQ(dyx_udil_find_by_name("v3"), nullptr);
-    EXPECT_NE(dyx_udil_find_by_name("v30"), nullptr);
-    dyx_udil_free(&record);  // null is ignored
-}
-
-TEST_F(Registry, DumpReportsLoadedRecordsInOneLine) {
-    ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("versions").c_str()), 0);
-    UdilRecord *record = dyx_udil_find_by_name("v3");
-    LogCapture capture;
-    dyx_udil_dump(record);
-    dyx_udil_dump(nullptr);
-    ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0], "Udil info: not loaded\n");
-
-    capture.console.lines.clear();
-    dyx_udil_list_dump();
-    ASSERT_EQ(capture.console.lines.size(), 3u);  // header and two records
-    EXPECT_EQ(capture.console.lines[0], "UdilList info:\n");
-    const std::string expected = "Udil info:\n  Name v3\n  Path " + fake_path("versions", "v3") +
-                                 "\n  Description Fake codec for tests\n  Version 3\n  Suffix count 1\n"
-                                 "    Suffix .fk\n  RandReads 1 RandWrites 0 Unknown Frames 0 Stereo 0\n"
-                                 "  Depth 0 MultiImage 0 ThreadSafe 0\n";
-    EXPECT_TRUE(capture.console.lines[1] == expected || capture.console.lines[2] == expected)
-        << capture.console.lines[1];
 }
 
 }  // namespace

@@ -23,16 +23,16 @@ protected:
         if (bytes != UINTMAX_MAX) std::filesystem::resize_file(to, bytes);
     }
 
-    // How many captured lines name `name`, and whether one says `why`.
-    static int lines_naming(const LogCapture &capture, const std::string &path, const std::string &why,
-                            bool *said = nullptr) {
-        int count = 0;
-        for (const std::string &line : capture.console.lines)
-            if (line.find(path) != std::string::npos) {
-                ++count;
-                if (said && line.find(why) != std::string::npos) *said = true;
-            }
-        return count;
+    // The captured lines that name `path` and say `why`, and that name it at all.
+    static std::pair<int, int> lines_naming(const LogCapture &capture, const std::string &path,
+                                            const std::string &why) {
+        std::pair<int, int> counts{0, 0};
+        for (const std::string &line : capture.console.lines) {
+            if (line.find(path) == std::string::npos) continue;
+            ++counts.second;
+            if (line.find(why) != std::string::npos) ++counts.first;
+        }
+        return counts;
     }
 
     udil_test::ScratchDir scratch_;
@@ -74,22 +74,15 @@ TEST_F(ScanFaults, BrokenFilesAreNamedAndTheRealPluginStillLoads) {
     EXPECT_EQ(record->path, scratch_.file("libudil-fmono.so"));
     EXPECT_EQ(dyx_udil_load(record), 0);
 
-    bool said = false;
-    EXPECT_EQ(1, lines_naming(capture, scratch_.file("libudil-head.so"), "truncated", &said));
-    EXPECT_TRUE(said);
-    said = false;
-    EXPECT_EQ(1, lines_naming(capture, scratch_.file("libudil-code.so"), "truncated", &said));
-    EXPECT_TRUE(said);
-    for (const char *name : {"libudil-text.so", "libudil-empty.so"}) {
-        said = false;
-        EXPECT_EQ(1, lines_naming(capture, scratch_.file(name), "error opening udil", &said)) << name;
-        EXPECT_TRUE(said) << name;
-    }
-    said = false;
-    EXPECT_EQ(1, lines_naming(capture, scratch_.file("libudil-zlib.so"), "not a codec plug-in", &said));
-    EXPECT_TRUE(said);
+    const std::pair<const char *, const char *> refused[] = {{"libudil-head.so", "truncated"},
+                                                             {"libudil-code.so", "truncated"},
+                                                             {"libudil-text.so", "error opening udil"},
+                                                             {"libudil-empty.so", "error opening udil"},
+                                                             {"libudil-zlib.so", "not a codec plug-in"}};
+    for (const auto &r : refused)
+        EXPECT_EQ(lines_naming(capture, scratch_.file(r.first), r.second), std::make_pair(1, 1)) << r.first;
     // A directory is no plug-in file: passed over without a word.
-    EXPECT_EQ(0, lines_naming(capture, scratch_.file("libudil-d.so"), ""));
+    EXPECT_EQ(lines_naming(capture, scratch_.file("libudil-d.so"), "").second, 0);
     EXPECT_EQ(capture.console.lines.size(), 5u);
 }
 

@@ -9,105 +9,70 @@
 #include "dyx_malloc.h"
 #include "udil_test_support.h"
 
+using udil_test::count_lines;
 using udil_test::FakeControl;
-using udil_test::ScratchDir;
 
 namespace {
 
 constexpr UdilMovieInfo kMovie = udil_test::kFakeMovie;
 constexpr size_t kPictureBytes = udil_test::kFakePictureBytes;
 
-class Streams : public udil_test::FakeCodecsTest {
-protected:
-    // Writes frames first..last of `name`, each picture filled with its
-    // frame number plus `base`.
-    void write_frames(const char *codec_name, const std::string &name, int32_t first, int32_t last,
-                      int base = 0, UdilMovieInfo info = kMovie) {
-        info.frames = last + 1;
-        UdilStream *stream = dyx_udil_file_new(name.c_str(), codec(codec_name), &info, 0, nullptr);
-        ASSERT_NE(stream, nullptr);
-        std::string pixels(size_t(info.width) * info.height * 3, '\0');
-        for (int32_t f = first; f <= last; ++f) {
-            pixels.assign(pixels.size(), char(base + f));
-            ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
-        }
-        ASSERT_EQ(dyx_udil_file_close(&stream), 0);
-    }
+class Streams : public udil_test::FakeCodecsTest {};
 
-    UdilStream *open(const std::string &name, const char *codec_name, int32_t first = -1, int32_t last = -1) {
-        UdilMovieInfo info;
-        int32_t count = -1;
-        return dyx_udil_file_open(name.c_str(), codec(codec_name), &info, &count, 0, nullptr, &first, &last);
-    }
-};
-
-TEST_F(Streams, MultiImageWriteStreamMakesItsFileNow) {
+TEST_F(Streams, WriteStreamsMakeTheirFilesAsTheCodecStoresThem) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
-    UdilStream *stream =
-        dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    UdilStream *stream = writer("fmulti", "clip");
     ASSERT_NE(stream, nullptr);
-    EXPECT_TRUE(udil_test::exists(scratch_.file("clip.fkv")));
+    EXPECT_TRUE(udil_test::exists(scratch_.file("clip.fkv")));  // a container is made now
     EXPECT_EQ(stream->read, 0);
-    EXPECT_EQ(stream->file_count, 1);
     EXPECT_EQ(dyx_udil_total_frames(stream), 3);
     const UdilFileSlot &slot = stream->slots[0];
-    EXPECT_EQ(slot.container, 1);
-    EXPECT_EQ(slot.eye_pair, 0);
+    EXPECT_TRUE(slot.container == 1 && slot.eye_pair == 0 && slot.first_frame == 0 && slot.last_frame == 2);
     EXPECT_STREQ(slot.suffix, ".fkv");
-    EXPECT_EQ(slot.first_frame, 0);
-    EXPECT_EQ(slot.last_frame, 2);
     EXPECT_EQ(dyx_udil_file_close(&stream), 0);
     EXPECT_EQ(stream, nullptr);
     EXPECT_EQ(dyx_udil_file_close(&stream), 6);
-    EXPECT_EQ(udil_test::count_lines(control.log(), "close " + scratch_.file("clip.fkv")), 1);
-}
+    EXPECT_EQ(count_lines(control.log(), "close " + scratch_.file("clip.fkv")), 1);
 
-TEST_F(Streams, ContainerEyePairMakesTwoFilesAndHashRunMakesOneFilePerFrame) {
-    FakeControl control(udil_test::fake_path("main", "fmulti"));
-    UdilStream *stream =
-        dyx_udil_file_new(scratch_.file("clip_@").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    // An eye mark makes a pair of containers.
+    control.clear();
+    stream = writer("fmulti", "clip_@");
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->slots[0].eye_pair, 1);
     EXPECT_NE(stream->slots[0].secondary, nullptr);
-    EXPECT_TRUE(udil_test::exists(scratch_.file("clip_l.fkv")));
-    EXPECT_TRUE(udil_test::exists(scratch_.file("clip_r.fkv")));
-    EXPECT_EQ(udil_test::count_lines(control.log(), "create_writer"), 2);
+    EXPECT_TRUE(udil_test::exists(scratch_.file("clip_l.fkv")) &&
+                udil_test::exists(scratch_.file("clip_r.fkv")));
+    EXPECT_EQ(count_lines(control.log(), "create_writer"), 2);
     dyx_udil_file_close(&stream);
 
-    // A run of '#' asks a multi-image codec for one file per frame too: each
-    // file is made when its frame is written and holds it as its frame 0.
-    control.clear();
-    stream = dyx_udil_file_new(scratch_.file("clip_###").c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    // A single-image codec makes no file before its frame is written.
+    stream = writer("fmono", "img_###");
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->slots[0].container, 0);
-    EXPECT_FALSE(udil_test::exists(scratch_.file("clip_000.fkv")));
-    std::string pixels(kPictureBytes, '\0');
-    for (int32_t f = 0; f < 3; ++f) {
-        pixels.assign(pixels.size(), char(10 + f));
-        ASSERT_EQ(dyx_udil_save_pixels(stream, f, 0, pixels.data(), nullptr), 0);
-    }
-    ASSERT_EQ(dyx_udil_file_close(&stream), 0);
-    EXPECT_EQ(udil_test::count_lines(control.log(), "save " + scratch_.file("clip_002.fkv") + " frame=0"), 1);
-    UdilStream *reading = open(scratch_.file("clip_###.fkv"), "fmulti", 0, 2);
-    ASSERT_NE(reading, nullptr);
-    EXPECT_EQ(dyx_udil_total_frames(reading), 3);
-    dyx_image_t *image = dyx_image_alloc(4, 2, 0, DYX_IMG_FMT_RGB);
-    ASSERT_EQ(dyx_udil_get_image(reading, 2, 0, image, nullptr), 0) << dyx_udil_get_last_error_string();
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(image->data), kPictureBytes),
-              std::string(kPictureBytes, char(12)));
-    dyx_image_free(&image);
-    dyx_udil_file_close(&reading);
-}
-
-TEST_F(Streams, SingleImageWriteStreamMakesNoFileYet) {
-    UdilStream *stream =
-        dyx_udil_file_new(scratch_.file("img_###").c_str(), codec("fmono"), &kMovie, 0, nullptr);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(stream->slots[0].container, 0);
-    EXPECT_EQ(stream->slots[0].eye_pair, 0);
     EXPECT_EQ(std::string(stream->slots[0].name), scratch_.file("img_###"));
     EXPECT_FALSE(udil_test::exists(scratch_.file("img_000.fkm")));
     dyx_udil_file_close(&stream);
+}
+
+// A run of '#' asks a multi-image codec for one file per frame too: each
+// file is made when its frame is written and holds it as its frame 0.
+TEST_F(Streams, HashRunMakesOneFilePerFrameOfAMultiImageCodec) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
+    UdilStream *stream = writer("fmulti", "clip_###");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->slots[0].container, 0);
+    EXPECT_FALSE(udil_test::exists(scratch_.file("clip_000.fkv")));
+    dyx_udil_file_close(&stream);
+    write_frames("fmulti", "clip_###", 0, 2, 10);
+    EXPECT_EQ(count_lines(control.log(), "save " + scratch_.file("clip_002.fkv") + " frame=0"), 1);
+    UdilStream *reading = reader("fmulti", "clip_###.fkv", 0, 2);
+    ASSERT_NE(reading, nullptr);
+    EXPECT_EQ(dyx_udil_total_frames(reading), 3);
+    dyx_image_t *image = picture(0);
+    ASSERT_EQ(dyx_udil_get_image(reading, 2, 0, image, nullptr), 0) << dyx_udil_get_last_error_string();
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(image->data), kPictureBytes),
+              std::string(kPictureBytes, char(12)));
+    dyx_udil_file_close(&reading);
 }
 
 TEST_F(Streams, WriterGetsACopyOfTheOptions) {
@@ -122,30 +87,28 @@ TEST_F(Streams, WriterGetsACopyOfTheOptions) {
     EXPECT_STREQ(stream->slots[0].options[0].value, "77");
     EXPECT_EQ(stream->slots[0].option_count, 5);
     dyx_free(options, __LINE__, __FILE__);
-    EXPECT_EQ(udil_test::count_lines(control.log(), "create_writer 4x2 quality=77"), 1);
-    EXPECT_EQ(udil_test::count_lines(control.log(), "choose_suffix quality=77"), 1);
+    EXPECT_EQ(count_lines(control.log(), "create_writer 4x2 quality=77"), 1);
+    EXPECT_EQ(count_lines(control.log(), "choose_suffix quality=77"), 1);
     dyx_udil_file_close(&stream);
 }
 
 TEST_F(Streams, RefusedOutputFileFillsTheLastError) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
     control.fail("new", "", 9);
-    EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
-              nullptr);
+    EXPECT_EQ(writer("fmulti", "clip"), nullptr);
     EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
               "fake: new refused for " + scratch_.file("clip.fkv"));
     control.clear();
     control.fail("create_writer", "", 1);
     dyx_udil_set_err_str("before");
-    EXPECT_EQ(dyx_udil_file_new(scratch_.file("clip").c_str(), codec("fmulti"), &kMovie, 0, nullptr),
-              nullptr);
+    EXPECT_EQ(writer("fmulti", "clip"), nullptr);
     // The plug-in's reason for giving no writer replaces the older text.
     EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
               "The fmulti codec cannot write " + scratch_.file("clip") + ": fake: writer refused");
 }
 
-TEST_F(Streams, ContainerReadWithOpenBoundsGivesTheFileBounds) {
-    write_frames("fmulti", scratch_.file("clip"), 0, 2);
+TEST_F(Streams, ReadStreamsGiveTheFileBoundsAndStartAtTheFirstFileFrame) {
+    write_frames("fmulti", "clip", 0, 2);
     UdilMovieInfo info;
     int32_t first = -1, last = -1, count = -1;
     UdilStream *stream = dyx_udil_file_open(scratch_.file("clip.fkv").c_str(), codec("fmulti"), &info, &count,
@@ -154,120 +117,83 @@ TEST_F(Streams, ContainerReadWithOpenBoundsGivesTheFileBounds) {
     EXPECT_EQ(first, 0);
     EXPECT_EQ(last, 2);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(info.frames, 3);
-    EXPECT_EQ(info.width, 4);
-    EXPECT_EQ(info.height, 2);
+    EXPECT_TRUE(info.frames == 3 && info.width == 4 && info.height == 2 && info.pixel_format == UDIL_FMT_RGB);
     EXPECT_EQ(info.attribute_b, 7);
-    EXPECT_EQ(info.pixel_format, UDIL_FMT_RGB);
     EXPECT_EQ(dyx_udil_total_frames(stream), 3);
     EXPECT_EQ(stream->read, 1);
     dyx_udil_file_close(&stream);
-}
 
-TEST_F(Streams, PerFrameReadStartsAtTheFirstFileFrame) {
     FakeControl control(udil_test::fake_path("main", "fmono"));
-    write_frames("fmono", scratch_.file("f_####"), 10, 19);
-    UdilStream *stream = open(scratch_.file("f_####.fkm"), "fmono", 10, 19);
+    write_frames("fmono", "f_####", 10, 19);
+    stream = reader("fmono", "f_####.fkm", 10, 19);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(dyx_udil_total_frames(stream), 10);
-    EXPECT_EQ(stream->slots[0].container, 0);
-    dyx_image_t *image = dyx_image_alloc(4, 2, 0, DYX_IMG_FMT_RGB);
+    dyx_image_t *image = picture(0);
     control.clear();
     ASSERT_EQ(dyx_udil_get_image(stream, 0, 0, image, nullptr), 0);
     EXPECT_EQ(image->data[0], 10);
-    EXPECT_EQ(udil_test::count_lines(control.log(), "open " + scratch_.file("f_0010.fkm")), 1);
+    EXPECT_EQ(count_lines(control.log(), "open " + scratch_.file("f_0010.fkm")), 1);
     ASSERT_EQ(dyx_udil_get_image(stream, 9, 0, image, nullptr), 0);
     EXPECT_EQ(image->data[kPictureBytes - 1], 19);
     EXPECT_EQ(dyx_udil_get_image(stream, 10, 0, image, nullptr), 6);
     EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid frame number specified");
-    dyx_image_free(&image);
     dyx_udil_file_close(&stream);
 }
 
-TEST_F(Streams, AppendRefusesAnotherPictureSizeAndA33rdFile) {
-    write_frames("fmulti", scratch_.file("a"), 0, 2);
+TEST_F(Streams, AppendReadsOnAndRefusesAnotherPictureSizeAndA33rdFile) {
+    write_frames("fmulti", "a", 0, 2);
+    write_frames("fmulti", "b", 0, 3, 100);
     UdilMovieInfo wide = kMovie;
     wide.width = 8;
-    write_frames("fmulti", scratch_.file("wide"), 0, 2, 0, wide);
-    UdilStream *stream = open(scratch_.file("a.fkv"), "fmulti");
+    write_frames("fmulti", "wide", 0, 2, 0, wide);
+    UdilStream *stream = reader("fmulti", "a.fkv");
     ASSERT_NE(stream, nullptr);
-    UdilMovieInfo info;
-    int32_t first = -1, last = -1;
-    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("wide.fkv").c_str(), codec("fmulti"), &info, nullptr,
-                                   0, nullptr, &first, &last),
-              1);
+    EXPECT_EQ(append(stream, "fmulti", "wide.fkv"), 1);
     EXPECT_EQ(stream->file_count, 1);
     EXPECT_EQ(dyx_udil_total_frames(stream), 3);
+    ASSERT_EQ(append(stream, "fmulti", "b.fkv"), 0);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 7);
+    dyx_image_t *image = picture(0);
+    ASSERT_EQ(dyx_udil_get_image(stream, 5, 0, image, nullptr), 0);
+    EXPECT_EQ(image->data[0], 102);  // file frame 2 of the second file
+    ASSERT_EQ(dyx_udil_get_image(stream, 2, 0, image, nullptr), 0);
+    EXPECT_EQ(image->data[0], 2);
 
-    for (int k = 1; k < DYX_UDIL_MAX_FILES; ++k) {
-        first = last = -1;
-        ASSERT_EQ(dyx_udil_file_append(stream, scratch_.file("a.fkv").c_str(), codec("fmulti"), &info,
-                                       nullptr, 0, nullptr, &first, &last),
-                  0)
-            << k;
-    }
+    for (int k = 2; k < DYX_UDIL_MAX_FILES; ++k) ASSERT_EQ(append(stream, "fmulti", "a.fkv"), 0) << k;
     EXPECT_EQ(stream->file_count, 32);
-    EXPECT_EQ(dyx_udil_total_frames(stream), 96);
-    first = last = -1;
-    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("a.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
-                                   nullptr, &first, &last),
-              2);
+    EXPECT_EQ(dyx_udil_total_frames(stream), 97);
+    EXPECT_EQ(append(stream, "fmulti", "a.fkv"), 2);
     EXPECT_EQ(stream->file_count, 32);
     dyx_udil_file_close(&stream);
 }
 
 TEST_F(Streams, EmptyFrameRangeAndRefusalsLeaveNoStream) {
-    write_frames("fmono", scratch_.file("f_##"), 0, 3);
-    EXPECT_EQ(open(scratch_.file("f_##.fkm"), "fmono", 3, 2), nullptr);
+    write_frames("fmono", "f_##", 0, 3);
+    EXPECT_EQ(reader("fmono", "f_##.fkm", 3, 2), nullptr);
     EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid number of frames");
     // A reader that refuses the file, and a file that does not exist.
-    EXPECT_EQ(open(scratch_.file("missing.fkv"), "fmulti"), nullptr);
+    EXPECT_EQ(reader("fmulti", "missing.fkv"), nullptr);
     FakeControl control(udil_test::fake_path("main", "fmulti"));
-    write_frames("fmulti", scratch_.file("a"), 0, 2);
+    write_frames("fmulti", "a", 0, 2);
     control.fail("open", "a.fkv", 4);
-    UdilStream *stream = open(scratch_.file("a.fkv"), "fmulti");
-    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(reader("fmulti", "a.fkv"), nullptr);
     EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
               "fake: open refused for " + scratch_.file("a.fkv"));
 
     // The same through append: the stream stays as it was.
     control.clear();
-    stream = open(scratch_.file("a.fkv"), "fmulti");
+    UdilStream *stream = reader("fmulti", "a.fkv");
     ASSERT_NE(stream, nullptr);
     control.fail("open", "a.fkv", 4);
-    UdilMovieInfo info;
-    int32_t first = -1, last = -1;
-    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("a.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
-                                   nullptr, &first, &last),
-              7);
+    EXPECT_EQ(append(stream, "fmulti", "a.fkv"), 7);
     EXPECT_EQ(stream->file_count, 1);
     EXPECT_EQ(dyx_udil_total_frames(stream), 3);
     dyx_udil_file_close(&stream);
 }
 
-TEST_F(Streams, FrameOfTheSecondContainer) {
-    write_frames("fmulti", scratch_.file("a"), 0, 2, 0);
-    write_frames("fmulti", scratch_.file("b"), 0, 3, 100);
-    UdilStream *stream = open(scratch_.file("a.fkv"), "fmulti");
-    ASSERT_NE(stream, nullptr);
-    UdilMovieInfo info;
-    int32_t first = -1, last = -1;
-    ASSERT_EQ(dyx_udil_file_append(stream, scratch_.file("b.fkv").c_str(), codec("fmulti"), &info, nullptr, 0,
-                                   nullptr, &first, &last),
-              0);
-    EXPECT_EQ(dyx_udil_total_frames(stream), 7);
-    dyx_image_t *image = dyx_image_alloc(4, 2, 0, DYX_IMG_FMT_RGB);
-    ASSERT_EQ(dyx_udil_get_image(stream, 5, 0, image, nullptr), 0);
-    EXPECT_EQ(image->data[0], 102);  // file frame 2 of the second file
-    ASSERT_EQ(dyx_udil_get_image(stream, 2, 0, image, nullptr), 0);
-    EXPECT_EQ(image->data[0], 2);
-    dyx_image_free(&image);
-    dyx_udil_file_close(&stream);
-}
-
 TEST_F(Streams, ContainerEyePairReadsBothFiles) {
-    write_frames("fmulti", scratch_.file("c_l"), 0, 1, 10);
-    write_frames("fmulti", scratch_.file("c_r"), 0, 1, 20);
+    write_frames("fmulti", "c_l", 0, 1, 10);
+    write_frames("fmulti", "c_r", 0, 1, 20);
     UdilMovieInfo info;
     int32_t first = -1, last = -1;
     UdilStream *stream = dyx_udil_file_open(scratch_.file("c_@.fkv").c_str(), codec("fmulti"), &info, nullptr,
@@ -277,13 +203,8 @@ TEST_F(Streams, ContainerEyePairReadsBothFiles) {
     EXPECT_EQ(stream->slots[0].eye_pair, 1);
     EXPECT_EQ(dyx_udil_total_frames(stream), 2);
     // A second pair may follow; a single file may not.
-    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("c_@.fkv").c_str(), codec("fmulti"), &info, nullptr,
-                                   0, nullptr, &first, &last),
-              0);
-    first = last = -1;
-    EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file("c_l.fkv").c_str(), codec("fmulti"), &info, nullptr,
-                                   0, nullptr, &first, &last),
-              1);
+    EXPECT_EQ(append(stream, "fmulti", "c_@.fkv"), 0);
+    EXPECT_EQ(append(stream, "fmulti", "c_l.fkv"), 1);
     EXPECT_EQ(dyx_udil_total_frames(stream), 4);
     dyx_udil_file_close(&stream);
 }
@@ -292,42 +213,38 @@ TEST_F(Streams, ContainerEyePairReadsBothFiles) {
 // (a full disk at close) being reported as closed cleanly.
 TEST_F(Streams, FailedCloseOfAWrittenContainerIsReported) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
-    const std::string name = scratch_.file("clip");
-    UdilStream *stream = dyx_udil_file_new(name.c_str(), codec("fmulti"), &kMovie, 0, nullptr);
+    UdilStream *stream = writer("fmulti", "clip");
     ASSERT_NE(stream, nullptr);
     control.fail("close", "clip", 7);
     EXPECT_EQ(dyx_udil_file_close(&stream), 7);
     EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), "fake: close refused for " + name + ".fkv");
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
+              "fake: close refused for " + scratch_.file("clip.fkv"));
 
     // Closing a read stream has nothing to lose: its result stays 0.
     control.clear();
-    write_frames("fmulti", name, 0, 2);
+    write_frames("fmulti", "clip", 0, 2);
     control.fail("close", "clip", 7);
     dyx_udil_set_err_str("before");
-    stream = open(name + ".fkv", "fmulti");
+    stream = reader("fmulti", "clip.fkv");
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(dyx_udil_file_close(&stream), 0);
     EXPECT_STREQ(dyx_udil_get_last_error_string(), "before");
 }
 
-}  // namespace
-
 // Guards against a write stream renaming its file: a name that ends with
 // one of the codec's suffixes is the file's name; any other name gets the
 // codec's chosen suffix appended.
 TEST_F(Streams, WriteStreamKeepsANameEndingWithTheCodecsSuffix) {
-    FakeControl control(udil_test::fake_path("main", "fmulti"));
-    const struct {
-        const char *name;
-        const char *written;
-    } cases[] = {{"keep.fkv", "keep.fkv"}, {"upper.FKV", "upper.FKV"}, {"other.mp4", "other.mp4.fkv"}};
+    const std::pair<const char *, const char *> cases[] = {
+        {"keep.fkv", "keep.fkv"}, {"upper.FKV", "upper.FKV"}, {"other.mp4", "other.mp4.fkv"}};
     for (const auto &c : cases) {
-        UdilStream *stream =
-            dyx_udil_file_new(scratch_.file(c.name).c_str(), codec("fmulti"), &kMovie, 0, nullptr);
-        ASSERT_NE(stream, nullptr) << c.name;
-        EXPECT_TRUE(udil_test::exists(scratch_.file(c.written))) << c.name;
+        UdilStream *stream = writer("fmulti", c.first);
+        ASSERT_NE(stream, nullptr) << c.first;
+        EXPECT_TRUE(udil_test::exists(scratch_.file(c.second))) << c.first;
         EXPECT_EQ(dyx_udil_file_close(&stream), 0);
     }
     EXPECT_FALSE(udil_test::exists(scratch_.file("keep.fkv.fkv")));
 }
+
+}  // namespace

@@ -8,10 +8,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "../utils/scratch_dir.h"
 #include "dyx_image.h"
 #include "dyx_udil.h"
 #include "dyx_udil_stream.h"
@@ -26,26 +29,7 @@ inline std::string fake_path(const char *scenario, const char *name) {
     return fake_dir(scenario) + "/libudil-" + name + ".so";
 }
 
-// A temporary directory, removed with its files at the end of the scope.
-class ScratchDir {
-public:
-    ScratchDir() {
-        char pattern[] = "/tmp/orvo_udil_XXXXXX";
-        const char *made = mkdtemp(pattern);
-        path_ = made ? made : "";
-    }
-    ~ScratchDir() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testing_support::ScratchDir;
 
 inline bool exists(const std::string &path) {
     std::ifstream file(path);
@@ -89,9 +73,56 @@ protected:
             ASSERT_EQ(dyx_udil_load(dyx_udil_find_by_name(name)), 0) << name;
     }
 
+    void TearDown() override {
+        for (dyx_image_t *&image : images_) dyx_image_free(&image);
+        RegistryTest::TearDown();
+    }
+
     static UdilRecord *codec(const char *name) { return dyx_udil_find_by_name(name); }
 
+    // Streams over scratch files of the fake codecs.
+    UdilStream *writer(const char *codec_name, const std::string &name, UdilMovieInfo info = kFakeMovie) {
+        return dyx_udil_file_new(scratch_.file(name).c_str(), codec(codec_name), &info, 0, nullptr);
+    }
+    UdilStream *reader(const char *codec_name, const std::string &name, int32_t first = -1,
+                       int32_t last = -1) {
+        UdilMovieInfo info;
+        return dyx_udil_file_open(scratch_.file(name).c_str(), codec(codec_name), &info, nullptr, 0, nullptr,
+                                  &first, &last);
+    }
+    int append(UdilStream *stream, const char *codec_name, const std::string &name) {
+        UdilMovieInfo info;
+        int32_t first = -1, last = -1;
+        return dyx_udil_file_append(stream, scratch_.file(name).c_str(), codec(codec_name), &info, nullptr, 0,
+                                    nullptr, &first, &last);
+    }
+
+    // Writes frames first..last of `name`, each picture filled with its
+    // frame number plus `base`.
+    void write_frames(const char *codec_name, const std::string &name, int32_t first, int32_t last,
+                      int base = 0, UdilMovieInfo info = kFakeMovie) {
+        info.frames = last + 1;
+        UdilStream *stream = writer(codec_name, name, info);
+        ASSERT_NE(stream, nullptr);
+        for (int32_t f = first; f <= last; ++f) {
+            dyx_image_t *image = picture(uint8_t(base + f), uint32_t(info.width));
+            ASSERT_EQ(dyx_udil_save_image(stream, f, 0, image, nullptr), 0);
+        }
+        ASSERT_EQ(dyx_udil_file_close(&stream), 0);
+    }
+
+    // An image whose every byte is `value`, freed at the end of the test.
+    dyx_image_t *picture(uint8_t value, uint32_t width = 4, uint32_t height = 2,
+                         int32_t format = DYX_IMG_FMT_RGB) {
+        dyx_image_t *image = dyx_image_alloc(width, height, 0, format);
+        if (image != nullptr && image->data != nullptr)
+            std::memset(image->data, value, dyx_image_data_size(image));
+        images_.push_back(image);
+        return image;
+    }
+
     ScratchDir scratch_;
+    std::vector<dyx_image_t *> images_;
 };
 
 // Reaches a fake codec's test controls in the same loaded instance the
@@ -126,19 +157,6 @@ private:
     void (*clear_)() = nullptr;
     void (*fail_)(const char *, const char *, int) = nullptr;
 };
-
-// An image whose every byte is `value`.
-inline dyx_image_t *filled_image(uint32_t width, uint32_t height, int32_t format, uint8_t value) {
-    dyx_image_t *image = dyx_image_alloc(width, height, 0, format);
-    if (image && image->data) {
-        const size_t components = format == DYX_IMG_FMT_RGB    ? 3
-                                  : format == DYX_IMG_FMT_RGBA ? 4
-                                  : format == DYX_IMG_FMT_LA   ? 2
-                                                               : 1;
-        std::fill(image->data, image->data + size_t(width) * height * components, value);
-    }
-    return image;
-}
 
 // Counts the lines of `log` that contain `part`.
 inline int count_lines(const std::string &log, const std::string &part) {

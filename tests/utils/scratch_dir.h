@@ -26,6 +26,7 @@ public:
 
     const std::string &path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+    std::string file(const std::string &name) const { return *this / name; }
 
     // Creates a file (and its missing directories) holding `contents`.
     std::string write(const std::string &name, const std::string &contents = "x") const {

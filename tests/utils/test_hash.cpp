@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "dyx_hash.h"
@@ -14,32 +13,21 @@ int32_t find_value(dyx_hash_t *table, int32_t slot, int32_t key) {
 }
 
 // The merge callback used below: key 1 drops the destination entry, key 2
-// takes the source value, others keep the destination; it records its calls.
-struct MergeLog {
-    int calls = 0;
-    int32_t last_slot = -1;
-};
-
-int32_t decide_by_key(const void *key, void *destination_value, const void *source_value, void *user,
+// takes the source value, others keep the destination; it counts its calls.
+int32_t decide_by_key(const void *key, void *destination_value, const void *source_value, void *calls,
                       int32_t slot, dyx_hash_t *) {
-    auto *log = static_cast<MergeLog *>(user);
-    ++log->calls;
-    log->last_slot = slot;
+    ++*static_cast<int *>(calls);
     EXPECT_NE(destination_value, source_value);
+    EXPECT_EQ(slot, 3);
     const int32_t k = *static_cast<const int32_t *>(key);
     return k == 1 ? 0 : k == 2 ? 2 : 1;
 }
 
 }  // namespace
 
-TEST(Hash, CreateRefusesBadCounts) {
-    EXPECT_EQ(dyx_hash_create(0, 8, 4, 4, 0), nullptr);
-    EXPECT_EQ(dyx_hash_create(8, 0, 4, 4, 0), nullptr);
-    EXPECT_EQ(dyx_hash_create(8, 8, -1, 4, 0), nullptr);
-    EXPECT_EQ(dyx_hash_create(8, 8, 4, -1, 0), nullptr);
-}
-
 TEST(Hash, DuplicateKeysKeepInsertionOrder) {
+    const int32_t bad_counts[][4] = {{0, 8, 4, 4}, {8, 0, 4, 4}, {8, 8, -1, 4}, {8, 8, 4, -1}};
+    for (const auto &bad : bad_counts) EXPECT_EQ(dyx_hash_create(bad[0], bad[1], bad[2], bad[3], 0), nullptr);
     dyx_hash_t *table = dyx_hash_create(10, 4, 4, 4, 0);
     ASSERT_NE(table, nullptr);
     const int32_t key = 17, first = 100, second = 200, other_key = 27, other = 300;
@@ -56,7 +44,6 @@ TEST(Hash, DuplicateKeysKeepInsertionOrder) {
     EXPECT_EQ(dyx_hash_remove(table, 7, &key, nullptr), 0);
     EXPECT_EQ(dyx_hash_remove(table, 7, &key, nullptr), 6);
     EXPECT_EQ(find_value(table, 7, other_key), 300);
-
     dyx_hash_reinit(table);
     EXPECT_EQ(find_value(table, 7, other_key), -1);
     EXPECT_EQ(dyx_hash_add(table, 7, &key, &first), 0);  // still usable
@@ -66,7 +53,7 @@ TEST(Hash, DuplicateKeysKeepInsertionOrder) {
 }
 
 // Guards against a slot outside the table being read out of bounds.
-TEST(Hash, SlotsOutsideTheTableAreRefused) {
+TEST(Hash, SlotsOutsideTheTableAndNullTablesAreRefused) {
     dyx_hash_t *table = dyx_hash_create(4, 4, 4, 4, 0);
     const int32_t key = 1, value = 2;
     EXPECT_EQ(dyx_hash_add(table, 4, &key, &value), 6);
@@ -96,55 +83,44 @@ TEST(Hash, RemoveOnFindAndSets) {
     dyx_hash_destroy(&set);
 }
 
-TEST(Hash, MergeWithoutCallbackKeepsDestinationValues) {
+TEST(Hash, MergeMovesEntriesAndFollowsTheDecisions) {
     dyx_hash_t *destination = dyx_hash_create(4, 4, 4, 4, 0);
     dyx_hash_t *source = dyx_hash_create(4, 4, 4, 4, 0);
-    const int32_t shared = 1, only_source = 2, kept = 10, offered = 20, added = 30;
-    dyx_hash_add(destination, 1, &shared, &kept);
-    dyx_hash_add(source, 1, &shared, &offered);
-    dyx_hash_add(source, 2, &only_source, &added);
-    EXPECT_EQ(dyx_hash_merge(destination, source, nullptr, nullptr), 0);
-    EXPECT_EQ(find_value(destination, 1, shared), 10);
-    EXPECT_EQ(find_value(destination, 2, only_source), 30);
-    EXPECT_EQ(find_value(source, 1, shared), -1);
-    EXPECT_EQ(find_value(source, 2, only_source), -1);
-    EXPECT_EQ(dyx_hash_merge(destination, destination, nullptr, nullptr), 0);
-    EXPECT_EQ(dyx_hash_merge(destination, nullptr, nullptr, nullptr), 6);
-    dyx_hash_destroy(&destination);
-    dyx_hash_destroy(&source);
-}
-
-TEST(Hash, MergeFollowsTheDecisions) {
-    dyx_hash_t *destination = dyx_hash_create(4, 4, 4, 4, 0);
-    dyx_hash_t *source = dyx_hash_create(4, 4, 4, 4, 0);
+    const int32_t only_source = 9, added = 30;
     for (int32_t key = 1; key <= 3; ++key) {
         const int32_t mine = key * 10, theirs = key * 100;
         dyx_hash_add(destination, 3, &key, &mine);
         dyx_hash_add(source, 3, &key, &theirs);
     }
-    MergeLog log;
-    EXPECT_EQ(dyx_hash_merge(destination, source, decide_by_key, &log), 0);
-    EXPECT_EQ(log.calls, 3);
-    EXPECT_EQ(log.last_slot, 3);
+    dyx_hash_add(source, 2, &only_source, &added);
+    int calls = 0;
+    EXPECT_EQ(dyx_hash_merge(destination, source, decide_by_key, &calls), 0);
+    EXPECT_EQ(calls, 3);
     EXPECT_EQ(find_value(destination, 3, 1), -1);   // decision 0: removed
     EXPECT_EQ(find_value(destination, 3, 2), 200);  // decision 2: source value
     EXPECT_EQ(find_value(destination, 3, 3), 30);   // other: kept
+    EXPECT_EQ(find_value(destination, 2, only_source), 30);
+    EXPECT_EQ(find_value(source, 2, only_source), -1);  // the source is emptied
+
+    // Without a callback the destination values stay.
+    const int32_t offered = 1000;
+    dyx_hash_add(source, 3, &only_source, &offered);
+    const int32_t three = 3;
+    dyx_hash_add(source, 3, &three, &offered);
+    EXPECT_EQ(dyx_hash_merge(destination, source, nullptr, nullptr), 0);
+    EXPECT_EQ(find_value(destination, 3, 3), 30);
+    EXPECT_EQ(find_value(destination, 3, only_source), 1000);
+    EXPECT_EQ(dyx_hash_merge(destination, destination, nullptr, nullptr), 0);
+    EXPECT_EQ(dyx_hash_merge(destination, nullptr, nullptr, nullptr), 6);
+
+    // Tables that do not fit are refused, the source unchanged.
+    dyx_hash_t *wider_keys = dyx_hash_create(4, 4, 8, 4, 0);
+    const int64_t wide_key = 1;
+    dyx_hash_add(wider_keys, 0, &wide_key, &offered);
+    EXPECT_EQ(dyx_hash_merge(destination, wider_keys, nullptr, nullptr), 6);
+    EXPECT_EQ(dyx_hash_find(wider_keys, 0, &wide_key, nullptr), 1);
     dyx_hash_destroy(&destination);
     dyx_hash_destroy(&source);
-}
-
-TEST(Hash, MergeRefusesTablesThatDoNotFit) {
-    dyx_hash_t *destination = dyx_hash_create(4, 4, 4, 4, 0);
-    dyx_hash_t *wider_keys = dyx_hash_create(4, 4, 8, 4, 0);
-    const int64_t key = 1;
-    const int32_t small_key = 1, value = 5;
-    dyx_hash_add(destination, 0, &small_key, &value);
-    dyx_hash_add(wider_keys, 0, &key, &value);
-    EXPECT_EQ(dyx_hash_merge(destination, wider_keys, nullptr, nullptr), 6);
-    int32_t found = 0;
-    EXPECT_EQ(dyx_hash_find(wider_keys, 0, &key, &found), 1);  // source unchanged
-    EXPECT_EQ(find_value(destination, 0, small_key), 5);
-    dyx_hash_destroy(&destination);
     dyx_hash_destroy(&wider_keys);
 }
 

@@ -21,6 +21,9 @@ int32_t by_key(const void *a, const void *b) {
     return static_cast<const Item *>(a)->key - static_cast<const Item *>(b)->key;
 }
 
+using Keys = std::vector<int32_t>;
+
+// Runs with and without element headers.
 class ElementList : public ::testing::TestWithParam<int32_t> {
 protected:
     void SetUp() override {
@@ -36,26 +39,31 @@ protected:
         EXPECT_EQ(pool, nullptr);
     }
 
-    Item *add(int32_t key) {
+    Item *make(int32_t key) {
         auto *item = static_cast<Item *>(dyx_list_alloc(list));
         item->key = key;
         item->serial = serial++;
+        return item;
+    }
+    Item *add(int32_t key) {
+        Item *item = make(key);
         dyx_list_append(list, item);
         return item;
     }
 
-    // Walks the list both ways: the keys front to back, and a check that
-    // every previous link mirrors the next links.
-    std::vector<int32_t> keys() {
-        std::vector<int32_t> forward;
+    // The keys front to back of `of`, checking that every previous link
+    // mirrors the next links.
+    Keys keys(dyx_list_t *of = nullptr) {
+        of = of ? of : list;
+        Keys forward;
         void *previous = nullptr;
-        for (void *element = dyx_list_first(list); element; element = dyx_list_next(element)) {
+        for (void *element = dyx_list_first(of); element; element = dyx_list_next(element)) {
             EXPECT_EQ(dyx_list_prev(element), previous);
             forward.push_back(static_cast<Item *>(element)->key);
             previous = element;
         }
-        EXPECT_EQ(dyx_list_last(list), previous);
-        EXPECT_EQ(dyx_list_length(list), static_cast<int32_t>(forward.size()));
+        EXPECT_EQ(dyx_list_last(of), previous);
+        EXPECT_EQ(dyx_list_length(of), static_cast<int32_t>(forward.size()));
         return forward;
     }
 
@@ -64,24 +72,19 @@ protected:
     int32_t serial = 0;
 };
 
-using Keys = std::vector<int32_t>;
-
 }  // namespace
 
-TEST_P(ElementList, LinkingOperations) {
+TEST_P(ElementList, LinkingRemovingAndConcatenating) {
     Item *two = add(2);
     Item *four = add(4);
     auto *one = static_cast<Item *>(dyx_list_alloc2(pool));
     one->key = 1;
     dyx_list_prepend(list, one);
-    auto *three = static_cast<Item *>(dyx_list_alloc(list));
-    three->key = 3;
+    Item *three = make(3);
     dyx_list_insert_after(list, two, three);
-    auto *five = static_cast<Item *>(dyx_list_alloc(list));
-    five->key = 5;
+    Item *five = make(5);
     dyx_list_insert_after(list, four, five);  // after the last: becomes last
-    auto *zero = static_cast<Item *>(dyx_list_alloc(list));
-    zero->key = 0;
+    Item *zero = make(0);
     dyx_list_insert_before(list, one, zero);  // before the first: becomes first
     EXPECT_EQ(keys(), (Keys{0, 1, 2, 3, 4, 5}));
 
@@ -90,7 +93,6 @@ TEST_P(ElementList, LinkingOperations) {
     EXPECT_EQ(dyx_list_prev(three), nullptr);
     dyx_list_insert_before(list, four, three);  // a removed element may be linked again
     EXPECT_EQ(keys(), (Keys{0, 1, 2, 3, 4, 5}));
-
     auto *popped = static_cast<Item *>(dyx_list_pop(list));
     EXPECT_EQ(popped, zero);
     EXPECT_EQ(dyx_list_next(popped), nullptr);
@@ -98,57 +100,33 @@ TEST_P(ElementList, LinkingOperations) {
     dyx_list_remove(list, five);
     dyx_list_free2(pool, five);
     EXPECT_EQ(keys(), (Keys{1, 2, 3, 4}));
-}
 
-TEST_P(ElementList, RemovingTheOnlyElementEmptiesTheList) {
+    dyx_list_t *other = dyx_list_create(pool);
+    dyx_list_concat(list, other);  // an empty list onto a list: nothing changes
+    dyx_list_concat(list, list);   // onto itself: nothing changes
+    EXPECT_EQ(keys(), (Keys{1, 2, 3, 4}));
+    dyx_list_concat(other, list);  // onto an empty list: moves whole
+    EXPECT_EQ(keys(), Keys{});
+    add(0);
+    dyx_list_concat(list, other);
+    EXPECT_EQ(keys(), (Keys{0, 1, 2, 3, 4}));
+    EXPECT_EQ(keys(other), Keys{});
+    dyx_list_destroy(&other);
+    EXPECT_EQ(other, nullptr);
+
+    // Removing the only element empties the list.
+    while (void *e = dyx_list_pop(list)) dyx_list_free(list, e);
     Item *only = add(9);
     dyx_list_remove(list, only);
-    EXPECT_EQ(dyx_list_first(list), nullptr);
-    EXPECT_EQ(dyx_list_last(list), nullptr);
+    EXPECT_EQ(keys(), Keys{});
     EXPECT_EQ(dyx_list_pop(list), nullptr);
     dyx_list_free(list, only);
 }
 
-TEST_P(ElementList, ConcatMovesTheOtherListWhole) {
-    dyx_list_t *other = dyx_list_create(pool);
-    ASSERT_NE(other, nullptr);
-    add(1);
-    add(2);
-    dyx_list_concat(list, other);  // empty onto a list: nothing changes
-    EXPECT_EQ(keys(), (Keys{1, 2}));
-    dyx_list_concat(list, list);  // onto itself: nothing changes
-    EXPECT_EQ(keys(), (Keys{1, 2}));
-
-    dyx_list_concat(other, list);  // onto an empty list: moves whole
-    EXPECT_EQ(dyx_list_first(list), nullptr);
-    EXPECT_EQ(dyx_list_length(other), 2);
-    add(0);
-    dyx_list_concat(list, other);
-    EXPECT_EQ(keys(), (Keys{0, 1, 2}));
-    EXPECT_EQ(dyx_list_first(other), nullptr);
-    EXPECT_EQ(dyx_list_last(other), nullptr);
-    dyx_list_destroy(&other);
-    EXPECT_EQ(other, nullptr);
-}
-
-TEST_P(ElementList, SortSmallCases) {
-    dyx_list_sort(list, by_key);  // empty
-    EXPECT_EQ(keys(), Keys{});
-    add(7);
-    dyx_list_sort(list, by_key);
-    EXPECT_EQ(keys(), Keys{7});
-    dyx_list_free(list, dyx_list_pop(list));
-    add(3);
-    add(1);
-    add(2);
-    dyx_list_sort(list, by_key);
-    EXPECT_EQ(keys(), (Keys{1, 2, 3}));
-}
-
 TEST_P(ElementList, SortIsStableOverRandomInput) {
     std::mt19937 random(12345);
-    for (int length : {2, 5, 16, 17, 100, 1000}) {
-        std::vector<std::pair<int32_t, int32_t>> expected;
+    for (int length : {0, 1, 2, 3, 5, 16, 17, 100, 1000}) {
+        std::vector<std::pair<int32_t, int32_t>> expected, sorted;
         for (int i = 0; i < length; ++i) {
             Item *item = add(static_cast<int32_t>(random() % 10));  // many equal keys
             expected.emplace_back(item->key, item->serial);
@@ -157,10 +135,8 @@ TEST_P(ElementList, SortIsStableOverRandomInput) {
                          [](const auto &a, const auto &b) { return a.first < b.first; });
         dyx_list_sort(list, by_key);
         keys();  // checks the previous links and the last pointer
-        std::vector<std::pair<int32_t, int32_t>> sorted;
-        for (void *e = dyx_list_first(list); e; e = dyx_list_next(e)) {
+        for (void *e = dyx_list_first(list); e; e = dyx_list_next(e))
             sorted.emplace_back(static_cast<Item *>(e)->key, static_cast<Item *>(e)->serial);
-        }
         EXPECT_EQ(sorted, expected) << "length " << length;
         while (void *e = dyx_list_pop(list)) dyx_list_free(list, e);
     }
@@ -183,66 +159,42 @@ TEST_P(ElementList, NullArgumentsAreIgnored) {
     dyx_list_destroy(&none);
     dyx_list_pool_t *no_pool = nullptr;
     dyx_list_pool_destroy(&no_pool);
+    EXPECT_EQ(dyx_list_pool_create(8, 0, 1), nullptr);  // chunks without elements
+    EXPECT_EQ(dyx_list_pool_create(8, 0x80000000u, 0), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, ElementList, ::testing::Values(0, 1));
 
-TEST(ListPool, RefusesChunksWithoutElements) {
-    EXPECT_EQ(dyx_list_pool_create(8, 0, 1), nullptr);
-    EXPECT_EQ(dyx_list_pool_create(8, 0x80000000u, 0), nullptr);
-}
-
-TEST(ListPool, DestroyReturnsEveryElementToThePool) {
-    dyx_list_pool_t *pool = dyx_list_pool_create(8, 4, 1);
-    dyx_list_t *list = dyx_list_create(pool);
-    for (int i = 0; i < 10; ++i) dyx_list_append(list, dyx_list_alloc(list));
-    dyx_list_destroy(&list);
-    // Twelve elements in three chunks, all free again: the next ten
-    // allocations need no new chunk.
-    list = dyx_list_create(pool);
-    for (int i = 0; i < 10; ++i) dyx_list_append(list, dyx_list_alloc(list));
-    EXPECT_EQ(dyx_list_length(list), 10);
-    dyx_list_destroy(&list);
-    dyx_list_pool_destroy(&pool);
-}
-
 namespace {
-
-class PointerList : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(dyx_plist_pool_create(32, 256), 0); }
-    void TearDown() override { dyx_plist_pool_destroy(); }
-
-    static dyx_plist_node_t *node_for(int32_t *item) {
-        dyx_plist_node_t *node = dyx_plist_alloc();
-        EXPECT_EQ(node->prev, nullptr);
-        EXPECT_EQ(node->next, nullptr);
-        EXPECT_EQ(node->item, nullptr);
-        node->item = item;
-        return node;
-    }
-
-    static std::vector<int32_t> values(const dyx_plist_t *list) {
-        std::vector<int32_t> forward;
-        const dyx_plist_node_t *previous = nullptr;
-        for (dyx_plist_node_t *node = dyx_plist_first(list); node; node = dyx_plist_next(node)) {
-            EXPECT_EQ(dyx_plist_prev(node), previous);
-            forward.push_back(*static_cast<int32_t *>(node->item));
-            previous = node;
-        }
-        EXPECT_EQ(dyx_plist_last(list), previous);
-        EXPECT_EQ(dyx_plist_length(list), static_cast<int32_t>(forward.size()));
-        return forward;
-    }
-};
 
 int32_t compare_ints(const void *a, const void *b) {
     return *static_cast<const int32_t *>(a) - *static_cast<const int32_t *>(b);
 }
 
+Keys values(const dyx_plist_t *list) {
+    Keys forward;
+    const dyx_plist_node_t *previous = nullptr;
+    for (dyx_plist_node_t *node = dyx_plist_first(list); node; node = dyx_plist_next(node)) {
+        EXPECT_EQ(dyx_plist_prev(node), previous);
+        forward.push_back(*static_cast<int32_t *>(node->item));
+        previous = node;
+    }
+    EXPECT_EQ(dyx_plist_last(list), previous);
+    EXPECT_EQ(dyx_plist_length(list), static_cast<int32_t>(forward.size()));
+    return forward;
+}
+
+dyx_plist_node_t *node_for(int32_t *item) {
+    dyx_plist_node_t *node = dyx_plist_alloc();
+    EXPECT_TRUE(node->prev == nullptr && node->next == nullptr && node->item == nullptr);
+    node->item = item;
+    return node;
+}
+
 }  // namespace
 
-TEST_F(PointerList, LinkSortAndDestroyLeaveItemsAlone) {
+TEST(PointerList, LinkSortAndDestroyLeaveItemsAlone) {
+    ASSERT_EQ(dyx_plist_pool_create(32, 256), 0);
     int32_t items[] = {3, 1, 2, 1};
     dyx_plist_t *list = dyx_plist_create();
     ASSERT_NE(list, nullptr);
@@ -252,11 +204,9 @@ TEST_F(PointerList, LinkSortAndDestroyLeaveItemsAlone) {
     dyx_plist_prepend(list, node_for(&items[2]));
     dyx_plist_insert_after(list, first_one, node_for(&items[3]));
     EXPECT_EQ(values(list), (Keys{2, 3, 1, 1}));
-
     dyx_plist_sort(list, compare_ints);
     EXPECT_EQ(values(list), (Keys{1, 1, 2, 3}));
     EXPECT_EQ(dyx_plist_first(list), first_one);  // the equal items kept their order
-    EXPECT_EQ(dyx_plist_first(list)->item, &items[1]);
 
     dyx_plist_t *other = dyx_plist_create();
     dyx_plist_concat(other, list);
@@ -268,23 +218,13 @@ TEST_F(PointerList, LinkSortAndDestroyLeaveItemsAlone) {
     EXPECT_EQ(popped, nullptr);
     dyx_plist_remove(other, dyx_plist_last(other));  // node leaks back with the pool
     EXPECT_EQ(values(other), (Keys{1, 2}));
-
+    EXPECT_EQ(dyx_plist_pool_create(1, 1), 0);  // a second creation keeps the pools
+    EXPECT_EQ(dyx_plist_length(other), 2);
     dyx_plist_destroy(&other);
     dyx_plist_destroy(&list);
     EXPECT_EQ(other, nullptr);
-    EXPECT_EQ(list, nullptr);
     EXPECT_EQ(items[0], 3);  // items are not touched
-}
 
-TEST_F(PointerList, SecondPoolCreationKeepsThePools) {
-    dyx_plist_t *list = dyx_plist_create();
-    dyx_plist_append(list, dyx_plist_alloc());
-    EXPECT_EQ(dyx_plist_pool_create(1, 1), 0);
-    EXPECT_EQ(dyx_plist_length(list), 1);
-    dyx_plist_destroy(&list);
-}
-
-TEST(PointerListWithoutPools, GivesNull) {
     dyx_plist_pool_destroy();
     EXPECT_EQ(dyx_plist_create(), nullptr);
     EXPECT_EQ(dyx_plist_alloc(), nullptr);

@@ -60,27 +60,21 @@ TEST(PipePopenId, WritesToTheCommandInItsOwnGroup) {
     std::fclose(written);
 }
 
-TEST(PipePopenId, RefusesOtherModes) {
-    int32_t pid = 77;
-    EXPECT_EQ(dyx_pipe_popen_id("echo x", "x", &pid), nullptr);
-    EXPECT_EQ(pid, -1);
-    pid = 77;
-    EXPECT_EQ(dyx_pipe_popen_id("echo x", "", &pid), nullptr);
-    EXPECT_EQ(pid, -1);
-    EXPECT_EQ(dyx_pipe_popen_id(nullptr, "r", &pid), nullptr);
-}
-
-TEST(PipePopenId, FailingCommandEndsWithItsStatus) {
+TEST(PipePopenId, RefusesOtherModesAndEndsFailingCommandsWithTheirStatus) {
+    for (const char *mode : {"x", ""}) {
+        int32_t pid = 77;
+        EXPECT_EQ(dyx_pipe_popen_id("echo x", mode, &pid), nullptr);
+        EXPECT_EQ(pid, -1);
+    }
     int32_t pid = 0;
+    EXPECT_EQ(dyx_pipe_popen_id(nullptr, "r", &pid), nullptr);
     FILE *stream = dyx_pipe_popen_id("/no/such/program_orvo", "r", &pid);
     ASSERT_NE(stream, nullptr);
     EXPECT_NE(read_all(stream).find("program_orvo"), std::string::npos);
     std::fclose(stream);
     EXPECT_EQ(reap(pid), 127);
-}
 
-TEST(PipeWrappers, PopenAndPclose) {
-    FILE *stream = dyx_pipe_popen("printf 'abc'", "r");
+    stream = dyx_pipe_popen("printf 'abc'", "r");
     ASSERT_NE(stream, nullptr);
     char buffer[8] = {};
     EXPECT_EQ(dyx_pipe_fread(buffer, 1, sizeof buffer - 1, stream), 3u);

@@ -1,28 +1,22 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "dyx_time.h"
 #include "log_capture.h"
 
 using testing_support::LogCapture;
 
-TEST(Time, SecondsAgreeAcrossForms) {
+TEST(Time, SecondsAndDateStringsAgree) {
     dyx_time_t now;
     const int32_t seconds = dyx_time_get(&now);
     EXPECT_EQ(seconds, now.seconds);
-    EXPECT_GE(now.microseconds, 0);
     EXPECT_LT(now.microseconds, 1000000);
-    const double as_double = dyx_time_get_s();
-    EXPECT_GE(as_double, seconds);
-    EXPECT_LT(as_double, seconds + 5.0);
-    EXPECT_GT(dyx_time_get(nullptr), 1600000000);
-}
-
-TEST(Time, DateStringsFollowTheDate) {
-    // Retried until no second boundary falls between the two readings.
+    EXPECT_GE(dyx_time_get_s(), seconds);
+    // Retried until no second boundary falls between the readings.
     for (int attempt = 0; attempt < 10; ++attempt) {
         dyx_date_t before, after;
         char short_text[DYX_DATE_STRING_SIZE], long_text[DYX_DATE_STRING_SIZE];
@@ -32,23 +26,20 @@ TEST(Time, DateStringsFollowTheDate) {
         dyx_date_get(&after);
         if (before.second != after.second || before.minute != after.minute) continue;
         EXPECT_EQ(year, before.year);
-        EXPECT_GE(before.year, 2000);
-        EXPECT_GE(before.month, 1);
-        EXPECT_LE(before.month, 12);
         char expected[64];
         std::snprintf(expected, sizeof expected, "%02d:%02d:%02d", before.hour, before.minute, before.second);
         EXPECT_STREQ(short_text, expected);
         std::snprintf(expected, sizeof expected, "%02d:%02d %02d:%02d:%02d", before.month, before.day,
                       before.hour, before.minute, before.second);
         EXPECT_STREQ(long_text, expected);
-        EXPECT_EQ(std::string(long_text).size(), 14u);
         return;
     }
     FAIL() << "the clock never held still for a reading";
 }
 
 // All timer behaviour in one test: the timers are process-wide and the
-// last part uses them all up.
+// last part uses them all up. Each interval lasts until the clock the
+// timers read has visibly moved on, so no sleep is needed.
 TEST(Timer, AccumulatesValidatesAndRunsOut) {
     LogCapture capture;
     int32_t timer = -5;
@@ -57,18 +48,21 @@ TEST(Timer, AccumulatesValidatesAndRunsOut) {
     EXPECT_EQ(dyx_timer_elapsed(&timer), 0.0f);
     for (int i = 0; i < 2; ++i) {
         dyx_timer_start(&timer);
-        usleep(20000);
+        const double from = dyx_time_get_s();
+        for (long spin = 0; dyx_time_get_s() < from + 0.002 && spin < 100000000; ++spin) {
+        }
         dyx_timer_stop(&timer);
     }
-    const float both = dyx_timer_elapsed(&timer);
-    EXPECT_GE(both, 0.039f);  // both intervals count
-    EXPECT_LT(both, 30.0f);
+    EXPECT_GE(dyx_timer_elapsed(&timer), 0.0039f);  // both intervals count
 
     dyx_timer_print(&timer);
     ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0].rfind("\ttime: 0.0", 0), 0u);
+    const std::string printed = capture.console.lines[0];
+    ASSERT_EQ(printed.rfind("\ttime: ", 0), 0u) << printed;
+    EXPECT_NEAR(std::strtod(printed.c_str() + 7, nullptr), dyx_timer_elapsed(&timer), 1e-5);
     dyx_timer_clear(&timer);
-    EXPECT_EQ(dyx_timer_elapsed(&timer), 0.0f);
+    dyx_timer_print(&timer);
+    EXPECT_EQ(capture.console.lines[1], "\ttime: 0.000000\n");
 
     capture.console.lines.clear();
     int32_t unmade = timer + 1;
@@ -78,10 +72,10 @@ TEST(Timer, AccumulatesValidatesAndRunsOut) {
     dyx_timer_clear(&outside);
     dyx_timer_start(&outside);  // ignored
     EXPECT_EQ(dyx_timer_elapsed(&outside), 0.0f);
-    ASSERT_EQ(capture.console.lines.size(), 3u);
-    EXPECT_EQ(capture.console.lines[0], "ERROR: stop_timer: error, invalid timer number\n");
-    EXPECT_EQ(capture.console.lines[1], "ERROR: print_timer: error, invalid timer number\n");
-    EXPECT_EQ(capture.console.lines[2], "ERROR: stop_timer: error, invalid timer number\n");
+    const std::vector<std::string> invalid = {"ERROR: stop_timer: error, invalid timer number\n",
+                                              "ERROR: print_timer: error, invalid timer number\n",
+                                              "ERROR: stop_timer: error, invalid timer number\n"};
+    EXPECT_EQ(capture.console.lines, invalid);
 
     capture.console.lines.clear();
     int32_t last = -1;
@@ -89,10 +83,9 @@ TEST(Timer, AccumulatesValidatesAndRunsOut) {
         dyx_timer_new(&last);
         ASSERT_EQ(last, made);
     }
-    EXPECT_TRUE(capture.console.lines.empty());
     int32_t refused = 77;
     dyx_timer_new(&refused);
     EXPECT_EQ(refused, -1);
-    ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0], "ERROR: dyx_timer_start: error, exceeded DYX_MAX_TIMERS\n");
+    EXPECT_EQ(capture.console.lines,
+              std::vector<std::string>{"ERROR: dyx_timer_start: error, exceeded DYX_MAX_TIMERS\n"});
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dyx_list.h"
+#include "dyx_status.h"
 #include "dyx_thread.h"
 #include "dyx_utils.h"
 
@@ -32,4 +33,31 @@ TEST(UtilsInit, StartsOnceAndKeepsTheCacheDirectory) {
     EXPECT_EQ(dyx_plist_create(), nullptr);  // the pools are gone for good
     EXPECT_EQ(dyx_utils_init(), 0);
     EXPECT_EQ(dyx_plist_create(), nullptr);
+}
+
+// The named statuses keep the numbers callers already test for, and each
+// has its own description.
+TEST(StatusText, EveryCodeKeepsItsNumberAndHasItsOwnText) {
+    const struct {
+        int status, number;
+        const char *text;
+    } cases[] = {
+        {DYX_OK, 0, "success"},
+        {DYX_REFUSED, 1, "refused or mismatch"},
+        {DYX_NO_MEMORY, 2, "memory exhausted or no room"},
+        {DYX_NOT_FOUND, 4, "not found"},
+        {DYX_THREADS_FAILED, 5, "the thread layer failed to start"},
+        {DYX_BAD_ARGUMENT, 6, "invalid argument"},
+        {DYX_SYSTEM_FAILED, 7, "a system call, file open or parse failed"},
+        {DYX_CANNOT_OPEN_DIRECTORY, 8, "directory cannot be opened"},
+        {DYX_TARGET_EXISTS, 10, "target exists"},
+        {DYX_SOURCE_UNREADABLE, 11, "source cannot be opened"},
+        {DYX_FRAME_MISMATCH, 12, "frame file differs from its stream"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.status, c.number);
+        EXPECT_STREQ(dyx_status_text(c.status), c.text) << c.number;
+    }
+    for (int other : {-1, 3, 9, 13, 127}) EXPECT_STREQ(dyx_status_text(other), "unknown status") << other;
+    EXPECT_EQ(DYX_THREAD_FAILED, -1);
 }

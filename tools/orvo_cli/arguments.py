@@ -110,3 +110,12 @@ def add_sequence(parser):
                         help="read a numbered picture file (shot.0042.png) as the run of consecutive "
                              "files it belongs to, as 'shot.####.png' would (by default a named file "
                              "is that file alone)")
+
+
+def add_scale_out(parser):
+    group = parser.add_argument_group("running on a Dask cluster (Python 3 with python3-distributed)")
+    group.add_argument("--workers", type=positive, metavar="N",
+                       help="run the conversion on a local Dask cluster of N worker processes")
+    group.add_argument("--scheduler", metavar="ADDRESS",
+                       help="run the conversion on the Dask cluster at ADDRESS (tcp://host:8786); "
+                            "every worker must see the input and output files")

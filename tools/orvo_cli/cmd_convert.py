@@ -61,12 +61,16 @@ def add_parser(subparsers):
     write.add_argument("--stereo", action="store_true", help="write a stereo movie (both eyes)")
     write.add_argument("--anaglyph", choices=sorted(ANAGLYPHS),
                        help="compose the two eyes into one anaglyph picture")
+    arguments.add_scale_out(parser)
     arguments.add_overwrite(parser)
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no summary")
     parser.set_defaults(run=run)
 
 
 def run(args):
+    if getattr(args, "workers", None) or getattr(args, "scheduler", None):
+        from . import scale_out  # Dask is loaded only for a scale-out
+        return scale_out.run_command(args)
     if len(args.names) not in (2, 3):
         raise CliError("convert takes INPUT [RIGHT_INPUT] OUTPUT, not %d names" % len(args.names))
     inputs, output = args.names[:-1], args.names[-1]

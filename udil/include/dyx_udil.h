@@ -3,12 +3,15 @@
  * One scan at start-up registers every libudil-*.so of the plug-in
  * directories as a UdilRecord (name, description, suffixes, default options,
  * capabilities) and closes the library again; dyx_udil_load opens it for
- * real and binds all entry points when something first uses it. Nothing
- * here takes a lock: the registry is used from one thread at a time.
+ * real and binds all entry points when something first uses it. The
+ * registry takes its own lock, so scans, loads and look-ups may come from
+ * several threads; a record, once registered, stays until
+ * dyx_udil_list_done, which belongs to a host's shut-down.
  * Streams and frame transfer are declared in dyx_udil_stream.h. */
 #ifndef DYX_UDIL_H
 #define DYX_UDIL_H
 
+#include <pthread.h>
 #include <stdint.h>
 
 #include "dyx_api.h"
@@ -78,6 +81,12 @@ typedef struct UdilRecord {
     int32_t stereo_capable;
     int32_t depth_capable;
     UdilEntryPoints entry;
+    /* Set by dyx_udil_load from the optional udil_concurrent_use: 1 when
+     * the plug-in may be called from several threads at once (each handle
+     * by one thread at a time); 0 and its calls are serialised through
+     * call_lock (recursive; made ready by dyx_udil_alloc). */
+    int32_t concurrent_use;
+    pthread_mutex_t call_lock;
 } UdilRecord;
 
 /* ---- discovery and registry ------------------------------------------- */

@@ -107,13 +107,20 @@ DYX_API const char *dyx_udil_output_suffix(const char *name, const UdilRecord *r
 /* ---- last error ----------------------------------------------------------- */
 
 /* Replaces the last-error text by `text` cut to 255 characters (null
- * empties it). */
+ * empties it). Safe from any thread: the text is written under a lock. */
 DYX_API void dyx_udil_set_err_str(const char *text);
 /* Takes the last-error text from the plug-in's udil_get_err for `handle`;
  * empty when the plug-in has none. */
 DYX_API void dyx_udil_set_err_udil(UdilRecord *record, UdilHandle handle);
-/* The process-wide last-error text (valid for the life of the process). */
+/* The process-wide last-error text (valid for the life of the process):
+ * the latest text any thread set. While several threads use the codec
+ * layer it may change under the reader; use dyx_udil_copy_last_error. */
 DYX_API const char *dyx_udil_get_last_error_string(void);
+/* Copies into `out` (`size` bytes, always terminated) the last-error text
+ * that the calling thread set most recently: the reason for its own last
+ * failure, whatever other threads did meanwhile. Each setting above also
+ * sets the calling thread's own text. */
+DYX_API void dyx_udil_copy_last_error(char *out, int32_t size);
 
 /* ---- frame transfer ------------------------------------------------------- */
 

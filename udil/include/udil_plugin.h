@@ -160,6 +160,12 @@ UDIL_EXPORT int32_t udil_rand_reads(void);
 UDIL_EXPORT int32_t udil_rand_writes(void);
 UDIL_EXPORT int32_t udil_unknown_frames(void);
 UDIL_EXPORT int32_t udil_thread_safe(void);
+/* Optional: 1 when the host may call the plug-in from several threads at
+ * once, each handle still used by one thread at a time (handles share no
+ * mutable state, and entry points without a handle only read constants).
+ * A plug-in without it, or returning anything else, is called by one
+ * thread at a time. */
+UDIL_EXPORT int32_t udil_concurrent_use(void);
 UDIL_EXPORT int32_t udil_can_read_file(const char *path);
 UDIL_EXPORT int32_t udil_update_options(UdilHandle handle, int32_t count, UdilOption *options);
 /* Writes the handle's last error message into `message` (256 bytes, NUL
@@ -207,7 +213,7 @@ typedef const char *(*udil_api_version_fn)(void);
 typedef void (*udil_path_to_udil_fn)(const char *);
 typedef const char *const *(*udil_suffix_fn)(int32_t *);
 typedef const char *(*udil_choose_suffix_fn)(const UdilMovieInfo *, int32_t, const UdilOption *);
-typedef int32_t (*udil_flag_fn)(void); /* rand_reads ... thread_safe, formats, option count */
+typedef int32_t (*udil_flag_fn)(void); /* rand_reads ... thread_safe, concurrent_use, formats, option count */
 typedef int32_t (*udil_can_read_file_fn)(const char *);
 typedef int32_t (*udil_set_state_fn)(int32_t);
 typedef int32_t (*udil_get_err_fn)(UdilHandle, int32_t *, char *);

@@ -61,7 +61,7 @@ bool output_file_usable(const char *path) {
 
 void prefix_last_error(const char *context) {
     char reason[DYX_UDIL_ERROR_SIZE];
-    copy_text(reason, sizeof reason, dyx_udil_get_last_error_string());
+    copy_text(reason, sizeof reason, thread_last_error());
     if (context == nullptr || context[0] == '\0') return;
     if (reason[0] == '\0') {
         dyx_udil_set_err_str(context);

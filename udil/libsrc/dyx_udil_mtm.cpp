@@ -10,6 +10,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "dyx_udil_stream.h"
 #include "udil_internal.h"
@@ -89,15 +90,15 @@ int write_mtm_file(const char *path, const UdilMtm &mtm) {
         written[i] = name_for_file(mtm_directory, mtm.movies[i].file);
         if (!writable_name(written[i])) {
             dyx_udil_set_err_str("Sub movie file name holds a quote or line break");
-            return 6;
+            return DYX_BAD_ARGUMENT;
         }
     }
 
-    if (!udil::output_file_usable(path)) return 7;
+    if (!udil::output_file_usable(path)) return DYX_SYSTEM_FAILED;
     FILE *file = std::fopen(path, "w");
     if (file == nullptr) {
         dyx_udil_set_err_str("Unable to open .mtm file");
-        return 7;
+        return DYX_SYSTEM_FAILED;
     }
     bool ok = std::fprintf(file, "MTM 1.0\n#\n# This is a Multi-Tile Movie file.\n#\n\n") > 0;
     if (mtm.full_resolution == 1)
@@ -108,9 +109,9 @@ int write_mtm_file(const char *path, const UdilMtm &mtm) {
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
         dyx_udil_set_err_str("Unable to write .mtm file");
-        return 7;
+        return DYX_SYSTEM_FAILED;
     }
-    return 0;
+    return DYX_OK;
 }
 
 // Makes the writer of one sub-movie and, for a single file, the file.
@@ -119,14 +120,15 @@ int new_movie(const UdilMtm &mtm, UdilMtmMovie &movie) {
     UdilRecord *codec = dyx_udil_find_by_name(format);
     if (codec == nullptr || dyx_udil_load(codec) != 0) {
         dyx_udil_set_err_str("Unable to find necessary UDIL");
-        return 1;
+        return DYX_REFUSED;
     }
     movie.codec = codec;
+    udil::UdilCallGuard guard(codec);
     const UdilEntryPoints &entry = codec->entry;
     movie.handle = entry.create_writer(&movie.info, movie.option_count, movie.options);
     if (movie.handle == nullptr) {
         udil::set_refusal_reason(codec, "Unable to create UDIL handle");
-        return 1;
+        return DYX_REFUSED;
     }
     // A sub-movie named with one of the codec's suffixes keeps its name.
     const char *suffix = dyx_udil_output_suffix(
@@ -134,7 +136,7 @@ int new_movie(const UdilMtm &mtm, UdilMtmMovie &movie) {
     const size_t length = std::strlen(movie.file) + (suffix != nullptr ? std::strlen(suffix) : 0);
     if (length >= sizeof movie.file) {
         dyx_udil_set_err_str("Sub movie file name too long");
-        return 1;
+        return DYX_REFUSED;
     }
     dyx_strncat(movie.file, suffix, sizeof movie.file);
     movie.frame_counter = 0;
@@ -144,22 +146,21 @@ int new_movie(const UdilMtm &mtm, UdilMtmMovie &movie) {
         // from any codec, even one whose files can hold many frames.
         if (entry.multi_image_capable() != 0 && !dyx_udil_has_timestep_wildcard(movie.file)) {
             dyx_udil_set_err_str("UDIL is not multi-image capable");
-            return 1;
+            return DYX_REFUSED;
         }
         movie.single_file = 0;
-        return 0;
+        return DYX_OK;
     }
     movie.single_file = 1;
     const bool usable = udil::output_file_usable(movie.file);
     if (!usable || entry.file_new(movie.handle, movie.file) != 0) {
         if (usable) dyx_udil_set_err_udil(codec, movie.handle);
-        if (dyx_udil_get_last_error_string()[0] == '\0')
-            dyx_udil_set_err_str("Unable to create sub movie file");
+        if (udil::thread_last_error()[0] == '\0') dyx_udil_set_err_str("Unable to create sub movie file");
         entry.handle_destroy(&movie.handle);
         movie.handle = nullptr;
-        return 1;
+        return DYX_REFUSED;
     }
-    return 0;
+    return DYX_OK;
 }
 
 }  // namespace
@@ -213,28 +214,28 @@ void dyx_udil_mtm_free(UdilMtm **mtm) {
 }
 
 int dyx_udil_mtm_new(const char *path, const UdilMtm *mtm) {
-    if (mtm == nullptr || path == nullptr) return 1;
+    if (mtm == nullptr || path == nullptr) return DYX_REFUSED;
     try {
         return write_mtm_file(path, *mtm);
     } catch (const std::bad_alloc &) {
         dyx_udil_set_err_str("Unable to write .mtm file");
-        return 2;
+        return DYX_NO_MEMORY;
     }
 }
 
 int dyx_udil_mtm_new_movies(UdilMtm *mtm) {
-    if (mtm == nullptr) return 1;
+    if (mtm == nullptr) return DYX_REFUSED;
     for (int32_t i = 0; i < mtm->movie_count; ++i) {
         const int result = new_movie(*mtm, mtm->movies[i]);
         if (result != 0) return result;
     }
-    return 0;
+    return DYX_OK;
 }
 
-int dyx_udil_mtm_open_streams(void) { return 0; }
+int dyx_udil_mtm_open_streams(void) { return DYX_OK; }
 
 char *dyx_udil_mtm_last_error(char *buffer) {
-    if (buffer != nullptr) udil::copy_text(buffer, DYX_UDIL_ERROR_SIZE, dyx_udil_get_last_error_string());
+    if (buffer != nullptr) udil::copy_text(buffer, DYX_UDIL_ERROR_SIZE, udil::thread_last_error());
     return buffer;
 }
 

@@ -1,10 +1,15 @@
 // Tiled frame transfer through a Multi-Tile Movie: opening and checking the
 // sub-movies of a read MTM, reading a full frame tile by tile, writing a
 // full frame cut into tiles, closing the sub-movies.
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <vector>
 
+#include "dyx_parallel.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_stream.h"
@@ -21,7 +26,7 @@ void plugin_error(const UdilMtmMovie &movie, const char *fallback) {
     if (dyx_udil_get_last_error_string()[0] == '\0') dyx_udil_set_err_str(fallback);
 }
 
-int refuse(const char *message, int status = 1) {
+int refuse(const char *message, int status = DYX_REFUSED) {
     dyx_udil_set_err_str(message);
     return status;
 }
@@ -29,7 +34,7 @@ int refuse(const char *message, int status = 1) {
 // A create function gave no handle: the plug-in's reason, else `fallback`.
 int refusal(UdilRecord *codec, const char *fallback) {
     udil::set_refusal_reason(codec, fallback);
-    return 1;
+    return DYX_REFUSED;
 }
 
 // The left (or mono) and right tile buffers of one transfer, made again
@@ -73,10 +78,10 @@ bool full_size(const UdilMtm &mtm, const dyx_image_t *image) {
 
 // 0 when the images suit the MTM's full frame, else 6; sets the eye selector.
 int check_frame_images(const UdilMtm &mtm, const dyx_image_t *left, const dyx_image_t *right, int32_t &eye) {
-    if (left == nullptr || left->data == nullptr || !full_size(mtm, left)) return 6;
-    if (right != nullptr && (right->data == nullptr || !full_size(mtm, right))) return 6;
+    if (left == nullptr || left->data == nullptr || !full_size(mtm, left)) return DYX_BAD_ARGUMENT;
+    if (right != nullptr && (right->data == nullptr || !full_size(mtm, right))) return DYX_BAD_ARGUMENT;
     eye = right != nullptr ? UDIL_EYE_BOTH : UDIL_EYE_MONO;
-    return 0;
+    return DYX_OK;
 }
 
 bool tile_inside(const UdilMtm &mtm, const UdilMtmMovie &movie) {
@@ -110,6 +115,7 @@ int open_movie(UdilMtmMovie &movie) {
     if (codec == nullptr) return refuse("Unable to find UDIL");
     if (dyx_udil_load(codec) != 0) return refuse("Unable to load UDIL");
     movie.codec = codec;
+    udil::UdilCallGuard guard(codec);
     // A sub-movie chosen by its suffix names its plug-in from now on.
     if (movie.format[0] == '\0') dyx_strncpy(movie.format, codec->name, sizeof movie.format);
     const UdilEntryPoints &entry = codec->entry;
@@ -135,32 +141,32 @@ int open_movie(UdilMtmMovie &movie) {
 
     const int32_t capacity = movie.options != nullptr ? movie.option_count : 0;
     if (movie.single_file) {
-        if (!udil::input_file_usable(movie.file)) return 1;
+        if (!udil::input_file_usable(movie.file)) return DYX_REFUSED;
         movie.handle =
             entry.create_reader(movie.file, &movie.info, &movie.option_count, capacity, movie.options);
         if (movie.handle == nullptr) return refusal(movie.codec, "Unable to create UDIL handle");
         movie.frame_counter = movie.info.frames;
         if (entry.file_open(movie.handle, movie.file) != 0) {
             plugin_error(movie, "Unable to open sub movie file");
-            return 1;
+            return DYX_REFUSED;
         }
-        return 0;
+        return DYX_OK;
     }
 
     char name[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_make_filename(name, movie.file, "", movie.first_frame, UDIL_EYE_LEFT) == nullptr)
         return refuse("Sub movie file name too long");
-    if (!udil::input_file_usable(name)) return 1;
+    if (!udil::input_file_usable(name)) return DYX_REFUSED;
     movie.handle = entry.create_reader(name, &movie.info, &movie.option_count, capacity, movie.options);
     if (movie.handle == nullptr) return refusal(movie.codec, "Unable to create UDIL handle");
     if (entry.file_open(movie.handle, name) != 0) {
         plugin_error(movie, "Unable to open sub movie file");
-        return 1;
+        return DYX_REFUSED;
     }
     entry.file_close(movie.handle);
     if (stereo_pair) movie.info.stereo = 1;
     movie.info.frames = movie.frame_counter;
-    return 0;
+    return DYX_OK;
 }
 
 // The sub-movie against sub-movie 0 and the full frame.
@@ -174,7 +180,7 @@ int check_movie(const UdilMtm &mtm, int32_t index) {
     // refuses those for frame transfer.
     if (mtm.full_resolution == 1 && !tile_inside(mtm, movie))
         return refuse("Invalid offset values in sub movies");
-    return 0;
+    return DYX_OK;
 }
 
 // ---- reading a frame ------------------------------------------------------
@@ -186,13 +192,13 @@ int check_movie(const UdilMtm &mtm, int32_t index) {
 int open_frame_file(UdilMtmMovie &movie, const char *name) {
     const UdilEntryPoints &entry = movie.codec->entry;
     UdilMovieInfo found = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
-    if (!udil::input_file_usable(name)) return 7;
+    if (!udil::input_file_usable(name)) return DYX_SYSTEM_FAILED;
     UdilHandle probe = entry.create_reader(name, &found, nullptr, 0, nullptr);
     if (probe != nullptr) {
         entry.handle_destroy(&probe);
         if (found.width != movie.info.width || found.height != movie.info.height ||
             found.depth != movie.info.depth || found.pixel_format != movie.info.pixel_format)
-            return refuse("Mixed size images in sub movie", 12);
+            return refuse("Mixed size images in sub movie", DYX_FRAME_MISMATCH);
     }
     const int result = entry.file_open(movie.handle, name);
     if (result != 0) plugin_error(movie, "Unable to open sub movie file");
@@ -203,7 +209,7 @@ int open_frame_file(UdilMtmMovie &movie, const char *name) {
 int read_frame_file(UdilMtmMovie &movie, int32_t frame, int32_t eye, TileBuffers &tiles, bool want_right) {
     const UdilEntryPoints &entry = movie.codec->entry;
     const int64_t number = int64_t(movie.first_frame) + frame;
-    if (number > INT32_MAX) return refuse("Invalid frame number", 6);
+    if (number > INT32_MAX) return refuse("Invalid frame number", DYX_BAD_ARGUMENT);
     const int32_t n = int32_t(number);
     char name[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_make_filename(name, movie.file, "", n, UDIL_EYE_LEFT) == nullptr)
@@ -233,11 +239,11 @@ int read_frame_file(UdilMtmMovie &movie, int32_t frame, int32_t eye, TileBuffers
 
 int read_planar_frame(UdilMtm &mtm, int32_t frame, dyx_image_t *left, dyx_image_t *right) {
     int32_t eye = UDIL_EYE_MONO;
-    if (check_frame_images(mtm, left, right, eye) != 0) return 6;
+    if (check_frame_images(mtm, left, right, eye) != 0) return DYX_BAD_ARGUMENT;
     if (frame < 0 ||
         (mtm.movie_count > 0 && mtm.movies[0].frame_counter > 0 && frame >= mtm.movies[0].frame_counter))
-        return refuse("Frame outside the sub movies", 6);
-    if (mtm.movie_count <= 0) return 0;
+        return refuse("Frame outside the sub movies", DYX_BAD_ARGUMENT);
+    if (mtm.movie_count <= 0) return DYX_OK;
     TileBuffers tiles(right != nullptr);
     if (!tiles.fit(mtm.movies[0].info)) return refuse("Unable to allocate image buffer");
 
@@ -252,6 +258,7 @@ int read_planar_frame(UdilMtm &mtm, int32_t frame, dyx_image_t *left, dyx_image_
         if (!tiles.fit(movie.info)) return refuse("Unable to allocate image buffer");
 
         const bool want_right = right != nullptr && movie.info.stereo != 0;
+        udil::UdilCallGuard guard(movie.codec);
         int result;
         if (movie.single_file) {
             result = movie.codec->entry.get_image(movie.handle, frame, eye, tiles.left()->data,
@@ -280,7 +287,7 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
     char name[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_make_filename(name, movie.file, "", n, UDIL_EYE_LEFT) == nullptr)
         return refuse("Sub movie file name too long");
-    if (!udil::output_file_usable(name)) return 7;
+    if (!udil::output_file_usable(name)) return DYX_SYSTEM_FAILED;
     int result = entry.file_new(movie.handle, name);
     if (result != 0) {
         plugin_error(movie, "Unable to create sub movie file");
@@ -298,7 +305,7 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
             }
             if (dyx_udil_make_filename(name, movie.file, "", n, UDIL_EYE_RIGHT) == nullptr)
                 return refuse("Sub movie file name too long");
-            if (!udil::output_file_usable(name)) return 7;
+            if (!udil::output_file_usable(name)) return DYX_SYSTEM_FAILED;
             result = entry.file_new(movie.handle, name);
             if (result != 0) {
                 plugin_error(movie, "Unable to create sub movie file");
@@ -319,37 +326,108 @@ int write_frame_file(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, bool 
     return result;
 }
 
+// 0 when tile `i` can take its part of the frame, else the refusal.
+int check_tile(UdilMtmMovie &movie, int32_t eye, const dyx_image_t *left, const dyx_image_t *right) {
+    if (movie.handle == nullptr) return refuse("Sub movie not open");
+    if ((movie.info.stereo != 0) != (eye == UDIL_EYE_BOTH))
+        return refuse("Stereo/input image mismatch", DYX_BAD_ARGUMENT);
+    if (!pixel_format_matches(movie, left, right)) return refuse("Incorrect image pixel format");
+    return DYX_OK;
+}
+
+// The refusal of the tile after the ready ones, its reason set again (the
+// tiles written meanwhile may have changed the last error); 0 when every
+// tile was ready.
+int refusal_after(UdilMtm &mtm, int32_t ready, int32_t eye, const dyx_image_t *left,
+                  const dyx_image_t *right) {
+    return ready < mtm.movie_count ? check_tile(mtm.movies[ready], eye, left, right) : DYX_OK;
+}
+
+// Cuts one tile out of the frame and writes it to its sub-movie.
+int write_tile(UdilMtmMovie &movie, int32_t eye, TileBuffers &tiles, const dyx_image_t *left,
+               const dyx_image_t *right) {
+    if (!tiles.fit(movie.info)) return refuse("Unable to allocate buffer memory");
+    int result = dyx_image_subrect(left, tiles.left(), movie.image_offset[0], movie.image_offset[1]);
+    if (result == 0 && right != nullptr)
+        result = dyx_image_subrect(right, tiles.right(), movie.image_offset[0], movie.image_offset[1]);
+    if (result != 0) return refuse("Unable to cut tile from image", result);
+
+    udil::UdilCallGuard guard(movie.codec);
+    const bool with_right = right != nullptr && movie.info.stereo != 0;
+    if (!movie.single_file) return write_frame_file(movie, eye, tiles, with_right);
+    result = movie.codec->entry.save_image(movie.handle, movie.frame_counter, eye, tiles.left()->data,
+                                           with_right ? tiles.right()->data : nullptr);
+    if (result != 0) plugin_error(movie, "Unable to write sub movie frame");
+    return result;
+}
+
+// The tiles of one frame written side by side: each band of tiles has
+// its own buffers; each tile keeps its status and the reason it failed.
+struct TileJob {
+    UdilMtm *mtm;
+    const dyx_image_t *left;
+    const dyx_image_t *right;
+    int32_t eye;
+    std::vector<int> status;
+    std::vector<std::array<char, DYX_UDIL_ERROR_SIZE>> reason;
+};
+
+void write_tile_band(int64_t first, int64_t end, void *context) {
+    TileJob &job = *static_cast<TileJob *>(context);
+    TileBuffers tiles(job.right != nullptr);
+    for (int64_t i = first; i < end; ++i) {
+        job.status[size_t(i)] = write_tile(job.mtm->movies[i], job.eye, tiles, job.left, job.right);
+        if (job.status[size_t(i)] != 0)
+            dyx_udil_copy_last_error(job.reason[size_t(i)].data(), DYX_UDIL_ERROR_SIZE);
+    }
+}
+
+// Tiles go to several workers when there are workers to spare and every
+// sub-movie's plug-in may be used from several threads at once.
+bool tiles_side_by_side(const UdilMtm &mtm, int32_t count) {
+    if (count < 2 || dyx_parallel_threads() < 2) return false;
+    for (int32_t i = 0; i < count; ++i)
+        if (mtm.movies[i].codec == nullptr || !mtm.movies[i].codec->concurrent_use) return false;
+    return true;
+}
+
 int write_planar_frame(UdilMtm &mtm, const dyx_image_t *left, const dyx_image_t *right) {
     int32_t eye = UDIL_EYE_MONO;
-    if (check_frame_images(mtm, left, right, eye) != 0) return 6;
-    if (mtm.movie_count <= 0) return 0;
-    TileBuffers tiles(right != nullptr);
-    if (!tiles.fit(mtm.movies[0].info)) return refuse("Unable to allocate buffer memory");
-
-    for (int32_t i = 0; i < mtm.movie_count; ++i) {
-        UdilMtmMovie &movie = mtm.movies[i];
-        if (movie.handle == nullptr) return refuse("Sub movie not open");
-        if ((movie.info.stereo != 0) != (eye == UDIL_EYE_BOTH))
-            return refuse("Stereo/input image mismatch", 6);
-        if (!pixel_format_matches(movie, left, right)) return refuse("Incorrect image pixel format");
-        if (!tiles.fit(movie.info)) return refuse("Unable to allocate buffer memory");
-        int result = dyx_image_subrect(left, tiles.left(), movie.image_offset[0], movie.image_offset[1]);
-        if (result == 0 && right != nullptr)
-            result = dyx_image_subrect(right, tiles.right(), movie.image_offset[0], movie.image_offset[1]);
-        if (result != 0) return refuse("Unable to cut tile from image", result);
-
-        const bool with_right = right != nullptr && movie.info.stereo != 0;
-        if (movie.single_file) {
-            result = movie.codec->entry.save_image(movie.handle, movie.frame_counter, eye, tiles.left()->data,
-                                                   with_right ? tiles.right()->data : nullptr);
-            if (result != 0) plugin_error(movie, "Unable to write sub movie frame");
-        } else {
-            result = write_frame_file(movie, eye, tiles, with_right);
+    if (check_frame_images(mtm, left, right, eye) != 0) return DYX_BAD_ARGUMENT;
+    if (mtm.movie_count <= 0) return DYX_OK;
+    // The tiles before the first one refused are written, as one by one.
+    int32_t ready = 0;
+    while (ready < mtm.movie_count && check_tile(mtm.movies[ready], eye, left, right) == DYX_OK) ++ready;
+    if (!tiles_side_by_side(mtm, ready)) {
+        TileBuffers tiles(right != nullptr);
+        for (int32_t i = 0; i < ready; ++i) {
+            const int result = write_tile(mtm.movies[i], eye, tiles, left, right);
+            if (result != 0) return result;
+            ++mtm.movies[i].frame_counter;
         }
-        if (result != 0) return result;
-        ++movie.frame_counter;
+        return refusal_after(mtm, ready, eye, left, right);
     }
-    return 0;
+    try {
+        TileJob job{&mtm,
+                    left,
+                    right,
+                    eye,
+                    std::vector<int>(size_t(ready), 0),
+                    std::vector<std::array<char, DYX_UDIL_ERROR_SIZE>>(size_t(ready))};
+        dyx_parallel_rows(ready, 1, write_tile_band, &job);
+        int first_failure = DYX_OK;
+        for (int32_t i = 0; i < ready; ++i) {
+            if (job.status[size_t(i)] == 0) {
+                ++mtm.movies[i].frame_counter;
+            } else if (first_failure == DYX_OK) {
+                first_failure = job.status[size_t(i)];
+                dyx_udil_set_err_str(job.reason[size_t(i)].data());
+            }
+        }
+        return first_failure != DYX_OK ? first_failure : refusal_after(mtm, ready, eye, left, right);
+    } catch (const std::bad_alloc &) {
+        return refuse("Unable to allocate buffer memory");
+    }
 }
 
 }  // namespace
@@ -357,36 +435,37 @@ int write_planar_frame(UdilMtm &mtm, const dyx_image_t *left, const dyx_image_t 
 extern "C" {
 
 int dyx_udil_mtm_open_movies(UdilMtm *mtm) {
-    if (mtm == nullptr) return 1;
+    if (mtm == nullptr) return DYX_REFUSED;
     for (int32_t i = 0; i < mtm->movie_count; ++i) {
-        if (open_movie(mtm->movies[i]) != 0) return 1;
-        if (check_movie(*mtm, i) != 0) return 1;
+        if (open_movie(mtm->movies[i]) != 0) return DYX_REFUSED;
+        if (check_movie(*mtm, i) != 0) return DYX_REFUSED;
     }
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_udil_mtm_read_planar_frame(UdilMtm *mtm, int32_t frame, dyx_image_t *left, dyx_image_t *right) {
-    if (mtm == nullptr) return 6;
+    if (mtm == nullptr) return DYX_BAD_ARGUMENT;
     return read_planar_frame(*mtm, frame, left, right);
 }
 
 int dyx_udil_mtm_write_planar_frame(UdilMtm *mtm, const dyx_image_t *left, const dyx_image_t *right) {
-    if (mtm == nullptr) return 6;
+    if (mtm == nullptr) return DYX_BAD_ARGUMENT;
     return write_planar_frame(*mtm, left, right);
 }
 
 int dyx_udil_mtm_close(UdilMtm *mtm) {
-    if (mtm == nullptr) return 0;
-    int status = 0;
+    if (mtm == nullptr) return DYX_OK;
+    int status = DYX_OK;
     for (int32_t i = 0; i < mtm->movie_count; ++i) {
         UdilMtmMovie &movie = mtm->movies[i];
         if (movie.handle == nullptr || movie.codec == nullptr) continue;
+        udil::UdilCallGuard guard(movie.codec);
         // One-file-per-frame sub-movies close each file after its frame. A
         // movie file that cannot be finished (a full disk) is damaged, and
         // the caller must hear of it.
         if (movie.single_file && movie.codec->entry.file_close(movie.handle) != 0 && status == 0) {
             dyx_udil_set_err_udil(movie.codec, movie.handle);
-            status = 7;
+            status = DYX_SYSTEM_FAILED;
         }
         movie.codec->entry.handle_destroy(&movie.handle);
         movie.handle = nullptr;

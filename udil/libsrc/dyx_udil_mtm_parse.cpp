@@ -9,6 +9,7 @@
 
 #include "dyx_lex.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_stream.h"
@@ -17,11 +18,10 @@
 namespace {
 
 constexpr uint32_t kWordMode = DYX_LEX_STRING | DYX_LEX_QUOTED;
-constexpr int kParseFailed = 7;
 
 int fail(const char *message) {
     dyx_udil_set_err_str(message);
-    return kParseFailed;
+    return DYX_SYSTEM_FAILED;
 }
 
 // Owns the open file and its lexer for the length of one read.
@@ -59,7 +59,7 @@ int check_header(FILE *file) {
     float version = 0.0f;
     if (std::sscanf(line, "MTM %f", &version) != 1) return fail("File is not an MTM file");
     if (!(version == 1.0f)) return fail("Wrong MTM file version");
-    return 0;
+    return DYX_OK;
 }
 
 // Three coordinates of a corner. A number too large for a float reads as
@@ -78,7 +78,7 @@ int parse_corners(dyx_lex_t *lexer, UdilMtmMovie &movie) {
     if (!next_word(lexer, kWordMode, word)) return fail("Unexpected end of file");
     if (!is(word, "topleft")) return fail("Unable to find topleft");
     if (!parse_point(lexer, movie.top_left)) return fail("Unable to parse topleft");
-    return 0;
+    return DYX_OK;
 }
 
 // One keyword of a sub-movie block (the word already read).
@@ -88,19 +88,19 @@ int parse_movie_keyword(dyx_lex_t *lexer, const dyx_lex_word_t &keyword, UdilMtm
     if (is(keyword, "imageoffset")) {
         if (dyx_parse_3ints(lexer, &movie.image_offset[0], &movie.image_offset[1], nullptr) != 0)
             return fail("Unable to parse timageoffset");
-        return 0;
+        return DYX_OK;
     }
     if (is(keyword, "format")) {
         if (!next_word(lexer, kWordMode, word) || !(word.flags & DYX_LEX_STRING))
             return fail("Unable to parse movie format");
         udil::copy_text(movie.format, sizeof movie.format, word.text);
-        return 0;
+        return DYX_OK;
     }
     if (is(keyword, "file")) {
         if (!next_word(lexer, kWordMode, word) || !(word.flags & DYX_LEX_STRING))
             return fail("Unable to parse file");
         udil::copy_text(movie.file, sizeof movie.file, word.text);
-        return 0;
+        return DYX_OK;
     }
     return fail("Unexpected word encountered");
 }
@@ -118,7 +118,7 @@ int parse_movie(dyx_lex_t *lexer, UdilMtm *mtm, int32_t index) {
         while (!next_block) {
             if (!next_word(lexer, kWordMode, word)) {
                 if (index + 1 < mtm->movie_count) return fail("Fewer movie blocks than nummovies");
-                return 0;
+                return DYX_OK;
             }
             if (is(word, "movie")) {
                 next_block = true;
@@ -142,8 +142,8 @@ bool resolve_name(UdilMtmMovie &movie, const std::string &base_directory) {
         // "~/x" and "~user/x" alike; an unknown user keeps the name, whose
         // open then reports it.
         const int result = dyx_expand_pathname(name, resolved, sizeof resolved);
-        if (result == 6) return false;
-        if (result == 0) udil::copy_text(movie.file, sizeof movie.file, resolved);
+        if (result == DYX_BAD_ARGUMENT) return false;
+        if (result == DYX_OK) udil::copy_text(movie.file, sizeof movie.file, resolved);
         return true;
     }
     const int length = std::snprintf(resolved, sizeof resolved, "%s/%s", base_directory.c_str(), name);
@@ -196,7 +196,7 @@ int parse_top_level(dyx_lex_t *lexer, UdilMtm **result) {
                 return status;
             }
             *result = mtm;
-            return 0;
+            return DYX_OK;
         } else {
             return fail("Unexpeced word detected");
         }

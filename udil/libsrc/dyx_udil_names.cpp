@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "dyx_udil_stream.h"
@@ -10,10 +11,26 @@
 
 namespace {
 
-// The codec layer's one process-wide error text.
+// The codec layer's process-wide error text, written under its lock, and
+// each thread's own latest text: a thread that just failed reads its own
+// reason there even while other threads fail at the same time.
 char last_udil_error[DYX_UDIL_ERROR_SIZE];
+std::mutex last_udil_error_lock;
+thread_local char thread_udil_error[DYX_UDIL_ERROR_SIZE];
+
+void store_last_error(const char *text) {
+    udil::copy_text(thread_udil_error, sizeof thread_udil_error, text);
+    std::lock_guard<std::mutex> locked(last_udil_error_lock);
+    udil::copy_text(last_udil_error, sizeof last_udil_error, text);
+}
 
 }  // namespace
+
+namespace udil {
+
+const char *thread_last_error() { return thread_udil_error; }
+
+}  // namespace udil
 
 extern "C" {
 
@@ -70,22 +87,26 @@ const char *dyx_udil_output_suffix(const char *name, const UdilRecord *record, c
     return chosen;
 }
 
-void dyx_udil_set_err_str(const char *text) {
-    udil::copy_text(last_udil_error, sizeof last_udil_error, text);
-}
+void dyx_udil_set_err_str(const char *text) { store_last_error(text); }
 
 void dyx_udil_set_err_udil(UdilRecord *record, UdilHandle handle) {
-    last_udil_error[0] = '\0';
-    if (record == nullptr || record->entry.get_err == nullptr) return;
+    if (record == nullptr || record->entry.get_err == nullptr) return store_last_error(nullptr);
     // The plug-in writes into a roomy zeroed scratch so that a message
     // without a terminator, or a little too long, still ends within it.
     char message[4 * DYX_UDIL_ERROR_SIZE] = {};
     int32_t flag = 0;
-    record->entry.get_err(handle, &flag, message);
+    {
+        udil::UdilCallGuard guard(record);
+        record->entry.get_err(handle, &flag, message);
+    }
     message[sizeof message - 1] = '\0';
-    if (flag != 0) udil::copy_text(last_udil_error, sizeof last_udil_error, message);
+    store_last_error(flag != 0 ? message : nullptr);
 }
 
 const char *dyx_udil_get_last_error_string(void) { return last_udil_error; }
+
+void dyx_udil_copy_last_error(char *out, int32_t size) {
+    if (out != nullptr && size > 0) udil::copy_text(out, size_t(size), thread_udil_error);
+}
 
 }  // extern "C"

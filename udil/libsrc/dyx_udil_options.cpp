@@ -9,19 +9,11 @@
 
 #include "dyx_lex.h"
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_udil.h"
 #include "udil_internal.h"
 
 namespace {
-
-// A plug-in may hand back texts without terminators: every text field is
-// cut to its size so that nothing reads past it.
-void terminate_fields(UdilOption &option) {
-    option.name[sizeof option.name - 1] = '\0';
-    option.range[sizeof option.range - 1] = '\0';
-    option.value[sizeof option.value - 1] = '\0';
-    option.description[sizeof option.description - 1] = '\0';
-}
 
 UdilOption *find_option(UdilOption *options, int32_t count, const char *name) {
     if (options == nullptr) return nullptr;
@@ -275,6 +267,7 @@ UdilOption *dyx_udil_parse_options(UdilRecord *record, const char *text, int32_t
     dyx_udil_load(record);
     if (record == nullptr || record->handle == nullptr || record->entry.get_num_options == nullptr)
         return nullptr;
+    udil::UdilCallGuard guard(record);
     const int32_t total = record->entry.get_num_options();
     if (total <= 0) return nullptr;
     UdilOption *options = nullptr;
@@ -282,7 +275,7 @@ UdilOption *dyx_udil_parse_options(UdilRecord *record, const char *text, int32_t
     if (options == nullptr) return nullptr;
     std::memset(options, 0, size_t(total) * sizeof(UdilOption));
     record->entry.get_default_options(options);
-    for (int32_t i = 0; i < total; ++i) terminate_fields(options[i]);
+    for (int32_t i = 0; i < total; ++i) udil::terminate_option_texts(options[i]);
     try {
         parse_into(options, total, text);
     } catch (const std::bad_alloc &) {
@@ -294,22 +287,22 @@ UdilOption *dyx_udil_parse_options(UdilRecord *record, const char *text, int32_t
 }
 
 int dyx_udil_updateopts(UdilRecord *record, const UdilOption *options, int32_t count) {
-    if (count < 1 || options == nullptr) return 0;
-    if (record == nullptr) return 1;
+    if (count < 1 || options == nullptr) return DYX_OK;
+    if (record == nullptr) return DYX_REFUSED;
     for (int32_t i = 0; i < count; ++i) {
         char name[sizeof options[i].name];
         udil::copy_text(name, sizeof name, options[i].name);
         UdilOption *own = find_option(record->options, record->option_count, name);
-        if (own == nullptr) return 1;
+        if (own == nullptr) return DYX_REFUSED;
         udil::copy_text(own->value, sizeof own->value, options[i].value);
     }
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_udil_setopts(UdilRecord *record, const char *text) {
     int32_t count = 0;
     UdilOption *options = dyx_udil_parse_options(record, text, &count);
-    if (options == nullptr) return 1;
+    if (options == nullptr) return DYX_REFUSED;
     const int result = dyx_udil_updateopts(record, options, count);
     dyx_free(options, __LINE__, __FILE__);
     return result;
@@ -317,7 +310,7 @@ int dyx_udil_setopts(UdilRecord *record, const char *text) {
 
 int dyx_udil_setopts_by_name(const char *name, const char *text) {
     UdilRecord *record = name ? dyx_udil_find_by_name(name) : nullptr;
-    if (record == nullptr) return 1;
+    if (record == nullptr) return DYX_REFUSED;
     return dyx_udil_setopts(record, text);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "dyx_io.h"
 #include "dyx_list.h"
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_udil.h"
 #include "udil_internal.h"
 
@@ -20,6 +22,10 @@ namespace {
 dyx_list_pool_t *udil_pool = nullptr;
 dyx_list_t *udil_list = nullptr;
 bool first_time = true;
+// Guards the pool, the list and every record's loading. Recursive: a scan
+// looks names up and allocates records while it holds it.
+std::recursive_mutex registry_lock;
+using RegistryGuard = std::lock_guard<std::recursive_mutex>;
 
 constexpr int kRecordsPerChunk = 20;
 // dyx_dl_open flags of the scan: bind every symbol now (bit 1) plus 4.
@@ -28,11 +34,11 @@ constexpr int kScanOpenFlags = 5;
 int prepare_registry() {
     if (first_time) {
         udil_pool = dyx_list_pool_create(sizeof(UdilRecord), kRecordsPerChunk, 1);
-        if (udil_pool == nullptr) return 2;
+        if (udil_pool == nullptr) return DYX_NO_MEMORY;
         first_time = false;
     }
     if (udil_list == nullptr) udil_list = dyx_list_create(udil_pool);
-    return udil_list == nullptr ? 2 : 0;
+    return udil_list == nullptr ? DYX_NO_MEMORY : DYX_OK;
 }
 
 // Looks up one entry point; false when the library lacks it.
@@ -46,14 +52,6 @@ void release_options(UdilRecord &record) {
     if (record.options != nullptr) dyx_free(record.options, __LINE__, __FILE__);
     record.options = nullptr;
     record.option_count = 0;
-}
-
-// A plug-in may return texts without terminators; every field is cut.
-void terminate_fields(UdilOption &option) {
-    option.name[sizeof option.name - 1] = '\0';
-    option.range[sizeof option.range - 1] = '\0';
-    option.value[sizeof option.value - 1] = '\0';
-    option.description[sizeof option.description - 1] = '\0';
 }
 
 // The version text read as a number; texts are looked at only within
@@ -84,7 +82,7 @@ void fill_options(UdilRecord &record, udil_flag_fn count_options, udil_get_defau
     if (options == nullptr) return;  // registered without options
     std::memset(options, 0, size_t(count) * sizeof(UdilOption));
     defaults(options);
-    for (int32_t i = 0; i < count; ++i) terminate_fields(options[i]);
+    for (int32_t i = 0; i < count; ++i) udil::terminate_option_texts(options[i]);
     record.options = options;
     record.option_count = count;
 }
@@ -210,7 +208,8 @@ std::string plugin_text(const char *text) {
 extern "C" {
 
 int dyx_udil_scan_libraries(const char *directories) {
-    if (prepare_registry() != 0) return 2;
+    RegistryGuard locked(registry_lock);
+    if (prepare_registry() != 0) return DYX_NO_MEMORY;
     try {
         const std::string list = directories ? directories : "";
         size_t start = 0;
@@ -221,15 +220,16 @@ int dyx_udil_scan_libraries(const char *directories) {
             start = end + 1;
         }
     } catch (const std::bad_alloc &) {
-        return 2;
+        return DYX_NO_MEMORY;
     }
     dyx_debug("dyx_udil_scan_libraries: found %d udils\n", int(dyx_list_length(udil_list)));
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_udil_scan_library(UdilRecord **record, const char *path) {
     if (record) *record = nullptr;
-    if (prepare_registry() != 0) return 2;
+    RegistryGuard locked(registry_lock);
+    if (prepare_registry() != 0) return DYX_NO_MEMORY;
     dyx_debug("dyx_udil_scan_library: loading udil <%s>\n", path ? path : "");
     if (path != nullptr) {
         UdilRecord *duplicate = nullptr;
@@ -237,21 +237,22 @@ int dyx_udil_scan_library(UdilRecord **record, const char *path) {
         if (record) *record = found ? found : duplicate;
     }
     dyx_debug("dyx_udil_scan_library: found %d udil\n", int(dyx_list_length(udil_list)));
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_udil_load(UdilRecord *record) {
-    if (record == nullptr) return 6;
-    if (record->handle != nullptr) return 0;
+    if (record == nullptr) return DYX_BAD_ARGUMENT;
+    RegistryGuard locked(registry_lock);
+    if (record->handle != nullptr) return DYX_OK;
     // The file may have been replaced since the scan.
     if (const char *problem = udil::truncated_object_problem(record->path)) {
         dyx_error("error opening udil (%s): %s\n", record->path, problem);
-        return 7;
+        return DYX_SYSTEM_FAILED;
     }
     if (dyx_dl_open(&record->handle, record->path, 0) != 0 || record->handle == nullptr) {
         dyx_error("error opening udil (%s): %s\n", record->path, dyx_dl_error());
         record->handle = nullptr;
-        return 7;
+        return DYX_SYSTEM_FAILED;
     }
     UdilEntryPoints &entry = record->entry;
     void *library = record->handle;
@@ -259,7 +260,7 @@ int dyx_udil_load(UdilRecord *record) {
         dyx_error("dyx_udil_load: can't find %s()\n", symbol);
         std::memset(&entry, 0, sizeof entry);
         dyx_dl_close(&record->handle);
-        return 7;
+        return DYX_SYSTEM_FAILED;
     };
 #define DYX_UDIL_BIND_MANDATORY(field) \
     if (!bind(library, entry.field, "udil_" #field)) return fail("udil_" #field)
@@ -289,6 +290,9 @@ int dyx_udil_load(UdilRecord *record) {
     DYX_UDIL_BIND_MANDATORY(file_close);
     DYX_UDIL_BIND_MANDATORY(save_image);
     DYX_UDIL_BIND_MANDATORY(get_image);
+    // Optional and absent in older plug-ins, whose calls stay serialised.
+    udil_flag_fn concurrent_use;
+    record->concurrent_use = bind(library, concurrent_use, "udil_concurrent_use") && concurrent_use() == 1;
     if (bind(library, entry.get_compressed_size, "udil_get_compressed_size")) {
         // With compressed sizes the other two compressed operations are due.
         DYX_UDIL_BIND_MANDATORY(get_images_compressed);
@@ -298,12 +302,13 @@ int dyx_udil_load(UdilRecord *record) {
         entry.uncompress_image = nullptr;
     }
 #undef DYX_UDIL_BIND_MANDATORY
-    if (bind(library, entry.set_state, "udil_set_state") && entry.set_state(0) != 0) return 1;
+    if (bind(library, entry.set_state, "udil_set_state") && entry.set_state(0) != 0) return DYX_REFUSED;
     if (bind(library, entry.path_to_udil, "udil_path_to_udil")) entry.path_to_udil(record->path);
-    return 0;
+    return DYX_OK;
 }
 
 UdilRecord *dyx_udil_alloc(void) {
+    RegistryGuard locked(registry_lock);
     if (udil_list == nullptr) return nullptr;
     auto *record = static_cast<UdilRecord *>(dyx_list_alloc(udil_list));
     if (record == nullptr) return nullptr;
@@ -315,28 +320,45 @@ UdilRecord *dyx_udil_alloc(void) {
     record->option_count = 0;
     record->options = nullptr;
     std::memset(&record->entry, 0, sizeof record->entry);
+    record->concurrent_use = 0;
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&record->call_lock, &attributes);
+    pthread_mutexattr_destroy(&attributes);
     dyx_list_append(udil_list, record);
     return record;
 }
 
 void dyx_udil_free(UdilRecord **record) {
+    RegistryGuard locked(registry_lock);
     if (record == nullptr || *record == nullptr || udil_list == nullptr) return;
     release_options(**record);
+    pthread_mutex_destroy(&(*record)->call_lock);
     dyx_list_remove(udil_list, *record);
     dyx_list_free(udil_list, *record);
     *record = nullptr;
 }
 
-UdilRecord *dyx_udil_list_first(void) { return static_cast<UdilRecord *>(dyx_list_first(udil_list)); }
-UdilRecord *dyx_udil_list_last(void) { return static_cast<UdilRecord *>(dyx_list_last(udil_list)); }
+UdilRecord *dyx_udil_list_first(void) {
+    RegistryGuard locked(registry_lock);
+    return static_cast<UdilRecord *>(dyx_list_first(udil_list));
+}
+UdilRecord *dyx_udil_list_last(void) {
+    RegistryGuard locked(registry_lock);
+    return static_cast<UdilRecord *>(dyx_list_last(udil_list));
+}
 UdilRecord *dyx_udil_list_next(UdilRecord *record) {
+    RegistryGuard locked(registry_lock);
     return static_cast<UdilRecord *>(dyx_list_next(record));
 }
 UdilRecord *dyx_udil_list_prev(UdilRecord *record) {
+    RegistryGuard locked(registry_lock);
     return static_cast<UdilRecord *>(dyx_list_prev(record));
 }
 
 void dyx_udil_list_done(void) {
+    RegistryGuard locked(registry_lock);
     if (udil_list == nullptr) return;
     while (auto *record = static_cast<UdilRecord *>(dyx_list_pop(udil_list))) {
         if (record->handle != nullptr) {
@@ -344,6 +366,7 @@ void dyx_udil_list_done(void) {
             dyx_dl_close(&record->handle);
         }
         release_options(*record);
+        pthread_mutex_destroy(&record->call_lock);
         dyx_list_free(udil_list, record);
     }
     dyx_list_destroy(&udil_list);
@@ -351,6 +374,7 @@ void dyx_udil_list_done(void) {
 
 UdilRecord *dyx_udil_find_by_name(const char *name) {
     if (name == nullptr) return nullptr;
+    RegistryGuard locked(registry_lock);
     for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record))
         if (strcasecmp(record->name, name) == 0) return record;
     return nullptr;
@@ -358,6 +382,7 @@ UdilRecord *dyx_udil_find_by_name(const char *name) {
 
 UdilRecord *dyx_udil_find_by_suffix(const char *filename) {
     if (filename == nullptr) return nullptr;
+    RegistryGuard locked(registry_lock);
     const size_t length = std::strlen(filename);
     for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record)) {
         for (int32_t i = 0; i < record->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
@@ -377,6 +402,7 @@ void dyx_udil_dump(UdilRecord *record) {
         return;
     }
     try {
+        udil::UdilCallGuard guard(record);
         const UdilEntryPoints &entry = record->entry;
         char line[1024];
         std::string text = "Udil info:\n";
@@ -405,6 +431,7 @@ void dyx_udil_dump(UdilRecord *record) {
 }
 
 void dyx_udil_list_dump(void) {
+    RegistryGuard locked(registry_lock);
     if (udil_list == nullptr) return;
     dyx_info("UdilList info:\n");
     for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record)) {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "udil_internal.h"
 
@@ -91,11 +92,11 @@ int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const ch
     UdilOption *scratch = nullptr;
     if (slot.option_count > 0) {
         scratch = udil::copy_options("dyx_udil_file_append", slot.options, slot.option_count);
-        if (scratch == nullptr) return refuse(slot, 2);
+        if (scratch == nullptr) return refuse(slot, DYX_NO_MEMORY);
     }
     if (!udil::input_file_usable(right_path)) {
         if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
-        return refuse(slot, 1);
+        return refuse(slot, DYX_REFUSED);
     }
     // The plug-in hands its defaults back into the scratch records.
     int32_t returned = slot.option_count;
@@ -104,13 +105,13 @@ int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const ch
     if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
     if (slot.secondary == nullptr) {
         udil::set_refusal_reason(slot.codec, "The codec cannot read the right-eye file");
-        return refuse(slot, 1);
+        return refuse(slot, DYX_REFUSED);
     }
     slot.info.stereo = 1;
     if (previous != nullptr && !(same_picture(slot.info, previous->info) &&
                                  slot.eye_pair == previous->eye_pair && previous->info.stereo != 0))
-        return refuse(slot, 1);
-    return 0;
+        return refuse(slot, DYX_REFUSED);
+    return DYX_OK;
 }
 
 }  // namespace
@@ -122,6 +123,7 @@ UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, const UdilMo
     if (name == nullptr || info == nullptr || !loaded(record) || std::strlen(name) >= DYX_UDIL_PATH_SIZE)
         return nullptr;
     if (options == nullptr) count = 0;
+    udil::UdilCallGuard guard(record);
     try {
         UdilStream *stream = new_stream("dyx_udil_file_new");
         if (stream == nullptr) return nullptr;
@@ -203,9 +205,9 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
                          int32_t *last) {
     if (stream == nullptr || name == nullptr || info == nullptr || first == nullptr || last == nullptr ||
         !loaded(record))
-        return 6;
-    if (stream->file_count >= DYX_UDIL_MAX_FILES) return 2;
-    if (std::strlen(name) >= DYX_UDIL_PATH_SIZE) return 7;
+        return DYX_BAD_ARGUMENT;
+    if (stream->file_count >= DYX_UDIL_MAX_FILES) return DYX_NO_MEMORY;
+    if (std::strlen(name) >= DYX_UDIL_PATH_SIZE) return DYX_SYSTEM_FAILED;
     const int k = stream->file_count;
     const UdilFileSlot *previous = k > 0 ? &stream->slots[k - 1] : nullptr;
 
@@ -223,17 +225,18 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     char path[DYX_UDIL_PATH_SIZE], right_path[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_has_timestep_wildcard(name) || !record->multi_image_capable) {
         slot.container = 0;
-        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return 7;
+        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return DYX_SYSTEM_FAILED;
     } else if (slot.eye_pair) {
-        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return 7;
+        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return DYX_SYSTEM_FAILED;
     } else {
         udil::copy_text(path, sizeof path, name);
     }
 
+    udil::UdilCallGuard guard(record);
     const UdilEntryPoints &entry = record->entry;
     // A FIFO or device handed to a plug-in would block its open for ever.
-    if (!udil::input_file_usable(path)) return refuse(slot, 1);
-    if (!keep_reader_options(slot, count, capacity, buffer)) return 2;
+    if (!udil::input_file_usable(path)) return refuse(slot, DYX_REFUSED);
+    if (!keep_reader_options(slot, count, capacity, buffer)) return DYX_NO_MEMORY;
     // With reader options the plug-in reads them from the caller's buffer
     // and hands its defaults back into it; without, it gets no records.
     int32_t returned = slot.option_count;
@@ -245,18 +248,19 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
         char message[DYX_UDIL_ERROR_SIZE];
         dyx_snprintf(message, sizeof message, "The %s codec cannot read %s", record->name, path);
         udil::set_refusal_reason(record, message);
-        return refuse(slot, 1);
+        return refuse(slot, DYX_REFUSED);
     }
     if (count != nullptr) *count = returned;
     if (slot.eye_pair) slot.info.stereo = 1;
     if (previous != nullptr &&
         !(same_picture(slot.info, previous->info) && slot.info.stereo == previous->info.stereo &&
           slot.eye_pair == previous->eye_pair))
-        return refuse(slot, 1);
+        return refuse(slot, DYX_REFUSED);
 
     const bool container_pair = slot.container && slot.eye_pair;
     if (container_pair) {
-        if (!dyx_udil_make_filename(right_path, name, "", *first, UDIL_EYE_RIGHT)) return refuse(slot, 7);
+        if (!dyx_udil_make_filename(right_path, name, "", *first, UDIL_EYE_RIGHT))
+            return refuse(slot, DYX_SYSTEM_FAILED);
         const int status = open_right_reader(slot, previous, right_path);
         if (status != 0) return status;
     }
@@ -282,16 +286,16 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     }
     if (frames <= 0 || frames + stream->total_frames > INT32_MAX) {
         dyx_udil_set_err_str("Invalid number of frames");
-        return refuse(slot, 6);
+        return refuse(slot, DYX_BAD_ARGUMENT);
     }
     slot.frame_count = int32_t(frames);
 
     if (slot.container) {
-        if (!open_file(slot, slot.primary, path)) return refuse(slot, 7);
+        if (!open_file(slot, slot.primary, path)) return refuse(slot, DYX_SYSTEM_FAILED);
         if (container_pair) {
             if (!open_file(slot, slot.secondary, right_path)) {
                 entry.file_close(slot.primary);
-                return refuse(slot, 7);
+                return refuse(slot, DYX_SYSTEM_FAILED);
             }
             dyx_debug("dyx_udil_file_append(): opened files %s %s\n", path, right_path);
         } else {
@@ -301,15 +305,16 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     stream->slots[k] = slot;
     stream->total_frames += slot.frame_count;
     stream->file_count = k + 1;
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_udil_file_close(UdilStream **stream) {
-    if (stream == nullptr || *stream == nullptr) return 6;
+    if (stream == nullptr || *stream == nullptr) return DYX_BAD_ARGUMENT;
     UdilStream *closing = *stream;
-    int result = 0;
+    int result = DYX_OK;
     for (int k = 0; k < closing->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
         UdilFileSlot &slot = closing->slots[k];
+        udil::UdilCallGuard guard(slot.codec);
         for (UdilHandle *handle : {&slot.primary, &slot.secondary}) {
             if (*handle == nullptr) continue;
             if (slot.container && slot.codec->entry.file_close != nullptr) {
@@ -317,9 +322,9 @@ int dyx_udil_file_close(UdilStream **stream) {
                 // its index; when that fails (a full disk) the file is
                 // damaged, and the caller must hear of it.
                 const int closed = slot.codec->entry.file_close(*handle);
-                if (closed != 0 && !closing->read && result == 0) {
+                if (closed != 0 && !closing->read && result == DYX_OK) {
                     dyx_udil_set_err_udil(slot.codec, *handle);
-                    result = 7;
+                    result = DYX_SYSTEM_FAILED;
                 }
             }
             destroy_handle(slot.codec, *handle);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_udil_stream.h"
 #include "udil_internal.h"
 
@@ -76,7 +77,7 @@ bool frame_path(char *path, const UdilFileSlot &slot, int32_t frame, int32_t eye
 int save_to_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t eye, const void *left,
                  const void *right) {
     const UdilEntryPoints &entry = slot.codec->entry;
-    if (!udil::output_file_usable(path)) return 7;
+    if (!udil::output_file_usable(path)) return DYX_SYSTEM_FAILED;
     if (entry.file_new(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
     const int status = entry.save_image(slot.primary, frame_in_own_file(slot, frame), eye, left, right);
     entry.file_close(slot.primary);
@@ -87,7 +88,7 @@ int refuse_frame_file(const char *path, const char *why) {
     char text[DYX_UDIL_PATH_SIZE + DYX_UDIL_ERROR_SIZE + 32];
     std::snprintf(text, sizeof text, "Unable to read frame file %s: %s", path, why);
     dyx_udil_set_err_str(text);
-    return 7;
+    return DYX_SYSTEM_FAILED;
 }
 
 // A per-frame file must hold the picture the slot describes: 0, 7 when a
@@ -105,7 +106,7 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
     int32_t count = slot.option_count;
     if (count > 0) {
         scratch = udil::copy_options("dyx_udil_get_image", slot.options, count);
-        if (scratch == nullptr) return 2;
+        if (scratch == nullptr) return DYX_NO_MEMORY;
     }
     UdilHandle reader = scratch != nullptr ? entry.create_reader(path, &found, &count, count, scratch)
                                            : entry.create_reader(path, &found, nullptr, 0, nullptr);
@@ -114,7 +115,7 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
         // The plug-in's reason when it keeps one; without a text of its own
         // the last error would still describe an older failure.
         udil::set_refusal_reason(slot.codec, "");
-        const char *reason = dyx_udil_get_last_error_string();
+        const char *reason = udil::thread_last_error();
         const bool readable = access(path, R_OK) == 0;
         const char *why = reason[0] != '\0' ? reason
                           : readable        ? "not a picture this codec reads"
@@ -125,13 +126,13 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
     const UdilMovieInfo &want = slot.info;
     const bool same = found.width == want.width && found.height == want.height && found.depth == want.depth &&
                       found.pixel_format == want.pixel_format;
-    return same ? 0 : mismatch;
+    return same ? DYX_OK : mismatch;
 }
 
 // Reads one picture from its own file on the slot's handle.
 int read_from_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t eye, void *left,
                    void *right) {
-    const int checked = probe(slot, path, 12);
+    const int checked = probe(slot, path, DYX_FRAME_MISMATCH);
     if (checked != 0) return checked;
     const UdilEntryPoints &entry = slot.codec->entry;
     if (entry.file_open(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
@@ -159,7 +160,7 @@ int per_eye_files(UdilFileSlot &slot, int32_t eye, Transfer transfer) {
 // a name without '@': the right eye would replace or miss the left.
 int refuse_both_eyes() {
     dyx_udil_set_err_str("The codec stores one eye per file: the name needs an @ for the eye");
-    return 6;
+    return DYX_BAD_ARGUMENT;
 }
 
 bool has_compressed(const UdilFileSlot &slot) { return slot.codec->entry.get_compressed_size != nullptr; }
@@ -201,9 +202,9 @@ int fetch_compressed(UdilFileSlot &slot, const UdilCompressedRequest &request, i
         char path[DYX_UDIL_PATH_SIZE];
         if (!dyx_udil_make_filename(path, slot.name, slot.suffix, part.first_frame, request.eye)) {
             dyx_error("can't open file %s\n", slot.name);
-            return 7;
+            return DYX_SYSTEM_FAILED;
         }
-        if (!open_logged(slot, path)) return 7;
+        if (!open_logged(slot, path)) return DYX_SYSTEM_FAILED;
         part.first_frame = frame_in_own_file(slot, part.first_frame);
     }
     const int status = entry.get_images_compressed(slot.primary, &part);
@@ -218,32 +219,33 @@ extern "C" {
 
 int dyx_udil_save_image(UdilStream *stream, int32_t frame, int32_t eye, const dyx_image_t *left,
                         const dyx_image_t *right) {
-    if (stream == nullptr) return 1;
+    if (stream == nullptr) return DYX_REFUSED;
     if (stream->file_count < 1 || !fits(left, stream->slots[0].info) || !fits(right, stream->slots[0].info)) {
         dyx_udil_set_err_str("Image does not match the movie");
-        return 6;
+        return DYX_BAD_ARGUMENT;
     }
     return dyx_udil_save_pixels(stream, frame, eye, pixels_of(left), pixels_of(right));
 }
 
 int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const void *left,
                          const void *right) {
-    if (stream == nullptr) return 1;
+    if (stream == nullptr) return DYX_REFUSED;
     if (frame < 0 || stream->file_count < 1) {
         dyx_udil_set_err_str("Invalid frame number specified");
-        return 6;
+        return DYX_BAD_ARGUMENT;
     }
     UdilFileSlot &slot = stream->slots[0];
+    udil::UdilCallGuard guard(slot.codec);
     const UdilEntryPoints &entry = slot.codec->entry;
     if (!slot.container) {
         const int32_t used_eye = per_frame_eye(slot, eye);
         char path[DYX_UDIL_PATH_SIZE];
-        if (!frame_path(path, slot, frame, used_eye)) return 7;
+        if (!frame_path(path, slot, frame, used_eye)) return DYX_SYSTEM_FAILED;
         char right_path[DYX_UDIL_PATH_SIZE];
         if (used_eye != eye) {
             // The codec takes one eye per call: the right image gets its own
             // file, which must not be the left one's.
-            if (!frame_path(right_path, slot, frame, UDIL_EYE_RIGHT)) return 7;
+            if (!frame_path(right_path, slot, frame, UDIL_EYE_RIGHT)) return DYX_SYSTEM_FAILED;
             if (std::strcmp(path, right_path) == 0) return refuse_both_eyes();
         }
         const int status = save_to_file(slot, path, frame, used_eye, left, used_eye == eye ? right : nullptr);
@@ -264,30 +266,31 @@ int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const v
 
 int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, dyx_image_t *left,
                        dyx_image_t *right) {
-    if (stream == nullptr) return 1;
+    if (stream == nullptr) return DYX_REFUSED;
     Location where;
     if (frame < 0 || frame >= stream->total_frames) {
         dyx_udil_set_err_str("Invalid frame number specified");
-        return 6;
+        return DYX_BAD_ARGUMENT;
     }
-    if (!locate(stream, frame, where)) return 6;
+    if (!locate(stream, frame, where)) return DYX_BAD_ARGUMENT;
     UdilFileSlot &slot = *where.slot;
     if (!fits(left, slot.info) || !fits(right, slot.info)) {
         dyx_udil_set_err_str("Image does not match the movie");
-        return 6;
+        return DYX_BAD_ARGUMENT;
     }
     void *left_pixels = pixels_of(left);
     void *right_pixels = pixels_of(right);
+    udil::UdilCallGuard guard(slot.codec);
     const UdilEntryPoints &entry = slot.codec->entry;
     const int32_t file_frame = where.file_frame;
     if (!slot.container) {
         const int32_t used_eye = per_frame_eye(slot, eye);
         char path[DYX_UDIL_PATH_SIZE];
-        if (!frame_path(path, slot, file_frame, used_eye)) return 7;
+        if (!frame_path(path, slot, file_frame, used_eye)) return DYX_SYSTEM_FAILED;
         const int status = read_from_file(slot, path, file_frame, used_eye, left_pixels,
                                           used_eye == eye ? right_pixels : nullptr);
         if (status != 0 || used_eye == eye) return status;
-        if (!frame_path(path, slot, file_frame, UDIL_EYE_RIGHT)) return 7;
+        if (!frame_path(path, slot, file_frame, UDIL_EYE_RIGHT)) return DYX_SYSTEM_FAILED;
         return read_from_file(slot, path, file_frame, UDIL_EYE_LEFT, right_pixels, nullptr);
     }
     if (!slot.eye_pair) {
@@ -306,6 +309,7 @@ int64_t dyx_udil_get_compressed_size(UdilStream *stream) {
     for (int k = 0; k < stream->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
         UdilFileSlot &slot = stream->slots[k];
         if (!has_compressed(slot)) return -1;
+        udil::UdilCallGuard guard(slot.codec);
         const UdilEntryPoints &entry = slot.codec->entry;
         if (slot.container) {
             int64_t size = entry.get_compressed_size(slot.primary);
@@ -332,17 +336,18 @@ int64_t dyx_udil_get_compressed_size(UdilStream *stream) {
 }
 
 int dyx_udil_get_images_compressed(UdilStream *stream, const UdilCompressedRequest *request) {
-    if (stream == nullptr || request == nullptr) return 6;
+    if (stream == nullptr || request == nullptr) return DYX_BAD_ARGUMENT;
     int32_t remaining = request->frame_count;
     int32_t done = 0;
     int32_t current = request->first_frame;
     while (remaining > 0) {
         Location where;
-        if (!locate(stream, current, where)) return 6;
+        if (!locate(stream, current, where)) return DYX_BAD_ARGUMENT;
         UdilFileSlot &slot = *where.slot;
         const int32_t local = current - where.base;
         const int32_t n = std::min(slot.frame_count - local, remaining);
         remaining -= n;
+        udil::UdilCallGuard guard(slot.codec);
         if (has_compressed(slot)) {
             // A per-frame slot keeps each frame in a file of its own, so its
             // frames are fetched one request (and one open file) at a time.
@@ -355,15 +360,16 @@ int dyx_udil_get_images_compressed(UdilStream *stream, const UdilCompressedReque
         done += n;
         current += n;
     }
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, const void *data, int32_t size,
                               dyx_image_t *image) {
     Location where;
-    if (stream == nullptr || !locate(stream, frame, where)) return 6;
+    if (stream == nullptr || !locate(stream, frame, where)) return DYX_BAD_ARGUMENT;
     UdilFileSlot &slot = *where.slot;
-    if (image == nullptr || !fits(image, slot.info)) return 6;
+    if (image == nullptr || !fits(image, slot.info)) return DYX_BAD_ARGUMENT;
+    udil::UdilCallGuard guard(slot.codec);
     const UdilEntryPoints &entry = slot.codec->entry;
     if (has_compressed(slot)) return entry.uncompress_image(slot.primary, data, size, image->data);
 
@@ -371,10 +377,10 @@ int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, co
     int32_t file_frame = where.file_frame;
     if (!slot.container) {
         char path[DYX_UDIL_PATH_SIZE];
-        if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return 7;
+        if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return DYX_SYSTEM_FAILED;
         file_frame = frame_in_own_file(slot, file_frame);
-        if (probe(slot, path, 7) != 0) return 7;
-        if (!open_logged(slot, path)) return 7;
+        if (probe(slot, path, DYX_SYSTEM_FAILED) != 0) return DYX_SYSTEM_FAILED;
+        if (!open_logged(slot, path)) return DYX_SYSTEM_FAILED;
     }
     int status;
     if (slot.container && slot.eye_pair) {

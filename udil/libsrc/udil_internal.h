@@ -1,6 +1,8 @@
 // Helpers shared by the codec host's sources (not exported).
 #pragma once
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -9,6 +11,33 @@
 #include "dyx_udil.h"
 
 namespace udil {
+
+// Serialises calls into one plug-in for its lifetime: a plug-in that does
+// not declare itself safe for concurrent use (udil_concurrent_use) is
+// entered by one thread at a time. Recursive, so nested guards on one
+// thread are harmless; a null record is ignored. Hold it around every call
+// of a plug-in entry point (and the host code between calls that belong
+// together, such as file_new, save_image and file_close of one frame).
+class UdilCallGuard {
+public:
+    explicit UdilCallGuard(UdilRecord *record)
+        : lock_(record != nullptr && !record->concurrent_use ? &record->call_lock : nullptr) {
+        if (lock_ != nullptr) pthread_mutex_lock(lock_);
+    }
+    ~UdilCallGuard() {
+        if (lock_ != nullptr) pthread_mutex_unlock(lock_);
+    }
+    UdilCallGuard(const UdilCallGuard &) = delete;
+    UdilCallGuard &operator=(const UdilCallGuard &) = delete;
+
+private:
+    pthread_mutex_t *lock_;
+};
+
+// The last-error text the calling thread set most recently (see
+// dyx_udil_copy_last_error); the host's own code reads this one, so that
+// a reason never comes from another thread's failure.
+const char *thread_last_error();
 
 // Copies at most size - 1 characters of `source` (null reads as empty) and
 // terminates; looks no further than the bytes it keeps, so a text without
@@ -30,6 +59,15 @@ inline UdilOption *copy_options(const char *what, const UdilOption *source, int3
     dyx_malloc(what, &copy, uint64_t(count) * sizeof(UdilOption), __LINE__, __FILE__);
     if (copy != nullptr) std::memcpy(copy, source, size_t(count) * sizeof(UdilOption));
     return copy;
+}
+
+// A plug-in may hand back option texts without terminators: every text
+// field is cut to its size so that nothing reads past it.
+inline void terminate_option_texts(UdilOption &option) {
+    option.name[sizeof option.name - 1] = '\0';
+    option.range[sizeof option.range - 1] = '\0';
+    option.value[sizeof option.value - 1] = '\0';
+    option.description[sizeof option.description - 1] = '\0';
 }
 
 // Null when `path` may be handed to the dynamic loader; else why not: a

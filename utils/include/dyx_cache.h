@@ -9,8 +9,10 @@
  *
  * Calling lock, unlock, free or realloc with an owner that is not the one
  * recorded for its block is a programming error: the process aborts.
- * No lock: one thread at a time. dyx_cache_init needs the pointer-list
- * pools of dyx_utils_init. */
+ * Every call takes the cache's lock, so threads may share the cache; a
+ * thread reads its owner pointer of an unlocked block only after locking
+ * it (the cache may null the pointer meanwhile). dyx_cache_init needs the
+ * pointer-list pools of dyx_utils_init. */
 #ifndef DYX_CACHE_H
 #define DYX_CACHE_H
 

@@ -24,8 +24,11 @@ DYX_API int dyx_parallel_set_threads(int count);
 /* Calls body(first, end, context) over row bands that cover [0, rows)
  * exactly once, on up to dyx_parallel_threads() threads (the caller's
  * among them), and returns when every band is done. Bands hold at least
- * min_rows rows, so small pictures stay on the calling thread. Bands must
- * not write to the same bytes. */
+ * min_rows rows, so small pictures stay on the calling thread; with one
+ * worker the whole range is one band. The threads are kept between calls;
+ * while they run another caller's bands, or when body itself calls here,
+ * the bands run on the calling thread. Bands must not write to the same
+ * bytes, and body must return normally (no C++ exception, no longjmp). */
 DYX_API void dyx_parallel_rows(int64_t rows, int64_t min_rows,
                                void (*body)(int64_t first, int64_t end, void* context), void* context);
 

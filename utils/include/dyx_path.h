@@ -15,6 +15,12 @@ DYX_API char *dyx_dirname(char *path);
 /* Last component of `path` (trailing separators removed in place). */
 DYX_API char *dyx_basename(char *path);
 
+/* Statuses of the path functions beside those of dyx_status.h: a user
+ * name in a '~' expansion that the user database does not know, and a path
+ * that cannot be made (dyx_get_full_path, dyx_get_norm_path). */
+#define DYX_PATH_UNKNOWN_USER 8
+#define DYX_PATH_IMPOSSIBLE (-1)
+
 /* Room of a filename template, its terminating NUL included. */
 #define DYX_PATH_TEMPLATE_SIZE 1024
 /* Longest run of '#' in a template. */

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "dyx_list.h"
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -33,6 +35,10 @@ struct CacheState {
 };
 
 CacheState cache;
+// Every exported call holds it; recursive because realloc of an owner
+// without a block is an alloc.
+std::recursive_mutex cache_lock;
+using CacheGuard = std::lock_guard<std::recursive_mutex>;
 
 CacheEntry *entry_of(const dyx_plist_node_t *node) { return static_cast<CacheEntry *>(node->item); }
 
@@ -171,22 +177,25 @@ struct CheckReport {
 extern "C" {
 
 int dyx_cache_init(int32_t megabytes) {
+    CacheGuard guard(cache_lock);
     if (cache.list == nullptr) {
         cache.list = dyx_plist_create();
-        if (cache.list == nullptr) return 2;
+        if (cache.list == nullptr) return DYX_NO_MEMORY;
         cache.current_memory = 0;
         cache.mru_unlocked = cache.mru_free = nullptr;
     }
     cache.max_memory = limit_in_bytes(megabytes);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_cache_set_max_size(int32_t megabytes) {
+    CacheGuard guard(cache_lock);
     cache.max_memory = limit_in_bytes(megabytes);
-    return 0;
+    return DYX_OK;
 }
 
 void dyx_cache_alloc(void **owner, uint64_t size) {
+    CacheGuard guard(cache_lock);
     if (cache.list == nullptr || owner == nullptr || size == 0) return;
     *owner = nullptr;
     if (!fits(size)) make_room(size);
@@ -220,6 +229,7 @@ void dyx_cache_alloc(void **owner, uint64_t size) {
 }
 
 void dyx_cache_realloc(void **owner, uint64_t size) {
+    CacheGuard guard(cache_lock);
     if (cache.list == nullptr || owner == nullptr) return;
     if (*owner == nullptr) {
         dyx_cache_alloc(owner, size);
@@ -243,6 +253,7 @@ void dyx_cache_realloc(void **owner, uint64_t size) {
 }
 
 void dyx_cache_free(void **owner) {
+    CacheGuard guard(cache_lock);
     CacheEntry *entry = owned_entry(owner);
     if (entry == nullptr) return;
     entry->owner = nullptr;
@@ -254,6 +265,7 @@ void dyx_cache_free(void **owner) {
 }
 
 void dyx_cache_unlock(void **owner) {
+    CacheGuard guard(cache_lock);
     CacheEntry *entry = owned_entry(owner);
     if (entry == nullptr || !entry->locked) return;
     entry->locked = 0;
@@ -264,6 +276,7 @@ void dyx_cache_unlock(void **owner) {
 }
 
 void dyx_cache_lock(void **owner) {
+    CacheGuard guard(cache_lock);
     CacheEntry *entry = owned_entry(owner);
     if (entry == nullptr || entry->locked) return;
     entry->locked = 1;
@@ -272,6 +285,7 @@ void dyx_cache_lock(void **owner) {
 }
 
 void dyx_cache_check(int32_t abort_on_problem) {
+    CacheGuard guard(cache_lock);
     if (cache.list == nullptr) {
         dyx_info("dyx_cache_check: not initialized\n");
         return;
@@ -314,6 +328,7 @@ void dyx_cache_check(int32_t abort_on_problem) {
 }
 
 void dyx_cache_done(void) {
+    CacheGuard guard(cache_lock);
     if (cache.list != nullptr) {
         for (dyx_plist_node_t *node = dyx_plist_first(cache.list); node != nullptr; node = node->next) {
             CacheEntry *entry = entry_of(node);

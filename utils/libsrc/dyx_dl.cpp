@@ -11,6 +11,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 
 namespace {
@@ -78,31 +79,31 @@ void *load(const char *file, int flags) {
 extern "C" {
 
 int dyx_dl_open(void **handle, const char *file, int flags) {
-    if (handle == nullptr) return 6;
+    if (handle == nullptr) return DYX_BAD_ARGUMENT;
     *handle = nullptr;
-    if (file == nullptr) return 7;
+    if (file == nullptr) return DYX_SYSTEM_FAILED;
     try {
         *handle = load(file, flags);
     } catch (const std::bad_alloc &) {
-        return 2;
+        return DYX_NO_MEMORY;
     }
-    if (*handle == nullptr) return 7;
+    if (*handle == nullptr) return DYX_SYSTEM_FAILED;
     call_hook(*handle, "dyx_dl_init");
     call_hook(*handle, "dyx_prs_dl_init");
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_dl_bindproc(void **handle, void *address, const char *name, int verbose) {
     void **target = static_cast<void **>(address);
     if (target) *target = nullptr;
-    if (handle == nullptr || *handle == nullptr || target == nullptr) return 6;
+    if (handle == nullptr || *handle == nullptr || target == nullptr) return DYX_BAD_ARGUMENT;
     void *found = dlsym(*handle, name);
     if (found != nullptr) {
         *target = found;
-        return 0;
+        return DYX_OK;
     }
     if (verbose) dyx_error("ERROR: failed to map proc [%s]\n", name);
-    return 4;
+    return DYX_NOT_FOUND;
 }
 
 int dyx_dl_close(void **handle) {
@@ -110,7 +111,7 @@ int dyx_dl_close(void **handle) {
         dlclose(*handle);
         *handle = nullptr;
     }
-    return 0;
+    return DYX_OK;
 }
 
 const char *dyx_dl_error(void) {
@@ -123,9 +124,9 @@ int dyx_dl_set_handle_name(const char *name) {
         handle_name_set = name != nullptr;
         handle_name = name ? name : "";
     } catch (const std::bad_alloc &) {
-        return 2;
+        return DYX_NO_MEMORY;
     }
-    return 0;
+    return DYX_OK;
 }
 
 const char *dyx_qev_home(void) {

@@ -15,14 +15,9 @@
 #include "dyx_fnmatch.h"
 #include "dyx_malloc.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 
 namespace {
-
-constexpr int kOk = 0;
-constexpr int kNoMemory = 2;
-constexpr int kBadArgument = 6;
-constexpr int kSystemFailed = 7;
-constexpr int kCannotOpenDirectory = 8;
 
 constexpr size_t kExpandedSize = 1024;
 constexpr size_t kNameBufferStep = 1500;
@@ -113,24 +108,24 @@ int list_entries(const std::string &full, char **dir_names, char **file_names, i
     if (directory.empty()) directory = "/";
 
     DIR *dir = opendir(directory.c_str());
-    if (dir == nullptr) return kCannotOpenDirectory;
+    if (dir == nullptr) return DYX_CANNOT_OPEN_DIRECTORY;
     const DirCloser closer(dir);
 
     NameList directories(dir_names);
     NameList files(file_names);
     if (!directories.start("dyx_dir_list")) {
         dyx_error("dyx_dir_list: could not allocate memory for directory names.");
-        return kNoMemory;
+        return DYX_NO_MEMORY;
     }
     if (!files.start("dyx_dir_list")) {
         dyx_error("dyx_dir_list: could not allocate memory for file names.");
-        return kNoMemory;
+        return DYX_NO_MEMORY;
     }
 
     const dirent *entry = readdir(dir);
     if (entry == nullptr) {
         if (verbose) dyx_error("dyx_dir_list: error reading current directory.\n");
-        return kNoMemory;
+        return DYX_NO_MEMORY;
     }
     for (; entry != nullptr; entry = readdir(dir)) {
         const std::string path = directory + "/" + entry->d_name;
@@ -142,19 +137,19 @@ int list_entries(const std::string &full, char **dir_names, char **file_names, i
         if (S_ISDIR(status.mode)) {
             if (!directories.add(entry->d_name)) {
                 dyx_error("dyx_list_dir: reallocate of dir names failed.\n");
-                return kNoMemory;
+                return DYX_NO_MEMORY;
             }
         } else if (qev_fnmatch(name_pattern.c_str(), entry->d_name, 0) == DYX_FNM_MATCH) {
             if (!files.add(entry->d_name)) {
                 dyx_error("dyx_list_dir: reallocate of dir names failed.");
-                return kNoMemory;
+                return DYX_NO_MEMORY;
             }
         }
     }
     std::fflush(stdout);
     *dir_count = directories.count();
     *file_count = files.count();
-    return kOk;
+    return DYX_OK;
 }
 
 int list_directory(const char *pattern, char **full_path, int32_t *dir_count, char **dir_names,
@@ -165,10 +160,10 @@ int list_directory(const char *pattern, char **full_path, int32_t *dir_count, ch
         if (status != 0) return status;
     }
     std::string full;
-    if (!absolute_pattern(expanded, full)) return kSystemFailed;
+    if (!absolute_pattern(expanded, full)) return DYX_SYSTEM_FAILED;
     if (!hand_out(full, full_path)) {
         dyx_error("dyx_dir_list: error allocating memory for full path.");
-        return kNoMemory;
+        return DYX_NO_MEMORY;
     }
     return list_entries(full, dir_names, file_names, dir_count, file_count, verbose);
 }
@@ -186,11 +181,12 @@ int dyx_dir_list(const char *pattern, char **full_path, int32_t *dir_count, char
     if (file_names) *file_names = nullptr;
     if (dir_count) *dir_count = 0;
     if (file_count) *file_count = 0;
-    if (!pattern || !full_path || !dir_count || !dir_names || !file_count || !file_names) return kBadArgument;
+    if (!pattern || !full_path || !dir_count || !dir_names || !file_count || !file_names)
+        return DYX_BAD_ARGUMENT;
     try {
         return list_directory(pattern, full_path, dir_count, dir_names, file_count, file_names, verbose);
     } catch (const std::bad_alloc &) {
-        return kNoMemory;
+        return DYX_NO_MEMORY;
     }
 }
 

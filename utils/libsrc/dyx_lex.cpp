@@ -8,6 +8,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "dyx_status.h"
+
 namespace {
 
 // Reads one character as an unsigned value, or EOF. In a string the NUL
@@ -247,10 +249,10 @@ int dyx_parse_3ints(dyx_lex_t *lexer, int32_t *a, int32_t *b, int32_t *c) {
         if (target == nullptr) continue;
         word.flags = 0;
         dyx_lex_get_word(lexer, DYX_LEX_INT, &word);
-        if (!(word.flags & DYX_LEX_INT)) return 7;
+        if (!(word.flags & DYX_LEX_INT)) return DYX_SYSTEM_FAILED;
         *target = word.int_value;
     }
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_parse_3floats(dyx_lex_t *lexer, float *a, float *b, float *c) {
@@ -259,10 +261,10 @@ int dyx_parse_3floats(dyx_lex_t *lexer, float *a, float *b, float *c) {
         if (target == nullptr) continue;
         word.flags = 0;
         dyx_lex_get_word(lexer, DYX_LEX_FLOAT, &word);
-        if (!(word.flags & DYX_LEX_FLOAT)) return 7;
+        if (!(word.flags & DYX_LEX_FLOAT)) return DYX_SYSTEM_FAILED;
         *target = word.float_value;
     }
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "dyx_status.h"
+
 #include "dyx_malloc.h"
 
 namespace {
@@ -107,7 +109,7 @@ int dyx_logger_done(void) {
     logger.console_func = nullptr;
     logger.log_stream = nullptr;
     logger.log_func = nullptr;
-    return 0;
+    return DYX_OK;
 }
 
 void dyx_logger_time_stamp(int32_t flag) { logger.time_stamp = flag; }

@@ -119,6 +119,45 @@ void link_chunk(dyx_mpool_t *pool, ChunkHeader *chunk, ThreadList &list) {
     list.length.store(pool->per_chunk, std::memory_order_relaxed);
 }
 
+// One element for a thread without private lists (see kForeignThread):
+// everything happens under the pool's lock and on the shared list, so such
+// threads may allocate at the same time as each other and as the library's
+// own threads.
+void *alloc_shared(dyx_mpool_t *pool) {
+    pthread_mutex_lock(&pool->lock);
+    // Only lock holders take elements off, so the head's link stays put.
+    FreeElement *element = pool->shared_head.load(std::memory_order_acquire);
+    while (element != nullptr &&
+           !pool->shared_head.compare_exchange_weak(element, element->next, std::memory_order_acquire,
+                                                    std::memory_order_acquire)) {
+    }
+    if (element == nullptr) {
+        ChunkHeader *chunk = nullptr;
+        dyx_malloc("dyx_mpool_alloc", &chunk, chunk_bytes(pool), __LINE__, __FILE__);
+        if (chunk != nullptr) {
+            chunk->next = pool->chunks.load(std::memory_order_relaxed);
+            pool->chunks.store(chunk, std::memory_order_release);
+            pool->chunk_count.store(pool->chunk_count.load(std::memory_order_relaxed) + 1,
+                                    std::memory_order_relaxed);
+            // The chunk's first element is the caller's; the rest join the
+            // shared list in one push.
+            ThreadList fresh;
+            link_chunk(pool, chunk, fresh);
+            element = fresh.head;
+            FreeElement *rest = element->next;
+            if (rest != nullptr) {
+                FreeElement *last = nth_element(rest, pool->per_chunk - 1);
+                last->next = pool->shared_head.load(std::memory_order_relaxed);
+                while (!pool->shared_head.compare_exchange_weak(last->next, rest, std::memory_order_release,
+                                                                std::memory_order_relaxed)) {
+                }
+            }
+        }
+    }
+    pthread_mutex_unlock(&pool->lock);
+    return element;
+}
+
 }  // namespace
 
 extern "C" {
@@ -149,7 +188,12 @@ dyx_mpool_t *dyx_mpool_create(uint32_t element_size, int32_t per_chunk) {
 
 void *dyx_mpool_alloc(dyx_mpool_t *pool) {
     if (pool == nullptr) return nullptr;
-    const int32_t index = dyx_thread_detail::thread_index();
+    int32_t index = dyx_thread_detail::thread_index();
+    if (index == dyx_thread_detail::kForeignThread) {
+        // Python's threads and std::thread workers have no private lists.
+        if (!dyx_thread_detail::adopt_slot_zero()) return alloc_shared(pool);
+        index = 0;
+    }
     if (index < 0 || index >= DYX_MAX_THREADS) {
         dyx_error("Bad thread index in dyx_mpool_alloc\n");
         return nullptr;

@@ -1,15 +1,25 @@
 // Worker count and row-band loops (see dyx_parallel.h).
+//
+// Bands run on a small pool of threads started on first use and kept for
+// the life of the process, so that a job of a millisecond does not pay for
+// starting threads. The pool runs one job at a time: a caller that finds it
+// busy (another thread's job, or a band that itself splits rows) runs its
+// bands on its own thread instead of waiting. The caller always takes bands
+// too, so a job finishes even when no worker gets to run (after fork, say).
 #include "dyx_parallel.h"
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
 constexpr int kMaxThreads = 256;
+constexpr int64_t kBandsPerThread = 4;
 
 int default_threads() {
     if (const char* text = std::getenv("ORVO_THREADS")) {
@@ -22,6 +32,99 @@ int default_threads() {
 }
 
 std::atomic<int> thread_setting{0};  // 0: not chosen yet
+
+// One job: bands of [0, rows) handed out by a counter.
+struct Job {
+    void (*body)(int64_t, int64_t, void*) = nullptr;
+    void* context = nullptr;
+    int64_t rows = 0;
+    int64_t bands = 0;
+    unsigned helpers = 0;          // workers allowed to join the caller
+    std::atomic<int64_t> next{0};  // the next band to take
+    int64_t finished = 0;          // bands done, under the pool's lock
+
+    int64_t band_start(int64_t band) const { return rows * band / bands; }
+};
+
+class Pool {
+public:
+    // Runs the job's bands on this thread and on up to `helpers` workers;
+    // false, doing nothing, when the pool is busy with another job.
+    bool run(Job& job, int helpers) {
+        bool idle = false;
+        if (!busy_.compare_exchange_strong(idle, true, std::memory_order_acquire)) return false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            start_workers(helpers);
+            job.helpers = static_cast<unsigned>(helpers);
+            job_ = &job;
+            ++generation_;
+        }
+        wake_.notify_all();
+        const int64_t mine = take_bands(job);
+        std::unique_lock<std::mutex> lock(mutex_);
+        job.finished += mine;
+        // Workers still holding the job must let go of it before it ends.
+        done_.wait(lock, [&] { return job.finished == job.bands && active_ == 0; });
+        job_ = nullptr;
+        busy_.store(false, std::memory_order_release);
+        return true;
+    }
+
+private:
+    // Runs bands until none is left; returns how many it ran.
+    static int64_t take_bands(Job& job) {
+        int64_t count = 0;
+        for (int64_t band = job.next++; band < job.bands; band = job.next++, ++count)
+            job.body(job.band_start(band), job.band_start(band + 1), job.context);
+        return count;
+    }
+
+    // Called with mutex_ held. A worker that cannot be started is simply
+    // missing: the caller runs the bands it would have taken.
+    void start_workers(int wanted) {
+        while (static_cast<int>(workers_) < wanted) {
+            try {
+                std::thread(&Pool::work, this, generation_).detach();
+            } catch (...) {
+                return;
+            }
+            ++workers_;
+        }
+    }
+
+    void work(uint64_t seen) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return generation_ != seen && job_ != nullptr; });
+            seen = generation_;
+            Job& job = *job_;
+            // Workers left from a larger worker count sit this job out.
+            if (active_ >= job.helpers) continue;
+            ++active_;
+            lock.unlock();
+            const int64_t ran = take_bands(job);
+            lock.lock();
+            job.finished += ran;
+            if (--active_ == 0 && job.finished == job.bands) done_.notify_all();
+        }
+    }
+
+    std::atomic<bool> busy_{false};  // set by the one caller whose job runs
+    std::mutex mutex_;               // guards everything below and Job::finished
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Job* job_ = nullptr;
+    uint64_t generation_ = 0;  // counts jobs, so that a worker runs each once
+    unsigned workers_ = 0;
+    unsigned active_ = 0;  // workers now running bands of job_
+};
+
+// Never destroyed: detached workers wait on it until the process ends.
+Pool& pool() {
+    static Pool* instance = new Pool;
+    return *instance;
+}
 
 }  // namespace
 
@@ -45,26 +148,20 @@ int dyx_parallel_set_threads(int count) {
 
 void dyx_parallel_rows(int64_t rows, int64_t min_rows, void (*body)(int64_t, int64_t, void*), void* context) {
     if (rows <= 0) return;
-    int64_t band_floor = std::max<int64_t>(min_rows, 1);
-    int64_t bands = std::min<int64_t>(dyx_parallel_threads(), rows / band_floor);
-    if (bands <= 1) {
-        body(0, rows, context);
-        return;
+    const int64_t band_floor = std::max<int64_t>(min_rows, 1);
+    const int64_t threads = dyx_parallel_threads();
+    // A few bands per thread, so that a thread that starts late (the
+    // machine busy with other work) leaves its share to the others.
+    const int64_t bands = threads == 1 ? 1 : std::min<int64_t>(kBandsPerThread * threads, rows / band_floor);
+    if (bands > 1) {
+        Job job;
+        job.body = body;
+        job.context = context;
+        job.rows = rows;
+        job.bands = bands;
+        if (pool().run(job, static_cast<int>(std::min<int64_t>(threads, bands) - 1))) return;
     }
-    // Even bands; the caller takes the first one itself.
-    auto band_start = [&](int64_t band) { return rows * band / bands; };
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<size_t>(bands - 1));
-    for (int64_t band = 1; band < bands; ++band) {
-        try {
-            helpers.emplace_back(body, band_start(band), band_start(band + 1), context);
-        } catch (...) {
-            // No thread to be had: do the band here.
-            body(band_start(band), band_start(band + 1), context);
-        }
-    }
-    body(0, band_start(1), context);
-    for (std::thread& helper : helpers) helper.join();
+    body(0, rows, context);
 }
 
 }  // extern "C"

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dyx_status.h"
+
 namespace {
 
 char kDot[] = ".";
@@ -33,9 +35,6 @@ char *shared_cases(char *path, char separator) {
     return nullptr;
 }
 
-constexpr int kDoesNotFit = 6;
-constexpr int kUnknownUser = 8;
-constexpr int kImpossiblePath = -1;
 constexpr size_t kWorkingDirectorySize = 1024;
 
 // Home directory from the user database: of `user`, or of the calling
@@ -63,7 +62,7 @@ int copy_if_fits(std::string_view text, char *out, int32_t size) {
     if (out == nullptr || needed > size) return static_cast<int>(needed);
     std::memcpy(out, text.data(), text.size());
     out[text.size()] = '\0';
-    return 0;
+    return DYX_OK;
 }
 
 }  // namespace
@@ -90,13 +89,13 @@ char *dyx_basename(char *path) {
 }
 
 int dyx_expand_pathname(const char *path, char *out, int32_t size) {
-    if (out == nullptr || size <= 0) return kDoesNotFit;
+    if (out == nullptr || size <= 0) return DYX_BAD_ARGUMENT;
     out[0] = '\0';
-    if (path == nullptr || path[0] == '\0') return 0;
+    if (path == nullptr || path[0] == '\0') return DYX_OK;
     if (path[0] != '~') {
-        if (std::strlen(path) >= static_cast<size_t>(size)) return kDoesNotFit;
+        if (std::strlen(path) >= static_cast<size_t>(size)) return DYX_BAD_ARGUMENT;
         std::strcpy(out, path);
-        return 0;
+        return DYX_OK;
     }
     try {
         const std::string_view after_tilde(path + 1);
@@ -104,14 +103,14 @@ int dyx_expand_pathname(const char *path, char *out, int32_t size) {
         const std::string user(after_tilde.substr(0, slash));
         const std::string_view rest = slash == std::string_view::npos ? "" : after_tilde.substr(slash + 1);
         std::string home;
-        if (!home_directory(user, home)) return kUnknownUser;
-        if (static_cast<int64_t>(rest.size() + home.size()) + 2 > size) return kDoesNotFit;
+        if (!home_directory(user, home)) return DYX_PATH_UNKNOWN_USER;
+        if (static_cast<int64_t>(rest.size() + home.size()) + 2 > size) return DYX_BAD_ARGUMENT;
         std::string expanded = home + "/";
         expanded += rest;
         std::memcpy(out, expanded.c_str(), expanded.size() + 1);
-        return 0;
+        return DYX_OK;
     } catch (const std::bad_alloc &) {
-        return kDoesNotFit;
+        return DYX_BAD_ARGUMENT;
     }
 }
 
@@ -123,11 +122,11 @@ int dyx_path_is_absolute(const char *path) {
 }
 
 int dyx_get_full_path(const char *path, char *out, int32_t size) {
-    if (path == nullptr || path[0] == '\0') return kImpossiblePath;
+    if (path == nullptr || path[0] == '\0') return DYX_PATH_IMPOSSIBLE;
     const std::string_view relative(path);
     if (dyx_path_is_absolute(path)) return copy_if_fits(relative, out, size);
     char directory[kWorkingDirectorySize];
-    if (getcwd(directory, sizeof directory) == nullptr) return kImpossiblePath;
+    if (getcwd(directory, sizeof directory) == nullptr) return DYX_PATH_IMPOSSIBLE;
     const size_t directory_length = std::strlen(directory);
     const int64_t needed = static_cast<int64_t>(relative.size() + directory_length) + 2;
     if (out == nullptr || needed > size) return static_cast<int>(needed);
@@ -135,11 +134,11 @@ int dyx_get_full_path(const char *path, char *out, int32_t size) {
     std::memcpy(out, directory, directory_length);
     out[directory_length] = separator;
     std::memcpy(out + directory_length + 1, path, relative.size() + 1);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_addpath(char *out, const char *list, ...) {
-    if (out == nullptr) return 0;
+    if (out == nullptr) return DYX_OK;
     if (list == nullptr) {
         out[0] = '\0';
     } else if (out != list) {
@@ -155,7 +154,7 @@ int dyx_addpath(char *out, const char *list, ...) {
         first = false;
     }
     va_end(components);
-    return 0;
+    return DYX_OK;
 }
 
 char *dyx_find_dot_in_filename(const char *path) {

@@ -18,10 +18,9 @@
 #include <vector>
 
 #include "dyx_path.h"
+#include "dyx_status.h"
 
 namespace {
-
-constexpr int kNotATemplate = 6;
 
 // A template split around its run of '#': prefix, digits, suffix.
 struct FrameTemplate {
@@ -121,7 +120,7 @@ int probe_range(const FrameTemplate &parts, int32_t *first, int32_t *last) {
         const auto &listed = probe.listed();
         const auto found = std::find_if(listed.begin(), listed.end(),
                                         [&probe](int32_t frame) { return probe.exists(frame); });
-        if (found == listed.end()) return kNotATemplate;  // *first stays -1
+        if (found == listed.end()) return DYX_BAD_ARGUMENT;  // *first stays -1
         *first = *found;
     }
     const int64_t limit = *last == -1 ? parts.max_frame : *last;
@@ -130,7 +129,7 @@ int probe_range(const FrameTemplate &parts, int32_t *first, int32_t *last) {
     // most once more than the directory has entries.
     while (frame <= limit && probe.exists(frame)) ++frame;
     *last = static_cast<int32_t>(frame - 1);
-    return 0;
+    return DYX_OK;
 }
 
 }  // namespace
@@ -138,13 +137,13 @@ int probe_range(const FrameTemplate &parts, int32_t *first, int32_t *last) {
 extern "C" {
 
 int dyx_valid_pathname_range(const char *path_template, int32_t *first, int32_t *last) {
-    if (first == nullptr || last == nullptr) return kNotATemplate;
+    if (first == nullptr || last == nullptr) return DYX_BAD_ARGUMENT;
     try {
         FrameTemplate parts;
-        if (!split_template(path_template, parts)) return kNotATemplate;
+        if (!split_template(path_template, parts)) return DYX_BAD_ARGUMENT;
         return probe_range(parts, first, last);
     } catch (const std::bad_alloc &) {
-        return kNotATemplate;
+        return DYX_BAD_ARGUMENT;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "dyx_list_links.h"
 #include "dyx_malloc.h"
 #include "dyx_mpool.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -40,17 +41,17 @@ bool chunk_count_fits(uint32_t count) { return count >= 1 && count <= INT32_MAX;
 extern "C" {
 
 int dyx_plist_pool_create(uint32_t headers_per_chunk, uint32_t nodes_per_chunk) {
-    if (pools.headers != nullptr) return 0;
-    if (!chunk_count_fits(headers_per_chunk) || !chunk_count_fits(nodes_per_chunk)) return 2;
+    if (pools.headers != nullptr) return DYX_OK;
+    if (!chunk_count_fits(headers_per_chunk) || !chunk_count_fits(nodes_per_chunk)) return DYX_NO_MEMORY;
     pools.headers = dyx_mpool_create(sizeof(dyx_plist_t), static_cast<int32_t>(headers_per_chunk));
     pools.nodes = dyx_mpool_create(sizeof(dyx_plist_node_t), static_cast<int32_t>(nodes_per_chunk));
     if (pools.headers == nullptr || pools.nodes == nullptr) {
         dyx_plist_pool_destroy();
-        return 2;
+        return DYX_NO_MEMORY;
     }
     pools.headers_per_chunk = headers_per_chunk;
     pools.nodes_per_chunk = nodes_per_chunk;
-    return 0;
+    return DYX_OK;
 }
 
 void dyx_plist_pool_destroy(void) {

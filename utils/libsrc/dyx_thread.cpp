@@ -4,15 +4,30 @@
 
 #include <sys/time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_thread_index.h"
 
 namespace dyx_thread_detail {
-__thread int32_t current_index __attribute__((tls_model("initial-exec"))) = 0;
+__thread int32_t current_index __attribute__((tls_model("initial-exec"))) = kForeignThread;
+
+namespace {
+// Set once, by the first thread to call dyx_thread_init or adopt slot 0.
+std::atomic<bool> slot_zero_taken{false};
+}  // namespace
+
+bool adopt_slot_zero() {
+    if (current_index == 0) return true;
+    bool expected = false;
+    if (!slot_zero_taken.compare_exchange_strong(expected, true)) return false;
+    current_index = 0;
+    return true;
+}
 }  // namespace dyx_thread_detail
 
 namespace {
@@ -62,7 +77,7 @@ bool is_thread_slot(int32_t index) { return index > 0 && index < DYX_MAX_THREADS
 
 int fail() {
     dyx_stop_here();
-    return -1;
+    return DYX_THREAD_FAILED;
 }
 
 int check(int error) { return error == 0 ? 0 : fail(); }
@@ -104,7 +119,7 @@ void *thread_main(void *raw_index) {
 
 int start_thread(int32_t index) {
     pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return -1;
+    if (pthread_attr_init(&attributes) != 0) return DYX_THREAD_FAILED;
     int error = pthread_attr_setstacksize(&attributes, DYX_THREAD_STACK_SIZE);
     if (error == 0) error = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_JOINABLE);
     if (error == 0) {
@@ -112,7 +127,7 @@ int start_thread(int32_t index) {
                                reinterpret_cast<void *>(static_cast<intptr_t>(index)));
     }
     pthread_attr_destroy(&attributes);
-    return error == 0 ? 0 : -1;
+    return error == 0 ? DYX_THREAD_OK : DYX_THREAD_FAILED;
 }
 
 }  // namespace
@@ -122,11 +137,14 @@ extern "C" {
 int dyx_thread_init(void) {
     TableLock lock;
     claim_slot_zero();
-    return 0;
+    // Slot 0 and its private pool lists belong to one thread only: the
+    // first caller, unless a thread already adopted it.
+    dyx_thread_detail::adopt_slot_zero();
+    return DYX_THREAD_OK;
 }
 
 int dyx_thread_create(int32_t *index, dyx_thread_func function, void *argument) {
-    if (function == nullptr) return -1;
+    if (function == nullptr) return DYX_THREAD_FAILED;
     TableLock lock;
     claim_slot_zero();
     for (int32_t step = 1; step <= DYX_MAX_THREADS; ++step) {
@@ -136,23 +154,23 @@ int dyx_thread_create(int32_t *index, dyx_thread_func function, void *argument) 
         slot = ThreadSlot{kSlotRunning, -1, pthread_t(), function, argument, false};
         if (start_thread(candidate) != 0) {
             slot = ThreadSlot{};
-            return -1;
+            return DYX_THREAD_FAILED;
         }
         table.last_index = candidate;
         if (index != nullptr) *index = candidate;
-        return 0;
+        return DYX_THREAD_OK;
     }
-    return -1;
+    return DYX_THREAD_FAILED;
 }
 
 int dyx_thread_join(int32_t *index, int32_t *result) {
-    if (index == nullptr || !is_thread_slot(*index)) return -1;
+    if (index == nullptr || !is_thread_slot(*index)) return DYX_THREAD_FAILED;
     const int32_t which = *index;
     pthread_t id;
     {
         TableLock lock;
         ThreadSlot &slot = table.slots[which];
-        if (slot.state == kSlotFree || slot.joining) return -1;
+        if (slot.state == kSlotFree || slot.joining) return DYX_THREAD_FAILED;
         slot.joining = true;
         id = slot.id;
     }
@@ -161,23 +179,26 @@ int dyx_thread_join(int32_t *index, int32_t *result) {
     ThreadSlot &slot = table.slots[which];
     if (error != 0) {
         slot.joining = false;
-        return -1;
+        return DYX_THREAD_FAILED;
     }
     if (result != nullptr) *result = slot.result;
     slot = ThreadSlot{};
-    return 0;
+    return DYX_THREAD_OK;
 }
 
 int dyx_thread_cancel(int32_t *index) {
-    if (index == nullptr || !is_thread_slot(*index)) return -1;
+    if (index == nullptr || !is_thread_slot(*index)) return DYX_THREAD_FAILED;
     // The lock keeps the slot from being joined and reused meanwhile.
     TableLock lock;
     const ThreadSlot &slot = table.slots[*index];
-    if (slot.state == kSlotFree) return -1;
-    return pthread_cancel(slot.id) == 0 ? 0 : -1;
+    if (slot.state == kSlotFree) return DYX_THREAD_FAILED;
+    return pthread_cancel(slot.id) == 0 ? DYX_THREAD_OK : DYX_THREAD_FAILED;
 }
 
-int32_t dyx_thread_index(void) { return dyx_thread_detail::thread_index(); }
+int32_t dyx_thread_index(void) {
+    const int32_t index = dyx_thread_detail::thread_index();
+    return index == dyx_thread_detail::kForeignThread ? 0 : index;
+}
 
 int32_t dyx_thread_self(void) { return dyx_thread_index(); }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "dyx_hash.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -68,18 +69,19 @@ int dyx_uid_find(int64_t id, int64_t *first, int64_t *second) {
     const int64_t key = key_of(id);
     Words words;
     RegistryLock lock;
-    if (registry.table == nullptr || dyx_hash_find(registry.table, slot_of(key), &key, &words) != 1) return 4;
+    if (registry.table == nullptr || dyx_hash_find(registry.table, slot_of(key), &key, &words) != 1)
+        return DYX_NOT_FOUND;
     if (first != nullptr) *first = words.first;
     if (second != nullptr) *second = words.second;
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_uid_destroy(int64_t id) {
     const int64_t key = key_of(id);
     RegistryLock lock;
     if (registry.table == nullptr || dyx_hash_remove(registry.table, slot_of(key), &key, nullptr) != 0)
-        return 6;
-    return 0;
+        return DYX_BAD_ARGUMENT;
+    return DYX_OK;
 }
 
 int64_t dyx_uid_next(void) {

@@ -5,6 +5,7 @@
 
 #include "dyx_list.h"
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_thread.h"
 #include "dyx_uid.h"
 
@@ -27,33 +28,33 @@ void forget_cache_directory() {
 extern "C" {
 
 int dyx_utils_init(void) {
-    if (initialised) return 0;
+    if (initialised) return DYX_OK;
     initialised = true;  // first, so that the body runs once
     dyx_uid_init();
     if (dyx_plist_pool_create(kListHeadersPerChunk, kListNodesPerChunk) != 0) {
         initialised = false;
-        return 2;
+        return DYX_NO_MEMORY;
     }
     forget_cache_directory();
-    if (dyx_thread_init() != 0) return 5;
+    if (dyx_thread_init() != 0) return DYX_THREADS_FAILED;
     dyx_thread_setconcurrency(kConcurrencyHint);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_utils_done(void) {
     forget_cache_directory();
     dyx_plist_pool_destroy();
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_utils_set_cachedir(const char *directory) {
     forget_cache_directory();
-    if (directory == nullptr) return 0;
+    if (directory == nullptr) return DYX_OK;
     const size_t size = std::strlen(directory) + 1;
     dyx_malloc("dyx_utils_set_cachedir", &cache_directory, size, __LINE__, __FILE__);
-    if (cache_directory == nullptr) return 2;
+    if (cache_directory == nullptr) return DYX_NO_MEMORY;
     std::memcpy(cache_directory, directory, size);
-    return 0;
+    return DYX_OK;
 }
 
 const char *dyx_utils_get_cachedir(void) { return cache_directory; }

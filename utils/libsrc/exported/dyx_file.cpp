@@ -16,16 +16,13 @@
 #include <string>
 #include <string_view>
 
+#include "dyx_status.h"
+
 // The status record's layout is part of the interface.
 static_assert(sizeof(dyx_stat_t) == 64, "dyx_stat_t layout");
 static_assert(offsetof(dyx_stat_t, inode) == 24 && offsetof(dyx_stat_t, size) == 56, "dyx_stat_t layout");
 
 namespace {
-
-constexpr int kOk = 0;
-constexpr int kSystemFailed = 7;
-constexpr int kTargetExists = 10;
-constexpr int kSourceUnreadable = 11;
 
 constexpr size_t kCopyBlock = 16384;
 constexpr size_t kTempPrefixMax = 5;
@@ -61,8 +58,8 @@ int copy_contents(FILE *in, FILE *out) {
     char block[kCopyBlock];
     for (;;) {
         const size_t got = std::fread(block, 1, sizeof block, in);
-        if (got > 0 && std::fwrite(block, 1, got, out) != got) return kSystemFailed;
-        if (got < sizeof block) return std::feof(in) && !std::ferror(in) ? kOk : kSystemFailed;
+        if (got > 0 && std::fwrite(block, 1, got, out) != got) return DYX_SYSTEM_FAILED;
+        if (got < sizeof block) return std::feof(in) && !std::ferror(in) ? DYX_OK : DYX_SYSTEM_FAILED;
     }
 }
 
@@ -71,25 +68,25 @@ int copy_contents(FILE *in, FILE *out) {
 // elsewhere is removed, never the tree it points to.
 int remove_tree(const std::string &path) {
     DIR *dir = opendir(path.c_str());
-    if (dir == nullptr) return kSystemFailed;
-    int status = kOk;
+    if (dir == nullptr) return DYX_SYSTEM_FAILED;
+    int status = DYX_OK;
     while (const dirent *entry = readdir(dir)) {
         const char *name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         const std::string child = path + "/" + name;
         struct stat info;
         if (lstat(child.c_str(), &info) != 0) {
-            status = kSystemFailed;
+            status = DYX_SYSTEM_FAILED;
         } else if (S_ISDIR(info.st_mode)) {
             status = remove_tree(child);
         } else if (unlink(child.c_str()) != 0) {
-            status = kSystemFailed;
+            status = DYX_SYSTEM_FAILED;
         }
-        if (status != kOk) break;
+        if (status != DYX_OK) break;
     }
     closedir(dir);
-    if (status != kOk) return status;
-    return rmdir(path.c_str()) == 0 ? kOk : kSystemFailed;
+    if (status != DYX_OK) return status;
+    return rmdir(path.c_str()) == 0 ? DYX_OK : DYX_SYSTEM_FAILED;
 }
 
 bool is_directory(const char *path) {
@@ -139,45 +136,47 @@ char *new_temp_name(const char *dir, const char *prefix) {
 extern "C" {
 
 int dyx_file_copy(const char *source, const char *target, int32_t flags) {
-    if (source == nullptr) return kSourceUnreadable;
-    if (target == nullptr) return kSystemFailed;
+    if (source == nullptr) return DYX_SOURCE_UNREADABLE;
+    if (target == nullptr) return DYX_SYSTEM_FAILED;
     FILE *in = std::fopen(source, "rb");
-    if (in == nullptr) return kSourceUnreadable;
+    if (in == nullptr) return DYX_SOURCE_UNREADABLE;
     StreamCloser in_closer(in);
     // Opening the source itself for writing would empty it.
-    if (same_file(source, target)) return kTargetExists;
+    if (same_file(source, target)) return DYX_TARGET_EXISTS;
     if (flags & DYX_FILE_NO_OVERWRITE) {
         if (FILE *existing = std::fopen(target, "rb")) {
             std::fclose(existing);
-            return kTargetExists;
+            return DYX_TARGET_EXISTS;
         }
     }
     FILE *out = std::fopen(target, "wb");
-    if (out == nullptr) return kSystemFailed;
+    if (out == nullptr) return DYX_SYSTEM_FAILED;
     StreamCloser out_closer(out);
     const int status = copy_contents(in, out);
     const bool written = out_closer.close();
-    return status == kOk && !written ? kSystemFailed : status;
+    return status == DYX_OK && !written ? DYX_SYSTEM_FAILED : status;
 }
 
 int dyx_file_rename(const char *old_path, const char *new_path, int32_t flags) {
-    if (old_path == nullptr || new_path == nullptr) return kSystemFailed;
+    if (old_path == nullptr || new_path == nullptr) return DYX_SYSTEM_FAILED;
     if (!(flags & DYX_FILE_COPY_AND_REMOVE))
-        return std::rename(old_path, new_path) == 0 ? kOk : kSystemFailed;
+        return std::rename(old_path, new_path) == 0 ? DYX_OK : DYX_SYSTEM_FAILED;
     const int status = dyx_file_copy(old_path, new_path, DYX_FILE_NO_OVERWRITE);
-    if (status != kOk) return status;
+    if (status != DYX_OK) return status;
     return dyx_file_unlink(old_path);
 }
 
-int dyx_file_unlink(const char *path) { return path != nullptr && unlink(path) == 0 ? kOk : kSystemFailed; }
+int dyx_file_unlink(const char *path) {
+    return path != nullptr && unlink(path) == 0 ? DYX_OK : DYX_SYSTEM_FAILED;
+}
 
 int dyx_file_rmdir(const char *path, int32_t recursive) {
-    if (path == nullptr || path[0] == '\0') return kSystemFailed;
-    if (!recursive) return rmdir(path) == 0 ? kOk : kSystemFailed;
+    if (path == nullptr || path[0] == '\0') return DYX_SYSTEM_FAILED;
+    if (!recursive) return rmdir(path) == 0 ? DYX_OK : DYX_SYSTEM_FAILED;
     try {
         return remove_tree(path);
     } catch (const std::bad_alloc &) {
-        return kSystemFailed;
+        return DYX_SYSTEM_FAILED;
     }
 }
 

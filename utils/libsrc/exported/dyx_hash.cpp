@@ -7,6 +7,7 @@
 
 #include "dyx_list.h"
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 
 struct dyx_hash {
     int32_t slots;
@@ -115,13 +116,13 @@ void dyx_hash_reinit(dyx_hash_t *table) {
 }
 
 int dyx_hash_add(dyx_hash_t *table, int32_t slot, const void *key, const void *value) {
-    if (table == nullptr) return 0;
-    if (!valid_slot(table, slot) || !usable_key(table, key)) return 6;
+    if (table == nullptr) return DYX_OK;
+    if (!valid_slot(table, slot) || !usable_key(table, key)) return DYX_BAD_ARGUMENT;
     dyx_list_t *&list = table->lists[slot];
     if (list == nullptr) list = dyx_list_create(table->entries);
-    if (list == nullptr) return 2;
+    if (list == nullptr) return DYX_NO_MEMORY;
     void *entry = dyx_list_alloc(list);
-    if (entry == nullptr) return 2;
+    if (entry == nullptr) return DYX_NO_MEMORY;
     if (table->key_size > 0) std::memcpy(entry, key, static_cast<size_t>(table->key_size));
     if (table->value_size > 0) {
         if (value != nullptr) {
@@ -131,7 +132,7 @@ int dyx_hash_add(dyx_hash_t *table, int32_t slot, const void *key, const void *v
         }
     }
     dyx_list_append(list, entry);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_hash_find(dyx_hash_t *table, int32_t slot, const void *key, void *value) {
@@ -145,25 +146,25 @@ int dyx_hash_find(dyx_hash_t *table, int32_t slot, const void *key, void *value)
 }
 
 int dyx_hash_remove(dyx_hash_t *table, int32_t slot, const void *key, void *value) {
-    if (table == nullptr) return 0;
-    if (!valid_slot(table, slot) || !usable_key(table, key)) return 6;
+    if (table == nullptr) return DYX_OK;
+    if (!valid_slot(table, slot) || !usable_key(table, key)) return DYX_BAD_ARGUMENT;
     void *entry = find_entry(table, slot, key);
-    if (entry == nullptr) return 6;
+    if (entry == nullptr) return DYX_BAD_ARGUMENT;
     copy_value_out(table, entry, value);
     unlink_and_free(table, slot, entry);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_hash_merge(dyx_hash_t *destination, dyx_hash_t *source, dyx_hash_merge_func decide, void *user) {
-    if (destination == nullptr || source == nullptr) return 6;
-    if (destination == source) return 0;
+    if (destination == nullptr || source == nullptr) return DYX_BAD_ARGUMENT;
+    if (destination == source) return DYX_OK;
     if (destination->slots != source->slots || destination->key_size != source->key_size ||
         destination->value_size != source->value_size) {
-        return 6;
+        return DYX_BAD_ARGUMENT;
     }
-    int status = 0;
-    for (int32_t slot = 0; slot < source->slots && status == 0; ++slot) {
-        for (void *entry = dyx_list_first(source->lists[slot]); entry != nullptr && status == 0;
+    int status = DYX_OK;
+    for (int32_t slot = 0; slot < source->slots && status == DYX_OK; ++slot) {
+        for (void *entry = dyx_list_first(source->lists[slot]); entry != nullptr && status == DYX_OK;
              entry = dyx_list_next(entry)) {
             void *source_value = value_of(source, entry);
             void *existing = find_entry(destination, slot, key_of(entry));
@@ -184,7 +185,7 @@ int dyx_hash_merge(dyx_hash_t *destination, dyx_hash_t *source, dyx_hash_merge_f
     }
     // After a failed copy the source keeps everything: entries are then in
     // both tables rather than lost.
-    if (status == 0) dyx_hash_reinit(source);
+    if (status == DYX_OK) dyx_hash_reinit(source);
     return status;
 }
 
@@ -238,7 +239,7 @@ int32_t dyx_hash_pairs_slot(const dyx_hash_pairs_t *pairs, int32_t a, int32_t b)
 }
 
 int dyx_hash_pairs_add(dyx_hash_pairs_t *pairs, int32_t a, int32_t b, const void *value) {
-    if (pairs == nullptr) return 0;
+    if (pairs == nullptr) return DYX_OK;
     unsigned char key[kPairKeySize];
     pair_key(a, b, key);
     return dyx_hash_add(pairs->table, dyx_hash_pairs_slot(pairs, a, b), key, value);
@@ -252,7 +253,7 @@ int dyx_hash_pairs_find(dyx_hash_pairs_t *pairs, int32_t a, int32_t b, void *val
 }
 
 int dyx_hash_pairs_remove(dyx_hash_pairs_t *pairs, int32_t a, int32_t b, void *value) {
-    if (pairs == nullptr) return 0;
+    if (pairs == nullptr) return DYX_OK;
     unsigned char key[kPairKeySize];
     pair_key(a, b, key);
     return dyx_hash_remove(pairs->table, dyx_hash_pairs_slot(pairs, a, b), key, value);

@@ -8,11 +8,11 @@
 
 #include "dyx_malloc.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 
 namespace {
 
-constexpr int kImpossiblePath = -1;
 constexpr size_t kMaxNormComponents = 1024;
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
@@ -95,18 +95,18 @@ void clean_separators(char *path) {
 extern "C" {
 
 int dyx_get_norm_path(const char *path, char *out, int32_t size) {
-    if (path == nullptr) return kImpossiblePath;
+    if (path == nullptr) return DYX_PATH_IMPOSSIBLE;
     if (path[0] == '\0') {
         dyx_strncpy(out, ".", size);
-        return 0;
+        return DYX_OK;
     }
     char *copy = nullptr;
     const size_t length = std::strlen(path);
     dyx_malloc("dyx_get_norm_path", &copy, length + 1, __LINE__, __FILE__);
-    if (copy == nullptr) return kImpossiblePath;
+    if (copy == nullptr) return DYX_PATH_IMPOSSIBLE;
     std::memcpy(copy, path, length + 1);
     dyx_convert_pathname(copy, DYX_PATH_TO_SLASH);
-    int result = kImpossiblePath;
+    int result = DYX_PATH_IMPOSSIBLE;
     try {
         const std::string_view text(copy, length);
         size_t slashes = text.find_first_not_of('/');
@@ -136,14 +136,14 @@ int dyx_get_norm_path(const char *path, char *out, int32_t size) {
             }
         }
     } catch (const std::bad_alloc &) {
-        result = kImpossiblePath;
+        result = DYX_PATH_IMPOSSIBLE;
     }
     dyx_free(copy, __LINE__, __FILE__);
     return result;
 }
 
 int dyx_convert_pathname(char *path, int32_t mode) {
-    if (path == nullptr) return 0;
+    if (path == nullptr) return DYX_OK;
     int32_t direction = mode & ~0xff00;
     if (direction == 0) direction = DYX_PATH_TO_SLASH;
     const char from = direction == DYX_PATH_TO_BACKSLASH ? '/' : '\\';
@@ -158,7 +158,7 @@ int dyx_convert_pathname(char *path, int32_t mode) {
         }
     }
     if (mode & DYX_PATH_CLEAN) clean_separators(path);
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

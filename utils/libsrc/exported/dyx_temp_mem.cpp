@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 
 namespace {
 
@@ -141,29 +142,29 @@ void *dyx_temp_mem_resize(void *buffer, int64_t size) {
 
 int dyx_temp_mem_release(void *buffer) {
     Segment *segment = buffer == nullptr ? nullptr : unlink(in_use, buffer);
-    if (segment == nullptr) return 1;
+    if (segment == nullptr) return DYX_REFUSED;
     insert_by_capacity(avail, segment);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_temp_mem_free(void *buffer) {
-    if (buffer == nullptr) return 1;
+    if (buffer == nullptr) return DYX_REFUSED;
     dyx_temp_mem_release(buffer);
     Segment *segment = unlink(avail, buffer);
-    if (segment == nullptr) return 1;
+    if (segment == nullptr) return DYX_REFUSED;
     destroy(segment);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_temp_mem_free_all(void) {
     destroy_all(in_use);
     destroy_all(avail);
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_temp_mem_free_all_avail(void) {
     destroy_all(avail);
-    return 0;
+    return DYX_OK;
 }
 
 void dyx_temp_mem_display(void) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_thread.h"
 
 namespace {
@@ -25,8 +26,8 @@ private:
 // is in place before any thread can start the next phase.
 template <typename OnLast>
 int pass_barrier(dyx_thread_barrier_t *barrier, int32_t count, OnLast on_last) {
-    if (barrier == nullptr || barrier->valid != DYX_BARRIER_VALID || count < 1) return -1;
-    if (pthread_mutex_lock(&barrier->mutex) != 0) return -1;
+    if (barrier == nullptr || barrier->valid != DYX_BARRIER_VALID || count < 1) return DYX_THREAD_FAILED;
+    if (pthread_mutex_lock(&barrier->mutex) != 0) return DYX_THREAD_FAILED;
     int32_t remaining;
     if (barrier->thread_count == 0) {
         barrier->thread_count = count;
@@ -42,12 +43,12 @@ int pass_barrier(dyx_thread_barrier_t *barrier, int32_t count, OnLast on_last) {
         while (barrier->cycle == cycle && error == 0)
             error = pthread_cond_wait(&barrier->cond, &barrier->mutex);
         pthread_mutex_unlock(&barrier->mutex);
-        return error == 0 ? 0 : -1;
+        return error == 0 ? 0 : DYX_THREAD_FAILED;
     }
     barrier->cycle = !barrier->cycle;
     barrier->remaining = barrier->thread_count;
     on_last();
-    const int result = pthread_cond_broadcast(&barrier->cond) == 0 ? 1 : -1;
+    const int result = pthread_cond_broadcast(&barrier->cond) == 0 ? 1 : DYX_THREAD_FAILED;
     pthread_mutex_unlock(&barrier->mutex);
     return result;
 }
@@ -137,17 +138,17 @@ int32_t isum_value = 0;
 extern "C" {
 
 int dyx_thread_barrier_init(dyx_thread_barrier_t *barrier) {
-    if (barrier == nullptr) return -1;
+    if (barrier == nullptr) return DYX_THREAD_FAILED;
     barrier->thread_count = 0;
     barrier->remaining = 0;
     barrier->cycle = 0;
-    if (pthread_mutex_init(&barrier->mutex, nullptr) != 0) return -1;
+    if (pthread_mutex_init(&barrier->mutex, nullptr) != 0) return DYX_THREAD_FAILED;
     if (pthread_cond_init(&barrier->cond, nullptr) != 0) {
         pthread_mutex_destroy(&barrier->mutex);
-        return -1;
+        return DYX_THREAD_FAILED;
     }
     barrier->valid = DYX_BARRIER_VALID;
-    return 0;
+    return DYX_THREAD_OK;
 }
 
 int dyx_thread_barrier(dyx_thread_barrier_t *barrier, int32_t count) {
@@ -162,11 +163,11 @@ void dyx_thread_barrier_reinit(dyx_thread_barrier_t *barrier) {
 }
 
 int dyx_thread_barrier_destroy(dyx_thread_barrier_t *barrier) {
-    if (barrier == nullptr || barrier->valid != DYX_BARRIER_VALID) return -1;
+    if (barrier == nullptr || barrier->valid != DYX_BARRIER_VALID) return DYX_THREAD_FAILED;
     barrier->valid = -1;
     pthread_cond_destroy(&barrier->cond);
     pthread_mutex_destroy(&barrier->mutex);
-    return 0;
+    return DYX_THREAD_OK;
 }
 
 double dyx_thread_reduce_dmax(double value, int32_t count) {

@@ -1,12 +1,13 @@
 // Counting semaphore over a mutex and a condition variable.
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 #include "dyx_thread.h"
 
 namespace {
 
 int fail() {
     dyx_stop_here();
-    return -1;
+    return DYX_THREAD_FAILED;
 }
 
 int check(int error) { return error == 0 ? 0 : fail(); }
@@ -24,7 +25,7 @@ int dyx_thread_sema_init(dyx_thread_sema_t *sema, int32_t value) {
         pthread_mutex_destroy(&sema->mutex);
         return fail();
     }
-    return 0;
+    return DYX_THREAD_OK;
 }
 
 int dyx_thread_sema_wait(dyx_thread_sema_t *sema) {
@@ -55,7 +56,7 @@ int dyx_thread_sema_reset(dyx_thread_sema_t *sema, int32_t value) {
     if (sema == nullptr) return fail();
     sema->value = value;
     sema->waiters = 0;
-    return 0;
+    return DYX_THREAD_OK;
 }
 
 int dyx_thread_sema_destroy(dyx_thread_sema_t *sema) {

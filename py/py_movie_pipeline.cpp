@@ -1,0 +1,368 @@
+// A movie's frames decoded ahead of the script or encoded behind it.
+#include "py_movie_pipeline.h"  // first: it brings in Python.h
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
+#include <vector>
+
+#include "dyx_malloc.h"
+#include "dyx_parallel.h"
+#include "dyx_udil_mtm.h"
+#include "dyx_udil_pipeline.h"
+#include "dyx_udil_stream.h"
+#include "py_reason.h"
+
+namespace orvo {
+
+// What the workers of one movie read from or write to.
+struct FramePipeline {
+    DyxUdilPipeline *workers = nullptr;
+    bool writing = false;
+    // Each worker opens its own stream on the same files: a per-frame
+    // stream keeps one plug-in handle that it reopens for every frame.
+    bool own_streams = false;
+    UdilStream *stream = nullptr;  // the movie's; used when !own_streams
+    UdilMtm *mtm = nullptr;
+    UdilFileSlot recipe{};    // what a worker's own stream is made from
+    UdilMovieInfo info{};     // reading: the file's frames
+    int32_t ahead = 0;        // reading: frames decoded ahead at most
+    int32_t next_index = 0;   // reading: the next frame to decode ahead
+    int32_t last_index = -2;  // reading: the frame read last
+    // Writing on several workers: the frames lately written, so that the
+    // files of frames after a failed one can be taken back.
+    std::mutex written_mutex;
+    std::set<int32_t> written;
+    std::vector<UdilStream *> spare_streams;  // opened for workers not yet started
+    bool reading_alone = false;               // reading: the workers could not start
+};
+
+namespace {
+
+struct FrameJob {
+    int32_t index;  // file frame (reading) or stream frame (writing)
+    int32_t eye;
+    dyx_image_t *left;
+    dyx_image_t *right;
+};
+
+void release_job(void *job, void *) {
+    FrameJob *frame = static_cast<FrameJob *>(job);
+    dyx_image_free(&frame->left);
+    dyx_image_free(&frame->right);
+    delete frame;
+}
+
+void close_worker_stream(void *state, void *) {
+    UdilStream *stream = static_cast<UdilStream *>(state);
+    dyx_udil_file_close(&stream);
+}
+
+// A worker's own stream over the files of the movie's per-frame slot.
+UdilStream *open_worker_stream(const FramePipeline &pipeline) {
+    const UdilFileSlot &slot = pipeline.recipe;
+    if (pipeline.writing)
+        return dyx_udil_file_new(slot.name, slot.codec, &slot.info, slot.option_count, slot.options);
+    // The reader writes its defaults back into the options: each worker
+    // hands it a copy of its own.
+    UdilOption *options = nullptr;
+    const int32_t capacity = slot.options != nullptr ? slot.option_count : 0;
+    if (capacity > 0) {
+        dyx_malloc("open_worker_stream", &options, uint64_t(capacity) * sizeof(UdilOption), __LINE__,
+                   __FILE__);
+        if (options == nullptr) return nullptr;
+        std::memcpy(options, slot.options, size_t(capacity) * sizeof(UdilOption));
+    }
+    UdilMovieInfo info{};
+    int32_t count = capacity, first = slot.first_frame, last = slot.last_frame;
+    UdilStream *stream =
+        dyx_udil_file_open(slot.name, slot.codec, &info, &count, capacity, options, &first, &last);
+    if (options != nullptr) dyx_free(options, __LINE__, __FILE__);
+    return stream;
+}
+
+// The stream a job uses on this worker, or null with the reason in `text`.
+UdilStream *worker_stream(FramePipeline &pipeline, void **state, char *text, size_t size) {
+    if (!pipeline.own_streams) return pipeline.stream;
+    if (*state == nullptr) {
+        std::lock_guard<std::mutex> lock(pipeline.written_mutex);
+        if (!pipeline.spare_streams.empty()) {
+            *state = pipeline.spare_streams.back();
+            pipeline.spare_streams.pop_back();
+        }
+    }
+    if (*state == nullptr) dyx_udil_copy_last_error(text, int32_t(std::min<size_t>(size, INT32_MAX)));
+    return static_cast<UdilStream *>(*state);
+}
+
+int run_job(void *job, void **state, void *context, char *text, size_t size) {
+    FrameJob &frame = *static_cast<FrameJob *>(job);
+    FramePipeline &pipeline = *static_cast<FramePipeline *>(context);
+    dyx_udil_set_err_str(nullptr);  // the reason kept must be this frame's
+    int status = 0;
+    if (pipeline.mtm != nullptr) {
+        if (pipeline.writing) {
+            status = dyx_udil_mtm_write_planar_frame(pipeline.mtm, frame.left, frame.right);
+        } else {
+            for (dyx_image_t *target : {frame.left, frame.right})
+                if (target != nullptr) std::memset(target->data, 0, dyx_image_data_size(target));
+            status = dyx_udil_mtm_read_planar_frame(pipeline.mtm, frame.index, frame.left, frame.right);
+        }
+    } else {
+        UdilStream *stream = worker_stream(pipeline, state, text, size);
+        if (stream == nullptr) return 7;
+        status = pipeline.writing
+                     ? dyx_udil_save_image(stream, frame.index, frame.eye, frame.left, frame.right)
+                     : dyx_udil_get_image(stream, frame.index, frame.eye, frame.left, frame.right);
+    }
+    if (status != 0) {
+        dyx_udil_copy_last_error(text, int32_t(std::min<size_t>(size, INT32_MAX)));
+    } else if (pipeline.writing && pipeline.own_streams) {
+        std::lock_guard<std::mutex> lock(pipeline.written_mutex);
+        pipeline.written.insert(frame.index);
+        if (pipeline.written.size() > 256) pipeline.written.erase(pipeline.written.begin());
+    }
+    return status;
+}
+
+// Frames written on several workers finish in any order: when one fails,
+// the files of later frames already written are removed, so that the
+// files on disk are the frames before the failed one, as when written one
+// by one (the script writes the later frames again).
+void take_back_frames_after(FramePipeline &pipeline, int32_t failed) {
+    std::lock_guard<std::mutex> lock(pipeline.written_mutex);
+    const UdilFileSlot &slot = pipeline.recipe;
+    for (auto frame = pipeline.written.upper_bound(failed); frame != pipeline.written.end(); ++frame) {
+        char path[DYX_UDIL_PATH_SIZE];
+        for (int32_t eye : {UDIL_EYE_LEFT, UDIL_EYE_RIGHT})
+            if (dyx_udil_make_filename(path, slot.name, slot.suffix, *frame, eye) != nullptr)
+                std::remove(path);
+    }
+    pipeline.written.clear();
+}
+
+// Worker count and whether each worker needs its own stream: a numbered
+// sequence of one-picture files through a codec safe for concurrent use
+// spreads over every worker; anything else keeps one worker in order.
+void choose_workers(FramePipeline &pipeline, const MovieObject *movie, int32_t *count) {
+    *count = 1;
+    const UdilStream *stream = movie->stream;
+    if (movie->mtm != nullptr || stream == nullptr || stream->file_count != 1) return;
+    const UdilFileSlot &slot = stream->slots[0];
+    if (slot.container || slot.codec == nullptr || !slot.codec->concurrent_use) return;
+    *count = std::min(dyx_parallel_threads(), 16);
+    pipeline.own_streams = *count > 1;
+    pipeline.recipe = slot;
+}
+
+// Opens every worker's own stream here, on the calling thread, so that a
+// failure is the caller's to report and no worker meets it later.
+bool open_spare_streams(FramePipeline &pipeline, int32_t count) {
+    try {
+        while (int32_t(pipeline.spare_streams.size()) < count) {
+            UdilStream *stream = open_worker_stream(pipeline);
+            if (stream == nullptr) return false;
+            pipeline.spare_streams.push_back(stream);
+        }
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void close_spare_streams(FramePipeline &pipeline) {
+    for (UdilStream *stream : pipeline.spare_streams) dyx_udil_file_close(&stream);
+    pipeline.spare_streams.clear();
+}
+
+// Starts the workers of the movie's pipeline. False when memory, a thread
+// or a worker's stream cannot be had (nothing is left running).
+bool start_workers(FramePipeline &pipeline, const MovieObject *movie) {
+    if (pipeline.workers != nullptr) return true;
+    int32_t workers = 1;
+    choose_workers(pipeline, movie, &workers);
+    pipeline.ahead = workers + 2;
+    if (pipeline.own_streams && !open_spare_streams(pipeline, workers)) {
+        close_spare_streams(pipeline);
+        return false;
+    }
+    const DyxUdilPipelineSetup setup{
+        workers, workers + 2, pipeline.writing ? 0 : 1, run_job, release_job, close_worker_stream, &pipeline};
+    pipeline.workers = dyx_udil_pipeline_new(&setup);
+    if (pipeline.workers == nullptr) close_spare_streams(pipeline);
+    return pipeline.workers != nullptr;
+}
+
+// The movie's pipeline state, made on first use when more than one worker
+// is allowed; null to work on the calling thread.
+FramePipeline *pipeline_of(MovieObject *movie) {
+    if (movie->pipeline == nullptr && movie->is_open && dyx_parallel_threads() > 1) {
+        FramePipeline *pipeline = new (std::nothrow) FramePipeline;
+        if (pipeline == nullptr) return nullptr;
+        pipeline->writing = movie->read_mode == 0;
+        pipeline->stream = movie->stream;
+        pipeline->mtm = movie->mtm;
+        pipeline->info = movie->info;
+        movie->pipeline = pipeline;
+    }
+    return movie->pipeline;
+}
+
+dyx_image_t *file_frame_buffer(const UdilMovieInfo &info) {
+    if (info.width < 0 || info.height < 0) return nullptr;
+    return dyx_image_alloc(uint32_t(info.width), uint32_t(info.height), 0, info.pixel_format);
+}
+
+// Queues the frames after `index` that are not yet decoded ahead.
+void decode_ahead(FramePipeline &pipeline, int32_t index, int32_t end) {
+    const bool stereo = pipeline.info.stereo != 0;
+    pipeline.next_index = std::max(pipeline.next_index, index + 1);
+    while (pipeline.next_index < end && pipeline.next_index <= index + pipeline.ahead) {
+        FrameJob *job = new (std::nothrow)
+            FrameJob{pipeline.next_index, stereo ? UDIL_EYE_BOTH : UDIL_EYE_MONO,
+                     file_frame_buffer(pipeline.info), stereo ? file_frame_buffer(pipeline.info) : nullptr};
+        if (job == nullptr) return;
+        if (job->left == nullptr || (stereo && job->right == nullptr)) {
+            release_job(job, nullptr);
+            return;
+        }
+        if (dyx_udil_pipeline_submit(pipeline.workers, pipeline.next_index, job) != 0) return;
+        ++pipeline.next_index;
+    }
+}
+
+}  // namespace
+
+int movie_stop_pipeline(MovieObject *movie) {
+    FramePipeline *pipeline = movie->pipeline;
+    if (pipeline == nullptr) return 0;
+    int32_t frame = 0;
+    const int status = pipeline->writing ? write_behind_failure(movie, &frame, true) : 0;
+    if (status != 0) with_reason(movie->error, sizeof movie->error, "Unable to write frame to movie file");
+    dyx_udil_pipeline_free(&pipeline->workers);
+    close_spare_streams(*pipeline);
+    delete pipeline;
+    movie->pipeline = nullptr;
+    return status;
+}
+
+int write_behind(MovieObject *movie) {
+    if (movie->read_mode != 0) return 0;
+    FramePipeline *pipeline = pipeline_of(movie);
+    if (pipeline == nullptr) return 0;
+    if (start_workers(*pipeline, movie)) return 1;
+    if (dyx_udil_get_last_error_string()[0] == '\0')
+        dyx_udil_set_err_str("Unable to start the frame writers");
+    return -1;
+}
+
+int write_behind_frame(MovieObject *movie, int32_t frame, int32_t eye, dyx_image_t *left,
+                       dyx_image_t *right) {
+    FrameJob *job = new (std::nothrow) FrameJob{frame, eye, left, right};
+    if (job == nullptr) {
+        dyx_image_free(&left);
+        dyx_image_free(&right);
+        return 2;
+    }
+    return dyx_udil_pipeline_submit(movie->pipeline->workers, frame, job);
+}
+
+int write_behind_failure(MovieObject *movie, int32_t *frame, bool wait) {
+    FramePipeline *pipeline = movie->pipeline;
+    if (pipeline == nullptr || !pipeline->writing) return 0;
+    if (wait) dyx_udil_pipeline_drain(pipeline->workers);
+    int64_t number = 0;
+    char text[DYX_UDIL_PIPELINE_TEXT_SIZE];
+    int status = dyx_udil_pipeline_failure(pipeline->workers, &number, text, sizeof text);
+    if (status == 0) return 0;
+    // Frames behind the failed one are dropped, and the frames before it
+    // still running may fail too: the first failure is the one reported,
+    // and the script goes on from it.
+    if (!wait) {
+        dyx_udil_pipeline_drain(pipeline->workers);
+        int64_t earlier = 0;
+        char earlier_text[DYX_UDIL_PIPELINE_TEXT_SIZE];
+        const int earlier_status =
+            dyx_udil_pipeline_failure(pipeline->workers, &earlier, earlier_text, sizeof earlier_text);
+        if (earlier_status != 0 && earlier < number) {
+            status = earlier_status;
+            number = earlier;
+            std::memcpy(text, earlier_text, sizeof text);
+        }
+    }
+    if (pipeline->own_streams) take_back_frames_after(*pipeline, int32_t(number));
+    *frame = int32_t(number);
+    dyx_udil_set_err_str(text);
+    return status;
+}
+
+int read_file_frame(MovieObject *movie, int32_t index, dyx_image_t *left, dyx_image_t *right) {
+    if (movie->mtm != nullptr) {
+        // The tiles need not cover the whole frame: what they leave out is
+        // black, not whatever the heap held.
+        for (dyx_image_t *target : {left, right})
+            if (target != nullptr && target->data != nullptr)
+                std::memset(target->data, 0, dyx_image_data_size(target));
+        return dyx_udil_mtm_read_planar_frame(movie->mtm, index, left, right);
+    }
+    return dyx_udil_get_image(movie->stream, index, right != nullptr ? UDIL_EYE_BOTH : UDIL_EYE_MONO, left,
+                              right);
+}
+
+int read_ahead_frame(MovieObject *movie, int32_t index, bool stereo, dyx_image_t **left,
+                     dyx_image_t **right) {
+    *left = *right = nullptr;
+    FramePipeline *pipeline = movie->read_mode != 0 ? pipeline_of(movie) : nullptr;
+    // Frames decoded ahead are of both eyes of a stereo file.
+    const bool both_eyes = movie->info.stereo != 0;
+    if (pipeline != nullptr && both_eyes == stereo && dyx_udil_pipeline_holds(pipeline->workers, index)) {
+        void *taken = nullptr;
+        char text[DYX_UDIL_PIPELINE_TEXT_SIZE];
+        const int status = dyx_udil_pipeline_take(pipeline->workers, index, &taken, text, sizeof text);
+        pipeline->last_index = index;
+        decode_ahead(*pipeline, index, movie->framerange[1] + 1);
+        FrameJob *job = static_cast<FrameJob *>(taken);
+        if (status != 0) {
+            if (job != nullptr) release_job(job, nullptr);
+            dyx_udil_set_err_str(text);
+            return status;
+        }
+        std::swap(*left, job->left);
+        std::swap(*right, job->right);
+        release_job(job, nullptr);
+        return 0;
+    }
+    // Anything else is read here, once the frames ahead (which use the
+    // stream) are dropped; the next frame after it starts decoding ahead.
+    const bool in_order = pipeline != nullptr && index == pipeline->last_index + 1;
+    if (pipeline != nullptr) {
+        dyx_udil_pipeline_discard(pipeline->workers);
+        pipeline->next_index = 0;
+        pipeline->last_index = index;
+    }
+    *left = file_frame_buffer(movie->info);
+    *right = stereo ? file_frame_buffer(movie->info) : nullptr;
+    if (*left == nullptr || (stereo && *right == nullptr)) {
+        dyx_image_free(left);
+        dyx_image_free(right);
+        return 2;
+    }
+    const int status = read_file_frame(movie, index, *left, *right);
+    if (status != 0) {
+        dyx_image_free(left);
+        dyx_image_free(right);
+        return status;
+    }
+    const int32_t end = movie->framerange[1] + 1;
+    if (in_order && stereo == both_eyes && index + 1 < end && !pipeline->reading_alone) {
+        // A reader whose workers cannot start reads on alone.
+        pipeline->reading_alone = !start_workers(*pipeline, movie);
+        if (!pipeline->reading_alone) decode_ahead(*pipeline, index, end);
+    }
+    return 0;
+}
+
+}  // namespace orvo

@@ -1,0 +1,127 @@
+// Kept unchanged from the library's earlier, slower version: the reference
+// that the exactness tests compare today's code with (namespace orvo_reference).
+// SSSE3 byte-shuffling loops; see dyx_image_simd.h.
+#include "reference_simd.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+
+#include <tmmintrin.h>
+
+#include <cstring>
+
+namespace orvo_reference {
+
+#define DYX_SSSE3 __attribute__((target("ssse3")))
+
+namespace dyx_image_simd {
+
+bool available() {
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return supported;
+}
+
+DYX_SSSE3 size_t rgb_to_rgba(const uint8_t *src, uint8_t *dest, size_t count) {
+    if (!available()) return 0;
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    size_t i = 0;
+    // Four pixels per step; the 16-byte load must stay inside the source.
+    for (; 3 * i + 16 <= 3 * count; i += 4) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dest + 4 * i),
+                         _mm_or_si128(_mm_shuffle_epi8(in, spread), alpha));
+    }
+    return i;
+}
+
+DYX_SSSE3 size_t rgba_to_rgb(const uint8_t *src, uint8_t *dest, size_t count) {
+    if (!available()) return 0;
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i out =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 4 * i)), pack);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dest + 3 * i), out);
+        const int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(out, 8));
+        std::memcpy(dest + 3 * i + 8, &last, 4);
+    }
+    return i;
+}
+
+// Picks byte `first + k * stride` of a 16-byte load into 16-bit lane
+// `lane0 + k`, k = 0..3.
+DYX_SSSE3 inline __m128i lanes(int first, int stride, int lane0) {
+    alignas(16) int8_t order[16];
+    std::memset(order, -1, sizeof order);
+    for (int k = 0; k < 4; ++k) order[2 * (lane0 + k)] = static_cast<int8_t>(first + k * stride);
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(order));
+}
+
+// trunc((0.3 r + 0.59 g) + 0.11 b) in double precision for eight 16-bit
+// lanes, two at a time: the defining expression, operation for operation.
+DYX_SSSE3 inline __m128i grey_by_definition(__m128i red, __m128i green, __m128i blue) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128d red_weight = _mm_set1_pd(0.3), green_weight = _mm_set1_pd(0.59),
+                  blue_weight = _mm_set1_pd(0.11);
+    __m128i halves[2];
+    for (int half = 0; half < 2; ++half) {
+        const __m128i r = half ? _mm_unpackhi_epi16(red, zero) : _mm_unpacklo_epi16(red, zero);
+        const __m128i g = half ? _mm_unpackhi_epi16(green, zero) : _mm_unpacklo_epi16(green, zero);
+        const __m128i b = half ? _mm_unpackhi_epi16(blue, zero) : _mm_unpacklo_epi16(blue, zero);
+        __m128i pairs[2];
+        for (int pair = 0; pair < 2; ++pair) {
+            const __m128i r2 = pair ? _mm_srli_si128(r, 8) : r;
+            const __m128i g2 = pair ? _mm_srli_si128(g, 8) : g;
+            const __m128i b2 = pair ? _mm_srli_si128(b, 8) : b;
+            const __m128d value = _mm_add_pd(_mm_add_pd(_mm_mul_pd(red_weight, _mm_cvtepi32_pd(r2)),
+                                                        _mm_mul_pd(green_weight, _mm_cvtepi32_pd(g2))),
+                                             _mm_mul_pd(blue_weight, _mm_cvtepi32_pd(b2)));
+            pairs[pair] = _mm_cvttpd_epi32(value);  // two results in the low half
+        }
+        halves[half] = _mm_unpacklo_epi64(pairs[0], pairs[1]);
+    }
+    return _mm_packs_epi32(halves[0], halves[1]);
+}
+
+DYX_SSSE3 size_t grey_bytes(const uint8_t *src, uint8_t *dest, size_t count, int components) {
+    if (!available()) return 0;
+    const int c = components;
+    const __m128i red_low = lanes(0, c, 0), red_high = lanes(0, c, 4);
+    const __m128i green_low = lanes(1, c, 0), green_high = lanes(1, c, 4);
+    const __m128i blue_low = lanes(2, c, 0), blue_high = lanes(2, c, 4);
+    const __m128i red_weight = _mm_set1_epi16(30), green_weight = _mm_set1_epi16(59);
+    const __m128i blue_weight = _mm_set1_epi16(11), hundred = _mm_set1_epi16(100);
+    // sum / 100 == (sum * 41944) >> 22 for every sum up to 25500.
+    const __m128i reciprocal = _mm_set1_epi16(static_cast<short>(41944));
+    const __m128i zero = _mm_setzero_si128();
+    const size_t bytes = count * static_cast<size_t>(c);
+    size_t i = 0;
+    // Eight pixels per step from two 16-byte loads, both inside the source.
+    for (; i + 8 <= count && i * c + 4 * c + 16 <= bytes; i += 8) {
+        const uint8_t *p = src + i * c;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 4 * c));
+        const __m128i red = _mm_or_si128(_mm_shuffle_epi8(a, red_low), _mm_shuffle_epi8(b, red_high));
+        const __m128i green = _mm_or_si128(_mm_shuffle_epi8(a, green_low), _mm_shuffle_epi8(b, green_high));
+        const __m128i blue = _mm_or_si128(_mm_shuffle_epi8(a, blue_low), _mm_shuffle_epi8(b, blue_high));
+        const __m128i sum = _mm_add_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(red, red_weight), _mm_mullo_epi16(green, green_weight)),
+            _mm_mullo_epi16(blue, blue_weight));
+        __m128i grey = _mm_srli_epi16(_mm_mulhi_epu16(sum, reciprocal), 6);
+        // Off a multiple of 100 the integer quotient is the double's integer
+        // part; on one, the double may fall just short, so ask it.
+        const __m128i on_integer = _mm_cmpeq_epi16(_mm_mullo_epi16(grey, hundred), sum);
+        if (_mm_movemask_epi8(on_integer) != 0) grey = grey_by_definition(red, green, blue);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dest + i), _mm_packus_epi16(grey, zero));
+    }
+    return i;
+}
+
+}  // namespace dyx_image_simd
+
+}  // namespace orvo_reference
+
+#endif

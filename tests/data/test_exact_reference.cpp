@@ -1,0 +1,231 @@
+// The fast scaling, grey conversion and bitblt give the same bytes as the
+// earlier implementations kept in reference/, over seeded random sizes,
+// ratios, formats, offsets and pixels, with one worker and with several,
+// and with the AVX2, SSSE3 and scalar kernels.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "../../data/libsrc/dyx_image_simd.h"
+#include "dyx_image.h"
+#include "dyx_image_composite.h"
+#include "dyx_parallel.h"
+#include "image_test_util.h"
+#include "reference/reference.h"
+
+using image_testing::apply;
+using image_testing::bytes_of;
+using image_testing::fill_random;
+using image_testing::ImagePtr;
+using image_testing::make_image;
+
+namespace {
+
+constexpr int32_t kFormats[] = {DYX_IMG_FMT_A, DYX_IMG_FMT_L, DYX_IMG_FMT_LA, DYX_IMG_FMT_RGB,
+                                DYX_IMG_FMT_RGBA};
+using dyx_image_simd::Level;
+
+// Worker count and widest kernels of each pass (the processor may lack some).
+struct Path {
+    int workers;
+    Level level;
+};
+constexpr Path kPaths[] = {{1, Level::kAvx2}, {4, Level::kAvx2}, {1, Level::kSsse3}, {3, Level::kScalar}};
+
+void use(const Path &path) {
+    dyx_parallel_set_threads(path.workers);
+    dyx_image_simd::set_limit(path.level);
+}
+
+// Restores the defaults whatever a test leaves behind.
+class ExactReference : public ::testing::Test {
+protected:
+    void TearDown() override { use({0, Level::kAvx2}); }
+};
+
+::testing::Message describe(const Path &path) {
+    return ::testing::Message() << " workers " << path.workers << " level " << static_cast<int>(path.level);
+}
+
+ImagePtr random_image(uint32_t width, uint32_t height, int32_t format, int32_t depth, std::mt19937 &random) {
+    ImagePtr image = make_image(width, height, format, depth);
+    fill_random(image.get(), random);
+    if (image->depth_data != nullptr)
+        for (uint64_t n = 0; n < uint64_t{width} * height; ++n)
+            image->depth_data[n] = static_cast<float>(random() % 1000) * 0.25f;
+    return image;
+}
+
+ImagePtr copy_of(const dyx_image_t *image) {
+    ImagePtr copy = make_image(image->width, image->height, image->format, image->depth);
+    std::memcpy(copy->data, image->data, dyx_image_data_size(image));
+    if (image->depth_data != nullptr)
+        std::memcpy(copy->depth_data, image->depth_data, sizeof(float) * image->width * image->height);
+    return copy;
+}
+
+std::vector<uint8_t> depth_bytes(const dyx_image_t *image) {
+    if (image->depth_data == nullptr) return {};
+    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(image->depth_data);
+    return std::vector<uint8_t>(bytes, bytes + sizeof(float) * image->width * image->height);
+}
+
+// A target size along one axis: a common ratio of the source or any size.
+uint32_t target_size(uint32_t source, std::mt19937 &random) {
+    switch (random() % 6) {
+        case 0:
+            return source / 2 > 0 ? source / 2 : 1;
+        case 1:
+            return source * 2 / 3 > 0 ? source * 2 / 3 : 1;
+        case 2:
+            return source * 2;
+        case 3:
+            return source / 4 > 0 ? source / 4 : 1;
+        default:
+            return 1 + random() % 400;
+    }
+}
+
+TEST_F(ExactReference, ScalingMatchesEveryRatioFormatAndWorkerCount) {
+    std::mt19937 random(19);
+    // Mostly small pictures (quick), some tall enough to split into bands.
+    for (int n = 0; n < 240; ++n) {
+        const bool large = n % 8 == 0;
+        const uint32_t sw = 1 + random() % (large ? 700 : 90), sh = 1 + random() % (large ? 700 : 90);
+        const uint32_t dw = target_size(sw, random), dh = target_size(sh, random);
+        const int32_t format = kFormats[random() % 5];
+        const int32_t depth = random() % 4 == 0 ? 1 : 0;
+        const uint32_t flags = random() % 3 == 0 ? 0 : DYX_SCALE_SMOOTH;
+        const ImagePtr source = random_image(sw, sh, format, depth, random);
+        const ImagePtr templ = make_image(dw, dh, DYX_IMG_FMT_L);
+        ImagePtr expected = copy_of(source.get());
+        ASSERT_EQ(
+            apply(expected, [&](dyx_image_t **v) { return orvo_reference::scale(v, templ.get(), flags); }),
+            0);
+        for (const Path &path : kPaths) {
+            SCOPED_TRACE(::testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh << " format "
+                                              << format << " flags " << flags << describe(path));
+            use(path);
+            ImagePtr actual = copy_of(source.get());
+            ASSERT_EQ(apply(actual, [&](dyx_image_t **v) { return dyx_image_scale(v, templ.get(), flags); }),
+                      0);
+            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
+            ASSERT_EQ(depth_bytes(actual.get()), depth_bytes(expected.get()));
+        }
+    }
+}
+
+// Whole-frame sizes the benchmarks use, once each.
+TEST_F(ExactReference, ScalingMatchesOnFrameSizes) {
+    const struct {
+        uint32_t sw, sh, dw, dh;
+        int32_t format;
+    } cases[] = {{3840, 2160, 1920, 1080, DYX_IMG_FMT_RGB},
+                 {1920, 1080, 1280, 720, DYX_IMG_FMT_RGB},
+                 {1920, 1080, 960, 540, DYX_IMG_FMT_RGBA},
+                 {1921, 1081, 960, 540, DYX_IMG_FMT_L}};
+    std::mt19937 random(7);
+    for (const auto &c : cases) {
+        const ImagePtr source = random_image(c.sw, c.sh, c.format, 0, random);
+        const ImagePtr templ = make_image(c.dw, c.dh, DYX_IMG_FMT_L);
+        ImagePtr expected = copy_of(source.get());
+        apply(expected,
+              [&](dyx_image_t **v) { return orvo_reference::scale(v, templ.get(), DYX_SCALE_SMOOTH); });
+        for (const Path &path : kPaths) {
+            SCOPED_TRACE(::testing::Message() << c.sw << "x" << c.sh << describe(path));
+            use(path);
+            ImagePtr actual = copy_of(source.get());
+            apply(actual, [&](dyx_image_t **v) { return dyx_image_scale(v, templ.get(), DYX_SCALE_SMOOTH); });
+            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
+        }
+    }
+}
+
+TEST_F(ExactReference, ConversionAndGreyMatchEveryFormatPair) {
+    std::mt19937 random(23);
+    for (int n = 0; n < 100; ++n) {
+        const uint32_t width = 1 + random() % (n % 10 == 0 ? 900 : 70), height = 1 + random() % 600;
+        const int32_t from = kFormats[random() % 5], to = kFormats[random() % 5];
+        const int32_t depth = random() % 3 == 0 ? 1 : 0, to_depth = random() % 2;
+        const ImagePtr source = random_image(width, height, from, depth, random);
+        const ImagePtr templ = make_image(1, 1, to, to_depth);
+        ImagePtr expected = copy_of(source.get());
+        ASSERT_EQ(apply(expected, [&](dyx_image_t **v) { return orvo_reference::convert(v, templ.get()); }),
+                  0);
+        ImagePtr grey_expected = make_image(width, height, to);
+        const ImagePtr grey_actual = make_image(width, height, to);
+        // Refused conversions write nothing: both start from the same bytes.
+        std::memset(grey_expected->data, 0, dyx_image_data_size(grey_expected.get()));
+        std::memset(grey_actual->data, 0, dyx_image_data_size(grey_actual.get()));
+        const int grey_status = orvo_reference::togrey(source.get(), grey_expected.get());
+        for (const Path &path : kPaths) {
+            SCOPED_TRACE(::testing::Message()
+                         << width << "x" << height << " " << from << " -> " << to << describe(path));
+            use(path);
+            ImagePtr actual = copy_of(source.get());
+            ASSERT_EQ(apply(actual, [&](dyx_image_t **v) { return dyx_image_convert(v, templ.get()); }), 0);
+            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
+            ASSERT_EQ(depth_bytes(actual.get()), depth_bytes(expected.get()));
+            ASSERT_EQ(dyx_image_togrey(source.get(), grey_actual.get()), grey_status);
+            ASSERT_EQ(bytes_of(grey_actual.get()), bytes_of(grey_expected.get()));
+        }
+    }
+}
+
+// Every colour once: a 4096 x 4096 RGB picture made grey, checked against
+// the defining double-precision expression, on every path.
+TEST_F(ExactReference, GreyOfEveryColourIsTheDoubleExpression) {
+    const ImagePtr image = make_image(4096, 4096, DYX_IMG_FMT_RGB);
+    std::vector<uint8_t> expected(size_t{1} << 24);
+    for (uint32_t colour = 0; colour < (1u << 24); ++colour) {
+        const int r = colour >> 16, g = (colour >> 8) & 255, b = colour & 255;
+        image->data[3 * size_t{colour}] = static_cast<uint8_t>(r);
+        image->data[3 * size_t{colour} + 1] = static_cast<uint8_t>(g);
+        image->data[3 * size_t{colour} + 2] = static_cast<uint8_t>(b);
+        expected[colour] = static_cast<uint8_t>(static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b));
+    }
+    const ImagePtr grey = make_image(4096, 4096, DYX_IMG_FMT_L);
+    for (const Path &path : kPaths) {
+        SCOPED_TRACE(describe(path));
+        use(path);
+        ASSERT_EQ(dyx_image_togrey(image.get(), grey.get()), 0);
+        EXPECT_EQ(bytes_of(grey.get()), expected);
+    }
+}
+
+TEST_F(ExactReference, BitbltMatchesEveryRectangleAndMode) {
+    std::mt19937 random(31);
+    auto any = [&](int low, int high) { return low + static_cast<int32_t>(random() % (high - low + 1)); };
+    for (int n = 0; n < 300; ++n) {
+        const bool large = n % 10 == 0;
+        const uint32_t sw = any(1, large ? 900 : 60), sh = any(1, large ? 700 : 60);
+        const uint32_t tw = any(1, large ? 1200 : 80), th = any(1, large ? 900 : 80);
+        const int32_t format = kFormats[random() % 5];
+        const ImagePtr source = random_image(sw, sh, format, 0, random);
+        const ImagePtr target = random_image(tw, th, format, 0, random);
+        const int32_t src_origin[2] = {any(-20, 40), any(-20, 40)};
+        const int32_t src_size[2] = {any(1, static_cast<int>(sw) + 20), any(1, static_cast<int>(sh) + 20)};
+        const int32_t dest_origin[2] = {any(-30, static_cast<int>(tw)), any(-30, static_cast<int>(th))};
+        const int32_t dest_size[2] = {any(1, static_cast<int>(tw) + 40), any(1, static_cast<int>(th) + 40)};
+        const int32_t mode = random() % 2 == 0 ? DYX_BITBLT_COPY : DYX_BITBLT_ALPHAMASK;
+        const uint8_t border[4] = {17, 34, 51, static_cast<uint8_t>(random() % 2 == 0 ? 0 : 200)};
+        const ImagePtr expected = copy_of(target.get());
+        ASSERT_EQ(orvo_reference::bitblt(source.get(), expected.get(), src_origin, src_size, dest_origin,
+                                         dest_size, mode, border),
+                  0);
+        for (const Path &path : kPaths) {
+            SCOPED_TRACE(::testing::Message() << "case " << n << describe(path));
+            use(path);
+            const ImagePtr actual = copy_of(target.get());
+            ASSERT_EQ(dyx_image_bitblt(source.get(), actual.get(), src_origin, src_size, dest_origin,
+                                       dest_size, mode, border),
+                      0);
+            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
+        }
+    }
+}
+
+}  // namespace

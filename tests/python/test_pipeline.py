@@ -1,0 +1,207 @@
+"""Frames decoded ahead and encoded behind the script: with one worker and
+with several, the files written are the same bytes under the same names,
+frames read in any order are the same pixels, and a frame that cannot be
+written is reported once, with the text a write on the script's own thread
+gives."""
+import ctypes
+import os
+import random
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, codec_names, open_movie, pattern_image, write_movie
+from orvo_testing import fixed_text, have_command, run_bounded
+
+SIZE = (64, 48)
+FRAMES = 12
+
+
+def set_workers(count):
+    """Sets the worker count; returns the one in force before."""
+    if hasattr(orvo, "threads"):
+        before = orvo.threads
+        orvo.threads = count
+        return before
+    library = ctypes.CDLL(orvo.__file__)
+    before = library.dyx_parallel_threads()
+    library.dyx_parallel_set_threads(count)
+    return before
+
+
+def stream_digest(path):
+    """The digest of a container's compressed frames: the container itself
+    carries a random segment id, different from one run to the next."""
+    status, out, err = run_bounded(["ffmpeg", "-v", "error", "-i", path, "-c", "copy", "-f", "streamhash", "-"], 60)
+    if status != 0:
+        raise AssertionError("ffmpeg %s: %s" % (path, err))
+    return out
+
+
+def file_contents(directory):
+    """{name: bytes, or the compressed frames' digest of a container} of
+    every file under `directory`."""
+    found = {}
+    for root, _, names in os.walk(directory):
+        for name in names:
+            path = os.path.join(root, name)
+            if name.endswith(".mkv"):
+                found[os.path.relpath(path, directory)] = stream_digest(path)
+                continue
+            with open(path, "rb") as handle:
+                found[os.path.relpath(path, directory)] = handle.read()
+    return found
+
+
+class WorkerCountTestCase(ScratchTestCase):
+    def setUp(self):
+        ScratchTestCase.setUp(self)
+        self.workers_before = set_workers(1)
+
+    def tearDown(self):
+        set_workers(self.workers_before)
+        ScratchTestCase.tearDown(self)
+
+    def in_dir(self, name):
+        path = self.path(name)
+        if not os.path.isdir(path):
+            os.mkdir(path)
+        return path
+
+
+# Outputs a lossless codec writes, as (name, movie attributes, plug-in).
+LOSSLESS = [
+    ("seq.####.png", {}, "png"),
+    ("seq.####.tif", {}, "tiff"),
+    ("seq.####.ppm", {}, "ppm"),
+    ("seq.####.jpg", {"options": "quality 90"}, "jpeg"),  # lossy, but deterministic
+    ("clip.mkv", {"format": "ffmpeg", "options": "codec ffv1"}, "ffmpeg"),
+    ("tiles", {"tiling": (2, 2), "format": "png"}, "png"),
+    ("tiles.mkv", {"tiling": (2, 1), "format": "ffmpeg", "options": "codec ffv1"}, "ffmpeg"),
+]
+
+
+class OneWorkerOrManyTest(WorkerCountTestCase):
+    def write_with(self, workers, name, attributes):
+        set_workers(workers)
+        directory = self.in_dir("%s-%s-%d" % (name.replace("#", ""), attributes.get("format"), workers))
+        images = [pattern_image(SIZE[0], SIZE[1], k) for k in range(FRAMES)]
+        write_movie(os.path.join(directory, name), images, **attributes)
+        return file_contents(directory)
+
+    def test_files_are_the_same_bytes_under_the_same_names(self):
+        for name, attributes, plugin in LOSSLESS:
+            if plugin not in codec_names():
+                self.skipTest("the %s plug-in is not built" % plugin)
+            if name.endswith(".mkv") and not have_command("ffmpeg"):
+                self.skipTest("the ffmpeg command, which compares containers' frames, is not installed")
+            serial = self.write_with(1, name, attributes)
+            parallel = self.write_with(4, name, attributes)
+            self.assertEqual(sorted(parallel), sorted(serial), name)
+            if name.startswith("seq"):
+                self.assertEqual(len(serial), FRAMES, name)
+            for entry in serial:
+                self.assertTrue(parallel[entry] == serial[entry], "%s: %s differs" % (name, entry))
+
+    def test_frames_come_back_in_order(self):
+        set_workers(4)
+        for name in ("seq.####.png", "seq.####.ppm"):
+            path = os.path.join(self.in_dir("order"), name)
+            images = [pattern_image(SIZE[0], SIZE[1], k) for k in range(FRAMES)]
+            write_movie(path, images)
+            reader = open_movie(path)
+            self.assertEqual(reader.nframes, FRAMES)
+            for k in range(FRAMES):
+                self.assertEqual(reader.getframe(k)[0].tostring(), images[k].tostring(), "%s %d" % (name, k))
+
+
+class ReadAheadTest(WorkerCountTestCase):
+    SOURCES = [("seq.####.png", {}, "png"), ("seq.####.ppm", {}, "ppm"),
+               ("clip.mkv", {"format": "ffmpeg", "options": "codec ffv1"}, "ffmpeg"),
+               ("tiles", {"tiling": (2, 2), "format": "ppm"}, "ppm")]
+
+    def source(self, name, attributes):
+        path = os.path.join(self.in_dir("src"), name)
+        write_movie(path, [pattern_image(SIZE[0], SIZE[1], k) for k in range(FRAMES)], **attributes)
+        return path + ".mtm" if "tiling" in attributes else path
+
+    def frames(self, path, order, **attributes):
+        reader = open_movie(path, **attributes)
+        return [reader.getframe(k)[0].tostring() for k in order]
+
+    def test_any_order_reads_the_frames_random_access_reads(self):
+        generator = random.Random(7)
+        order = list(range(FRAMES)) + [3, 4, 5, 9, 2, 3, 11, 0, 1, 2, 3, 6, 6, 7]
+        order += [generator.randrange(FRAMES) for _ in range(20)]
+        for name, attributes, plugin in self.SOURCES:
+            if plugin not in codec_names():
+                self.skipTest("the %s plug-in is not built" % plugin)
+            path = self.source(name, attributes)
+            set_workers(1)
+            expected = self.frames(path, order)
+            expected_repeats = self.frames(path, range(8), repeat=(2, 1), framerange=(1, 5))
+            set_workers(4)
+            self.assertTrue(self.frames(path, order) == expected, name)
+            self.assertTrue(self.frames(path, range(8), repeat=(2, 1), framerange=(1, 5)) == expected_repeats, name)
+
+    def test_a_movie_appended_to_another_copies_every_frame(self):
+        set_workers(4)
+        path = self.source("seq.####.png", {})
+        source = open_movie(path)
+        out = os.path.join(self.in_dir("copy"), "copy.####.ppm")
+        writer = orvo.movie(orvo.MOVIE_WRITE)
+        writer.filename = out
+        writer.dims = SIZE
+        writer.addcount(source)
+        self.assertEqual(writer.open(), 0)
+        self.assertEqual(writer.append(source), 0)
+        self.assertEqual(writer.close(), 0)
+        copy = open_movie(out)
+        for k in range(FRAMES):
+            self.assertEqual(copy.getframe(k)[0].tostring(), pattern_image(SIZE[0], SIZE[1], k).tostring())
+
+
+class UnwrittenFrameTest(WorkerCountTestCase):
+    def attempt(self, workers, name):
+        """Writes six frames whose third cannot be made (a directory holds its
+        name); returns where the failure appeared, its status and text, and
+        the files written."""
+        set_workers(workers)
+        directory = self.in_dir("%s-%d" % (name.split(".")[-1], workers))
+        path = os.path.join(directory, name)
+        os.mkdir(path.replace("####", "0002"))
+        writer = orvo.movie(orvo.MOVIE_WRITE)
+        writer.filename = path
+        writer.dims = SIZE
+        writer.addcount(6)
+        self.assertEqual(writer.open(), 0)
+        reports = []
+        for k in range(6):
+            status = writer.append(pattern_image(SIZE[0], SIZE[1], k))
+            if status != 0:  # a script stops at a failed frame
+                reports.append(("append", k, status, fixed_text(writer.errstr()), writer.realframes))
+                break
+        status = writer.close()
+        if status != 0:
+            reports.append(("close", None, status, fixed_text(writer.errstr()), None))
+        return reports, sorted(os.listdir(directory))
+
+    def test_the_failure_is_reported_once_as_the_script_would_see_it(self):
+        for name in ("out.####.png", "out.####.ppm"):
+            serial, serial_files = self.attempt(1, name)
+            self.assertEqual([report[:2] for report in serial], [("append", 2)], name)
+            self.assertEqual(serial[0][4], 2)
+            behind, behind_files = self.attempt(4, name)
+            self.assertEqual(len(behind), 1, "%s: %r" % (name, behind))
+            where, frame, status, text, realframes = behind[0]
+            self.assertEqual((status, text), serial[0][2:4], name)
+            self.assertEqual(text, "Unable to write frame to movie file")
+            if where == "append":
+                self.assertGreater(frame, 2)
+                self.assertEqual(realframes, 2)  # the script goes on from the failed frame
+            # Frames 0 and 1 are always there; the failed one never is.
+            for files in (serial_files, behind_files):
+                self.assertTrue(set(["out.0000." + name[-3:], "out.0001." + name[-3:]]) <= set(files), files)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,225 @@
+"""Conversions on a Dask cluster of 2 worker processes against the
+single-process conversion: the same files, byte for byte where the codec
+is deterministic, and no stray file after a failure or an interruption."""
+import os
+import signal
+import subprocess
+import sys
+import threading
+import unittest
+
+import orvo
+from movie_testing import ScratchTestCase, pattern_image, pixels
+from orvo_testing import have_command, run_bounded
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+try:
+    import distributed
+except ImportError:  # Python 2.7, or no python3-distributed
+    distributed = None
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+SKIP_REASON = "scale-out needs Python 3 with Dask distributed (python3-distributed)"
+WAIT_SECONDS = 120  # bound of every wait on the cluster or a child process
+
+
+def noise_sequence(directory, name, count, width, height):
+    """Frames of random bytes: slow to encode, so a task lasts a while."""
+    for k in range(count):
+        image = orvo.image(width, height, orvo.DYX_IMG_FMT_RGB, os.urandom(width * height * 3))
+        assert image.save(os.path.join(directory, "%s.%04d.png" % (name, k))) == 0
+    return os.path.join(directory, name + ".####.png")
+
+
+def wait_for(condition, what):
+    """Waits, at most WAIT_SECONDS, on an event seen through `condition`."""
+    event = threading.Event()
+    for _ in range(WAIT_SECONDS * 100):
+        if condition():
+            return
+        event.wait(0.01)
+    raise AssertionError("waited %d s for %s" % (WAIT_SECONDS, what))
+
+
+@unittest.skipUnless(sys.version_info[0] >= 3 and distributed is not None, SKIP_REASON)
+class ScaleOutTest(ScratchTestCase):
+    needed_codecs = ("png", "ffmpeg")
+
+    @classmethod
+    def setUpClass(cls):
+        from distributed import Client, LocalCluster
+        # Worker processes inherit the environment (QEV_UDILPATH, PYTHONPATH)
+        # and this interpreter's path, which holds the command's package.
+        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+        try:
+            cls.client = Client(cls.cluster, timeout=WAIT_SECONDS)
+        except BaseException:
+            cls.cluster.close(timeout=WAIT_SECONDS)
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            cls.client.close(timeout=WAIT_SECONDS)
+        finally:
+            cls.cluster.close(timeout=WAIT_SECONDS)
+
+    def setUp(self):
+        ScratchTestCase.setUp(self)
+        for k in range(24):
+            self.assertEqual(pattern_image(64, 48, k).save(self.path("in.%04d.png" % k)), 0)
+            self.assertEqual(pattern_image(64, 48, 99 - k).save(self.path("right.%04d.png" % k)), 0)
+            rgba = pattern_image(64, 48, k, orvo.DYX_IMG_FMT_RGBA)
+            self.assertEqual(rgba.save(self.path("rgba.%04d.png" % k)), 0)
+        self.input = self.path("in.####.png")
+
+    def convert(self, inputs, output, workers, **options):
+        from orvo_cli import scale_out
+        inputs = [self.path(name) for name in inputs]
+        if workers:
+            return scale_out.convert(inputs, self.path(output), client=self.client, **options)
+        from orvo_cli import cmd_convert
+        args = scale_out._arguments(inputs + [self.path(output)], options)
+        args.workers = None
+        self.assertEqual(cmd_convert.run(args), 0)
+
+    def outputs(self, directory):
+        return dict((name, open(os.path.join(directory, name), "rb").read()) for name in os.listdir(directory))
+
+    def test_outputs_are_byte_identical(self):
+        cases = [
+            ("sequence", ["in.####.png"], "o.####.png", {}),
+            ("read options", ["in.####.png"], "o.####.png",
+             {"frames": (2, 17), "repeat": (1, 2), "flip": "y", "ramp": (0.2, 1.0)}),
+            ("stereo pair", ["in.####.png", "right.####.png"], "o.####@.png", {}),
+            ("pictures in their own layout", ["rgba.####.png"], "o.####.png", {"size": (32, 24)}),
+            ("2x2 tiles, lossless", ["in.####.png"], "o.avi",
+             {"tiles": (2, 2), "codec": "ffmpeg", "options": "codec ffv1"}),
+        ]
+        for label, inputs, output, options in cases:
+            results = []
+            for workers in (0, 2):
+                out = self.path("out%d" % workers)
+                os.mkdir(out)
+                self.convert(inputs, os.path.join(out, output), workers, **options)
+                results.append(self.outputs(out))
+                os.rename(out, self.path("%s-%d" % (label.replace(" ", "_"), workers)))
+            self.assertTrue(results[0], label)
+            self.assertEqual(sorted(results[0]), sorted(results[1]), label)
+            for name in results[0]:
+                self.assertEqual(results[0][name], results[1][name], "%s: %s differs" % (label, name))
+
+    @unittest.skipUnless(have_command("ffprobe"), "the checks read the movie with ffprobe")
+    def test_h264_segments_join_into_one_movie(self):
+        self.convert(["in.####.png"], "single.mp4", 0)
+        self.assertEqual(self.convert(["in.####.png"], "joined.mp4", 2, segment_frames=8), 24)
+        probe = ["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=key_frame",
+                 "-of", "csv=p=0", self.path("joined.mp4")]
+        status, out, err = run_bounded(probe, WAIT_SECONDS)
+        self.assertEqual((status, err), (0, ""))  # every frame decodes
+        keys = [int(line.split(",")[0]) for line in out.split()]
+        self.assertEqual(len(keys), 24)
+        self.assertEqual([k for k, key in enumerate(keys) if key], [0, 8, 16])
+        if numpy is None:
+            self.skipTest("the PSNR check needs NumPy")
+        originals = [numpy.frombuffer(pixels(pattern_image(64, 48, k)), numpy.uint8) for k in range(24)]
+        quality = [self.psnr(originals, name) for name in ("single.mp4", "joined.mp4")]
+        self.assertLess(abs(quality[0] - quality[1]), 0.5, quality)
+
+    def psnr(self, originals, name):
+        movie = orvo.movie()
+        movie.filename = self.path(name)
+        self.assertEqual(movie.open(), 0, movie.errstr())
+        try:
+            decoded = [numpy.frombuffer(pixels(movie.getframe(k)[0]), numpy.uint8) for k in range(movie.nframes)]
+        finally:
+            movie.close()
+        self.assertEqual(len(decoded), len(originals))
+        error = numpy.mean([(a.astype(float) - b) ** 2 for a, b in zip(originals, decoded)])
+        return 10 * numpy.log10(255.0 ** 2 / error)
+
+    def test_join_refuses_what_it_cannot_join(self):
+        from orvo_cli.errors import CliError
+        from orvo_cli.scale_out_join import join_segments
+        for name, size in (("a.mp4", (64, 48)), ("b.mp4", (32, 24))):
+            movie = orvo.movie(orvo.MOVIE_WRITE)
+            movie.filename, movie.dims = self.path(name), size
+            movie.addcount(2)
+            self.assertEqual(movie.open(), 0, movie.errstr())
+            for k in range(2):
+                self.assertEqual(movie.append(pattern_image(size[0], size[1], k)), 0, movie.errstr())
+            self.assertEqual(movie.close(), 0)
+        cases = [(["a.mp4", "b.mp4"], "encoded differently"), (["a.mp4", "none.mp4"], "can't open segment"),
+                 ([], "no segments")]
+        for segments, reason in cases:
+            with self.assertRaises(CliError) as caught:
+                join_segments(self.path("j.mp4"), [self.path(name) for name in segments])
+            self.assertIn(reason, str(caught.exception))
+
+    def test_killed_worker_task_is_run_again(self):
+        source = noise_sequence(self.dir, "noise", 16, 320, 240)
+        out = self.path("out")
+        os.mkdir(out)
+        results = {}
+        options = {"options": "preset veryslow", "segment_frames": 4}
+        worker = threading.Thread(target=lambda: results.update(
+            frames=self.convert([source], os.path.join(out, "k.mp4"), 2, **options)))
+        worker.start()
+        try:
+            wait_for(lambda: any(n.startswith(".orvo-scale-") for n in os.listdir(out)), "a first segment")
+            busy = [address for address, keys in self.client.processing().items() if keys]
+            self.assertTrue(busy)
+            pids = self.client.run(os.getpid, workers=busy[:1])
+            for pid in pids.values():
+                os.kill(pid, signal.SIGKILL)
+        finally:
+            worker.join(WAIT_SECONDS)
+        self.assertEqual(results.get("frames"), 16)
+        self.assertEqual(os.listdir(out), ["k.mp4"])
+        status, out_text, err = run_bounded(["ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                                             "stream=nb_read_frames", "-of", "csv=p=0",
+                                             os.path.join(out, "k.mp4")], WAIT_SECONDS)
+        self.assertEqual((status, out_text.strip(), err), (0, "16", ""))
+
+    def test_bad_input_fails_and_leaves_nothing(self):
+        from orvo_cli.errors import CliError
+        with open(self.path("in.0010.png"), "wb") as broken:
+            broken.write(b"\x89PNG\r\n\x1a\n this is no picture")
+        for output in ("bad.mp4", "bad.####.png"):
+            out = self.path(output.replace("#", "_"))
+            os.mkdir(out)
+            with self.assertRaises(CliError) as caught:
+                self.convert(["in.####.png"], os.path.join(out, output), 2, segment_frames=4)
+            self.assertIn("frame 10", str(caught.exception))
+            self.assertEqual(os.listdir(out), [], output)
+
+    def test_ctrl_c_cancels_and_leaves_nothing(self):
+        source = noise_sequence(self.dir, "noise", 32, 320, 240)
+        out = self.path("out")
+        os.mkdir(out)
+        child = subprocess.Popen([sys.executable, os.path.join(TOOLS, "orvo"), "convert", "--workers", "2",
+                                  "--options", "preset veryslow", source, os.path.join(out, "c.mp4")],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        timer = threading.Timer(WAIT_SECONDS, child.kill)
+        timer.start()
+        try:
+            started = ""
+            while "on 2 workers" not in started:  # the conversion's tasks are submitted
+                line = child.stderr.readline().decode()
+                self.assertTrue(line, started)
+                started += line
+            child.send_signal(signal.SIGINT)
+            err = started + child.communicate()[1].decode()
+        finally:
+            timer.cancel()
+        self.assertEqual(child.returncode, 130, err)
+        self.assertIn("cancelled", err)
+        self.assertEqual(os.listdir(out), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,186 @@
+// The frame pipeline under threads: order, bounded memory, failures kept
+// and reported, results taken by number, every job released once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dyx_udil_pipeline.h"
+
+namespace {
+
+// What the jobs of one test share.
+struct Bench {
+    std::mutex mutex;
+    std::vector<int> ran;  // job values in the order they ran
+    std::atomic<int> live{0}, most_live{0}, worker_states{0};
+    std::condition_variable opened;
+    bool gate_open = true;
+};
+
+struct Payload {
+    int value;
+    int fail_status;
+    bool wait_gate;
+};
+
+Payload *make(Bench &bench, int value, int fail_status = 0, bool wait_gate = false) {
+    const int now = ++bench.live;
+    int most = bench.most_live.load();
+    while (now > most && !bench.most_live.compare_exchange_weak(most, now)) {
+    }
+    return new Payload{value, fail_status, wait_gate};
+}
+
+int run(void *job, void **state, void *context, char *text, size_t size) {
+    Bench &bench = *static_cast<Bench *>(context);
+    Payload &payload = *static_cast<Payload *>(job);
+    if (*state == nullptr) {
+        ++bench.worker_states;
+        *state = &bench;
+    }
+    std::unique_lock<std::mutex> lock(bench.mutex);
+    if (payload.wait_gate) bench.opened.wait(lock, [&bench] { return bench.gate_open; });
+    bench.ran.push_back(payload.value);
+    if (payload.fail_status != 0) std::snprintf(text, size, "frame %d failed", payload.value);
+    return payload.fail_status;
+}
+
+void release(void *job, void *context) {
+    --static_cast<Bench *>(context)->live;
+    delete static_cast<Payload *>(job);
+}
+
+void release_worker(void *state, void *) { --static_cast<Bench *>(state)->worker_states; }
+
+DyxUdilPipeline *start(Bench &bench, int workers, int capacity, int keep) {
+    const DyxUdilPipelineSetup setup{workers, capacity, keep, run, release, release_worker, &bench};
+    return dyx_udil_pipeline_new(&setup);
+}
+
+void open_gate(Bench &bench) {
+    std::lock_guard<std::mutex> lock(bench.mutex);
+    bench.gate_open = true;
+    bench.opened.notify_all();
+}
+
+TEST(UdilPipeline, RefusesBadSetups) {
+    Bench bench;
+    for (int workers : {0, 257}) EXPECT_EQ(start(bench, workers, 4, 0), nullptr) << workers;
+    const DyxUdilPipelineSetup no_run{1, 1, 0, nullptr, release, nullptr, &bench};
+    EXPECT_EQ(dyx_udil_pipeline_new(&no_run), nullptr);
+    dyx_udil_pipeline_free(nullptr);
+}
+
+// Every job runs once, one worker keeps the order, memory stays bounded.
+TEST(UdilPipeline, RunsEveryJobWithinCapacity) {
+    struct Case {
+        int workers, capacity, jobs;
+    } cases[] = {{1, 2, 50}, {2, 3, 200}, {4, 4, 300}, {3, 1, 40}};
+    for (const Case &c : cases) {
+        Bench bench;
+        DyxUdilPipeline *pipeline = start(bench, c.workers, c.capacity, 0);
+        ASSERT_NE(pipeline, nullptr);
+        for (int k = 0; k < c.jobs; ++k) ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k)), 0);
+        dyx_udil_pipeline_drain(pipeline);
+        EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, nullptr, nullptr, 0), 0);
+        EXPECT_EQ(bench.live, 0);
+        EXPECT_LE(bench.most_live, std::max(c.capacity, c.workers) + 1);  // +1: the one being made
+        std::vector<int> ran = bench.ran;
+        if (c.workers > 1) std::sort(ran.begin(), ran.end());
+        ASSERT_EQ(int(ran.size()), c.jobs);
+        for (int k = 0; k < c.jobs; ++k) EXPECT_EQ(ran[size_t(k)], k);
+        dyx_udil_pipeline_free(&pipeline);
+        EXPECT_EQ(pipeline, nullptr);
+        EXPECT_EQ(bench.worker_states, 0);
+    }
+}
+
+// The first failure by number is kept with its text; the queued jobs behind
+// it are dropped; once handed over, jobs run again.
+TEST(UdilPipeline, KeepsTheFirstFailure) {
+    struct Case {
+        int workers;
+        std::vector<int> failing;
+        int expected;
+    } cases[] = {{1, {1}, 1}, {1, {2, 4}, 2}, {3, {3, 1}, 1}};
+    for (const Case &c : cases) {
+        Bench bench;
+        bench.gate_open = false;
+        DyxUdilPipeline *pipeline = start(bench, c.workers, 8, 0);
+        ASSERT_NE(pipeline, nullptr);
+        for (int k = 0; k < 6; ++k) {
+            const bool fails = std::find(c.failing.begin(), c.failing.end(), k) != c.failing.end();
+            ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, fails ? 7 : 0, true)), 0);
+        }
+        open_gate(bench);
+        dyx_udil_pipeline_drain(pipeline);
+        int64_t number = -1;
+        char text[64];
+        EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 7);
+        EXPECT_EQ(number, c.expected);
+        EXPECT_STREQ(text, ("frame " + std::to_string(c.expected) + " failed").c_str());
+        if (c.workers == 1) EXPECT_EQ(int(bench.ran.size()), c.expected + 1);  // nothing ran after it
+        EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 0);
+        EXPECT_STREQ(text, "");
+        const size_t before = bench.ran.size();
+        ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, 10, make(bench, 10)), 0);
+        dyx_udil_pipeline_drain(pipeline);
+        EXPECT_EQ(bench.ran.size(), before + 1);
+        dyx_udil_pipeline_free(&pipeline);
+        EXPECT_EQ(bench.live, 0);
+    }
+}
+
+// Results are taken by number; older ones are released, jumps find
+// nothing, a discard empties the pipeline.
+TEST(UdilPipeline, TakesResultsByNumber) {
+    for (int workers : {1, 2, 4}) {
+        Bench bench;
+        DyxUdilPipeline *pipeline = start(bench, workers, 4, 1);
+        ASSERT_NE(pipeline, nullptr);
+        for (int k = 0; k < 4; ++k)
+            ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, k == 1)), 0);
+        void *job = nullptr;
+        char text[64];
+        EXPECT_EQ(dyx_udil_pipeline_take(pipeline, 1, &job, text, sizeof text), 1);
+        ASSERT_NE(job, nullptr);
+        EXPECT_EQ(static_cast<Payload *>(job)->value, 1);
+        EXPECT_STREQ(text, "frame 1 failed");
+        release(job, &bench);
+        EXPECT_FALSE(dyx_udil_pipeline_holds(pipeline, 0));  // released by the take of 1
+        EXPECT_EQ(dyx_udil_pipeline_take(pipeline, 0, &job, text, sizeof text), -1);
+        EXPECT_EQ(job, nullptr);
+        EXPECT_TRUE(dyx_udil_pipeline_holds(pipeline, 3));
+        EXPECT_EQ(dyx_udil_pipeline_take(pipeline, 3, &job, text, sizeof text), 0);
+        release(job, &bench);
+        for (int k = 4; k < 8; ++k) ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k)), 0);
+        dyx_udil_pipeline_discard(pipeline);
+        EXPECT_FALSE(dyx_udil_pipeline_holds(pipeline, 5));
+        EXPECT_EQ(bench.live, 0);
+        dyx_udil_pipeline_free(&pipeline);
+    }
+}
+
+// Freeing with jobs still queued behind a running one drops them and
+// waits for the running one.
+TEST(UdilPipeline, FreeDropsQueuedJobs) {
+    Bench bench;
+    bench.gate_open = false;
+    DyxUdilPipeline *pipeline = start(bench, 1, 8, 0);
+    ASSERT_NE(pipeline, nullptr);
+    for (int k = 0; k < 5; ++k) ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, 0, true)), 0);
+    std::thread opener([&bench] { open_gate(bench); });
+    dyx_udil_pipeline_free(&pipeline);
+    opener.join();
+    EXPECT_EQ(bench.live, 0);
+    EXPECT_LE(bench.ran.size(), 5u);
+}
+
+}  // namespace
