@@ -26,7 +26,7 @@ import warnings
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 
 import orvo  # noqa: E402
-from orvo_cli import cmd_convert, scale_out  # noqa: E402
+from orvo_cli import cmd_convert, scale_out, scale_out_conversion  # noqa: E402
 
 CASES = [
     ("PNG seq -> PNG seq", "out.####.png", {}),
@@ -80,11 +80,11 @@ def main():
     width, height = (int(v) for v in arguments.size.split("x"))
     work = tempfile.mkdtemp(prefix="orvo-scale-bench-")
     joins = []
-    original_join = scale_out.join_segments
+    original_join = scale_out_conversion.join_segments
 
     def timed_join(output, segments):
         joins.append(timed(lambda: original_join(output, segments)))
-    scale_out.join_segments = timed_join
+    scale_out_conversion.join_segments = timed_join
     try:
         source = make_input(work, arguments.frames, width, height)
         times = dict((label, [timed(lambda: single_process(source, os.path.join(work, output), options))])
@@ -115,7 +115,7 @@ def main():
         print("scheduler overhead per task: %.2f ms (1 worker), %.2f ms (2 workers)"
               % tuple(1000 * t for t in overheads))
     finally:
-        scale_out.join_segments = original_join
+        scale_out_conversion.join_segments = original_join
         shutil.rmtree(work, ignore_errors=True)
 
 

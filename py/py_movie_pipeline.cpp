@@ -1,6 +1,8 @@
 // A movie's frames decoded ahead of the script or encoded behind it.
 #include "py_movie_pipeline.h"  // first: it brings in Python.h
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +34,13 @@ struct FramePipeline {
     int32_t ahead = 0;        // reading: frames decoded ahead at most
     int32_t next_index = 0;   // reading: the next frame to decode ahead
     int32_t last_index = -2;  // reading: the frame read last
+    std::mutex mutex;         // guards the two below, which the workers share
     // Writing on several workers: the frames lately written, so that the
     // files of frames after a failed one can be taken back.
-    std::mutex written_mutex;
     std::set<int32_t> written;
     std::vector<UdilStream *> spare_streams;  // opened for workers not yet started
     bool reading_alone = false;               // reading: the workers could not start
+    pid_t owner = getpid();                   // a forked child has none of the workers
 };
 
 namespace {
@@ -88,7 +91,7 @@ UdilStream *open_worker_stream(const FramePipeline &pipeline) {
 UdilStream *worker_stream(FramePipeline &pipeline, void **state, char *text, size_t size) {
     if (!pipeline.own_streams) return pipeline.stream;
     if (*state == nullptr) {
-        std::lock_guard<std::mutex> lock(pipeline.written_mutex);
+        std::lock_guard<std::mutex> lock(pipeline.mutex);
         if (!pipeline.spare_streams.empty()) {
             *state = pipeline.spare_streams.back();
             pipeline.spare_streams.pop_back();
@@ -121,7 +124,7 @@ int run_job(void *job, void **state, void *context, char *text, size_t size) {
     if (status != 0) {
         dyx_udil_copy_last_error(text, int32_t(std::min<size_t>(size, INT32_MAX)));
     } else if (pipeline.writing && pipeline.own_streams) {
-        std::lock_guard<std::mutex> lock(pipeline.written_mutex);
+        std::lock_guard<std::mutex> lock(pipeline.mutex);
         pipeline.written.insert(frame.index);
         if (pipeline.written.size() > 256) pipeline.written.erase(pipeline.written.begin());
     }
@@ -133,7 +136,7 @@ int run_job(void *job, void **state, void *context, char *text, size_t size) {
 // files on disk are the frames before the failed one, as when written one
 // by one (the script writes the later frames again).
 void take_back_frames_after(FramePipeline &pipeline, int32_t failed) {
-    std::lock_guard<std::mutex> lock(pipeline.written_mutex);
+    std::lock_guard<std::mutex> lock(pipeline.mutex);
     const UdilFileSlot &slot = pipeline.recipe;
     for (auto frame = pipeline.written.upper_bound(failed); frame != pipeline.written.end(); ++frame) {
         char path[DYX_UDIL_PATH_SIZE];
@@ -144,6 +147,9 @@ void take_back_frames_after(FramePipeline &pipeline, int32_t failed) {
     pipeline.written.clear();
 }
 
+// Frames held at once are the workers' plus two: a few frames of memory.
+constexpr int32_t kMostWorkers = 8;
+
 // Worker count and whether each worker needs its own stream: a numbered
 // sequence of one-picture files through a codec safe for concurrent use
 // spreads over every worker; anything else keeps one worker in order.
@@ -153,7 +159,7 @@ void choose_workers(FramePipeline &pipeline, const MovieObject *movie, int32_t *
     if (movie->mtm != nullptr || stream == nullptr || stream->file_count != 1) return;
     const UdilFileSlot &slot = stream->slots[0];
     if (slot.container || slot.codec == nullptr || !slot.codec->concurrent_use) return;
-    *count = std::min(dyx_parallel_threads(), 16);
+    *count = std::min(dyx_parallel_threads(), kMostWorkers);
     pipeline.own_streams = *count > 1;
     pipeline.recipe = slot;
 }
@@ -196,9 +202,17 @@ bool start_workers(FramePipeline &pipeline, const MovieObject *movie) {
     return pipeline.workers != nullptr;
 }
 
+// A process forked while workers ran has the pipeline's memory but not its
+// threads: waiting for them would never end, so the child leaves it alone
+// and works on its own thread.
+void forget_in_child(MovieObject *movie) {
+    if (movie->pipeline != nullptr && movie->pipeline->owner != getpid()) movie->pipeline = nullptr;
+}
+
 // The movie's pipeline state, made on first use when more than one worker
 // is allowed; null to work on the calling thread.
 FramePipeline *pipeline_of(MovieObject *movie) {
+    forget_in_child(movie);
     if (movie->pipeline == nullptr && movie->is_open && dyx_parallel_threads() > 1) {
         FramePipeline *pipeline = new (std::nothrow) FramePipeline;
         if (pipeline == nullptr) return nullptr;
@@ -237,6 +251,7 @@ void decode_ahead(FramePipeline &pipeline, int32_t index, int32_t end) {
 }  // namespace
 
 int movie_stop_pipeline(MovieObject *movie) {
+    forget_in_child(movie);
     FramePipeline *pipeline = movie->pipeline;
     if (pipeline == nullptr) return 0;
     int32_t frame = 0;
@@ -254,8 +269,9 @@ int write_behind(MovieObject *movie) {
     FramePipeline *pipeline = pipeline_of(movie);
     if (pipeline == nullptr) return 0;
     if (start_workers(*pipeline, movie)) return 1;
-    if (dyx_udil_get_last_error_string()[0] == '\0')
-        dyx_udil_set_err_str("Unable to start the frame writers");
+    char reason[DYX_UDIL_ERROR_SIZE];
+    dyx_udil_copy_last_error(reason, sizeof reason);
+    if (reason[0] == '\0') dyx_udil_set_err_str("Unable to start the frame writers");
     return -1;
 }
 
@@ -271,6 +287,7 @@ int write_behind_frame(MovieObject *movie, int32_t frame, int32_t eye, dyx_image
 }
 
 int write_behind_failure(MovieObject *movie, int32_t *frame, bool wait) {
+    forget_in_child(movie);
     FramePipeline *pipeline = movie->pipeline;
     if (pipeline == nullptr || !pipeline->writing) return 0;
     if (wait) dyx_udil_pipeline_drain(pipeline->workers);

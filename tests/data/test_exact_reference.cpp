@@ -118,7 +118,7 @@ TEST_F(ExactReference, ScalingMatchesEveryRatioFormatAndWorkerCount) {
     }
 }
 
-// Whole-frame sizes the benchmarks use, once each.
+// Whole-frame sizes the benchmarks use, and exact halving and doubling.
 TEST_F(ExactReference, ScalingMatchesOnFrameSizes) {
     const struct {
         uint32_t sw, sh, dw, dh;
@@ -126,7 +126,12 @@ TEST_F(ExactReference, ScalingMatchesOnFrameSizes) {
     } cases[] = {{3840, 2160, 1920, 1080, DYX_IMG_FMT_RGB},
                  {1920, 1080, 1280, 720, DYX_IMG_FMT_RGB},
                  {1920, 1080, 960, 540, DYX_IMG_FMT_RGBA},
-                 {1921, 1081, 960, 540, DYX_IMG_FMT_L}};
+                 {1921, 1081, 960, 540, DYX_IMG_FMT_L},
+                 {960, 540, 1920, 1080, DYX_IMG_FMT_RGB},
+                 {1, 1, 2, 2, DYX_IMG_FMT_RGBA},
+                 {3, 5, 6, 10, DYX_IMG_FMT_LA},
+                 {17, 9, 34, 18, DYX_IMG_FMT_A},
+                 {301, 200, 602, 400, DYX_IMG_FMT_RGBA}};
     std::mt19937 random(7);
     for (const auto &c : cases) {
         const ImagePtr source = random_image(c.sw, c.sh, c.format, 0, random);

@@ -46,8 +46,8 @@ UdilOption option(const char *name, const char *value) {
     return made;
 }
 
-// Each case opens a reader with an options array holding one given option
-// ("orientation 1") or none at all; the codec's defaults come back in it.
+// Each case opens a reader with an options array holding "quality 50" and
+// "orientation 1", or none at all; the codec's defaults come back in it.
 TEST(SdkReaderOptions, GivenOptionsAreSeenAndDefaultsComeBack) {
     const struct {
         const char *why;
@@ -56,16 +56,17 @@ TEST(SdkReaderOptions, GivenOptionsAreSeenAndDefaultsComeBack) {
         const char *seen;
         int32_t count_out;
     } cases[] = {
-        {"one option given", true, 1, 4, "1", 2},
-        {"a count beyond the capacity is cut to it", true, 9, 1, "1", 1},
+        {"both options given", true, 2, 4, "1", 2},
+        {"a count beyond the capacity is cut to it", true, 2, 1, "none given", 1},
         {"a count of 0 passes none", true, 0, 4, "none given", 2},
         {"a negative count passes none", true, -3, 4, "none given", 2},
-        {"no room passes none", true, 1, 0, "none given", 0},
+        {"no room passes none", true, 2, 0, "none given", 0},
         {"no array passes none", false, 5, 4, "none given", 0},
     };
     for (const auto &c : cases) {
         std::vector<UdilOption> buffer(4, option("", ""));
-        buffer[0] = option("orientation", "1");
+        buffer[0] = option("quality", "50");
+        buffer[1] = option("orientation", "1");
         int32_t count = c.count_in;
         UdilMovieInfo info{};
         UdilHandle handle = udil_sdk::create_reader<OptionReadingCodec>("file", &info, &count, c.capacity,
@@ -74,7 +75,7 @@ TEST(SdkReaderOptions, GivenOptionsAreSeenAndDefaultsComeBack) {
         EXPECT_EQ(seen_orientation, c.seen) << c.why;
         EXPECT_EQ(count, c.count_out) << c.why;
         // The defaults came back.
-        EXPECT_STREQ(buffer[0].name, c.count_out > 0 ? "quality" : "orientation") << c.why;
+        EXPECT_STREQ(buffer[0].value, c.count_out > 0 ? "90" : "50") << c.why;
         delete udil_sdk::as_handle(handle);
     }
     // A codec whose reader takes no options still opens and hands back its defaults.

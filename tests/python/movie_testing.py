@@ -115,6 +115,10 @@ class ScratchTestCase(unittest.TestCase):
     def files(self):
         return sorted(os.listdir(self.dir))
 
+    def clear(self):
+        for name in os.listdir(self.dir):
+            os.remove(self.path(name))
+
 
 def noisy_image(width, height, seed):
     """An RGB image of random bytes: it compresses to about its own size."""

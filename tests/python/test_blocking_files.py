@@ -12,46 +12,14 @@ from orvo_testing import run_bounded
 
 CHILD_SECONDS = 30
 
-# The child prints the status and the error text of one call.
-LOAD = """
-import orvo
-image = orvo.image(2, 2)
-print(image.load(%r))
-print(image.errstr())
-"""
-SAVE = """
-import orvo
-image = orvo.image(4, 4)
-print(image.save(%r))
-print(image.errstr())
-"""
-READ_MOVIE = """
-import orvo
-movie = orvo.movie()
-movie.filename = %r
-print(movie.open())
-print(movie.errstr())
-"""
-WRITE_MOVIE = """
-import orvo
-movie = orvo.movie(orvo.MOVIE_WRITE)
-movie.filename = %r
-movie.dims = (8, 6)
-movie.addcount(2)
-status = movie.open()
-if status == 0:
-    status = movie.append((orvo.image(8, 6),))
-print(status)
-print(movie.errstr())
-"""
-GET_FRAME = """
-import orvo
-movie = orvo.movie()
-movie.filename = %r
-print(movie.open())
-print(movie.getframe(1))
-print(movie.errstr())
-"""
+# What the child does with the path; it then prints the status and the
+# error text.
+LOAD = "thing = orvo.image(2, 2)\nprint(thing.load(%r))"
+SAVE = "thing = orvo.image(4, 4)\nprint(thing.save(%r))"
+READ_MOVIE = "thing = orvo.movie()\nthing.filename = %r\nprint(thing.open())"
+WRITE_MOVIE = ("thing = orvo.movie(orvo.MOVIE_WRITE)\nthing.filename = %r\nthing.dims = (8, 6)\n"
+               "thing.addcount(2)\nprint(thing.open() or thing.append((orvo.image(8, 6),)))")
+GET_FRAME = READ_MOVIE + "\nprint(thing.getframe(1))"
 
 
 class BlockingFileTest(ScratchTestCase):
@@ -62,7 +30,8 @@ class BlockingFileTest(ScratchTestCase):
         return self.path(name)
 
     def run_child(self, template, path):
-        status, out, err = run_bounded([sys.executable, "-c", template % path], CHILD_SECONDS)
+        code = "import orvo\n%s\nprint(thing.errstr())\n" % (template % path)
+        status, out, err = run_bounded([sys.executable, "-c", code], CHILD_SECONDS)
         self.assertEqual(status, 0, "child failed or was killed after %d s: %s" % (CHILD_SECONDS, err))
         return out.strip().split("\n")
 

@@ -135,17 +135,6 @@ class ReadWriteTest(ScratchTestCase):
             if Image is not None:
                 self.assertTrue((numpy.asarray(Image.open(png)) == array).all(), shape)
 
-    @unittest.skipIf(numpy is None, "NumPy is not installed")
-    def test_imread_matches_the_image_read_by_load(self):
-        png = self.path("p.png")
-        picture = pattern_image(6, 4, 9)
-        self.assertEqual(picture.save(png), 0)
-        read = orvo.imread(png)
-        self.assertEqual(read.shape, (4, 6, 3))
-        # Row 0 of the array is the picture's top: the buffer's last row.
-        self.assertEqual(list(read[0, 0]), picture.getpixel(0, 3))
-        self.assertEqual(list(read[3, 5]), picture.getpixel(5, 0))
-
     @unittest.skipIf(not PYTHON3, "pathlib names are a Python 3 feature")
     def test_pathlib_names_everywhere(self):
         directory = pathlib.Path(self.dir)

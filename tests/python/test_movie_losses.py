@@ -48,51 +48,39 @@ class StereoEyesTest(ScratchTestCase):
         movie.close()
 
     def test_refused_stereo_writes_name_the_missing_eye_mark(self):
-        # Each of these used to return 0 everywhere while one eye was lost.
+        # Each of these used to return 0 everywhere while one eye was lost;
+        # a mono movie under an eye-pair name wrote nothing or half a pair.
         cases = [
-            ("one picture codec, no @", "s.####.ppm", (1, 1), "Unable to create movie file: "),
-            ("movie codec without stereo", "s.mp4", (1, 1), "Unable to create movie file: "),
-            ("tiles of a movie codec", "t.mp4", (2, 1), "Unable to create MTM subfiles: "),
+            ("s.####.ppm", 1, (1, 1), "Unable to create movie file: "),
+            ("s.mp4", 1, (1, 1), "Unable to create movie file: "),
+            ("t.mp4", 1, (2, 1), "Unable to create MTM subfiles: "),
+            ("m_@.####.ppm", 0, (1, 1), "Unable to create movie file: "),
+            ("m_@.mp4", 0, (1, 1), "Unable to create movie file: "),
         ]
-        for label, name, tiling, message in cases:
-            movie = write_movie_for(self.path(name), stereo=1, tiling=tiling)
-            self.assertEqual(movie.open(), -1, label)
-            error = movie.errstr()
-            self.assertTrue(error.startswith(message), "%s: %s" % (label, error))
-            self.assertTrue("stereo" in error, "%s: %s" % (label, error))
-            self.assertEqual(self.files(), [], label)
-
-    def test_one_picture_stereo_with_eye_mark_reads_back_both_eyes(self):
-        self.write_pairs(write_movie_for(self.path("s_@.####.ppm"), stereo=1))
-        self.assertEqual(self.files(), ["s_l.0000.ppm", "s_l.0001.ppm", "s_r.0000.ppm", "s_r.0001.ppm"])
-        self.assert_stereo_pairs(self.path("s_@.####.ppm"))
-
-    def test_tiled_one_picture_stereo_keeps_both_eyes(self):
-        # Tiles of a one-picture codec get an @ of their own, so the right
-        # eye no longer overwrites the left.
-        self.write_pairs(write_movie_for(self.path("wall.ppm"), stereo=1, tiling=(2, 1)))
-        tiles = [name for name in self.files() if not name.endswith(".mtm")]
-        self.assertEqual(len(tiles), 8)
-        self.assertTrue(any("_r." in name for name in tiles), tiles)
-        self.assert_stereo_pairs(self.path("wall.ppm.mtm"))
-
-    def test_movie_codec_with_eye_mark_writes_one_file_per_eye(self):
-        self.write_pairs(write_movie_for(self.path("clip_@.mkv"), stereo=1, options="codec ffv1"))
-        self.assertEqual(self.files(), ["clip_l.mkv", "clip_r.mkv"])
-        self.assert_stereo_pairs(self.path("clip_@.mkv"))  # FFV1 is lossless
-
-    def test_anaglyph_needs_no_eye_mark(self):
-        # An anaglyph is written as one mono picture per frame.
-        self.write_pairs(write_movie_for(self.path("a.####.ppm"), stereo=1, anaglyph=1))
-        self.assertEqual(self.files(), ["a.0000.ppm", "a.0001.ppm"])
-
-    def test_eye_mark_on_a_mono_movie_is_refused(self):
-        # A mono movie under an eye-pair name wrote nothing (movie codec)
-        # or files that open as a stereo pair without a right eye.
-        for name in ("m_@.####.ppm", "m_@.mp4"):
-            movie = write_movie_for(self.path(name))
+        for name, stereo, tiling, message in cases:
+            movie = write_movie_for(self.path(name), stereo=stereo, tiling=tiling)
             self.assertEqual(movie.open(), -1, name)
-            self.assertTrue(movie.errstr().startswith("Unable to create movie file: "), name)
+            error = movie.errstr()
+            self.assertTrue(error.startswith(message), "%s: %s" % (name, error))
+            self.assertTrue(not stereo or "stereo" in error, "%s: %s" % (name, error))
+            self.assertEqual(self.files(), [], name)
+
+    def test_eye_pairs_read_back_both_eyes(self):
+        # Tiles of a one-picture codec get an @ of their own, so the right
+        # eye no longer overwrites the left; an anaglyph is one mono picture.
+        cases = [
+            ("s_@.####.ppm", {}, ["s_l.0000.ppm", "s_l.0001.ppm", "s_r.0000.ppm", "s_r.0001.ppm"]),
+            ("wall.ppm", {"tiling": (2, 1)}, ["wall.ppm.mtm"] + ["wall_%04d_%s.%04d.ppm" % (t, eye, k)
+                                                                 for t in (0, 1) for eye in "lr" for k in (0, 1)]),
+            ("clip_@.mkv", {"options": "codec ffv1"}, ["clip_l.mkv", "clip_r.mkv"]),
+            ("a.####.ppm", {"anaglyph": 1}, ["a.0000.ppm", "a.0001.ppm"]),
+        ]
+        for name, attributes, files in cases:
+            self.clear()
+            self.write_pairs(write_movie_for(self.path(name), stereo=1, **attributes))
+            self.assertEqual(self.files(), sorted(files), name)
+            if "anaglyph" not in attributes:
+                self.assert_stereo_pairs(self.path(files[0] if name == "wall.ppm" else name))
 
 
 class FrameCountTest(ScratchTestCase):

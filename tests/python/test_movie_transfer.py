@@ -24,15 +24,6 @@ def flipped(image, axis):
     return copy
 
 
-def smooth_image(width, height, seed):
-    """A gradient a lossy codec keeps close."""
-    data = bytearray()
-    for y in range(height):
-        for x in range(width):
-            data.extend(((x * 4 + seed * 8) % 256, (y * 4) % 256, (x + y + seed * 16) % 256))
-    return orvo.image(width, height, orvo.DYX_IMG_FMT_RGB, bytes(data))
-
-
 class Progress(object):
     def __init__(self, answers=None, error=None):
         self.calls = []
@@ -67,18 +58,6 @@ class RoundTripTest(ScratchTestCase):
         write_movie(self.path("seq.####.png"), images)
         self.assertEqual(self.files()[1:], ["seq.0000.png", "seq.0001.png", "seq.0002.png", "seq.0003.png"])
         self.assert_frames("seq.####.png", images)
-
-    def test_lossy_movie_within_tolerance(self):
-        images = [smooth_image(64, 48, k) for k in range(6)]
-        write_movie(self.path("clip.mp4"), images, options="crf 10", fps=25.0)
-        movie = open_movie(self.path("clip.mp4"))
-        self.assertEqual((movie.nframes, movie.dims), (6, [64, 48]))
-        self.assertAlmostEqual(movie.fps, 25.0, places=3)
-        for k, image in enumerate(images):
-            got, want = pixels(movie.getframe(k)[0]), pixels(image)
-            error = sum(abs(a - b) for a, b in zip(got, want)) / float(len(want))
-            self.assertLess(error, 4.0, "frame %d mean error %.2f" % (k, error))  # H.264 at crf 10, 4:2:0
-        movie.close()
 
     def test_stereo_pair_sequences(self):
         pairs = [(pattern_image(8, 6, k), pattern_image(8, 6, k + 50)) for k in range(3)]

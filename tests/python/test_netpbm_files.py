@@ -178,41 +178,7 @@ class NetpbmReadTest(ScratchTestCase):
 
 
 class NetpbmWriteTest(ScratchTestCase):
-    """The file name's suffix says which Netpbm form is written."""
-
-    def picture(self, format, data):
-        return orvo.image(6, 2, format, bytes(bytearray(data)))
-
-    def test_each_suffix_writes_its_form(self):
-        grey = self.picture(orvo.DYX_IMG_FMT_L, range(0, 240, 20))
-        colour = self.picture(orvo.DYX_IMG_FMT_RGB, range(36))
-        alpha = self.picture(orvo.DYX_IMG_FMT_RGBA, range(48))
-        bilevel = self.picture(orvo.DYX_IMG_FMT_L, [0, 255, 255, 0, 0, 0, 255, 255, 255, 255, 0, 255])
-        cases = [("grey.pgm", grey, b"P5"), ("colour.ppm", colour, b"P6"), ("grey.pnm", grey, b"P5"),
-                 ("alpha.pam", alpha, b"P7"), ("grey.pam", grey, b"P7"), ("bilevel.pbm", bilevel, b"P4")]
-        for name, picture, magic in cases:
-            self.assertEqual(picture.save(self.path(name)), 0, picture.errstr())
-            with open(self.path(name), "rb") as written:
-                self.assertEqual(written.read(2), magic, name)
-            back = orvo.image()
-            self.assertEqual(back.load(self.path(name)), 0, back.errstr())
-            self.assertEqual((back.format, back.tostring()), (picture.format, picture.tostring()), name)
-
-    def test_pbm_rows_are_packed_with_one_for_black(self):
-        bilevel = orvo.image(10, 1, orvo.DYX_IMG_FMT_L, bytes(bytearray([0, 255] * 5)))
-        self.assertEqual(bilevel.save(self.path("row.pbm")), 0, bilevel.errstr())
-        with open(self.path("row.pbm"), "rb") as written:
-            self.assertEqual(written.read(), b"P4\n10 1\n\xaa\x80")
-
-    def test_pbm_refuses_grey_levels_and_colour_and_leaves_no_file(self):
-        grey = self.picture(orvo.DYX_IMG_FMT_L, [0, 255, 128] * 4)
-        colour = self.picture(orvo.DYX_IMG_FMT_RGB, [0] * 36)
-        for name, picture, reason in (("grey.pbm", grey, "black (0) and white (255) only"),
-                                      ("colour.pbm", colour, "black-and-white grey pictures")):
-            status = picture.save(self.path(name))
-            self.assertNotEqual(status, 0, name)
-            self.assertIn(reason, picture.errstr(), name)
-            self.assertFalse(os.path.exists(self.path(name)), name)
+    """Pillow reads the bitmaps and colour files written here."""
 
     @unittest.skipIf(Image is None, "Pillow is not installed for this Python")
     def test_pillow_reads_what_is_written(self):

@@ -194,17 +194,6 @@ class ImageSaveNamesTest(ScratchTestCase):
                 self.assertEqual(loaded.tostring(), image.tostring(), name)
             os.remove(self.path(name))
 
-    def test_a_picture_the_named_format_cannot_hold_is_refused(self):
-        cases = (("rgb.pgm", orvo.DYX_IMG_FMT_RGB, "", ".pgm"),
-                 ("alpha.ppm", orvo.DYX_IMG_FMT_RGBA, "", ".pam"),
-                 ("alpha.pnm", orvo.DYX_IMG_FMT_RGBA, "", ".pam"),
-                 ("asked.ppm", orvo.DYX_IMG_FMT_RGB, "format pam", ".pam"),
-                 ("asked.pam", orvo.DYX_IMG_FMT_RGB, "format ppm", ".ppm"))
-        for name, format, options, hint in cases:
-            self.assertLess(smooth_image(4, 4, 0, format).save(self.path(name), options), 0, name)
-            self.assertIn(hint, last_udil_error(), name)
-        self.assertEqual(self.files(), [])
-
 
 class SmallPicturesTest(ScratchTestCase):
     needed_codecs = ("ppm", "png", "jpeg", "tiff", "ffmpeg")

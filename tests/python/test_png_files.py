@@ -46,24 +46,6 @@ class BoundedChunksTest(ScratchTestCase):
     """A chunk's length is checked against the file before anything is
     allocated for it (guards against an 82-byte file taking 2 GB)."""
 
-    def test_claimed_lengths_beyond_the_file_are_refused_with_the_reason(self):
-        rows = [b"\x10\x20", b"\x30\x40"]
-        cases = [
-            ("text.png", chunk(b"tEXt", b"a\0b", claimed=0x7ffffff0), b""),
-            ("profile.png", chunk(b"iCCP", b"p\0\0", claimed=0x40000000), b""),
-            ("private.png", chunk(b"prVt", b"", claimed=0x7fffffff), b""),
-            ("after.png", b"", chunk(b"zTXt", b"k\0\0", claimed=0x30000000)),
-        ]
-        for name, before, after in cases:
-            path = self.path(name)
-            with open(path, "wb") as out:
-                out.write(grey_png(2, 2, rows, before, after))
-            image = orvo.image()
-            self.assertNotEqual(image.load(path), 0, name)
-            reason = image.errstr()
-            self.assertIn("the file is cut short", reason, name)
-            self.assertIn("chunk claims", reason, name)
-
     def test_a_refused_bomb_takes_little_memory(self):
         path = self.path("bomb.png")
         with open(path, "wb") as out:
@@ -209,11 +191,6 @@ class AnimatedPngTest(ScratchTestCase):
             shown.seek(index)
             self.assertTrue(numpy.array_equal(numpy.asarray(shown.convert("RGB")), top_down(frame, "RGB")))
         self.assert_frames(path, "RGB", [top_down(frame, "RGB") for frame in frames])
-        # One frame stays a plain PNG.
-        write_movie(self.path("one.png"), frames[:1])
-        with open(self.path("one.png"), "rb") as written:
-            self.assertNotIn(b"acTL", written.read())
-        self.assertEqual(open_movie(self.path("one.png")).nframes, 1)
 
 
 if __name__ == "__main__":

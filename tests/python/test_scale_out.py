@@ -95,10 +95,12 @@ class ScaleOutTest(ScratchTestCase):
             ("sequence", ["in.####.png"], "o.####.png", {}),
             ("read options", ["in.####.png"], "o.####.png",
              {"frames": (2, 17), "repeat": (1, 2), "flip": "y", "ramp": (0.2, 1.0)}),
+            ("scaled after flip and ramp", ["in.####.png"], "o.####.png",
+             {"size": (40, 30), "smooth": True, "flip": "xy", "ramp": (0.1, 0.8)}),
             ("stereo pair", ["in.####.png", "right.####.png"], "o.####@.png", {}),
             ("pictures in their own layout", ["rgba.####.png"], "o.####.png", {"size": (32, 24)}),
             ("2x2 tiles, lossless", ["in.####.png"], "o.avi",
-             {"tiles": (2, 2), "codec": "ffmpeg", "options": "codec ffv1"}),
+             {"tiles": (2, 2), "codec": "ffmpeg", "options": "codec ffv1", "size": (48, 36), "flip": "x"}),
         ]
         for label, inputs, output, options in cases:
             results = []

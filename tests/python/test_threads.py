@@ -9,6 +9,7 @@ import unittest
 
 import orvo
 from movie_testing import ScratchTestCase, pattern_image, write_movie
+from orvo_testing import run_python
 
 THREADS = 4
 ROUNDS = 12  # per thread: a bounded amount of work, never a time
@@ -104,6 +105,21 @@ class SharedImageTest(unittest.TestCase):
         finally:
             orvo.threads = before
         self.assertEqual(len(set(results)), 1)
+
+
+class ThreadSettingStartTest(unittest.TestCase):
+
+    def test_environment_variable_gives_the_start_value(self):
+        def start_value(setting):
+            status, out, err = run_python("import orvo; print(orvo.threads)", ORVO_THREADS=setting)
+            self.assertEqual(status, 0, err)
+            return int(out)
+
+        cores = start_value(None)
+        self.assertTrue(cores >= 1)
+        for setting, expected in [("3", 3), ("1", 1), ("256", 256), ("0", cores), ("257", cores),
+                                  ("two", cores), ("", cores)]:
+            self.assertEqual(start_value(setting), expected, setting)
 
 
 class SharedMovieTest(ScratchTestCase):

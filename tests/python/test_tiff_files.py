@@ -1,9 +1,8 @@
 """TIFF files as other tools make and read them: every page is a frame
 (Pillow's and tiffcp's multi-page files), frames written to one name
-become pages and a run of # gives one file per frame, Lab colours as a
-colour-managed conversion gives them, 16-bit premultiplied alpha divided
-out before rounding, damaged fax data refused with its reason, alpha-only
-pictures written as grey, and tags that claim huge sizes refused cheaply."""
+become pages, Lab colours as a colour-managed conversion gives them,
+damaged fax data refused with its reason, alpha-only pictures written as
+grey, and tags that claim huge sizes refused cheaply."""
 import struct
 import unittest
 
@@ -81,16 +80,6 @@ class TiffPagesTest(ScratchTestCase):
         # One past the last page is refused as before.
         self.assertEqual(orvo.image(1, 1).load(self.path("pages.tif"), 3), -3)
 
-    def test_a_hash_run_keeps_one_file_per_frame(self):
-        frames = [pattern_image(9, 7, seed) for seed in (4, 5, 6)]
-        write_movie(self.path("still_##.tif"), frames)
-        self.assertEqual(self.files(), ["still_00.tif", "still_01.tif", "still_02.tif"])
-        self.assertEqual(open_movie(self.path("still_01.tif")).nframes, 1)
-        sequence = open_movie(self.path("still_##.tif"))
-        self.assertEqual(sequence.nframes, 3)
-        for number, frame in enumerate(frames):
-            self.assertEqual(pixels(sequence.getframe(number)[0]), pixels(frame))
-
     def test_tiles_are_page_files_or_one_file_per_frame_with_a_hash_run(self):
         frames = [pattern_image(16, 8, seed) for seed in (1, 2, 3)]
         write_movie(self.path("cells.tif"), frames, tiling=(2, 1))
@@ -142,7 +131,7 @@ class TiffOtherToolsTest(ScratchTestCase):
                 pages.append(picture.convert("RGB").tobytes())
         return pages
 
-    def test_pillow_multi_page_file_reads_page_by_page(self):
+    def test_multi_page_files_exchanged_with_pillow(self):
         images = [Image.frombytes("RGB", (17, 11), bytes(pixels(pattern_image(17, 11, seed))))
                   for seed in (7, 8, 9, 10)]
         images[0].save(self.path("pil.tif"), save_all=True, append_images=images[1:], compression="tiff_lzw")
@@ -151,8 +140,6 @@ class TiffOtherToolsTest(ScratchTestCase):
         self.assertEqual(movie.nframes, len(expected))
         for number, want in enumerate(expected):
             self.assertEqual(top_down(movie.getframe(number)[0]), want, "page %d" % number)
-
-    def test_pillow_reads_every_page_written_here(self):
         frames = [pattern_image(19, 12, seed) for seed in (11, 12, 13)]
         write_movie(self.path("ours.tif"), frames, options="compression deflate")
         self.assertEqual(self.pillow_pages(self.path("ours.tif")), [top_down(frame) for frame in frames])
@@ -179,10 +166,6 @@ class TiffOtherToolsTest(ScratchTestCase):
         with Image.open(self.path("alpha.tif")) as picture:
             self.assertEqual(picture.mode, "L")
             self.assertEqual(picture.tobytes(), top_down(alpha))
-        back = orvo.image(1, 1)
-        self.assertEqual(back.load(self.path("alpha.tif")), 0, back.errstr())
-        self.assertEqual(back.format, orvo.DYX_IMG_FMT_L)
-        self.assertEqual(pixels(back), pixels(alpha))
         if have_command("tiffinfo"):
             status, out, err = run_bounded(["tiffinfo", self.path("alpha.tif")])
             self.assertEqual(status, 0, err)
@@ -246,26 +229,6 @@ class TiffOtherToolsTest(ScratchTestCase):
 
 class TiffPrecisionTest(ScratchTestCase):
     needed_codecs = ("tiff",)
-
-    def test_sixteen_bit_premultiplied_alpha_is_divided_before_rounding(self):
-        width, height = 64, 4
-        samples, expected = [], bytearray()
-        for i in range(width * height):
-            alpha = 300 + i * 251  # down to about half a percent of full
-            straight = [(i * 997 + c * 20011) % 65536 for c in range(3)]
-            samples += [s * alpha // 65535 for s in straight] + [alpha]
-        for i in range(width * height):
-            r, g, b, alpha = samples[4 * i:4 * i + 4]
-            expected += bytearray(int(min(1.0, float(v) / alpha) * 255 + 0.5) for v in (r, g, b))
-            expected.append(int(alpha / 65535.0 * 255 + 0.5))
-        data = struct.pack("<%dH" % len(samples), *samples)
-        with open(self.path("premultiplied.tif"), "wb") as out:
-            out.write(little_endian_tiff(width, height, 4, 16, 2, data, extra=1))
-        image = orvo.image(1, 1)
-        self.assertEqual(image.load(self.path("premultiplied.tif")), 0, image.errstr())
-        self.assertEqual(image.format, orvo.DYX_IMG_FMT_RGBA)
-        ours = bytearray(top_down(image))
-        self.assertLessEqual(max(abs(a - b) for a, b in zip(ours, expected)), 1)
 
     def test_lab_white_and_black_whatever_the_white_point(self):
         # 8-bit CIELab: L 0..255, a and b signed; white, black, then mid grey.

@@ -83,20 +83,14 @@ class OptionWarningsTest(ScratchTestCase):
     def test_values_not_taken_as_written_warn(self):
         cases = [
             ("compression 6", []),
-            ("compression abc", ["warning: value abc for option compression is not a number, 0 used"]),
             ("compression 99", ["warning: value 99 for option compression is outside the range 0 to 9, "
                                 "9 used"]),
-            ("compression -5 filter up",
-             ["warning: value -5 for option compression is negative (a minus sign is not read), 0 used"]),
-            ("filter up", []),
             # Found inside "up": the item after it, as the substring rule says.
             ("filter p", ["warning: argument p for option filter is not one of "
                           "auto|none|sub|up|average|paeth|all, average used"]),
             ("filter zigzag", ["warning: argument zigzag for option filter is invalid: not one of "
                                "auto|none|sub|up|average|paeth|all"]),
-            ("interlace yes", ["warning: value yes for option interlace is not a number, 0 used"]),
             ("colour 5", ["warning: unknown option: colour"]),
-            ("compression", ["warning: missing argument for option: compression"]),
         ]
         for options, expected in cases:
             result, texts = self.save_warnings(options)
@@ -155,9 +149,7 @@ class ContainerOptionWarningsTest(ScratchTestCase):
     def test_codec_values(self):
         cases = [
             ("codec ffv1 crf 20", []),
-            ("crf abc", ["warning: value abc for option crf is not a number, 0 used"]),
             ("crf 999", ["warning: value 999 for option crf is outside the range 0 to 51, 51 used"]),
-            ("crf -5", ["warning: value -5 for option crf is negative (a minus sign is not read), 0 used"]),
             ("codec 264", ["warning: argument 264 for option codec is not one of "
                            "h264|mpeg4|mjpeg|ffv1|prores, mpeg4 used"]),
         ]

@@ -1,11 +1,16 @@
 // Row bands: every row is visited exactly once whatever the worker count,
-// band floor, nesting or number of concurrent callers, and one worker
+// band floor, nesting, number of concurrent callers or fork, and one worker
 // keeps everything on the calling thread.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -96,6 +101,45 @@ TEST_F(ParallelRows, NestedAndConcurrentCallsCoverEveryRow) {
             EXPECT_FALSE(visits.elsewhere.load());
         }
     }
+}
+
+// Bands on the calling thread wait (at most 10 s) until a band has run on
+// another thread: true when one did, so the workers are alive.
+struct Helped {
+    std::thread::id caller = std::this_thread::get_id();
+    std::mutex mutex;
+    std::condition_variable joined;
+    bool helper_ran = false;
+
+    static void body(int64_t, int64_t, void *context) {
+        Helped &helped = *static_cast<Helped *>(context);
+        std::unique_lock<std::mutex> lock(helped.mutex);
+        if (std::this_thread::get_id() != helped.caller) {
+            helped.helper_ran = true;
+            helped.joined.notify_all();
+        } else {
+            helped.joined.wait_for(lock, std::chrono::seconds(10), [&] { return helped.helper_ran; });
+        }
+    }
+};
+
+// A child forked after the workers started gets workers of its own.
+TEST_F(ParallelRows, ForkedChildHasWorkers) {
+    dyx_parallel_set_threads(4);
+    Helped before;
+    dyx_parallel_rows(4, 1, Helped::body, &before);
+    ASSERT_TRUE(before.helper_ran);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(30);  // ends the child should it ever hang
+        Helped after;
+        dyx_parallel_rows(4, 1, Helped::body, &after);
+        _exit(after.helper_ran ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

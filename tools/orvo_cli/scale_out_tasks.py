@@ -16,6 +16,7 @@ stop file; whatever stops it, it removes its own temporary files and then
 reports its end.
 """
 import os
+import struct
 
 import orvo
 
@@ -26,6 +27,9 @@ from .errors import CliError
 from .files import EYE_LETTERS, frame_name
 from .inputs import open_movie
 from .timing import FrameTiming
+
+
+PROGRESS_REPORTS_PER_TASK = 8
 
 
 class Stopped(Exception):
@@ -63,7 +67,10 @@ def run_task(job, task):
 
 def _open_sources(job):
     args = job["args"]
-    return [open_movie(name, widen=args.sequence, **job["read_attributes"])[0] for name in job["inputs"]]
+    attributes = dict(job["read_attributes"])
+    if job["late_effects"]:
+        attributes.update(flip=0, intensity=None)  # applied here, after scaling
+    return [open_movie(name, widen=args.sequence, **attributes)[0] for name in job["inputs"]]
 
 
 def _write(job, task, sources, written, report):
@@ -75,33 +82,42 @@ def _write(job, task, sources, written, report):
         target = None
     else:
         target = _open_target(job, task)
+    # Progress goes to the coordinator a few times per task, not per frame,
+    # to spare the scheduler on large clusters.
+    batch, unreported = max(1, task["count"] // PROGRESS_REPORTS_PER_TASK), 0
     try:
         for offset in range(task["count"]):
             if os.path.exists(job["stop_file"]):
                 raise Stopped()
-            frame = read_output_frame(sources, timing.source_index(task["first"] + offset), job["stereo"])
+            index = timing.source_index(task["first"] + offset)
+            frame = read_output_frame(sources, index, job["stereo"])
+            if job["late_effects"]:
+                frame = [_scaled_with_effects(image, job, index, sources[0].nframes) for image in frame]
             if task.get("tile"):
                 frame = [_cut(image, job, task["tile"]) for image in frame]
             if target is None:
-                _save_pictures(writer, frame, frame_name(task["temporary"], offset, "@"), written, job)
+                _save_pictures(writer, frame, offset, task, job, written)
             elif target.append(tuple(frame) if len(frame) > 1 else frame[0], smooth=job["smooth"]) != 0:
-                raise CliError("writing %s failed: %s" % (job["shown"], target.errstr()))
-            report(("frames", 1))
+                raise CliError("writing %s failed: %s" % (job["shown"], _explain(target.errstr(), task, job)))
+            unreported += 1
+            if unreported == batch or offset == task["count"] - 1:
+                report(("frames", unreported))
+                unreported = 0
     finally:
         if target is not None and target.close() != 0:
-            raise CliError("writing %s failed: %s" % (job["shown"], target.errstr()))
+            raise CliError("writing %s failed: %s" % (job["shown"], _explain(target.errstr(), task, job)))
     return task["count"]
 
 
-def _save_pictures(writer, frame, name, written, job):
+def _save_pictures(writer, frame, offset, task, job, written):
     """Saves each eye of one frame as the picture writer of a single-process
-    run does (`name` keeps the '@' of the eye)."""
+    run does, under the task's temporary names."""
     for eye_letter, image in zip(EYE_LETTERS, frame):
-        eye_name = frame_name(name, 0, eye_letter)
-        written.append(eye_name)
-        status, error = writer._save(image, eye_name)
+        name = frame_name(task["temporary"], offset, eye_letter)
+        written.append(name)
+        status, error = writer._save(image, name)
         if status != 0:
-            raise CliError("writing %s failed: %s" % (job["shown"], error))
+            raise CliError("writing %s failed: %s" % (job["shown"], _explain(error, task, job)))
 
 
 def _open_target(job, task):
@@ -121,7 +137,7 @@ def _open_target(job, task):
         target.anaglyph = job["anaglyph"]
     target.addcount(task["count"])
     if target.open() != 0:
-        raise CliError("cannot create %s: %s" % (job["shown"], target.errstr()))
+        raise CliError("cannot create %s: %s" % (job["shown"], _explain(target.errstr(), task, job)))
     return target
 
 
@@ -132,6 +148,48 @@ def _cut(image, job, tile):
     if tuple(image.dims) != tuple(job["dims"]):
         image.resize(job["dims"][0], job["dims"][1], job["smooth"])
     return image.subrect((x, y), (width, height))
+
+
+def _scaled_with_effects(image, job, index, frames):
+    """An input frame as a write movie reading the input itself makes it:
+    converted to RGB, scaled, then flipped and dimmed by the ramp."""
+    if image.format != orvo.DYX_IMG_FMT_RGB:
+        image.format = orvo.DYX_IMG_FMT_RGB
+    image.resize(job["dims"][0], job["dims"][1], job["smooth"])
+    effects = job["late_effects"]
+    if effects["flip"]:
+        image.flip(effects["flip"])
+    if effects["ramp"] is not None:
+        factor = ramp_factor(effects["ramp"], frames, index)
+        if factor != 1.0:
+            width, height = image.dims
+            image.fromstring(image.tostring().translate(_intensity_table(factor)), width, height, image.format)
+    return image
+
+
+def _explain(text, task, job):
+    """A codec's message with the task's temporary name told as the output's."""
+    temporary = task["temporary"]
+    return text.replace(temporary, job["shown"]).replace(os.path.basename(temporary), job["shown"])
+
+
+def _float32(value):
+    return struct.unpack("f", struct.pack("f", value))[0]
+
+
+def ramp_factor(ramp, frames, index):
+    """The ramp's factor at frame `index` of `frames`, in the single
+    precision of the movie's own ramp (each operation in double precision
+    then rounded to single gives the same result)."""
+    start, end = _float32(ramp[0]), _float32(ramp[1])
+    step = _float32(_float32(end - start) / _float32(frames - 1)) if frames > 1 else 0.0
+    factor = _float32(start + _float32(step * _float32(index)))
+    return min(max(factor, 0.0), 1.0)
+
+
+def _intensity_table(factor):
+    """Byte v becomes v times `factor` in single precision, truncated."""
+    return bytes(bytearray(int(_float32(value * factor)) for value in range(256)))
 
 
 def _progress_reporter(job):

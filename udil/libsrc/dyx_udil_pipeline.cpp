@@ -32,7 +32,7 @@ struct Job {
 
 struct DyxUdilPipeline {
     DyxUdilPipelineSetup setup{};
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::condition_variable work_ready;  // workers wait here for jobs
     std::condition_variable job_ended;   // the driving thread waits here
     std::map<int64_t, Job> jobs;         // every job held, by number
@@ -193,10 +193,9 @@ int dyx_udil_pipeline_failure(DyxUdilPipeline *pipeline, int64_t *number, char *
 
 int dyx_udil_pipeline_holds(const DyxUdilPipeline *pipeline, int64_t number) {
     if (pipeline == nullptr) return 0;
-    DyxUdilPipeline *shared = const_cast<DyxUdilPipeline *>(pipeline);
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    auto where = shared->jobs.find(number);
-    return where != shared->jobs.end() && !where->second.unwanted;
+    std::lock_guard<std::mutex> lock(pipeline->mutex);
+    auto where = pipeline->jobs.find(number);
+    return where != pipeline->jobs.end() && !where->second.unwanted;
 }
 
 int dyx_udil_pipeline_take(DyxUdilPipeline *pipeline, int64_t number, void **job, char *text, size_t size) {

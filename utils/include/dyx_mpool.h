@@ -2,7 +2,12 @@
  *
  * Each library thread draws from its own free list without a lock; freed
  * elements go to a shared list that refills thread lists in whole batches.
- * Memory returns to the system only when the pool is destroyed. */
+ * Threads the library did not start (an interpreter's threads, std::thread
+ * workers) take single elements from the shared list under the pool's
+ * lock instead, so any number of them may allocate at once; slot 0's own
+ * list stays with the thread that called dyx_thread_init (or, without that
+ * call, the first thread to allocate). Memory returns to the system only
+ * when the pool is destroyed. */
 #ifndef DYX_MPOOL_H
 #define DYX_MPOOL_H
 

@@ -4,7 +4,7 @@
  * with dyx_thread_create knows its slot number through dyx_thread_index
  * (the memory pools keep one free list per index). Slot 0 is the thread
  * that called dyx_thread_init; every thread the library did not start also
- * reads index 0.
+ * reads index 0 (but does not use slot 0's pool lists: see dyx_mpool.h).
  *
  * The wrappers give 0 on success and -1 on failure (after calling
  * dyx_stop_here, so that a debugger can stop there); exceptions are noted

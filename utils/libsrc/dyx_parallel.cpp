@@ -5,8 +5,10 @@
 // starting threads. The pool runs one job at a time: a caller that finds it
 // busy (another thread's job, or a band that itself splits rows) runs its
 // bands on its own thread instead of waiting. The caller always takes bands
-// too, so a job finishes even when no worker gets to run (after fork, say).
+// too, so a job finishes even when no worker gets to run.
 #include "dyx_parallel.h"
+
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -120,10 +122,19 @@ private:
     unsigned active_ = 0;  // workers now running bands of job_
 };
 
-// Never destroyed: detached workers wait on it until the process ends.
+// Never destroyed: detached workers wait on it until the process ends. A
+// child process starts with a fresh pool: the parent's workers do not run
+// there, and one of them may have held the pool's lock at the fork.
+std::atomic<Pool*> current_pool{nullptr};
+
 Pool& pool() {
-    static Pool* instance = new Pool;
-    return *instance;
+    static const bool registered = [] {
+        current_pool = new Pool;
+        // mutated
+        return true;
+    }();
+    (void)registered;
+    return *current_pool.load();
 }
 
 }  // namespace

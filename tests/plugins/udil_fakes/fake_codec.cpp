@@ -165,7 +165,6 @@ public:
     int32_t get_images_compressed(UdilCompressedRequest &request) override {
         log_call("compressed %s marker=%d first=%d count=%d stride=%d eye=%d", path_.c_str(), request.marker,
                  request.first_frame, request.frame_count, request.stride, request.eye);
-        if (int status = planned_status("compressed", path_)) return fail(status, "fake: compressed refused");
         std::vector<uint8_t> picture(size_t(picture_bytes(info_)));
         for (int32_t i = 0; i < request.frame_count; ++i) {
             const int32_t frame = request.first_frame + i;
@@ -362,7 +361,7 @@ extern "C" UDIL_EXPORT void fake_clear(void) {
     call_log.clear();
     failures.clear();
 }
-// Makes `operation` ("new", "open", "close", "save", "get", "compressed",
+// Makes `operation` ("new", "open", "close", "save", "get",
 // "create_reader", "create_writer") return `status` for paths containing
 // `path_part` ("" for all).
 extern "C" UDIL_EXPORT void fake_fail(const char *operation, const char *path_part, int status) {

@@ -1,0 +1,357 @@
+"""The coordinator of one scale-out conversion (see scale_out): it starts
+or joins the cluster, makes the tasks, runs them with progress, finishes
+the output (the join of movie segments) and, after a failure or an
+interruption, removes every file the conversion wrote.
+"""
+import contextlib
+import logging
+import os
+import signal
+import sys
+import threading
+import warnings
+
+from .cmd_convert import create_output
+from .errors import CliError, interrupted_status
+from .files import EYE_LETTERS, files_of_name, frame_name, mtm_tile_files
+from .inputs import open_movie
+from .progress import Progress
+from .scale_out_join import join_segments
+from .scale_out_tasks import run_task
+
+# Tasks per worker: several, so that a slow or restarted worker holds up
+# only a small part of the output.
+FRAME_TASKS_PER_WORKER = 4
+SEGMENTS_PER_WORKER = 2
+# Every segment starts with a key frame; shorter ones would spend too much
+# of the bit rate on them.
+MIN_SEGMENT_FRAMES = 24
+# Bounds of the coordinator's waits, in seconds: none of them ends the
+# conversion, each only lets it look at its tasks, progress and signals.
+POLL_SECONDS = 0.2
+CONNECT_SECONDS = 30
+STOP_SECONDS = 30
+TEMPORARY_PREFIX = ".orvo-scale-"
+# Dask's setting, read from the environment by each new process.
+WORKER_LOG_LEVEL = "DASK_LOGGING__DISTRIBUTED"
+
+
+def split(count, pieces, minimum=1, align=1):
+    """(first, count) ranges covering 0 .. count-1: at most `pieces`, each
+    of at least `minimum` frames (but the last) and, but the last, a
+    multiple of `align` frames long."""
+    pieces = max(1, min(pieces, count // max(minimum, 1)))
+    length = -(-count // pieces)
+    length = -(-length // align) * align
+    return [(first, min(length, count - first)) for first in range(0, count, length)]
+
+
+class Conversion(object):
+    """One scale-out conversion: its tasks on the cluster and its output."""
+
+    def __init__(self, args, job, kind, plan, timing):
+        self.args, self.job, self.kind, self.plan, self.timing = args, job, kind, plan, timing
+        self.client = self.cluster = None
+        self.own_client = False
+        self.futures = []
+        self.started, self.ended = set(), set()
+        self.before = _modification_times(self._output_files())
+
+    def run(self, client):
+        args, plan = self.args, self.plan
+        label = os.path.basename(plan.shown)
+        try:
+            with _progress(self.timing.count, label, args.quiet) as progress:
+                self._start(client)
+                tasks = self._tasks()
+                if not args.quiet:
+                    sys.stderr.write("orvo: converting %s on %d workers in %d tasks\n"
+                                     % (plan.shown, self.workers, len(tasks)))
+                    sys.stderr.flush()
+                stopped = self._run_tasks(tasks, progress)
+                if stopped is None:
+                    self._finish(tasks)
+        except BaseException:
+            try:
+                self._stop()
+            finally:
+                self._clean_up(failed=True)
+            raise
+        self._stop()
+        if stopped is not None:
+            self._clean_up(failed=True)
+            how = "interrupted" if stopped == signal.SIGINT else "interrupted by SIGTERM"
+            sys.stderr.write("orvo: %s: the conversion was cancelled; %s was not written\n" % (how, plan.shown))
+            return interrupted_status(stopped), 0
+        self._clean_up(failed=False)
+        if not args.quiet:
+            count = self.timing.count
+            print("wrote %d frame%s to %s" % (count, "" if count == 1 else "s", plan.shown))
+        return 0, self.timing.count
+
+    # ---- the cluster ----------------------------------------------------------
+
+    def _start(self, client):
+        try:
+            from distributed import Client, LocalCluster, Queue
+        except ImportError as error:
+            raise CliError("--workers and --scheduler need Dask distributed (python3-distributed): %s" % error)
+        if client is None:
+            self.own_client = True
+            if self.args.scheduler:
+                try:
+                    client = Client(self.args.scheduler, timeout=CONNECT_SECONDS)
+                except (OSError, IOError) as error:
+                    raise CliError("cannot reach the Dask scheduler at %s: %s" % (self.args.scheduler, error))
+            else:
+                with warnings.catch_warnings(), _quiet_worker_logs():
+                    # The scheduler's status port falls back to a free one.
+                    warnings.filterwarnings("ignore", message="Port .* is already in use")
+                    self.cluster = LocalCluster(n_workers=self.args.workers, threads_per_worker=1,
+                                                processes=True, dashboard_address=None, silence_logs=logging.ERROR,
+                                                preload=["orvo_cli.scale_out_worker"])
+                client = Client(self.cluster, timeout=CONNECT_SECONDS)
+        self.client = client
+        self.workers = max(1, len(client.scheduler_info().get("workers", {})))
+        self.queue = Queue(self.job["progress_queue"], client=client)
+
+    def _stop(self):
+        """Tells running tasks to stop, cancels the others and, for a cluster
+        of its own, shuts it down (which ends any task still running)."""
+        if self.futures:
+            _touch(self.job["stop_file"])
+            try:
+                self.client.cancel(self.futures)
+            except Exception:  # the cluster may be gone already
+                pass
+            if not self.own_client:
+                try:
+                    self._wait_for_running_tasks()
+                except Exception:  # the cluster may be gone
+                    pass
+        self.futures = []
+        if self.own_client and self.client is not None:
+            self.client.close(timeout=STOP_SECONDS)
+            if self.cluster is not None:
+                self.cluster.close(timeout=STOP_SECONDS)
+        self.client = self.cluster = None
+
+    # ---- the tasks ------------------------------------------------------------
+
+    def _tasks(self):
+        job, count, plan = self.job, self.timing.count, self.plan
+        directory, stem = job["directory"], TEMPORARY_PREFIX + job["token"]
+        if self.kind == "tile":
+            return self._tile_tasks(os.path.join(directory, stem))
+        if self.kind == "frames":
+            final = os.path.abspath(plan.shown)  # workers may run in other folders
+            width = final.rfind("#") - final.find("#") + 1
+            extension = os.path.splitext(final)[1]
+            eye = "@" if "@" in final else ""
+            ranges = split(count, self.workers * FRAME_TASKS_PER_WORKER)
+            return [{"kind": "frames", "first": first, "count": length, "final": final, "first_number": first,
+                     "temporary": os.path.join(directory, "%s-%d.%s%s%s" % (stem, k, "#" * width, eye, extension))}
+                    for k, (first, length) in enumerate(ranges)]
+        extension = os.path.splitext(plan.shown)[1]
+        eye = "@" if "@" in plan.filename else ""
+        minimum = getattr(self.args, "segment_frames", None) or MIN_SEGMENT_FRAMES
+        if getattr(self.args, "segment_frames", None):
+            pieces = -(-count // minimum)
+        else:
+            pieces = self.workers * SEGMENTS_PER_WORKER
+        ranges = split(count, pieces, minimum, _key_interval(self.args.options))
+        return [{"kind": "segment", "first": first, "count": length, "final": None, "first_number": 0,
+                 "temporary": os.path.join(directory, "%s-%d%s%s" % (stem, k, eye, extension))}
+                for k, (first, length) in enumerate(ranges)]
+
+    def _tile_tasks(self, stem):
+        """One task per tile; the .mtm description and the tiles' names come
+        from the write movie opened (and closed at once) here."""
+        sources = [open_movie(name, widen=self.args.sequence, **self.job["read_attributes"])[0]
+                   for name in self.job["inputs"]]
+        try:
+            target = create_output(self.args, sources, _codec(self.job), self.plan, self.timing)
+            target.close()
+        finally:
+            for source in sources:
+                source.close()
+        across, down = self.args.tiles
+        width, height = self.job["dims"]
+        tile_width, tile_height = width // across, height // down
+        tasks = []
+        for k, final in enumerate(os.path.abspath(f) for f in mtm_tile_files(self.plan.shown)):
+            column, row = divmod(k, down)  # tiles are numbered down each column
+            base = os.path.basename(final)
+            marks = [at for at in (base.find("#"), base.find("@")) if at >= 0]
+            # The temporary name keeps the frame number, eye and suffix.
+            tail = "-" + base[min(marks):] if marks else os.path.splitext(base)[1]
+            tasks.append({"kind": "tile", "first": 0, "count": self.timing.count, "final": final,
+                          "first_number": 0, "temporary": "%s-tile%d%s" % (stem, k, tail),
+                          "tile": (column * tile_width, row * tile_height, tile_width, tile_height)})
+        return tasks
+
+    def _run_tasks(self, tasks, progress):
+        """Runs the tasks to their end; returns None, or the signal number
+        that stopped them. A failed task raises its error here."""
+        from distributed import wait
+        for k, task in enumerate(tasks):
+            task["index"] = k
+        self.futures = [self.client.submit(run_task, self.job, task, pure=False,
+                                           key="orvo-%s-%s-%d" % (self.kind, self.job["token"], k))
+                        for k, task in enumerate(tasks)]
+        pending, done_frames = list(self.futures), 0
+        while pending:
+            if progress.interrupted:
+                return progress.signal_number
+            try:
+                wait(pending, timeout=POLL_SECONDS, return_when="FIRST_COMPLETED")
+            except Exception:  # the wait's time ran out: look again
+                pass
+            for future in [f for f in pending if f.done()]:
+                pending.remove(future)
+                if future.status != "finished":
+                    error = future.exception(timeout=STOP_SECONDS)
+                    if isinstance(error, CliError):
+                        raise CliError(str(error))
+                    raise CliError("a task of the conversion failed: %s: %s" % (type(error).__name__, error))
+            for frames in self._messages("frames"):
+                for _ in range(frames):
+                    if done_frames < self.timing.count:
+                        done_frames += 1
+                        progress.frame_written(done_frames)
+        self.futures = []
+        return progress.signal_number
+
+    def _messages(self, kind):
+        """The values of the `kind` messages waiting on the progress queue;
+        start and end messages are noted on the way."""
+        values = []
+        for message_kind, value in self.queue.get(batch=True):
+            if message_kind == "start":
+                self.started.add(value)
+            elif message_kind == "end":
+                self.ended.add(value)
+            elif message_kind == kind:
+                values.append(value)
+        return values
+
+    def _wait_for_running_tasks(self):
+        """Waits, at most STOP_SECONDS, until every task that started has
+        ended (a cancelled task runs on until it sees the stop file)."""
+        for _ in range(int(STOP_SECONDS / POLL_SECONDS)):
+            self._messages(None)
+            if self.started <= self.ended:
+                return
+            threading.Event().wait(POLL_SECONDS)
+
+    # ---- the output -----------------------------------------------------------
+
+    def _finish(self, tasks):
+        if self.kind != "segment":
+            return
+        eyes = self.job["eyes"] if "@" in self.plan.filename else EYE_LETTERS[0]
+        for eye in eyes:
+            join_segments(frame_name(self.plan.filename, 0, eye),
+                          [frame_name(task["temporary"], 0, eye) for task in tasks])
+        self.plan.commit()
+
+    def _output_files(self):
+        """Every output file name of this conversion."""
+        plan, job = self.plan, self.job
+        if self.kind == "frames":
+            eyes = job["eyes"] if "@" in plan.shown else EYE_LETTERS[0]
+            return [frame_name(plan.shown, n, eye) for n in range(self.timing.count) for eye in eyes]
+        if self.kind == "tile":
+            return list(plan.files) + files_of_name(plan.shown)
+        return []
+
+    def _clean_up(self, failed):
+        directory, prefix = self.job["directory"], TEMPORARY_PREFIX + self.job["token"] + "-"
+        try:
+            names = os.listdir(directory)
+        except OSError:
+            names = []
+        for name in names:
+            if name.startswith(prefix):
+                _remove(os.path.join(directory, name))
+        if failed:
+            self.plan.discard()
+            for name in self._output_files() + (files_of_name(self.plan.shown) if self.kind == "tile" else []):
+                if _modification_time(name) not in (None, self.before.get(name)):
+                    _remove(name)
+
+
+@contextlib.contextmanager
+def _quiet_worker_logs():
+    """Worker processes started meanwhile log only errors (their set-up is
+    logged before the cluster's own setting reaches them)."""
+    previous = os.environ.get(WORKER_LOG_LEVEL)
+    os.environ[WORKER_LOG_LEVEL] = "error"
+    try:
+        yield
+    finally:
+        if previous is None:
+            del os.environ[WORKER_LOG_LEVEL]
+        else:
+            os.environ[WORKER_LOG_LEVEL] = previous
+
+
+class _ThreadProgress(object):
+    """The progress of a conversion run from a thread other than the main
+    one, where signals cannot be caught: it only counts."""
+    signal_number = None
+    interrupted = False
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
+        return False
+
+    def frame_written(self, index):
+        return 0
+
+
+def _progress(total, label, quiet):
+    if threading.current_thread() is threading.main_thread():
+        return Progress(total, label, quiet)
+    return _ThreadProgress()
+
+
+def _codec(job):
+    from .codecs import codec_by_name
+    return codec_by_name(job["codec"])
+
+
+def _key_interval(options):
+    from .outputs import option_value
+    try:
+        return max(1, int(option_value(options or "", "keyint") or 1))
+    except ValueError:
+        return 1
+
+
+def _modification_time(name):
+    try:
+        return os.stat(name).st_mtime_ns
+    except OSError:
+        return None
+
+
+def _modification_times(names):
+    return dict((name, _modification_time(name)) for name in names)
+
+
+def _touch(name):
+    try:
+        with open(name, "w"):
+            pass
+    except (IOError, OSError):
+        pass
+
+
+def _remove(name):
+    try:
+        os.remove(name)
+    except OSError:
+        pass
