@@ -137,6 +137,7 @@ def build_cases(inputs):
     scale_case("area 3840x2160 -> 1920x1080", 3840, 2160, 1920, 1080, 1)
     scale_case("area 1920x1080 -> 1280x720", 1920, 1080, 1280, 720, 1)
     scale_case("area 960x540 -> 1920x1080", 960, 540, 1920, 1080, 1)
+    scale_case("area 1920x1080 -> 1000x600", 1920, 1080, 1000, 600, 1)
 
     def flip_case(name, axis, pil_method, cv_code):
         image = inputs.orvo(1920, 1080, RGB)

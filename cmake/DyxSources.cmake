@@ -45,6 +45,7 @@ set(DYX_IMAGE_SOURCES
   ${DYX_ROOT}/data/libsrc/dyx_image.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_anaglyph.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_area_double.cpp
+  ${DYX_ROOT}/data/libsrc/dyx_image_area_float_avx2.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_area_halve.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_axb.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_bitblt.cpp

@@ -424,10 +424,19 @@ PyObject *image_setpixels(PyObject *object, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"array", "depth", nullptr};
     PyObject *array = nullptr;
     int depth = 0;  // accepted for compatibility, not used
+    apply_thread_setting();
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:setpixels", const_cast<char **>(keywords), &array,
                                      &depth))
         return nullptr;
-    if (pixels_from_array(as_image(object)->image, array) != 0) return nullptr;
+    PyObject *source = pixels_source(array);
+    if (source == nullptr) return nullptr;
+    int status;
+    {
+        ObjectLockGuard locked(image_lock(object));
+        status = pixels_from_array(as_image(object)->image, source);
+    }
+    Py_DECREF(source);
+    if (status != 0) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -448,9 +457,13 @@ PyObject *image_fromstring(PyObject *object, PyObject *args) {
     ImageObject *self = as_image(object);
     PyObject *data_object = nullptr;
     int width = 0, height = 0, format = 0;
+    apply_thread_setting();
     if (!PyArg_ParseTuple(args, "Oiii:fromstring", &data_object, &width, &height, &format)) return nullptr;
     BinaryArgument data;
     if (!data.take(data_object)) return nullptr;
+    // Locked once the data's buffer is held: the data may be another image,
+    // whose buffer takes that image's lock.
+    ObjectLockGuard locked(image_lock(object));
     if (width < 0 || height < 0 || !valid_format(format)) {
         PyErr_SetString(PyExc_RuntimeError, "Value out of range");
         return nullptr;
@@ -601,9 +614,10 @@ PyObject *image_subrect(PyObject *object, PyObject *args) {
     return image_wrap_buffer(part);
 }
 
-// Every method but the class method, macclip, __dir__ and the two-image
-// methods (blend, bitblt, diff: they lock both images themselves) holds the
-// image's lock for the whole call.
+// Every method but the class method, macclip, __dir__, the two-image
+// methods (blend, bitblt, diff: they lock both images themselves) and the
+// ones that take another object's buffer first (fromstring, setpixels)
+// holds the image's lock for the whole call.
 template <PyObject *(*method)(PyObject *, PyObject *)>
 constexpr PyCFunction locked = locked_method<image_lock, method>;
 template <PyObject *(*method)(PyObject *, PyObject *, PyObject *)>
@@ -612,7 +626,7 @@ constexpr PyObject *(*locked_kw)(PyObject *, PyObject *, PyObject *) = locked_me
 PyMethodDef image_methods[] = {
     {"ppm", locked<image_ppm>, METH_VARARGS, "ppm($self, /)\n--\n\nImage as PPM string"},
     {"tostring", locked<image_tostring>, METH_VARARGS, "tostring($self, /)\n--\n\nImage as raw string"},
-    {"fromstring", locked<image_fromstring>, METH_VARARGS,
+    {"fromstring", image_fromstring, METH_VARARGS,
      "fromstring($self, data, width, height, format, /)\n--\n\nImage from raw string"},
     {"subrect", locked<image_subrect>, METH_VARARGS, "subrect($self, *rectangle)\n--\n\nImage sub rect"},
     {"chromakey", locked<image_chromakey>, METH_VARARGS,
@@ -633,7 +647,7 @@ PyMethodDef image_methods[] = {
      "setpixel($self, x, y, value, /)\n--\n\nSet a pixel value"},
     {"getpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_getpixels>)),
      METH_VARARGS | METH_KEYWORDS, "getpixels($self, depth=0)\n--\n\nGet all pixel values"},
-    {"setpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<image_setpixels>)),
+    {"setpixels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(image_setpixels)),
      METH_VARARGS | METH_KEYWORDS, "setpixels($self, array, depth=0)\n--\n\nSet all pixel values"},
     {"macclip", image_macclip, METH_VARARGS, "macclip($self, /)\n--\n\nPut image on Mac clipboard"},
     {"errstr", locked<image_errstr>, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},

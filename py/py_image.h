@@ -75,9 +75,14 @@ PyObject *image_toarray(PyObject *self, PyObject *unused);
 /* The pixel bytes as a new uint8 array of shape (width, height) or
  * (width, height, components); RuntimeError when NumPy is unavailable. */
 PyObject *pixels_to_array(const dyx_image_t *image);
-/* Copies an array of shape (width, height[, components]) into the pixels.
- * Returns 0, or -1 with an exception set. */
-int pixels_from_array(dyx_image_t *image, PyObject *array);
+/* NumPy's uint8, C-ordered array of `object` for pixels_from_array, a new
+ * reference; null with an exception set (RuntimeError when NumPy is
+ * unavailable). Made before the image is locked: `object` may be another
+ * image, whose buffer takes that image's lock. */
+PyObject *pixels_source(PyObject *object);
+/* Copies a pixels_source array of shape (width, height[, components]) into
+ * the pixels. Returns 0, or -1 with an exception set. */
+int pixels_from_array(dyx_image_t *image, PyObject *source);
 /* A copy of the pixels as a new C-ordered uint8 array of shape (height,
  * width) or (height, width, components), top row first; RuntimeError when
  * NumPy is unavailable. */

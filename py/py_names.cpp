@@ -113,18 +113,30 @@ bool create_warning_type(PyObject *module) {
     return true;
 }
 
-LoggedWarnings::LoggedWarnings() { dyx_logger_init(this, collect, nullptr, nullptr); }
+namespace {
+
+// The collector of the call running on this thread, if any: the logger is
+// shared by every thread, and a warning belongs to the call that made it.
+thread_local LoggedWarnings *thread_collector = nullptr;
+
+}  // namespace
+
+void install_warning_router() { dyx_logger_init(nullptr, LoggedWarnings::collect, nullptr, nullptr); }
+
+LoggedWarnings::LoggedWarnings() : previous_(thread_collector) { thread_collector = this; }
 
 LoggedWarnings::~LoggedWarnings() { stop(); }
 
 void LoggedWarnings::stop() {
-    if (collecting_) dyx_logger_done();
+    if (collecting_) thread_collector = previous_;
     collecting_ = false;
 }
 
 // The logger hands over the finished line as a format with every '%'
 // doubled; printing it without arguments gives the line back.
-int LoggedWarnings::collect(void *self, const char *line, ...) {
+int LoggedWarnings::collect(void *, const char *line, ...) {
+    LoggedWarnings *self = thread_collector;
+    if (self == nullptr) return 0;  // no call on this thread is collecting
     static constexpr char kLevel[] = "WARNING: ";
     const char *text = std::strstr(line, kLevel);  // after an optional time stamp
     if (text == nullptr) return 0;
@@ -138,7 +150,7 @@ int LoggedWarnings::collect(void *self, const char *line, ...) {
         if (length < 0) return 0;
         warning.resize(std::min(static_cast<size_t>(length), warning.size() - 1));
         while (!warning.empty() && warning.back() == '\n') warning.pop_back();
-        static_cast<LoggedWarnings *>(self)->lines_.push_back(warning);
+        self->lines_.push_back(warning);
     } catch (...) {
         // Out of memory: this warning is lost, the work goes on.
     }

@@ -73,11 +73,17 @@ extern PyObject *orvo_warning_type;
  * exception set when it cannot be made. */
 bool create_warning_type(PyObject *module);
 
-/* Collects the warnings the library logs while it lives, instead of
- * printing them, so that they reach the script through Python's warnings
- * module. It borrows the logger's console callback: the module installs no
- * logger of its own. Errors the library logs meanwhile are dropped, as
- * before. Use with the interpreter's lock held, one at a time. */
+/* Makes the library's logger hand each line to the LoggedWarnings of the
+ * thread that logged it (lines of a thread without one are dropped, as
+ * with no logger at all). Called once at import, after the plug-in scan,
+ * before any other thread can use the library: the logger is set once. */
+void install_warning_router();
+
+/* Collects the warnings the library logs on this thread while it lives,
+ * instead of printing them, so that they reach the script through Python's
+ * warnings module. Lines other threads log meanwhile are not its own and
+ * are not collected; errors are dropped, as before. Use with the
+ * interpreter's lock held. */
 class LoggedWarnings {
 public:
     LoggedWarnings();
@@ -90,12 +96,16 @@ public:
      * a warnings filter turned one into an error; later ones are dropped. */
     bool deliver();
 
+    /* The logger's callback: collects a warning line for this thread's
+     * current collector. */
+    static int collect(void *unused, const char *line, ...);
+
 private:
-    static int collect(void *self, const char *line, ...);
     void stop();
 
     std::vector<std::string> lines_;
     bool collecting_ = true;
+    LoggedWarnings *previous_;  // the thread's collector before this one
 };
 
 }  // namespace orvo

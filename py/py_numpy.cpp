@@ -131,13 +131,20 @@ PyObject *pixels_to_topdown_array(const dyx_image_t *image) {
 #endif
 }
 
-int pixels_from_array(dyx_image_t *image, PyObject *object) {
-    if (!numpy_ready()) return -1;
+PyObject *pixels_source(PyObject *object) {
+    if (!numpy_ready()) return nullptr;
 #if ORVO_HAVE_NUMPY
     // NumPy's own conversion, without forced casting.
-    PyObject *converted = PyArray_FromAny(object, PyArray_DescrFromType(NPY_UBYTE), 0, 0,
-                                          NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
-    if (converted == nullptr) return -1;
+    return PyArray_FromAny(object, PyArray_DescrFromType(NPY_UBYTE), 0, 0,
+                           NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr);
+#else
+    (void)object;
+    return nullptr;
+#endif
+}
+
+int pixels_from_array(dyx_image_t *image, PyObject *converted) {
+#if ORVO_HAVE_NUMPY
     auto *array = reinterpret_cast<PyArrayObject *>(converted);
     const int ndim = PyArray_NDIM(array);
     const npy_intp *dims = PyArray_DIMS(array);
@@ -154,7 +161,6 @@ int pixels_from_array(dyx_image_t *image, PyObject *object) {
     else if (static_cast<uint64_t>(PyArray_NBYTES(array)) < size)
         problem = "Invalid array dimensions";
     if (problem != nullptr) {
-        Py_DECREF(converted);
         PyErr_SetString(PyExc_RuntimeError, problem);
         return -1;
     }
@@ -162,11 +168,10 @@ int pixels_from_array(dyx_image_t *image, PyObject *object) {
         GilRelease released;
         std::memcpy(image->data, PyArray_DATA(array), size);
     }
-    Py_DECREF(converted);
     return 0;
 #else
     (void)image;
-    (void)object;
+    (void)converted;
     return -1;
 #endif
 }

@@ -39,4 +39,12 @@ void halve_rows(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, int
 void double_rows(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, int components, uint32_t first,
                  uint32_t end);
 
+// One column piece of one strip in single precision, as the general path
+// sums it, for targets [0, count): w = widths[i] * height, weight[i] += w,
+// planes[c][i] += (byte c of the pixel at in + at[i]) * w. Reads a 32-bit
+// word at each in + at[i]. Returns the targets done: a multiple of eight
+// with AVX2, 0 without.
+uint32_t accumulate_piece_avx2(const uint8_t *in, const uint32_t *at, const float *widths, float height,
+                               float *weight, float *const planes[4], int components, uint32_t count);
+
 }  // namespace dyx_image_area

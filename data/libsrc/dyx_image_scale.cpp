@@ -75,6 +75,7 @@ void nearest_resample(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *des
 
 void nearest_dispatch(int components, const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest,
                       uint32_t dw, uint32_t dh) {
+    if (components < 1 || components > 4) return;  // no pixel layout to copy
     std::vector<size_t> columns = nearest_positions(sw, dw);
     for (size_t &column : columns) column *= components;
     const std::vector<size_t> rows = nearest_positions(sh, dh);
@@ -154,15 +155,23 @@ inline uint8_t average_byte(float sum, float weight) {
 // Area average of C-component byte pixels. For every target row the column
 // loop runs piece by piece over the whole row, so each target pixel still
 // sees its strips and pieces in the defined order (strip outer, piece
-// inner) and sums exactly as the definition does.
+// inner) and sums exactly as the definition does. The sums are kept in one
+// plane per component.
 template <int C>
-void area_resample(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
+void area_resample(const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw, uint32_t dh,
                    const AxisPieces &cols, const AxisPieces &rows, uint32_t first, uint32_t end) {
     std::vector<float> weight(dw);
     std::vector<float> sums(static_cast<size_t>(dw) * C);
+    float *planes[4] = {};
+    for (int c = 0; c < C; ++c) planes[c] = sums.data() + static_cast<size_t>(c) * dw;
     std::vector<uint32_t> offsets(cols.index.size());
     for (size_t n = 0; n < offsets.size(); ++n) offsets[n] = cols.index[n] * C;
     const size_t src_stride = static_cast<size_t>(sw) * C;
+    // The vector loop reads a whole word per pixel: the last source row is
+    // read from a copy with room after it, and offsets must fit its lanes.
+    const bool vector_ok = src_stride < (size_t{1} << 31);
+    std::vector<uint8_t> last_row(vector_ok ? src_stride + 4 : 0);
+    if (vector_ok) std::memcpy(last_row.data(), src + (static_cast<size_t>(sh) - 1) * src_stride, src_stride);
 
     for (uint32_t j = first; j < end; ++j) {
         std::fill(weight.begin(), weight.end(), 0.0f);
@@ -171,27 +180,30 @@ void area_resample(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, 
             const size_t strip = static_cast<size_t>(k) * dh + j;
             const float height = rows.extent[strip];
             const uint8_t *in = src + rows.index[strip] * src_stride;
+            const uint8_t *padded_in = rows.index[strip] + 1 == sh ? last_row.data() : in;
             for (uint32_t m = 0; m < cols.pieces; ++m) {
                 const float *widths = cols.extent.data() + static_cast<size_t>(m) * dw;
                 const uint32_t *at = offsets.data() + static_cast<size_t>(m) * dw;
-                float *__restrict w_out = weight.data();
-                float *__restrict s_out = sums.data();
-                for (uint32_t i = 0; i < dw; ++i) {
+                uint32_t i = vector_ok ? dyx_image_area::accumulate_piece_avx2(padded_in, at, widths, height,
+                                                                               weight.data(), planes, C, dw)
+                                       : 0;
+                for (; i < dw; ++i) {
                     const float w = widths[i] * height;
-                    w_out[i] += w;
+                    weight[i] += w;
                     const uint8_t *p = in + at[i];
-                    for (int c = 0; c < C; ++c) s_out[i * C + c] += static_cast<float>(p[c]) * w;
+                    for (int c = 0; c < C; ++c) planes[c][i] += static_cast<float>(p[c]) * w;
                 }
             }
         }
         uint8_t *out = dest + static_cast<size_t>(j) * dw * C;
         for (uint32_t i = 0; i < dw; ++i)
-            for (int c = 0; c < C; ++c) out[i * C + c] = average_byte(sums[i * C + c], weight[i]);
+            for (int c = 0; c < C; ++c) out[i * C + c] = average_byte(planes[c][i], weight[i]);
     }
 }
 
 void area_dispatch(int components, const uint8_t *src, uint32_t sw, uint32_t sh, uint8_t *dest, uint32_t dw,
                    uint32_t dh, const AxisPieces &cols, const AxisPieces &rows) {
+    if (components < 1 || components > 4) return;  // no pixel layout to average
     if (dyx_image_area::resample_exact(components, src, sw, sh, dest, dw, dh, cols, rows)) return;
     auto resample_rows = components == 1   ? area_resample<1>
                          : components == 2 ? area_resample<2>
@@ -200,7 +212,7 @@ void area_dispatch(int components, const uint8_t *src, uint32_t sw, uint32_t sh,
     // Every target row reads each of its strips once per column piece.
     const uint64_t row_work = uint64_t{rows.pieces} * cols.pieces * dw * components;
     dyx_image_bands::for_row_bands(dh, row_work, [&](int64_t first, int64_t end) {
-        resample_rows(src, sw, dest, dw, dh, cols, rows, static_cast<uint32_t>(first),
+        resample_rows(src, sw, sh, dest, dw, dh, cols, rows, static_cast<uint32_t>(first),
                       static_cast<uint32_t>(end));
     });
 }

@@ -258,21 +258,7 @@ class MissingDirectoryTest(FileSystemTestCase):
         self.assertEqual(fixed_text(movie.errstr()), WRITE_FAILED)
         self.assertIn(NO_SUCH_FILE, last_udil_error())
         self.assertEqual(movie.close(), 0)
-        picture = self.pictures[0]
-        status = picture.save(self.path(os.path.join(target, "still.tif")))
-        self.assertIn(status, SAVE_REFUSALS)
-        self.assertEqual(fixed_text(picture.errstr()), SAVE_REFUSALS[status])
         self.assertEqual(self.files(), [])
-
-    def test_reading_from_a_missing_directory(self):
-        for name in ("clip.mkv", "seq.#.png", "seq.####.ppm", "tiles.mtm"):
-            movie = orvo.movie()
-            movie.filename = self.path(os.path.join("no", "such", name))
-            self.assertEqual(movie.open(), -1, name)
-            self.assertIn(fixed_text(movie.errstr()), ("Unable to open movie file", "Unable to open MTM file"))
-        picture = noisy_image(4, 4, 0)
-        self.assertEqual(picture.load(self.path(os.path.join("no", "such", "still.png"))), -2)
-        self.assertEqual(fixed_text(picture.errstr()), "Unable to open the file.")
 
 
 class DeletedFileTest(FileSystemTestCase):

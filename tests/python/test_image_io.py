@@ -92,16 +92,6 @@ class SaveTest(ScratchTestCase):
         self.assertEqual(image.save(self.path("n" * 1100 + ".png")), -5)
         self.assertEqual(image.errstr(), "")  # -5 leaves the text as it was
 
-    def test_a_name_with_the_codecs_suffix_is_kept(self):
-        image = pattern_image(5, 3, 8)
-        before = image.tostring()
-        self.assertEqual(image.save(self.path("out.PNG")), 0)
-        self.assertEqual(self.files(), ["out.PNG"])
-        self.assertEqual(image.tostring(), before)
-        loaded = orvo.image()
-        self.assertEqual(loaded.load(self.path("out.PNG")), 0)
-        self.assertEqual(loaded.tostring(), before)
-
     def test_options_change_the_file(self):
         image = pattern_image(32, 32, 5)
         self.assertEqual(image.save(self.path("plain.ppm")), 0)

@@ -28,6 +28,7 @@ def run_threads(work, count=THREADS):
 
     threads = [threading.Thread(target=guarded, args=(i,)) for i in range(count)]
     for thread in threads:
+        thread.daemon = True  # a deadlock fails the test instead of hanging the run
         thread.start()
     for thread in threads:
         thread.join(WAIT_SECONDS)
@@ -59,6 +60,20 @@ class SharedImageTest(unittest.TestCase):
         self.assertEqual(shared.tostring(), original)
         self.assertTrue(seen)
         self.assertTrue(set(seen) <= allowed)
+
+    def test_images_copied_into_each_other_never_deadlock(self):
+        # Each call reads the other image's buffer while its own changes.
+        pair = [pattern_image(40, 30, 1), pattern_image(40, 30, 2)]
+        rgb = orvo.DYX_IMG_FMT_RGB
+
+        def work(index):
+            mine, other = pair[index % 2], pair[1 - index % 2]
+            for _ in range(ROUNDS * 4):
+                mine.fromstring(other, 40, 30, rgb)
+                mine.blend(other, 1, 1, 0, 0, (0, 0, 0, 0), 0)
+
+        self.assertEqual(run_threads(work), [])
+        self.assertEqual(pair[0].dims, [40, 30])
 
     def test_operations_match_the_single_threaded_results(self):
         source = pattern_image(97, 61, 5)

@@ -22,6 +22,8 @@ struct Bench {
     std::atomic<int> live{0}, most_live{0}, worker_states{0};
     std::condition_variable opened;
     bool gate_open = true;
+    bool release_opens_gate = false;
+    int entered = 0;  // jobs that have started
 };
 
 struct Payload {
@@ -46,15 +48,25 @@ int run(void *job, void **state, void *context, char *text, size_t size) {
         *state = &bench;
     }
     std::unique_lock<std::mutex> lock(bench.mutex);
+    ++bench.entered;
+    bench.opened.notify_all();
     if (payload.wait_gate) bench.opened.wait(lock, [&bench] { return bench.gate_open; });
     bench.ran.push_back(payload.value);
     if (payload.fail_status != 0) std::snprintf(text, size, "frame %d failed", payload.value);
     return payload.fail_status;
 }
 
+void open_gate(Bench &bench) {
+    std::lock_guard<std::mutex> lock(bench.mutex);
+    bench.gate_open = true;
+    bench.opened.notify_all();
+}
+
 void release(void *job, void *context) {
-    --static_cast<Bench *>(context)->live;
+    Bench &bench = *static_cast<Bench *>(context);
+    --bench.live;
     delete static_cast<Payload *>(job);
+    if (bench.release_opens_gate) open_gate(bench);
 }
 
 void release_worker(void *state, void *) { --static_cast<Bench *>(state)->worker_states; }
@@ -62,12 +74,6 @@ void release_worker(void *state, void *) { --static_cast<Bench *>(state)->worker
 DyxUdilPipeline *start(Bench &bench, int workers, int capacity, int keep) {
     const DyxUdilPipelineSetup setup{workers, capacity, keep, run, release, release_worker, &bench};
     return dyx_udil_pipeline_new(&setup);
-}
-
-void open_gate(Bench &bench) {
-    std::lock_guard<std::mutex> lock(bench.mutex);
-    bench.gate_open = true;
-    bench.opened.notify_all();
 }
 
 TEST(UdilPipeline, RefusesBadSetups) {
@@ -126,7 +132,9 @@ TEST(UdilPipeline, KeepsTheFirstFailure) {
         EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 7);
         EXPECT_EQ(number, c.expected);
         EXPECT_STREQ(text, ("frame " + std::to_string(c.expected) + " failed").c_str());
-        if (c.workers == 1) EXPECT_EQ(int(bench.ran.size()), c.expected + 1);  // nothing ran after it
+        if (c.workers == 1) {
+            EXPECT_EQ(int(bench.ran.size()), c.expected + 1);  // nothing ran after it
+        }
         EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 0);
         EXPECT_STREQ(text, "");
         const size_t before = bench.ran.size();
@@ -147,6 +155,8 @@ TEST(UdilPipeline, TakesResultsByNumber) {
         ASSERT_NE(pipeline, nullptr);
         for (int k = 0; k < 4; ++k)
             ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, k == 1)), 0);
+        dyx_udil_pipeline_drain(pipeline);
+        EXPECT_EQ(dyx_udil_pipeline_submit(pipeline, 9, make(bench, 9)), 1);  // full of results: no wait
         void *job = nullptr;
         char text[64];
         EXPECT_EQ(dyx_udil_pipeline_take(pipeline, 1, &job, text, sizeof text), 1);
@@ -168,19 +178,22 @@ TEST(UdilPipeline, TakesResultsByNumber) {
     }
 }
 
-// Freeing with jobs still queued behind a running one drops them and
-// waits for the running one.
+// Freeing drops the jobs queued behind a running one (the first one
+// dropped lets the running one finish) and waits for the running one.
 TEST(UdilPipeline, FreeDropsQueuedJobs) {
     Bench bench;
     bench.gate_open = false;
+    bench.release_opens_gate = true;
     DyxUdilPipeline *pipeline = start(bench, 1, 8, 0);
     ASSERT_NE(pipeline, nullptr);
     for (int k = 0; k < 5; ++k) ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, 0, true)), 0);
-    std::thread opener([&bench] { open_gate(bench); });
+    {
+        std::unique_lock<std::mutex> lock(bench.mutex);
+        bench.opened.wait(lock, [&bench] { return bench.entered > 0; });
+    }
     dyx_udil_pipeline_free(&pipeline);
-    opener.join();
     EXPECT_EQ(bench.live, 0);
-    EXPECT_LE(bench.ran.size(), 5u);
+    EXPECT_EQ(bench.ran, std::vector<int>{0});
 }
 
 }  // namespace

@@ -47,8 +47,10 @@ typedef struct DyxUdilPipelineSetup {
 DYX_API DyxUdilPipeline *dyx_udil_pipeline_new(const DyxUdilPipelineSetup *setup);
 
 /* Hands `job` (owned from now on) to the pipeline under `number`, which
- * grows from one job to the next. Waits while the pipeline is full. 0; 2
- * when memory fails (the job is released). */
+ * grows from one job to the next. Waits while the pipeline is full. 0; 1
+ * when the number was given before, or when the pipeline is full of
+ * results waiting for dyx_udil_pipeline_take; 2 when memory fails (the job
+ * is released in every failure). */
 DYX_API int dyx_udil_pipeline_submit(DyxUdilPipeline *pipeline, int64_t number, void *job);
 
 /* Waits until no job is queued or running (results kept for taking stay). */

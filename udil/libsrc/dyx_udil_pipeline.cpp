@@ -151,8 +151,16 @@ DyxUdilPipeline *dyx_udil_pipeline_new(const DyxUdilPipelineSetup *setup) {
 int dyx_udil_pipeline_submit(DyxUdilPipeline *pipeline, int64_t number, void *job) {
     if (pipeline == nullptr) return DYX_REFUSED;
     std::unique_lock<std::mutex> lock(pipeline->mutex);
-    pipeline->job_ended.wait(
-        lock, [pipeline] { return int64_t(pipeline->jobs.size()) < int64_t(pipeline->setup.capacity); });
+    const auto full = [pipeline] {
+        return int64_t(pipeline->jobs.size()) >= int64_t(pipeline->setup.capacity);
+    };
+    // Room comes when a job ends; a pipeline full of results waiting to be
+    // taken would never make room.
+    pipeline->job_ended.wait(lock, [&] { return !full() || pipeline->active == 0; });
+    if (full()) {
+        pipeline->release(job);
+        return DYX_REFUSED;
+    }
     try {
         auto placed = pipeline->jobs.emplace(number, Job{});
         if (!placed.second) {  // a number given twice: the caller's fault

@@ -9,6 +9,7 @@
 #include "dyx_parallel.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -82,17 +83,24 @@ private:
         return count;
     }
 
-    // Called with mutex_ held. A worker that cannot be started is simply
+    // Called with mutex_ held. Workers block every signal (they inherit the
+    // mask in force when they start), so that signals keep going to the
+    // program's own threads. A worker that cannot be started is simply
     // missing: the caller runs the bands it would have taken.
     void start_workers(int wanted) {
+        if (static_cast<int>(workers_) >= wanted) return;
+        sigset_t all, previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
         while (static_cast<int>(workers_) < wanted) {
             try {
                 std::thread(&Pool::work, this, generation_).detach();
             } catch (...) {
-                return;
+                break;
             }
             ++workers_;
         }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
 
     void work(uint64_t seen) {
@@ -130,7 +138,7 @@ std::atomic<Pool*> current_pool{nullptr};
 Pool& pool() {
     static const bool registered = [] {
         current_pool = new Pool;
-        // mutated
+        pthread_atfork(nullptr, nullptr, [] { current_pool = new Pool; });
         return true;
     }();
     (void)registered;
