@@ -19,6 +19,7 @@
 #include "py_movie_pipeline.h"
 #include "py_object_lock.h"
 #include "py_reason.h"
+#include "py_threads.h"
 
 namespace orvo {
 namespace {
@@ -323,6 +324,7 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
     MovieObject *self = as_movie(object);
     int n = 0;
     if (!PyArg_ParseTuple(args, "i:getframe", &n)) return nullptr;
+    apply_thread_setting();
     ObjectLockGuard locked(self->lock);
     if (!self->is_open) return movie_fail(self, "open() required before getframe()");
     if (!self->read_mode) return movie_fail(self, "getframe() not allowed on write movie");
@@ -394,6 +396,7 @@ PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
                                      &progress_object, &method, &smooth))
         return nullptr;
     const bool from_movie = Py_TYPE(source) == &movie_type;
+    apply_thread_setting();
     ObjectLockGuard locked(self->lock, from_movie ? as_movie(source)->lock : self->lock);
     if (self->stereo == 0) self->anaglyph = 0;  // an anaglyph needs a stereo movie
     if (!self->is_open) return movie_fail(self, "open() required before append()");

@@ -4,7 +4,6 @@
 
 #include "dyx_list.h"
 #include "dyx_list_links.h"
-#include "dyx_malloc.h"
 #include "dyx_mpool.h"
 #include "dyx_status.h"
 
