@@ -1,7 +1,6 @@
 // Kept unchanged from the library's earlier, slower version: the reference
 // that the exactness tests compare today's code with (namespace orvo_reference).
-// Area averaging, shared by the scaling entry point and its exact integer
-// path: the windows of each axis cut into pieces of source pixels.
+// Area averaging: the windows of each axis cut into pieces of source pixels.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +22,6 @@ struct AxisPieces {
     std::vector<uint32_t> index;
     std::vector<float> extent;
 };
-
-// Resamples by area average in exact integer arithmetic when the pieces
-// allow it (extents that are small multiples of a power of two); returns
-// false, touching nothing, when they do not.
-bool resample_exact(int components, const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
-                    const AxisPieces &cols, const AxisPieces &rows);
 
 }  // namespace dyx_image_area
 

@@ -1,5 +1,7 @@
-// Kept unchanged from the library's earlier, slower version: the reference
-// that the exactness tests compare today's code with (namespace orvo_reference).
+// The library's earlier, slower version, kept as the reference that the
+// exactness tests compare today's code with (namespace orvo_reference). Only
+// its portable loops are kept: its SSSE3 and exact-integer paths computed
+// the same bytes by construction.
 // Scaling: nearest sample, or area averaging over windows that wrap around
 // the picture's edges. Sample positions and weights are computed once per
 // call for every target column and row; the pixel loops then only gather
@@ -198,7 +200,6 @@ void area_resample(const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, 
 
 void area_dispatch(int components, const uint8_t *src, uint32_t sw, uint8_t *dest, uint32_t dw, uint32_t dh,
                    const AxisPieces &cols, const AxisPieces &rows) {
-    if (dyx_image_area::resample_exact(components, src, sw, dest, dw, dh, cols, rows)) return;
     switch (components) {
         case 1:
             area_resample<1>(src, sw, dest, dw, dh, cols, rows);
