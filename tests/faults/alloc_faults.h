@@ -24,28 +24,29 @@ int64_t dyx_alloc_faults_live(void);
 namespace alloc_faults {
 
 // Runs `operation` once for each of its allocations with that allocation
-// failing, then once more with none failing. `operation` returns true when
-// it reports success; after a failure it must report failure (unless
-// `may_recover`, for operations that work around a failed allocation). The
-// object under test must still work afterwards, which the final clean run
-// checks. Returns the number of failure points.
-inline int walk(const std::string &name, const std::function<bool()> &operation, bool may_recover = false) {
+// failing, then once more with none failing. `operation` returns a status
+// (0 for success); after a failure it must return `failure` (or 0 when
+// `may_recover`: it works around a failed allocation). The object under test
+// must still work afterwards, which the final clean run checks. Returns the
+// number of failure points.
+inline int walk(const std::string &name, const std::function<int()> &operation, int failure,
+                bool may_recover = false) {
     int points = 0;
     for (int64_t nth = 1; nth < 10000; ++nth) {
         dyx_alloc_faults_arm(nth);
-        const bool succeeded = operation();
+        const int status = operation();
         const bool fired = dyx_alloc_faults_fired() != 0;
         dyx_alloc_faults_arm(0);
         if (!fired) {
-            EXPECT_TRUE(succeeded) << name << ": fails with no allocation failing";
+            EXPECT_EQ(0, status) << name << ": fails with no allocation failing";
             break;
         }
         ++points;
-        if (!may_recover) {
-            EXPECT_FALSE(succeeded) << name << ": reports success after allocation " << nth << " failed";
+        if (status != 0 || !may_recover) {
+            EXPECT_EQ(failure, status) << name << ": wrong status after allocation " << nth << " failed";
         }
     }
-    EXPECT_TRUE(operation()) << name << ": does not work after the failures";
+    EXPECT_EQ(0, operation()) << name << ": does not work after the failures";
     EXPECT_GT(points, 0) << name << ": allocates nothing";
     return points;
 }

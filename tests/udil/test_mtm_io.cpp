@@ -263,16 +263,13 @@ TEST_F(MtmIo, OpeningChecksFramesStereoAndOffsets) {
     EXPECT_EQ(error(), "Different stereo settings in sub movies");
 
     // A tile reaching past the full frame, whichever sub-movie it is.
-    EXPECT_EQ(
-        open_text(head + "movie imageoffset 5 0 file single.ppm\nmovie imageoffset 0 0 file single2.ppm\n"),
-        1);
-    EXPECT_EQ(error(), "Invalid offset values in sub movies");
-    EXPECT_EQ(open_text(head + "movie file single.ppm\nmovie imageoffset 0 1 file single2.ppm\n"), 1);
-    EXPECT_EQ(error(), "Invalid offset values in sub movies");
-    EXPECT_EQ(
-        open_text(head + "movie imageoffset -1 0 file single.ppm\nmovie imageoffset 4 0 file single2.ppm\n"),
-        1);
-    EXPECT_EQ(error(), "Invalid offset values in sub movies");
+    for (const char *tiles :
+         {"movie imageoffset 5 0 file single.ppm\nmovie imageoffset 0 0 file single2.ppm\n",
+          "movie file single.ppm\nmovie imageoffset 0 1 file single2.ppm\n",
+          "movie imageoffset -1 0 file single.ppm\nmovie imageoffset 4 0 file single2.ppm\n"}) {
+        EXPECT_EQ(open_text(head + tiles), 1) << tiles;
+        EXPECT_EQ(error(), "Invalid offset values in sub movies");
+    }
 
     // Single images make one-frame sub-movies; a stereo pair reads both eyes.
     ASSERT_EQ(open_text(head + "movie file one_@.ppm\nmovie imageoffset 4 0 file one_@.ppm\n"), 0) << error();

@@ -23,6 +23,8 @@ protected:
         FakeCodecsTest::SetUp();
         left_ = picture(11);
         right_ = picture(22);
+        a = picture(0);
+        b = picture(0);
     }
 
     // The first pixel byte of the picture stored in a fake file (one eye).
@@ -34,6 +36,8 @@ protected:
 
     dyx_image_t *left_ = nullptr;
     dyx_image_t *right_ = nullptr;
+    dyx_image_t *a = nullptr;  // blank pictures to read into
+    dyx_image_t *b = nullptr;
 };
 
 // Guards against an image of another shape being overrun by the codec.
@@ -81,8 +85,6 @@ TEST_F(Transfer, BothEyesToAMonoCodecGoToTwoNamedFiles) {
     // Reading them back: eye 3 reads the two files, each with eye 1.
     UdilStream *input = reader("fmono", "shot_@_###.fkm", 4, 4);
     ASSERT_NE(input, nullptr);
-    dyx_image_t *a = picture(0);
-    dyx_image_t *b = picture(0);
     control.clear();
     ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
     EXPECT_EQ(a->data[0], 11);
@@ -131,8 +133,6 @@ TEST_F(Transfer, BothEyesToAStereoCodecMakeOneCall) {
     dyx_udil_file_close(&stream);
     UdilStream *input = reader("fstereo", "st_###.fks", 1, 1);
     ASSERT_NE(input, nullptr);
-    dyx_image_t *a = picture(0);
-    dyx_image_t *b = picture(0);
     ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
     EXPECT_EQ(a->data[0], 11);
     EXPECT_EQ(b->data[0], 22);
@@ -153,8 +153,6 @@ TEST_F(Transfer, ContainerEyePairInEveryEyeCombination) {
     UdilStream *input = reader("fmulti", "pair_@.fkv");
     ASSERT_NE(input, nullptr);
     EXPECT_EQ(dyx_udil_total_frames(input), 2);
-    dyx_image_t *a = picture(0);
-    dyx_image_t *b = picture(0);
     ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
     EXPECT_EQ(a->data[0], 11);
     EXPECT_EQ(b->data[0], 22);
