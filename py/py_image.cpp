@@ -326,7 +326,10 @@ PyObject *image_getattro(PyObject *object, PyObject *name_object) {
     const char *name = OrvoText_AsUTF8(name_object);
     if (name == nullptr) return nullptr;
     const PyGetSetDef *attribute = find_attribute(image_attributes, name);
-    if (attribute != nullptr) return attribute->get(object, attribute->closure);
+    if (attribute != nullptr) {
+        ObjectLockGuard locked(image_lock(object));  // another thread may be changing the object
+        return attribute->get(object, attribute->closure);
+    }
     return PyObject_GenericGetAttr(object, name_object);
 }
 
@@ -336,6 +339,8 @@ int image_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
     if (value == nullptr) return attribute_error(kNotDeletable);
     const PyGetSetDef *attribute = find_attribute(image_attributes, name);
     if (attribute == nullptr || attribute->set == nullptr) return attribute_error(name);
+    apply_thread_setting();  // a setter may rescale or convert the pixels
+    ObjectLockGuard locked(image_lock(object));
     return attribute->set(object, value, attribute->closure);
 }
 

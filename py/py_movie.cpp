@@ -377,7 +377,10 @@ PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
     const char *name = OrvoText_AsUTF8(name_object);
     if (name == nullptr) return nullptr;
     const PyGetSetDef *attribute = find_attribute(movie_attributes, name);
-    if (attribute != nullptr) return attribute->get(object, attribute->closure);
+    if (attribute != nullptr) {
+        ObjectLockGuard locked(movie_lock(object));  // another thread may be changing the object
+        return attribute->get(object, attribute->closure);
+    }
     return PyObject_GenericGetAttr(object, name_object);
 }
 
@@ -389,6 +392,7 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
     const PyGetSetDef *attribute = find_attribute(movie_attributes, name);
     if (attribute == nullptr || !is_member(*attribute)) return attribute_error(name);
     if (attribute->set == nullptr) return attribute_error("read-only attribute");
+    ObjectLockGuard locked(movie_lock(object));
     return attribute->set(object, value, attribute->closure);
 }
 

@@ -61,6 +61,21 @@ class SharedImageTest(unittest.TestCase):
         self.assertTrue(seen)
         self.assertTrue(set(seen) <= allowed)
 
+    def test_attributes_are_read_whole(self):
+        # dims reads the buffer that a resize on another thread replaces.
+        shared = pattern_image(64, 48, 4)
+        sizes = []
+
+        def work(index):
+            for round_number in range(ROUNDS * 4):
+                if index % 2:
+                    shared.dims = (32, 24) if round_number % 2 else (64, 48)
+                else:
+                    sizes.append(tuple(shared.dims))
+
+        self.assertEqual(run_threads(work), [])
+        self.assertTrue(set(sizes) <= set([(32, 24), (64, 48)]), set(sizes))
+
     def test_images_copied_into_each_other_never_deadlock(self):
         # Each call reads the other image's buffer while its own changes.
         pair = [pattern_image(40, 30, 1), pattern_image(40, 30, 2)]
@@ -160,22 +175,30 @@ class SharedMovieTest(ScratchTestCase):
         self.assertEqual(wrong, [])
 
     def test_each_thread_writes_its_own_movie(self):
-        cases = [("png", "t%d.####.png"), ("ppm", "t%d.####.ppm"), ("png", "t%d.png")]
+        # name, options, frames; each thread's files read back as the
+        # main thread's do
+        cases = [("t%d.####.png", "", 5), ("t%d.####.ppm", "", 5), ("t%d.png", "", 1),
+                 ("t%d.mkv", "codec ffv1", 5)]
         frames = [pattern_image(40, 30, seed) for seed in range(5)]
+
+        def write_and_read(name, options, count):
+            write_movie(self.path(name), frames[:count], options=options)
+            movie = orvo.movie()
+            movie.filename = self.path(name)
+            if movie.open() != 0:
+                raise AssertionError(movie.errstr())
+            pixels = [movie.getframe(k)[0].tostring() for k in range(movie.nframes)]
+            movie.close()
+            return pixels
+
+        expected = [write_and_read(name % 99, options, count) for name, options, count in cases]
 
         def work(index):
             for round_number in range(2):
-                _, name = cases[(index + round_number) % len(cases)]
-                path = self.path(name % (index * 10 + round_number))
-                write_movie(path, frames if "#" in name else frames[:1])
-                movie = orvo.movie()
-                movie.filename = path
-                if movie.open() != 0:
-                    raise AssertionError(movie.errstr())
-                for k in range(movie.nframes):
-                    if movie.getframe(k)[0].tostring() != frames[k].tostring():
-                        raise AssertionError("%s frame %d differs" % (path, k))
-                movie.close()
+                k = (index + round_number) % len(cases)
+                name, options, count = cases[k]
+                if write_and_read(name % (index * 10 + round_number), options, count) != expected[k]:
+                    raise AssertionError("%s differs" % name)
 
         self.assertEqual(run_threads(work), [])
 
