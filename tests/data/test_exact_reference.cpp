@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -35,20 +36,25 @@ struct Path {
 };
 constexpr Path kPaths[] = {{1, Level::kAvx2}, {4, Level::kAvx2}, {1, Level::kSsse3}, {3, Level::kScalar}};
 
-void use(const Path &path) {
-    dyx_parallel_set_threads(path.workers);
-    dyx_image_simd::set_limit(path.level);
+// Runs check() once on every path; stops at the first fatal failure.
+void on_every_path(const std::function<void()> &check) {
+    for (const Path &path : kPaths) {
+        SCOPED_TRACE(::testing::Message() << " workers " << path.workers << " level " << int(path.level));
+        dyx_parallel_set_threads(path.workers);
+        dyx_image_simd::set_limit(path.level);
+        check();
+        if (::testing::Test::HasFatalFailure()) return;
+    }
 }
 
 // Restores the defaults whatever a test leaves behind.
 class ExactReference : public ::testing::Test {
 protected:
-    void TearDown() override { use({0, Level::kAvx2}); }
+    void TearDown() override {
+        dyx_parallel_set_threads(0);
+        dyx_image_simd::set_limit(Level::kAvx2);
+    }
 };
-
-::testing::Message describe(const Path &path) {
-    return ::testing::Message() << " workers " << path.workers << " level " << static_cast<int>(path.level);
-}
 
 ImagePtr random_image(uint32_t width, uint32_t height, int32_t format, int32_t depth, std::mt19937 &random) {
     ImagePtr image = make_image(width, height, format, depth);
@@ -67,54 +73,50 @@ ImagePtr copy_of(const dyx_image_t *image) {
     return copy;
 }
 
-std::vector<uint8_t> depth_bytes(const dyx_image_t *image) {
-    if (image->depth_data == nullptr) return {};
-    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(image->depth_data);
-    return std::vector<uint8_t>(bytes, bytes + sizeof(float) * image->width * image->height);
+// The pixel bytes followed by the depth values' bytes, if any.
+std::vector<uint8_t> contents(const dyx_image_t *image) {
+    std::vector<uint8_t> bytes = bytes_of(image);
+    if (image->depth_data != nullptr) {
+        const uint8_t *depth = reinterpret_cast<const uint8_t *>(image->depth_data);
+        bytes.insert(bytes.end(), depth, depth + sizeof(float) * image->width * image->height);
+    }
+    return bytes;
+}
+
+// Scales a copy of source to dw x dh with the reference and on every path.
+void expect_scaling_matches(const dyx_image_t *source, uint32_t dw, uint32_t dh, uint32_t flags) {
+    const ImagePtr templ = make_image(dw, dh, DYX_IMG_FMT_L);
+    ImagePtr expected = copy_of(source);
+    ASSERT_EQ(apply(expected, [&](dyx_image_t **v) { return orvo_reference::scale(v, templ.get(), flags); }),
+              0);
+    on_every_path([&] {
+        ImagePtr actual = copy_of(source);
+        ASSERT_EQ(apply(actual, [&](dyx_image_t **v) { return dyx_image_scale(v, templ.get(), flags); }), 0);
+        ASSERT_EQ(contents(actual.get()), contents(expected.get()));
+    });
 }
 
 // A target size along one axis: a common ratio of the source or any size.
 uint32_t target_size(uint32_t source, std::mt19937 &random) {
-    switch (random() % 6) {
-        case 0:
-            return source / 2 > 0 ? source / 2 : 1;
-        case 1:
-            return source * 2 / 3 > 0 ? source * 2 / 3 : 1;
-        case 2:
-            return source * 2;
-        case 3:
-            return source / 4 > 0 ? source / 4 : 1;
-        default:
-            return 1 + random() % 400;
-    }
+    const uint32_t ratios[] = {source / 2, source * 2 / 3, source * 2, source / 4};
+    const uint32_t pick = random() % 6;
+    const uint32_t size = pick < 4 ? ratios[pick] : 1 + random() % 400;
+    return size > 0 ? size : 1;
 }
 
 TEST_F(ExactReference, ScalingMatchesEveryRatioFormatAndWorkerCount) {
     std::mt19937 random(19);
     // Mostly small pictures (quick), some tall enough to split into bands.
-    for (int n = 0; n < 240; ++n) {
+    for (int n = 0; n < 240 && !HasFatalFailure(); ++n) {
         const bool large = n % 8 == 0;
         const uint32_t sw = 1 + random() % (large ? 700 : 90), sh = 1 + random() % (large ? 700 : 90);
         const uint32_t dw = target_size(sw, random), dh = target_size(sh, random);
         const int32_t format = kFormats[random() % 5];
         const int32_t depth = random() % 4 == 0 ? 1 : 0;
         const uint32_t flags = random() % 3 == 0 ? 0 : DYX_SCALE_SMOOTH;
-        const ImagePtr source = random_image(sw, sh, format, depth, random);
-        const ImagePtr templ = make_image(dw, dh, DYX_IMG_FMT_L);
-        ImagePtr expected = copy_of(source.get());
-        ASSERT_EQ(
-            apply(expected, [&](dyx_image_t **v) { return orvo_reference::scale(v, templ.get(), flags); }),
-            0);
-        for (const Path &path : kPaths) {
-            SCOPED_TRACE(::testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh << " format "
-                                              << format << " flags " << flags << describe(path));
-            use(path);
-            ImagePtr actual = copy_of(source.get());
-            ASSERT_EQ(apply(actual, [&](dyx_image_t **v) { return dyx_image_scale(v, templ.get(), flags); }),
-                      0);
-            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
-            ASSERT_EQ(depth_bytes(actual.get()), depth_bytes(expected.get()));
-        }
+        SCOPED_TRACE(::testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh << " format "
+                                          << format << " flags " << flags);
+        expect_scaling_matches(random_image(sw, sh, format, depth, random).get(), dw, dh, flags);
     }
 }
 
@@ -134,24 +136,16 @@ TEST_F(ExactReference, ScalingMatchesOnFrameSizes) {
                  {301, 200, 602, 400, DYX_IMG_FMT_RGBA}};
     std::mt19937 random(7);
     for (const auto &c : cases) {
-        const ImagePtr source = random_image(c.sw, c.sh, c.format, 0, random);
-        const ImagePtr templ = make_image(c.dw, c.dh, DYX_IMG_FMT_L);
-        ImagePtr expected = copy_of(source.get());
-        apply(expected,
-              [&](dyx_image_t **v) { return orvo_reference::scale(v, templ.get(), DYX_SCALE_SMOOTH); });
-        for (const Path &path : kPaths) {
-            SCOPED_TRACE(::testing::Message() << c.sw << "x" << c.sh << describe(path));
-            use(path);
-            ImagePtr actual = copy_of(source.get());
-            apply(actual, [&](dyx_image_t **v) { return dyx_image_scale(v, templ.get(), DYX_SCALE_SMOOTH); });
-            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
-        }
+        SCOPED_TRACE(::testing::Message() << c.sw << "x" << c.sh);
+        expect_scaling_matches(random_image(c.sw, c.sh, c.format, 0, random).get(), c.dw, c.dh,
+                               DYX_SCALE_SMOOTH);
+        if (HasFatalFailure()) return;
     }
 }
 
 TEST_F(ExactReference, ConversionAndGreyMatchEveryFormatPair) {
     std::mt19937 random(23);
-    for (int n = 0; n < 100; ++n) {
+    for (int n = 0; n < 100 && !HasFatalFailure(); ++n) {
         const uint32_t width = 1 + random() % (n % 10 == 0 ? 900 : 70), height = 1 + random() % 600;
         const int32_t from = kFormats[random() % 5], to = kFormats[random() % 5];
         const int32_t depth = random() % 3 == 0 ? 1 : 0, to_depth = random() % 2;
@@ -160,23 +154,20 @@ TEST_F(ExactReference, ConversionAndGreyMatchEveryFormatPair) {
         ImagePtr expected = copy_of(source.get());
         ASSERT_EQ(apply(expected, [&](dyx_image_t **v) { return orvo_reference::convert(v, templ.get()); }),
                   0);
-        ImagePtr grey_expected = make_image(width, height, to);
-        const ImagePtr grey_actual = make_image(width, height, to);
         // Refused conversions write nothing: both start from the same bytes.
+        const ImagePtr grey_expected = make_image(width, height, to),
+                       grey_actual = make_image(width, height, to);
         std::memset(grey_expected->data, 0, dyx_image_data_size(grey_expected.get()));
         std::memset(grey_actual->data, 0, dyx_image_data_size(grey_actual.get()));
         const int grey_status = orvo_reference::togrey(source.get(), grey_expected.get());
-        for (const Path &path : kPaths) {
-            SCOPED_TRACE(::testing::Message()
-                         << width << "x" << height << " " << from << " -> " << to << describe(path));
-            use(path);
+        SCOPED_TRACE(::testing::Message() << width << "x" << height << " " << from << " -> " << to);
+        on_every_path([&] {
             ImagePtr actual = copy_of(source.get());
             ASSERT_EQ(apply(actual, [&](dyx_image_t **v) { return dyx_image_convert(v, templ.get()); }), 0);
-            ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
-            ASSERT_EQ(depth_bytes(actual.get()), depth_bytes(expected.get()));
+            ASSERT_EQ(contents(actual.get()), contents(expected.get()));
             ASSERT_EQ(dyx_image_togrey(source.get(), grey_actual.get()), grey_status);
             ASSERT_EQ(bytes_of(grey_actual.get()), bytes_of(grey_expected.get()));
-        }
+        });
     }
 }
 
@@ -187,49 +178,46 @@ TEST_F(ExactReference, GreyOfEveryColourIsTheDoubleExpression) {
     std::vector<uint8_t> expected(size_t{1} << 24);
     for (uint32_t colour = 0; colour < (1u << 24); ++colour) {
         const int r = colour >> 16, g = (colour >> 8) & 255, b = colour & 255;
-        image->data[3 * size_t{colour}] = static_cast<uint8_t>(r);
-        image->data[3 * size_t{colour} + 1] = static_cast<uint8_t>(g);
-        image->data[3 * size_t{colour} + 2] = static_cast<uint8_t>(b);
+        uint8_t *pixel = image->data + 3 * size_t{colour};
+        pixel[0] = static_cast<uint8_t>(r);
+        pixel[1] = static_cast<uint8_t>(g);
+        pixel[2] = static_cast<uint8_t>(b);
         expected[colour] = static_cast<uint8_t>(static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b));
     }
     const ImagePtr grey = make_image(4096, 4096, DYX_IMG_FMT_L);
-    for (const Path &path : kPaths) {
-        SCOPED_TRACE(describe(path));
-        use(path);
+    on_every_path([&] {
         ASSERT_EQ(dyx_image_togrey(image.get(), grey.get()), 0);
         EXPECT_EQ(bytes_of(grey.get()), expected);
-    }
+    });
 }
 
 TEST_F(ExactReference, BitbltMatchesEveryRectangleAndMode) {
     std::mt19937 random(31);
     auto any = [&](int low, int high) { return low + static_cast<int32_t>(random() % (high - low + 1)); };
-    for (int n = 0; n < 300; ++n) {
+    for (int n = 0; n < 300 && !HasFatalFailure(); ++n) {
         const bool large = n % 10 == 0;
-        const uint32_t sw = any(1, large ? 900 : 60), sh = any(1, large ? 700 : 60);
-        const uint32_t tw = any(1, large ? 1200 : 80), th = any(1, large ? 900 : 80);
+        const int sw = any(1, large ? 900 : 60), sh = any(1, large ? 700 : 60);
+        const int tw = any(1, large ? 1200 : 80), th = any(1, large ? 900 : 80);
         const int32_t format = kFormats[random() % 5];
         const ImagePtr source = random_image(sw, sh, format, 0, random);
         const ImagePtr target = random_image(tw, th, format, 0, random);
         const int32_t src_origin[2] = {any(-20, 40), any(-20, 40)};
-        const int32_t src_size[2] = {any(1, static_cast<int>(sw) + 20), any(1, static_cast<int>(sh) + 20)};
-        const int32_t dest_origin[2] = {any(-30, static_cast<int>(tw)), any(-30, static_cast<int>(th))};
-        const int32_t dest_size[2] = {any(1, static_cast<int>(tw) + 40), any(1, static_cast<int>(th) + 40)};
+        const int32_t src_size[2] = {any(1, sw + 20), any(1, sh + 20)};
+        const int32_t dest_origin[2] = {any(-30, tw), any(-30, th)};
+        const int32_t dest_size[2] = {any(1, tw + 40), any(1, th + 40)};
         const int32_t mode = random() % 2 == 0 ? DYX_BITBLT_COPY : DYX_BITBLT_ALPHAMASK;
         const uint8_t border[4] = {17, 34, 51, static_cast<uint8_t>(random() % 2 == 0 ? 0 : 200)};
+        const auto blit = [&](dyx_image_t *into, decltype(&dyx_image_bitblt) function) {
+            return function(source.get(), into, src_origin, src_size, dest_origin, dest_size, mode, border);
+        };
         const ImagePtr expected = copy_of(target.get());
-        ASSERT_EQ(orvo_reference::bitblt(source.get(), expected.get(), src_origin, src_size, dest_origin,
-                                         dest_size, mode, border),
-                  0);
-        for (const Path &path : kPaths) {
-            SCOPED_TRACE(::testing::Message() << "case " << n << describe(path));
-            use(path);
+        ASSERT_EQ(blit(expected.get(), orvo_reference::bitblt), 0);
+        SCOPED_TRACE(::testing::Message() << "case " << n);
+        on_every_path([&] {
             const ImagePtr actual = copy_of(target.get());
-            ASSERT_EQ(dyx_image_bitblt(source.get(), actual.get(), src_origin, src_size, dest_origin,
-                                       dest_size, mode, border),
-                      0);
+            ASSERT_EQ(blit(actual.get(), dyx_image_bitblt), 0);
             ASSERT_EQ(bytes_of(actual.get()), bytes_of(expected.get()));
-        }
+        });
     }
 }
 

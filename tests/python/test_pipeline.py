@@ -3,29 +3,16 @@ with several, the files written are the same bytes under the same names,
 frames read in any order are the same pixels, and a frame that cannot be
 written is reported once, with the text a write on the script's own thread
 gives."""
-import ctypes
 import os
 import random
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, codec_names, open_movie, pattern_image, write_movie
+from movie_testing import ScratchTestCase, codec_names, new_write_movie, open_movie, pattern_image, write_movie
 from orvo_testing import fixed_text, have_command, run_bounded
 
 SIZE = (64, 48)
 FRAMES = 12
-
-
-def set_workers(count):
-    """Sets the worker count; returns the one in force before."""
-    if hasattr(orvo, "threads"):
-        before = orvo.threads
-        orvo.threads = count
-        return before
-    library = ctypes.CDLL(orvo.__file__)
-    before = library.dyx_parallel_threads()
-    library.dyx_parallel_set_threads(count)
-    return before
 
 
 def stream_digest(path):
@@ -42,24 +29,28 @@ def file_contents(directory):
     every file under `directory`."""
     found = {}
     for root, _, names in os.walk(directory):
-        for name in names:
-            path = os.path.join(root, name)
-            if name.endswith(".mkv"):
+        for path in (os.path.join(root, name) for name in names):
+            if path.endswith(".mkv"):
                 found[os.path.relpath(path, directory)] = stream_digest(path)
-                continue
-            with open(path, "rb") as handle:
-                found[os.path.relpath(path, directory)] = handle.read()
+            else:
+                with open(path, "rb") as handle:
+                    found[os.path.relpath(path, directory)] = handle.read()
     return found
 
 
 class WorkerCountTestCase(ScratchTestCase):
+    """Runs with one worker unless a test sets more; restores the setting."""
+
     def setUp(self):
         ScratchTestCase.setUp(self)
-        self.workers_before = set_workers(1)
+        self.addCleanup(setattr, orvo, "threads", orvo.threads)
+        orvo.threads = 1
 
-    def tearDown(self):
-        set_workers(self.workers_before)
-        ScratchTestCase.tearDown(self)
+    def skip_unless_built(self, plugin, name):
+        if plugin not in codec_names():
+            self.skipTest("the %s plug-in is not built" % plugin)
+        if name.endswith(".mkv") and not have_command("ffmpeg"):
+            self.skipTest("the ffmpeg command, which compares containers' frames, is not installed")
 
     def in_dir(self, name):
         path = self.path(name)
@@ -82,18 +73,15 @@ LOSSLESS = [
 
 class OneWorkerOrManyTest(WorkerCountTestCase):
     def write_with(self, workers, name, attributes):
-        set_workers(workers)
+        orvo.threads = workers
         directory = self.in_dir("%s-%s-%d" % (name.replace("#", ""), attributes.get("format"), workers))
-        images = [pattern_image(SIZE[0], SIZE[1], k) for k in range(FRAMES)]
-        write_movie(os.path.join(directory, name), images, **attributes)
+        write_movie(os.path.join(directory, name), [pattern_image(SIZE[0], SIZE[1], k) for k in range(FRAMES)],
+                    **attributes)
         return file_contents(directory)
 
     def test_files_are_the_same_bytes_under_the_same_names(self):
         for name, attributes, plugin in LOSSLESS:
-            if plugin not in codec_names():
-                self.skipTest("the %s plug-in is not built" % plugin)
-            if name.endswith(".mkv") and not have_command("ffmpeg"):
-                self.skipTest("the ffmpeg command, which compares containers' frames, is not installed")
+            self.skip_unless_built(plugin, name)
             serial = self.write_with(1, name, attributes)
             parallel = self.write_with(4, name, attributes)
             self.assertEqual(sorted(parallel), sorted(serial), name)
@@ -117,24 +105,24 @@ class ReadAheadTest(WorkerCountTestCase):
         write_movie(path, frames, **attributes)
         return path + ".mtm" if "tiling" in attributes else path
 
-    def frames(self, path, order, **attributes):
-        reader = open_movie(path, **attributes)
-        return [[eye.tostring() for eye in reader.getframe(k)] for k in order]
-
-    def test_any_order_reads_the_frames_random_access_reads(self):
+    def frames(self, path):
+        """The frames in an order that jumps about, then those of a repeating
+        frame range."""
         generator = random.Random(7)
         order = list(range(FRAMES)) + [3, 4, 5, 9, 2, 3, 11, 0, 1, 2, 3, 6, 6, 7]
         order += [generator.randrange(FRAMES) for _ in range(20)]
+        reader, repeating = open_movie(path), open_movie(path, repeat=(2, 1), framerange=(1, 5))
+        return ([[eye.tostring() for eye in reader.getframe(k)] for k in order] +
+                [[eye.tostring() for eye in repeating.getframe(k)] for k in range(8)])
+
+    def test_any_order_reads_the_frames_random_access_reads(self):
         for name, attributes, plugin in self.SOURCES:
-            if plugin not in codec_names():
-                self.skipTest("the %s plug-in is not built" % plugin)
+            self.skip_unless_built(plugin, "")
             path = self.source(name, attributes)
-            set_workers(1)
-            expected = self.frames(path, order)
-            expected_repeats = self.frames(path, range(8), repeat=(2, 1), framerange=(1, 5))
-            set_workers(4)
-            self.assertTrue(self.frames(path, order) == expected, name)
-            self.assertTrue(self.frames(path, range(8), repeat=(2, 1), framerange=(1, 5)) == expected_repeats, name)
+            expected = self.frames(path)
+            orvo.threads = 4
+            self.assertTrue(self.frames(path) == expected, name)
+            orvo.threads = 1
 
 
 class UnwrittenFrameTest(WorkerCountTestCase):
@@ -142,14 +130,11 @@ class UnwrittenFrameTest(WorkerCountTestCase):
         """Writes six frames whose third cannot be made (a directory holds its
         name); returns where the failure appeared, its status and text, and
         the files written."""
-        set_workers(workers)
+        orvo.threads = workers
         directory = self.in_dir("%s-%d" % (name.split(".")[-1], workers))
         path = os.path.join(directory, name)
         os.mkdir(path.replace("####", "0002"))
-        writer = orvo.movie(orvo.MOVIE_WRITE)
-        writer.filename = path
-        writer.dims = SIZE
-        writer.addcount(6)
+        writer = new_write_movie(path, SIZE, 6)
         self.assertEqual(writer.open(), 0)
         reports = []
         for k in range(6):
@@ -165,8 +150,7 @@ class UnwrittenFrameTest(WorkerCountTestCase):
     def test_the_failure_is_reported_once_as_the_script_would_see_it(self):
         for name in ("out.####.png", "out.####.ppm"):
             serial, serial_files = self.attempt(1, name)
-            self.assertEqual([report[:2] for report in serial], [("append", 2)], name)
-            self.assertEqual(serial[0][4], 2)
+            self.assertEqual([report[:2] + report[4:] for report in serial], [("append", 2, 2)], name)
             behind, behind_files = self.attempt(4, name)
             self.assertEqual(len(behind), 1, "%s: %r" % (name, behind))
             where, frame, status, text, realframes = behind[0]

@@ -9,7 +9,7 @@ import threading
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, pattern_image, pixels
+from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, write_movie
 from orvo_testing import have_command, run_bounded
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
@@ -71,11 +71,9 @@ class ScaleOutTest(ScratchTestCase):
     def setUp(self):
         ScratchTestCase.setUp(self)
         for k in range(24):
-            self.assertEqual(pattern_image(64, 48, k).save(self.path("in.%04d.png" % k)), 0)
-            self.assertEqual(pattern_image(64, 48, 99 - k).save(self.path("right.%04d.png" % k)), 0)
-            rgba = pattern_image(64, 48, k, orvo.DYX_IMG_FMT_RGBA)
-            self.assertEqual(rgba.save(self.path("rgba.%04d.png" % k)), 0)
-        self.input = self.path("in.####.png")
+            for name, image in (("in", pattern_image(64, 48, k)), ("right", pattern_image(64, 48, 99 - k)),
+                                ("rgba", pattern_image(64, 48, k, orvo.DYX_IMG_FMT_RGBA))):
+                self.assertEqual(image.save(self.path("%s.%04d.png" % (name, k))), 0)
 
     def convert(self, inputs, output, workers, **options):
         from orvo_cli import scale_out
@@ -128,33 +126,21 @@ class ScaleOutTest(ScratchTestCase):
         self.assertEqual([k for k, key in enumerate(keys) if key], [0, 8, 16])
         if numpy is None:
             self.skipTest("the PSNR check needs NumPy")
-        originals = [numpy.frombuffer(pixels(pattern_image(64, 48, k)), numpy.uint8) for k in range(24)]
-        quality = [self.psnr(originals, name) for name in ("single.mp4", "joined.mp4")]
-        self.assertLess(abs(quality[0] - quality[1]), 0.5, quality)
-
-    def psnr(self, originals, name):
-        movie = orvo.movie()
-        movie.filename = self.path(name)
-        self.assertEqual(movie.open(), 0, movie.errstr())
-        try:
-            decoded = [numpy.frombuffer(pixels(movie.getframe(k)[0]), numpy.uint8) for k in range(movie.nframes)]
-        finally:
+        quality = []
+        for name in ("single.mp4", "joined.mp4"):
+            movie = open_movie(self.path(name))
+            self.assertEqual(movie.nframes, 24)
+            error = numpy.mean([(numpy.frombuffer(pixels(pattern_image(64, 48, k)), numpy.uint8).astype(float) -
+                                 numpy.frombuffer(pixels(movie.getframe(k)[0]), numpy.uint8)) ** 2 for k in range(24)])
             movie.close()
-        self.assertEqual(len(decoded), len(originals))
-        error = numpy.mean([(a.astype(float) - b) ** 2 for a, b in zip(originals, decoded)])
-        return 10 * numpy.log10(255.0 ** 2 / error)
+            quality.append(10 * numpy.log10(255.0 ** 2 / error))
+        self.assertLess(abs(quality[0] - quality[1]), 0.5, quality)
 
     def test_join_refuses_what_it_cannot_join(self):
         from orvo_cli.errors import CliError
         from orvo_cli.scale_out_join import join_segments
         for name, size in (("a.mp4", (64, 48)), ("b.mp4", (32, 24))):
-            movie = orvo.movie(orvo.MOVIE_WRITE)
-            movie.filename, movie.dims = self.path(name), size
-            movie.addcount(2)
-            self.assertEqual(movie.open(), 0, movie.errstr())
-            for k in range(2):
-                self.assertEqual(movie.append(pattern_image(size[0], size[1], k)), 0, movie.errstr())
-            self.assertEqual(movie.close(), 0)
+            write_movie(self.path(name), [pattern_image(size[0], size[1], k) for k in range(2)])
         cases = [(["a.mp4", "b.mp4"], "encoded differently"), (["a.mp4", "none.mp4"], "can't open segment"),
                  ([], "no segments")]
         for segments, reason in cases:

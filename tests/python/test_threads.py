@@ -2,13 +2,14 @@
 single-threaded one, a shared object is never seen half-changed, each
 thread's error text is its own, and a pure-Python thread keeps running
 while orvo works."""
+import itertools
 import sys
 import threading
 import time
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, pattern_image, write_movie
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image, write_movie
 from orvo_testing import run_python
 
 THREADS = 4
@@ -32,59 +33,54 @@ def run_threads(work, count=THREADS):
         thread.start()
     for thread in threads:
         thread.join(WAIT_SECONDS)
-    stuck = [thread for thread in threads if thread.is_alive()]
-    return errors + ["thread still running"] * len(stuck)
+    return errors + ["thread still running"] * len([thread for thread in threads if thread.is_alive()])
+
+
+def flipped(image):
+    image.flip(orvo.DYX_FLIP_XAXIS)
+    return image
+
+
+def frames_of(movie):
+    return [movie.getframe(k)[0].tostring() for k in range(movie.nframes)]
 
 
 class SharedImageTest(unittest.TestCase):
 
     def test_readers_see_the_shared_image_whole(self):
-        # Writers flip the image an even number of times while readers
-        # copy it: every copy is the original or its mirror, never a mix.
-        shared = pattern_image(64, 48, 3)
-        original = shared.tostring()
-        mirror = pattern_image(64, 48, 3)
-        mirror.flip(orvo.DYX_FLIP_XAXIS)
-        allowed = set([original, mirror.tostring()])
-        seen = []
+        # Odd threads change the image and back while even ones read it:
+        # every read sees one state or the other, never a mix. The first
+        # allowed state is the one the writers leave.
+        def resize(image, round_number):
+            image.dims = (32, 24) if round_number % 2 else (64, 48)
 
-        def work(index):
-            for _ in range(ROUNDS * 4):
-                if index % 2:
-                    shared.flip(orvo.DYX_FLIP_XAXIS)
-                    shared.flip(orvo.DYX_FLIP_XAXIS)
-                else:
-                    seen.append(shared.tostring())
+        cases = [  # image, change, read, allowed
+            (pattern_image(64, 48, 3), lambda image, _: flipped(flipped(image)), lambda image: image.tostring(),
+             [pattern_image(64, 48, 3).tostring(), flipped(pattern_image(64, 48, 3)).tostring()]),
+            (pattern_image(64, 48, 4), resize, lambda image: tuple(image.dims), [(32, 24), (64, 48)]),
+        ]
+        for shared, change, read, allowed in cases:
+            seen = []
 
-        self.assertEqual(run_threads(work), [])
-        self.assertEqual(shared.tostring(), original)
-        self.assertTrue(seen)
-        self.assertTrue(set(seen) <= allowed)
+            def work(index):
+                for round_number in range(ROUNDS * 4):
+                    if index % 2:
+                        change(shared, round_number)
+                    else:
+                        seen.append(read(shared))
 
-    def test_attributes_are_read_whole(self):
-        # dims reads the buffer that a resize on another thread replaces.
-        shared = pattern_image(64, 48, 4)
-        sizes = []
-
-        def work(index):
-            for round_number in range(ROUNDS * 4):
-                if index % 2:
-                    shared.dims = (32, 24) if round_number % 2 else (64, 48)
-                else:
-                    sizes.append(tuple(shared.dims))
-
-        self.assertEqual(run_threads(work), [])
-        self.assertTrue(set(sizes) <= set([(32, 24), (64, 48)]), set(sizes))
+            self.assertEqual(run_threads(work), [])
+            self.assertEqual(read(shared), allowed[0])
+            self.assertTrue(seen and set(seen) <= set(allowed), set(seen))
 
     def test_images_copied_into_each_other_never_deadlock(self):
         # Each call reads the other image's buffer while its own changes.
         pair = [pattern_image(40, 30, 1), pattern_image(40, 30, 2)]
-        rgb = orvo.DYX_IMG_FMT_RGB
 
         def work(index):
             mine, other = pair[index % 2], pair[1 - index % 2]
             for _ in range(ROUNDS * 4):
-                mine.fromstring(other, 40, 30, rgb)
+                mine.fromstring(other, 40, 30, orvo.DYX_IMG_FMT_RGB)
                 mine.blend(other, 1, 1, 0, 0, (0, 0, 0, 0), 0)
 
         self.assertEqual(run_threads(work), [])
@@ -108,7 +104,10 @@ class SharedImageTest(unittest.TestCase):
             operation(copy)
             return copy.tostring()
 
+        self.addCleanup(setattr, orvo, "threads", orvo.threads)
+        orvo.threads = 1
         expected = [result(operation) for _, operation in operations]
+        orvo.threads = 0  # the threads below share a worker per core
         got = {}
 
         def work(index):
@@ -119,25 +118,6 @@ class SharedImageTest(unittest.TestCase):
         self.assertEqual(run_threads(work), [])
         for k, (name, _) in enumerate(operations):
             self.assertEqual(got.get(k), set([expected[k]]), name)
-
-    def test_thread_setting_keeps_results(self):
-        self.assertTrue(orvo.threads >= 1)
-        source = pattern_image(301, 203, 7)
-        results = []
-        before = orvo.threads
-        try:
-            for count in (1, 2, 3, 0):
-                orvo.threads = count
-                copy = source.subrect()
-                copy.resize(150, 101, orvo.DYX_SCALE_SMOOTH)
-                copy.format = orvo.DYX_IMG_FMT_L
-                results.append(copy.tostring())
-        finally:
-            orvo.threads = before
-        self.assertEqual(len(set(results)), 1)
-
-
-class ThreadSettingStartTest(unittest.TestCase):
 
     def test_environment_variable_gives_the_start_value(self):
         def start_value(setting):
@@ -157,17 +137,13 @@ class SharedMovieTest(ScratchTestCase):
     def test_one_read_movie_shared_by_threads(self):
         frames = [pattern_image(32, 24, seed) for seed in range(8)]
         write_movie(self.path("shared.####.png"), frames)
-        movie = orvo.movie()
-        movie.filename = self.path("shared.####.png")
-        self.assertEqual(movie.open(), 0, movie.errstr())
-        expected = [frame.tostring() for frame in frames]
+        movie = open_movie(self.path("shared.####.png"))
         wrong = []
 
         def work(index):
             for round_number in range(ROUNDS):
                 k = (index * 3 + round_number * 5) % len(frames)
-                image = movie.getframe(k)[0]
-                if image.tostring() != expected[k]:
+                if movie.getframe(k)[0].tostring() != frames[k].tostring():
                     wrong.append(k)
 
         self.assertEqual(run_threads(work), [])
@@ -183,11 +159,8 @@ class SharedMovieTest(ScratchTestCase):
 
         def write_and_read(name, options, count):
             write_movie(self.path(name), frames[:count], options=options)
-            movie = orvo.movie()
-            movie.filename = self.path(name)
-            if movie.open() != 0:
-                raise AssertionError(movie.errstr())
-            pixels = [movie.getframe(k)[0].tostring() for k in range(movie.nframes)]
+            movie = open_movie(self.path(name))
+            pixels = frames_of(movie)
             movie.close()
             return pixels
 
@@ -204,15 +177,9 @@ class SharedMovieTest(ScratchTestCase):
 
     def test_progress_callback_may_use_its_own_movie(self):
         # The callback runs inside append, which holds both movies' locks.
-        frames = [pattern_image(16, 12, seed) for seed in range(3)]
-        write_movie(self.path("in.####.png"), frames)
-        source = orvo.movie()
-        source.filename = self.path("in.####.png")
-        self.assertEqual(source.open(), 0)
-        target = orvo.movie(orvo.MOVIE_WRITE)
-        target.filename = self.path("out.####.png")
-        target.dims = (16, 12)
-        target.addcount(3)
+        write_movie(self.path("in.####.png"), [pattern_image(16, 12, seed) for seed in range(3)])
+        source = open_movie(self.path("in.####.png"))
+        target = new_write_movie(self.path("out.####.png"), (16, 12), 3)
         self.assertEqual(target.open(), 0)
         seen = []
 
@@ -222,14 +189,8 @@ class SharedMovieTest(ScratchTestCase):
                 return 0
 
         done = []
-
-        def append_all():
-            done.append(target.append(source, object=Progress(), method="step"))
-
-        worker = threading.Thread(target=append_all)
-        worker.daemon = True  # a deadlock fails the test instead of hanging the run
-        worker.start()
-        worker.join(WAIT_SECONDS)
+        self.assertEqual(run_threads(lambda _: done.append(target.append(source, object=Progress(), method="step")),
+                                     1), [])
         self.assertEqual(done, [0])
         self.assertEqual(len(seen), 3)
         self.assertEqual(seen[0][1:], (3, "", [16, 12]))
@@ -248,6 +209,7 @@ class SharedMovieTest(ScratchTestCase):
                 texts.setdefault(index, set()).add(image.errstr())
 
         self.assertEqual(run_threads(work), [])
+        self.assertEqual(sorted(texts), list(range(THREADS)))
         for index, seen in texts.items():
             self.assertEqual(len(seen), 1, seen)
             text = seen.pop()
@@ -272,7 +234,19 @@ class PythonThreadProgressTest(ScratchTestCase):
     is told never to take the lock away from a running thread, so the count
     moves during the call only when orvo lets go of the lock itself."""
 
-    def counting_thread(self):
+    def test_long_calls_let_python_threads_run(self):
+        large, big = pattern_image(1200, 900, 1), pattern_image(800, 600, 2)
+        path = self.path("big.png")
+        write_movie(self.path("m.####.png"), [pattern_image(640, 480, seed) for seed in range(2)])
+        movie = open_movie(self.path("m.####.png"))
+        self.addCleanup(movie.close)
+        reader = orvo.image()
+        # Scaling alternates between two sizes: a copy made for each call
+        # would let the thread run during the copy instead.
+        sizes = itertools.cycle([(400, 300, orvo.DYX_SCALE_SMOOTH), (1200, 900, orvo.DYX_SCALE_SMOOTH)])
+        calls = [("scaling", lambda: large.resize(*next(sizes))),
+                 ("saving", lambda: big.save(path)), ("loading", lambda: reader.load(path)),
+                 ("reading a movie", lambda: movie.getframe(1))]
         count = [0]
         started = threading.Event()
         stop = threading.Event()
@@ -290,37 +264,15 @@ class PythonThreadProgressTest(ScratchTestCase):
         self.addCleanup(thread.join, WAIT_SECONDS)
         self.addCleanup(stop.set)
         self.assertTrue(started.wait(WAIT_SECONDS))
-        return count
-
-    def assert_progress_during(self, call):
-        count = self.counting_thread()
-        for _ in range(50):  # a bound, not a time: one call with progress suffices
-            before = count[0]
-            call()
-            if count[0] > before:
-                return
-        self.fail("the Python thread never ran during the call")
-
-    def test_scaling(self):
-        big = pattern_image(1200, 900, 1)
-        self.assert_progress_during(lambda: big.subrect().resize(400, 300, orvo.DYX_SCALE_SMOOTH))
-
-    def test_saving_and_loading(self):
-        big = pattern_image(800, 600, 2)
-        path = self.path("big.png")
-        self.assert_progress_during(lambda: big.save(path))
-        reader = orvo.image()
-        self.assert_progress_during(lambda: reader.load(path))
+        for name, call in calls:
+            for _ in range(50):  # a bound, not a time: one call with progress suffices
+                before = count[0]
+                call()
+                if count[0] > before:
+                    break
+            else:
+                self.fail("the Python thread never ran during " + name)
         self.assertEqual(reader.tostring(), big.tostring())
-
-    def test_reading_a_movie(self):
-        frames = [pattern_image(640, 480, seed) for seed in range(2)]
-        write_movie(self.path("m.####.png"), frames)
-        movie = orvo.movie()
-        movie.filename = self.path("m.####.png")
-        self.assertEqual(movie.open(), 0)
-        self.addCleanup(movie.close)
-        self.assert_progress_during(lambda: movie.getframe(1))
 
 
 if __name__ == "__main__":

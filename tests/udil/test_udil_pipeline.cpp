@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -56,6 +57,12 @@ int run(void *job, void **state, void *context, char *text, size_t size) {
     return payload.fail_status;
 }
 
+// Waits, at most a minute, until `count` jobs have started.
+bool wait_entered(Bench &bench, int count) {
+    std::unique_lock<std::mutex> lock(bench.mutex);
+    return bench.opened.wait_for(lock, std::chrono::seconds(60), [&] { return bench.entered >= count; });
+}
+
 void open_gate(Bench &bench) {
     std::lock_guard<std::mutex> lock(bench.mutex);
     bench.gate_open = true;
@@ -85,64 +92,58 @@ TEST(UdilPipeline, RefusesBadSetups) {
 }
 
 // Every job runs once, one worker keeps the order, memory stays bounded.
-TEST(UdilPipeline, RunsEveryJobWithinCapacity) {
+// The first failure by number is kept with its text and handed over once;
+// the queued jobs behind it are dropped; afterwards jobs run again.
+TEST(UdilPipeline, RunsJobsAndKeepsTheFirstFailure) {
     struct Case {
         int workers, capacity, jobs;
-    } cases[] = {{1, 2, 50}, {2, 3, 200}, {4, 4, 300}, {3, 1, 40}};
+        std::vector<int> failing;  // when not empty: jobs wait until all are queued
+    } cases[] = {{1, 2, 50, {}}, {2, 3, 200, {}},   {4, 4, 300, {}},   {3, 1, 40, {}},
+                 {1, 8, 6, {1}}, {1, 8, 6, {2, 4}}, {3, 8, 6, {3, 1}}, {3, 8, 6, {2, 1}}};
     for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.workers << " workers, " << c.jobs << " jobs");
         Bench bench;
+        bench.gate_open = c.failing.empty();
         DyxUdilPipeline *pipeline = start(bench, c.workers, c.capacity, 0);
         ASSERT_NE(pipeline, nullptr);
-        for (int k = 0; k < c.jobs; ++k) ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k)), 0);
-        dyx_udil_pipeline_drain(pipeline);
-        EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, nullptr, nullptr, 0), 0);
-        EXPECT_EQ(bench.live, 0);
-        EXPECT_LE(bench.most_live, std::max(c.capacity, c.workers) + 1);  // +1: the one being made
-        std::vector<int> ran = bench.ran;
-        if (c.workers > 1) std::sort(ran.begin(), ran.end());
-        ASSERT_EQ(int(ran.size()), c.jobs);
-        for (int k = 0; k < c.jobs; ++k) EXPECT_EQ(ran[size_t(k)], k);
-        dyx_udil_pipeline_free(&pipeline);
-        EXPECT_EQ(pipeline, nullptr);
-        EXPECT_EQ(bench.worker_states, 0);
-    }
-}
-
-// The first failure by number is kept with its text; the queued jobs behind
-// it are dropped; once handed over, jobs run again.
-TEST(UdilPipeline, KeepsTheFirstFailure) {
-    struct Case {
-        int workers;
-        std::vector<int> failing;
-        int expected;
-    } cases[] = {{1, {1}, 1}, {1, {2, 4}, 2}, {3, {3, 1}, 1}};
-    for (const Case &c : cases) {
-        Bench bench;
-        bench.gate_open = false;
-        DyxUdilPipeline *pipeline = start(bench, c.workers, 8, 0);
-        ASSERT_NE(pipeline, nullptr);
-        for (int k = 0; k < 6; ++k) {
+        for (int k = 0; k < c.jobs; ++k) {
             const bool fails = std::find(c.failing.begin(), c.failing.end(), k) != c.failing.end();
-            ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, fails ? 7 : 0, true)), 0);
+            ASSERT_EQ(
+                dyx_udil_pipeline_submit(pipeline, k, make(bench, k, fails ? 7 : 0, !c.failing.empty())), 0);
         }
+        // The workers' first jobs have all started: failures among them
+        // end in any order.
+        ASSERT_TRUE(wait_entered(bench, std::min(c.workers, c.jobs)));
         open_gate(bench);
         dyx_udil_pipeline_drain(pipeline);
         int64_t number = -1;
         char text[64];
-        EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 7);
-        EXPECT_EQ(number, c.expected);
-        EXPECT_STREQ(text, ("frame " + std::to_string(c.expected) + " failed").c_str());
-        if (c.workers == 1) {
-            EXPECT_EQ(int(bench.ran.size()), c.expected + 1);  // nothing ran after it
+        if (c.failing.empty()) {
+            EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, nullptr, nullptr, 0), 0);
+            EXPECT_LE(bench.most_live, std::max(c.capacity, c.workers) + 1);  // +1: the one being made
+            std::vector<int> ran = bench.ran;
+            if (c.workers > 1) std::sort(ran.begin(), ran.end());
+            ASSERT_EQ(int(ran.size()), c.jobs);
+            for (int k = 0; k < c.jobs; ++k) EXPECT_EQ(ran[size_t(k)], k);
+        } else {
+            const int first = *std::min_element(c.failing.begin(), c.failing.end());
+            EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 7);
+            EXPECT_EQ(number, first);
+            EXPECT_STREQ(text, ("frame " + std::to_string(first) + " failed").c_str());
+            if (c.workers == 1) {
+                EXPECT_EQ(int(bench.ran.size()), first + 1);  // nothing ran after it
+            }
+            EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 0);
+            EXPECT_STREQ(text, "");
         }
-        EXPECT_EQ(dyx_udil_pipeline_failure(pipeline, &number, text, sizeof text), 0);
-        EXPECT_STREQ(text, "");
         const size_t before = bench.ran.size();
-        ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, 10, make(bench, 10)), 0);
+        ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, 1000, make(bench, 1000)), 0);
         dyx_udil_pipeline_drain(pipeline);
         EXPECT_EQ(bench.ran.size(), before + 1);
         dyx_udil_pipeline_free(&pipeline);
+        EXPECT_EQ(pipeline, nullptr);
         EXPECT_EQ(bench.live, 0);
+        EXPECT_EQ(bench.worker_states, 0);
     }
 }
 
@@ -187,10 +188,7 @@ TEST(UdilPipeline, FreeDropsQueuedJobs) {
     DyxUdilPipeline *pipeline = start(bench, 1, 8, 0);
     ASSERT_NE(pipeline, nullptr);
     for (int k = 0; k < 5; ++k) ASSERT_EQ(dyx_udil_pipeline_submit(pipeline, k, make(bench, k, 0, true)), 0);
-    {
-        std::unique_lock<std::mutex> lock(bench.mutex);
-        bench.opened.wait(lock, [&bench] { return bench.entered > 0; });
-    }
+    ASSERT_TRUE(wait_entered(bench, 1));
     dyx_udil_pipeline_free(&pipeline);
     EXPECT_EQ(bench.live, 0);
     EXPECT_EQ(bench.ran, std::vector<int>{0});
