@@ -3,7 +3,6 @@
 // subrect.
 #include "py_image.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>

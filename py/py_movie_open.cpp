@@ -8,7 +8,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>

@@ -6,7 +6,6 @@
 // clang-format on
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "dyx_image.h"

@@ -3,7 +3,6 @@
 #include "dyx_image.h"
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <mutex>
 

@@ -1,6 +1,5 @@
 #include "ffmpeg_colour.h"
 
-#include <algorithm>
 #include <cstring>
 
 extern "C" {

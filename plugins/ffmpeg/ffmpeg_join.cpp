@@ -6,7 +6,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "ffmpeg_util.h"

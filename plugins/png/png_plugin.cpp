@@ -8,9 +8,6 @@
 // levels and the adaptive filter stay available as options.
 #include <zlib.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "png_animation.h"

@@ -2,7 +2,6 @@
 #include "dyx_udil_dir.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace udil {
 

@@ -2,7 +2,6 @@
 #include "dyx_lex.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

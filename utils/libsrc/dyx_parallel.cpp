@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace {
 
