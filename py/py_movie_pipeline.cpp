@@ -13,6 +13,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_parallel.h"
+#include "dyx_status.h"
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_pipeline.h"
 #include "dyx_udil_stream.h"
@@ -116,7 +117,7 @@ int run_job(void *job, void **state, void *context, char *text, size_t size) {
         }
     } else {
         UdilStream *stream = worker_stream(pipeline, state, text, size);
-        if (stream == nullptr) return 7;
+        if (stream == nullptr) return DYX_SYSTEM_FAILED;
         status = pipeline.writing
                      ? dyx_udil_save_image(stream, frame.index, frame.eye, frame.left, frame.right)
                      : dyx_udil_get_image(stream, frame.index, frame.eye, frame.left, frame.right);
@@ -253,9 +254,9 @@ void decode_ahead(FramePipeline &pipeline, int32_t index, int32_t end) {
 int movie_stop_pipeline(MovieObject *movie) {
     forget_in_child(movie);
     FramePipeline *pipeline = movie->pipeline;
-    if (pipeline == nullptr) return 0;
+    if (pipeline == nullptr) return DYX_OK;
     int32_t frame = 0;
-    const int status = pipeline->writing ? write_behind_failure(movie, &frame, true) : 0;
+    const int status = pipeline->writing ? write_behind_failure(movie, &frame, true) : DYX_OK;
     if (status != 0) with_reason(movie->error, sizeof movie->error, "Unable to write frame to movie file");
     dyx_udil_pipeline_free(&pipeline->workers);
     close_spare_streams(*pipeline);
@@ -281,7 +282,7 @@ int write_behind_frame(MovieObject *movie, int32_t frame, int32_t eye, dyx_image
     if (job == nullptr) {
         dyx_image_free(&left);
         dyx_image_free(&right);
-        return 2;
+        return DYX_NO_MEMORY;
     }
     return dyx_udil_pipeline_submit(movie->pipeline->workers, frame, job);
 }
@@ -289,12 +290,12 @@ int write_behind_frame(MovieObject *movie, int32_t frame, int32_t eye, dyx_image
 int write_behind_failure(MovieObject *movie, int32_t *frame, bool wait) {
     forget_in_child(movie);
     FramePipeline *pipeline = movie->pipeline;
-    if (pipeline == nullptr || !pipeline->writing) return 0;
+    if (pipeline == nullptr || !pipeline->writing) return DYX_OK;
     if (wait) dyx_udil_pipeline_drain(pipeline->workers);
     int64_t number = 0;
     char text[DYX_UDIL_PIPELINE_TEXT_SIZE];
     int status = dyx_udil_pipeline_failure(pipeline->workers, &number, text, sizeof text);
-    if (status == 0) return 0;
+    if (status == DYX_OK) return DYX_OK;
     // Frames behind the failed one are dropped, and the frames before it
     // still running may fail too: the first failure is the one reported,
     // and the script goes on from it.
@@ -350,7 +351,7 @@ int read_ahead_frame(MovieObject *movie, int32_t index, bool stereo, dyx_image_t
         std::swap(*left, job->left);
         std::swap(*right, job->right);
         release_job(job, nullptr);
-        return 0;
+        return DYX_OK;
     }
     // Anything else is read here, once the frames ahead (which use the
     // stream) are dropped; the next frame after it starts decoding ahead.
@@ -365,7 +366,7 @@ int read_ahead_frame(MovieObject *movie, int32_t index, bool stereo, dyx_image_t
     if (*left == nullptr || (stereo && *right == nullptr)) {
         dyx_image_free(left);
         dyx_image_free(right);
-        return 2;
+        return DYX_NO_MEMORY;
     }
     const int status = read_file_frame(movie, index, *left, *right);
     if (status != 0) {
@@ -379,7 +380,7 @@ int read_ahead_frame(MovieObject *movie, int32_t index, bool stereo, dyx_image_t
         pipeline->reading_alone = !start_workers(*pipeline, movie);
         if (!pipeline->reading_alone) decode_ahead(*pipeline, index, end);
     }
-    return 0;
+    return DYX_OK;
 }
 
 }  // namespace orvo

@@ -85,16 +85,16 @@ int read_frame(MovieObject *movie, int32_t k, Buffer &left, Buffer &right, int32
     Buffer decoded_left, decoded_right;
     const int status = read_ahead_frame(movie, index, stereo_read, &decoded_left.image, &decoded_right.image);
     if (status != 0) return status;  // the caller reports it
-    const auto take = [smooth](Buffer &decoded, Buffer &target) {
+    const auto take = [smooth](Buffer &decoded, Buffer &target) -> int {
         if (same_shape(decoded.image, target.image)) {
             dyx_image_free(&target.image);
             target.image = decoded.release();
-            return 0;
+            return DYX_OK;
         }
         return fit_into(&decoded.image, target.image, smooth);
     };
-    if (take(decoded_left, left) != 0) return 2;
-    if (stereo_read && take(decoded_right, right) != 0) return 2;
+    if (take(decoded_left, left) != 0) return DYX_NO_MEMORY;
+    if (stereo_read && take(decoded_right, right) != 0) return DYX_NO_MEMORY;
     if (right.image != nullptr && !stereo_read) copy_pixels(right.image, left.image);
 
     if (movie->flip != 0) {
@@ -108,7 +108,7 @@ int read_frame(MovieObject *movie, int32_t k, Buffer &left, Buffer &right, int32
     }
     if (anaglyph != 0 && right.image != nullptr && dyx_image_color_components_per_pixel(right.image) == 3)
         dyx_image_anaglyph(left.image, right.image, anaglyph);
-    return 0;
+    return DYX_OK;
 }
 
 // ---- writing ----------------------------------------------------------------
@@ -128,7 +128,7 @@ int write_frame(MovieObject *movie, Buffer &left, Buffer &right) {
     // The first frame is written here: a movie that cannot be written at
     // all (a missing directory, a read-only disk) fails at once.
     const int behind = movie->realframes > 0 ? write_behind(movie) : 0;
-    if (behind < 0) return 2;  // the writers could not start
+    if (behind < 0) return DYX_NO_MEMORY;  // the writers could not start
     if (behind > 0) {
         dyx_image_t *second = both_eyes ? right.release() : nullptr;
         return write_behind_frame(movie, movie->realframes, eye, left.release(), second);
@@ -153,11 +153,11 @@ int fit_to_movie(const MovieObject *movie, Buffer &frame, int smooth) {
     shape.width = static_cast<uint32_t>(movie->width);
     shape.height = static_cast<uint32_t>(movie->height);
     shape.format = movie->info.pixel_format;
-    if (same_shape(frame.image, &shape)) return 0;
+    if (same_shape(frame.image, &shape)) return DYX_OK;
     Buffer target(alloc_frame(movie->width, movie->height, shape.format));
-    if (target.image == nullptr || fit_into(&frame.image, target.image, smooth) != 0) return 2;
+    if (target.image == nullptr || fit_into(&frame.image, target.image, smooth) != 0) return DYX_NO_MEMORY;
     std::swap(frame.image, target.image);
-    return 0;
+    return DYX_OK;
 }
 
 enum class Progress { kContinue, kAbort, kFailed, kInterrupted };
@@ -272,7 +272,7 @@ PyObject *append_movie(const AppendRequest &request, MovieObject *source) {
         }
         if (no_memory) return PyErr_NoMemory();
         if (read != 0) {
-            if (read == 12)
+            if (read == DYX_FRAME_MISMATCH)
                 movie_fail(self, "Mixed size images detected in movie. All images must be the same size.");
             else
                 movie_fail_with_reason(self, "Unable to read frame from movie file");

@@ -12,6 +12,7 @@
 #include "dyx_image_composite.h"
 #include "dyx_image_simd.h"
 #include "dyx_malloc.h"
+#include "dyx_status.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -193,9 +194,9 @@ int dyx_image_bitblt(const dyx_image_t *src, dyx_image_t *dest, const int32_t sr
                      int32_t mode, const uint8_t border[4]) {
     uint8_t border_pixel[4] = {0, 0, 0, 0};
     make_border_pixel(dest->format, border, border_pixel);
-    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_FORMAT | DYX_IMAGE_HDR_DEPTH) != 0) return 1;
+    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_FORMAT | DYX_IMAGE_HDR_DEPTH) != 0) return DYX_REFUSED;
     const int components = dyx_image_color_components_per_pixel(dest);
-    if (components == 0) return 0;
+    if (components == 0) return DYX_OK;
 
     const int64_t sx = src_origin ? src_origin[0] : 0, sy = src_origin ? src_origin[1] : 0;
     const int64_t sw = src_size ? src_size[0] : static_cast<int64_t>(src->width);
@@ -207,7 +208,7 @@ int dyx_image_bitblt(const dyx_image_t *src, dyx_image_t *dest, const int32_t sr
     const int64_t dh = dest_rect ? dest_size[1] : static_cast<int64_t>(dest->height);
     Axis x = make_axis(sx, sw, dx, dw);
     Axis y = make_axis(sy, sh, dy, dh);
-    if (!clip(x, dest->width) || !clip(y, dest->height)) return 0;
+    if (!clip(x, dest->width) || !clip(y, dest->height)) return DYX_OK;
 
     // Byte offsets of the columns' source pixels, then (when the offsets
     // fit) their 32-bit copies for the gathering loop.
@@ -215,7 +216,7 @@ int dyx_image_bitblt(const dyx_image_t *src, dyx_image_t *dest, const int32_t sr
     const bool narrow = static_cast<uint64_t>(src->width) * components < (uint64_t{1} << 31);
     dyx_malloc("dyx_image_bitblt", &offsets,
                static_cast<uint64_t>(x.size) * (sizeof *offsets + sizeof(int32_t)), __LINE__, kSourceName);
-    if (offsets == nullptr) return 2;
+    if (offsets == nullptr) return DYX_NO_MEMORY;
     Columns columns{offsets, x.size, x.size, nullptr};
     for (int64_t c = 0; c < x.size; ++c) {
         const int64_t column = source_index(c, x, src->width);
@@ -248,7 +249,7 @@ int dyx_image_bitblt(const dyx_image_t *src, dyx_image_t *dest, const int32_t sr
             break;
     }
     dyx_free(offsets, __LINE__, kSourceName);
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include "dyx_image_bands.h"
 #include "dyx_image_grey.h"
 #include "dyx_image_simd.h"
+#include "dyx_status.h"
 
 // The pixel loops are written to be vectorised; GCC's -O2 cost model would
 // leave most of them scalar. These loops are integer-only, so only the
@@ -249,9 +250,9 @@ extern "C" {
 
 int dyx_image_convert(dyx_image_t **image_var, const dyx_image_t *templ) {
     dyx_image_t *src = *image_var;
-    if (templ->format == src->format && templ->depth == src->depth) return 0;
+    if (templ->format == src->format && templ->depth == src->depth) return DYX_OK;
     dyx_image_t *dest = dyx_image_alloc(src->width, src->height, templ->depth, templ->format);
-    if (dest == nullptr) return 1;
+    if (dest == nullptr) return DYX_IMAGE_NO_BUFFER;
     const size_t count = pixel_count(src);
 
     if (dest->depth_data != nullptr) {
@@ -270,21 +271,21 @@ int dyx_image_convert(dyx_image_t **image_var, const dyx_image_t *templ) {
     }
     dyx_image_free(image_var);
     *image_var = dest;
-    return 0;
+    return DYX_OK;
 }
 
 int dyx_image_togrey(const dyx_image_t *src, dyx_image_t *dest) {
-    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_SIZE) != 0) return 1;
+    if (dyx_image_hdr_diff(src, dest, DYX_IMAGE_HDR_SIZE) != 0) return DYX_REFUSED;
     ConvertFunc convert = nullptr;
     // Only a colour source has the three components the grey value needs.
     if (src->format == kRGB)
         convert = grey_function<kRGB>(dest->format);
     else if (src->format == kRGBA)
         convert = grey_function<kRGBA>(dest->format);
-    if (convert == nullptr) return 6;
+    if (convert == nullptr) return DYX_BAD_ARGUMENT;
     if (pixel_count(src) != 0)
         convert_rows(convert, src, dest->data, dyx_image_color_components_per_pixel(dest));
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"

@@ -13,6 +13,7 @@
 #include "dyx_image.h"
 #include "dyx_image_area.h"
 #include "dyx_image_bands.h"
+#include "dyx_status.h"
 
 // The pixel loops are written to be vectorised; GCC's -O2 cost model would
 // leave most of them scalar. Integer loops only change speed, and float
@@ -277,18 +278,18 @@ extern "C" {
 
 int dyx_image_scale(dyx_image_t **image_var, const dyx_image_t *templ, uint32_t flags) {
     dyx_image_t *src = *image_var;
-    if (templ->width == src->width && templ->height == src->height) return 0;
+    if (templ->width == src->width && templ->height == src->height) return DYX_OK;
     dyx_image_t *dest = dyx_image_alloc(templ->width, templ->height, src->depth, src->format);
-    if (dest == nullptr) return 1;
+    if (dest == nullptr) return DYX_IMAGE_NO_BUFFER;
     try {
         resample(src, dest, (flags & DYX_SCALE_SMOOTH) != 0);
     } catch (const std::bad_alloc &) {
         dyx_image_free(&dest);
-        return 1;
+        return DYX_IMAGE_NO_BUFFER;
     }
     dyx_image_free(image_var);
     *image_var = dest;
-    return 0;
+    return DYX_OK;
 }
 
 }  // extern "C"
