@@ -71,27 +71,9 @@ def run(args):
     if getattr(args, "workers", None) or getattr(args, "scheduler", None):
         from . import scale_out  # Dask is loaded only for a scale-out
         return scale_out.run_command(args)
-    if len(args.names) not in (2, 3):
-        raise CliError("convert takes INPUT [RIGHT_INPUT] OUTPUT, not %d names" % len(args.names))
-    inputs, output = args.names[:-1], args.names[-1]
-    read_attributes = {"framerange": args.frames, "repeat": args.repeat,
-                       "flip": FLIPS.get(args.flip, 0), "intensity": args.ramp}
     sources = []
     try:
-        for name in inputs:
-            sources.append(open_movie(name, widen=args.sequence, **read_attributes)[0])
-        if len(sources) == 2 and sources[0].nframes != sources[1].nframes:
-            raise CliError("the left input has %d frames and the right input %d"
-                           % (sources[0].nframes, sources[1].nframes))
-        if sources[0].nframes < 1:
-            raise CliError("%s: no frames to convert" % inputs[0])
-        codec = choose_codec(args, output)
-        timing = FrameTiming(args, sources[0], codec)
-        plan = OutputPlan(args, codec, output, timing.count, stereo=wants_stereo(args, sources))
-        input_files = []
-        for source in sources:
-            input_files.extend(files_of_name(source.filename))
-        plan.refuse_unsafe(input_files, args.overwrite)
+        inputs, _, codec, timing, plan = open_and_plan(args, sources)
         timing.announce(inputs[0])
         try:
             return write_frames(args, choose_writer(args, sources, codec, plan, timing), plan, timing)
@@ -102,6 +84,37 @@ def run(args):
     finally:
         for source in sources:
             source.close()
+
+
+def read_attributes_of(args):
+    """The read movies' attributes that the options ask for."""
+    return {"framerange": args.frames, "repeat": args.repeat, "flip": FLIPS.get(args.flip, 0),
+            "intensity": args.ramp}
+
+
+def open_and_plan(args, sources):
+    """Opens the inputs into `sources` (the caller closes them), chooses the
+    codec and the frame timing, and plans an output that destroys no input.
+    Returns (input names, read attributes, codec, timing, plan)."""
+    if len(args.names) not in (2, 3):
+        raise CliError("convert takes INPUT [RIGHT_INPUT] OUTPUT, not %d names" % len(args.names))
+    inputs, output = args.names[:-1], args.names[-1]
+    read_attributes = read_attributes_of(args)
+    for name in inputs:
+        sources.append(open_movie(name, widen=args.sequence, **read_attributes)[0])
+    if len(sources) == 2 and sources[0].nframes != sources[1].nframes:
+        raise CliError("the left input has %d frames and the right input %d"
+                       % (sources[0].nframes, sources[1].nframes))
+    if sources[0].nframes < 1:
+        raise CliError("%s: no frames to convert" % inputs[0])
+    codec = choose_codec(args, output)
+    timing = FrameTiming(args, sources[0], codec)
+    plan = OutputPlan(args, codec, output, timing.count, stereo=wants_stereo(args, sources))
+    input_files = []
+    for source in sources:
+        input_files.extend(files_of_name(source.filename))
+    plan.refuse_unsafe(input_files, args.overwrite)
+    return inputs, read_attributes, codec, timing, plan
 
 
 def choose_codec(args, output):
@@ -115,12 +128,12 @@ def choose_codec(args, output):
     return codec
 
 
-def _tiled(args):
-    return args.tiles is not None and args.tiles != (1, 1)
+def is_tiled(args):
+    return args.tiles is not None and tuple(args.tiles) != (1, 1)
 
 
 def _without_mtm(args, output):
-    if _tiled(args) and output.endswith(".mtm"):
+    if is_tiled(args) and output.endswith(".mtm"):
         return output[:-len(".mtm")]  # the movie adds ".mtm" itself
     return output
 
@@ -138,7 +151,7 @@ class OutputPlan(object):
         options = args.options
         stereo = stereo and not args.anaglyph  # an anaglyph is one picture
         self.single = None
-        if _tiled(args):
+        if is_tiled(args):
             stem = _without_mtm(args, output)
             across, down = args.tiles
             self.filename = stem
@@ -184,7 +197,7 @@ def choose_writer(args, sources, codec, plan, timing):
     if layout in (None, layouts.RGB) or args.anaglyph:  # an anaglyph is composed in RGB
         return MovieWriter(args, sources, create_output(args, sources, codec, plan, timing), timing)
     stereo = wants_stereo(args, sources)
-    pictures = ("#" in plan.filename or timing.count == 1) and not _tiled(args) and not timing.resampled
+    pictures = ("#" in plan.filename or timing.count == 1) and not is_tiled(args) and not timing.resampled
     if pictures and (not stereo or "@" in plan.filename):
         chooser = layouts.LayoutChooser(plan.shown, args.options)
         if chooser.choose(layout) != layouts.RGB:
@@ -201,7 +214,7 @@ def choose_writer(args, sources, codec, plan, timing):
 def create_output(args, sources, codec, plan, timing):
     """Makes and opens the write movie; raises CliError with the module's text on failure."""
     source = sources[0]
-    tiled = _tiled(args)
+    tiled = is_tiled(args)
     width, height = args.size or tuple(source.dims)
     frames = timing.count
     if frames > 1 and not codec.multi_image and "#" not in plan.filename:

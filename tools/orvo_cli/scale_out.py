@@ -24,13 +24,11 @@ import os
 import uuid
 
 from . import cmd_convert, layouts
-from .cmd_convert import OutputPlan, choose_codec, wants_stereo
+from .cmd_convert import wants_stereo
 from .convert_writers import first_layout
 from .errors import CliError
-from .files import EYE_LETTERS, files_of_name
-from .inputs import open_movie
+from .files import EYE_LETTERS
 from .scale_out_conversion import TEMPORARY_PREFIX, Conversion
-from .timing import FrameTiming
 
 
 def convert(input, output, client=None, **options):
@@ -72,27 +70,9 @@ def run_command(args):
 
 def run(args, client=None):
     """Returns (exit status, frames written)."""
-    if len(args.names) not in (2, 3):
-        raise CliError("convert takes INPUT [RIGHT_INPUT] OUTPUT, not %d names" % len(args.names))
-    inputs, output = args.names[:-1], args.names[-1]
-    read_attributes = {"framerange": args.frames, "repeat": args.repeat,
-                       "flip": cmd_convert.FLIPS.get(args.flip, 0), "intensity": args.ramp}
     sources = []
     try:
-        for name in inputs:
-            sources.append(open_movie(name, widen=args.sequence, **read_attributes)[0])
-        if len(sources) == 2 and sources[0].nframes != sources[1].nframes:
-            raise CliError("the left input has %d frames and the right input %d"
-                           % (sources[0].nframes, sources[1].nframes))
-        if sources[0].nframes < 1:
-            raise CliError("%s: no frames to convert" % inputs[0])
-        codec = choose_codec(args, output)
-        timing = FrameTiming(args, sources[0], codec)
-        plan = OutputPlan(args, codec, output, timing.count, stereo=wants_stereo(args, sources))
-        input_files = []
-        for source in sources:
-            input_files.extend(files_of_name(source.filename))
-        plan.refuse_unsafe(input_files, args.overwrite)
+        inputs, read_attributes, codec, timing, plan = cmd_convert.open_and_plan(args, sources)
         kind = _kind(args, codec, plan, timing)
         if kind is None:
             for source in sources:
@@ -113,14 +93,10 @@ def _without_scale_out(args):
     return plain
 
 
-def _tiled(args):
-    return args.tiles is not None and tuple(args.tiles) != (1, 1)
-
-
 def _kind(args, codec, plan, timing):
     """How the output is split: "tile", "frames" or "segment"; None for
     the single-process path."""
-    if _tiled(args):
+    if cmd_convert.is_tiled(args):
         return "tile"
     if "#" in plan.filename:
         return "frames"
@@ -133,7 +109,7 @@ def _pictures(args, sources, plan, timing):
     """Whether a single-process run saves picture by picture (the choice of
     cmd_convert.choose_writer) rather than through a write movie."""
     layout = first_layout(sources)
-    if layout in (None, layouts.RGB) or args.anaglyph or _tiled(args) or timing.resampled:
+    if layout in (None, layouts.RGB) or args.anaglyph or cmd_convert.is_tiled(args) or timing.resampled:
         return False
     if wants_stereo(args, sources) and "@" not in plan.filename:
         return False
