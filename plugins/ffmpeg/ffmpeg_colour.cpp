@@ -136,7 +136,13 @@ bool has_alpha(AVPixelFormat format) {
 int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, int height, bool alpha) {
     const auto source_format = AVPixelFormat(picture.format);
     const bool full_range = picture.color_range == AVCOL_RANGE_JPEG || is_full_range_format(source_format);
-    const int space = swscale_matrix(picture.colorspace, picture.width, picture.height);
+    // A damaged stream can leave a number outside the enumeration in the
+    // frame: read it as the integer it is, and take unknown ones as unstated.
+    int stated_space = 0;
+    std::memcpy(&stated_space, &picture.colorspace, sizeof stated_space);
+    const AVColorSpace colorspace =
+        stated_space >= 0 && stated_space < AVCOL_SPC_NB ? AVColorSpace(stated_space) : AVCOL_SPC_UNSPECIFIED;
+    const int space = swscale_matrix(colorspace, picture.width, picture.height);
     if (!scaler_ || picture.width != source_width_ || picture.height != source_height_ ||
         picture.format != source_format_ || width != target_width_ || height != target_height_ ||
         space != space_ || int(full_range) != range_ || alpha != alpha_) {
