@@ -11,6 +11,8 @@
 
 namespace image_testing {
 
+using Bytes = std::vector<uint8_t>;
+
 struct ImageDeleter {
     void operator()(dyx_image_t *image) const { dyx_image_free(&image); }
 };
@@ -22,16 +24,15 @@ inline ImagePtr make_image(uint32_t width, uint32_t height, int32_t format, int3
     return ImagePtr(dyx_image_alloc(width, height, depth, format));
 }
 
-inline ImagePtr make_image(uint32_t width, uint32_t height, int32_t format,
-                           const std::vector<uint8_t> &bytes) {
+inline ImagePtr make_image(uint32_t width, uint32_t height, int32_t format, const Bytes &bytes) {
     ImagePtr image = make_image(width, height, format);
     if (image && !bytes.empty()) std::memcpy(image->data, bytes.data(), bytes.size());
     return image;
 }
 
-inline std::vector<uint8_t> bytes_of(const dyx_image_t *image) {
+inline Bytes bytes_of(const dyx_image_t *image) {
     const uint8_t *data = image->data;
-    return std::vector<uint8_t>(data, data + dyx_image_data_size(image));
+    return Bytes(data, data + dyx_image_data_size(image));
 }
 
 inline void fill_random(dyx_image_t *image, std::mt19937 &random) {

@@ -13,14 +13,9 @@
 #include "dyx_image_composite.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::fill_random;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const float kIdentity[20] = {1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0};
 const float kUnchangedDepth[2] = {1.0f, 0.0f};

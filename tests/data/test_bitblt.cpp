@@ -9,13 +9,9 @@
 #include "dyx_image_composite.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const uint8_t kBorder[4] = {11, 22, 33, 44};
 const uint8_t kClearBorder[4] = {11, 22, 33, 0};

@@ -11,14 +11,9 @@
 #include "dyx_image_composite.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::fill_random;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const uint8_t kNoConstant[4] = {0, 0, 0, 0};
 

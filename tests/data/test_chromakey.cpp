@@ -10,14 +10,7 @@
 #include "dyx_image_composite.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::fill_random;
-using image_testing::ImagePtr;
-using image_testing::make_image;
-
-namespace {
-using Bytes = std::vector<uint8_t>;
-}
+using namespace image_testing;
 
 TEST(ChromaKey, ExamplesToleranceEdgesAndRefusals) {
     const uint8_t green[3] = {0, 255, 0};

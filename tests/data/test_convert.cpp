@@ -8,14 +8,9 @@
 #include "dyx_image.h"
 #include "image_test_util.h"
 
-using image_testing::apply;
-using image_testing::bytes_of;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const int32_t A = DYX_IMG_FMT_A, L = DYX_IMG_FMT_L, LA = DYX_IMG_FMT_LA, RGB = DYX_IMG_FMT_RGB,
               RGBA = DYX_IMG_FMT_RGBA;

@@ -1,5 +1,5 @@
 // The fast scaling, grey conversion and bitblt give the same bytes as the
-// earlier implementations kept in reference/, over seeded random sizes,
+// plain implementations in reference/, over seeded random sizes,
 // ratios, formats, offsets and pixels, with one worker and with several,
 // and with the AVX2, SSSE3 and scalar kernels.
 #include <gtest/gtest.h>
@@ -17,11 +17,7 @@
 #include "image_test_util.h"
 #include "reference/reference.h"
 
-using image_testing::apply;
-using image_testing::bytes_of;
-using image_testing::fill_random;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
 
@@ -74,8 +70,8 @@ ImagePtr copy_of(const dyx_image_t *image) {
 }
 
 // The pixel bytes followed by the depth values' bytes, if any.
-std::vector<uint8_t> contents(const dyx_image_t *image) {
-    std::vector<uint8_t> bytes = bytes_of(image);
+Bytes contents(const dyx_image_t *image) {
+    Bytes bytes = bytes_of(image);
     if (image->depth_data != nullptr) {
         const uint8_t *depth = reinterpret_cast<const uint8_t *>(image->depth_data);
         bytes.insert(bytes.end(), depth, depth + sizeof(float) * image->width * image->height);

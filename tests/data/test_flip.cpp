@@ -8,13 +8,7 @@
 #include "dyx_image.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::ImagePtr;
-using image_testing::make_image;
-
-namespace {
-using Bytes = std::vector<uint8_t>;
-}
+using namespace image_testing;
 
 // Mirroring works on whole groups of pixels first and swaps rows through a
 // bounded buffer; every size and format must still come out as the plain
@@ -27,7 +21,7 @@ TEST(Flip, EverySizeMirrorsExactly) {
         for (const auto &[width, height] : sizes)
             for (int32_t flags : {DYX_FLIP_XAXIS, DYX_FLIP_YAXIS | 8, DYX_FLIP_XAXIS | DYX_FLIP_YAXIS}) {
                 ImagePtr image = make_image(width, height, format);
-                image_testing::fill_random(image.get(), random);
+                fill_random(image.get(), random);
                 const Bytes before = bytes_of(image.get());
                 ASSERT_EQ(dyx_image_flip(image.get(), flags), 0);
                 const size_t c = static_cast<size_t>(dyx_image_color_components_per_pixel(image.get()));
@@ -83,8 +77,8 @@ TEST(Swizzle, EveryLengthInPlaceAndIntoAnotherImage) {
     const int32_t mask[4] = {1, 0, 1, 1};
     for (uint32_t width = 1; width <= 40; ++width) {
         ImagePtr src = make_image(width, 1, DYX_IMG_FMT_RGBA), dest = make_image(width, 1, DYX_IMG_FMT_RGBA);
-        image_testing::fill_random(src.get(), random);
-        image_testing::fill_random(dest.get(), random);
+        fill_random(src.get(), random);
+        fill_random(dest.get(), random);
         const Bytes s = bytes_of(src.get()), d = bytes_of(dest.get());
         ASSERT_EQ(dyx_image_swizzle(src.get(), dest.get(), map, mask), 0);
         ASSERT_EQ(dyx_image_swizzle(src.get(), src.get(), map, mask), 0);

@@ -11,8 +11,7 @@
 #include "image_test_util.h"
 #include "log_capture.h"
 
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 TEST(ImageAlloc, SizesRectangleAndComponents) {
     ImagePtr rgb = make_image(3, 2, DYX_IMG_FMT_RGB);
@@ -199,7 +198,7 @@ TEST(ImageFile, RoundTripCarriesPixelsDepthAndRectangle) {
     ASSERT_TRUE(back);
     EXPECT_EQ(file.calls,
               (Calls{"read_header", "attribute_count", "read_attribute", "read_pixels", "read_depth"}));
-    EXPECT_EQ(image_testing::bytes_of(back.get()), image_testing::bytes_of(image.get()));
+    EXPECT_EQ(bytes_of(back.get()), bytes_of(image.get()));
     EXPECT_EQ(back->depth_data[3], 1.5f);
     EXPECT_EQ(
         (std::vector<int32_t>{back->valid_x_min, back->valid_y_min, back->valid_x_max, back->valid_y_max}),

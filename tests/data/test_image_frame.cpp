@@ -10,13 +10,9 @@
 #include "dyx_image_frame.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::fill_random;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-using Bytes = std::vector<uint8_t>;
 
 uint8_t scaled(uint8_t value, float factor) { return uint8_t(int(float(value) * factor)); }
 

@@ -11,14 +11,9 @@
 #include "dyx_image_stats.h"
 #include "image_test_util.h"
 
-using image_testing::bytes_of;
-using image_testing::fill_random;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // count, mean, sum, sum of squares, variance, minimum and maximum.
 std::vector<double> stats_of(const dyx_image_t *image) {

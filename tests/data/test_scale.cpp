@@ -8,14 +8,9 @@
 #include "dyx_image.h"
 #include "image_test_util.h"
 
-using image_testing::apply;
-using image_testing::bytes_of;
-using image_testing::ImagePtr;
-using image_testing::make_image;
+using namespace image_testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes scaled(uint32_t sw, uint32_t sh, int32_t format, const Bytes &pixels, uint32_t dw, uint32_t dh,
              uint32_t flags) {

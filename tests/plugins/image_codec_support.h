@@ -17,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -102,28 +103,30 @@ inline void write_bytes(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Runs a Python 3 script (Pillow, OpenCV and NumPy available) with the
-// directory `directory` as sys.argv[1]; true when it exits with 0 in time.
+// Runs a Python 3 script with the directory `directory` as `d`, after
+// importing os, sys, NumPy as np, Pillow's Image and OpenCV's cv2; true when
+// it exits with 0 in time. In the script, plane(c) is channel c of a smooth
+// pattern over the grids y, x it sets, and save() writes a picture with
+// Pillow and the pixels it must read as (by default Pillow's own decoding,
+// converted to `mode`) in name.raw, rows top first.
 inline bool run_python(const std::string &script, const std::string &directory) {
     const std::string path = directory + "/make_files.py";
-    write_bytes(path, script);
+    write_bytes(path, R"(import os, sys
+import numpy as np
+from PIL import Image
+import cv2
+d = sys.argv[1]
+def plane(c):
+    return ((x * (3 + c) + y * (5 - c)) % 256).astype(np.uint8)
+def save(name, image, expected=None, mode=None, **options):
+    image.save(os.path.join(d, name), **options)
+    if expected is None:
+        expected = np.asarray(Image.open(os.path.join(d, name)).convert(mode))
+    with open(os.path.join(d, name + ".raw"), "wb") as out:
+        out.write(np.ascontiguousarray(expected).astype(np.uint8).tobytes())
+)" + script);
     const std::string command = "timeout 120 /usr/bin/python3 '" + path + "' '" + directory + "'";
     return std::system(command.c_str()) == 0;
-}
-
-// Pillow opens each written file `path` (expecting the mode given) and
-// stores the pixels it decodes in `path`.raw; true when all went well.
-inline bool pillow_decodes(const std::string &directory,
-                           const std::vector<std::pair<std::string, std::string>> &files) {
-    std::string script = "import sys\nfrom PIL import Image\nfor path, mode in (";
-    for (const auto &[path, mode] : files) script += "(r'" + path + "', '" + mode + "'), ";
-    script += R"():
-    image = Image.open(path)
-    assert image.mode == mode, (path, image.mode)
-    with open(path + ".raw", "wb") as out:
-        out.write(image.tobytes())
-)";
-    return run_python(script, directory);
 }
 
 // The largest difference between raw pixels as other tools give them (rows
@@ -197,6 +200,12 @@ protected:
         return path;
     }
 
+    // Writes `image` with the option text `options` to a file named after
+    // them; its path.
+    std::string written_with(const dyx_image_t *image, const char *options) {
+        return write(std::to_string(std::hash<std::string>()(options)), image, options);
+    }
+
     // Opens `path` for reading its frames first..last (-1: the file's own).
     StreamPtr open(const std::string &path, UdilMovieInfo *info, int32_t first = -1, int32_t last = -1) {
         *info = UdilMovieInfo{0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
@@ -252,17 +261,51 @@ protected:
         EXPECT_EQ(nullptr, read_frame(stream.get(), info, count).get());
     }
 
-    // Reads `path` expecting no crash; a refusal must name the file.
-    // Returns the status of the read (-1 when refused at open).
+    // Expects scratch file `name` to read as `format` with the pixels other
+    // tools decoded from it into `raw` (rows top first) within `tolerance`.
+    void expect_reads_as(const std::string &name, int32_t format, const std::string &raw, int tolerance = 0) {
+        ImagePtr image = read(file(name));
+        ASSERT_NE(nullptr, image.get()) << name << ": " << dyx_udil_get_last_error_string();
+        EXPECT_EQ(format, image->format) << name;
+        EXPECT_LE(worst_row_difference(image.get(), read_bytes(raw)), tolerance) << name;
+    }
+
+    // Pillow opens each written file (path, Pillow's mode, picture) as the
+    // mode given and decodes exactly the picture's pixels.
+    void expect_pillow_reads(
+        const std::vector<std::tuple<std::string, std::string, const dyx_image_t *>> &files) {
+        std::string script = "for path, mode in (";
+        for (const auto &[path, mode, image] : files) script += "(r'" + path + "', '" + mode + "'), ";
+        script += R"():
+    image = Image.open(path)
+    assert image.mode == mode, (path, image.mode)
+    with open(path + ".raw", "wb") as out:
+        out.write(image.tobytes())
+)";
+        ASSERT_TRUE(run_python(script, scratch_.path()));
+        for (const auto &[path, mode, image] : files)
+            EXPECT_EQ(0, worst_row_difference(image, read_bytes(path + ".raw"))) << path;
+    }
+
+    // Reads every frame of `path` expecting no crash; a refusal must name
+    // the file. Returns the status of the first refused read (-1 when
+    // refused at open), else 0.
     int read_names_file_if_refused(const std::string &path, const std::string &what) {
         dyx_udil_set_err_str(nullptr);
-        int status = 0;
-        read(path, &status);
-        if (status > 0) {
+        UdilMovieInfo info;
+        StreamPtr stream = open(path, &info);
+        if (!stream) return -1;
+        EXPECT_GE(info.frames, 1) << what;
+        int refused = 0;
+        for (int32_t f = 0; f < info.frames; ++f) {
+            int status = 0;
+            read_frame(stream.get(), info, f, &status);
+            if (status == 0) continue;
             const std::string error = dyx_udil_get_last_error_string();
             EXPECT_NE(std::string::npos, error.find(path)) << what << ": " << error;
+            if (refused == 0) refused = status;
         }
-        return status;
+        return refused;
     }
 
     // Expects `path` to be refused with an error rather than read.
@@ -271,15 +314,18 @@ protected:
     }
 
     // Damages the file contents `good` as scratch file `name`: cut to each of
-    // `cuts` bytes, which must be refused, then with one bit flipped every
-    // `flip_step` bytes, which must be refused too when `flips_refused`,
-    // else read without a crash (and a refusal must name the file).
+    // `cuts` bytes, then with one bit flipped every `flip_step` bytes. A cut
+    // to fewer than `cuts_refused_below` bytes must be refused, and a flip
+    // too when `flips_refused`; the rest read without a crash.
     void expect_damage_handled(const std::string &good, const std::string &name,
-                               const std::vector<size_t> &cuts, size_t flip_step, bool flips_refused) {
+                               const std::vector<size_t> &cuts, size_t flip_step, bool flips_refused,
+                               size_t cuts_refused_below = SIZE_MAX) {
         const std::string damaged = file(name);
         for (size_t length : cuts) {
             write_bytes(damaged, good.substr(0, length));
-            expect_refused(damaged, "cut to " + std::to_string(length) + " bytes");
+            const std::string what = "cut to " + std::to_string(length) + " bytes";
+            const int status = read_names_file_if_refused(damaged, what);
+            EXPECT_TRUE(status != 0 || length >= cuts_refused_below) << what << " was read";
         }
         for (size_t position = 0; position < good.size(); position += flip_step) {
             std::string bytes = good;

@@ -113,22 +113,15 @@ class Files(object):
         self.has_ffmpeg = "ffmpeg" in codecs
         self.sequence = self.write("seq.#.ppm", 4)
         self.png = self.write("still.png", 1)
-        self.tiled = self.write("tiled", 3, tiling=(2, 2), format="ppm")
+        self.tiled = self.write("tiled.ppm", 3, tiling=(2, 2)) + ".mtm"
         self.stereo = self.write("pair.@.#.ppm", 2, stereo=1, pairs=True)
-        self.container = self.write("clip", 4, format="ffmpeg", options="codec ffv1") if self.has_ffmpeg else None
-
-    def path(self, name):
-        return os.path.join(self.directory, name)
+        self.container = self.write("clip.mkv", 4, options="codec ffv1") if self.has_ffmpeg else None
 
     def write(self, name, count, pairs=False, **attributes):
         frames = [(picture(seed), picture(seed + 50)) if pairs else picture(seed) for seed in range(count)]
-        write_movie(self.path(name), frames, **attributes)
-        if "tiling" in attributes:
-            return self.path(name + ".mtm")
-        written = [entry for entry in os.listdir(self.directory) if entry.startswith(name.split(".")[0])]
-        if name == "clip":
-            return self.path(written[0])
-        return self.path(name)
+        path = os.path.join(self.directory, name)
+        write_movie(path, frames, **attributes)
+        return path
 
 
 def grey(image):

@@ -4,6 +4,8 @@ import subprocess
 import sys
 import threading
 
+import orvo
+
 CHILD_SECONDS = 120  # no child of a test runs longer
 # Set by scripts/run-valgrind: resident sizes then measure valgrind, not orvo.
 UNDER_VALGRIND = bool(os.environ.get("ORVO_UNDER_VALGRIND"))
@@ -11,6 +13,25 @@ UNDER_VALGRIND = bool(os.environ.get("ORVO_UNDER_VALGRIND"))
 # VmHWM starts afresh at exec; ru_maxrss keeps the forking parent's peak.
 PRINT_PEAK_MB = ("print([int(line.split()[1]) // 1024 for line in open('/proc/self/status') "
                  "if line.startswith('VmHWM:')][0])")
+
+
+COMPONENTS = {orvo.DYX_IMG_FMT_A: 1, orvo.DYX_IMG_FMT_L: 1, orvo.DYX_IMG_FMT_LA: 2, orvo.DYX_IMG_FMT_RGB: 3,
+              orvo.DYX_IMG_FMT_RGBA: 4}
+
+
+def top_down_bytes(image):
+    """The pixel bytes with the top row first, as files, NumPy views and
+    other libraries hold them (orvo's row 0 is the bottom one)."""
+    width, height = image.dims
+    row = width * COMPONENTS[image.format]
+    data = image.tostring()
+    return b"".join(data[y * row:(y + 1) * row] for y in reversed(range(height)))
+
+
+def other_string_type(text):
+    """The string type the interpreter does not use for text: bytes in
+    Python 3, unicode in Python 2.7."""
+    return text.encode("utf-8") if sys.version_info[0] >= 3 else text.decode("utf-8")
 
 
 def have_command(name):

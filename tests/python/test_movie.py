@@ -1,5 +1,6 @@
 """orvo.movie: construction, attributes and their setter rules, the text
-form, open(), close() and errstr()."""
+form, open(), close() and errstr(), with blocks, len(), indexing and
+iteration."""
 import os
 import unittest
 
@@ -20,22 +21,14 @@ class ConstructionTest(unittest.TestCase):
         self.assertEqual((reader.tiling, reader.framerange, reader.repeat, reader.intensity),
                          ([1, 1], [-1, -1], [0, 0], [1.0, 1.0]))
         self.assertEqual((reader.nframes, reader.realframes, reader.anaglyph, reader.flip), (0, 0, 0, 0))
-        self.assertIn("Readonly: closed", repr(reader))
+        self.assertEqual((reader.__members__, reader.__methods__), (MEMBERS, METHODS))
+        self.assertRaises(AttributeError, getattr, reader, "nosuchthing")
         self.assertIn("Writeonly: closed", repr(orvo.movie(7)))
         self.assertRaises(TypeError, orvo.movie, 1, 2)
         self.assertRaises(TypeError, orvo.movie, "write")
         self.assertIn("Readonly", repr(orvo.movie(unused=1)))  # keywords are ignored
 
-    def test_type_doc_members_and_methods(self):
-        self.assertEqual(orvo.movie.__doc__, "Movie objects")
-        movie = orvo.movie()
-        self.assertEqual(movie.__members__, MEMBERS)
-        self.assertEqual(movie.__methods__, METHODS)
-        self.assertEqual(movie.open.__doc__, "Open file to read or write")
-        self.assertEqual(movie.resetcount.__doc__, "Reset the number of frames added to a movie")
-        self.assertRaises(AttributeError, getattr, movie, "nosuchthing")
-
-    def test_text_form_of_a_write_movie(self):
+    def test_text_forms(self):
         movie = orvo.movie(orvo.MOVIE_WRITE)
         lines = repr(movie).split("\n")
         self.assertTrue(lines[0].startswith("Orvo Movie object <"))
@@ -46,13 +39,10 @@ class ConstructionTest(unittest.TestCase):
         movie.stereo = 1
         movie.anaglyph = orvo.MOVIE_ANAGLYPH_CYANRED
         self.assertIn("\nAnaglyph:cyan/red\n", repr(movie))
-
-    def test_text_form_of_a_read_movie_ends_without_newline(self):
         movie = orvo.movie()
         movie.intensity = (0.5, 0.25)
-        text = repr(movie)
-        self.assertIn("\nIntensity:0.500000 0.250000\nRepeat:0 0\nFlip:0", text)
-        self.assertTrue(text.endswith("Flip:0"))
+        self.assertTrue(repr(movie).endswith("\nReadonly: closed\nEffective frames:0\nFormat:\n"
+                                             "Intensity:0.500000 0.250000\nRepeat:0 0\nFlip:0"))  # no newline
 
 
 class SetterTest(unittest.TestCase):
@@ -110,56 +100,87 @@ class SetterTest(unittest.TestCase):
 
 class OpenCloseTest(ScratchTestCase):
     def test_open_failures(self):
-        reader, writer = orvo.movie(), orvo.movie(orvo.MOVIE_WRITE)
-        cases = [(reader, None, "a filename must be specified"),
-                 (reader, "clip.unknownsuffix", "Unsupported movie file format"),
-                 (writer, "out.png", "Unknown output movie dimensions"),
-                 (writer, "out.unknownsuffix", "Unable to find movie CODEC")]
-        for movie, name, message in cases:
+        write_movie(self.path("tile.ppm"), [pattern_image(4, 4, 0)])
+        descriptions = {"missing.mtm": 'MTM 1.0\nfullresolution 4 4\nnummovies 1\nmovie\n  imageoffset 0 0\n'
+                                       '  format ppm\n  file "nothere.ppm"\n',
+                        "corners.mtm": 'MTM 1.0\nnummovies 1\nmovie\n  bottomleft 0 0 0\n  bottomright 1 0 0\n'
+                                       '  topleft 0 1 0\n  format ppm\n  file "tile.ppm"\n'}
+        for name, text in descriptions.items():
+            with open(self.path(name), "w") as out:
+                out.write(text)
+        os.mkdir(self.path("wall.mtm"))  # the description cannot be written
+
+        def reader(name):
+            movie = orvo.movie()
             if name is not None:
                 movie.filename = self.path(name)
-            if name == "out.unknownsuffix":
-                movie.dims = (4, 4)
-            self.assertEqual((movie.open(), movie.errstr(), movie.errstr()), (-1, message, ""), name)
-        reader.filename = self.path("missing.png")
-        self.assertEqual(reader.open(), -1)
-        self.assertEqual(fixed_text(reader.errstr()), "Unable to open movie file")
-        self.assertEqual((reader.close(), reader.errstr()), (-1, "open() required before close()"))
+            return movie
 
-    def test_open_twice_and_attribute_after_open(self):
-        write_movie(self.path("one.png"), [pattern_image(4, 4, 1)])
-        movie = open_movie(self.path("one.png"))
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(movie.errstr(), "movie is already open")
-        with self.assertRaises(AttributeError) as caught:
-            movie.filename = "other.png"
-        self.assertEqual(str(caught.exception), "attribute cannot be set after open")
-        self.assertEqual(movie.errstr(), "attribute cannot be set after open")
-        self.assertEqual(movie.errstr(), "")
-        self.assertEqual(movie.close(), 0)
-        self.assertIn("Readonly: closed", repr(movie))
-        self.assertEqual(movie.open(), 0)  # attributes are kept: it opens again
-        self.assertEqual(movie.close(), 0)
+        def writer(name, dims=(16, 16), **attributes):
+            return new_write_movie(self.path(name), dims, 1, **attributes)
 
-    def test_read_open_fills_the_attributes(self):
+        tiled = {"format": "ffmpeg", "options": "codec ffv1", "tiling": (2, 2)}
+        cases = [  # movie, the message, or its fixed part and what its reason names
+            (reader(None), "a filename must be specified", None),
+            (reader("clip.unknownsuffix"), "Unsupported movie file format", None),
+            (reader("missing.png"), "Unable to open movie file", "missing.png"),
+            (writer("out.png", (0, 0)), "Unknown output movie dimensions", None),
+            (writer("out.unknownsuffix"), "Unable to find movie CODEC", None),
+            (reader("absent.mtm"), "Unable to open MTM file", self.path("absent.mtm") + ": No such file"),
+            (reader("missing.mtm"), "Unable to open MTM subfiles", "nothere.ppm: No such file"),
+            (reader("corners.mtm"), "Only planar MTM files supported", None),
+            (writer(os.path.join("no", "such", "dir", "wall"), **tiled), "Unable to create MTM subfiles", "wall_0000"),
+            (writer("wall", **tiled), "Unable to create MTM file", "wall.mtm"),
+            # 2**30 one-pixel tiles
+            (writer("huge", (1 << 20, 1 << 10), format="ppm", tiling=(1 << 20, 1 << 10)),
+             "Unable to allocate MTM file", None),
+        ]
+        for movie, text, reason in cases:
+            self.assertEqual(movie.open(), -1, text)
+            message = movie.errstr()
+            if reason is None:
+                self.assertEqual(message, text)
+            else:  # the reason the system or the plug-in gave follows the text
+                self.assertEqual(fixed_text(message), text)
+                self.assertIn(reason, message)
+            self.assertEqual(movie.errstr(), "")  # read and cleared
+            self.assertEqual((movie.close(), movie.errstr()), (-1, "open() required before close()"))
+        self.assertEqual([name for name in self.files() if name.startswith("huge")], [])
+
+    def test_read_movie_opens_closes_and_opens_again(self):
         write_movie(self.path("seq.####.png"), [pattern_image(6, 4, k) for k in range(5)])
+        write_movie(self.path("b.####.ppm"), [pattern_image(6, 4, 10 + k) for k in range(5)])
         movie = open_movie(self.path("seq.####.png"))
         self.assertEqual((movie.dims, movie.realframes, movie.nframes, movie.framerange, movie.format),
                          ([6, 4], 5, 5, [0, 4], "png"))
         self.assertIn("Readonly: open", repr(movie))
-        movie.close()
-        self.assertEqual(movie.realframes, 0)
-
-    def test_a_new_file_name_is_matched_by_its_own_suffix(self):
-        write_movie(self.path("a.png"), [pattern_image(4, 4, 1)])
-        write_movie(self.path("b.ppm"), [pattern_image(4, 4, 2)])
-        movie = open_movie(self.path("a.png"))
-        self.assertEqual(movie.format, "png")
-        movie.close()
-        movie.filename = self.path("b.ppm")  # not read with the png plug-in
+        self.assertEqual((movie.open(), movie.errstr()), (-1, "movie is already open"))
+        self.assertEqual(error_text(AttributeError, setattr, movie, "filename", "other.png"),
+                         "attribute cannot be set after open")
+        self.assertEqual((movie.errstr(), movie.errstr()), ("attribute cannot be set after open", ""))
+        self.assertEqual(movie.close(), 0)
+        self.assertEqual((movie.realframes, repr(movie).count("Readonly: closed")), (0, 1))
+        self.assertEqual(movie.open(), 0)  # attributes are kept: it opens again
+        self.assertEqual(movie.close(), 0)
+        movie.filename = self.path("b.####.ppm")  # a new name is matched by its own suffix
         self.assertEqual(movie.format, "")
         self.assertEqual(movie.open(), 0)
-        self.assertEqual((movie.format, movie.getframe(0)[0].tostring()), ("ppm", pattern_image(4, 4, 2).tostring()))
+        self.assertEqual((movie.format, movie.getframe(1)[0].tostring()), ("ppm", pattern_image(6, 4, 11).tostring()))
+
+    def test_with_blocks_iteration_and_indexing(self):
+        images = [pattern_image(8, 6, seed) for seed in range(3)]
+        write_movie(self.path("seq_##.png"), images)
+        with open_movie(self.path("seq_##.png")) as movie:
+            self.assertEqual([frame[0].tostring() for frame in movie], [image.tostring() for image in images])
+            self.assertEqual((len(movie), movie[-1][0].tostring()), (3, images[2].tostring()))
+            self.assertRaises(IndexError, lambda: movie[3])
+        self.assertEqual((movie.close(), movie.errstr()), (-1, "open() required before close()"))  # closed
+        with self.assertRaises(KeyError):  # an exception inside goes through, the movie is closed
+            with open_movie(self.path("seq_##.png")) as movie:
+                raise KeyError("inside")
+        self.assertEqual(movie.close(), -1)
+        self.assertEqual(len(orvo.movie()), 0)
+        self.assertRaises(RuntimeError, lambda: orvo.movie()[0])  # unopened: raises instead of giving -1
 
     def test_fps_default_and_the_destructor_closing_a_write_movie(self):
         movie = new_write_movie(self.path("frame.ppm"), (3, 2), 1, fps=0.001)
@@ -169,64 +190,6 @@ class OpenCloseTest(ScratchTestCase):
         del movie
         self.assertEqual(open_movie(self.path("frame.ppm")).getframe(0)[0].tostring(),
                          pattern_image(3, 2, 9).tostring())
-
-
-class MultiTileOpenTest(ScratchTestCase):
-    def write_text(self, name, text):
-        with open(self.path(name), "w") as out:
-            out.write(text)
-
-    def test_tiled_write_names_and_description(self):
-        movie = new_write_movie(self.path("out.mov"), (640, 480), 1, format="ppm", tiling=(2, 1))
-        self.assertEqual(movie.open(), 0)
-        self.assertEqual(movie.append(pattern_image(640, 480, 3)), 0)
-        self.assertEqual(movie.close(), 0)
-        self.assertIn("out.mov.mtm", self.files())
-        with open(self.path("out.mov.mtm")) as description:
-            text = description.read()
-        self.assertIn("fullresolution 640 480", text)
-        self.assertIn("imageoffset 0 0", text)
-        self.assertIn("imageoffset 320 0", text)
-        self.assertIn("out.mov_0000.", text)
-        self.assertIn("out.mov_0001.", text)
-        tile = open_movie(self.path("out.mov_0001.0000.ppm"))
-        self.assertEqual(tile.dims, [320, 480])
-
-    def test_mtm_read_failures(self):
-        movie = orvo.movie()
-        movie.filename = self.path("absent.mtm")
-        self.assertEqual(movie.open(), -1)
-        message = movie.errstr()
-        self.assertEqual(fixed_text(message), "Unable to open MTM file")
-        self.assertIn(self.path("absent.mtm") + ": No such file or directory", message)
-        self.write_text("missing.mtm", 'MTM 1.0\nfullresolution 4 4\nnummovies 1\nmovie\n'
-                        '  imageoffset 0 0\n  format ppm\n  file "nothere.ppm"\n')
-        movie.filename = self.path("missing.mtm")
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(fixed_text(movie.errstr()), "Unable to open MTM subfiles")
-        write_movie(self.path("tile.ppm"), [pattern_image(4, 4, 0)])
-        self.write_text("corners.mtm", 'MTM 1.0\nnummovies 1\nmovie\n  bottomleft 0 0 0\n'
-                        '  bottomright 1 0 0\n  topleft 0 1 0\n  format ppm\n  file "tile.ppm"\n')
-        movie.filename = self.path("corners.mtm")
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(movie.errstr(), "Only planar MTM files supported")
-
-    def test_tiled_write_failures(self):
-        movie = new_write_movie(self.path(os.path.join("no", "such", "dir", "wall")), (16, 16), 1,
-                                format="ffmpeg", options="codec ffv1", tiling=(2, 2))
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(fixed_text(movie.errstr()), "Unable to create MTM subfiles")
-        os.mkdir(self.path("wall.mtm"))  # the description cannot be written
-        movie.filename = self.path("wall")
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(fixed_text(movie.errstr()), "Unable to create MTM file")
-
-    def test_tile_record_that_cannot_be_allocated(self):
-        # 2**30 one-pixel tiles
-        movie = new_write_movie(self.path("huge"), (1 << 20, 1 << 10), 1, format="ppm", tiling=(1 << 20, 1 << 10))
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(movie.errstr(), "Unable to allocate MTM file")
-        self.assertEqual(self.files(), [])
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ import unittest
 
 import orvo
 from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image, pixels, write_movie
-from orvo_testing import CHILD_SECONDS, run_bounded, run_python
+from orvo_testing import CHILD_SECONDS, run_python
 
 BUILD_PLUGINS = os.environ.get("QEV_UDILPATH", "")
 FAKE_PLUGINS = os.path.join(os.path.dirname(os.path.abspath(BUILD_PLUGINS or ".")), "tests", "udil_fakes",
@@ -82,6 +82,15 @@ class StereoEyesTest(ScratchTestCase):
             if "anaglyph" not in attributes:
                 self.assert_stereo_pairs(self.path(files[0] if name == "wall.ppm" else name))
 
+    def test_a_stereo_movie_copied_through_append_keeps_both_eyes(self):
+        self.write_pairs(write_movie_for(self.path("s_@.####.ppm"), stereo=1))
+        source = open_movie(self.path("s_@.####.ppm"))
+        copy = orvo.movie(orvo.MOVIE_WRITE)
+        copy.filename, copy.stereo = self.path("copy.@.##.png"), 1
+        self.assertEqual((copy.addcount(source), copy.dims), (2, [8, 6]))
+        self.assertEqual((copy.open(), copy.append(source), copy.close()), (0, 0, 0))
+        self.assert_stereo_pairs(self.path("copy.@.##.png"))
+
 
 class FrameCountTest(ScratchTestCase):
     def test_frames_that_would_not_read_back_are_refused_at_open(self):
@@ -94,19 +103,13 @@ class FrameCountTest(ScratchTestCase):
             self.assertTrue(movie.errstr().startswith("Unable to create movie file: "), name)
         self.assertEqual(self.files(), [])
 
-    def test_one_frame_to_one_picture_file_is_written(self):
-        movie = write_movie_for(self.path("w.png"), count=1)
-        self.assertEqual(movie.open(), 0)
-        self.assertEqual(movie.append(pattern_image(8, 6, 3)), 0)
-        self.assertEqual(movie.append(pattern_image(8, 6, 4)), -1)
-        movie.close()
-        self.assertEqual(self.files(), ["w.png"])
-
-    def test_every_run_that_is_written_reads_back(self):
-        cases = [("n.#.png", 10), ("n9.#########.ppm", 2)]
-        for name, count in cases:
+    def test_every_count_that_is_written_reads_back(self):
+        # One frame to one picture file; runs that hold every frame number.
+        for name, count, files in (("w.png", 1, ["w.png"]), ("n.#.png", 10, ["n.9.png"]),
+                                   ("n9.#########.ppm", 2, ["n9.000000000.ppm", "n9.000000001.ppm"])):
             images = [pattern_image(8, 6, k) for k in range(count)]
             write_movie(self.path(name), images)
+            self.assertTrue(set(files) <= set(self.files()), name)
             movie = open_movie(self.path(name))
             self.assertEqual(movie.nframes, count, name)
             self.assertEqual(pixels(movie.getframe(count - 1)[0]), pixels(images[-1]), name)
@@ -114,95 +117,54 @@ class FrameCountTest(ScratchTestCase):
 
 
 class RepeatCountTest(ScratchTestCase):
-    def setUp(self):
-        ScratchTestCase.setUp(self)
-        self.images = [pattern_image(4, 3, k) for k in range(3)]
-        write_movie(self.path("r.####.ppm"), self.images)
-
-    def test_repeats_beyond_a_32_bit_count_are_refused(self):
+    def test_counts_beyond_32_bits_are_refused(self):
+        images = [pattern_image(4, 3, k) for k in range(3)]
+        write_movie(self.path("r.####.ppm"), images)
         movie = open_movie(self.path("r.####.ppm"))
         for repeat in [(2 ** 31 - 1, 0), (0, 2 ** 31 - 3), (2 ** 31 - 1, 2 ** 31 - 1)]:
             self.assertRaises(OverflowError, setattr, movie, "repeat", repeat)
-            self.assertEqual(movie.repeat, [0, 0])
-            self.assertEqual((movie.nframes, len(movie)), (3, 3))
+            self.assertEqual((movie.repeat, movie.nframes, len(movie)), ([0, 0], 3, 3))
         movie.repeat = (2 ** 31 - 4, 0)  # exactly the largest count
         self.assertEqual(len(movie), 2 ** 31 - 1)
-        self.assertEqual(pixels(movie[2 ** 31 - 2][0]), pixels(self.images[2]))
+        self.assertEqual(pixels(movie[2 ** 31 - 2][0]), pixels(images[2]))
         movie.close()
 
-    def test_a_frame_range_beyond_a_32_bit_count_is_refused(self):
         movie = orvo.movie()
         movie.repeat = (5, 0)
         self.assertRaises(OverflowError, setattr, movie, "framerange", (0, 2 ** 31 - 1))
         self.assertEqual(movie.framerange, [-1, -1])
-
-    def test_a_count_that_outgrows_32_bits_at_open_is_refused(self):
-        movie = orvo.movie()
         movie.filename = self.path("r.####.ppm")
-        movie.repeat = (2 ** 31 - 2, 0)  # fits until the 3 frames are added
-        self.assertEqual(movie.open(), -1)
-        self.assertEqual(movie.errstr(),
-                         "Unable to open movie file: the frame range and repeats give more than "
-                         "2147483647 frames")
+        movie.repeat = (2 ** 31 - 2, 0)  # fits until the 3 frames are added at open
+        too_many = "Unable to open movie file: the frame range and repeats give more than 2147483647 frames"
+        self.assertEqual((movie.open(), movie.errstr()), (-1, too_many))
         self.assertEqual(movie.close(), -1)  # not left open
         movie.repeat = (0, 0)
-        self.assertEqual(movie.open(), 0)
-        self.assertEqual(len(movie), 3)
+        self.assertEqual((movie.open(), len(movie)), (0, 3))
         movie.close()
 
 
-@unittest.skipUnless(sys.version_info[0] >= 3, "the orvo command is a Python 3 program")
-class CommandRepeatTest(ScratchTestCase):
-    def test_convert_refuses_repeats_beyond_a_32_bit_count(self):
-        # It used to report success after writing 8 frames.
-        write_movie(self.path("r.####.ppm"), [pattern_image(4, 3, k) for k in range(3)])
-        tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "orvo")
-        status, out, err = run_bounded([sys.executable, tool, "convert", "--repeat", "2147483647", "2147483647",
-                                        self.path("r.####.ppm"), self.path("o.####.ppm")], CHILD_SECONDS)
-        self.assertEqual(status, 2, out + err)
-        self.assertNotIn("Traceback", err)
-        self.assertIn("the frame range and repeats give more than 2147483647 frames", err)
-        self.assertFalse([name for name in self.files() if name.startswith("o.")])
-
-
 class ProgressInterruptTest(ScratchTestCase):
-    def setUp(self):
-        ScratchTestCase.setUp(self)
-        self.images = [pattern_image(6, 5, k) for k in range(5)]
-        write_movie(self.path("src.####.ppm"), self.images)
-
-    def copy_with_progress(self, error):
-        source = open_movie(self.path("src.####.ppm"))
-        movie = write_movie_for(self.path("out.####.ppm"), 6, 5, count=5)
-        self.assertEqual(movie.open(), 0)
+    def test_keyboard_interrupt_and_system_exit_reach_the_script(self):
+        images = [pattern_image(6, 5, k) for k in range(5)]
+        write_movie(self.path("src.####.ppm"), images)
 
         class Stopper(object):
+            def __init__(self, error):
+                self.error = error
+
             def step(self, k):
                 if k == 1:
-                    raise error
+                    raise self.error
                 return 0
-        return movie, lambda: movie.append(source, Stopper(), "step")
 
-    def assert_readable_copy(self, movie, frames):
-        self.assertEqual(movie.realframes, frames)
-        self.assertEqual(movie.close(), 0)
-        copy = open_movie(self.path("out.####.ppm"))
-        self.assertEqual(copy.nframes, frames)
-        for k in range(frames):
-            self.assertEqual(pixels(copy.getframe(k)[0]), pixels(self.images[k]))
-        copy.close()
-
-    def test_keyboard_interrupt_and_system_exit_reach_the_script(self):
         for error in (KeyboardInterrupt(), SystemExit(3)):
-            movie, append = self.copy_with_progress(error)
-            self.assertRaises(type(error), append)
-            self.assert_readable_copy(movie, 2)
-
-    def test_other_exceptions_keep_the_error_string(self):
-        movie, append = self.copy_with_progress(ValueError("no"))
-        self.assertEqual(append(), -1)
-        self.assertEqual(movie.errstr(), "Unable to call object method")
-        self.assert_readable_copy(movie, 2)
+            movie = write_movie_for(self.path("out.####.ppm"), 6, 5, count=5)
+            self.assertEqual(movie.open(), 0)
+            self.assertRaises(type(error), movie.append, open_movie(self.path("src.####.ppm")), Stopper(error), "step")
+            # The frames before the interruption are written, and read back.
+            self.assertEqual((movie.realframes, movie.close()), (2, 0))
+            self.assertEqual([pixels(frame[0]) for frame in open_movie(self.path("out.####.ppm"))],
+                             [pixels(image) for image in images[:2]])
 
 
 # Runs in a child that copies a long movie with the default Ctrl-C
@@ -230,38 +192,28 @@ print("closed %%d" %% out.close())
 
 
 class SignalTest(ScratchTestCase):
-    repeats = 50000
-
-    def run_interrupted_child(self):
-        """Starts the copy, sends SIGINT when frame 2 is on disk; returns
-        the child's exit status and output."""
-        code = SIGINT_CHILD % {"directory": self.dir, "repeats": self.repeats}
+    def test_ctrl_c_stops_a_movie_copy_between_frames(self):
+        image, repeats = pattern_image(2, 2, 7), 50000
+        write_movie(self.path("src.####.ppm"), [image])
+        code = SIGINT_CHILD % {"directory": self.dir, "repeats": repeats}
         child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         timer = threading.Timer(CHILD_SECONDS, child.kill)
         timer.start()
         try:
-            third = self.path("out.000002.ppm")
-            while not os.path.exists(third) and child.poll() is None:
-                time.sleep(0.002)
+            while not os.path.exists(self.path("out.000002.ppm")) and child.poll() is None:
+                time.sleep(0.002)  # polls for the third frame file, which the child writes next
             if child.poll() is None:
                 os.kill(child.pid, signal.SIGINT)
-            out, err = child.communicate()
+            out, err = [text.decode("utf-8", "replace") for text in child.communicate()]
         finally:
             timer.cancel()
-        return child.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
-
-    def test_ctrl_c_stops_a_movie_copy_between_frames(self):
-        image = pattern_image(2, 2, 7)
-        write_movie(self.path("src.####.ppm"), [image])
-        status, out, err = self.run_interrupted_child()
-        self.assertEqual(status, 0, err)
+        self.assertEqual(child.returncode, 0, err)
         lines = out.strip().split("\n")
         self.assertEqual(len(lines), 2, out + err)
         words = lines[0].split(" ", 2)
-        self.assertEqual((words[0], words[2], lines[1]), ("interrupted", "Operation interrupted", "closed 0"),
-                         out)
+        self.assertEqual((words[0], words[2], lines[1]), ("interrupted", "Operation interrupted", "closed 0"), out)
         written = int(words[1])
-        self.assertTrue(3 <= written < self.repeats, written)
+        self.assertTrue(3 <= written < repeats, written)
         copy = open_movie(self.path("out.######.ppm"))
         self.assertEqual(copy.nframes, written)
         self.assertEqual(pixels(copy.getframe(written - 1)[0]), pixels(image))

@@ -5,7 +5,7 @@ import os
 import sys
 
 import orvo
-from movie_testing import ScratchTestCase, open_movie, pattern_image, write_movie
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image, write_movie
 from orvo_testing import UNDER_VALGRIND
 
 WIDTH, HEIGHT = 160, 120  # a leaked frame is 57 KB: a few hundred of them show
@@ -49,10 +49,7 @@ class SoakTest(ScratchTestCase):
         # A lossless container movie, copied through append from a read movie.
         write_movie(self.path("clip.mkv"), self.frames, options="codec ffv1")
         source = open_movie(self.path("clip.mkv"))
-        copy = orvo.movie(orvo.MOVIE_WRITE)
-        copy.filename = self.path("copy.#.png")
-        copy.dims = (WIDTH // 2, HEIGHT // 2)
-        copy.addcount(source.nframes)
+        copy = new_write_movie(self.path("copy.#.png"), (WIDTH // 2, HEIGHT // 2), source.nframes)
         self.assertEqual(copy.open(), 0)
         self.assertEqual(copy.append(source), 0)
         copy.close()

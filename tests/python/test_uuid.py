@@ -7,15 +7,11 @@ import unittest
 import uuid
 
 import orvo
+from orvo_testing import other_string_type
 
 PY3 = sys.version_info[0] >= 3
 NIL = "00000000-0000-0000-0000-000000000000"
 TEXT_FORM = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
-
-
-def other_string_type(text):
-    """Bytes in Python 3, unicode in Python 2.7: the type not used for text."""
-    return text.encode("utf-8") if PY3 else text.decode("utf-8")
 
 
 def reference_uuid(mode, name):

@@ -6,20 +6,14 @@ import unittest
 import warnings
 
 import orvo
-from movie_testing import ScratchTestCase, pattern_image
-from orvo_testing import run_python
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image
+from orvo_testing import other_string_type, run_python
 
 PY3 = sys.version_info[0] >= 3
 FORMATS = (orvo.DYX_IMG_FMT_A, orvo.DYX_IMG_FMT_L, orvo.DYX_IMG_FMT_LA, orvo.DYX_IMG_FMT_RGB,
            orvo.DYX_IMG_FMT_RGBA)
 COMPONENTS = {orvo.DYX_IMG_FMT_A: 1, orvo.DYX_IMG_FMT_L: 1, orvo.DYX_IMG_FMT_LA: 2,
               orvo.DYX_IMG_FMT_RGB: 3, orvo.DYX_IMG_FMT_RGBA: 4}
-
-
-def other_string_type(text):
-    """The string type the interpreter does not use for text: bytes in
-    Python 3, unicode in Python 2.7."""
-    return text.encode("utf-8") if PY3 else text.decode("utf-8")
 
 
 def caught_warnings(call, *args):
@@ -64,9 +58,7 @@ class UncoveredTilesAreBlackTest(ScratchTestCase):
         with open(self.path("gap.mtm"), "w") as out:
             out.write('MTM 1.0\nfullresolution 8 8\nnummovies 1\nmovie\n  imageoffset 0 0\n'
                       '  format ppm\n  file "%s"\n' % tile)
-        movie = orvo.movie()
-        movie.filename = self.path("gap.mtm")
-        self.assertEqual(movie.open(), 0, movie.errstr())
+        movie = open_movie(self.path("gap.mtm"))
         for _ in range(4):
             orvo.image(8, 8, orvo.DYX_IMG_FMT_RGB, b"\xab" * 192)
         pixels = bytearray(movie.getframe(0)[0].tostring())
@@ -75,34 +67,42 @@ class UncoveredTilesAreBlackTest(ScratchTestCase):
 
 
 class OptionWarningsTest(ScratchTestCase):
-    needed_codecs = ("ppm", "png")
+    needed_codecs = ("ppm", "png", "ffmpeg")
 
-    def save_warnings(self, options, name="w.png"):
-        return caught_warnings(pattern_image(4, 4, 1).save, self.path(name), options)
+    def open_warnings(self, name, options):
+        movie = new_write_movie(self.path(name), (16, 16), 1, options=options)
+        result, texts = caught_warnings(movie.open)
+        if result == 0:
+            movie.close()
+        return result, texts
 
     def test_values_not_taken_as_written_warn(self):
         cases = [
-            ("compression 6", []),
-            ("compression 99", ["warning: value 99 for option compression is outside the range 0 to 9, "
-                                "9 used"]),
+            ("w.png", "compression 6", []),
+            ("w.png", "compression 99", ["warning: value 99 for option compression is outside the range 0 to 9, "
+                                         "9 used"]),
             # Found inside "up": the item after it, as the substring rule says.
-            ("filter p", ["warning: argument p for option filter is not one of "
-                          "auto|none|sub|up|average|paeth|all, average used"]),
-            ("filter zigzag", ["warning: argument zigzag for option filter is invalid: not one of "
-                               "auto|none|sub|up|average|paeth|all"]),
-            ("colour 5", ["warning: unknown option: colour"]),
+            ("w.png", "filter p", ["warning: argument p for option filter is not one of "
+                                   "auto|none|sub|up|average|paeth|all, average used"]),
+            ("w.png", "filter zigzag", ["warning: argument zigzag for option filter is invalid: not one of "
+                                        "auto|none|sub|up|average|paeth|all"]),
+            ("w.png", "colour 5", ["warning: unknown option: colour"]),
+            ("c.mkv", "codec ffv1 crf 20", []),
+            ("c.mkv", "crf 999", ["warning: value 999 for option crf is outside the range 0 to 51, 51 used"]),
+            ("c.mkv", "codec 264", ["warning: argument 264 for option codec is not one of "
+                                    "h264|mpeg4|mjpeg|ffv1|prores, mpeg4 used"]),
         ]
-        for options, expected in cases:
-            result, texts = self.save_warnings(options)
-            self.assertEqual((result, texts), (0, expected), options)
+        for name, options, expected in cases:
+            if name.endswith(".png"):  # the same rules for a picture saved and a movie opened
+                result = caught_warnings(lambda: pattern_image(4, 4, 1).save(self.path(name), options=options))
+                self.assertEqual(result, (0, expected), options)
+            self.assertEqual(self.open_warnings(name, options), (0, expected), options)
+        self.assertTrue(issubclass(orvo.OrvoWarning, UserWarning))
+        self.assertEqual(orvo.OrvoWarning.__module__, "orvo")
 
     def test_a_warning_made_an_error_fails_cleanly(self):
         picture = pattern_image(4, 4, 1)
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = self.path("m.png")
-        movie.dims = (4, 4)
-        movie.options = "compression 12"
-        movie.addcount(1)
+        movie = new_write_movie(self.path("m.png"), (4, 4), 1, options="compression 12")
         with warnings.catch_warnings():
             warnings.simplefilter("error", orvo.OrvoWarning)
             self.assertRaises(orvo.OrvoWarning, picture.save, self.path("s.png"), "filter zigzag")
@@ -114,14 +114,10 @@ class OptionWarningsTest(ScratchTestCase):
         self.assertEqual((result, len(texts)), (0, 1))
         self.assertEqual(movie.append(picture), 0)
         self.assertEqual(movie.close(), 0)
-
-    def test_warnings_can_be_ignored(self):
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("ignore", orvo.OrvoWarning)
-            self.assertEqual(pattern_image(4, 4, 1).save(self.path("q.png"), "compression 99"), 0)
+            self.assertEqual(picture.save(self.path("q.png"), "compression 99"), 0)
         self.assertEqual(caught, [])
-        self.assertTrue(issubclass(orvo.OrvoWarning, UserWarning))
-        self.assertEqual(orvo.OrvoWarning.__module__, "orvo")
 
     def test_default_filter_prints_through_the_warnings_module(self):
         code = ("import orvo\nm = orvo.movie(orvo.MOVIE_WRITE)\nm.filename = %r\nm.dims = (4, 4)\n"
@@ -130,31 +126,6 @@ class OptionWarningsTest(ScratchTestCase):
         status, out, err = run_python(code)
         self.assertEqual((status, out.strip()), (0, "0"), err)
         self.assertIn("OrvoWarning: warning: value abc for option compression is not a number, 0 used", err)
-
-
-class ContainerOptionWarningsTest(ScratchTestCase):
-    needed_codecs = ("ffmpeg",)
-
-    def open_movie(self, options):
-        movie = orvo.movie(orvo.MOVIE_WRITE)
-        movie.filename = self.path("c.mkv")
-        movie.dims = (16, 16)
-        movie.options = options
-        movie.addcount(1)
-        result, texts = caught_warnings(movie.open)
-        if result == 0:
-            movie.close()
-        return result, texts
-
-    def test_codec_values(self):
-        cases = [
-            ("codec ffv1 crf 20", []),
-            ("crf 999", ["warning: value 999 for option crf is outside the range 0 to 51, 51 used"]),
-            ("codec 264", ["warning: argument 264 for option codec is not one of "
-                           "h264|mpeg4|mjpeg|ffv1|prores, mpeg4 used"]),
-        ]
-        for options, expected in cases:
-            self.assertEqual(self.open_movie(options), (0, expected), options)
 
 
 class NamesTest(ScratchTestCase):

@@ -26,8 +26,7 @@ inline int capture_callback(void *stream, const char *format, ...) {
 }
 
 // Installs capturing callbacks for the console and the log for one scope.
-class LogCapture {
-public:
+struct LogCapture {
     LogCapture() { dyx_logger_init(&console, capture_callback, &log, capture_callback); }
     ~LogCapture() {
         dyx_logger_done();
@@ -36,8 +35,7 @@ public:
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
-    CapturedStream console;
-    CapturedStream log;
+    CapturedStream console, log;
 };
 
 }  // namespace testing_support

@@ -1,7 +1,6 @@
 // The Multi-Tile Movie text file: records, the writer, the reader with
 // every refusal, and sub-movie name resolution.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
@@ -13,15 +12,7 @@
 #include "dyx_udil_mtm.h"
 #include "udil_test_support.h"
 
-using udil_test::ScratchDir;
-
 namespace {
-
-std::string make_dir(const ScratchDir &scratch, const std::string &name) {
-    const std::string path = scratch.file(name);
-    mkdir(path.c_str(), 0755);
-    return path;
-}
 
 class MtmFormat : public ::testing::Test {
 protected:
@@ -34,9 +25,17 @@ protected:
         mtm_ = dyx_udil_mtm_open(scratch_.write(name, text).c_str());
         return mtm_;
     }
+    // Writes mtm_ to `name` and reads it back into mtm_; the text written.
+    std::string write_and_read_back(const std::string &name) {
+        const std::string path = scratch_.file(name);
+        EXPECT_EQ(dyx_udil_mtm_new(path.c_str(), mtm_), 0) << error();
+        dyx_udil_mtm_free(&mtm_);
+        mtm_ = dyx_udil_mtm_open(path.c_str());
+        return udil_test::read_all(path);
+    }
     std::string error() const { return dyx_udil_get_last_error_string(); }
 
-    ScratchDir scratch_;
+    udil_test::ScratchDir scratch_;
     UdilMtm *mtm_ = nullptr;
 };
 
@@ -64,8 +63,8 @@ TEST_F(MtmFormat, WriterLayoutAndRoundTrip) {
     ASSERT_NE(mtm_, nullptr);
     mtm_->full_width = 1920;
     mtm_->full_height = 1080;
-    const std::string other = make_dir(scratch_, "elsewhere");
-    const std::string files[] = {scratch_.file("left tile_####.ppm"), other + "/right.mov"};
+    const std::string files[] = {scratch_.file("left tile_####.ppm"),
+                                 scratch_.make_dir("elsewhere") + "/right.mov"};
     const char *formats[] = {"ppm", "ffmpeg"};
     for (int i = 0; i < 2; ++i) {
         UdilMtmMovie &movie = mtm_->movies[i];
@@ -74,10 +73,7 @@ TEST_F(MtmFormat, WriterLayoutAndRoundTrip) {
         dyx_strncpy(movie.format, formats[i], sizeof movie.format);
         dyx_strncpy(movie.file, files[i].c_str(), sizeof movie.file);
     }
-    const std::string path = scratch_.file("wall.mtm");
-    ASSERT_EQ(dyx_udil_mtm_new(path.c_str(), mtm_), 0);
-
-    const std::string text = udil_test::read_all(path);
+    const std::string text = write_and_read_back("wall.mtm");
     EXPECT_EQ(text.rfind("MTM 1.0\n#\n# This is a Multi-Tile Movie file.\n#\n\n", 0), 0u) << text;
     EXPECT_NE(text.find("\nfullresolution 1920 1080\n\nnummovies 2\n\n"), std::string::npos) << text;
     // The file in the MTM's directory is written by its last component.
@@ -88,18 +84,14 @@ TEST_F(MtmFormat, WriterLayoutAndRoundTrip) {
               std::string::npos)
         << text;
 
-    dyx_udil_mtm_free(&mtm_);
-    mtm_ = dyx_udil_mtm_open(path.c_str());
     ASSERT_NE(mtm_, nullptr) << error();
-    EXPECT_EQ(mtm_->full_resolution, 1);
-    EXPECT_EQ(mtm_->full_width, 1920);
-    EXPECT_EQ(mtm_->full_height, 1080);
+    EXPECT_TRUE(mtm_->full_resolution == 1 && mtm_->full_width == 1920 && mtm_->full_height == 1080);
     ASSERT_EQ(mtm_->movie_count, 2);
-    EXPECT_EQ(mtm_->movies[0].image_offset[0], 0);
-    EXPECT_EQ(mtm_->movies[1].image_offset[0], 960);
-    EXPECT_EQ(mtm_->movies[1].image_offset[1], 7);
-    EXPECT_STREQ(mtm_->movies[0].format, "ppm");
-    EXPECT_STREQ(mtm_->movies[1].format, "ffmpeg");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(mtm_->movies[i].image_offset[0], 960 * i);
+        EXPECT_EQ(mtm_->movies[i].image_offset[1], 7);
+        EXPECT_STREQ(mtm_->movies[i].format, formats[i]);
+    }
     EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//left tile_####.ppm");
     EXPECT_EQ(std::string(mtm_->movies[1].file), files[1]);
 }
@@ -112,9 +104,7 @@ TEST_F(MtmFormat, CornerFilesWithoutFullResolution) {
     mtm_->movies[0].bottom_right = {4.0f, 5.0f, 6.0f};
     mtm_->movies[0].top_left = {7.0f, 8.25f, 9.0f};
     dyx_strncpy(mtm_->movies[0].file, scratch_.file("a.mov").c_str(), DYX_UDIL_MTM_FILE_SIZE);
-    const std::string path = scratch_.file("c.mtm");
-    ASSERT_EQ(dyx_udil_mtm_new(path.c_str(), mtm_), 0);
-    const std::string text = udil_test::read_all(path);
+    const std::string text = write_and_read_back("c.mtm");
     EXPECT_EQ(text.find("fullresolution"), std::string::npos);
     EXPECT_NE(text.find("  bottomleft 1.500000 2.000000 -3.000000\n  bottomright 4.000000 5.000000 6.000000\n"
                         "  topleft 7.000000 8.250000 9.000000\n"),
@@ -122,14 +112,9 @@ TEST_F(MtmFormat, CornerFilesWithoutFullResolution) {
         << text;
     // An empty format (choose by suffix) is left out, so that it reads back.
     EXPECT_EQ(text.find("format"), std::string::npos) << text;
-
-    dyx_udil_mtm_free(&mtm_);
-    mtm_ = dyx_udil_mtm_open(path.c_str());
     ASSERT_NE(mtm_, nullptr) << error();
     EXPECT_EQ(mtm_->full_resolution, 0);
-    EXPECT_EQ(mtm_->movies[0].bottom_left.x, 1.5f);
-    EXPECT_EQ(mtm_->movies[0].bottom_left.z, -3.0f);
-    EXPECT_EQ(mtm_->movies[0].top_left.y, 8.25f);
+    EXPECT_TRUE(mtm_->movies[0].bottom_left.z == -3.0f && mtm_->movies[0].top_left.y == 8.25f);
     EXPECT_STREQ(mtm_->movies[0].format, "");
 }
 
@@ -265,15 +250,20 @@ TEST_F(MtmFormat, ManyBlocksUpToTheBound) {
     EXPECT_EQ(mtm_->movies[4095].image_offset[0], 4095);
 }
 
+// The last error keeps 255 characters, and so does its copy.
 TEST_F(MtmFormat, LastErrorCopyIsBounded) {
     const std::string long_text(300, 'e');
     dyx_udil_set_err_str(long_text.c_str());
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), long_text.substr(0, 255));
     char buffer[DYX_UDIL_ERROR_SIZE + 8];
     std::memset(buffer, 'z', sizeof buffer);
     EXPECT_EQ(dyx_udil_mtm_last_error(buffer), buffer);
     EXPECT_EQ(std::string(buffer), long_text.substr(0, 255));
     EXPECT_EQ(buffer[DYX_UDIL_ERROR_SIZE], 'z');
     EXPECT_EQ(dyx_udil_mtm_last_error(nullptr), nullptr);
+    // Without a plug-in to ask, the text is emptied.
+    dyx_udil_set_err_udil(nullptr, nullptr);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "");
     EXPECT_EQ(dyx_udil_mtm_open_streams(), 0);
 }
 

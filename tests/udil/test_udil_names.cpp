@@ -1,10 +1,12 @@
-// Frame file names from templates, wildcard tests and the last-error text.
+// Frame file names from templates, output suffixes, wildcard tests and the
+// plug-in directory.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <initializer_list>
 #include <string>
 
+#include "dyx_udil_dir.h"
 #include "dyx_udil_stream.h"
 
 namespace {
@@ -15,82 +17,58 @@ std::string name_of(const char *name_template, const char *suffix, int32_t frame
     return made ? made : "<refused>";
 }
 
-TEST(UdilNames, HashRunBecomesThePaddedFrameNumber) {
-    EXPECT_EQ(name_of("frame####", ".png", 7, 0), "frame0007.png");
-    // The run spans first to last '#', whatever lies between.
-    EXPECT_EQ(name_of("a#b#c", "", 5, 1), "a005c");
-    EXPECT_EQ(name_of("plain", ".tif", 3, 0), "plain.tif");
-    EXPECT_EQ(name_of("plain", nullptr, 3, 0), "plain");
-}
-
-TEST(UdilNames, RunGrowsForWiderNumbers) {
-    EXPECT_EQ(name_of("img##", "", 123, 0), "img123");
-    EXPECT_EQ(name_of("img##_x", "", 123, 0), "img123_x");
-    EXPECT_EQ(name_of("#", ".p", 1234567890, 0), "1234567890.p");
-}
-
-TEST(UdilNames, AtBecomesTheEyeLetter) {
-    EXPECT_EQ(name_of("shot_@_#", ".tif", 2, 2), "shot_r_2.tif");
-    EXPECT_EQ(name_of("shot_@_#", ".tif", 2, 1), "shot_l_2.tif");
-    EXPECT_EQ(name_of("shot_@_#", ".tif", 2, 0), "shot_l_2.tif");
-    EXPECT_EQ(name_of("shot_@_#", ".tif", 2, 3), "shot_@_2.tif");
-    // Only the first '@' stands for the eye.
-    EXPECT_EQ(name_of("a@b@", "", 0, 2), "arb@");
-}
-
-// Guards against a grown run or a suffix overflowing the 1024-byte name.
-TEST(UdilNames, NamesThatDoNotFitAreRefused) {
+// '#' runs become the padded frame number (growing for wider numbers), the
+// first '@' the eye letter. Guards against a grown run or a suffix
+// overflowing the 1024-byte name.
+TEST(UdilNames, TemplatesBecomeFrameFileNames) {
     const std::string long_template = std::string(1021, 'x') + "##";
-    EXPECT_EQ(name_of(long_template.c_str(), "", 12, 0), std::string(1021, 'x') + "12");
-    EXPECT_EQ(name_of(long_template.c_str(), "", 123, 0), "<refused>");
-    EXPECT_EQ(name_of(long_template.c_str(), ".png", 1, 0), "<refused>");
+    const struct {
+        std::string name_template;
+        const char *suffix;
+        int32_t frame, eye;
+        std::string expected;
+    } cases[] = {
+        {"frame####", ".png", 7, 0, "frame0007.png"},
+        {"a#b#c", "", 5, 1, "a005c"},  // the run spans first to last '#'
+        {"plain", ".tif", 3, 0, "plain.tif"},
+        {"plain", nullptr, 3, 0, "plain"},
+        {"img##", "", 123, 0, "img123"},
+        {"img##_x", "", 123, 0, "img123_x"},
+        {"#", ".p", 1234567890, 0, "1234567890.p"},
+        {"shot_@_#", ".tif", 2, 2, "shot_r_2.tif"},
+        {"shot_@_#", ".tif", 2, 1, "shot_l_2.tif"},
+        {"shot_@_#", ".tif", 2, 0, "shot_l_2.tif"},
+        {"shot_@_#", ".tif", 2, 3, "shot_@_2.tif"},
+        {"a@b@", "", 0, 2, "arb@"},
+        {long_template, "", 12, 0, std::string(1021, 'x') + "12"},
+        {long_template, "", 123, 0, "<refused>"},
+        {long_template, ".png", 1, 0, "<refused>"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(name_of(c.name_template.c_str(), c.suffix, c.frame, c.eye), c.expected) << c.name_template;
     char out[DYX_UDIL_PATH_SIZE] = "old";
     EXPECT_EQ(dyx_udil_make_filename(out, std::string(2000, 'y').c_str(), "", 0, 0), nullptr);
     EXPECT_STREQ(out, "");
     EXPECT_EQ(dyx_udil_make_filename(out, nullptr, "", 0, 0), nullptr);
-}
 
-TEST(UdilNames, WildcardTests) {
-    EXPECT_EQ(dyx_udil_has_wildcards("a@b"), 1);
-    EXPECT_EQ(dyx_udil_has_wildcards("a#b"), 1);
-    EXPECT_EQ(dyx_udil_has_wildcards("abc"), 0);
+    const struct {
+        const char *name;
+        int any, frame_run;
+    } wildcards[] = {{"a@b", 1, 0}, {"a#b", 1, 1}, {"abc", 0, 0}};
+    for (const auto &w : wildcards) {
+        EXPECT_EQ(dyx_udil_has_wildcards(w.name), w.any) << w.name;
+        EXPECT_EQ(dyx_udil_has_timestep_wildcard(w.name), w.frame_run) << w.name;
+    }
     EXPECT_EQ(dyx_udil_has_wildcards(nullptr), 0);
-    EXPECT_EQ(dyx_udil_has_timestep_wildcard("a@b"), 0);
-    EXPECT_EQ(dyx_udil_has_timestep_wildcard("a#b"), 1);
 }
-
-TEST(UdilNames, LastErrorKeeps255Characters) {
-    const std::string long_text(300, 'e');
-    dyx_udil_set_err_str(long_text.c_str());
-    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), std::string(255, 'e'));
-    dyx_udil_set_err_str("short");
-    EXPECT_STREQ(dyx_udil_get_last_error_string(), "short");
-    dyx_udil_set_err_str(nullptr);
-    EXPECT_STREQ(dyx_udil_get_last_error_string(), "");
-    // Without a plug-in to ask, the text is emptied.
-    dyx_udil_set_err_str("x");
-    dyx_udil_set_err_udil(nullptr, nullptr);
-    EXPECT_STREQ(dyx_udil_get_last_error_string(), "");
-}
-
-}  // namespace
-
-namespace {
-
-UdilRecord record_with_suffixes(std::initializer_list<const char *> suffixes) {
-    UdilRecord record;
-    std::memset(&record, 0, sizeof record);
-    for (const char *suffix : suffixes) std::strcpy(record.suffixes[record.suffix_count++], suffix);
-    return record;
-}
-
-}  // namespace
 
 // Guards against an output name being swapped for the codec's preferred
 // suffix ("out.mkv" written as out.mp4): a name that ends with any suffix
 // the codec registers is kept as given, whatever its case.
 TEST(UdilNames, OutputSuffixKeepsANameTheCodecKnows) {
-    const UdilRecord movies = record_with_suffixes({".mp4", ".mkv", ".mov", ""});
+    UdilRecord movies{};
+    for (const char *suffix : {".mp4", ".mkv", ".mov", ""})
+        std::strcpy(movies.suffixes[movies.suffix_count++], suffix);
     const struct {
         const char *name;
         const char *appended;
@@ -105,3 +83,27 @@ TEST(UdilNames, OutputSuffixKeepsANameTheCodecKnows) {
     EXPECT_STREQ(dyx_udil_output_suffix(nullptr, &movies, ".mp4"), ".mp4");
     EXPECT_STREQ(dyx_udil_output_suffix("out.mkv", nullptr, ".mp4"), ".mp4");
 }
+
+// The override is taken verbatim; a directory that does not fit is
+// refused, not cut.
+TEST(UdilNames, PluginDirectory) {
+    const std::string longest(udil::kPluginDirSize - 1, 'd'), too_long(udil::kPluginDirSize, 'd');
+    const struct {
+        const char *override_path, *home, *arch;
+        bool fits;
+        std::string expected;
+    } cases[] = {
+        {nullptr, "/usr/local/QEV", "linux_2.6_64", true,
+         "/usr/local/QEV/vorp32/machines/linux_2.6_64/QEV/lib/udil"},
+        {"relative//dir/ ", "/home", "arch", true, "relative//dir/ "},
+        {longest.c_str(), "", "", true, longest},
+        {too_long.c_str(), "", "", false, ""},
+    };
+    static char out[udil::kPluginDirSize];
+    for (const auto &c : cases) {
+        EXPECT_EQ(udil::choose_plugin_directory(c.override_path, c.home, c.arch, out, sizeof out), c.fits);
+        EXPECT_EQ(std::string(out), c.expected);
+    }
+}
+
+}  // namespace

@@ -1,10 +1,12 @@
 // Codec streams over real files written and read by the fake test codecs:
-// write streams of both kinds, read streams with appended files, and the
-// rules that refuse an append.
+// write streams of both kinds, read streams with appended files, the rules
+// that refuse an append, and why a stream is refused.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dyx_malloc.h"
 #include "udil_test_support.h"
@@ -19,50 +21,55 @@ constexpr size_t kPictureBytes = udil_test::kFakePictureBytes;
 
 class Streams : public udil_test::FakeCodecsTest {};
 
+// A container is made when the stream opens (a pair of them for an eye
+// mark); one file per frame, for a single-image codec or a run of '#', when
+// its frame is written. Guards against a write stream renaming its file: a
+// name that ends with one of the codec's suffixes is the file's name; any
+// other name gets the codec's chosen suffix appended.
 TEST_F(Streams, WriteStreamsMakeTheirFilesAsTheCodecStoresThem) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
+    const struct {
+        const char *codec, *name;
+        int container, eye_pair;
+        std::vector<std::string> made, not_made;  // files after the stream opens
+    } cases[] = {
+        {"fmulti", "clip", 1, 0, {"clip.fkv"}, {}},
+        {"fmulti", "clip_@", 1, 1, {"clip_l.fkv", "clip_r.fkv"}, {}},
+        {"fmono", "img_###", 0, 0, {}, {"img_000.fkm"}},
+        {"fmulti", "clip_###", 0, 0, {}, {"clip_000.fkv"}},
+        {"fmulti", "keep.fkv", 1, 0, {"keep.fkv"}, {"keep.fkv.fkv"}},
+        {"fmulti", "upper.FKV", 1, 0, {"upper.FKV"}, {}},
+        {"fmulti", "other.mp4", 1, 0, {"other.mp4.fkv"}, {}},
+    };
+    for (const auto &c : cases) {
+        control.clear();
+        UdilStream *stream = writer(c.codec, c.name);
+        ASSERT_NE(stream, nullptr) << c.name;
+        const UdilFileSlot &slot = stream->slots[0];
+        EXPECT_TRUE(slot.container == c.container && slot.eye_pair == c.eye_pair) << c.name;
+        EXPECT_EQ(slot.secondary != nullptr, c.eye_pair == 1) << c.name;
+        EXPECT_EQ(count_lines(control.log(), "new "), int(c.made.size())) << c.name;
+        for (const std::string &made : c.made) EXPECT_TRUE(udil_test::exists(scratch_.file(made))) << made;
+        for (const std::string &absent : c.not_made) EXPECT_FALSE(udil_test::exists(scratch_.file(absent)));
+        if (!c.container) {
+            EXPECT_EQ(std::string(slot.name), scratch_.file(c.name));
+        }
+        EXPECT_EQ(dyx_udil_file_close(&stream), 0) << c.name;
+    }
+
+    control.clear();
     UdilStream *stream = writer("fmulti", "clip");
     ASSERT_NE(stream, nullptr);
-    EXPECT_TRUE(udil_test::exists(scratch_.file("clip.fkv")));  // a container is made now
-    EXPECT_EQ(stream->read, 0);
-    EXPECT_EQ(dyx_udil_total_frames(stream), 3);
+    EXPECT_TRUE(stream->read == 0 && dyx_udil_total_frames(stream) == 3);
     const UdilFileSlot &slot = stream->slots[0];
-    EXPECT_TRUE(slot.container == 1 && slot.eye_pair == 0 && slot.first_frame == 0 && slot.last_frame == 2);
+    EXPECT_TRUE(slot.first_frame == 0 && slot.last_frame == 2);
     EXPECT_STREQ(slot.suffix, ".fkv");
     EXPECT_EQ(dyx_udil_file_close(&stream), 0);
     EXPECT_EQ(stream, nullptr);
     EXPECT_EQ(dyx_udil_file_close(&stream), 6);
     EXPECT_EQ(count_lines(control.log(), "close " + scratch_.file("clip.fkv")), 1);
 
-    // An eye mark makes a pair of containers.
-    control.clear();
-    stream = writer("fmulti", "clip_@");
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(stream->slots[0].eye_pair, 1);
-    EXPECT_NE(stream->slots[0].secondary, nullptr);
-    EXPECT_TRUE(udil_test::exists(scratch_.file("clip_l.fkv")) &&
-                udil_test::exists(scratch_.file("clip_r.fkv")));
-    EXPECT_EQ(count_lines(control.log(), "create_writer"), 2);
-    dyx_udil_file_close(&stream);
-
-    // A single-image codec makes no file before its frame is written.
-    stream = writer("fmono", "img_###");
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(stream->slots[0].container, 0);
-    EXPECT_EQ(std::string(stream->slots[0].name), scratch_.file("img_###"));
-    EXPECT_FALSE(udil_test::exists(scratch_.file("img_000.fkm")));
-    dyx_udil_file_close(&stream);
-}
-
-// A run of '#' asks a multi-image codec for one file per frame too: each
-// file is made when its frame is written and holds it as its frame 0.
-TEST_F(Streams, HashRunMakesOneFilePerFrameOfAMultiImageCodec) {
-    FakeControl control(udil_test::fake_path("main", "fmulti"));
-    UdilStream *stream = writer("fmulti", "clip_###");
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(stream->slots[0].container, 0);
-    EXPECT_FALSE(udil_test::exists(scratch_.file("clip_000.fkv")));
-    dyx_udil_file_close(&stream);
+    // Each file of a '#' run of a multi-image codec holds its frame as frame 0.
     write_frames("fmulti", "clip_###", 0, 2, 10);
     EXPECT_EQ(count_lines(control.log(), "save " + scratch_.file("clip_002.fkv") + " frame=0"), 1);
     UdilStream *reading = reader("fmulti", "clip_###.fkv", 0, 2);
@@ -92,21 +99,6 @@ TEST_F(Streams, WriterGetsACopyOfTheOptions) {
     dyx_udil_file_close(&stream);
 }
 
-TEST_F(Streams, RefusedOutputFileFillsTheLastError) {
-    FakeControl control(udil_test::fake_path("main", "fmulti"));
-    control.fail("new", "", 9);
-    EXPECT_EQ(writer("fmulti", "clip"), nullptr);
-    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
-              "fake: new refused for " + scratch_.file("clip.fkv"));
-    control.clear();
-    control.fail("create_writer", "", 1);
-    dyx_udil_set_err_str("before");
-    EXPECT_EQ(writer("fmulti", "clip"), nullptr);
-    // The plug-in's reason for giving no writer replaces the older text.
-    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
-              "The fmulti codec cannot write " + scratch_.file("clip") + ": fake: writer refused");
-}
-
 TEST_F(Streams, ReadStreamsGiveTheFileBoundsAndStartAtTheFirstFileFrame) {
     write_frames("fmulti", "clip", 0, 2);
     UdilMovieInfo info;
@@ -114,13 +106,10 @@ TEST_F(Streams, ReadStreamsGiveTheFileBoundsAndStartAtTheFirstFileFrame) {
     UdilStream *stream = dyx_udil_file_open(scratch_.file("clip.fkv").c_str(), codec("fmulti"), &info, &count,
                                             4, nullptr, &first, &last);
     ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(last, 2);
-    EXPECT_EQ(count, 0);
+    EXPECT_TRUE(first == 0 && last == 2 && count == 0 && stream->read == 1);
     EXPECT_TRUE(info.frames == 3 && info.width == 4 && info.height == 2 && info.pixel_format == UDIL_FMT_RGB);
     EXPECT_EQ(info.attribute_b, 7);
     EXPECT_EQ(dyx_udil_total_frames(stream), 3);
-    EXPECT_EQ(stream->read, 1);
     dyx_udil_file_close(&stream);
 
     FakeControl control(udil_test::fake_path("main", "fmono"));
@@ -167,84 +156,86 @@ TEST_F(Streams, AppendReadsOnAndRefusesAnotherPictureSizeAndA33rdFile) {
     dyx_udil_file_close(&stream);
 }
 
-TEST_F(Streams, EmptyFrameRangeAndRefusalsLeaveNoStream) {
-    write_frames("fmono", "f_##", 0, 3);
-    EXPECT_EQ(reader("fmono", "f_##.fkm", 3, 2), nullptr);
-    EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid number of frames");
-    // A reader that refuses the file, and a file that does not exist.
-    EXPECT_EQ(reader("fmulti", "missing.fkv"), nullptr);
+// Why a stream is refused reaches the last error, replacing an older text:
+// the plug-in's reason, and the codec and file when it gives no handle.
+TEST_F(Streams, RefusedStreamsLeaveTheirReason) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
-    write_frames("fmulti", "a", 0, 2);
-    control.fail("open", "a.fkv", 4);
-    EXPECT_EQ(reader("fmulti", "a.fkv"), nullptr);
-    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
-              "fake: open refused for " + scratch_.file("a.fkv"));
-
-    // The same through append: the stream stays as it was.
+    write_frames("fmulti", "clip", 0, 2);
+    const std::string clip = scratch_.file("clip.fkv");
+    const struct {
+        bool write;
+        const char *operation;
+        std::string reason;
+    } cases[] = {
+        {true, "new", "fake: new refused for " + scratch_.file("out.fkv")},
+        {true, "create_writer",
+         "The fmulti codec cannot write " + scratch_.file("out") + ": fake: writer refused"},
+        {false, "open", "fake: open refused for " + clip},
+        {false, "create_reader",
+         "The fmulti codec cannot read " + clip + ": fake: reader refused for " + clip},
+    };
+    for (const auto &c : cases) {
+        control.clear();
+        control.fail(c.operation, "", 4);
+        dyx_udil_set_err_str("before");
+        EXPECT_EQ(c.write ? writer("fmulti", "out") : reader("fmulti", "clip.fkv"), nullptr) << c.operation;
+        EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), c.reason);
+    }
+    // Through append: the stream stays as it was.
     control.clear();
-    UdilStream *stream = reader("fmulti", "a.fkv");
+    UdilStream *stream = reader("fmulti", "clip.fkv");
     ASSERT_NE(stream, nullptr);
-    control.fail("open", "a.fkv", 4);
-    EXPECT_EQ(append(stream, "fmulti", "a.fkv"), 7);
+    control.fail("open", "", 4);
+    EXPECT_EQ(append(stream, "fmulti", "clip.fkv"), 7);
     EXPECT_EQ(stream->file_count, 1);
     EXPECT_EQ(dyx_udil_total_frames(stream), 3);
     dyx_udil_file_close(&stream);
+
+    write_frames("fmono", "f_##", 0, 3);
+    EXPECT_EQ(reader("fmono", "f_##.fkm", 3, 2), nullptr);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "Invalid number of frames");
 }
 
-TEST_F(Streams, ContainerEyePairReadsBothFiles) {
-    write_frames("fmulti", "c_l", 0, 1, 10);
-    write_frames("fmulti", "c_r", 0, 1, 20);
-    UdilMovieInfo info;
-    int32_t first = -1, last = -1;
-    UdilStream *stream = dyx_udil_file_open(scratch_.file("c_@.fkv").c_str(), codec("fmulti"), &info, nullptr,
-                                            0, nullptr, &first, &last);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(info.stereo, 1);
-    EXPECT_EQ(stream->slots[0].eye_pair, 1);
-    EXPECT_EQ(dyx_udil_total_frames(stream), 2);
-    // A second pair may follow; a single file may not.
-    EXPECT_EQ(append(stream, "fmulti", "c_@.fkv"), 0);
-    EXPECT_EQ(append(stream, "fmulti", "c_l.fkv"), 1);
-    EXPECT_EQ(dyx_udil_total_frames(stream), 4);
-    dyx_udil_file_close(&stream);
-}
-
-// Guards against a movie whose last frames or index could not be written
-// (a full disk at close) being reported as closed cleanly.
-TEST_F(Streams, FailedCloseOfAWrittenContainerIsReported) {
+// FIFOs, devices and directories are refused before any plug-in opens them
+// (a plug-in reading a FIFO would wait for ever), with the host's reason.
+TEST_F(Streams, NonRegularInputsAreRefusedWithoutAskingThePlugin) {
     FakeControl control(udil_test::fake_path("main", "fmulti"));
-    UdilStream *stream = writer("fmulti", "clip");
-    ASSERT_NE(stream, nullptr);
-    control.fail("close", "clip", 7);
-    EXPECT_EQ(dyx_udil_file_close(&stream), 7);
-    EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
-              "fake: close refused for " + scratch_.file("clip.fkv"));
+    ASSERT_EQ(mkfifo(scratch_.file("pipe.fkv").c_str(), 0600), 0);
+    scratch_.make_dir("folder.fkv");
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {scratch_.file("missing.fkv"), "No such file or directory"},
+        {scratch_.file("pipe.fkv"), "not a regular file (a FIFO)"},
+        {scratch_.file("folder.fkv"), "not a regular file (a directory)"},
+        {"/dev/zero", "not a regular file (a character device)"},
+    };
+    for (const auto &refused : cases) {
+        control.clear();
+        UdilMovieInfo info;
+        int32_t first = -1, last = -1;
+        EXPECT_EQ(dyx_udil_file_open(refused.path.c_str(), codec("fmulti"), &info, nullptr, 0, nullptr,
+                                     &first, &last),
+                  nullptr)
+            << refused.path;
+        EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), refused.path + ": " + refused.reason);
+        EXPECT_EQ(count_lines(control.log(), "create_reader"), 0) << refused.path;
+    }
+}
 
-    // Closing a read stream has nothing to lose: its result stays 0.
-    control.clear();
+// A failed close of a write stream is reported (the movie plug-in's tests
+// meet it on a full disk); closing a read stream has nothing to lose: its
+// result stays 0 and the last error as it was.
+TEST_F(Streams, FailedCloseOfAReadStreamIsNotReported) {
+    FakeControl control(udil_test::fake_path("main", "fmulti"));
     write_frames("fmulti", "clip", 0, 2);
     control.fail("close", "clip", 7);
     dyx_udil_set_err_str("before");
-    stream = reader("fmulti", "clip.fkv");
+    UdilStream *stream = reader("fmulti", "clip.fkv");
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(dyx_udil_file_close(&stream), 0);
     EXPECT_STREQ(dyx_udil_get_last_error_string(), "before");
-}
-
-// Guards against a write stream renaming its file: a name that ends with
-// one of the codec's suffixes is the file's name; any other name gets the
-// codec's chosen suffix appended.
-TEST_F(Streams, WriteStreamKeepsANameEndingWithTheCodecsSuffix) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"keep.fkv", "keep.fkv"}, {"upper.FKV", "upper.FKV"}, {"other.mp4", "other.mp4.fkv"}};
-    for (const auto &c : cases) {
-        UdilStream *stream = writer("fmulti", c.first);
-        ASSERT_NE(stream, nullptr) << c.first;
-        EXPECT_TRUE(udil_test::exists(scratch_.file(c.second))) << c.first;
-        EXPECT_EQ(dyx_udil_file_close(&stream), 0);
-    }
-    EXPECT_FALSE(udil_test::exists(scratch_.file("keep.fkv.fkv")));
 }
 
 }  // namespace

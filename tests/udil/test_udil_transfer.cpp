@@ -1,7 +1,9 @@
 // Frame transfer between image buffers and the fake codecs' files: eyes
 // to per-frame and container slots, size mismatches, compressed frames.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,16 @@ TEST_F(Transfer, BothEyesToAStereoCodecMakeOneCall) {
     EXPECT_EQ(a->data[0], 11);
     EXPECT_EQ(b->data[0], 22);
     dyx_udil_file_close(&input);
+
+    // So does a container codec with stereo frames; its failure is passed on.
+    FakeControl multi_control(udil_test::fake_path("main", "fmultistereo"));
+    stream = writer("fmultistereo", "both", info);
+    ASSERT_EQ(dyx_udil_save_image(stream, 0, 3, left_, right_), 0);
+    EXPECT_EQ(count_lines(multi_control.log(), "frame=0 eye=3 left=1 right=1"), 1);
+    multi_control.fail("save", "", 31);
+    EXPECT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 31);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "fake: save refused for frame 1");
+    dyx_udil_file_close(&stream);
 }
 
 TEST_F(Transfer, ContainerEyePairInEveryEyeCombination) {
@@ -150,8 +162,12 @@ TEST_F(Transfer, ContainerEyePairInEveryEyeCombination) {
     EXPECT_EQ(count_lines(control.log(), "eye=1 left=1 right=0"), 4);
     dyx_udil_file_close(&stream);
 
-    UdilStream *input = reader("fmulti", "pair_@.fkv");
+    UdilMovieInfo info;
+    int32_t first = -1, last = -1;
+    UdilStream *input = dyx_udil_file_open(scratch_.file("pair_@.fkv").c_str(), codec("fmulti"), &info,
+                                           nullptr, 0, nullptr, &first, &last);
     ASSERT_NE(input, nullptr);
+    EXPECT_TRUE(info.stereo == 1 && input->slots[0].eye_pair == 1);
     EXPECT_EQ(dyx_udil_total_frames(input), 2);
     ASSERT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 0);
     EXPECT_EQ(a->data[0], 11);
@@ -171,20 +187,11 @@ TEST_F(Transfer, ContainerEyePairInEveryEyeCombination) {
     control.clear();
     control.fail("get", "pair_r", 23);
     EXPECT_EQ(dyx_udil_get_image(input, 0, 3, a, b), 23);
+    // A second pair may follow; a single file may not.
+    EXPECT_EQ(append(input, "fmulti", "pair_@.fkv"), 0);
+    EXPECT_EQ(append(input, "fmulti", "pair_l.fkv"), 1);
+    EXPECT_EQ(dyx_udil_total_frames(input), 4);
     dyx_udil_file_close(&input);
-}
-
-TEST_F(Transfer, ContainerWithoutPairPassesBothEyes) {
-    FakeControl control(udil_test::fake_path("main", "fmultistereo"));
-    UdilMovieInfo info = kMovie;
-    info.stereo = 1;
-    UdilStream *stream = writer("fmultistereo", "both", info);
-    ASSERT_EQ(dyx_udil_save_image(stream, 0, 3, left_, right_), 0);
-    EXPECT_EQ(count_lines(control.log(), "frame=0 eye=3 left=1 right=1"), 1);
-    control.fail("save", "", 31);
-    EXPECT_EQ(dyx_udil_save_image(stream, 1, 3, left_, right_), 31);
-    EXPECT_STREQ(dyx_udil_get_last_error_string(), "fake: save refused for frame 1");
-    dyx_udil_file_close(&stream);
 }
 
 TEST_F(Transfer, CompressedRequestIsSplitAcrossTwoContainers) {
@@ -228,18 +235,22 @@ TEST_F(Transfer, CompressedRequestIsSplitAcrossTwoContainers) {
     dyx_udil_file_close(&input);
 }
 
+// A frame file that went missing, or became a FIFO (never opened: reading
+// it would wait for ever), fails the size.
 TEST_F(Transfer, PerFrameCompressedSizeOpensEveryFile) {
-    UdilStream *stream = writer("fmonoc", "c_#");
-    for (int f = 0; f < 3; ++f) ASSERT_EQ(dyx_udil_save_image(stream, f, 0, left_, nullptr), 0);
-    dyx_udil_file_close(&stream);
+    write_frames("fmonoc", "c_#", 0, 2);
     UdilStream *input = reader("fmonoc", "c_#.fkc", 0, 2);
     ASSERT_NE(input, nullptr);
     EXPECT_EQ(dyx_udil_get_compressed_size(input), int64_t(kPictureBytes));
-    std::remove(scratch_.file("c_1.fkc").c_str());
+    const std::string frame1 = scratch_.file("c_1.fkc");
+    ASSERT_EQ(std::remove(frame1.c_str()), 0);
     LogCapture capture;
     EXPECT_EQ(dyx_udil_get_compressed_size(input), -1);
     ASSERT_EQ(capture.console.lines.size(), 1u);
-    EXPECT_EQ(capture.console.lines[0], "ERROR: can't open file " + scratch_.file("c_1.fkc") + "\n");
+    EXPECT_EQ(capture.console.lines[0], "ERROR: can't open file " + frame1 + "\n");
+    ASSERT_EQ(mkfifo(frame1.c_str(), 0600), 0);
+    EXPECT_EQ(dyx_udil_get_compressed_size(input), -1);
+    EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), frame1 + ": not a regular file (a FIFO)");
     dyx_udil_file_close(&input);
 }
 
@@ -265,16 +276,10 @@ TEST_F(Transfer, UncompressWithoutCompressedFramesReadsTheFile) {
 // Guards against a frame file deleted after the stream was opened being
 // reported with no text, leaving an older failure's message in place.
 TEST_F(Transfer, LargerOrDeletedFrameFilesFailAndTheOthersStillRead) {
-    UdilStream *stream = writer("fmono", "gone_#");
-    ASSERT_EQ(dyx_udil_save_image(stream, 0, 0, left_, nullptr), 0);
-    ASSERT_EQ(dyx_udil_save_image(stream, 2, 0, left_, nullptr), 0);
-    dyx_udil_file_close(&stream);
-    UdilMovieInfo big = kMovie;
-    big.width = 8;
-    stream = writer("fmono", "gone_#", big);
-    dyx_image_t *wide = picture(5, 8, 2);
-    ASSERT_EQ(dyx_udil_save_image(stream, 1, 0, wide, nullptr), 0);
-    dyx_udil_file_close(&stream);
+    write_frames("fmono", "gone_#", 0, 2, 10);
+    UdilMovieInfo wide = kMovie;
+    wide.width = 8;
+    write_frames("fmono", "gone_#", 1, 1, 0, wide);
 
     UdilStream *input = reader("fmono", "gone_#.fkm", 0, 2);
     ASSERT_NE(input, nullptr);
@@ -285,7 +290,7 @@ TEST_F(Transfer, LargerOrDeletedFrameFilesFailAndTheOthersStillRead) {
     EXPECT_EQ(std::string(dyx_udil_get_last_error_string()),
               "Unable to read frame file " + scratch_.file("gone_0.fkm") + ": No such file or directory");
     EXPECT_EQ(dyx_udil_get_image(input, 2, 0, right_, nullptr), 0);
-    EXPECT_EQ(right_->data[0], 11);
+    EXPECT_EQ(right_->data[0], 12);
     dyx_udil_file_close(&input);
 }
 

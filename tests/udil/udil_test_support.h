@@ -4,11 +4,9 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -31,21 +29,13 @@ inline std::string fake_path(const char *scenario, const char *name) {
 
 using testing_support::ScratchDir;
 
-inline bool exists(const std::string &path) {
-    std::ifstream file(path);
-    return file.good();
-}
+inline bool exists(const std::string &path) { return std::filesystem::exists(path); }
 
 inline std::string read_all(const std::string &path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-inline void write_all(const std::string &path, const std::string &bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file << bytes;
 }
 
 // Starts and ends every test with an empty registry and the image pool.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "dyx_fnmatch.h"
 
@@ -38,102 +39,70 @@ bool finishes_within(unsigned seconds, Work work) {
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+struct SharedCase {
+    const char *pattern, *name;
+    int flags;
+    bool matches;
+};
+
 }  // namespace
 
 TEST(Fnmatch, SharedRules) {
-    const struct {
-        const char *pattern, *name;
-        int flags;
-        bool matches;
-    } cases[] = {
-        {"*.so", "a.so", 0, true},
-        {"*.so", ".so", 0, true},
-        {"*.so", "a.so.1", 0, false},
-        {"a?c", "abc", 0, true},
-        {"a?c", "ac", 0, false},
-        {"**x", "abx", 0, true},
-        {"", "", 0, true},
-        {"", "a", 0, false},
-        {"a", "", 0, false},
-        // Leading periods.
-        {"*", ".hidden", D, false},
-        {".*", ".hidden", D, true},
-        {"?hidden", ".hidden", D, false},
-        {"*", ".hidden", 0, true},
-        {"a*", "a.b", D, true},
-        {"a/*", "a/.b", D | P, false},
+    // Plain globs and leading periods.
+    const std::vector<SharedCase> globs = {
+        {"*.so", "a.so", 0, true},  {"*.so", ".so", 0, true},   {"*.so", "a.so.1", 0, false},
+        {"a?c", "abc", 0, true},    {"a?c", "ac", 0, false},    {"**x", "abx", 0, true},
+        {"", "", 0, true},          {"", "a", 0, false},        {"a", "", 0, false},
+        {"*", ".hidden", D, false}, {".*", ".hidden", D, true}, {"?hidden", ".hidden", D, false},
+        {"*", ".hidden", 0, true},  {"a*", "a.b", D, true},     {"a/*", "a/.b", D | P, false},
         {"a/*", "a/.b", D, true},
-        // Slashes under DYX_FNM_PATHNAME.
-        {"*/b", "a/b", P, true},
-        {"a?b", "a/b", P, false},
-        {"a[/]b", "a/b", P, false},
-        {"a?b", "a/b", 0, true},
-        {"*/*.c", "src/x.c", P, true},
-        {"*/*.c", "src/sub/x.c", P, false},
-        {"*x", "a/x", P, false},
-        // Bracket sets.
-        {"[a-c]x", "bx", 0, true},
-        {"[!a-c]x", "bx", 0, false},
-        {"[^a-c]x", "dx", 0, true},
-        {"[]", "a", 0, false},
-        {"[]", "", 0, false},
-        {"[!]", "z", 0, true},
-        {"[!]", "", 0, false},
-        {"[a-]", "-", 0, true},
-        {"[\\]]", "]", 0, true},
-        {"[\\a-c]", "b", 0, true},
-        {"[abc", "a", 0, false},
-        {"[\\\\]", "\\", E, true},
-        {"[\xe0-\xef]", "\xe5", 0, true},  // unsigned byte ranges
-        // Escapes, case and leading directories.
-        {"\\*", "*", 0, true},
-        {"\\*", "a", 0, false},
-        {"a\\", "a\\", 0, true},
-        {"\\a", "\\a", E, true},
-        {"\\a", "a", E, false},
-        {"ABC", "aBc", C, true},
-        {"ABC", "aBc", 0, false},
-        {"[A-C]x", "bX", C, true},
-        {"*.PNG", "shot.png", C, true},
-        {"usr", "usr/lib", L, true},
-        {"usr", "usr/lib", 0, false},
-        {"usr", "usrlib", L, false},
-        {"u*", "usr/lib", P | L, true},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(both_match(c.pattern, c.name, c.flags), c.matches) << c.pattern << " " << c.name;
+    // Slashes and bracket sets, with empty and unterminated ones.
+    const std::vector<SharedCase> slashes_and_sets = {
+        {"*/b", "a/b", P, true},    {"a?b", "a/b", P, false},      {"a[/]b", "a/b", P, false},
+        {"a?b", "a/b", 0, true},    {"*/*.c", "src/x.c", P, true}, {"*/*.c", "src/sub/x.c", P, false},
+        {"*x", "a/x", P, false},    {"[a-c]x", "bx", 0, true},     {"[!a-c]x", "bx", 0, false},
+        {"[^a-c]x", "dx", 0, true}, {"[]", "a", 0, false},         {"[]", "", 0, false},
+        {"[!]", "z", 0, true},      {"[!]", "", 0, false},         {"[a-]", "-", 0, true},
+        {"[abc", "a", 0, false},
+    };
+    // Escapes, unsigned byte ranges, case folding and leading directories.
+    const std::vector<SharedCase> escapes_case_and_directories = {
+        {"[\\]]", "]", 0, true},          {"[\\a-c]", "b", 0, true},      {"[\\\\]", "\\", E, true},
+        {"[\xe0-\xef]", "\xe5", 0, true}, {"\\*", "*", 0, true},          {"\\*", "a", 0, false},
+        {"a\\", "a\\", 0, true},          {"\\a", "\\a", E, true},        {"\\a", "a", E, false},
+        {"ABC", "aBc", C, true},          {"ABC", "aBc", 0, false},       {"[A-C]x", "bX", C, true},
+        {"*.PNG", "shot.png", C, true},   {"usr", "usr/lib", L, true},    {"usr", "usr/lib", 0, false},
+        {"usr", "usrlib", L, false},      {"u*", "usr/lib", P | L, true},
+    };
+    for (const auto *group : {&globs, &slashes_and_sets, &escapes_case_and_directories}) {
+        for (const SharedCase &c : *group)
+            EXPECT_EQ(both_match(c.pattern, c.name, c.flags), c.matches) << c.pattern << " " << c.name;
+    }
     EXPECT_EQ(dyx_fnmatch(nullptr, "a", 0), DYX_FNM_NOMATCH);
     EXPECT_EQ(qev_fnmatch("a", nullptr, 0), DYX_FNM_NOMATCH);
 }
 
+// Only dyx_fnmatch knows the directory-prefix flag. In qev_fnmatch a star
+// followed by '?'s and the end takes any rest, slashes included, and names
+// of 1024 characters and more never match.
 TEST(Fnmatch, WhereTheMatchersDiffer) {
     const std::string fits(1023, 'a'), too_long(1024, 'a');
+    const int M = DYX_FNM_MATCH, N = DYX_FNM_NOMATCH, DP = DYX_FNM_DIR_PREFIX;
     const struct {
         const char *pattern, *name;
         int flags, dyx, qev;
     } cases[] = {
-        // Only dyx_fnmatch knows the directory-prefix flag.
-        {"/usr/lib", "/usr", DYX_FNM_DIR_PREFIX, DYX_FNM_MATCH, DYX_FNM_NOMATCH},
-        {"/usr/lib", "/", DYX_FNM_DIR_PREFIX, DYX_FNM_MATCH, DYX_FNM_NOMATCH},
-        {"/usr/lib", "/us", DYX_FNM_DIR_PREFIX, DYX_FNM_NOMATCH, DYX_FNM_NOMATCH},
-        {"/usr/lib", "/opt", DYX_FNM_DIR_PREFIX, DYX_FNM_NOMATCH, DYX_FNM_NOMATCH},
-        {"/usr/lib", "/usr", 0, DYX_FNM_NOMATCH, DYX_FNM_NOMATCH},
-        // qev_fnmatch: a star followed by '?'s and the end takes any rest,
-        // slashes included.
-        {"a*", "a/b", P, DYX_FNM_NOMATCH, DYX_FNM_MATCH},
-        {"a*?", "ab/c", P, DYX_FNM_NOMATCH, DYX_FNM_MATCH},
-        {"a*??", "ab", 0, DYX_FNM_NOMATCH, DYX_FNM_NOMATCH},
-        {"a*??", "abc", 0, DYX_FNM_MATCH, DYX_FNM_MATCH},
-        {"*?", "/x", P, DYX_FNM_NOMATCH, DYX_FNM_NOMATCH},
-        // qev_fnmatch refuses names of 1024 characters and more.
-        {"a*", fits.c_str(), 0, DYX_FNM_MATCH, DYX_FNM_MATCH},
-        {"a*", too_long.c_str(), 0, DYX_FNM_MATCH, DYX_FNM_NOMATCH},
+        {"/usr/lib", "/usr", DP, M, N}, {"/usr/lib", "/", DP, M, N},   {"/usr/lib", "/us", DP, N, N},
+        {"/usr/lib", "/opt", DP, N, N}, {"/usr/lib", "/usr", 0, N, N}, {"a*", "a/b", P, N, M},
+        {"a*?", "ab/c", P, N, M},       {"a*??", "ab", 0, N, N},       {"a*??", "abc", 0, M, M},
+        {"*?", "/x", P, N, N},          {"a*", fits.c_str(), 0, M, M}, {"a*", too_long.c_str(), 0, M, N},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(dyx_fnmatch(c.pattern, c.name, c.flags), c.dyx) << c.pattern << " " << c.name;
         EXPECT_EQ(qev_fnmatch(c.pattern, c.name, c.flags), c.qev) << c.pattern << " " << c.name;
     }
-    EXPECT_EQ(dyx_fnmatch_pathnames("/usr/lib", "/usr", DYX_FNM_DIR_PREFIX), DYX_FNM_MATCH);
+    EXPECT_EQ(dyx_fnmatch_pathnames("/usr/lib", "/usr", DP), M);
 }
 
 // Guards against exponential backtracking on many stars, with and without

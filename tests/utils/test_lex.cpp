@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dyx_lex.h"
 
@@ -33,12 +34,11 @@ std::string describe(const dyx_lex_word_t &word) {
 }
 
 // Every word up to the end of input, separated by '|'.
-std::string words(const std::string &input, uint32_t mode, int end_of_command = 0, int strict = 0) {
-    Lexer lexer = string_lexer(input, end_of_command, strict);
+std::string words(dyx_lex_t *lexer, uint32_t mode) {
     std::string all;
     dyx_lex_word_t word;
     for (int i = 0; i < 100; ++i) {
-        const int kind = dyx_lex_get_word(lexer.get(), mode, &word);
+        const int kind = dyx_lex_get_word(lexer, mode, &word);
         if (kind == DYX_LEX_END_OF_INPUT) break;
         all += (all.empty() ? "" : "|") + (kind == DYX_LEX_END_OF_COMMAND ? "<;>" : describe(word));
     }
@@ -83,7 +83,8 @@ TEST(Lexer, WordsNumbersQuotesCommentsAndCommands) {
         {"\"" + long_word + "\" next", S | Q, 0, 0, kept + "=q|next"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(words(c.input, c.mode, c.end_of_command, c.strict), c.expected) << c.input.substr(0, 40);
+        EXPECT_EQ(words(string_lexer(c.input, c.end_of_command, c.strict).get(), c.mode), c.expected)
+            << c.input.substr(0, 40);
 }
 
 TEST(Lexer, QuoteRequiredPushBackFlushAndTheRest) {
@@ -120,6 +121,7 @@ TEST(Lexer, QuoteRequiredPushBackFlushAndTheRest) {
     EXPECT_EQ(dyx_lex_get_word(lexer.get(), DYX_LEX_STRING, &again), DYX_LEX_END_OF_INPUT);
 }
 
+// A stream lexer reads the same words and leaves the stream open.
 TEST(Lexer, StreamLexerAndThreeNumberParsers) {
     FILE *file = std::tmpfile();
     ASSERT_NE(file, nullptr);
@@ -128,33 +130,23 @@ TEST(Lexer, StreamLexerAndThreeNumberParsers) {
     Lexer lexer(dyx_lex_init_file(file, ';', 1));
     ASSERT_NE(lexer, nullptr);
     EXPECT_EQ(dyx_lex_remaining_string(lexer.get()), nullptr);
-    dyx_lex_word_t word;
-    ASSERT_EQ(dyx_lex_get_word(lexer.get(), DYX_LEX_STRING, &word), DYX_LEX_WORD);
-    EXPECT_STREQ(word.text, "movie");
-    int32_t a = 0, b = 0, c = 0;
-    EXPECT_EQ(dyx_parse_3ints(lexer.get(), &a, nullptr, nullptr), 0);
-    EXPECT_EQ(a, 3);
-    EXPECT_EQ(dyx_lex_get_word(lexer.get(), DYX_LEX_STRING, &word), DYX_LEX_END_OF_COMMAND);
-    EXPECT_EQ(word.end_of_command, 1);
-    ASSERT_EQ(dyx_lex_get_word(lexer.get(), DYX_LEX_STRING | DYX_LEX_QUOTED, &word), DYX_LEX_WORD);
-    EXPECT_STREQ(word.text, "two words");
-    float x = 0, y = 0;
-    EXPECT_EQ(dyx_parse_3floats(lexer.get(), &x, &y, nullptr), 0);
-    EXPECT_FLOAT_EQ(x, 1.5f);
-    EXPECT_FLOAT_EQ(y, -7.0f);
-    EXPECT_EQ(dyx_lex_get_word(lexer.get(), DYX_LEX_STRING, &word), DYX_LEX_END_OF_COMMAND);
-    EXPECT_EQ(dyx_lex_get_word(lexer.get(), DYX_LEX_STRING, &word), DYX_LEX_END_OF_INPUT);
+    EXPECT_EQ(words(lexer.get(), DYX_LEX_STRING | DYX_LEX_QUOTED | DYX_LEX_FLOAT),
+              "movie|3=f3|<;>|two words=q|1.5=f1.5|-7=f-7|<;>");
     lexer.reset();
-    std::fclose(file);  // the stream stayed the caller's
+    EXPECT_EQ(std::fclose(file), 0);  // the stream stayed the caller's
 
+    int32_t a = 0, b = 0, c = 0;
     lexer = string_lexer("4 5 six 7");
     EXPECT_EQ(dyx_parse_3ints(lexer.get(), &a, &b, &c), 7);
-    EXPECT_EQ(a, 4);
-    EXPECT_EQ(b, 5);
-    EXPECT_EQ(c, 0);
+    EXPECT_EQ(std::vector<int32_t>({a, b, c}), std::vector<int32_t>({4, 5, 0}));
     EXPECT_EQ(dyx_parse_3ints(lexer.get(), &a, nullptr, nullptr), 0);  // the refused word was consumed
     EXPECT_EQ(a, 7);
     EXPECT_EQ(dyx_parse_3ints(lexer.get(), &a, nullptr, nullptr), 7);  // end of input
+    float x = 0, y = 0;
+    lexer = string_lexer("1.5 -7;", ';', 1);
+    EXPECT_EQ(dyx_parse_3floats(lexer.get(), &x, &y, nullptr), 0);
+    EXPECT_FLOAT_EQ(x, 1.5f);
+    EXPECT_FLOAT_EQ(y, -7.0f);
     lexer = string_lexer("word");
     EXPECT_EQ(dyx_parse_3floats(lexer.get(), &x, nullptr, nullptr), 7);
 }

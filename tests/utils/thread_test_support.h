@@ -1,9 +1,10 @@
-// Helpers for tests that start library threads: bounded waits, so that a
-// broken barrier or semaphore fails the test instead of hanging it.
+// Helpers for tests that start threads: bounded waits, so that a broken
+// barrier or semaphore fails the test instead of hanging it.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -22,38 +23,39 @@ bool eventually(Predicate done, double seconds = 20.0) {
     return true;
 }
 
-// Starts `count` library threads running `body(argument)` and joins them
-// once all have finished within the time limit. Gives false (threads left
-// running, not joined) when they did not finish in time.
-class ThreadGroup {
-public:
-    template <typename Body>
-    bool run(int count, Body *body) {
-        finished_.store(0);
-        body_ = body;
-        call_ = [](void *self) -> int32_t {
-            auto *group = static_cast<ThreadGroup *>(self);
-            const int32_t result = (*static_cast<Body *>(group->body_))();
-            group->finished_.fetch_add(1);
-            return result;
-        };
-        std::vector<int32_t> slots;
-        for (int i = 0; i < count; ++i) {
-            int32_t slot = -1;
-            if (dyx_thread_create(&slot, call_, this) != 0) return false;
-            slots.push_back(slot);
-        }
-        if (!eventually([&] { return finished_.load() == count; })) return false;
-        for (int32_t &slot : slots) {
-            if (dyx_thread_join(&slot, nullptr) != 0) return false;
-        }
-        return true;
+// Runs `body` on `count` library threads and joins them once all have
+// finished within the time limit. False when one could not start or they
+// did not finish in time (they are then left running, on state that is
+// deliberately never freed).
+inline bool run_library_threads(int count, std::function<void()> body) {
+    struct Shared {
+        std::function<void()> body;
+        std::atomic<int> finished{0};
+    };
+    auto *shared = new Shared{std::move(body)};
+    auto call = [](void *argument) -> int32_t {
+        auto *state = static_cast<Shared *>(argument);
+        state->body();
+        ++state->finished;
+        return 0;
+    };
+    std::vector<int32_t> slots(static_cast<size_t>(count), -1);
+    for (int32_t &slot : slots) {
+        if (dyx_thread_create(&slot, call, shared) != 0) return false;
     }
+    if (!eventually([&] { return shared->finished == count; })) return false;
+    for (int32_t &slot : slots) {
+        if (dyx_thread_join(&slot, nullptr) != 0) return false;
+    }
+    delete shared;
+    return true;
+}
 
-private:
-    void *body_ = nullptr;
-    dyx_thread_func call_ = nullptr;
-    std::atomic<int> finished_{0};
-};
+// Runs body(index) on `count` std::threads, which the library does not know.
+inline void run_foreign_threads(int count, const std::function<void(int)> &body) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) threads.emplace_back(body, i);
+    for (std::thread &thread : threads) thread.join();
+}
 
 }  // namespace testing_support

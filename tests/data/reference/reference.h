@@ -1,4 +1,5 @@
-// The earlier image operations, kept as the exactness tests' reference.
+// Plain, pixel-by-pixel versions of the image operations that have fast
+// paths: the exactness tests' reference.
 #pragma once
 
 #include <cstdint>

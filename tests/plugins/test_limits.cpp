@@ -1,7 +1,11 @@
-// Writing pictures when the file system refuses the bytes: every plug-in
-// must report the failed frame (not only when its file is closed, whose
-// result the host ignores) and must not leave a truncated frame file
-// behind, while never removing anything that is not a regular file.
+// Plug-ins at the limits of memory and files: every plug-in reads and writes
+// the host's pixel buffers within their bounds (the buffers here end exactly
+// where an unreadable page begins, so a byte past the end stops the test
+// with a fault), and when the file system refuses the bytes it reports the
+// failed frame (not only when its file is closed, whose result the host
+// ignores) and leaves no truncated frame file behind, while never removing
+// anything that is not a regular file.
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +18,92 @@ namespace {
 
 using codec_test::CodecTest;
 using codec_test::ImagePtr;
+
+// `size` bytes whose last byte is followed by a page without access.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(size_t size) {
+        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        mapped_ = (size + page - 1) / page * page + page;
+        void *base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) return;
+        base_ = static_cast<uint8_t *>(base);
+        if (mprotect(base_ + mapped_ - page, page, PROT_NONE) == 0) data_ = base_ + mapped_ - page - size;
+    }
+    ~GuardedBytes() {
+        if (base_ != nullptr) munmap(base_, mapped_);
+    }
+    GuardedBytes(const GuardedBytes &) = delete;
+    GuardedBytes &operator=(const GuardedBytes &) = delete;
+
+    uint8_t *data() const { return data_; }
+
+private:
+    size_t mapped_ = 0;
+    uint8_t *base_ = nullptr;
+    uint8_t *data_ = nullptr;
+};
+
+struct Case {
+    const char *plugin;
+    const char *codec;  // the ffmpeg plug-in's codec; picture codecs write numbered files
+};
+
+class BufferBounds : public CodecTest, public ::testing::WithParamInterface<Case> {
+protected:
+    BufferBounds() : CodecTest(GetParam().plugin, std::string(GetParam().plugin) == "ffmpeg") {}
+
+    // Writes two frames of `width` x `height` from guarded buffers and
+    // reads them back into guarded buffers.
+    void round_trip(int32_t width, int32_t height) {
+        const size_t bytes = size_t(width) * size_t(height) * 3;
+        GuardedBytes frames[2] = {GuardedBytes(bytes), GuardedBytes(bytes)};
+        std::mt19937 random(uint32_t(width * 131 + height));
+        for (GuardedBytes &frame : frames) {
+            ASSERT_NE(frame.data(), nullptr);
+            for (size_t i = 0; i < bytes; ++i) frame.data()[i] = uint8_t(random());
+        }
+        std::string written;
+        UdilMovieInfo info{width, height, 2, 0, 0, 0, 25.0f, DYX_IMG_FMT_RGB};
+        const bool numbered = *GetParam().codec == '\0';
+        const std::string name =
+            std::to_string(width) + "x" + std::to_string(height) + (numbered ? ".#" : "");
+        const std::string options = numbered ? "" : std::string("codec ") + GetParam().codec;
+        codec_test::StreamPtr stream = create(file(name), info, options.c_str(), &written);
+        ASSERT_TRUE(stream) << dyx_udil_get_last_error_string();
+        for (int32_t f = 0; f < 2; ++f)
+            EXPECT_EQ(0, dyx_udil_save_pixels(stream.get(), f, UDIL_EYE_MONO, frames[f].data(), nullptr))
+                << dyx_udil_get_last_error_string();
+        ASSERT_EQ(0, codec_test::close(stream));
+
+        // A numbered sequence is opened with its frame range, a movie with its own.
+        stream = open(written, &info, numbered ? 0 : -1, numbered ? 1 : -1);
+        ASSERT_TRUE(stream) << dyx_udil_get_last_error_string();
+        ASSERT_EQ(info.width, width);
+        ASSERT_EQ(info.height, height);
+        ImagePtr image(dyx_image_alloc(uint32_t(width), uint32_t(height), 0, info.pixel_format));
+        GuardedBytes target(dyx_image_data_size(image.get()));
+        uint8_t *own = image->data;
+        image->data = target.data();
+        for (int32_t f = 0; f < 2; ++f)
+            EXPECT_EQ(0, dyx_udil_get_image(stream.get(), f, UDIL_EYE_MONO, image.get(), nullptr));
+        image->data = own;
+    }
+};
+
+TEST_P(BufferBounds, EvenAndOddSizesStayInsideTheBuffers) {
+    round_trip(64, 48);
+    round_trip(33, 17);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, BufferBounds,
+                         ::testing::Values(Case{"ppm", ""}, Case{"png", ""}, Case{"jpeg", ""},
+                                           Case{"tiff", ""}, Case{"ffmpeg", "h264"}, Case{"ffmpeg", "mpeg4"},
+                                           Case{"ffmpeg", "mjpeg"}, Case{"ffmpeg", "ffv1"},
+                                           Case{"ffmpeg", "prores"}),
+                         [](const ::testing::TestParamInfo<Case> &info) {
+                             return std::string(*info.param.codec ? info.param.codec : info.param.plugin);
+                         });
 
 // Limits the files this process writes to `bytes` while in scope: writes
 // beyond fail with EFBIG instead of raising SIGXFSZ.
@@ -78,8 +168,9 @@ TEST_P(WriteFaults, FullDiskFailsTheFrameAndLeavesTheDeviceAlone) {
 }
 
 // Guards against a frame that did not fit leaving its truncated file in
-// the sequence (the PPM writer used to keep it).
-TEST_P(WriteFaults, FrameCutShortIsRemoved) {
+// the sequence (the PPM writer used to keep it). A frame whose file cannot
+// be made fails with a message that names the codec and that file.
+TEST_P(WriteFaults, FailedFrameNamesItsFileAndLeavesNoneBehind) {
     // Noise compresses badly, so the file is about as large as the pixels.
     ImagePtr picture = codec_test::random_image(96, 64, DYX_IMG_FMT_RGB);
     std::string path;
@@ -93,6 +184,15 @@ TEST_P(WriteFaults, FrameCutShortIsRemoved) {
     EXPECT_NE(0, access(path.c_str(), F_OK)) << path << " was left behind";
     // The same writer still makes a good file where there is room.
     EXPECT_NE(nullptr, read(write("good", picture.get())).get());
+
+    codec_test::StreamPtr stream =
+        create("/nonexistent/dir/img_#", {96, 64, 4, 0, 0, 0, 25.0f, DYX_IMG_FMT_RGB});
+    ASSERT_TRUE(stream) << dyx_udil_get_last_error_string();
+    EXPECT_EQ(7, dyx_udil_save_image(stream.get(), 3, UDIL_EYE_MONO, picture.get(), nullptr));
+    const std::string expected =
+        std::string(GetParam().name) + ": can't create /nonexistent/dir/img_3" + GetParam().suffix;
+    EXPECT_EQ(0u, std::string(dyx_udil_get_last_error_string()).find(expected))
+        << dyx_udil_get_last_error_string();
 }
 
 INSTANTIATE_TEST_SUITE_P(ImageCodecs, WriteFaults,
