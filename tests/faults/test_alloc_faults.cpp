@@ -29,14 +29,16 @@ namespace {
 
 using testing_support::ScratchDir;
 
+constexpr int kNoMemory = DYX_NO_MEMORY, kRefused = DYX_REFUSED;
+
+// An operation to walk, and the status it must give when an allocation
+// fails (see alloc_faults::walk).
 struct Case {
     const char *name;
     std::function<int()> operation;
-    int failure;
-    bool may_recover;
+    int failure = kNoMemory;
+    bool may_recover = false;
 };
-
-constexpr int kNoMemory = DYX_NO_MEMORY, kRefused = DYX_REFUSED;
 
 // The status of an operation built from calls that report failure as null.
 int whole(bool all) { return all ? 0 : kNoMemory; }
@@ -66,8 +68,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
                  if (element) dyx_mpool_free(pool, element);
              dyx_mpool_destroy(&pool);
              return whole(all);
-         },
-         kNoMemory, false},
+         }},
         {"list pool/create/append",
          [] {
              dyx_list_pool_t *pool = dyx_list_pool_create(16, 3, 1);
@@ -82,8 +83,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              dyx_list_destroy(&list);
              dyx_list_pool_destroy(&pool);
              return whole(all);
-         },
-         kNoMemory, false},
+         }},
         {"hash create/add/merge",
          [] {
              dyx_hash_t *table = dyx_hash_create(7, 2, int32_t(sizeof(int)), int32_t(sizeof(int)), 0);
@@ -101,8 +101,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              dyx_hash_destroy(&table);
              dyx_hash_destroy(&other);
              return status;
-         },
-         kNoMemory, false},
+         }},
         {"plist pools/create/append",
          [] {
              int status = dyx_plist_pool_create(2, 3);
@@ -118,8 +117,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              dyx_plist_destroy(&list);
              dyx_plist_pool_destroy();
              return whole(all);
-         },
-         kNoMemory, false},
+         }},
         {"hash pairs create/add",
          [] {
              dyx_hash_pairs_t *pairs = dyx_hash_pairs_create(5, 2, int32_t(sizeof(int)), 0);
@@ -129,8 +127,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              if (status == 0 && (dyx_hash_pairs_find(pairs, 96, 4, &value) != 1 || value != 4)) status = -1;
              dyx_hash_pairs_destroy(&pairs);
              return status;
-         },
-         kNoMemory, false},
+         }},
         {"cache init/alloc/realloc",
          [] {
              int status = dyx_plist_pool_create(4, 4);
@@ -150,8 +147,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              dyx_cache_done();
              dyx_plist_pool_destroy();
              return status;
-         },
-         kNoMemory, false},
+         }},
         {"temp mem alloc/resize",
          [] {
              void *buffer = dyx_temp_mem_alloc(5000);
@@ -166,15 +162,14 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              if (buffer) dyx_temp_mem_release(buffer);
              dyx_temp_mem_free_all();
              return status;
-         },
-         kNoMemory, false},
+         }},
         {"norm path",
          [] {
              char out[256];
              const int status = dyx_get_norm_path("/a/./b/../c//d", out, sizeof out);
              return status == 0 && std::strcmp(out, "/a/c/d") != 0 ? -1 : status;
          },
-         -1, false},
+         -1},
         {"dir list",
          [&] {
              char *full = nullptr, *dirs = nullptr, *files = nullptr;
@@ -185,8 +180,7 @@ TEST(AllocFaults, ContainersCachesAndPaths) {
              std::free(dirs);
              std::free(files);
              return status == 0 && file_count != 40 ? -1 : status;
-         },
-         kNoMemory, false},
+         }},
     });
 }
 
@@ -218,7 +212,7 @@ TEST(AllocFaults, Images) {
             dyx_image_free(&image);
             return status;
         };
-        return Case{name, operation, kRefused, false};
+        return Case{name, operation, kRefused};
     };
     const uint8_t border[4] = {0, 0, 0, 255};
     walk_all({
@@ -232,8 +226,7 @@ TEST(AllocFaults, Images) {
              }
              for (dyx_image_t *&image : images) dyx_image_free(&image);
              return whole(all);
-         },
-         kNoMemory, false},
+         }},
         changed("image convert", 0x7f, UDIL_FMT_L,
                 [&](dyx_image_t **image) { return dyx_image_convert(image, grey); }),
         changed("image scale smooth", 0x80, UDIL_FMT_RGB,
@@ -250,8 +243,7 @@ TEST(AllocFaults, Images) {
              dyx_image_free(&whole_picture);
              dyx_image_free(&target);
              return status;
-         },
-         kNoMemory, false},
+         }},
     });
     dyx_image_free(&grey);
     dyx_image_free(&small);
@@ -287,9 +279,8 @@ TEST(AllocFaults, CodecHost) {
              const int status = count == ppm->option_count ? 0 : -1;
              dyx_free(options, __LINE__, __FILE__);
              return status;
-         },
-         kNoMemory, false},
-        {"options setopts", [&] { return dyx_udil_setopts(ppm, "bits 1"); }, kRefused, false},
+         }},
+        {"options setopts", [&] { return dyx_udil_setopts(ppm, "bits 1"); }, kRefused},
         {"sequence open/append/get",
          [&] {
              UdilMovieInfo found{0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
@@ -309,8 +300,7 @@ TEST(AllocFaults, CodecHost) {
              dyx_image_free(&read);
              dyx_udil_file_close(&stream);
              return status;
-         },
-         kNoMemory, false},
+         }},
         // A plug-in whose option table cannot be allocated is registered
         // without options, so the scan may succeed after a failure; but a
         // record it keeps must be whole.

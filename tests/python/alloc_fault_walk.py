@@ -22,7 +22,7 @@ import sys
 import tempfile
 
 import orvo
-from movie_testing import new_write_movie, open_movie, write_movie
+from movie_testing import new_write_movie, open_movie, pattern_image, write_movie
 
 injector = ctypes.CDLL(orvo.__file__)
 injector.dyx_alloc_faults_arm.argtypes = [ctypes.c_int64]
@@ -35,8 +35,7 @@ WIDTH, HEIGHT = 48, 32
 
 
 def picture(seed, width=WIDTH, height=HEIGHT):
-    data = bytes(bytearray((seed * 29 + i * 5) % 256 for i in range(width * height * 3)))
-    return orvo.image(width, height, orvo.DYX_IMG_FMT_RGB, data)
+    return pattern_image(width, height, seed)
 
 
 class Operation(object):
@@ -146,12 +145,14 @@ def opens_again(state):
     return movie.open() == 0 and movie.close() == 0
 
 
-def opening(name, path, **attributes):
+def opening(name, path, write=False, **attributes):
+    """Opens a movie to read, or to write one frame when `write` is set."""
     def action(state):
-        state["movie"] = orvo.movie()
-        state["movie"].filename = path
-        for key, value in attributes.items():
-            setattr(state["movie"], key, value)
+        if write:
+            state["movie"] = new_write_movie(path, (WIDTH, HEIGHT), 1, **attributes)
+        else:
+            state["movie"] = orvo.movie()
+            state["movie"].filename = path
         return state["movie"].open() == 0
 
     return Operation(name, action, teardown=opens_again)
@@ -192,14 +193,6 @@ def writing(name, path, frame=None, **attributes):
     return Operation(name, lambda state: state["movie"].append(state["frame"]) == 0, setup, teardown, arguments)
 
 
-def write_opening(name, path, **attributes):
-    def action(state):
-        state["movie"] = new_write_movie(path, (WIDTH, HEIGHT), 1, **attributes)
-        return state["movie"].open() == 0
-
-    return Operation(name, action, teardown=opens_again)
-
-
 def closing(name, path, **attributes):
     """close() of a write movie holding one frame: the codec finishes the file."""
     def setup():
@@ -237,8 +230,8 @@ def operations(files, scratch):
                 repeat=(1, 1), framerange=(1, 3)),
         reading("getframe from a multi-tile movie", files.tiled),
         reading("getframe from a stereo sequence", files.stereo),
-        write_opening("open a sequence to write", out + ".#.ppm"),
-        write_opening("open a multi-tile movie to write", out + "-mtm", tiling=(2, 1), format="ppm"),
+        opening("open a sequence to write", out + ".#.ppm", write=True),
+        opening("open a multi-tile movie to write", out + "-mtm", write=True, tiling=(2, 1), format="ppm"),
         writing("append to a sequence", out + ".#.ppm"),
         writing("append to a png sequence", out + ".#.png"),
         writing("append a picture of another size", out + ".#.ppm", frame=lambda: picture(2, 30, 20)),
@@ -262,7 +255,8 @@ def operations(files, scratch):
         found += [
             opening("open a container movie", files.container),
             reading("getframe from a container movie", files.container),
-            write_opening("open a container movie to write", out + "-clip", format="ffmpeg", options="codec ffv1"),
+            opening("open a container movie to write", out + "-clip", write=True, format="ffmpeg",
+                    options="codec ffv1"),
             writing("append to a container movie", out + "-clip", format="ffmpeg", options="codec ffv1"),
             closing("close a container movie", out + "-clip", format="ffmpeg", options="codec ffv1"),
         ]

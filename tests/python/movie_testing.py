@@ -4,11 +4,13 @@ import os
 import random
 import shutil
 import struct
+import subprocess
 import tempfile
+import threading
 import unittest
 
 import orvo
-from orvo_testing import run_bounded
+from orvo_testing import CHILD_SECONDS, run_bounded
 
 
 def pattern_bytes(width, height, components, seed):
@@ -51,7 +53,8 @@ def write_movie(path, images, **attributes):
         status = movie.append(frame)
         if status != 0:
             raise AssertionError("append to %s: %d %s" % (path, status, movie.errstr()))
-    movie.close()
+    if movie.close() != 0:
+        raise AssertionError("close %s: %s" % (path, movie.errstr()))
     return movie
 
 
@@ -63,6 +66,12 @@ def open_movie(path, **attributes):
     if movie.open() != 0:
         raise AssertionError("open %s: %s" % (path, movie.errstr()))
     return movie
+
+
+def frames_of(path, **attributes):
+    """Every frame of the movie at `path`, each as the list of its eyes' bytes."""
+    with open_movie(path, **attributes) as movie:
+        return [[eye.tostring() for eye in frame] for frame in movie]
 
 
 def write_tiff(path, width, height, data_bytes):
@@ -149,3 +158,33 @@ def last_udil_error():
     library = ctypes.CDLL(orvo.__file__)
     library.dyx_udil_get_last_error_string.restype = ctypes.c_char_p
     return library.dyx_udil_get_last_error_string().decode("utf-8", "replace")
+
+
+def wait_until(condition, seconds=CHILD_SECONDS):
+    """Whether `condition()` came true within `seconds`. It is looked at
+    every 10 ms: the test waits on an event, the bound only stops a hang."""
+    pause = threading.Event()
+    for _ in range(int(seconds * 100)):
+        if condition():
+            return True
+        pause.wait(0.01)
+    return condition()
+
+
+class BoundedChild(object):
+    """A child process with piped output that is killed after `seconds`,
+    so that a test whose wait on it goes wrong cannot hang."""
+
+    def __init__(self, arguments, seconds=CHILD_SECONDS, **options):
+        self.process = subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options)
+        self.timer = threading.Timer(seconds, self.process.kill)
+        self.timer.daemon = True  # a failed test does not keep the run waiting for it
+        self.timer.start()
+
+    def finish(self):
+        """Waits for the child; returns (exit status, output, error output) as text."""
+        try:
+            out, err = self.process.communicate()
+        finally:
+            self.timer.cancel()
+        return self.process.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")

@@ -5,16 +5,14 @@ import hashlib
 import os
 import resource
 import signal
-import subprocess
 import sys
-import time
 import unittest
 
-from movie_testing import flat_image, pattern_image
+from movie_testing import BoundedChild, flat_image, pattern_image, wait_until
+from orvo_testing import have_command, run_bounded
 from test_cli import TOOL, CommandTestCase, run_orvo
 
 FFV1 = ("--options", "codec ffv1")
-HAVE_FFMPEG_COMMAND = subprocess.call(["sh", "-c", "command -v ffmpeg >/dev/null"]) == 0
 
 
 def digest(filename):
@@ -27,19 +25,7 @@ def temporaries(directory):
 
 
 def start_orvo(arguments, **options):
-    return subprocess.Popen([sys.executable, TOOL] + arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            **options)
-
-
-def finish(child, seconds):
-    """Waits for the child, killed after `seconds`; returns its standard error."""
-    try:
-        out, err = child.communicate(timeout=seconds)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.communicate()
-    return err.decode("utf-8")
+    return BoundedChild([sys.executable, TOOL] + arguments, 300, **options)
 
 
 def limit_file_size():
@@ -106,8 +92,6 @@ class OverwriteTest(SafetyTestCase):
         self.orvo("convert", self.movie, self.path("more.####.png"), "--frames", "0:0", "-q")
         self.orvo("convert", self.still, self.path("more.####.png"), "--repeat", "0", "0", "-y", "-q")
 
-
-class SameFileTest(SafetyTestCase):
     def test_output_that_is_an_input_is_refused_even_with_overwrite(self):
         os.symlink(os.path.basename(self.movie), self.path("soft.mkv"))
         os.link(self.movie, self.path("hard.mkv"))
@@ -167,15 +151,14 @@ class SameFileTest(SafetyTestCase):
         self.assertEqual(temporaries(self.dir), [])
 
 
-class FailedWriteTest(SafetyTestCase):
+class FailedOrInterruptedWriteTest(SafetyTestCase):
     def test_failed_write_leaves_the_earlier_file(self):
         old = self.path("old.mkv")
         self.orvo("convert", self.movie, old, "-q", *FFV1)
         before = digest(old)
-        child = start_orvo(["convert", self.still, old, "-y", "--size", "320x240", "--repeat", "0", "200"]
-                           + list(FFV1), preexec_fn=limit_file_size)
-        err = finish(child, 300)
-        self.assertEqual(child.returncode, 2, err)
+        status, out, err = start_orvo(["convert", self.still, old, "-y", "--size", "320x240", "--repeat", "0",
+                                       "200"] + list(FFV1), preexec_fn=limit_file_size).finish()
+        self.assertEqual(status, 2, err)
         self.assertIn("writing %s stopped after" % old, err)
         self.assertIn("%s was left as it was" % old, err)
         self.assertNotIn(".orvo-", err)  # the reason names the file the user knows
@@ -197,22 +180,22 @@ class FailedWriteTest(SafetyTestCase):
                 self.assertEqual(temporaries(self.dir), [])
                 self.assertEqual(pattern_image(32, 24, 1).save(self.path("src.0001.png")), 0)
 
-
-class SignalTest(SafetyTestCase):
     def test_signal_leaves_a_closed_readable_movie_in_place(self):
         total = 20001
-        for signum, status, word in ((signal.SIGINT, 130, "interrupted"),
-                                     (signal.SIGTERM, 143, "interrupted by SIGTERM")):
+        for signum, code, word in ((signal.SIGINT, 130, "interrupted"),
+                                   (signal.SIGTERM, 143, "interrupted by SIGTERM")):
             with self.subTest(signal=signum):
                 output = self.path("long.mkv")
                 self.orvo("convert", self.movie, output, "-q", "-y", *FFV1)
                 child = start_orvo(["convert", self.still, output, "-y", "--repeat", "0", str(total - 1),
                                     "--size", "320x240"] + list(FFV1))
-                self.addCleanup(lambda child=child: child.poll() is None and child.kill())  # should the wait fail
-                self.wait_for_frames_in_a_temporary(child)
-                child.send_signal(signum)
-                err = finish(child, 120)
-                self.assertEqual(child.returncode, status, err)
+                self.addCleanup(lambda child=child: child.process.poll() is None and child.process.kill())
+                # Frames in the write's temporary file show it is under way.
+                wait_until(lambda: child.process.poll() is not None or self.temporary_size() > 1 << 20)
+                self.assertIsNone(child.process.poll(), "the convert ended before it could be interrupted")
+                child.process.send_signal(signum)
+                status, out, err = child.finish()
+                self.assertEqual(status, code, err)
                 self.assertIn("orvo: %s: %s is closed and holds the" % (word, output), err)
                 self.assertNotIn("Traceback", err)
                 frames = self.orvo_json("info", output)["frames"]
@@ -220,29 +203,23 @@ class SignalTest(SafetyTestCase):
                 self.assertIn("holds the %d of %d frames" % (frames, total), err)
                 self.assertEqual(temporaries(self.dir), [])
 
-    def wait_for_frames_in_a_temporary(self, child):
-        """Returns once the write has put frames in its temporary file."""
-        deadline = time.time() + 120
-        while time.time() < deadline and child.poll() is None:
-            for name in temporaries(self.dir):
-                if os.path.isfile(self.path(name)) and os.path.getsize(self.path(name)) > 1 << 20:
-                    return
-            time.sleep(0.02)
-        self.fail("the convert ended or wrote nothing before it could be interrupted")
+    def temporary_size(self):
+        files = [self.path(name) for name in temporaries(self.dir) if os.path.isfile(self.path(name))]
+        return max([os.path.getsize(name) for name in files] or [0])
 
 
-@unittest.skipUnless(HAVE_FFMPEG_COMMAND, "the ffmpeg command makes inputs at rates orvo cannot write")
+@unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command makes inputs at rates orvo cannot write")
 class FrameRateTest(SafetyTestCase):
     def ffmpeg_movie(self, name, rate, seconds):
-        filename = self.path(name)
-        subprocess.check_call(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                               "testsrc=size=64x48:rate=%s:duration=%d" % (rate, seconds),
-                               "-c:v", "ffv1", filename], timeout=120)
-        return filename
+        status, out, err = run_bounded(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                        "testsrc=size=64x48:rate=%s:duration=%d" % (rate, seconds),
+                                        "-c:v", "ffv1", self.path(name)], 120)
+        self.assertEqual(status, 0, err)
+        return self.path(name)
 
     def duration(self, filename):
-        return float(subprocess.check_output(["ffprobe", "-v", "error", "-show_entries", "format=duration",
-                                              "-of", "csv=p=0", filename], timeout=60))
+        return float(run_bounded(["ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+                                  filename], 60)[1])
 
     def test_rates_a_movie_cannot_carry_keep_the_duration(self):
         cases = [

@@ -2,8 +2,6 @@
 plug-ins and real files on disk."""
 import ast
 import os
-import shutil
-import tempfile
 import unittest
 
 import orvo
@@ -47,14 +45,6 @@ class CodecsTest(unittest.TestCase):
             ["flag", orvo.DYX_UDIL_BOOLEAN, "0|1", 1, "A flag"],
             ["comment", 3, "", "hello", "Comment"],
         ])
-
-    def test_empty_or_missing_directory_lists_nothing(self):
-        empty = tempfile.mkdtemp()
-        try:
-            self.assertEqual(codecs_with(empty), [])
-        finally:
-            shutil.rmtree(empty)
-        self.assertEqual(codecs_with("/nonexistent/orvo/udil"), [])
 
 
 class SequenceNamesTest(ScratchTestCase):

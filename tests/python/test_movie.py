@@ -13,7 +13,7 @@ MEMBERS = ["filename", "stereo", "fps", "dims", "tiling", "format", "framerange"
 METHODS = ["open", "close", "append", "getframe", "addcount", "resetcount", "errstr"]
 
 
-class ConstructionTest(unittest.TestCase):
+class AttributesTest(unittest.TestCase):
     def test_modes_and_defaults(self):
         reader = orvo.movie()
         self.assertEqual(orvo.movie(orvo.MOVIE_READ).realframes, 0)
@@ -44,8 +44,6 @@ class ConstructionTest(unittest.TestCase):
         self.assertTrue(repr(movie).endswith("\nReadonly: closed\nEffective frames:0\nFormat:\n"
                                              "Intensity:0.500000 0.250000\nRepeat:0 0\nFlip:0"))  # no newline
 
-
-class SetterTest(unittest.TestCase):
     def test_values_are_clamped_as_set(self):
         # (write movie?, attribute, value set, value read back)
         cases = [(1, "stereo", 5, 1), (1, "fps", 0.001, -1.0), (1, "fps", 100, 60.0), (1, "fps", 24.0, 24.0),
@@ -166,6 +164,9 @@ class OpenCloseTest(ScratchTestCase):
         self.assertEqual(movie.format, "")
         self.assertEqual(movie.open(), 0)
         self.assertEqual((movie.format, movie.getframe(1)[0].tostring()), ("ppm", pattern_image(6, 4, 11).tostring()))
+        # A multi-tile movie's format is its tiles' codec.
+        write_movie(self.path("wall"), [pattern_image(6, 4, 0)], tiling=(2, 1), format="png")
+        self.assertEqual(open_movie(self.path("wall.mtm")).format, "png")
 
     def test_with_blocks_iteration_and_indexing(self):
         images = [pattern_image(8, 6, seed) for seed in range(3)]

@@ -8,8 +8,8 @@ import sys
 import unittest
 
 import orvo
-from movie_testing import (ScratchTestCase, flat_image, new_write_movie, open_movie, pattern_image, pixels,
-                           write_movie, write_tiff)
+from movie_testing import (ScratchTestCase, flat_image, frames_of, new_write_movie, open_movie, pattern_image,
+                           pixels, write_movie, write_tiff)
 from orvo_testing import fixed_text
 
 
@@ -31,60 +31,6 @@ class Progress(object):
         return self.answers.get(k, 0)
 
 
-class RoundTripTest(ScratchTestCase):
-    needed_codecs = ("ppm", "png", "ffmpeg")
-
-    def assert_frames(self, path, images, **attributes):
-        movie = open_movie(self.path(path), **attributes)
-        self.assertEqual(movie.nframes, len(images))
-        for k, image in enumerate(images):
-            frame = movie.getframe(k)
-            self.assertEqual(len(frame), 1)
-            self.assertEqual(frame[0].tostring(), image.tostring(), "frame %d of %s" % (k, path))
-            self.assertEqual((frame[0].framenumber, frame[0].frame, frame[0].origin), (k, image.dims, [0, 0]))
-        movie.close()
-
-    def test_lossless_movie_file_and_sequences(self):
-        images = [pattern_image(24, 16, k) for k in range(4)]
-        write_movie(self.path("clip.mkv"), images, options="codec ffv1")
-        self.assertEqual(self.files(), ["clip.mkv"])
-        self.assert_frames("clip.mkv", images)
-        write_movie(self.path("seq.####.png"), images)
-        self.assertEqual(self.files()[1:], ["seq.0000.png", "seq.0001.png", "seq.0002.png", "seq.0003.png"])
-        self.assert_frames("seq.####.png", images)
-
-    def test_tiled_movies_read_back_equal(self):
-        images = [pattern_image(40, 30, k) for k in range(3)]
-        for name, tiling, attributes in (("wide", (2, 1), {"format": "png"}),
-                                         ("wall", (2, 2), {"format": "png"}),
-                                         ("film", (2, 2), {"format": "ffmpeg", "options": "codec ffv1"})):
-            write_movie(self.path(name), images, tiling=tiling, **attributes)
-            movie = open_movie(self.path(name + ".mtm"))
-            self.assertEqual((movie.dims, movie.nframes, movie.format), ([40, 30], 3, attributes["format"]))
-            for k, image in enumerate(images):
-                self.assertEqual(movie.getframe(k)[0].tostring(), image.tostring(), "%s frame %d" % (name, k))
-            movie.close()
-        # Tiles are named after the movie and numbered from 0.
-        self.assertEqual([name for name in self.files() if name.startswith("film")],
-                         ["film.mtm"] + ["film_%04d.mkv" % k for k in range(4)])
-
-    def test_conversion_and_scaling_on_append(self):
-        source = pattern_image(8, 8, 5, orvo.DYX_IMG_FMT_RGBA)
-        before = source.tostring()
-        for smooth in (0, 1):
-            movie = new_write_movie(self.path("small%d.ppm" % smooth), (4, 4), 1)
-            self.assertEqual(movie.open(), 0)
-            self.assertEqual(movie.append(source, smooth=smooth), 0)
-            movie.close()
-            expected = orvo.image(8, 8, orvo.DYX_IMG_FMT_RGBA, before)
-            expected.format = orvo.DYX_IMG_FMT_RGB
-            expected.resize(4, 4, smooth)
-            self.assertEqual(open_movie(self.path("small%d.ppm" % smooth)).getframe(0)[0].tostring(),
-                             expected.tostring())
-        self.assertEqual(source.tostring(), before)  # the script's image is not changed
-        self.assertEqual(source.format, orvo.DYX_IMG_FMT_RGBA)
-
-
 class ReadOptionsTest(ScratchTestCase):
     def setUp(self):
         ScratchTestCase.setUp(self)
@@ -98,8 +44,11 @@ class ReadOptionsTest(ScratchTestCase):
             self.assertEqual((movie.framerange, movie.nframes), (kept, count), asked)
         movie.repeat = (1, 2)
         self.assertEqual(movie.nframes, 6)
-        got = [movie.getframe(k)[0].tostring() for k in range(6)]
-        self.assertEqual(got, [self.images[n].tostring() for n in (2, 2, 3, 4, 4, 4)])
+        got = [movie.getframe(k)[0] for k in range(6)]
+        self.assertEqual([image.tostring() for image in got], [self.images[n].tostring() for n in (2, 2, 3, 4, 4, 4)])
+        # Each frame is numbered by its place in the movie read.
+        self.assertEqual([(image.framenumber, image.frame, image.origin) for image in got],
+                         [(k, [6, 5], [0, 0]) for k in range(6)])
         for k in (6, -1):
             self.assertEqual((movie.getframe(k), movie.errstr()), (-1, "invalid frame number"))
         # A range set before open selects the files.
@@ -134,7 +83,7 @@ class ReadOptionsTest(ScratchTestCase):
         self.assertRaises(TypeError, writer.getframe, "0")
 
 
-class WriteMovieTestCase(ScratchTestCase):
+class WriteMovieTest(ScratchTestCase):
     def writer(self, name, count, dims=(6, 5), **attributes):
         return new_write_movie(self.path(name), dims, count, **attributes)
 
@@ -143,8 +92,6 @@ class WriteMovieTestCase(ScratchTestCase):
         write_movie(self.path("src.####.ppm"), self.images)
         return open_movie(self.path("src.####.ppm"))
 
-
-class AppendTest(WriteMovieTestCase):
     def test_pending_count_bounds_a_movie_source(self):
         movie = self.writer("out.####.ppm", 3)
         self.assertEqual(movie.open(), 0)
@@ -156,6 +103,19 @@ class AppendTest(WriteMovieTestCase):
         self.assertEqual(movie.errstr(), "past maximum number of frames, close() required")
         movie.close()
         self.assertEqual(open_movie(self.path("out.####.ppm")).nframes, 3)
+
+    def test_conversion_and_scaling_on_append(self):
+        source = pattern_image(8, 8, 5, orvo.DYX_IMG_FMT_RGBA)
+        before = source.tostring()
+        for smooth in (0, 1):
+            movie = self.writer("small%d.ppm" % smooth, 1, dims=(4, 4))
+            self.assertEqual((movie.open(), movie.append(source, smooth=smooth), movie.close()), (0, 0, 0))
+            expected = orvo.image(8, 8, orvo.DYX_IMG_FMT_RGBA, before)
+            expected.format = orvo.DYX_IMG_FMT_RGB
+            expected.resize(4, 4, smooth)
+            self.assertEqual(frames_of(self.path("small%d.ppm" % smooth)), [[expected.tostring()]])
+        # The script's image is not changed.
+        self.assertEqual((source.tostring(), source.format), (before, orvo.DYX_IMG_FMT_RGBA))
 
     def test_argument_errors(self):
         movie = self.writer("out.####.ppm", 2)
@@ -203,8 +163,6 @@ class AppendTest(WriteMovieTestCase):
                 self.assertNotIn(got, (0, -1))
                 self.assertEqual(fixed_text(text), message)
 
-
-class StereoAndAnaglyphTest(WriteMovieTestCase):
     def test_mono_sources_feed_both_eyes(self):
         movie = self.writer("st.@.####.ppm", 3, stereo=1)
         movie.open()
@@ -213,9 +171,8 @@ class StereoAndAnaglyphTest(WriteMovieTestCase):
         self.assertEqual(movie.append((image,)), 0)  # one image, alone or in a tuple
         self.assertEqual(movie.append(image), 0)
         movie.close()
-        reader = open_movie(self.path("st.@.####.ppm"))
-        for k, expected in enumerate((self.images[0], image, image)):
-            self.assertEqual([i.tostring() for i in reader.getframe(k)], [expected.tostring()] * 2)
+        self.assertEqual(frames_of(self.path("st.@.####.ppm")),
+                         [[expected.tostring()] * 2 for expected in (self.images[0], image, image)])
 
     def test_anaglyphs_from_image_pairs_and_stereo_movies(self):
         # Each mode's pixels are checked in the image library's own tests.
@@ -239,53 +196,53 @@ class StereoAndAnaglyphTest(WriteMovieTestCase):
             self.assertEqual((reader.stereo, len(frame)), (0, 1))  # written as a mono movie
             self.assertEqual(frame[0].getpixel(2, 2), expected, k)
 
-
-class ProgressTest(WriteMovieTestCase):
     def test_answers_of_the_progress_method(self):
-        # progress, its method, status, calls, frames written, errstr
+        # progress, its method, status (or the exception that reaches the
+        # script), calls, frames written, errstr
         cases = [(Progress(), "step", 0, [0, 1, 2, 3], 4, ""),
                  (Progress({0: 1}), "step", -1, [0], 1, "Operation aborted by user"),
                  (Progress({1: -1}), "step", -1, [0, 1], 2, "Unable to call object method"),
                  (Progress({1: None}), "step", -1, [0, 1], 2, "Unable to call object method"),
                  (Progress(error=ValueError("boom")), "step", -1, [0], 1, "Unable to call object method"),
-                 (Progress(), "nosuch", -1, [], 1, "Unable to call object method")]
-        for progress, method, status, calls, frames, message in cases:
-            movie = self.writer("p.####.ppm", 4)
+                 (Progress(), "nosuch", -1, [], 1, "Unable to call object method"),
+                 (Progress(error=KeyboardInterrupt()), "step", KeyboardInterrupt, [0], 1, "Operation interrupted"),
+                 (Progress(error=SystemExit(3)), "step", SystemExit, [0], 1, "Operation interrupted")]
+        for number, (progress, method, status, calls, frames, message) in enumerate(cases):
+            movie = self.writer("p%d.####.ppm" % number, 4)
             movie.open()
-            self.assertEqual(movie.append(self.source(4), object=progress, method=method), status)
+            if isinstance(status, type):
+                self.assertRaises(status, movie.append, self.source(4), object=progress, method=method)
+            else:
+                self.assertEqual(movie.append(self.source(4), object=progress, method=method), status)
+                self.assertIsNone(sys.exc_info()[0])
             self.assertEqual((progress.calls, movie.realframes, movie.errstr()), (calls, frames, message))
-            self.assertIsNone(sys.exc_info()[0])
-            movie.close()
+            # The frames before the answer are written, and read back.
+            self.assertEqual((movie.close(), frames_of(self.path("p%d.####.ppm" % number))),
+                             (0, [[image.tostring()] for image in self.images[:frames]]))
 
-
-class CountTest(WriteMovieTestCase):
     def test_addcount_and_resetcount(self):
         movie = orvo.movie(orvo.MOVIE_WRITE)
-        self.assertEqual(movie.addcount(0), -1)
-        self.assertEqual(movie.errstr(), "cannot add less than one frame")
-        self.assertEqual(movie.addcount(pattern_image(7, 3, 0)), 1)
-        self.assertEqual(movie.dims, [7, 3])
-        self.assertEqual(movie.addcount(4), 5)
-        tiled = orvo.movie(orvo.MOVIE_WRITE)
+        steps = [  # what is added, the count it gives or -1, errstr then
+            (0, -1, "cannot add less than one frame"),
+            (pattern_image(7, 3, 0), 1, ""),
+            (4, 5, ""),
+            (2.7, 7, ""),
+            (orvo.movie(), -1, "added movie object must be readonly and open"),
+            (orvo.movie(orvo.MOVIE_WRITE), -1, "added movie object must be readonly and open"),
+        ]
+        for added, count, message in steps:
+            self.assertEqual((movie.addcount(added), movie.errstr()), (count, message), repr(added))
+        self.assertEqual(movie.dims, [7, 3])  # the image's
+        self.assertRaises(TypeError, movie.addcount, "many")
+        self.assertEqual((movie.resetcount(), movie.nframes), (0, 0))
+        self.assertEqual(movie.addcount(2 ** 31 - 1), 2 ** 31 - 1)
+        self.assertEqual((movie.addcount(1), movie.errstr()), (-1, "cannot add more than 2147483647 frames"))
+        # A movie gives its size and rate; an image the tiling that divides it.
+        source, fresh, tiled = self.source(3), orvo.movie(orvo.MOVIE_WRITE), orvo.movie(orvo.MOVIE_WRITE)
+        self.assertEqual((fresh.addcount(source), fresh.dims, fresh.fps), (3, [6, 5], source.fps))
         tiled.tiling = (2, 3)
         tiled.addcount(pattern_image(7, 3, 0))  # 7 columns cannot be split in two
         self.assertEqual(tiled.tiling, [1, 3])
-        self.assertEqual(movie.addcount(2.7), 7)
-        self.assertRaises(TypeError, movie.addcount, "many")
-        closed = orvo.movie()
-        self.assertEqual(movie.addcount(closed), -1)
-        self.assertEqual(movie.errstr(), "added movie object must be readonly and open")
-        self.assertEqual(movie.addcount(orvo.movie(orvo.MOVIE_WRITE)), -1)
-        self.assertEqual(movie.errstr(), "added movie object must be readonly and open")
-        self.assertEqual(movie.resetcount(), 0)
-        self.assertEqual(movie.nframes, 0)
-        source = self.source(3)
-        fresh = orvo.movie(orvo.MOVIE_WRITE)
-        self.assertEqual(fresh.addcount(source), 3)
-        self.assertEqual((fresh.dims, fresh.fps), ([6, 5], source.fps))
-        self.assertEqual(movie.addcount(2 ** 31 - 1), 2 ** 31 - 1)
-        self.assertEqual(movie.addcount(1), -1)
-        self.assertEqual(movie.errstr(), "cannot add more than 2147483647 frames")
 
     def test_count_methods_on_open_and_read_movies(self):
         movie = self.writer("c.ppm", 1)

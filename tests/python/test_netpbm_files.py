@@ -13,10 +13,6 @@ from orvo_testing import run_bounded, top_down_bytes
 NETPBM = "/usr/bin/pamdepth"
 
 
-def netpbm_missing():
-    return not os.path.exists(NETPBM)
-
-
 def scaled(value, maxval):
     """The 8-bit value of a sample, rounded as the Netpbm tools round."""
     return (value * 255 + maxval // 2) // maxval
@@ -70,11 +66,6 @@ class NetpbmReadTest(ScratchTestCase):
             out.write(data)
         return path
 
-    def load(self, path):
-        image = orvo.image()
-        self.assertEqual(image.load(path), 0, "%s: %s" % (path, image.errstr()))
-        return image
-
     def cases(self):
         """(name, file bytes, channels, top-first 8-bit samples) per form."""
         width, height = 13, 5
@@ -110,11 +101,12 @@ class NetpbmReadTest(ScratchTestCase):
         formats = {1: orvo.DYX_IMG_FMT_L, 2: orvo.DYX_IMG_FMT_LA, 3: orvo.DYX_IMG_FMT_RGB,
                    4: orvo.DYX_IMG_FMT_RGBA}
         for name, data, channels, expected in cases:
-            image = self.load(self.write(name, data))
+            image = orvo.image()
+            self.assertEqual(image.load(self.write(name, data)), 0, "%s: %s" % (name, image.errstr()))
             self.assertEqual((image.dims, image.format), ([width, height], formats[channels]), name)
             self.assertEqual(top_down_bytes(image), bytes(expected), name)
 
-    @unittest.skipIf(netpbm_missing(), "the Netpbm tools are missing (Debian package netpbm)")
+    @unittest.skipIf(not os.path.exists(NETPBM), "the Netpbm tools are missing (Debian package netpbm)")
     def test_the_expected_samples_are_what_the_netpbm_tools_read(self):
         width, height, cases = self.cases()
         for name, data, channels, expected in cases:

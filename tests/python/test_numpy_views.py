@@ -6,7 +6,7 @@ import sys
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_bytes, pattern_image
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_bytes, pattern_image, write_movie
 from orvo_testing import COMPONENTS, top_down_bytes
 
 try:
@@ -16,7 +16,6 @@ except ImportError:
 
 NO_NUMPY = "NumPy is not installed for this interpreter"
 FORMATS = sorted(COMPONENTS)
-ODD_SIZES = [(1, 1), (1, 4), (5, 1), (3, 5), (17, 9)]
 
 
 def expected_shape(image):
@@ -30,7 +29,7 @@ class ViewTest(unittest.TestCase):
 
     def test_views_are_top_down_for_every_format_and_odd_or_empty_size(self):
         for fmt in FORMATS:
-            for width, height in ODD_SIZES + [(0, 0), (0, 3), (4, 0)]:
+            for width, height in [(1, 1), (1, 4), (5, 1), (3, 5), (17, 9), (0, 0), (0, 3), (4, 0)]:
                 image = pattern_image(width, height, width + fmt, fmt)
                 view = numpy.asarray(image)
                 label = "format %d, %d x %d" % (fmt, width, height)
@@ -215,24 +214,14 @@ class FromArrayTest(unittest.TestCase):
         self.assertRaises(RuntimeError, orvo.image(2, 2).toarray)
 
 
-def write_arrays(path, dims, frames, **attributes):
-    """Writes the frames (arrays, images or tuples of them) as a movie."""
-    movie = new_write_movie(path, dims, len(frames), **attributes)
-    if movie.open() != 0:
-        raise AssertionError("open %s: %s" % (path, movie.errstr()))
-    for frame in frames:
-        if movie.append(frame) != 0:
-            raise AssertionError("append to %s: %s" % (path, movie.errstr()))
-    movie.close()
-
-
 @unittest.skipIf(numpy is None, NO_NUMPY)
 class MovieArrayTest(ScratchTestCase):
 
     def test_append_arrays_and_read_them_back(self):
         frames = [numpy.random.default_rng(k).integers(0, 256, (5, 7, 3), dtype=numpy.uint8) for k in range(3)]
-        # An array, a one-item tuple of an array and an image made from one.
-        write_arrays(self.path("arr.####.png"), (7, 5), [frames[0], (frames[1],), orvo.image.fromarray(frames[2])])
+        # An image made from an array (it gives the size), an array and a
+        # one-item tuple of an array.
+        write_movie(self.path("arr.####.png"), [orvo.image.fromarray(frames[0]), frames[1], (frames[2],)])
         read = open_movie(self.path("arr.####.png"))
         for k, expected in enumerate(frames):
             array = read.getarray(k)
@@ -245,13 +234,13 @@ class MovieArrayTest(ScratchTestCase):
         left = numpy.full((4, 6, 3), 40, numpy.uint8)
         right = numpy.full((4, 6, 3), 200, numpy.uint8)
         left[0] = 255  # top row marks the orientation
-        write_arrays(self.path("pair.@.##.ppm"), (6, 4), [(left, right), (right, left)], stereo=1)
+        write_movie(self.path("pair.@.##.ppm"), [(orvo.image.fromarray(left), right), (right, left)], stereo=1)
         read = open_movie(self.path("pair.@.##.ppm"))
-        pair = read.getarray(0)
-        self.assertIsInstance(pair, tuple)
-        numpy.testing.assert_array_equal(pair[0], left)
-        numpy.testing.assert_array_equal(pair[1], right)
-        numpy.testing.assert_array_equal(read.getarray(1)[0], right)
+        for number, pair in enumerate([(left, right), (right, left)]):
+            read_pair = read.getarray(number)
+            self.assertIsInstance(read_pair, tuple)
+            numpy.testing.assert_array_equal(read_pair[0], pair[0])
+            numpy.testing.assert_array_equal(read_pair[1], pair[1])
 
     def test_arrays_that_cannot_be_frames_raise(self):
         movie = new_write_movie(self.path("bad.##.ppm"), (4, 4), 1)

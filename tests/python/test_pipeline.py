@@ -8,7 +8,7 @@ import random
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, codec_names, new_write_movie, open_movie, pattern_image, write_movie
+from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image, write_movie
 from orvo_testing import fixed_text, have_command, run_bounded
 
 SIZE = (64, 48)
@@ -35,17 +35,12 @@ def file_contents(directory):
 
 class WorkerCountTestCase(ScratchTestCase):
     """Runs with one worker unless a test sets more; restores the setting."""
+    needed_codecs = ("ppm", "png", "tiff", "jpeg", "ffmpeg")
 
     def setUp(self):
         ScratchTestCase.setUp(self)
         self.addCleanup(setattr, orvo, "threads", orvo.threads)
         orvo.threads = 1
-
-    def skip_unless_built(self, plugin, name):
-        if plugin not in codec_names():
-            self.skipTest("the %s plug-in is not built" % plugin)
-        if name.endswith(".mkv") and not have_command("ffmpeg"):
-            self.skipTest("the ffmpeg command, which compares containers' frames, is not installed")
 
     def in_dir(self, name):
         path = self.path(name)
@@ -54,18 +49,20 @@ class WorkerCountTestCase(ScratchTestCase):
         return path
 
 
-# Outputs a lossless codec writes, as (name, movie attributes, plug-in).
+# Outputs a lossless codec writes, as (name, movie attributes).
 LOSSLESS = [
-    ("seq.####.png", {}, "png"),
-    ("seq.####.tif", {}, "tiff"),
-    ("seq.####.ppm", {}, "ppm"),
-    ("seq.####.jpg", {"options": "quality 90"}, "jpeg"),  # lossy, but deterministic
-    ("clip.mkv", {"format": "ffmpeg", "options": "codec ffv1"}, "ffmpeg"),
-    ("tiles", {"tiling": (2, 2), "format": "png"}, "png"),
-    ("tiles.mkv", {"tiling": (2, 1), "format": "ffmpeg", "options": "codec ffv1"}, "ffmpeg"),
+    ("seq.####.png", {}),
+    ("seq.####.tif", {}),
+    ("seq.####.ppm", {}),
+    ("seq.####.jpg", {"options": "quality 90"}),  # lossy, but deterministic
+    ("clip.mkv", {"format": "ffmpeg", "options": "codec ffv1"}),
+    ("tiles", {"tiling": (2, 2), "format": "png"}),
+    ("tiles.mkv", {"tiling": (2, 1), "format": "ffmpeg", "options": "codec ffv1"}),
 ]
 
 
+@unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command, which compares containers' frames, is not "
+                                             "installed (Debian package ffmpeg)")
 class OneWorkerOrManyTest(WorkerCountTestCase):
     def write_with(self, workers, name, attributes):
         orvo.threads = workers
@@ -75,8 +72,7 @@ class OneWorkerOrManyTest(WorkerCountTestCase):
         return file_contents(directory)
 
     def test_files_are_the_same_bytes_under_the_same_names(self):
-        for name, attributes, plugin in LOSSLESS:
-            self.skip_unless_built(plugin, name)
+        for name, attributes in LOSSLESS:
             serial = self.write_with(1, name, attributes)
             parallel = self.write_with(4, name, attributes)
             self.assertEqual(sorted(parallel), sorted(serial), name)
@@ -87,10 +83,8 @@ class OneWorkerOrManyTest(WorkerCountTestCase):
 
 
 class ReadAheadTest(WorkerCountTestCase):
-    SOURCES = [("seq.####.png", {}, "png"), ("seq.####.ppm", {}, "ppm"),
-               ("clip.mkv", {"format": "ffmpeg", "options": "codec ffv1"}, "ffmpeg"),
-               ("tiles", {"tiling": (2, 2), "format": "ppm"}, "ppm"),
-               ("pair.@.####.png", {"stereo": 1}, "png")]
+    SOURCES = [("seq.####.png", {}), ("seq.####.ppm", {}), ("clip.mkv", {"format": "ffmpeg", "options": "codec ffv1"}),
+               ("tiles", {"tiling": (2, 2), "format": "ppm"}), ("pair.@.####.png", {"stereo": 1})]
 
     def source(self, name, attributes):
         path = os.path.join(self.in_dir("src"), name)
@@ -111,8 +105,7 @@ class ReadAheadTest(WorkerCountTestCase):
                 [[eye.tostring() for eye in repeating.getframe(k)] for k in range(8)])
 
     def test_any_order_reads_the_frames_random_access_reads(self):
-        for name, attributes, plugin in self.SOURCES:
-            self.skip_unless_built(plugin, "")
+        for name, attributes in self.SOURCES:
             path = self.source(name, attributes)
             expected = self.frames(path)
             orvo.threads = 4

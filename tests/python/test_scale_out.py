@@ -3,13 +3,12 @@ single-process conversion: the same files, byte for byte where the codec
 is deterministic, and no stray file after a failure or an interruption."""
 import os
 import signal
-import subprocess
 import sys
 import threading
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, write_movie
+from movie_testing import BoundedChild, ScratchTestCase, open_movie, pattern_image, pixels, wait_until, write_movie
 from orvo_testing import UNDER_VALGRIND, have_command, run_bounded
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
@@ -33,16 +32,6 @@ def noise_sequence(directory, name, count, width, height):
         image = orvo.image(width, height, orvo.DYX_IMG_FMT_RGB, os.urandom(width * height * 3))
         assert image.save(os.path.join(directory, "%s.%04d.png" % (name, k))) == 0
     return os.path.join(directory, name + ".####.png")
-
-
-def wait_for(condition, what):
-    """Waits, at most WAIT_SECONDS, on an event seen through `condition`."""
-    event = threading.Event()
-    for _ in range(WAIT_SECONDS * 100):
-        if condition():
-            return
-        event.wait(0.01)
-    raise AssertionError("waited %d s for %s" % (WAIT_SECONDS, what))
 
 
 @unittest.skipUnless(sys.version_info[0] >= 3 and distributed is not None, SKIP_REASON)
@@ -126,11 +115,11 @@ class ScaleOutTest(ScratchTestCase):
             self.skipTest("the PSNR check needs NumPy")
         quality = []
         for name in ("single.mp4", "joined.mp4"):
-            movie = open_movie(self.path(name))
-            self.assertEqual(movie.nframes, 24)
-            error = numpy.mean([(numpy.frombuffer(pixels(pattern_image(64, 48, k)), numpy.uint8).astype(float) -
-                                 numpy.frombuffer(pixels(movie.getframe(k)[0]), numpy.uint8)) ** 2 for k in range(24)])
-            movie.close()
+            with open_movie(self.path(name)) as movie:
+                self.assertEqual(movie.nframes, 24)
+                error = numpy.mean([(numpy.frombuffer(pixels(pattern_image(64, 48, k)), numpy.uint8).astype(float) -
+                                     numpy.frombuffer(pixels(movie.getframe(k)[0]), numpy.uint8)) ** 2
+                                    for k in range(24)])
             quality.append(10 * numpy.log10(255.0 ** 2 / error))
         self.assertLess(abs(quality[0] - quality[1]), 0.5, quality)
 
@@ -156,7 +145,8 @@ class ScaleOutTest(ScratchTestCase):
             frames=self.convert([source], os.path.join(out, "k.mp4"), 2, **options)))
         worker.start()
         try:
-            wait_for(lambda: any(n.startswith(".orvo-scale-") for n in os.listdir(out)), "a first segment")
+            self.assertTrue(wait_until(lambda: any(n.startswith(".orvo-scale-") for n in os.listdir(out)),
+                                       WAIT_SECONDS), "no first segment")
             busy = [address for address, keys in self.client.processing().items() if keys]
             self.assertTrue(busy)
             pids = self.client.run(os.getpid, workers=busy[:1])
@@ -183,22 +173,17 @@ class ScaleOutTest(ScratchTestCase):
         source = noise_sequence(self.dir, "noise", 32, 320, 240)
         out = self.path("out")
         os.mkdir(out)
-        child = subprocess.Popen([sys.executable, os.path.join(TOOLS, "orvo"), "convert", "--workers", "2",
-                                  "--options", "preset veryslow", source, os.path.join(out, "c.mp4")],
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        timer = threading.Timer(WAIT_SECONDS, child.kill)
-        timer.start()
-        try:
-            started = ""
-            while "on 2 workers" not in started:  # the conversion's tasks are submitted
-                line = child.stderr.readline().decode()
-                self.assertTrue(line, started)
-                started += line
-            child.send_signal(signal.SIGINT)
-            err = started + child.communicate()[1].decode()
-        finally:
-            timer.cancel()
-        self.assertEqual(child.returncode, 130, err)
+        child = BoundedChild([sys.executable, os.path.join(TOOLS, "orvo"), "convert", "--workers", "2",
+                              "--options", "preset veryslow", source, os.path.join(out, "c.mp4")], WAIT_SECONDS)
+        started = ""
+        while "on 2 workers" not in started:  # the conversion's tasks are submitted
+            line = child.process.stderr.readline().decode()
+            self.assertTrue(line, started)
+            started += line
+        child.process.send_signal(signal.SIGINT)
+        status, _, err = child.finish()
+        err = started + err
+        self.assertEqual(status, 130, err)
         self.assertIn("cancelled", err)
         self.assertEqual(os.listdir(out), [])
 

@@ -174,10 +174,7 @@ class SharedMovieTest(ScratchTestCase):
         done = []
         self.assertEqual(run_threads(lambda _: done.append(target.append(source, object=Progress(), method="step")),
                                      1), [])
-        self.assertEqual(done, [0])
-        self.assertEqual(len(seen), 3)
-        self.assertEqual(seen[0][1:], (3, "", [16, 12]))
-        self.assertEqual(target.close(), 0)
+        self.assertEqual((done, len(seen), seen[0][1:], target.close()), ([0], 3, (3, "", [16, 12]), 0))
         source.close()
 
     def test_error_texts_stay_with_their_thread(self):

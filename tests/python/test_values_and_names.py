@@ -7,13 +7,9 @@ import warnings
 
 import orvo
 from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image
-from orvo_testing import other_string_type, run_python
+from orvo_testing import COMPONENTS, other_string_type, run_python
 
 PY3 = sys.version_info[0] >= 3
-FORMATS = (orvo.DYX_IMG_FMT_A, orvo.DYX_IMG_FMT_L, orvo.DYX_IMG_FMT_LA, orvo.DYX_IMG_FMT_RGB,
-           orvo.DYX_IMG_FMT_RGBA)
-COMPONENTS = {orvo.DYX_IMG_FMT_A: 1, orvo.DYX_IMG_FMT_L: 1, orvo.DYX_IMG_FMT_LA: 2,
-              orvo.DYX_IMG_FMT_RGB: 3, orvo.DYX_IMG_FMT_RGBA: 4}
 
 
 def caught_warnings(call, *args):
@@ -24,12 +20,14 @@ def caught_warnings(call, *args):
     return result, [str(w.message) for w in caught if issubclass(w.category, orvo.OrvoWarning)]
 
 
-class NewPicturesAreBlackTest(unittest.TestCase):
+class NewPicturesAreBlackTest(ScratchTestCase):
+    needed_codecs = ("ppm",)
+
     # Guards against image(w, h) handing out heap memory that an earlier
     # picture (or anything else) left behind.
     def test_image_without_pixels_is_zero_filled(self):
         for size in ((16, 16), (50, 40), (3, 1)):
-            for format in FORMATS:
+            for format in COMPONENTS:
                 count = size[0] * size[1] * COMPONENTS[format]
                 for _ in range(4):  # freed blocks of this size are handed out again
                     orvo.image(size[0], size[1], format, b"\xab" * count)
@@ -45,10 +43,6 @@ class NewPicturesAreBlackTest(unittest.TestCase):
         self.assertEqual(picture.tostring(), b"\0\0\0\xff" * 20)
         picture.resize(7, 3)
         self.assertEqual(picture.tostring(), b"\0\0\0\xff" * 21)
-
-
-class UncoveredTilesAreBlackTest(ScratchTestCase):
-    needed_codecs = ("ppm",)
 
     # Guards against the part of a Multi-Tile frame no tile covers holding
     # old heap bytes.
@@ -131,8 +125,8 @@ class OptionWarningsTest(ScratchTestCase):
 class NamesTest(ScratchTestCase):
     needed_codecs = ("ppm",)
 
-    # Guards against a NUL silently cutting a movie's texts.
-    def test_nul_in_movie_texts_is_refused(self):
+    # Guards against a NUL silently cutting a name or a movie's texts.
+    def test_nul_in_names_and_texts_is_refused(self):
         movie = orvo.movie(orvo.MOVIE_WRITE)
         movie.filename = self.path("keep.ppm")
         movie.options = "format ppm"
@@ -144,8 +138,6 @@ class NamesTest(ScratchTestCase):
             self.assertEqual(getattr(movie, attribute), before, attribute)
         reader = orvo.movie(orvo.MOVIE_READ)
         self.assertRaises(ValueError, setattr, reader, "filename", "a\0b")
-
-    def test_nul_in_image_names_is_refused(self):
         picture = orvo.image(2, 2)
         self.assertRaises(ValueError, picture.save, self.path("a.ppm\0.png"))
         self.assertRaises(ValueError, picture.save, self.path("a.ppm"), "format\0pam")

@@ -41,24 +41,7 @@ protected:
 
 const char kHead[] = "MTM 1.0\nfullresolution 640 480\nnummovies 1\nmovie\n";
 
-TEST_F(MtmFormat, AllocGivesBlankRecords) {
-    mtm_ = dyx_udil_mtm_alloc(3, 5);
-    ASSERT_NE(mtm_, nullptr);
-    EXPECT_EQ(mtm_->full_width, -1);
-    ASSERT_EQ(mtm_->movie_count, 3);
-    for (int i = 0; i < 3; ++i) {
-        const UdilMtmMovie &movie = mtm_->movies[i];
-        EXPECT_TRUE(movie.info.frames == -1 && movie.option_count == 5 && movie.options != nullptr) << i;
-        EXPECT_TRUE(movie.single_file == 1 && movie.handle == nullptr && movie.file[0] == '\0') << i;
-    }
-    dyx_udil_mtm_free(&mtm_);
-    EXPECT_EQ(mtm_, nullptr);
-    dyx_udil_mtm_free(&mtm_);  // null is ignored
-    EXPECT_EQ(dyx_udil_mtm_alloc(-1, 0), nullptr);
-    EXPECT_EQ(error(), "Unable to allocate MTM");
-}
-
-TEST_F(MtmFormat, WriterLayoutAndRoundTrip) {
+TEST_F(MtmFormat, WriterLayoutAndRoundTripWithOffsetsOrCorners) {
     mtm_ = dyx_udil_mtm_alloc(2, 0);
     ASSERT_NE(mtm_, nullptr);
     mtm_->full_width = 1920;
@@ -94,9 +77,9 @@ TEST_F(MtmFormat, WriterLayoutAndRoundTrip) {
     }
     EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//left tile_####.ppm");
     EXPECT_EQ(std::string(mtm_->movies[1].file), files[1]);
-}
 
-TEST_F(MtmFormat, CornerFilesWithoutFullResolution) {
+    // Corners instead of a full resolution.
+    dyx_udil_mtm_free(&mtm_);
     mtm_ = dyx_udil_mtm_alloc(1, 0);
     ASSERT_NE(mtm_, nullptr);
     mtm_->full_resolution = 0;
@@ -104,24 +87,32 @@ TEST_F(MtmFormat, CornerFilesWithoutFullResolution) {
     mtm_->movies[0].bottom_right = {4.0f, 5.0f, 6.0f};
     mtm_->movies[0].top_left = {7.0f, 8.25f, 9.0f};
     dyx_strncpy(mtm_->movies[0].file, scratch_.file("a.mov").c_str(), DYX_UDIL_MTM_FILE_SIZE);
-    const std::string text = write_and_read_back("c.mtm");
-    EXPECT_EQ(text.find("fullresolution"), std::string::npos);
-    EXPECT_NE(text.find("  bottomleft 1.500000 2.000000 -3.000000\n  bottomright 4.000000 5.000000 6.000000\n"
-                        "  topleft 7.000000 8.250000 9.000000\n"),
-              std::string::npos)
-        << text;
+    const std::string corners = write_and_read_back("c.mtm");
+    EXPECT_EQ(corners.find("fullresolution"), std::string::npos);
+    EXPECT_NE(
+        corners.find("  bottomleft 1.500000 2.000000 -3.000000\n  bottomright 4.000000 5.000000 6.000000\n"
+                     "  topleft 7.000000 8.250000 9.000000\n"),
+        std::string::npos)
+        << corners;
     // An empty format (choose by suffix) is left out, so that it reads back.
-    EXPECT_EQ(text.find("format"), std::string::npos) << text;
+    EXPECT_EQ(corners.find("format"), std::string::npos) << corners;
     ASSERT_NE(mtm_, nullptr) << error();
     EXPECT_EQ(mtm_->full_resolution, 0);
     EXPECT_TRUE(mtm_->movies[0].bottom_left.z == -3.0f && mtm_->movies[0].top_left.y == 8.25f);
     EXPECT_STREQ(mtm_->movies[0].format, "");
 }
 
-TEST_F(MtmFormat, WriterRefusals) {
-    EXPECT_EQ(dyx_udil_mtm_new(scratch_.file("x.mtm").c_str(), nullptr), 1);
-    mtm_ = dyx_udil_mtm_alloc(1, 0);
+TEST_F(MtmFormat, AllocAndWriterRefusals) {
+    EXPECT_EQ(dyx_udil_mtm_alloc(-1, 0), nullptr);
+    EXPECT_EQ(error(), "Unable to allocate MTM");
+    // Each movie gets its own option table; nothing is open yet.
+    mtm_ = dyx_udil_mtm_alloc(2, 5);
     ASSERT_NE(mtm_, nullptr);
+    const UdilMtmMovie &last = mtm_->movies[1];
+    EXPECT_TRUE(last.option_count == 5 && last.options != mtm_->movies[0].options && last.handle == nullptr);
+    EXPECT_EQ(last.info.frames, -1);
+
+    EXPECT_EQ(dyx_udil_mtm_new(scratch_.file("x.mtm").c_str(), nullptr), 1);
     dyx_strncpy(mtm_->movies[0].file, "a.ppm", DYX_UDIL_MTM_FILE_SIZE);
     EXPECT_EQ(dyx_udil_mtm_new(scratch_.file("missing/x.mtm").c_str(), mtm_), 7);
     EXPECT_EQ(error(), "Unable to open .mtm file");
@@ -141,33 +132,7 @@ TEST_F(MtmFormat, WriterRefusals) {
         std::string::npos);
 }
 
-TEST_F(MtmFormat, NameResolution) {
-    ASSERT_NE(read_text("MTM 1.0\nnummovies 5\n"
-                        "movie file a.mov\nmovie file ./b.mov\nmovie file /abs/c.mov\n"
-                        "movie file \"~/d.mov\"\nmovie file C:e.mov\n",
-                        "x.mtm"),
-              nullptr)
-        << error();
-    char home_file[1024];
-    ASSERT_EQ(dyx_expand_pathname("~/d.mov", home_file, sizeof home_file), 0);
-    EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//a.mov");
-    EXPECT_STREQ(mtm_->movies[1].file, "./b.mov");
-    EXPECT_STREQ(mtm_->movies[2].file, "/abs/c.mov");
-    EXPECT_STREQ(mtm_->movies[3].file, home_file);
-    EXPECT_STREQ(mtm_->movies[4].file, "C:e.mov");
-
-    // A relative .mtm path resolves its movies against ".".
-    char old_cwd[1024];
-    ASSERT_NE(dyx_getcwd(old_cwd, sizeof old_cwd), nullptr);
-    ASSERT_EQ(dyx_setcwd(scratch_.path().c_str()), 0);
-    UdilMtm *relative = dyx_udil_mtm_open("x.mtm");
-    dyx_setcwd(old_cwd);
-    ASSERT_NE(relative, nullptr) << error();
-    EXPECT_STREQ(relative->movies[0].file, "./a.mov");
-    dyx_udil_mtm_free(&relative);
-}
-
-TEST_F(MtmFormat, GrammarDetails) {
+TEST_F(MtmFormat, GrammarDetailsAndNameResolution) {
     ASSERT_NE(read_text("MTM 1.0 # first line\n"
                         "# comment\n"
                         "defaultformat \"ppm\" ; fullresolution 64 32\n"
@@ -192,6 +157,36 @@ TEST_F(MtmFormat, GrammarDetails) {
     EXPECT_EQ(std::string(mtm_->movies[0].format), long_format.substr(0, 31));
     // A header line longer than 255 characters is read without harm.
     ASSERT_NE(read_text("MTM 1.0" + std::string(400, ' ') + "x\nnummovies 1\nmovie\n"), nullptr) << error();
+    // As many blocks as the bound allows.
+    std::string many = "MTM 1.0\nnummovies 4096\n";
+    for (int i = 0; i < 4096; ++i) many += "movie imageoffset " + std::to_string(i) + " 0 file /t\n";
+    ASSERT_NE(read_text(many), nullptr) << error();
+    EXPECT_EQ(mtm_->movies[4095].image_offset[0], 4095);
+
+    // Sub-movie names: relative ones against the MTM's directory.
+    ASSERT_NE(read_text("MTM 1.0\nnummovies 5\n"
+                        "movie file a.mov\nmovie file ./b.mov\nmovie file /abs/c.mov\n"
+                        "movie file \"~/d.mov\"\nmovie file C:e.mov\n",
+                        "x.mtm"),
+              nullptr)
+        << error();
+    char home_file[1024];
+    ASSERT_EQ(dyx_expand_pathname("~/d.mov", home_file, sizeof home_file), 0);
+    EXPECT_EQ(std::string(mtm_->movies[0].file), scratch_.path() + "//a.mov");
+    EXPECT_STREQ(mtm_->movies[1].file, "./b.mov");
+    EXPECT_STREQ(mtm_->movies[2].file, "/abs/c.mov");
+    EXPECT_STREQ(mtm_->movies[3].file, home_file);
+    EXPECT_STREQ(mtm_->movies[4].file, "C:e.mov");
+
+    // A relative .mtm path resolves its movies against ".".
+    char old_cwd[1024];
+    ASSERT_NE(dyx_getcwd(old_cwd, sizeof old_cwd), nullptr);
+    ASSERT_EQ(dyx_setcwd(scratch_.path().c_str()), 0);
+    UdilMtm *relative = dyx_udil_mtm_open("x.mtm");
+    dyx_setcwd(old_cwd);
+    ASSERT_NE(relative, nullptr) << error();
+    EXPECT_STREQ(relative->movies[0].file, "./a.mov");
+    dyx_udil_mtm_free(&relative);
 }
 
 TEST_F(MtmFormat, MalformedFilesAreRefusedWithTheirMessage) {
@@ -242,14 +237,6 @@ TEST_F(MtmFormat, MalformedFilesAreRefusedWithTheirMessage) {
     }
 }
 
-TEST_F(MtmFormat, ManyBlocksUpToTheBound) {
-    std::string text = "MTM 1.0\nnummovies 4096\n";
-    for (int i = 0; i < 4096; ++i) text += "movie imageoffset " + std::to_string(i) + " 0 file /t\n";
-    ASSERT_NE(read_text(text), nullptr) << error();
-    EXPECT_EQ(mtm_->movie_count, 4096);
-    EXPECT_EQ(mtm_->movies[4095].image_offset[0], 4095);
-}
-
 // The last error keeps 255 characters, and so does its copy.
 TEST_F(MtmFormat, LastErrorCopyIsBounded) {
     const std::string long_text(300, 'e');
@@ -264,7 +251,6 @@ TEST_F(MtmFormat, LastErrorCopyIsBounded) {
     // Without a plug-in to ask, the text is emptied.
     dyx_udil_set_err_udil(nullptr, nullptr);
     EXPECT_STREQ(dyx_udil_get_last_error_string(), "");
-    EXPECT_EQ(dyx_udil_mtm_open_streams(), 0);
 }
 
 }  // namespace

@@ -179,6 +179,11 @@ TEST_F(MtmIo, FrameTransferArgumentChecks) {
 
 TEST_F(MtmIo, OpeningChecksEachSubMovieAndThatTheyAgree) {
     for (int i = 0; i < 12; ++i) {
+        if (i < 3) {
+            // Frame 2 of a_#.ppm is larger than its tile.
+            write_ppm("a_" + std::to_string(i) + ".ppm", i == 2 ? 64 : 4, i == 2 ? 64 : 4, uint8_t(10 + i));
+            write_ppm("b_" + std::to_string(i) + ".ppm", 4, 4, uint8_t(20 + i));
+        }
         if (i < 10) write_ppm("ten_" + std::to_string(i) + ".ppm", 4, 4, 10);
         write_ppm("twelve_" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".ppm", 4, 4, 12);
     }
@@ -221,6 +226,15 @@ TEST_F(MtmIo, OpeningChecksEachSubMovieAndThatTheyAgree) {
     EXPECT_EQ(right->data[0], 2);
     EXPECT_STREQ(mtm_->movies[0].format, "ppm");  // chosen by suffix, named now
 
+    // Regression: a larger later frame file was read past the tile buffer.
+    // It fails; the other frames still read.
+    ASSERT_EQ(open_text(head + "movie file \"a_#.ppm\"\nmovie imageoffset 4 0 file \"b_#.ppm\"\n"), 0)
+        << error();
+    EXPECT_EQ(dyx_udil_mtm_read_planar_frame(mtm_, 2, left, nullptr), 12);
+    EXPECT_EQ(error(), "Mixed size images in sub movie");
+    ASSERT_EQ(dyx_udil_mtm_read_planar_frame(mtm_, 0, left, nullptr), 0) << error();
+    EXPECT_EQ(left->data[0], 10);
+
     // Without full resolution the offsets are not checked: the caller
     // refuses such files for frame transfer.
     EXPECT_EQ(open_text("MTM 1.0\nnummovies 1\nmovie file single.ppm bottomleft 0 0 0 bottomright 1 0 0 "
@@ -228,25 +242,6 @@ TEST_F(MtmIo, OpeningChecksEachSubMovieAndThatTheyAgree) {
               0)
         << error();
     EXPECT_EQ(mtm_->full_resolution, 0);
-}
-
-// Regression: a larger later frame file was read past the tile buffer.
-TEST_F(MtmIo, FailedTileReadStillReadsTheOthers) {
-    write_ppm("a_0.ppm", 4, 4, 10);
-    write_ppm("a_1.ppm", 4, 4, 11);
-    write_ppm("a_2.ppm", 64, 64, 12);
-    write_ppm("b_0.ppm", 4, 4, 20);
-    write_ppm("b_1.ppm", 4, 4, 21);
-    write_ppm("b_2.ppm", 4, 4, 22);
-    ASSERT_EQ(open_text("MTM 1.0\nfullresolution 8 4\nnummovies 2\nmovie file \"a_#.ppm\"\n"
-                        "movie imageoffset 4 0 file \"b_#.ppm\"\n"),
-              0)
-        << error();
-    dyx_image_t *frame = picture(0, 8, 4);
-    EXPECT_EQ(dyx_udil_mtm_read_planar_frame(mtm_, 2, frame, nullptr), 12);
-    EXPECT_EQ(error(), "Mixed size images in sub movie");
-    ASSERT_EQ(dyx_udil_mtm_read_planar_frame(mtm_, 0, frame, nullptr), 0) << error();
-    EXPECT_EQ(frame->data[0], 10);
 }
 
 // The stereo-capable paths and plug-in statuses, through the test codecs.
@@ -276,7 +271,7 @@ TEST_F(MtmIo, StereoCapableCodecsHoldBothEyes) {
     EXPECT_FALSE(udil_test::exists(scratch_.file("fs_r_1_1.fks")));
 }
 
-TEST_F(MtmIo, PluginStatusesArePassedOn) {
+TEST_F(MtmIo, PluginStatusesArePassedOnAndCreatingFailures) {
     udil_test::FakeControl control(udil_test::fake_path("main", "fmulti"));
     ASSERT_TRUE(control.ok());
     ASSERT_EQ(create({{0, 0, 4, 2, "p0", "fmulti"}, {4, 0, 4, 2, "p1", "fmulti"}}, 8, 2), 0) << error();
@@ -304,23 +299,21 @@ TEST_F(MtmIo, PluginStatusesArePassedOn) {
     control.clear();
     ASSERT_EQ(reopen(), 1);
     EXPECT_EQ(error(), "Different number of frames in sub movies");
-}
+    close_mtm();
 
-TEST_F(MtmIo, CreatingFailures) {
-    EXPECT_EQ(create({{0, 0, 4, 4, "x_#", "nosuch"}}, 4, 4), 1);
-    EXPECT_EQ(error(), "Unable to find necessary UDIL");
-    close_mtm();
-    // The size of the pixel layout is the plug-in's to refuse.
-    EXPECT_EQ(create({{0, 0, 0, 4, "x_#", "ppm"}}, 4, 4), 1);
-    EXPECT_EQ(error(), "Unable to create UDIL handle");
-    close_mtm();
-    udil_test::FakeControl control(udil_test::fake_path("main", "fmulti"));
-    ASSERT_TRUE(control.ok());
-    // A codec whose files hold many frames writes one file per frame only
-    // for a run of '#': an eye template alone is refused.
-    EXPECT_EQ(create({{0, 0, 4, 2, "x_@", "fmulti"}}, 4, 2), 1);
-    EXPECT_EQ(error(), "UDIL is not multi-image capable");
-    close_mtm();
+    // Creating refusals: an unknown codec, a size the plug-in refuses, and
+    // an eye template alone for a codec whose files hold many frames (it
+    // writes one file per frame only for a run of '#').
+    const std::pair<Tile, const char *> refused[] = {
+        {{0, 0, 4, 4, "x_#", "nosuch"}, "Unable to find necessary UDIL"},
+        {{0, 0, 0, 4, "x_#", "ppm"}, "Unable to create UDIL handle"},
+        {{0, 0, 4, 4, "x_@", "fmulti"}, "UDIL is not multi-image capable"},
+    };
+    for (const auto &[tile, message] : refused) {
+        EXPECT_EQ(create({tile}, 4, 4), 1) << tile.format;
+        EXPECT_EQ(error(), message);
+        close_mtm();
+    }
     control.fail("new", "refused", 4);
     EXPECT_EQ(create({{0, 0, 4, 2, "made", "fmulti"}, {0, 0, 4, 2, "refused", "fmulti"}}, 4, 2), 1);
     EXPECT_EQ(error(), "fake: new refused for " + scratch_.file("refused.fkv"));

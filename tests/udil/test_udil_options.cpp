@@ -63,8 +63,6 @@ TEST_F(Options, ValuesNotTakenAsWrittenAreWarnedAbout) {
         {"quality 90", "quality=90* gamma=0.500000 compression=0 flag=1 comment=hello ", ""},
         {"QUALITY 70 quality 80", "quality=80*", ""},
         {"quality abc", "quality=1*", "value abc for option quality is not a number, 1 used"},
-        {"quality 500", "quality=100*",
-         "value 500 for option quality is outside the range 1 to 100, 100 used"},
         {"quality 0", "quality=1*", "value 0 for option quality is outside the range 1 to 100, 1 used"},
         // The rest of a cut value is dropped and the parse goes on: the
         // digits of "-5" or ".75" were once taken as the next option's name.
@@ -80,7 +78,6 @@ TEST_F(Options, ValuesNotTakenAsWrittenAreWarnedAbout) {
          "value .75 for option gamma is not a number as a whole, 0.700000 used"},
         {"gamma 3", "gamma=1.000000*", "value 3 for option gamma is outside the range 0 to 1, 1.000000 used"},
         {"gamma x", "gamma=0.000000*", "value x for option gamma is not a number, 0.000000 used"},
-        {"flag 0", "flag=0*", ""},
         {"flag 7", "flag=1*", ""},
         {"flag yes", "flag=0*", "value yes for option flag is not a number, 0 used"},
         {"flag -1", "flag=0*", "value -1 for option flag is negative (a minus sign is not read), 0 used"},
@@ -88,12 +85,8 @@ TEST_F(Options, ValuesNotTakenAsWrittenAreWarnedAbout) {
         {"comment -x", "comment=-*",
          "value -x for option comment is read only as far as its first character, - used"},
         {"compression rle", "compression=1*", ""},
-        {"compression zip", "compression=2*", ""},
-        {"compression none", "compression=0*", ""},
         {"compression le", "compression=2*",
          "argument le for option compression is not one of none|rle|zip, zip used"},
-        {"compression ip", "compression=0 ",
-         "argument ip for option compression is invalid: not one of none|rle|zip"},
         {"compression gzip quality 7", "quality=7* gamma=0.500000 compression=0 ",
          "argument gzip for option compression is invalid: not one of none|rle|zip"},
     };

@@ -81,14 +81,6 @@ DyxUdilPipeline *start(Bench &bench, int workers, int capacity, int keep) {
     return dyx_udil_pipeline_new(&setup);
 }
 
-TEST(UdilPipeline, RefusesBadSetups) {
-    Bench bench;
-    for (int workers : {0, 257}) EXPECT_EQ(start(bench, workers, 4, 0), nullptr) << workers;
-    const DyxUdilPipelineSetup no_run{1, 1, 0, nullptr, release, nullptr, &bench};
-    EXPECT_EQ(dyx_udil_pipeline_new(&no_run), nullptr);
-    dyx_udil_pipeline_free(nullptr);
-}
-
 // Every job runs once, one worker keeps the order, memory stays bounded.
 // The first failure by number is kept with its text and handed over once;
 // the queued jobs behind it are dropped; afterwards jobs run again.
@@ -179,8 +171,14 @@ TEST(UdilPipeline, TakesResultsByNumber) {
 
 // Freeing drops the jobs queued behind a running one (the first one
 // dropped lets the running one finish) and waits for the running one.
-TEST(UdilPipeline, FreeDropsQueuedJobs) {
+// Setups without workers, with too many or without a job function are
+// refused.
+TEST(UdilPipeline, FreeDropsQueuedJobsAndBadSetupsAreRefused) {
     Bench bench;
+    for (int workers : {0, 257}) EXPECT_EQ(start(bench, workers, 4, 0), nullptr) << workers;
+    const DyxUdilPipelineSetup no_run{1, 1, 0, nullptr, release, nullptr, &bench};
+    EXPECT_EQ(dyx_udil_pipeline_new(&no_run), nullptr);
+    dyx_udil_pipeline_free(nullptr);
     bench.gate_open = false;
     bench.release_opens_gate = true;
     DyxUdilPipeline *pipeline = start(bench, 1, 8, 0);

@@ -83,33 +83,8 @@ public:
     explicit FakeHandle(const UdilMovieInfo &info) : info_(info) {}
     ~FakeHandle() override { FakeHandle::file_close(); }
 
-    int32_t file_new(const char *path) override {
-        log_call("new %s", path);
-        if (int status = planned_status("new", path)) return fail(status, "fake: new refused for %s", path);
-        file_close();
-        file_ = std::fopen(path, "w+b");
-        if (file_ == nullptr) return fail(7, "fake: can't create %s", path);
-        path_ = path;
-        frames_ = 0;
-        writing_ = true;
-        return write_header();
-    }
-
-    int32_t file_open(const char *path) override {
-        log_call("open %s", path);
-        if (int status = planned_status("open", path)) return fail(status, "fake: open refused for %s", path);
-        file_close();
-        file_ = std::fopen(path, "rb");
-        if (file_ == nullptr) return fail(7, "fake: can't open %s", path);
-        if (!read_info(file_, info_)) {
-            file_close();
-            return fail(7, "fake: %s is not a fake file", path);
-        }
-        path_ = path;
-        frames_ = info_.frames;
-        writing_ = false;
-        return 0;
-    }
+    int32_t file_new(const char *path) override { return start("new", path, true); }
+    int32_t file_open(const char *path) override { return start("open", path, false); }
 
     int32_t file_close() override {
         if (file_ == nullptr) return 0;
@@ -155,10 +130,7 @@ public:
         return 0;
     }
 
-    int64_t compressed_size() override {
-        log_call("compressed_size %s", path_.c_str());
-        return picture_bytes(info_) * (info_.stereo ? 2 : 1);
-    }
+    int64_t compressed_size() override { return picture_bytes(info_) * (info_.stereo ? 2 : 1); }
 
     // Copies each frame's left picture (cut to the stride) into the data
     // area; 64-bit entries get the size, 32-bit ones the file frame.
@@ -180,13 +152,34 @@ public:
     }
 
     int32_t uncompress_image(const void *data, int32_t size, void *pixels) override {
-        log_call("uncompress size=%d", size);
         if (data == nullptr || pixels == nullptr || size < 0) return fail(6, "fake: nothing to uncompress");
         std::memcpy(pixels, data, std::min(size_t(size), size_t(picture_bytes(info_))));
         return 0;
     }
 
 private:
+    // Opens `path` to write a new file ("new") or to read one ("open").
+    int32_t start(const char *operation, const char *path, bool writing) {
+        log_call("%s %s", operation, path);
+        if (int status = planned_status(operation, path))
+            return fail(status, "fake: %s refused for %s", operation, path);
+        file_close();
+        file_ = std::fopen(path, writing ? "w+b" : "rb");
+        if (file_ == nullptr) return fail(7, "fake: can't %s %s", writing ? "create" : "open", path);
+        path_ = path;
+        writing_ = writing;
+        if (writing) {
+            frames_ = 0;
+            return write_header();
+        }
+        if (!read_info(file_, info_)) {
+            file_close();
+            return fail(7, "fake: %s is not a fake file", path);
+        }
+        frames_ = info_.frames;
+        return 0;
+    }
+
     int32_t write_header() {
         char header[kHeaderSize + 1];
         std::snprintf(header, sizeof header, "FAKE %d %d %d %d %d", info_.width, info_.height,
@@ -249,16 +242,8 @@ const char kUnterminated[40] = {'d', 'd', 'd', 'd', 'd', 'd', 'd', 'd', 'd', 'd'
 #endif
 
 struct FakeCodec : udil_sdk::PluginDefaults {
-#ifdef FAKE_NULL_VERSION
-    static constexpr const char *kApiVersion = nullptr;
-#else
     static constexpr const char *kApiVersion = FAKE_VERSION;
-#endif
-#ifdef FAKE_NULL_NAME
-    static constexpr const char *kName = nullptr;
-#else
     static constexpr const char *kName = FAKE_NAME;
-#endif
 #ifdef FAKE_LONG_TEXTS
     static constexpr const char *kDescription = kUnterminated;
 #else
@@ -282,11 +267,7 @@ struct FakeCodec : udil_sdk::PluginDefaults {
 
     static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &options) {
         log_call("choose_suffix quality=%ld", options.integer("quality", -1));
-#ifdef FAKE_NULL_CHOOSE_SUFFIX
-        return nullptr;
-#else
         return FAKE_SUFFIX;
-#endif
     }
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
@@ -311,7 +292,7 @@ struct FakeCodec : udil_sdk::PluginDefaults {
 
 #ifdef FAKE_NULL_SUFFIX_ARRAY
 // The scan entry points by hand, with udil_suffix answering a count but
-// no array.
+// no array, and no options.
 extern "C" UDIL_EXPORT const char *udil_api_version(void) { return FakeCodec::kApiVersion; }
 extern "C" UDIL_EXPORT const char *udil_name(void) { return FakeCodec::kName; }
 extern "C" UDIL_EXPORT const char *udil_desc(void) { return FakeCodec::kDescription; }
@@ -334,26 +315,12 @@ UDIL_SDK_SET_STATE_ENTRY(FakeCodec)
 #ifdef FAKE_COMPRESSED
 UDIL_SDK_COMPRESSED_ENTRIES(FakeCodec)
 #endif
-
 #ifdef FAKE_MISSING_THREAD_SAFE
-// Every load-time entry point but udil_thread_safe.
-extern "C" UDIL_EXPORT const char *udil_choose_suffix(const UdilMovieInfo *, int32_t, const UdilOption *) {
-    return FAKE_SUFFIX;
-}
-extern "C" UDIL_EXPORT int32_t udil_image_formats(void) { return UDIL_FMT_RGB; }
-extern "C" UDIL_EXPORT int32_t udil_rand_reads(void) { return 1; }
-extern "C" UDIL_EXPORT int32_t udil_rand_writes(void) { return 0; }
-extern "C" UDIL_EXPORT int32_t udil_unknown_frames(void) { return 0; }
-extern "C" UDIL_EXPORT int32_t udil_can_read_file(const char *) { return 0; }
-extern "C" UDIL_EXPORT int32_t udil_update_options(UdilHandle, int32_t, UdilOption *) { return 0; }
-extern "C" UDIL_EXPORT int32_t udil_get_err(UdilHandle, int32_t *flag, char *message) {
-    *flag = 0;
-    message[0] = '\0';
-    return 0;
-}
-#else
-UDIL_SDK_LOAD_ENTRIES(FakeCodec)
+// Every load-time entry point but udil_thread_safe, which goes by another
+// name.
+#define udil_thread_safe udil_thread_safe_left_out
 #endif
+UDIL_SDK_LOAD_ENTRIES(FakeCodec)
 
 // Test controls.
 extern "C" UDIL_EXPORT const char *fake_log(void) { return call_log.c_str(); }
