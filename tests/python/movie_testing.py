@@ -4,7 +4,6 @@ import os
 import random
 import shutil
 import struct
-import subprocess
 import tempfile
 import threading
 import unittest
@@ -169,22 +168,3 @@ def wait_until(condition, seconds=CHILD_SECONDS):
             return True
         pause.wait(0.01)
     return condition()
-
-
-class BoundedChild(object):
-    """A child process with piped output that is killed after `seconds`,
-    so that a test whose wait on it goes wrong cannot hang."""
-
-    def __init__(self, arguments, seconds=CHILD_SECONDS, **options):
-        self.process = subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options)
-        self.timer = threading.Timer(seconds, self.process.kill)
-        self.timer.daemon = True  # a failed test does not keep the run waiting for it
-        self.timer.start()
-
-    def finish(self):
-        """Waits for the child; returns (exit status, output, error output) as text."""
-        try:
-            out, err = self.process.communicate()
-        finally:
-            self.timer.cancel()
-        return self.process.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")

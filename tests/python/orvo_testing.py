@@ -40,20 +40,33 @@ def have_command(name):
                for folder in os.environ.get("PATH", "").split(os.pathsep))
 
 
+class BoundedChild(object):
+    """A child process with piped output that is killed after `seconds`,
+    so that a test whose wait on it goes wrong cannot hang (Python 2.7 has
+    no timeout in subprocess)."""
+
+    def __init__(self, arguments, seconds=CHILD_SECONDS, **options):
+        self.process = subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options)
+        self.timer = threading.Timer(seconds, self.process.kill)
+        self.timer.daemon = True  # a failed test does not keep the run waiting for it
+        self.timer.start()
+
+    def finish(self, text=True):
+        """Waits for the child; returns (exit status, output, error output),
+        as text unless `text` is false."""
+        try:
+            out, err = self.process.communicate()
+        finally:
+            self.timer.cancel()
+        if not text:
+            return self.process.returncode, out, err
+        return self.process.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+
+
 def run_bounded(arguments, seconds=30, env=None, text=True):
     """Runs a command, killing it after `seconds`; returns (status, output,
-    error output), as text unless `text` is false. Python 2.7 has no timeout
-    in subprocess."""
-    child = subprocess.Popen(arguments, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    timer = threading.Timer(seconds, child.kill)
-    timer.start()
-    try:
-        out, err = child.communicate()
-    finally:
-        timer.cancel()
-    if not text:
-        return child.returncode, out, err
-    return child.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+    error output), as text unless `text` is false."""
+    return BoundedChild(arguments, seconds, env=env).finish(text)
 
 
 def run_python(code, **env_changes):

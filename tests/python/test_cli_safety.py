@@ -8,8 +8,8 @@ import signal
 import sys
 import unittest
 
-from movie_testing import BoundedChild, flat_image, pattern_image, wait_until
-from orvo_testing import have_command, run_bounded
+from movie_testing import flat_image, pattern_image, wait_until
+from orvo_testing import BoundedChild, have_command, run_bounded
 from test_cli import TOOL, CommandTestCase, run_orvo
 
 FFV1 = ("--options", "codec ffv1")

@@ -8,9 +8,9 @@ import sys
 import unittest
 
 import orvo
-from movie_testing import (BoundedChild, ScratchTestCase, frames_of, new_write_movie, open_movie, pattern_image,
+from movie_testing import (ScratchTestCase, frames_of, new_write_movie, open_movie, pattern_image,
                            pixels, wait_until, write_movie)
-from orvo_testing import run_python
+from orvo_testing import BoundedChild, run_python
 
 BUILD_PLUGINS = os.environ.get("QEV_UDILPATH", "")
 FAKE_PLUGINS = os.path.join(os.path.dirname(os.path.abspath(BUILD_PLUGINS or ".")), "tests", "udil_fakes",

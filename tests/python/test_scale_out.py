@@ -8,8 +8,8 @@ import threading
 import unittest
 
 import orvo
-from movie_testing import BoundedChild, ScratchTestCase, open_movie, pattern_image, pixels, wait_until, write_movie
-from orvo_testing import UNDER_VALGRIND, have_command, run_bounded
+from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, wait_until, write_movie
+from orvo_testing import UNDER_VALGRIND, BoundedChild, have_command, run_bounded
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
