@@ -2,6 +2,7 @@
 // the caller's description and source position.
 #include "dyx_malloc.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,15 +23,21 @@ void **slot_of(void *ptr) { return static_cast<void **>(ptr); }
 // Test builds only: fail the n-th allocation after dyx_alloc_faults_arm(n),
 // so that the tests can walk every failure point of an operation.
 // Live blocks are counted too, so that a test can tell that a failed
-// operation released everything it took.
-int64_t allocations_until_fault = 0;
-int64_t allocations_seen = 0;
-int64_t blocks_live = 0;
-bool fault_fired = false;
+// operation released everything it took. Worker threads allocate and free
+// too, so every count is atomic.
+std::atomic<int64_t> allocations_until_fault{0};
+std::atomic<int64_t> allocations_seen{0};
+std::atomic<int64_t> blocks_live{0};
+std::atomic<bool> fault_fired{false};
 
 bool injected_failure() {
     ++allocations_seen;
-    if (allocations_until_fault == 0 || --allocations_until_fault != 0) return false;
+    // Counts down to the armed allocation: exactly one caller takes it from
+    // 1 to 0, and that allocation fails.
+    int64_t left = allocations_until_fault.load();
+    while (left > 0 && !allocations_until_fault.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left != 1) return false;
     fault_fired = true;
     errno = ENOMEM;
     return true;
