@@ -74,7 +74,6 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_names.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_options.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_pipeline.cpp
-  ${DYX_ROOT}/udil/libsrc/dyx_udil_pipeline.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_registry.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_stream.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_transfer.cpp
