@@ -68,6 +68,14 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_dir.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_elf.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_file_check.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_checks.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_open.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_options.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_pipeline.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_read.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_transfer.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_write.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_mtm.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_mtm_io.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_mtm_parse.cpp

@@ -1,9 +1,9 @@
 // orvo.movie: construction, destruction, attributes and their setter
-// rules, the text form and errstr. open/close live in py_movie_open.cpp,
-// the frame transfer in py_movie_transfer.cpp.
+// checks, the text form and errstr, over the library's movie
+// (dyx_udil_movie.h). open/close live in py_movie_open.cpp, the frame
+// transfer in py_movie_transfer.cpp.
 #include "py_movie.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -22,44 +22,21 @@ constexpr const char *kAnaglyphNames[] = {"none", "red/blue", "blue/red", "red/c
 
 // ---- construction and destruction ---------------------------------------
 
-void set_defaults(MovieObject *self, int32_t read_mode) {
-    self->read_mode = read_mode;
-    self->is_open = 0;
-    self->options[0] = '\0';
-    self->format[0] = '\0';
-    self->fps = -1.0f;
-    self->width = self->height = 0;
-    self->filename[0] = '\0';
-    self->nframes = self->realframes = 0;
-    self->error[0] = '\0';
-    self->tiling[0] = self->tiling[1] = 1;
-    self->stereo = 0;
-    self->anaglyph = 0;
-    self->repeat[0] = self->repeat[1] = 0;
-    self->framerange[0] = self->framerange[1] = -1;
-    self->flip = 0;
-    self->intensity[0] = self->intensity[1] = 1.0f;
-    self->codec = nullptr;
-    self->stream = nullptr;
-    self->mtm = nullptr;
-    std::memset(&self->info, 0, sizeof self->info);
-}
-
 // tp_new: orvo.movie() or orvo.movie(mode); keywords are ignored.
 PyObject *movie_new(PyTypeObject *type, PyObject *args, PyObject *) {
     int mode = 0;
     if (!PyArg_ParseTuple(args, "|i:movie", &mode)) return nullptr;
     PyObject *object = type->tp_alloc(type, 0);
     if (object == nullptr) return nullptr;
-    set_defaults(as_movie(object), mode != 0 ? 0 : 1);
-    object_lock_init(&as_movie(object)->lock);
+    dyx_udil_movie_init(movie_state(object), mode != 0 ? 0 : 1);
+    object_lock_init(&movie_lock(object));
     return object;
 }
 
 // tp_dealloc: an open movie is closed first so that its files are finished.
 void movie_dealloc(PyObject *object) {
     MovieObject *self = as_movie(object);
-    if (self->is_open) close_movie(self);
+    if (self->movie.is_open) dyx_udil_movie_close(&self->movie);
     object_lock_destroy(&self->lock);
     Py_TYPE(object)->tp_free(object);
 }
@@ -79,7 +56,7 @@ void add_line(std::string &text, const char *format, Args... args) {
 
 PyObject *movie_repr(PyObject *object) {
     ObjectLockGuard locked(movie_lock(object));
-    const MovieObject *self = as_movie(object);
+    const DyxUdilMovie *self = movie_state(object);
     try {
         std::string text;
         add_line(text, "Orvo Movie object <%lx>\n", reinterpret_cast<unsigned long>(object));
@@ -115,39 +92,39 @@ PyObject *movie_repr(PyObject *object) {
 
 // ---- attributes -----------------------------------------------------------
 
-PyObject *get_filename(PyObject *object, void *) { return OrvoText_FromString(as_movie(object)->filename); }
-PyObject *get_stereo(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->stereo); }
-PyObject *get_fps(PyObject *object, void *) { return PyFloat_FromDouble(as_movie(object)->fps); }
+PyObject *get_filename(PyObject *object, void *) { return OrvoText_FromString(movie_state(object)->filename); }
+PyObject *get_stereo(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->stereo); }
+PyObject *get_fps(PyObject *object, void *) { return PyFloat_FromDouble(movie_state(object)->fps); }
 
 PyObject *get_dims(PyObject *object, void *) {
-    return Py_BuildValue("[ii]", as_movie(object)->width, as_movie(object)->height);
+    return Py_BuildValue("[ii]", movie_state(object)->width, movie_state(object)->height);
 }
 
 PyObject *get_tiling(PyObject *object, void *) {
-    return Py_BuildValue("[ii]", as_movie(object)->tiling[0], as_movie(object)->tiling[1]);
+    return Py_BuildValue("[ii]", movie_state(object)->tiling[0], movie_state(object)->tiling[1]);
 }
 
-PyObject *get_format(PyObject *object, void *) { return OrvoText_FromString(as_movie(object)->format); }
+PyObject *get_format(PyObject *object, void *) { return OrvoText_FromString(movie_state(object)->format); }
 
 PyObject *get_framerange(PyObject *object, void *) {
-    return Py_BuildValue("[ii]", as_movie(object)->framerange[0], as_movie(object)->framerange[1]);
+    return Py_BuildValue("[ii]", movie_state(object)->framerange[0], movie_state(object)->framerange[1]);
 }
 
-PyObject *get_options(PyObject *object, void *) { return OrvoText_FromString(as_movie(object)->options); }
+PyObject *get_options(PyObject *object, void *) { return OrvoText_FromString(movie_state(object)->options); }
 
 PyObject *get_intensity(PyObject *object, void *) {
-    const float *intensity = as_movie(object)->intensity;
+    const float *intensity = movie_state(object)->intensity;
     return Py_BuildValue("[dd]", static_cast<double>(intensity[0]), static_cast<double>(intensity[1]));
 }
 
 PyObject *get_repeat(PyObject *object, void *) {
-    return Py_BuildValue("[ii]", as_movie(object)->repeat[0], as_movie(object)->repeat[1]);
+    return Py_BuildValue("[ii]", movie_state(object)->repeat[0], movie_state(object)->repeat[1]);
 }
 
-PyObject *get_nframes(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->nframes); }
-PyObject *get_anaglyph(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->anaglyph); }
-PyObject *get_flip(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->flip); }
-PyObject *get_realframes(PyObject *object, void *) { return OrvoInt_FromLong(as_movie(object)->realframes); }
+PyObject *get_nframes(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->nframes); }
+PyObject *get_anaglyph(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->anaglyph); }
+PyObject *get_flip(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->flip); }
+PyObject *get_realframes(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->realframes); }
 PyObject *get_methods(PyObject *, void *) { return string_list(kMethodNames); }
 
 int attribute_error(const char *message) {
@@ -170,13 +147,6 @@ bool parse_text(PyObject *value, TextArgument &text, TextArgument::Names names =
     return text.take(value, TextArgument::Nul::kRefused, names);
 }
 
-// A tile count above 1 must divide its dimension (when that is known).
-int32_t checked_tiles(int32_t count, int32_t dimension) {
-    if (count < 1) count = 1;
-    if (count > 1 && dimension > 0 && dimension % count != 0) count = 1;
-    return count;
-}
-
 bool registered_format(const char *name) {
     for (UdilRecord *record = dyx_udil_list_first(); record != nullptr; record = dyx_udil_list_next(record))
         if (std::strcmp(record->name, name) == 0) return true;
@@ -194,7 +164,7 @@ enum class Who { kWrite, kRead, kBoth, kBeforeOpen };
 
 // The checks every setter makes first, in this order: 0, or -1 with
 // AttributeError set.
-int check_may_set(MovieObject *self, PyObject *value, Who who) {
+int check_may_set(DyxUdilMovie *self, PyObject *value, Who who) {
     if (value == nullptr) return attribute_error("movie attributes cannot be deleted");
     if (who == Who::kWrite && self->read_mode) return attribute_error("set only for write movies");
     if (who == Who::kRead && !self->read_mode) return attribute_error("set only for read movies");
@@ -206,13 +176,13 @@ int check_may_set(MovieObject *self, PyObject *value, Who who) {
 }
 
 // A table setter: the checks of its Who, then its own rules.
-template <Who who, int (*set)(MovieObject *, PyObject *)>
+template <Who who, int (*set)(DyxUdilMovie *, PyObject *)>
 int checked_set(PyObject *object, PyObject *value, void *) {
-    MovieObject *self = as_movie(object);
+    DyxUdilMovie *self = movie_state(object);
     return check_may_set(self, value, who) == 0 ? set(self, value) : -1;
 }
 
-int set_filename(MovieObject *self, PyObject *value) {
+int set_filename(DyxUdilMovie *self, PyObject *value) {
     TextArgument name;
     if (!parse_text(value, name, TextArgument::Names::kPaths)) return -1;
     const char *text = name.text();
@@ -227,39 +197,35 @@ int set_filename(MovieObject *self, PyObject *value) {
     return 0;
 }
 
-int set_stereo(MovieObject *self, PyObject *value) {
+int set_stereo(DyxUdilMovie *self, PyObject *value) {
     int stereo = 0;
     if (!PyArg_Parse(value, "i", &stereo)) return -1;
     self->stereo = stereo != 0;
     return 0;
 }
 
-int set_fps(MovieObject *self, PyObject *value) {
+int set_fps(DyxUdilMovie *self, PyObject *value) {
     float fps = 0;
     if (!PyArg_Parse(value, "f", &fps)) return -1;
     self->fps = !(fps >= 0.01f) ? -1.0f : fps > 60.0f ? 60.0f : fps;
     return 0;
 }
 
-int set_dims(MovieObject *self, PyObject *value) {
+int set_dims(DyxUdilMovie *self, PyObject *value) {
     int width = 0, height = 0;
     if (!parse_pair(value, "ii", &width, &height)) return -1;
-    self->width = std::max(width, 0);
-    self->height = std::max(height, 0);
-    movie_check_tiling(self);
+    dyx_udil_movie_set_dims(self, width, height);
     return 0;
 }
 
-int set_tiling(MovieObject *self, PyObject *value) {
+int set_tiling(DyxUdilMovie *self, PyObject *value) {
     int across = 0, down = 0;
     if (!parse_pair(value, "ii", &across, &down)) return -1;
-    self->tiling[0] = across;
-    self->tiling[1] = down;
-    movie_check_tiling(self);
+    dyx_udil_movie_set_tiling(self, across, down);
     return 0;
 }
 
-int set_format(MovieObject *self, PyObject *value) {
+int set_format(DyxUdilMovie *self, PyObject *value) {
     TextArgument text;
     if (!parse_text(value, text)) return -1;
     if (!registered_format(text.text())) return attribute_error("unknown format");
@@ -268,14 +234,14 @@ int set_format(MovieObject *self, PyObject *value) {
 }
 
 // Longer option texts are cut.
-int set_options(MovieObject *self, PyObject *value) {
+int set_options(DyxUdilMovie *self, PyObject *value) {
     TextArgument text;
     if (!parse_text(value, text)) return -1;
     dyx_strncpy(self->options, text.text(), sizeof self->options);
     return 0;
 }
 
-int set_anaglyph(MovieObject *self, PyObject *value) {
+int set_anaglyph(DyxUdilMovie *self, PyObject *value) {
     int anaglyph = 0;
     if (!PyArg_Parse(value, "i", &anaglyph)) return -1;
     if (anaglyph >= 0 && anaglyph <= 4) self->anaglyph = anaglyph;
@@ -285,45 +251,25 @@ int set_anaglyph(MovieObject *self, PyObject *value) {
 // nframes is a 32-bit count (and len() of the movie): a frame range with
 // repeats beyond it is refused rather than wrapped.
 int too_many_frames() {
-    PyErr_SetString(PyExc_OverflowError, kTooManyFrames);
+    PyErr_SetString(PyExc_OverflowError, "the frame range and repeats give more than 2147483647 frames");
     return -1;
 }
 
-int set_framerange(MovieObject *self, PyObject *value) {
+int set_framerange(DyxUdilMovie *self, PyObject *value) {
     int first = 0, second = 0;
     if (!parse_pair(value, "ii", &first, &second)) return -1;
-    first = std::max(first, 0);
-    second = std::max(first, second);
-    if (self->is_open) {
-        const int32_t last_frame = std::max(self->realframes - 1, 0);
-        first = std::min(first, last_frame);
-        second = std::min(second, last_frame);
-    }
-    const int64_t frames = int64_t(second) - first + self->repeat[0] + self->repeat[1] + 1;
-    if (frames > INT32_MAX) return too_many_frames();
-    self->framerange[0] = first;
-    self->framerange[1] = second;
-    self->nframes = static_cast<int32_t>(frames);
-    if (self->is_open && self->realframes < 1) self->nframes = 0;
+    if (dyx_udil_movie_set_framerange(self, first, second) != 0) return too_many_frames();
     return 0;
 }
 
-int set_repeat(MovieObject *self, PyObject *value) {
+int set_repeat(DyxUdilMovie *self, PyObject *value) {
     int first = 0, second = 0;
     if (!parse_pair(value, "ii", &first, &second)) return -1;
-    const int32_t saved_repeat[2] = {self->repeat[0], self->repeat[1]};
-    const int32_t saved_range[2] = {self->framerange[0], self->framerange[1]};
-    self->repeat[0] = std::max(first, 0);
-    self->repeat[1] = std::max(second, 0);
-    if (!movie_clamp_range(self)) {
-        std::copy(saved_repeat, saved_repeat + 2, self->repeat);
-        std::copy(saved_range, saved_range + 2, self->framerange);
-        return too_many_frames();
-    }
+    if (dyx_udil_movie_set_repeat(self, first, second) != 0) return too_many_frames();
     return 0;
 }
 
-int set_intensity(MovieObject *self, PyObject *value) {
+int set_intensity(DyxUdilMovie *self, PyObject *value) {
     float start = 0, end = 0;
     if (!parse_pair(value, "ff", &start, &end)) return -1;
     self->intensity[0] = unit_clamp(start);
@@ -331,7 +277,7 @@ int set_intensity(MovieObject *self, PyObject *value) {
     return 0;
 }
 
-int set_flip(MovieObject *self, PyObject *value) {
+int set_flip(DyxUdilMovie *self, PyObject *value) {
     int flip = 0;
     if (!PyArg_Parse(value, "i", &flip)) return -1;
     self->flip = flip & 3;
@@ -398,7 +344,7 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
 
 // ---- methods ----------------------------------------------------------------
 
-PyObject *movie_errstr(PyObject *object, PyObject *) { return take_error_text(as_movie(object)->error); }
+PyObject *movie_errstr(PyObject *object, PyObject *) { return take_error_text(movie_state(object)->error); }
 
 #if ORVO_PY3
 PyObject *movie_dir(PyObject *, PyObject *) {
@@ -441,32 +387,6 @@ PyMethodDef movie_methods[] = {
 };
 
 }  // namespace
-
-PyObject *movie_fail(MovieObject *movie, const char *message) {
-    dyx_strncpy(movie->error, message, sizeof movie->error);
-    return OrvoInt_FromLong(-1);
-}
-
-void movie_check_tiling(MovieObject *movie) {
-    movie->tiling[0] = checked_tiles(movie->tiling[0], movie->width);
-    movie->tiling[1] = checked_tiles(movie->tiling[1], movie->height);
-}
-
-bool movie_clamp_range(MovieObject *movie) {
-    int32_t &first = movie->framerange[0];
-    int32_t &last = movie->framerange[1];
-    if (movie->is_open) {
-        const int32_t last_frame = movie->realframes - 1;
-        first = std::min(std::max(first, 0), std::max(last_frame, 0));
-        if (last < 0) last = last_frame;
-        last = std::max(std::min(last, last_frame), first);
-    }
-    const int64_t frames = int64_t(last) - first + movie->repeat[0] + movie->repeat[1] + 1;
-    if (frames > INT32_MAX) return false;
-    movie->nframes = static_cast<int32_t>(frames);
-    if (movie->is_open && movie->realframes < 1) movie->nframes = 0;
-    return true;
-}
 
 // The type object; slots the type does not use stay zero.
 PyTypeObject movie_type = [] {

@@ -14,7 +14,7 @@ PyObject *movie_enter(PyObject *self, PyObject *) {
 // could not be finished) raises OSError with the movie's error text,
 // unless an exception is already leaving the block.
 PyObject *movie_exit(PyObject *self, PyObject *args) {
-    MovieObject *movie = as_movie(self);
+    DyxUdilMovie *movie = movie_state(self);
     PyObject *exception_type = Py_None, *exception_value = nullptr, *traceback = nullptr;
     if (!PyArg_ParseTuple(args, "|OOO:__exit__", &exception_type, &exception_value, &traceback))
         return nullptr;
@@ -39,7 +39,7 @@ namespace {
 
 Py_ssize_t movie_length(PyObject *self) {
     ObjectLockGuard locked(movie_lock(self));
-    return as_movie(self)->nframes;
+    return movie_state(self)->nframes;
 }
 
 // movie[n] is getframe(n), except that failures raise: past the last frame
@@ -47,7 +47,7 @@ Py_ssize_t movie_length(PyObject *self) {
 // movie's error text.
 PyObject *movie_item(PyObject *self, Py_ssize_t index) {
     ObjectLockGuard locked(movie_lock(self));
-    MovieObject *movie = as_movie(self);
+    DyxUdilMovie *movie = movie_state(self);
     if (movie->is_open && movie->read_mode && (index < 0 || index >= movie->nframes)) {
         PyErr_SetString(PyExc_IndexError, "movie frame out of range");
         return nullptr;

@@ -20,10 +20,4 @@ void with_reason(char *out, size_t size, const char *message) {
         std::snprintf(out, size, "%s: %s", message, reason);
 }
 
-PyObject *movie_fail_with_reason(MovieObject *movie, const char *message) {
-    char text[kMovieTextSize];
-    with_reason(text, sizeof text, message);
-    return movie_fail(movie, text);
-}
-
 }  // namespace orvo

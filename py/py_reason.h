@@ -19,9 +19,6 @@ void reason_reset();
  * codec layer's last error when there is one. */
 void with_reason(char *out, size_t size, const char *message);
 
-/* movie_fail with the codec layer's reason appended. */
-PyObject *movie_fail_with_reason(MovieObject *movie, const char *message);
-
 }  // namespace orvo
 
 #endif

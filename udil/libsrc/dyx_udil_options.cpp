@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -14,6 +15,40 @@
 #include "udil_internal.h"
 
 namespace {
+
+// Where this thread's option warnings go while a caller routes them.
+thread_local udil::OptionWarningSink warning_sink = nullptr;
+thread_local void *warning_context = nullptr;
+
+// A warning about the option text: to the thread's sink when one is set,
+// as one line without its newline, else to the logger.
+void warn_option(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void warn_option(const char *format, ...) {
+    std::string text;
+    va_list args;
+    va_start(args, format);
+    try {
+        va_list measure;
+        va_copy(measure, args);
+        const int length = std::vsnprintf(nullptr, 0, format, measure);
+        va_end(measure);
+        if (length >= 0) {
+            text.assign(size_t(length) + 1, '\0');
+            std::vsnprintf(&text[0], text.size(), format, args);
+            text.resize(size_t(length));
+        }
+    } catch (...) {
+        text.clear();  // out of memory: this warning is lost, the parse goes on
+    }
+    va_end(args);
+    if (text.empty()) return;
+    if (warning_sink == nullptr) {
+        dyx_warn("%s", text.c_str());
+        return;
+    }
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    warning_sink(warning_context, text.c_str());
+}
 
 UdilOption *find_option(UdilOption *options, int32_t count, const char *name) {
     if (options == nullptr) return nullptr;
@@ -102,7 +137,7 @@ void join_problem(std::string &problems, const std::string &more) {
 void warn_value(const UdilOption &option, const WrittenValue &written, const std::string &problems,
                 const char *used) {
     if (problems.empty()) return;
-    dyx_warn("warning: value %s for option %s %s, %s used\n", written.text.c_str(), option.name,
+    warn_option("warning: value %s for option %s %s, %s used\n", written.text.c_str(), option.name,
              problems.c_str(), used);
 }
 
@@ -169,13 +204,13 @@ bool store_choice(UdilOption &option, const dyx_lex_word_t &word, const WrittenV
     if (index < 0) index = choice_index(option.range, word.text);
     const std::string item = index < 0 ? std::string() : choice_item(option.range, index);
     if (item.empty()) {
-        dyx_warn("warning: argument %s for option %s is invalid: not one of %s\n", written.text.c_str(),
+        warn_option("warning: argument %s for option %s is invalid: not one of %s\n", written.text.c_str(),
                  option.name, option.range);
         return false;
     }
     std::snprintf(option.value, sizeof option.value, "%d", index);
     if (item != written.text)
-        dyx_warn("warning: argument %s for option %s is not one of %s, %s used\n", written.text.c_str(),
+        warn_option("warning: argument %s for option %s is not one of %s, %s used\n", written.text.c_str(),
                  option.name, option.range, item.c_str());
     return true;
 }
@@ -244,12 +279,12 @@ void parse_into(UdilOption *options, int32_t count, const char *text) {
     while (dyx_lex_get_word(lexer, DYX_LEX_STRING, &word) == DYX_LEX_WORD) {
         UdilOption *option = find_option(options, count, word.text);
         if (option == nullptr) {
-            dyx_warn("warning: unknown option: %s\n", word.text);
+            warn_option("warning: unknown option: %s\n", word.text);
             break;
         }
         WrittenValue written;
         if (!read_value(lexer, lexer_mode(option->type), word, written)) {
-            dyx_warn("warning: missing argument for option: %s\n", option->name);
+            warn_option("warning: missing argument for option: %s\n", option->name);
             break;
         }
         store_value(*option, word, written);
@@ -257,6 +292,15 @@ void parse_into(UdilOption *options, int32_t count, const char *text) {
 }
 
 }  // namespace
+
+namespace udil {
+
+void route_option_warnings(OptionWarningSink sink, void *context) {
+    warning_sink = sink;
+    warning_context = context;
+}
+
+}  // namespace udil
 
 extern "C" {
 

@@ -102,4 +102,10 @@ void set_refusal_reason(UdilRecord *record, const char *context);
 // there is none; unchanged for an empty context).
 void prefix_last_error(const char *context);
 
+// Hands the option parser's warnings on this thread to `sink` (the text
+// without its newline) instead of the logger, until called again with a
+// null sink.
+using OptionWarningSink = void (*)(void *context, const char *text);
+void route_option_warnings(OptionWarningSink sink, void *context);
+
 }  // namespace udil

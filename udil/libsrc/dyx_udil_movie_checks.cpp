@@ -1,17 +1,14 @@
 // Checks made when a write movie is opened, so that no frame or eye the
-// script hands over is lost while every call reports success: each frame
+// caller hands over is lost while every call reports success: each frame
 // and each eye must get a file of its own, under a name that reads back.
-// clang-format off
-#include "py_movie.h"  // first: it brings in Python.h
-// clang-format on
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "dyx_path.h"
+#include "udil_movie_internal.h"
 
-namespace orvo {
+namespace udil {
 namespace {
 
 // Characters from the first to the last '#' of the name (the frame number
@@ -33,9 +30,9 @@ int64_t largest_frame_number(size_t digits) {
 bool frames_fit(int32_t frames, size_t digits) { return int64_t(frames) - 1 <= largest_frame_number(digits); }
 
 // Leaves "<what>: <reason>" in the movie's error string; always false.
-bool refuse(MovieObject *self, const char *what, const char *format, ...)
+bool refuse(DyxUdilMovie *self, const char *what, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
-bool refuse(MovieObject *self, const char *what, const char *format, ...) {
+bool refuse(DyxUdilMovie *self, const char *what, const char *format, ...) {
     // A text longer than the error string is cut there, as every errstr() text is.
     int used = std::snprintf(self->error, sizeof self->error, "%s: ", what);
     if (used >= 0 && static_cast<size_t>(used) < sizeof self->error) {
@@ -53,7 +50,7 @@ bool eyes_have_files(const UdilRecord *codec, const char *name, int32_t stereo) 
     return !stereo || codec->stereo_capable || movie_name_has_eye_mark(name);
 }
 
-bool check_plain(MovieObject *self, const UdilRecord *codec, int32_t stereo) {
+bool check_plain(DyxUdilMovie *self, const UdilRecord *codec, int32_t stereo) {
     static const char kWhat[] = "Unable to create movie file";
     const char *name = self->filename;
     if (!eyes_have_files(codec, name, stereo))
@@ -81,7 +78,7 @@ bool check_plain(MovieObject *self, const UdilRecord *codec, int32_t stereo) {
     return true;
 }
 
-bool check_tiled(MovieObject *self, const UdilRecord *codec, int32_t stereo) {
+bool check_tiled(DyxUdilMovie *self, const UdilRecord *codec, int32_t stereo) {
     static const char kWhat[] = "Unable to create MTM subfiles";
     // A tile of a movie file is one file: its name cannot carry an eye.
     if (stereo && !codec->stereo_capable && codec->multi_image_capable)
@@ -110,12 +107,12 @@ bool movie_name_has_eye_mark(const char *name) {
     return false;
 }
 
-bool movie_check_write_names(MovieObject *self, const UdilRecord *codec, int32_t stereo) {
+bool movie_check_write_names(DyxUdilMovie *self, const UdilRecord *codec, int32_t stereo) {
     const bool tiled = self->tiling[0] > 1 || self->tiling[1] > 1;
     return tiled ? check_tiled(self, codec, stereo) : check_plain(self, codec, stereo);
 }
 
-std::string movie_tile_frame_part(const MovieObject *self, const UdilRecord *codec, int32_t stereo) {
+std::string movie_tile_frame_part(const DyxUdilMovie *self, const UdilRecord *codec, int32_t stereo) {
     if (codec->multi_image_capable) return std::string();
     // One picture per file: each tile is a numbered sequence with enough
     // digits, and, for a codec without stereo frames, one file per eye.
@@ -128,4 +125,4 @@ std::string movie_tile_frame_part(const MovieObject *self, const UdilRecord *cod
     return part;
 }
 
-}  // namespace orvo
+}  // namespace udil

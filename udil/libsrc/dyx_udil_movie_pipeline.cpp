@@ -1,6 +1,17 @@
-// A movie's frames decoded ahead of the script or encoded behind it.
-#include "py_movie_pipeline.h"  // first: it brings in Python.h
-
+// A movie's frames decoded ahead of the caller or encoded behind it on the
+// library's worker threads (dyx_udil_pipeline.h).
+//
+// Writing: each appended frame (its converted, scaled buffers) goes to a
+// writer thread that encodes frames in order; a numbered sequence of
+// pictures from a codec safe for concurrent use is written on several
+// threads at once, each frame its own file under its usual name.
+//
+// Reading: frames read in order are decoded ahead (a numbered sequence on
+// several threads); any other frame is read at once after the frames ahead
+// are dropped, so random access gives the same pixels.
+//
+// With one worker (dyx_parallel_threads() == 1) nothing starts and every
+// frame is read and written on the calling thread.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +28,9 @@
 #include "dyx_udil_mtm.h"
 #include "dyx_udil_pipeline.h"
 #include "dyx_udil_stream.h"
-#include "py_reason.h"
+#include "udil_movie_internal.h"
 
-namespace orvo {
+namespace udil {
 
 // What the workers of one movie read from or write to.
 struct FramePipeline {
@@ -154,10 +165,10 @@ constexpr int32_t kMostWorkers = 8;
 // Worker count and whether each worker needs its own stream: a numbered
 // sequence of one-picture files through a codec safe for concurrent use
 // spreads over every worker; anything else keeps one worker in order.
-void choose_workers(FramePipeline &pipeline, const MovieObject *movie, int32_t *count) {
+void choose_workers(FramePipeline &pipeline, const DyxUdilMovie *movie, int32_t *count) {
     *count = 1;
-    const UdilStream *stream = movie->stream;
-    if (movie->mtm != nullptr || stream == nullptr || stream->file_count != 1) return;
+    const UdilStream *stream = movie->internals->stream;
+    if (movie->internals->mtm != nullptr || stream == nullptr || stream->file_count != 1) return;
     const UdilFileSlot &slot = stream->slots[0];
     if (slot.container || slot.codec == nullptr || !slot.codec->concurrent_use) return;
     *count = std::min(dyx_parallel_threads(), kMostWorkers);
@@ -187,7 +198,7 @@ void close_spare_streams(FramePipeline &pipeline) {
 
 // Starts the workers of the movie's pipeline. False when memory, a thread
 // or a worker's stream cannot be had (nothing is left running).
-bool start_workers(FramePipeline &pipeline, const MovieObject *movie) {
+bool start_workers(FramePipeline &pipeline, const DyxUdilMovie *movie) {
     if (pipeline.workers != nullptr) return true;
     int32_t workers = 1;
     choose_workers(pipeline, movie, &workers);
@@ -206,24 +217,25 @@ bool start_workers(FramePipeline &pipeline, const MovieObject *movie) {
 // A process forked while workers ran has the pipeline's memory but not its
 // threads: waiting for them would never end, so the child leaves it alone
 // and works on its own thread.
-void forget_in_child(MovieObject *movie) {
-    if (movie->pipeline != nullptr && movie->pipeline->owner != getpid()) movie->pipeline = nullptr;
+void forget_in_child(DyxUdilMovie *movie) {
+    FramePipeline *&pipeline = movie->internals->pipeline;
+    if (pipeline != nullptr && pipeline->owner != getpid()) pipeline = nullptr;
 }
 
 // The movie's pipeline state, made on first use when more than one worker
 // is allowed; null to work on the calling thread.
-FramePipeline *pipeline_of(MovieObject *movie) {
+FramePipeline *pipeline_of(DyxUdilMovie *movie) {
     forget_in_child(movie);
-    if (movie->pipeline == nullptr && movie->is_open && dyx_parallel_threads() > 1) {
+    if (movie->internals->pipeline == nullptr && movie->is_open && dyx_parallel_threads() > 1) {
         FramePipeline *pipeline = new (std::nothrow) FramePipeline;
         if (pipeline == nullptr) return nullptr;
         pipeline->writing = movie->read_mode == 0;
-        pipeline->stream = movie->stream;
-        pipeline->mtm = movie->mtm;
+        pipeline->stream = movie->internals->stream;
+        pipeline->mtm = movie->internals->mtm;
         pipeline->info = movie->info;
-        movie->pipeline = pipeline;
+        movie->internals->pipeline = pipeline;
     }
-    return movie->pipeline;
+    return movie->internals->pipeline;
 }
 
 dyx_image_t *file_frame_buffer(const UdilMovieInfo &info) {
@@ -249,11 +261,67 @@ void decode_ahead(FramePipeline &pipeline, int32_t index, int32_t end) {
     }
 }
 
+// Decodes the frames after `index` ahead, starting the workers when they
+// are not running yet; a reader whose workers cannot start reads on alone.
+void read_on_ahead(FramePipeline &pipeline, const DyxUdilMovie *movie, int32_t index, int32_t end,
+                   bool same_eyes) {
+    if (!same_eyes || index + 1 >= end || pipeline.reading_alone) return;
+    pipeline.reading_alone = !start_workers(pipeline, movie);
+    if (!pipeline.reading_alone) decode_ahead(pipeline, index, end);
+}
+
+// Decodes file frame `index` into `left` (and `right` when not null),
+// buffers of the file's size and format, on the calling thread.
+int read_file_frame(DyxUdilMovie *movie, int32_t index, dyx_image_t *left, dyx_image_t *right) {
+    if (movie->internals->mtm != nullptr) {
+        // The tiles need not cover the whole frame: what they leave out is
+        // black, not whatever the heap held.
+        for (dyx_image_t *target : {left, right})
+            if (target != nullptr && target->data != nullptr)
+                std::memset(target->data, 0, dyx_image_data_size(target));
+        return dyx_udil_mtm_read_planar_frame(movie->internals->mtm, index, left, right);
+    }
+    return dyx_udil_get_image(movie->internals->stream, index, right != nullptr ? UDIL_EYE_BOTH : UDIL_EYE_MONO,
+                              left, right);
+}
+
+dyx_image_t *copy_of(const dyx_image_t *source) {
+    if (source == nullptr) return nullptr;
+    dyx_image_t *copy = dyx_image_alloc(source->width, source->height, 0, source->format);
+    if (copy == nullptr) return nullptr;
+    const uint64_t size = std::min(dyx_image_data_size(copy), dyx_image_data_size(source));
+    if (size != 0) std::memcpy(copy->data, source->data, size);
+    return copy;
+}
+
+// False when memory fails (nothing is kept).
+bool keep_frame(KeptFrame &kept, int32_t index, const dyx_image_t *left, const dyx_image_t *right) {
+    kept.left = copy_of(left);
+    kept.right = copy_of(right);
+    if (kept.left == nullptr || (right != nullptr && kept.right == nullptr)) {
+        dyx_image_free(&kept.left);
+        dyx_image_free(&kept.right);
+        return false;
+    }
+    kept.index = index;
+    return true;
+}
+
+// Hands over the kept frame when it is file frame `index` of the eyes wanted.
+bool take_kept_frame(KeptFrame &kept, int32_t index, bool stereo, dyx_image_t **left, dyx_image_t **right) {
+    if (kept.left == nullptr || kept.index != index || (kept.right != nullptr) != stereo) return false;
+    *left = kept.left;
+    *right = kept.right;
+    kept = KeptFrame{};
+    return true;
+}
+
 }  // namespace
 
-int movie_stop_pipeline(MovieObject *movie) {
+int stop_pipeline(DyxUdilMovie *movie) {
+    if (movie->internals == nullptr) return DYX_OK;
     forget_in_child(movie);
-    FramePipeline *pipeline = movie->pipeline;
+    FramePipeline *pipeline = movie->internals->pipeline;
     if (pipeline == nullptr) return DYX_OK;
     int32_t frame = 0;
     const int status = pipeline->writing ? write_behind_failure(movie, &frame, true) : DYX_OK;
@@ -261,11 +329,11 @@ int movie_stop_pipeline(MovieObject *movie) {
     dyx_udil_pipeline_free(&pipeline->workers);
     close_spare_streams(*pipeline);
     delete pipeline;
-    movie->pipeline = nullptr;
+    movie->internals->pipeline = nullptr;
     return status;
 }
 
-int write_behind(MovieObject *movie) {
+int write_behind(DyxUdilMovie *movie) {
     if (movie->read_mode != 0) return 0;
     FramePipeline *pipeline = pipeline_of(movie);
     if (pipeline == nullptr) return 0;
@@ -276,7 +344,7 @@ int write_behind(MovieObject *movie) {
     return -1;
 }
 
-int write_behind_frame(MovieObject *movie, int32_t frame, int32_t eye, dyx_image_t *left,
+int write_behind_frame(DyxUdilMovie *movie, int32_t frame, int32_t eye, dyx_image_t *left,
                        dyx_image_t *right) {
     FrameJob *job = new (std::nothrow) FrameJob{frame, eye, left, right};
     if (job == nullptr) {
@@ -284,12 +352,12 @@ int write_behind_frame(MovieObject *movie, int32_t frame, int32_t eye, dyx_image
         dyx_image_free(&right);
         return DYX_NO_MEMORY;
     }
-    return dyx_udil_pipeline_submit(movie->pipeline->workers, frame, job);
+    return dyx_udil_pipeline_submit(movie->internals->pipeline->workers, frame, job);
 }
 
-int write_behind_failure(MovieObject *movie, int32_t *frame, bool wait) {
+int write_behind_failure(DyxUdilMovie *movie, int32_t *frame, bool wait) {
     forget_in_child(movie);
-    FramePipeline *pipeline = movie->pipeline;
+    FramePipeline *pipeline = movie->internals->pipeline;
     if (pipeline == nullptr || !pipeline->writing) return DYX_OK;
     if (wait) dyx_udil_pipeline_drain(pipeline->workers);
     int64_t number = 0;
@@ -317,31 +385,38 @@ int write_behind_failure(MovieObject *movie, int32_t *frame, bool wait) {
     return status;
 }
 
-int read_file_frame(MovieObject *movie, int32_t index, dyx_image_t *left, dyx_image_t *right) {
-    if (movie->mtm != nullptr) {
-        // The tiles need not cover the whole frame: what they leave out is
-        // black, not whatever the heap held.
-        for (dyx_image_t *target : {left, right})
-            if (target != nullptr && target->data != nullptr)
-                std::memset(target->data, 0, dyx_image_data_size(target));
-        return dyx_udil_mtm_read_planar_frame(movie->mtm, index, left, right);
-    }
-    return dyx_udil_get_image(movie->stream, index, right != nullptr ? UDIL_EYE_BOTH : UDIL_EYE_MONO, left,
-                              right);
+void drop_kept_frame(DyxUdilMovieInternals &internals) {
+    dyx_image_free(&internals.kept.left);
+    dyx_image_free(&internals.kept.right);
+    internals.kept.index = -1;
 }
 
-int read_ahead_frame(MovieObject *movie, int32_t index, bool stereo, dyx_image_t **left,
+int read_ahead_frame(DyxUdilMovie *movie, int32_t index, bool stereo, dyx_image_t **left,
                      dyx_image_t **right) {
     *left = *right = nullptr;
+    DyxUdilMovieInternals &internals = *movie->internals;
     FramePipeline *pipeline = movie->read_mode != 0 ? pipeline_of(movie) : nullptr;
     // Frames decoded ahead are of both eyes of a stereo file.
     const bool both_eyes = movie->info.stereo != 0;
+    const int32_t end = movie->framerange[1] + 1;
+    if (take_kept_frame(internals.kept, index, stereo, left, right)) {
+        // The first frame read again (after a look at it): reading goes on
+        // in order from here.
+        if (pipeline != nullptr) {
+            pipeline->last_index = index;
+            read_on_ahead(*pipeline, movie, index, end, stereo == both_eyes);
+        }
+        return DYX_OK;
+    }
+    const bool first_read = !internals.read_before;
+    internals.read_before = true;
+    drop_kept_frame(internals);
     if (pipeline != nullptr && both_eyes == stereo && dyx_udil_pipeline_holds(pipeline->workers, index)) {
         void *taken = nullptr;
         char text[DYX_UDIL_PIPELINE_TEXT_SIZE];
         const int status = dyx_udil_pipeline_take(pipeline->workers, index, &taken, text, sizeof text);
         pipeline->last_index = index;
-        decode_ahead(*pipeline, index, movie->framerange[1] + 1);
+        decode_ahead(*pipeline, index, end);
         FrameJob *job = static_cast<FrameJob *>(taken);
         if (status != 0) {
             if (job != nullptr) release_job(job, nullptr);
@@ -374,13 +449,15 @@ int read_ahead_frame(MovieObject *movie, int32_t index, bool stereo, dyx_image_t
         dyx_image_free(right);
         return status;
     }
-    const int32_t end = movie->framerange[1] + 1;
-    if (in_order && stereo == both_eyes && index + 1 < end && !pipeline->reading_alone) {
-        // A reader whose workers cannot start reads on alone.
-        pipeline->reading_alone = !start_workers(*pipeline, movie);
-        if (!pipeline->reading_alone) decode_ahead(*pipeline, index, end);
+    // The first frame read is often a look before a transfer that starts
+    // with it: a copy is kept for that one read.
+    if (first_read && !keep_frame(internals.kept, index, *left, *right)) {
+        dyx_image_free(left);
+        dyx_image_free(right);
+        return DYX_NO_MEMORY;
     }
+    if (in_order) read_on_ahead(*pipeline, movie, index, end, stereo == both_eyes);
     return DYX_OK;
 }
 
-}  // namespace orvo
+}  // namespace udil
