@@ -92,7 +92,9 @@ PyObject *movie_repr(PyObject *object) {
 
 // ---- attributes -----------------------------------------------------------
 
-PyObject *get_filename(PyObject *object, void *) { return OrvoText_FromString(movie_state(object)->filename); }
+PyObject *get_filename(PyObject *object, void *) {
+    return OrvoText_FromString(movie_state(object)->filename);
+}
 PyObject *get_stereo(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->stereo); }
 PyObject *get_fps(PyObject *object, void *) { return PyFloat_FromDouble(movie_state(object)->fps); }
 
@@ -124,7 +126,9 @@ PyObject *get_repeat(PyObject *object, void *) {
 PyObject *get_nframes(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->nframes); }
 PyObject *get_anaglyph(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->anaglyph); }
 PyObject *get_flip(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->flip); }
-PyObject *get_realframes(PyObject *object, void *) { return OrvoInt_FromLong(movie_state(object)->realframes); }
+PyObject *get_realframes(PyObject *object, void *) {
+    return OrvoInt_FromLong(movie_state(object)->realframes);
+}
 PyObject *get_methods(PyObject *, void *) { return string_list(kMethodNames); }
 
 int attribute_error(const char *message) {

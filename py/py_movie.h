@@ -18,9 +18,8 @@ namespace orvo {
 // The movie's state lives in the library's DyxUdilMovie; the attribute
 // table reads and writes its fields.
 typedef struct {
-    PyObject_HEAD
-    DyxUdilMovie movie;
-    ObjectLock lock;  /* serialises the object's operations */
+    PyObject_HEAD DyxUdilMovie movie;
+    ObjectLock lock; /* serialises the object's operations */
 } MovieObject;
 
 extern PyTypeObject movie_type;

@@ -26,7 +26,8 @@ int warn_from_open(void *, const char *text) {
 #if ORVO_PY3
     // Option texts may hold any bytes; the message must be UTF-8.
     PyObject *message = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace");
-    const int raised = message == nullptr ? -1 : PyErr_WarnEx(orvo_warning_type, PyUnicode_AsUTF8(message), 1);
+    const int raised =
+        message == nullptr ? -1 : PyErr_WarnEx(orvo_warning_type, PyUnicode_AsUTF8(message), 1);
     Py_XDECREF(message);
 #else
     const int raised = PyErr_WarnEx(orvo_warning_type, text, 1);

@@ -66,8 +66,8 @@ int check_signals(void *) {
 int call_progress(void *context, int32_t k) {
     const Progress &progress = *static_cast<const Progress *>(context);
     GilAcquire acquired;
-    PyObject *result = PyObject_CallMethod(progress.object, const_cast<char *>(progress.method),
-                                           const_cast<char *>("i"), k);
+    PyObject *result =
+        PyObject_CallMethod(progress.object, const_cast<char *>(progress.method), const_cast<char *>("i"), k);
     if (result == nullptr) {
         if (is_interruption()) return DYX_MOVIE_INTERRUPT;
         PyErr_Clear();
@@ -276,7 +276,8 @@ PyObject *movie_addcount(PyObject *object, PyObject *args) {
         if (added == -1 && PyErr_Occurred()) return nullptr;
         if (added < 1) return movie_result(fail(self, "cannot add less than one frame"));
     }
-    if (added > INT32_MAX - self->nframes) return movie_result(fail(self, "cannot add more than 2147483647 frames"));
+    if (added > INT32_MAX - self->nframes)
+        return movie_result(fail(self, "cannot add more than 2147483647 frames"));
     dyx_udil_movie_set_tiling(self, self->tiling[0], self->tiling[1]);  // the size may just have been adopted
     self->nframes += static_cast<int32_t>(added);
     return OrvoInt_FromLong(self->nframes);

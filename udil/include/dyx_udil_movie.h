@@ -16,7 +16,7 @@
  *
  * Writing takes `nframes` frames of `width` x `height` (the frames are
  * converted and scaled to that size); `stereo` writes both eyes, and an
- * `anaglyph` (DYX_MOVIE_ANAGLYPH_*) composes both eyes into one mono frame;
+ * `anaglyph` (DYX_ANAGLYPH_*) composes both eyes into one mono frame;
  * `tiling` above 1 x 1 writes a Multi-Tile Movie of tile files. The write
  * checks at open refuse a file name under which a frame or an eye would be
  * lost or would not read back.
@@ -48,12 +48,19 @@ DYX_BEGIN_DECLS
 #define DYX_MOVIE_TEXT_SIZE 1024  /* filename, options and error */
 #define DYX_MOVIE_FORMAT_SIZE 256 /* plug-in name */
 
-/* Statuses of the movie functions beyond those of dyx_status.h. */
+/* Statuses of the movie functions beyond those of dyx_status.h:
+ * DYX_MOVIE_FAILED      refused or failed: `error` says why;
+ * DYX_MOVIE_OUT_OF_MEMORY  memory for the caller's frames ran out (a host
+ *                       raises its memory error; `error` is unchanged);
+ * DYX_MOVIE_STOPPED     a callback asked to stop (a warning made an error,
+ *                       or an interruption);
+ * DYX_MOVIE_TOO_MANY_FRAMES  the frame range and repeats would give more
+ *                       than 2147483647 frames. */
 enum dyx_movie_status {
-    DYX_MOVIE_FAILED = -1,           /* refused or failed: `error` says why */
-    DYX_MOVIE_OUT_OF_MEMORY = -101,  /* memory for the caller's frames ran out (a host raises its memory error) */
-    DYX_MOVIE_STOPPED = -102,        /* a callback asked to stop: a warning made an error, or an interruption */
-    DYX_MOVIE_TOO_MANY_FRAMES = -103 /* the frame range and repeats give more than 2147483647 frames */
+    DYX_MOVIE_FAILED = -1,
+    DYX_MOVIE_OUT_OF_MEMORY = -101,
+    DYX_MOVIE_STOPPED = -102,
+    DYX_MOVIE_TOO_MANY_FRAMES = -103
 };
 
 /* What a progress callback answers after each frame of a transfer. */
@@ -64,37 +71,28 @@ enum dyx_movie_progress {
     DYX_MOVIE_INTERRUPT = 2         /* stop at once: "Operation interrupted", DYX_MOVIE_STOPPED */
 };
 
-/* Anaglyph colour pairs (left eye / right eye) of a stereo write movie. */
-enum dyx_movie_anaglyph {
-    DYX_MOVIE_ANAGLYPH_NONE = 0,
-    DYX_MOVIE_ANAGLYPH_RED_BLUE = 1,
-    DYX_MOVIE_ANAGLYPH_BLUE_RED = 2,
-    DYX_MOVIE_ANAGLYPH_RED_CYAN = 3,
-    DYX_MOVIE_ANAGLYPH_CYAN_RED = 4
-};
-
 typedef struct DyxUdilMovieInternals DyxUdilMovieInternals;
 
 typedef struct DyxUdilMovie {
-    int32_t read_mode;                       /* 1 read, 0 write; fixed at init */
-    int32_t is_open;                         /* set by open, cleared by close */
-    char options[DYX_MOVIE_TEXT_SIZE];       /* codec options "name value ..."; reader options when reading */
-    char format[DYX_MOVIE_FORMAT_SIZE];      /* plug-in name; "" chooses by suffix; the one in use after open */
-    float fps;                               /* write: -1.0 unset (30 at open); read: the file's */
-    int32_t width, height;                   /* write: frame size; read: the file's */
-    char filename[DYX_MOVIE_TEXT_SIZE];      /* file, numbered-sequence template or .mtm name */
-    int32_t nframes;                         /* read: frames yielded; write: frames announced */
-    int32_t realframes;                      /* read: frames in the file; write: frames written */
-    char error[DYX_MOVIE_TEXT_SIZE];         /* the text of the last failure */
-    int32_t tiling[2];                       /* write: tiles across, down */
-    int32_t stereo;                          /* write: 1 writes both eyes; read: 1 for a stereo file */
-    int32_t anaglyph;                        /* write: DYX_MOVIE_ANAGLYPH_* of a stereo movie */
-    int32_t repeat[2];                       /* read: extra copies of the first and the last frame */
-    int32_t framerange[2];                   /* read: first, last file frame; -1 the file's own */
-    int32_t flip;                            /* read: DYX_FLIP_* bits */
-    float intensity[2];                      /* read: factor (0..1) at the first and the last frame */
-    UdilMovieInfo info;                      /* after open: the description of the file's frames */
-    DyxUdilMovieInternals *internals;        /* stream, Multi-Tile record, pipeline; owned while open */
+    int32_t read_mode;                  /* 1 read, 0 write; fixed at init */
+    int32_t is_open;                    /* set by open, cleared by close */
+    char options[DYX_MOVIE_TEXT_SIZE];  /* codec options "name value ..."; reader options when reading */
+    char format[DYX_MOVIE_FORMAT_SIZE]; /* plug-in name; "" chooses by suffix; the one in use after open */
+    float fps;                          /* write: -1.0 unset (30 at open); read: the file's */
+    int32_t width, height;              /* write: frame size; read: the file's */
+    char filename[DYX_MOVIE_TEXT_SIZE]; /* file, numbered-sequence template or .mtm name */
+    int32_t nframes;                    /* read: frames yielded; write: frames announced */
+    int32_t realframes;                 /* read: frames in the file; write: frames written */
+    char error[DYX_MOVIE_TEXT_SIZE];    /* the text of the last failure */
+    int32_t tiling[2];                  /* write: tiles across, down */
+    int32_t stereo;                     /* write: 1 writes both eyes; read: 1 for a stereo file */
+    int32_t anaglyph;                   /* write: DYX_ANAGLYPH_* (dyx_image_frame.h) of a stereo movie */
+    int32_t repeat[2];                  /* read: extra copies of the first and the last frame */
+    int32_t framerange[2];              /* read: first, last file frame; -1 the file's own */
+    int32_t flip;                       /* read: DYX_FLIP_* bits */
+    float intensity[2];                 /* read: factor (0..1) at the first and the last frame */
+    UdilMovieInfo info;                 /* after open: the description of the file's frames */
+    DyxUdilMovieInternals *internals;   /* stream, Multi-Tile record, pipeline; owned while open */
 } DyxUdilMovie;
 
 /* Receives one option warning of open(), such as "warning: unknown option:
@@ -191,7 +189,8 @@ DYX_API int dyx_udil_movie_close(DyxUdilMovie *movie);
  * getframe()", "getframe() not allowed on write movie", "invalid frame
  * number", "unable to allocate image" or "unable to read the requested
  * frame: <reason>", both pointers null. */
-DYX_API int dyx_udil_movie_read_frame(DyxUdilMovie *movie, int32_t n, dyx_image_t **left, dyx_image_t **right);
+DYX_API int dyx_udil_movie_read_frame(DyxUdilMovie *movie, int32_t n, dyx_image_t **left,
+                                      dyx_image_t **right);
 
 /* ---- writing ------------------------------------------------------------------- */
 

@@ -82,7 +82,8 @@ int open_mtm_for_reading(DyxUdilMovie *movie) {
             dyx_udil_mtm_free(&mtm);
         }
     }
-    if (mtm == nullptr && problem == nullptr) return open_failed(movie, movie_fail_with_reason(movie, "Unable to open MTM file"));
+    if (mtm == nullptr && problem == nullptr)
+        return open_failed(movie, movie_fail_with_reason(movie, "Unable to open MTM file"));
     if (problem != nullptr) return open_failed(movie, movie_fail_with_reason(movie, problem));
     const UdilMtmMovie &first = mtm->movies[0];
     movie->internals->mtm = mtm;
@@ -124,7 +125,8 @@ int open_for_reading(DyxUdilMovie *movie, WarningRoute &route) {
     UdilStream *stream = dyx_udil_file_open(movie->filename, codec, &movie->info, &option_count, capacity,
                                             buffer, &first, &last);
     dyx_free(buffer, __LINE__, __FILE__);
-    if (stream == nullptr) return open_failed(movie, movie_fail_with_reason(movie, "Unable to open movie file"));
+    if (stream == nullptr)
+        return open_failed(movie, movie_fail_with_reason(movie, "Unable to open movie file"));
     movie->internals->stream = stream;
     if (sequence && first > 0)
         for (int32_t &bound : movie->framerange)
@@ -177,7 +179,8 @@ int create_plain(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) 
     // and appends the codec's choice to any other.
     UdilStream *stream =
         dyx_udil_file_new(movie->filename, movie->internals->codec, &movie->info, table.count, table.options);
-    if (stream == nullptr) return open_failed(movie, movie_fail_with_reason(movie, "Unable to create movie file"));
+    if (stream == nullptr)
+        return open_failed(movie, movie_fail_with_reason(movie, "Unable to create movie file"));
     movie->internals->stream = stream;
     movie->realframes = 0;
     movie->is_open = 1;
@@ -290,7 +293,8 @@ int dyx_udil_movie_open(DyxUdilMovie *movie, DyxUdilMovieWarningFunc warn, void 
     if (movie->filename[0] == '\0') return udil::movie_fail(movie, "a filename must be specified");
     dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this open's
     if (!udil::make_internals(movie))
-        return udil::movie_fail(movie, movie->read_mode ? "Unable to open movie file" : "Unable to create movie file");
+        return udil::movie_fail(
+            movie, movie->read_mode ? "Unable to open movie file" : "Unable to create movie file");
     udil::WarningRoute route;
     route.func = warn;
     route.context = context;

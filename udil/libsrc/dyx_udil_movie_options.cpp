@@ -61,7 +61,8 @@ bool make_reader_options(UdilRecord *codec, const char *text, WarningRoute &rout
     *count = 0;
     UdilOption *parsed = nullptr;
     int32_t parsed_count = 0;
-    if (text != nullptr && text[0] != '\0' && !parse_movie_options(codec, text, route, &parsed, &parsed_count))
+    if (text != nullptr && text[0] != '\0' &&
+        !parse_movie_options(codec, text, route, &parsed, &parsed_count))
         return false;
     *capacity = std::max(kReaderOptionCapacity, parsed_count);
     dyx_malloc("movie_open", buffer, uint64_t(*capacity) * sizeof(UdilOption), __LINE__, __FILE__);

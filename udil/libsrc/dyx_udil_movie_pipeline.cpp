@@ -281,8 +281,8 @@ int read_file_frame(DyxUdilMovie *movie, int32_t index, dyx_image_t *left, dyx_i
                 std::memset(target->data, 0, dyx_image_data_size(target));
         return dyx_udil_mtm_read_planar_frame(movie->internals->mtm, index, left, right);
     }
-    return dyx_udil_get_image(movie->internals->stream, index, right != nullptr ? UDIL_EYE_BOTH : UDIL_EYE_MONO,
-                              left, right);
+    return dyx_udil_get_image(movie->internals->stream, index,
+                              right != nullptr ? UDIL_EYE_BOTH : UDIL_EYE_MONO, left, right);
 }
 
 dyx_image_t *copy_of(const dyx_image_t *source) {

@@ -36,7 +36,8 @@ int transfer_frame(DyxUdilMovie *movie, DyxUdilMovie *source, int32_t k, int smo
     dyx_image_t *left = nullptr, *right = nullptr;
     // The decoded buffers themselves go on to the writer when they already
     // have the movie's shape.
-    const int read = movie_read_frame(source, k, shape, movie->stereo != 0, movie->anaglyph, smooth, &left, &right);
+    const int read =
+        movie_read_frame(source, k, shape, movie->stereo != 0, movie->anaglyph, smooth, &left, &right);
     if (read == DYX_FRAME_MISMATCH) {
         movie_fail(movie, "Mixed size images detected in movie. All images must be the same size.");
         return read;
@@ -60,7 +61,8 @@ int transfer_frame(DyxUdilMovie *movie, DyxUdilMovie *source, int32_t k, int smo
 
 extern "C" {
 
-int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source, const DyxUdilMovieTransfer *transfer) {
+int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source,
+                                const DyxUdilMovieTransfer *transfer) {
     const DyxUdilMovieTransfer none{};
     if (transfer == nullptr) transfer = &none;
     const int allowed = dyx_udil_movie_may_append(movie);

@@ -138,7 +138,7 @@ void warn_value(const UdilOption &option, const WrittenValue &written, const std
                 const char *used) {
     if (problems.empty()) return;
     warn_option("warning: value %s for option %s %s, %s used\n", written.text.c_str(), option.name,
-             problems.c_str(), used);
+                problems.c_str(), used);
 }
 
 // What differs between integer and real options: how bounds are read from
@@ -205,13 +205,13 @@ bool store_choice(UdilOption &option, const dyx_lex_word_t &word, const WrittenV
     const std::string item = index < 0 ? std::string() : choice_item(option.range, index);
     if (item.empty()) {
         warn_option("warning: argument %s for option %s is invalid: not one of %s\n", written.text.c_str(),
-                 option.name, option.range);
+                    option.name, option.range);
         return false;
     }
     std::snprintf(option.value, sizeof option.value, "%d", index);
     if (item != written.text)
         warn_option("warning: argument %s for option %s is not one of %s, %s used\n", written.text.c_str(),
-                 option.name, option.range, item.c_str());
+                    option.name, option.range, item.c_str());
     return true;
 }
 

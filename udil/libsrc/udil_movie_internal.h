@@ -150,7 +150,8 @@ int stop_pipeline(DyxUdilMovie *movie);
 int write_behind(DyxUdilMovie *movie);
 
 // Hands one frame (buffers owned from now on) to the writer. 0, or a status.
-int write_behind_frame(DyxUdilMovie *movie, int32_t frame, int32_t eye, dyx_image_t *left, dyx_image_t *right);
+int write_behind_frame(DyxUdilMovie *movie, int32_t frame, int32_t eye, dyx_image_t *left,
+                       dyx_image_t *right);
 
 // The first frame written behind that failed since the last call: its
 // status (0 when none), with *frame its number and the last error set.
@@ -159,7 +160,8 @@ int write_behind_failure(DyxUdilMovie *movie, int32_t *frame, bool wait);
 // File frame `index` of the open read movie as new buffers of the file's
 // size and format (*right only for a stereo read), from the frames decoded
 // ahead when read in order. The read's status; on failure both are null.
-int read_ahead_frame(DyxUdilMovie *movie, int32_t index, bool stereo, dyx_image_t **left, dyx_image_t **right);
+int read_ahead_frame(DyxUdilMovie *movie, int32_t index, bool stereo, dyx_image_t **left,
+                     dyx_image_t **right);
 
 // Releases the kept frame of a read movie.
 void drop_kept_frame(DyxUdilMovieInternals &internals);
