@@ -14,7 +14,7 @@ constexpr int32_t kReaderOptionCapacity = 20;  // options a read stream reports
 
 // Delivers one warning unless the callback already asked to stop: a
 // warning that became an error ends the delivery, as the first exception
-// ends a script's statement.
+// ends a statement of a script.
 void deliver(void *context, const char *text) {
     WarningRoute &route = *static_cast<WarningRoute *>(context);
     if (route.stopped) return;

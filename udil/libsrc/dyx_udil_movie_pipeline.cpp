@@ -146,7 +146,7 @@ int run_job(void *job, void **state, void *context, char *text, size_t size) {
 // Frames written on several workers finish in any order: when one fails,
 // the files of later frames already written are removed, so that the
 // files on disk are the frames before the failed one, as when written one
-// by one (the script writes the later frames again).
+// by one (the caller writes the later frames again).
 void take_back_frames_after(FramePipeline &pipeline, int32_t failed) {
     std::lock_guard<std::mutex> lock(pipeline.mutex);
     const UdilFileSlot &slot = pipeline.recipe;
@@ -366,7 +366,7 @@ int write_behind_failure(DyxUdilMovie *movie, int32_t *frame, bool wait) {
     if (status == DYX_OK) return DYX_OK;
     // Frames behind the failed one are dropped, and the frames before it
     // still running may fail too: the first failure is the one reported,
-    // and the script goes on from it.
+    // and the caller goes on from it.
     if (!wait) {
         dyx_udil_pipeline_drain(pipeline->workers);
         int64_t earlier = 0;
