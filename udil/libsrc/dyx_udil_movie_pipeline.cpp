@@ -307,7 +307,8 @@ bool keep_frame(KeptFrame &kept, int32_t index, const dyx_image_t *left, const d
     return true;
 }
 
-// Hands over the kept frame when it is file frame `index` of the eyes wanted.
+// Hands over the kept frame when it is file frame `index` read for the
+// same eyes (a mono read of a stereo file is the plug-in's own choice).
 bool take_kept_frame(KeptFrame &kept, int32_t index, bool stereo, dyx_image_t **left, dyx_image_t **right) {
     if (kept.left == nullptr || kept.index != index || (kept.right != nullptr) != stereo) return false;
     *left = kept.left;
@@ -315,7 +316,6 @@ bool take_kept_frame(KeptFrame &kept, int32_t index, bool stereo, dyx_image_t **
     kept = KeptFrame{};
     return true;
 }
-
 }  // namespace
 
 int stop_pipeline(DyxUdilMovie *movie) {
