@@ -102,7 +102,8 @@ typedef struct DyxUdilMovie {
 typedef int (*DyxUdilMovieWarningFunc)(void *context, const char *text);
 
 /* How dyx_udil_movie_append_movie moves frames and talks to its caller.
- * Either callback may be null. */
+ * Either callback may be null; both run on the thread that called
+ * append_movie, between frames (no worker thread ever calls them). */
 typedef struct DyxUdilMovieTransfer {
     int32_t smooth; /* 1 scales with filtering when the sizes differ */
     /* Before each frame: non-zero stops the transfer with
@@ -196,17 +197,20 @@ DYX_API int dyx_udil_movie_read_frame(DyxUdilMovie *movie, int32_t n, dyx_image_
 
 /* 0 when the movie may take another frame; DYX_MOVIE_FAILED with "open()
  * required before append()" or "past maximum number of frames, close()
- * required". The append functions make this check first. */
+ * required". An anaglyph set on a mono movie is cleared here. The append
+ * functions make this check first. */
 DYX_API int dyx_udil_movie_may_append(DyxUdilMovie *movie);
 
 /* Appends one frame to an open write movie. `left` and `right` (null: the
  * left picture feeds both eyes of a stereo movie) are owned from now on:
  * they are converted and scaled to the movie's size, composed into an
  * anaglyph when one is set, and written now or behind the caller.
- * realframes grows by one. 0; the may_append failures; DYX_MOVIE_OUT_OF_MEMORY;
- * or a write's status with "Unable to write frame to movie file: <reason>"
- * (a frame written behind that failed is reported here: realframes is then
- * its number, and the caller writes again from it). */
+ * realframes grows by one. 0; the may_append failures; DYX_MOVIE_FAILED
+ * with "Only one or two (stereo) images allowed" for a null `left`;
+ * DYX_MOVIE_OUT_OF_MEMORY; or a write's status with "Unable to write
+ * frame to movie file: <reason>" (a frame written behind that failed is
+ * reported here: realframes is then its number, and the caller writes
+ * again from it). */
 DYX_API int dyx_udil_movie_append_image(DyxUdilMovie *movie, dyx_image_t *left, dyx_image_t *right,
                                         int32_t smooth);
 
@@ -216,8 +220,9 @@ DYX_API int dyx_udil_movie_append_image(DyxUdilMovie *movie, dyx_image_t *left, 
  * `transfer` moves every frame unfiltered). 0; the may_append failures;
  * DYX_MOVIE_FAILED with "the appended movie must be readonly and open",
  * "past maximum number of frames, close() required" (more frames than
- * announced), "Mixed size images detected in movie. All images must be the
- * same size.", "Operation aborted by user", "Unable to call object method";
+ * announced), "Operation aborted by user", "Unable to call object method";
+ * DYX_FRAME_MISMATCH with "Mixed size images detected in movie. All images
+ * must be the same size.";
  * DYX_MOVIE_FAILED without a text when the source yields no frame;
  * DYX_MOVIE_STOPPED with "Operation interrupted"; DYX_MOVIE_OUT_OF_MEMORY;
  * or a read's or a write's status with "Unable to read frame from movie
