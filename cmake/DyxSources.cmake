@@ -71,7 +71,6 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_checks.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_open.cpp
-  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_options.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_pipeline.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_read.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_transfer.cpp
@@ -81,6 +80,7 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_mtm_parse.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_names.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_options.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_options_warned.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_pipeline.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_registry.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_stream.cpp

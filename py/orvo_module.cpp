@@ -263,7 +263,6 @@ PyObject *initialise() {
     dyx_logger_init(stderr, problems_to_stderr, nullptr, nullptr);
     dyx_udil_scan_libraries(plugin_dir_buffer);
     dyx_logger_done();
-    install_warning_router();
     module_object = module;
     return module;
 }

@@ -6,10 +6,10 @@
 
 #include "dyx_malloc.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "dyx_udil_stream.h"
 #include "py_image.h"
-#include "py_movie.h"
 #include "py_names.h"
 #include "py_reason.h"
 
@@ -120,10 +120,11 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     OwnedBlock buffer;
     UdilOption *options = nullptr;
     int32_t count = 0, capacity = 0;
-    const bool made = make_reader_options(codec, options_argument.text(), &options, &count, &capacity);
+    const int made = dyx_udil_reader_options(codec, options_argument.text(), issue_option_warning, nullptr,
+                                             &options, &count, &capacity);
     buffer.block = options;
-    if (!made && PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was read
-    if (!made) return status(self, kLoadNoMemory, "Unable to allocate image memory.");
+    if (made == DYX_REFUSED) return nullptr;  // a warning made an error: nothing was read
+    if (made != DYX_OK) return status(self, kLoadNoMemory, "Unable to allocate image memory.");
     // The file is read with the interpreter's lock released.
     dyx_image_t *picture = nullptr;
     LoadStatus result;
@@ -165,10 +166,11 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     OwnedBlock options;
     int32_t count = 0;
     UdilOption *table = nullptr;
-    const bool parsed = parse_udil_options(codec, options_text, &table, &count);
+    const int parsed =
+        dyx_udil_parse_options_warned(codec, options_text, issue_option_warning, nullptr, &table, &count);
     options.block = table;
-    if (!parsed && PyErr_Occurred()) return nullptr;  // a warning made an error: nothing was written
-    if (!parsed) return status(self, kSaveCannotCreate, "Unable to create the new file.");
+    if (parsed == DYX_REFUSED) return nullptr;  // a warning made an error: nothing was written
+    if (parsed != DYX_OK) return status(self, kSaveCannotCreate, "Unable to create the new file.");
 
     const dyx_image_t *image = self->image;
     UdilMovieInfo info{};

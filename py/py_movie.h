@@ -37,25 +37,6 @@ PyObject *movie_result(int status);
 PyObject *movie_open(PyObject *self, PyObject *args);
 PyObject *movie_close(PyObject *self, PyObject *args);
 
-/* The option table of a new file: the plug-in's defaults with the option
- * text applied; warnings are issued as orvo.OrvoWarning. *options is null
- * with *count 0 when the plug-in has no options. False when the plug-in
- * has options but the table could not be made: writing on with the
- * defaults would silently drop what the script asked for; false with a
- * Python exception set when a warnings filter turned a warning into an
- * error. Call with the interpreter's lock held. Release the table with
- * dyx_free. */
-bool parse_udil_options(UdilRecord *codec, const char *text, UdilOption **options, int32_t *count);
-
-/* The option buffer of a file opened for reading: room for the reader's
- * defaults (*capacity records) with the reader options of `text` at its
- * head (*count of them, 0 for an empty text), ready for dyx_udil_file_open.
- * False when memory fails or the options cannot be parsed, with a Python
- * exception set when a warnings filter turned a warning into an error.
- * Call with the interpreter's lock held. Release the buffer with dyx_free. */
-bool make_reader_options(UdilRecord *codec, const char *text, UdilOption **buffer, int32_t *count,
-                         int32_t *capacity);
-
 /* `with` support, len() and frames by index (py_movie_protocols.cpp). */
 PyObject *movie_enter(PyObject *self, PyObject *args);
 PyObject *movie_exit(PyObject *self, PyObject *args);

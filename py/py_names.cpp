@@ -1,12 +1,9 @@
 // Name lists and error strings shared by the image and movie types.
 #include "py_names.h"
 
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
-#include "dyx_malloc.h"
+#include "py_object_lock.h"
 
 namespace orvo {
 
@@ -113,66 +110,18 @@ bool create_warning_type(PyObject *module) {
     return true;
 }
 
-namespace {
-
-// The collector of the call running on this thread, if any: the logger is
-// shared by every thread, and a warning belongs to the call that made it.
-thread_local LoggedWarnings *thread_collector = nullptr;
-
-}  // namespace
-
-void install_warning_router() { dyx_logger_init(nullptr, LoggedWarnings::collect, nullptr, nullptr); }
-
-LoggedWarnings::LoggedWarnings() : previous_(thread_collector) { thread_collector = this; }
-
-LoggedWarnings::~LoggedWarnings() { stop(); }
-
-void LoggedWarnings::stop() {
-    if (collecting_) thread_collector = previous_;
-    collecting_ = false;
-}
-
-// The logger hands over the finished line as a format with every '%'
-// doubled; printing it without arguments gives the line back.
-int LoggedWarnings::collect(void *, const char *line, ...) {
-    LoggedWarnings *self = thread_collector;
-    if (self == nullptr) return 0;  // no call on this thread is collecting
-    static constexpr char kLevel[] = "WARNING: ";
-    const char *text = std::strstr(line, kLevel);  // after an optional time stamp
-    if (text == nullptr) return 0;
-    text += sizeof kLevel - 1;
-    try {
-        std::string warning(std::strlen(text) + 1, '\0');
-        va_list none;
-        va_start(none, line);
-        const int length = std::vsnprintf(&warning[0], warning.size(), text, none);
-        va_end(none);
-        if (length < 0) return 0;
-        warning.resize(std::min(static_cast<size_t>(length), warning.size() - 1));
-        while (!warning.empty() && warning.back() == '\n') warning.pop_back();
-        self->lines_.push_back(warning);
-    } catch (...) {
-        // Out of memory: this warning is lost, the work goes on.
-    }
-    return 0;
-}
-
-bool LoggedWarnings::deliver() {
-    stop();
-    for (const std::string &line : lines_) {
+int issue_option_warning(void *, const char *text) {
+    GilAcquire acquired;
 #if ORVO_PY3
-        // Option texts may hold any bytes; the message must be UTF-8.
-        PyObject *text = PyUnicode_DecodeUTF8(line.data(), static_cast<Py_ssize_t>(line.size()), "replace");
-        if (text == nullptr) return false;
-        const int raised = PyErr_WarnEx(orvo_warning_type, PyUnicode_AsUTF8(text), 1);
-        Py_DECREF(text);
+    // Option texts may hold any bytes; the message must be UTF-8.
+    PyObject *message = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace");
+    const int raised =
+        message == nullptr ? -1 : PyErr_WarnEx(orvo_warning_type, PyUnicode_AsUTF8(message), 1);
+    Py_XDECREF(message);
 #else
-        const int raised = PyErr_WarnEx(orvo_warning_type, line.c_str(), 1);
+    const int raised = PyErr_WarnEx(orvo_warning_type, text, 1);
 #endif
-        if (raised != 0) return false;
-    }
-    lines_.clear();
-    return true;
+    return raised != 0;
 }
 
 }  // namespace orvo

@@ -6,8 +6,6 @@
 #include "py_compat.h"
 // clang-format off
 #include <cstddef>
-#include <string>
-#include <vector>
 // clang-format on
 
 namespace orvo {
@@ -73,40 +71,11 @@ extern PyObject *orvo_warning_type;
  * exception set when it cannot be made. */
 bool create_warning_type(PyObject *module);
 
-/* Makes the library's logger hand each line to the LoggedWarnings of the
- * thread that logged it (lines of a thread without one are dropped, as
- * with no logger at all). Called once at import, after the plug-in scan,
- * before any other thread can use the library: the logger is set once. */
-void install_warning_router();
-
-/* Collects the warnings the library logs on this thread while it lives,
- * instead of printing them, so that they reach the script through Python's
- * warnings module. Lines other threads log meanwhile are not its own and
- * are not collected; errors are dropped, as before. Use with the
- * interpreter's lock held. */
-class LoggedWarnings {
-public:
-    LoggedWarnings();
-    ~LoggedWarnings();
-    LoggedWarnings(const LoggedWarnings &) = delete;
-    LoggedWarnings &operator=(const LoggedWarnings &) = delete;
-
-    /* Stops collecting and issues each warning as orvo.OrvoWarning, at the
-     * script's line that made the call. False with the exception set when
-     * a warnings filter turned one into an error; later ones are dropped. */
-    bool deliver();
-
-    /* The logger's callback: collects a warning line for this thread's
-     * current collector. */
-    static int collect(void *unused, const char *line, ...);
-
-private:
-    void stop();
-
-    std::vector<std::string> lines_;
-    bool collecting_ = true;
-    LoggedWarnings *previous_;  // the thread's collector before this one
-};
+/* Issues one option warning of the library (a DyxUdilWarningFunc) as
+ * orvo.OrvoWarning at the script's line; non-zero, with the exception set,
+ * when a warnings filter turned it into an error. Takes the interpreter's
+ * lock when the caller runs without it. */
+int issue_option_warning(void *unused, const char *text);
 
 }  // namespace orvo
 

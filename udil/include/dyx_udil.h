@@ -141,6 +141,24 @@ DYX_API void dyx_udil_list_dump(void);
  * warning; values are clamped to INT and FLOAT ranges; a CHOICE word is
  * looked up in the range text. */
 DYX_API UdilOption *dyx_udil_parse_options(UdilRecord *record, const char *text, int32_t *count);
+/* Receives one warning of an option parse, such as "warning: unknown
+ * option: fast" (no trailing newline). Answers 0 to go on, non-zero to
+ * stop. Called on the parsing thread, during the parse. */
+typedef int (*DyxUdilWarningFunc)(void *context, const char *text);
+/* dyx_udil_parse_options with its warnings handed to `warn` (null: to the
+ * logger). 0 with *options (release with dyx_free; null with *count 0 when
+ * the plug-in has no options); DYX_REFUSED when `warn` asked to stop
+ * (nothing is returned and later warnings are not delivered);
+ * DYX_NO_MEMORY when the plug-in has options but no table could be made. */
+DYX_API int dyx_udil_parse_options_warned(UdilRecord *record, const char *text, DyxUdilWarningFunc warn,
+                                          void *context, UdilOption **options, int32_t *count);
+/* The option buffer of a file opened for reading (dyx_udil_file_open):
+ * room for the reader's defaults (*capacity records, at least 20) with the
+ * options of `text` at its head (*count of them, 0 for a null or empty
+ * text). Statuses as dyx_udil_parse_options_warned; DYX_NO_MEMORY also
+ * when the buffer cannot be had. Release with dyx_free. */
+DYX_API int dyx_udil_reader_options(UdilRecord *record, const char *text, DyxUdilWarningFunc warn,
+                                    void *context, UdilOption **buffer, int32_t *count, int32_t *capacity);
 /* Copies the values of `options` into the record's options of the same
  * names. Returns 0, or 1 at the first name the record does not have. */
 DYX_API int dyx_udil_updateopts(UdilRecord *record, const UdilOption *options, int32_t count);

@@ -99,7 +99,7 @@ typedef struct DyxUdilMovie {
  * fast" (no trailing newline). Answers 0 to go on, non-zero to stop: open()
  * then makes nothing and returns DYX_MOVIE_STOPPED, and later warnings are
  * not delivered. Called on the thread that called open(). */
-typedef int (*DyxUdilMovieWarningFunc)(void *context, const char *text);
+typedef DyxUdilWarningFunc DyxUdilMovieWarningFunc;
 
 /* How dyx_udil_movie_append_movie moves frames and talks to its caller.
  * Either callback may be null; both run on the thread that called

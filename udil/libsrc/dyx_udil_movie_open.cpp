@@ -11,6 +11,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_path.h"
+#include "dyx_status.h"
 #include "dyx_string.h"
 #include "dyx_udil_movie.h"
 #include "dyx_udil_mtm.h"
@@ -96,7 +97,7 @@ int open_mtm_for_reading(DyxUdilMovie *movie) {
     return finish_read_open(movie);
 }
 
-int open_for_reading(DyxUdilMovie *movie, WarningRoute &route) {
+int open_for_reading(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context) {
     if (std::strstr(movie->filename, ".mtm") != nullptr) return open_mtm_for_reading(movie);
     UdilRecord *codec = choose_codec(movie);
     if (codec == nullptr) return open_failed(movie, movie_fail(movie, "Unsupported movie file format"));
@@ -117,8 +118,10 @@ int open_for_reading(DyxUdilMovie *movie, WarningRoute &route) {
     // The movie's option text holds reader options (orientation ...).
     UdilOption *buffer = nullptr;
     int32_t option_count = 0, capacity = 0;
-    if (!make_reader_options(codec, movie->options, route, &buffer, &option_count, &capacity)) {
-        if (route.stopped) return open_failed(movie, DYX_MOVIE_STOPPED);
+    const int parsed =
+        dyx_udil_reader_options(codec, movie->options, warn, context, &buffer, &option_count, &capacity);
+    if (parsed != DYX_OK) {
+        if (parsed == DYX_REFUSED) return open_failed(movie, DYX_MOVIE_STOPPED);
         return open_failed(movie, movie_fail(movie, "Unable to open movie file"));
     }
     std::memset(&movie->info, 0, sizeof movie->info);
@@ -245,7 +248,7 @@ int create_tiled(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) 
     return 0;
 }
 
-int open_for_writing(DyxUdilMovie *movie, WarningRoute &route) {
+int open_for_writing(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context) {
     if (movie->width < 1 || movie->height < 1)
         return open_failed(movie, movie_fail(movie, "Unknown output movie dimensions"));
     if (movie->fps < 0.5f) movie->fps = 30.0f;
@@ -253,8 +256,10 @@ int open_for_writing(DyxUdilMovie *movie, WarningRoute &route) {
     if (codec == nullptr) return open_failed(movie, movie_fail(movie, "Unable to find movie CODEC"));
     take_codec(movie, codec);
     OptionTable table;
-    if (!parse_movie_options(codec, movie->options, route, &table.options, &table.count)) {
-        if (route.stopped) return open_failed(movie, DYX_MOVIE_STOPPED);  // nothing was created
+    const int parsed =
+        dyx_udil_parse_options_warned(codec, movie->options, warn, context, &table.options, &table.count);
+    if (parsed != DYX_OK) {
+        if (parsed == DYX_REFUSED) return open_failed(movie, DYX_MOVIE_STOPPED);  // nothing was created
         return open_failed(movie, movie_fail(movie, "Unable to create movie file"));
     }
     // An anaglyph movie is written as a mono movie.
@@ -295,10 +300,8 @@ int dyx_udil_movie_open(DyxUdilMovie *movie, DyxUdilMovieWarningFunc warn, void 
     if (!udil::make_internals(movie))
         return udil::movie_fail(
             movie, movie->read_mode ? "Unable to open movie file" : "Unable to create movie file");
-    udil::WarningRoute route;
-    route.func = warn;
-    route.context = context;
-    return movie->read_mode ? udil::open_for_reading(movie, route) : udil::open_for_writing(movie, route);
+    return movie->read_mode ? udil::open_for_reading(movie, warn, context)
+                            : udil::open_for_writing(movie, warn, context);
 }
 
 int dyx_udil_movie_close(DyxUdilMovie *movie) {

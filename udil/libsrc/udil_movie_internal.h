@@ -59,28 +59,6 @@ bool movie_clamp_range(DyxUdilMovie *movie);
 
 constexpr const char *kTooManyFrames = "the frame range and repeats give more than 2147483647 frames";
 
-// ---- option parsing (dyx_udil_movie_options.cpp) ------------------------------
-
-// Where option warnings go while a movie's options are parsed.
-struct WarningRoute {
-    DyxUdilMovieWarningFunc func = nullptr;
-    void *context = nullptr;
-    bool stopped = false;  // the callback asked to stop
-};
-
-// The option table of a new file: the plug-in's defaults with `text`
-// applied. False when the plug-in has options but no table could be made,
-// or when the route stopped (route.stopped). Release with dyx_free.
-bool parse_movie_options(UdilRecord *codec, const char *text, WarningRoute &route, UdilOption **options,
-                         int32_t *count);
-
-// The option buffer of a file opened for reading: room for the reader's
-// defaults (*capacity records) with the options of `text` at its head
-// (*count of them). False when memory fails, the options cannot be
-// parsed, or the route stopped. Release with dyx_free.
-bool make_reader_options(UdilRecord *codec, const char *text, WarningRoute &route, UdilOption **buffer,
-                         int32_t *count, int32_t *capacity);
-
 // ---- write checks (dyx_udil_movie_checks.cpp) ------------------------------------
 
 // False, with the reason in the movie's error text, when a frame or an eye
