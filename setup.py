@@ -1,6 +1,7 @@
-"""Builds the orvo wheel: the CMake build makes the module and the codec
-plug-ins, and this script puts them into the wheel with the stubs and the
-`orvo` command.
+"""Builds the orvo wheel: the CMake build makes the extension and the codec
+plug-ins, and this script puts them into the package orvo (py/orvo: the
+Python files, the stubs and the `orvo` command's modules), the same package
+that `make install` installs, with the plug-ins in orvo/plugins.
 
 The module is built for the interpreter named by ORVO_PYTHON (default: the
 one running this script), so that one setuptools can make the wheel of
@@ -11,6 +12,7 @@ recompiles the module itself.
 """
 import glob
 import os
+import platform
 import re
 import shutil
 import subprocess
@@ -20,15 +22,24 @@ from setuptools import Extension, setup
 from setuptools.command.build import build
 from setuptools.command.build_ext import build_ext
 
-try:
-    from wheel.bdist_wheel import bdist_wheel
-except ImportError:  # no wheel package: `setup.py build` still works
-    bdist_wheel = None
+try:  # setuptools 70.1 and later make wheels themselves
+    from setuptools.command.bdist_wheel import bdist_wheel
+except ImportError:
+    try:
+        from wheel.bdist_wheel import bdist_wheel
+    except ImportError:  # an older setuptools without the wheel package
+        bdist_wheel = None
 
 SOURCE_DIR = os.path.dirname(os.path.abspath(__file__))
-# Beside the module in site-packages; the module looks there for plug-ins
-# when neither QEV_UDILPATH nor the home's plug-in directory applies.
-PLUGIN_SUBDIR = "orvo.plugins"
+sys.path.insert(0, os.path.join(SOURCE_DIR, "py"))
+try:
+    from plain_wheel import PlainWheel
+finally:
+    del sys.path[0]
+
+# Beside the extension in the package; the extension looks there for
+# plug-ins when neither QEV_UDILPATH nor the home's plug-in directory applies.
+PLUGIN_SUBDIR = "plugins"
 
 TARGET_PYTHON = os.environ.get("ORVO_PYTHON") or sys.executable
 BUILD_DIR = os.path.abspath(os.environ.get("ORVO_WHEEL_BUILD_DIR") or os.path.join(SOURCE_DIR, "build-wheels", "cmake"))
@@ -82,8 +93,9 @@ def long_description():
     return (
         "orvo: image and movie types for Python scripts, with codec plug-ins for "
         "PPM, PNG, JPEG, TIFF and movies (through FFmpeg's libraries).\n\n"
-        "The wheel carries the module, its plug-ins (orvo.plugins), the type "
-        "stubs and the `orvo` command, but no system library. On Debian 12 it "
+        "The wheel carries the package orvo: the module, its plug-ins "
+        "(orvo/plugins), the type stubs and the `orvo` command (also "
+        "`python -m orvo`), but no system library. On Debian 12 it "
         "needs these packages: " + packages + ".\n"
     )
 
@@ -99,8 +111,8 @@ class FreshBuild(build):
 
 
 class CMakeBuild(build_ext):
-    """Runs the CMake build and copies the module and plug-ins into the
-    build tree that the wheel is made from."""
+    """Runs the CMake build and copies the extension and the plug-ins into
+    the package in the build tree that the wheel is made from."""
 
     def get_ext_filename(self, fullname):
         return fullname + EXT_SUFFIX
@@ -125,7 +137,7 @@ class CMakeBuild(build_ext):
         subprocess.check_call(["cmake", "--build", BUILD_DIR, "-j", jobs])
 
     def copy_outputs(self, ext):
-        module = os.path.join(BUILD_DIR, "py3", "orvo" + EXT_SUFFIX)
+        module = os.path.join(BUILD_DIR, "py3", "orvo", "_orvo" + EXT_SUFFIX)
         if not os.path.isfile(module):
             raise RuntimeError("the CMake build made no " + module)
         destination = self.get_ext_fullpath(ext.name)
@@ -140,11 +152,6 @@ class CMakeBuild(build_ext):
             raise RuntimeError("the CMake build made no codec plug-in")
         for plugin in plugins:
             self.copy_stripped(plugin, os.path.join(plugin_dir, os.path.basename(plugin)))
-
-        for extra in ("orvo.pyi", "py.typed"):
-            path = os.path.join(SOURCE_DIR, "py", extra)
-            if os.path.isfile(path):
-                self.copy_file(path, os.path.join(lib_dir, extra))
 
     def copy_stripped(self, source, destination):
         # Debug information would make the wheel several times larger.
@@ -165,6 +172,10 @@ if bdist_wheel is not None:
             return INTERPRETER_TAG, ABI_TAG, platform
 
     commands["bdist_wheel"] = TargetWheel
+else:
+    # Without it pip would stop at "invalid command 'bdist_wheel'".
+    PlainWheel.tag = (INTERPRETER_TAG, ABI_TAG, "linux_" + platform.machine())
+    commands["bdist_wheel"] = PlainWheel
 
 setup(
     name="orvo",
@@ -180,10 +191,11 @@ setup(
         "Programming Language :: Python :: 3",
     ],
     python_requires=">=3.6",
-    ext_modules=[Extension("orvo", sources=[])],
-    packages=["orvo_cli"],
-    package_dir={"orvo_cli": "tools/orvo_cli"},
-    entry_points={"console_scripts": ["orvo = orvo_cli.main:main"]},
+    ext_modules=[Extension("orvo._orvo", sources=[])],
+    packages=["orvo", "orvo.cli"],
+    package_dir={"orvo": "py/orvo"},
+    package_data={"orvo": ["__init__.pyi", "py.typed"]},
+    entry_points={"console_scripts": ["orvo = orvo.cli.main:main"]},
     cmdclass=commands,
     zip_safe=False,
     # Away from the CMake build in build/, and one tree per interpreter so

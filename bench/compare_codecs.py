@@ -54,7 +54,7 @@ class ImageRecord(ctypes.Structure):
 
 def host_library():
     """The dyx_ functions exported by the orvo module, with their signatures."""
-    lib = ctypes.CDLL(orvo.__file__)
+    lib = ctypes.CDLL(orvo._orvo.__file__)
     p, i32 = ctypes.c_void_p, ctypes.c_int32
     signatures = {
         "dyx_udil_find_by_name": (p, [ctypes.c_char_p]),

@@ -11,22 +11,20 @@ and the scheduler's overhead per task (a round trip of an empty task).
 Cluster start-up is not counted.
 
 Run with the module, plug-ins and command package on the path, e.g.:
-    QEV_UDILPATH=build/udil PYTHONPATH=build/py3:tools python3 bench/scale_out.py [--frames 24]
+    QEV_UDILPATH=build/udil PYTHONPATH=build/py3 python3 bench/scale_out.py [--frames 24]
 """
 import argparse
 import logging
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 import warnings
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 
-import orvo  # noqa: E402
-from orvo_cli import cmd_convert, scale_out, scale_out_conversion  # noqa: E402
+import orvo
+from orvo.cli import cmd_convert, scale_out, scale_out_conversion
 
 CASES = [
     ("PNG seq -> PNG seq", "out.####.png", {}),

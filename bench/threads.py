@@ -42,8 +42,6 @@ try:
 except ImportError:
     cv2 = None
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ORVO_COMMAND = os.path.join(os.path.dirname(HERE), "tools", "orvo")
 RGB = orvo.DYX_IMG_FMT_RGB
 
 
@@ -53,7 +51,7 @@ def set_workers(count):
         before = orvo.threads
         orvo.threads = count if count > 0 else os.cpu_count()
         return before
-    library = ctypes.CDLL(orvo.__file__)
+    library = ctypes.CDLL(orvo._orvo.__file__)
     before = library.dyx_parallel_threads()
     library.dyx_parallel_set_threads(count)
     return before
@@ -314,7 +312,7 @@ def convert_case(work, frames):
             env.pop("ORVO_THREADS", None)
             if workers:
                 env["ORVO_THREADS"] = workers
-            command = [sys.executable, ORVO_COMMAND, "convert", "-y", pattern, os.path.join(target, output)]
+            command = [sys.executable, "-m", "orvo", "convert", "-y", pattern, os.path.join(target, output)]
             with Timed() as timed:
                 subprocess.run(command + options, check=True, timeout=1800, env=env,
                                stdout=subprocess.DEVNULL)

@@ -23,11 +23,11 @@ SQUARE = 48
 
 
 def orvo_command():
-    """The installed command, else the one in this source tree."""
+    """The installed command, else the package's own (`python3 -m orvo`)."""
     installed = shutil.which("orvo")
     if installed:
         return [installed]
-    return [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "orvo")]
+    return [sys.executable, "-m", "orvo"]
 
 
 def test_pattern(frame, shift):

@@ -44,6 +44,12 @@ constexpr double kVersionNumber = 4.2;
 constexpr const char kBanner[] = "OrVo 4.2.0 - core image and movie types for scripts";
 static_assert(sizeof kBanner - 1 <= 86, "the banner is one short line");
 
+constexpr bool same_text(const char *a, const char *b) {
+    return *a == *b && (*a == '\0' || same_text(a + 1, b + 1));
+}
+// The build marks the plug-ins it makes with its version (udil_sdk.h).
+static_assert(same_text(kVersion, ORVO_PLUGIN_VERSION), "the module and its plug-ins share one version");
+
 // Module state, written once at import and kept for the life of the process.
 PyObject *module_object = nullptr;
 char home_buffer[1024];
@@ -117,12 +123,14 @@ PyMethodDef module_methods[] = {
 };
 
 #if ORVO_PY3
+// The extension is the private module orvo._orvo; the package orvo
+// (orvo/__init__.py) publishes its names.
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
-    "orvo",
+    "orvo._orvo",
     "OrVo core image and movie types",
     -1,
-    module_methods,
+    nullptr,
     nullptr,
     nullptr,
     nullptr,
@@ -151,12 +159,28 @@ void create_version_module() {
     PyModule_AddStringConstant(versions, "QEV_RELEASE_PLAIN", release_plain);
 }
 
+// The module functions belong to the package: their __module__ is "orvo",
+// where help(), pydoc and pickle look for them, as it always was.
+bool add_functions(PyObject *module) {
+    PyObject *package_name = OrvoText_FromString("orvo");
+    if (package_name == nullptr) return false;
+    bool added = true;
+    for (PyMethodDef *method = module_methods; added && method->ml_name != nullptr; ++method) {
+        PyObject *function = PyCFunction_NewEx(method, module, package_name);
+        added = function != nullptr && PyModule_AddObject(module, method->ml_name, function) == 0;
+        if (!added) Py_XDECREF(function);
+    }
+    Py_DECREF(package_name);
+    return added;
+}
+
 PyObject *create_orvo_module() {
 #if ORVO_PY3
     return PyModule_Create(&module_definition);
 #else
     strip_text_signatures(module_methods);  // Python 2.7 would show them as text
-    return Py_InitModule3("orvo", module_methods, "OrVo core image and movie types");
+    // Named by its last part: the import fills in the package (orvo._orvo).
+    return Py_InitModule3("_orvo", nullptr, "OrVo core image and movie types");
 #endif
 }
 
@@ -190,20 +214,38 @@ bool is_directory(const char *path) {
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// A module installed by pip carries its plug-ins in orvo.plugins beside
-// its own file. They are the last resort, after QEV_UDILPATH and the home's
-// directory, so that an installation under QEV_HOME keeps its say.
-void use_plugins_beside_module() {
+// A package installed by pip carries its plug-ins in orvo/plugins, beside
+// this extension's file. They are the last resort, after QEV_UDILPATH and
+// the home's directory, so that an installation under QEV_HOME keeps its
+// say. `home_passed_over`: the home's directory must not be scanned, so the
+// package's directory is taken even when it is missing (no plug-ins).
+void use_package_plugins(bool home_passed_over) {
+    if (home_passed_over) plugin_dir_buffer[0] = '\0';  // nothing is scanned unless the package's is found
     Dl_info info;
-    if (dladdr(reinterpret_cast<void *>(&use_plugins_beside_module), &info) == 0 || info.dli_fname == nullptr)
+    if (dladdr(reinterpret_cast<void *>(&use_package_plugins), &info) == 0 || info.dli_fname == nullptr)
         return;
     const char *slash = std::strrchr(info.dli_fname, '/');
     if (slash == nullptr) return;
     const int dir_length = static_cast<int>(slash - info.dli_fname);
-    char beside[udil::kPluginDirSize];
-    int needed = std::snprintf(beside, sizeof beside, "%.*s/orvo.plugins", dir_length, info.dli_fname);
-    if (needed < 0 || static_cast<size_t>(needed) >= sizeof beside || !is_directory(beside)) return;
-    std::memcpy(plugin_dir_buffer, beside, static_cast<size_t>(needed) + 1);
+    char package_dir[udil::kPluginDirSize];
+    int needed = std::snprintf(package_dir, sizeof package_dir, "%.*s/plugins", dir_length, info.dli_fname);
+    if (needed < 0 || static_cast<size_t>(needed) >= sizeof package_dir) return;
+    if (home_passed_over || is_directory(package_dir))  // a missing directory: no plug-ins
+        std::memcpy(plugin_dir_buffer, package_dir, static_cast<size_t>(needed) + 1);
+}
+
+// An installation in the home's directory may be older or newer than this
+// module (a `make install` left there, a virtual environment of another
+// version): a directory with plug-ins built for another orvo is passed
+// over as a whole, with one line saying why.
+bool home_plugins_of_other_version() {
+    char problem[512];
+    if (!udil::find_plugin_of_other_version(plugin_dir_buffer, ORVO_PLUGIN_VERSION, ORVO_OWN_PLUGINS, problem,
+                                            sizeof problem))
+        return false;
+    std::fprintf(stderr, "orvo: passing over the plug-ins in %s: %s, this module is orvo %s\n",
+                 plugin_dir_buffer, problem, kVersion);
+    return true;
 }
 
 void record_locations() {
@@ -214,7 +256,9 @@ void record_locations() {
                                        sizeof plugin_dir_buffer))
         std::fprintf(stderr, "orvo: the plug-in directory name is too long; no plug-ins are loaded\n");
     else if (override_path == nullptr && !is_directory(plugin_dir_buffer))
-        use_plugins_beside_module();
+        use_package_plugins(false);
+    else if (override_path == nullptr && home_plugins_of_other_version())
+        use_package_plugins(true);
 }
 
 // Ends a failed import: drops the new module (Python 2.7 only lends it).
@@ -236,6 +280,7 @@ PyObject *initialise() {
     create_version_module();
     PyObject *module = create_orvo_module();
     if (module == nullptr) return nullptr;
+    if (!add_functions(module)) return abandon(module);
     // NumPy is optional: a failure only disables the pixel arrays, but an
     // interrupt while it loads ends the import of orvo too.
     if (orvo_image_init() == -2) return abandon(module);
@@ -251,7 +296,7 @@ PyObject *initialise() {
         PyDict_SetItemString(PyModule_GetDict(module), "__doc__", doc);
         Py_DECREF(doc);
     }
-    if (!add_idioms(module)) return abandon(module);
+    if (!add_package_helpers(module)) return abandon(module);
     if (!add_thread_setting(module)) return abandon(module);
     dyx_utils_init();  // before the cache: it needs the pointer-list pools
     dyx_cache_init(0);
@@ -275,4 +320,4 @@ const char *plugin_directory() { return plugin_dir_buffer; }
 
 }  // namespace orvo
 
-ORVO_MODINIT(orvo) { ORVO_MODINIT_RETURN(orvo::initialise()); }
+ORVO_MODINIT(_orvo) { ORVO_MODINIT_RETURN(orvo::initialise()); }

@@ -32,6 +32,11 @@ bool add_thread_setting(PyObject *module) {
     return true;
 }
 
+void watch_thread_setting(PyObject *namespace_dict) {
+    Py_INCREF(namespace_dict);  // kept for the life of the process, like the package
+    module_dict = namespace_dict;
+}
+
 void apply_thread_setting() {
     if (module_dict == nullptr) return;
     PyObject *value = PyDict_GetItem(module_dict, name_object);  // borrowed; never raises

@@ -15,6 +15,10 @@ namespace orvo {
  * with an exception set on failure. */
 bool add_thread_setting(PyObject *module);
 
+/* From now on reads orvo.threads from `namespace_dict` (the package's
+ * namespace, which scripts see as orvo), which must hold it already. */
+void watch_thread_setting(PyObject *namespace_dict);
+
 /* Hands the module's orvo.threads to the library when it changed: an
  * integer from 1 on is the worker count (at most 256); anything else (0, a
  * negative number, None) restores the start value. Call with the GIL held. */

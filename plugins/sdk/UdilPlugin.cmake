@@ -32,6 +32,10 @@ function(add_udil_plugin name)
   set_target_properties(${PLUGIN_TARGET} PROPERTIES
     OUTPUT_NAME udil-${name} PREFIX lib
     LIBRARY_OUTPUT_DIRECTORY ${PLUGIN_OUTPUT_DIRECTORY})
+  # Marked with the orvo version that builds it (see udil_sdk.h).
+  if(ORVO_PLUGIN_VERSION)
+    target_compile_definitions(${PLUGIN_TARGET} PRIVATE UDIL_SDK_ORVO_VERSION="${ORVO_PLUGIN_VERSION}")
+  endif()
   # Unresolved symbols are errors: a plug-in must not rely on the host.
   if(NOT ORVO_SANITIZE)
     target_link_options(${PLUGIN_TARGET} PRIVATE -Wl,--no-undefined)

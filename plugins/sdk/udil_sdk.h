@@ -436,11 +436,35 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
             handle, [&](udil_sdk::Handle *h) { return h->uncompress_image(data, size, pixels); });          \
     }
 
+// orvo's own build (UdilPlugin.cmake) defines UDIL_SDK_ORVO_VERSION: its
+// plug-ins then carry that version in an ELF note (owner "orvo", type 1,
+// the version text as descriptor), which the host reads from the file
+// without loading it, so that a module passes over plug-ins built for
+// another version of it. Plug-ins built elsewhere carry no note.
+#ifdef UDIL_SDK_ORVO_VERSION
+#define UDIL_SDK_VERSION_NOTE                                   \
+    __asm__(                                                    \
+        ".pushsection .note.orvo.version, \"a\", @note\n"       \
+        ".balign 4\n"                                           \
+        ".long 5\n"       /* owner size, "orvo" with its NUL */ \
+        ".long 2f - 1f\n" /* descriptor size */                 \
+        ".long 1\n"       /* type */                            \
+        ".asciz \"orvo\"\n"                                     \
+        ".balign 4\n"                                           \
+        "1: .asciz \"" UDIL_SDK_ORVO_VERSION                    \
+        "\"\n"                                                  \
+        "2: .balign 4\n"                                        \
+        ".popsection\n");
+#else
+#define UDIL_SDK_VERSION_NOTE
+#endif
+
 // Every mandatory entry point plus udil_set_state and udil_path_to_udil.
 #define UDIL_SDK_PLUGIN(P)      \
     UDIL_SDK_SCAN_ENTRIES(P)    \
     UDIL_SDK_SET_STATE_ENTRY(P) \
     UDIL_SDK_LOAD_ENTRIES(P)    \
-    UDIL_SDK_FILE_ENTRIES(P)
+    UDIL_SDK_FILE_ENTRIES(P)    \
+    UDIL_SDK_VERSION_NOTE
 
 #endif

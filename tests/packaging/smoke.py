@@ -1,7 +1,8 @@
 """Smoke test of an installed orvo wheel, run by the interpreter of a fresh
 virtual environment with no orvo environment variable set: the module must
 find the plug-ins that came with it, read and write a PNG and an H.264
-movie, and the `orvo` command must run.
+movie, and the `orvo` command (also `python -m orvo`) must run. The
+installation is one package, orvo, with its dist-info and the command.
 
     python smoke.py            (3.6 and later; NumPy parts skip without NumPy)
 """
@@ -51,9 +52,26 @@ class InstallationTest(unittest.TestCase):
                         orvo.__file__)
         names = {codec[0] for codec in orvo.codecs()}
         self.assertTrue(EXPECTED_CODECS <= names, names)
-        beside = os.path.join(os.path.dirname(orvo.__file__), "orvo.plugins")
-        shipped = {name[len("libudil-"):-len(".so")] for name in os.listdir(beside)}
+        package_plugins = os.path.join(os.path.dirname(orvo.__file__), "plugins")
+        shipped = {name[len("libudil-"):-len(".so")] for name in os.listdir(package_plugins)}
         self.assertEqual(shipped, names)
+
+    def test_one_package_with_its_stubs(self):
+        try:
+            from importlib import metadata
+        except ImportError:
+            self.skipTest("importlib.metadata needs Python 3.8")
+        tops = set()
+        for path in metadata.files("orvo"):
+            parts = path.parts
+            if parts[0] == "..":  # the command, in the environment's bin
+                self.assertEqual(parts[-2:], ("bin", "orvo"), path)
+            else:
+                tops.add(parts[0])
+        self.assertEqual(tops, {"orvo", "orvo-%s.dist-info" % orvo.__version__})
+        package = os.path.dirname(orvo.__file__)
+        for name in ("__init__.py", "__init__.pyi", "py.typed", "__main__.py"):
+            self.assertTrue(os.path.isfile(os.path.join(package, name)), name)
 
     def test_version_matches_package_metadata(self):
         try:
@@ -116,10 +134,10 @@ class CommandTest(TemporaryDirectoryTest):
         return command
 
     def test_command_lists_codecs_and_converts_png_to_jpeg(self):
-        output = subprocess.check_output([self.orvo_command(), "codecs"], timeout=120,
-                                         universal_newlines=True)
-        for name in EXPECTED_CODECS:
-            self.assertIn(name, output)
+        for command in ([self.orvo_command()], [sys.executable, "-m", "orvo"]):
+            output = subprocess.check_output(command + ["codecs"], timeout=120, universal_newlines=True)
+            for name in EXPECTED_CODECS:
+                self.assertIn(name, output)
         source, target = self.path("in.png"), self.path("out.jpg")
         self.assertEqual(gradient_image().save(source), 0)
         subprocess.check_call([self.orvo_command(), "convert", source, target, "--quiet"], timeout=120)

@@ -30,7 +30,7 @@ from movie_testing import new_write_movie, open_movie, pattern_image, write_movi
 # threads are checked by the sanitizer runs instead.
 orvo.threads = 1
 
-injector = ctypes.CDLL(orvo.__file__)
+injector = ctypes.CDLL(orvo._orvo.__file__)
 injector.dyx_alloc_faults_arm.argtypes = [ctypes.c_int64]
 injector.dyx_alloc_faults_arm.restype = None
 injector.dyx_alloc_faults_fired.restype = ctypes.c_int

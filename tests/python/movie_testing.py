@@ -154,7 +154,7 @@ def unmount(directory):
 def last_udil_error():
     """The codec host's last error text, which carries the plug-ins' own
     messages (every dyx_ function is exported by the module)."""
-    library = ctypes.CDLL(orvo.__file__)
+    library = ctypes.CDLL(orvo._orvo.__file__)
     library.dyx_udil_get_last_error_string.restype = ctypes.c_char_p
     return library.dyx_udil_get_last_error_string().decode("utf-8", "replace")
 

@@ -9,7 +9,9 @@ import orvo
 from orvo_testing import run_bounded
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-FAULTS_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(orvo.__file__))), "py3-faults")
+# build/py3/orvo/__init__.py: the build tree is three levels up.
+BUILD_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(orvo.__file__))))
+FAULTS_DIR = os.path.join(BUILD_DIR, "py3-faults")
 
 
 @unittest.skipIf(sys.version_info[0] < 3, "the fault-injection module is built for Python 3 only")

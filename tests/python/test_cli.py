@@ -8,7 +8,8 @@ import orvo
 from movie_testing import ScratchTestCase, flat_image, frames_of, pattern_image, pixels, write_tiff
 from orvo_testing import run_bounded
 
-TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "orvo")
+# The command as `python3 -m orvo` runs it, from the package on the path.
+ORVO_COMMAND = [sys.executable, "-m", "orvo"]
 PYTHON3 = sys.version_info[0] >= 3
 SKIP_REASON = "the orvo command is a Python 3 program"
 
@@ -16,7 +17,7 @@ SKIP_REASON = "the orvo command is a Python 3 program"
 def run_orvo(*arguments):
     """Runs the command, killed after 300 s (a command that waits shows as
     status -9); returns (exit status, standard output, standard error)."""
-    return run_bounded([sys.executable, TOOL] + list(arguments), 300)
+    return run_bounded(ORVO_COMMAND + list(arguments), 300)
 
 
 @unittest.skipUnless(PYTHON3, SKIP_REASON)
@@ -258,3 +259,69 @@ class CameraNameTest(CommandTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def package_imports(directory, package):
+    """{module: set of modules of the same package it imports}, read from
+    the sources (imports inside functions included)."""
+    import ast
+    modules = sorted(name[:-3] for name in os.listdir(directory) if name.endswith(".py"))
+    graph = {}
+    for module in modules:
+        with open(os.path.join(directory, module + ".py")) as source:
+            tree = ast.parse(source.read())
+        imported = set()
+        for node in ast.walk(tree):
+            if isinstance(node, ast.ImportFrom):
+                base = node.module or ""
+                if node.level == 0 and base.startswith(package + "."):
+                    base, level = base[len(package) + 1:], 1
+                elif node.level == 0 and base == package:
+                    base, level = "", 1
+                else:
+                    level = node.level
+                if level != 1:
+                    continue
+                names = [base.split(".")[0]] if base else [alias.name for alias in node.names]
+                imported.update(name for name in names if name in modules)
+            elif isinstance(node, ast.Import):
+                for alias in node.names:
+                    if alias.name.startswith(package + "."):
+                        imported.add(alias.name[len(package) + 1:].split(".")[0])
+        graph[module] = imported
+    return graph
+
+
+def import_circles(graph):
+    """Every circle of the graph, each as the list of its modules."""
+    circles, done = [], set()
+
+    def visit(module, path):
+        if module in path:
+            circles.append(path[path.index(module):] + [module])
+            return
+        if module in done:
+            return
+        for imported in sorted(graph[module]):
+            visit(imported, path + [module])
+        done.add(module)
+
+    for module in sorted(graph):
+        visit(module, [])
+    return circles
+
+
+class CommandPackageTest(unittest.TestCase):
+    CLI = os.path.join(os.path.dirname(os.path.abspath(orvo.__file__)), "cli")
+
+    def test_the_circle_finder_finds_circles(self):
+        graph = {"a": {"b"}, "b": {"c"}, "c": {"a"}, "d": {"a"}}
+        self.assertEqual(import_circles(graph), [["a", "b", "c", "a"]])
+        self.assertEqual(import_circles({"a": {"b"}, "b": set()}), [])
+
+    def test_no_module_of_the_command_imports_itself_back(self):
+        graph = package_imports(self.CLI, "orvo.cli")
+        # The reader sees both spellings and lazy imports.
+        self.assertIn("scale_out", graph["cmd_convert"])
+        self.assertIn("convert_plan", graph["scale_out_conversion"])
+        self.assertEqual(import_circles(graph), [])

@@ -5,12 +5,11 @@ import hashlib
 import os
 import resource
 import signal
-import sys
 import unittest
 
 from movie_testing import flat_image, pattern_image, wait_until
 from orvo_testing import BoundedChild, have_command, run_bounded
-from test_cli import TOOL, CommandTestCase, run_orvo
+from test_cli import ORVO_COMMAND, CommandTestCase, run_orvo
 
 FFV1 = ("--options", "codec ffv1")
 
@@ -25,7 +24,7 @@ def temporaries(directory):
 
 
 def start_orvo(arguments, **options):
-    return BoundedChild([sys.executable, TOOL] + arguments, 300, **options)
+    return BoundedChild(ORVO_COMMAND + arguments, 300, **options)
 
 
 def limit_file_size():

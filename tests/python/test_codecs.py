@@ -8,7 +8,8 @@ import orvo
 from movie_testing import ScratchTestCase
 from orvo_testing import run_python
 
-BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(orvo.__file__)))
+# build/py3/orvo/__init__.py: the build tree is three levels up.
+BUILD_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(orvo.__file__))))
 PLUGIN_DIR = os.path.join(BUILD_DIR, "udil")
 FAKE_DIR = os.path.join(BUILD_DIR, "tests", "udil_fakes", "main")
 

@@ -8,7 +8,6 @@ import unittest
 import orvo
 
 DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs")
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 CONVENIENCES = ("__enter__", "__exit__", "__iter__", "__len__", "__getitem__")
 
 
@@ -72,11 +71,7 @@ class ApiReferenceTest(unittest.TestCase):
 @unittest.skipIf(sys.version_info[0] < 3, "the orvo command is a Python 3 program")
 class CommandReferenceTest(unittest.TestCase):
     def test_every_subcommand_and_option_is_documented(self):
-        sys.path.insert(0, TOOLS)
-        try:
-            from orvo_cli.main import build_parser
-        finally:
-            sys.path.remove(TOOLS)
+        from orvo.cli.main import build_parser
         import argparse
         reference = read_doc("command.md")
         parser = build_parser()

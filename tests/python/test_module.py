@@ -1,7 +1,7 @@
 """The module itself: version, home and architecture, the environment read
 at import, where the plug-ins are found (QEV_UDILPATH, then the home's
-directory when it exists, then orvo.plugins beside the module file, the
-layout a wheel installs), and `import orvo` while NumPy fails to load:
+directory when it exists, then orvo/plugins in the package, the layout a
+wheel installs), and `import orvo` while NumPy fails to load:
 Ctrl-C or sys.exit stop the import, any other failure only disables the
 pixel arrays (a stand-in `numpy` package first on a child's path)."""
 import ctypes
@@ -45,7 +45,7 @@ class VersionAndLocationTest(unittest.TestCase):
             self.assertIn(warning, err)
 
     def test_library_functions_are_exported(self):
-        library = ctypes.CDLL(orvo.__file__)
+        library = ctypes.CDLL(orvo._orvo.__file__)
         for name in ("dyx_malloc", "dyx_strrepl", "dyx_snprintf", "dyx_dl_open", "dyx_qev_home"):
             self.assertTrue(hasattr(library, name), name)
         library.dyx_quornel_symbol_to_unicode.restype = ctypes.c_uint32
@@ -56,12 +56,12 @@ class PluginsBesideModuleTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="orvo-fallback-")
         self.addCleanup(shutil.rmtree, self.root, True)
-        # A copy of the module with a plug-in beside it, as pip installs it.
+        # A copy of the package with a plug-in in it, as pip installs it.
         self.site = os.path.join(self.root, "site")
-        os.makedirs(os.path.join(self.site, "orvo.plugins"))
-        shutil.copy(orvo.__file__, self.site)
+        shutil.copytree(os.path.dirname(orvo.__file__), os.path.join(self.site, "orvo"))
+        os.makedirs(os.path.join(self.site, "orvo", "plugins"))
         plugin_dir = os.environ["QEV_UDILPATH"]
-        shutil.copy(os.path.join(plugin_dir, "libudil-ppm.so"), os.path.join(self.site, "orvo.plugins"))
+        shutil.copy(os.path.join(plugin_dir, "libudil-ppm.so"), os.path.join(self.site, "orvo", "plugins"))
         self.empty_home = os.path.join(self.root, "empty-home")
         os.mkdir(self.empty_home)
         # A home whose default plug-in directory exists and holds png only.
@@ -87,6 +87,46 @@ class PluginsBesideModuleTest(unittest.TestCase):
         for override, home, expected in cases:
             env = {"QEV_HOME": places[home], "QEV_UDILPATH": places.get(override)}
             self.assertEqual(self.codecs(**env), expected, (override, home))
+
+    def home_holding(self, files):
+        """A new home whose plug-in directory holds `files` ({name: bytes})."""
+        home = tempfile.mkdtemp(dir=self.root)
+        plugins = os.path.join(home, "vorp32", "machines", orvo.arch(), "QEV", "lib", "udil")
+        os.makedirs(plugins)
+        for name, data in files.items():
+            with open(os.path.join(plugins, name), "wb") as plugin:
+                plugin.write(data)
+        return home
+
+    def test_home_plugins_of_another_version_are_passed_over(self):
+        with open(os.path.join(os.environ["QEV_UDILPATH"], "libudil-png.so"), "rb") as plugin:
+            png = plugin.read()
+        # The ELF note of orvo's build: owner "orvo" padded to 8 bytes, then the version.
+        version = orvo.__version__
+        note = b"orvo\0\0\0\0" + version.encode("ascii") + b"\0"
+        self.assertEqual(png.count(note), 1)
+        other = version[:-1] + ("8" if version.endswith("9") else "9")
+        older = png.replace(note, b"orvo\0\0\0\0" + other.encode("ascii") + b"\0")
+        unmarked = png.replace(note, b"xxxx" + note[4:])  # the note is someone else's
+        cases = [
+            # (the home's plug-ins, codecs found, why the home is passed over)
+            ({"libudil-png.so": png}, ["png"], None),
+            ({"libudil-png.so": older}, ["ppm"], "libudil-png.so is from orvo " + other),
+            ({"libudil-png.so": png, "libudil-jpeg.so": older}, ["ppm"], "libudil-jpeg.so is from orvo " + other),
+            # One of orvo's own from before plug-ins were marked.
+            ({"libudil-png.so": unmarked}, ["ppm"], "libudil-png.so carries no orvo version"),
+            # Someone else's plug-in without the mark is taken as always.
+            ({"libudil-other.so": unmarked}, ["png"], None),
+        ]
+        for files, expected, reason in cases:
+            home = self.home_holding(files)
+            status, out, err = run_python(LIST_CODECS, PYTHONPATH=self.site, QEV_HOME=home, QEV_UDILPATH=None)
+            self.assertEqual((status, out.split()), (0, expected), (sorted(files), err))
+            if reason is None:
+                self.assertNotIn("passing over", err)
+            else:
+                self.assertIn("orvo: passing over the plug-ins in %s" % home, err)
+                self.assertIn("%s, this module is orvo %s" % (reason, version), err)
 
 
 # The child reports how `import orvo` ended.

@@ -11,8 +11,6 @@ import orvo
 from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, wait_until, write_movie
 from orvo_testing import UNDER_VALGRIND, BoundedChild, have_command, run_bounded
 
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
 try:
     import distributed
 except ImportError:  # Python 2.7, or no python3-distributed
@@ -67,11 +65,11 @@ class ScaleOutTest(ScratchTestCase):
                 self.assertEqual(image.save(self.path("%s.%04d.png" % (name, k))), 0)
 
     def convert(self, inputs, output, workers, **options):
-        from orvo_cli import scale_out
+        from orvo.cli import scale_out
         inputs = [self.path(name) for name in inputs]
         if workers:
             return scale_out.convert(inputs, self.path(output), client=self.client, **options)
-        from orvo_cli import cmd_convert
+        from orvo.cli import cmd_convert
         args = scale_out._arguments(inputs + [self.path(output)], options)
         args.workers = None
         self.assertEqual(cmd_convert.run(args), 0)
@@ -124,8 +122,8 @@ class ScaleOutTest(ScratchTestCase):
         self.assertLess(abs(quality[0] - quality[1]), 0.5, quality)
 
     def test_join_refuses_what_it_cannot_join(self):
-        from orvo_cli.errors import CliError
-        from orvo_cli.scale_out_join import join_segments
+        from orvo.cli.errors import CliError
+        from orvo.cli.scale_out_join import join_segments
         for name, size in (("a.mp4", (64, 48)), ("b.mp4", (32, 24))):
             write_movie(self.path(name), [pattern_image(size[0], size[1], k) for k in range(2)])
         cases = [(["a.mp4", "b.mp4"], "encoded differently"), (["a.mp4", "none.mp4"], "can't open segment"),
@@ -158,7 +156,7 @@ class ScaleOutTest(ScratchTestCase):
         self.assertEqual(open_movie(os.path.join(out, "k.mp4")).nframes, 16)
 
     def test_bad_input_fails_and_leaves_nothing(self):
-        from orvo_cli.errors import CliError
+        from orvo.cli.errors import CliError
         with open(self.path("in.0010.png"), "wb") as broken:
             broken.write(b"\x89PNG\r\n\x1a\n this is no picture")
         for output in ("bad.mp4", "bad.####.png"):
@@ -173,7 +171,7 @@ class ScaleOutTest(ScratchTestCase):
         source = noise_sequence(self.dir, "noise", 32, 320, 240)
         out = self.path("out")
         os.mkdir(out)
-        child = BoundedChild([sys.executable, os.path.join(TOOLS, "orvo"), "convert", "--workers", "2",
+        child = BoundedChild([sys.executable, "-m", "orvo", "convert", "--workers", "2",
                               "--options", "preset veryslow", source, os.path.join(out, "c.mp4")], WAIT_SECONDS)
         started = ""
         while "on 2 workers" not in started:  # the conversion's tasks are submitted

@@ -1,7 +1,14 @@
-// The plug-in directory: QEV_UDILPATH, else a directory below the install home.
+// The plug-in directory: QEV_UDILPATH, else a directory below the install
+// home; and whether a directory holds plug-ins of another orvo version.
 #include "dyx_udil_dir.h"
 
+#include <dirent.h>
+
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
 
 namespace udil {
 
@@ -19,6 +26,61 @@ bool choose_plugin_directory(const char *override_path, const char *home, const 
         return false;
     }
     return true;
+}
+
+namespace {
+
+constexpr std::string_view kPrefix = "libudil-";
+constexpr std::string_view kSuffix = ".so";
+
+// "png" for "libudil-png.so"; empty for a name that is no plug-in's.
+std::string_view plugin_name(std::string_view file) {
+    if (file.size() <= kPrefix.size() + kSuffix.size() || file.substr(0, kPrefix.size()) != kPrefix ||
+        file.substr(file.size() - kSuffix.size()) != kSuffix)
+        return {};
+    return file.substr(kPrefix.size(), file.size() - kPrefix.size() - kSuffix.size());
+}
+
+bool is_listed(std::string_view name, std::string_view names) {
+    while (!names.empty()) {
+        const size_t space = names.find(' ');
+        if (names.substr(0, space) == name) return true;
+        if (space == std::string_view::npos) break;
+        names.remove_prefix(space + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool find_plugin_of_other_version(const char *directory, const char *version, const char *own_names,
+                                  char *problem, size_t size) {
+    if (problem == nullptr || size == 0) return false;
+    problem[0] = '\0';
+    DIR *listing = opendir(directory);
+    if (listing == nullptr) return false;
+    bool found = false;
+    try {
+        while (!found) {
+            const dirent *entry = readdir(listing);
+            if (entry == nullptr) break;
+            const std::string_view name = plugin_name(entry->d_name);
+            if (name.empty()) continue;
+            const std::string path = std::string(directory) + "/" + entry->d_name;
+            char mark[64];
+            if (read_version_mark(path.c_str(), mark, sizeof mark)) {
+                found = std::strcmp(mark, version) != 0;
+                if (found) std::snprintf(problem, size, "%s is from orvo %s", entry->d_name, mark);
+            } else if (is_listed(name, own_names ? own_names : "")) {
+                found = true;
+                std::snprintf(problem, size, "%s carries no orvo version", entry->d_name);
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        found = false;  // no memory to look: judged as before
+    }
+    closedir(listing);
+    return found;
 }
 
 }  // namespace udil

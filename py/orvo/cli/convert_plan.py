@@ -1,23 +1,19 @@
-"""`orvo convert`: read a movie (or a left/right pair) and write it anew.
-
-Every option maps onto one attribute of orvo.movie: the read options onto
-the input's framerange, repeat, flip and intensity, the write options onto
-the output's dims, fps, format, options, tiling, stereo and anaglyph.
+"""The plan of a conversion, shared by `orvo convert` in one process
+(convert_in_process) and on a cluster (scale_out): the command's options,
+the inputs opened, the codec, the frame timing, the output's names and
+refusals, the write movie, and whether pictures are saved one by one.
 """
 import os
-import signal
-import sys
 
 import orvo
 
 from . import arguments, layouts
 from .codecs import check_option_text, codec_by_name, codec_for_file
-from .errors import CliError, interrupted_status
+from .convert_writers import first_layout
+from .errors import CliError
 from .files import EYE_LETTERS, files_of_name
-from .convert_writers import MovieWriter, PictureWriter, first_layout
 from .inputs import open_movie, require_output_directory
 from .outputs import TemporaryOutput, final_name, refuse_shared_files, refuse_unwritable, sequence_outputs
-from .progress import Progress
 from .timing import FrameTiming
 
 FLIPS = {"x": orvo.DYX_FLIP_XAXIS, "y": orvo.DYX_FLIP_YAXIS,
@@ -26,16 +22,8 @@ ANAGLYPHS = {"red-blue": orvo.MOVIE_ANAGLYPH_REDBLUE, "blue-red": orvo.MOVIE_ANA
              "red-cyan": orvo.MOVIE_ANAGLYPH_REDCYAN, "cyan-red": orvo.MOVIE_ANAGLYPH_CYANRED}
 
 
-def add_parser(subparsers):
-    parser = subparsers.add_parser(
-        "convert", help="convert a movie or image sequence to another size, codec or layout",
-        usage="orvo convert [options] INPUT [RIGHT_INPUT] OUTPUT",
-        description="Read INPUT (and RIGHT_INPUT, the right eye of a stereo pair) and write "
-                    "OUTPUT. The codec is chosen by OUTPUT's suffix unless --codec names it. "
-                    "A tiled output (--tiles) is a Multi-Tile Movie: OUTPUT.mtm plus one "
-                    "sub-movie per tile. An existing OUTPUT is replaced only with -y. Ctrl-C "
-                    "or SIGTERM stops after the current frame and leaves a closed, readable "
-                    "OUTPUT with the frames written.")
+def add_arguments(parser):
+    """The options of `orvo convert` (and of scale_out.convert())."""
     parser.add_argument("names", metavar="INPUT [RIGHT_INPUT] OUTPUT", nargs="+",
                         help="the input, the right-eye input of a stereo pair, and the output")
     read = parser.add_argument_group("reading the input")
@@ -64,26 +52,6 @@ def add_parser(subparsers):
     arguments.add_scale_out(parser)
     arguments.add_overwrite(parser)
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no summary")
-    parser.set_defaults(run=run)
-
-
-def run(args):
-    if getattr(args, "workers", None) or getattr(args, "scheduler", None):
-        from . import scale_out  # Dask is loaded only for a scale-out
-        return scale_out.run_command(args)
-    sources = []
-    try:
-        inputs, _, codec, timing, plan = open_and_plan(args, sources)
-        timing.announce(inputs[0])
-        try:
-            return write_frames(args, choose_writer(args, sources, codec, plan, timing), plan, timing)
-        except BaseException:
-            # Whatever stopped the write, the temporary file goes with it.
-            plan.discard()
-            raise
-    finally:
-        for source in sources:
-            source.close()
 
 
 def read_attributes_of(args):
@@ -189,28 +157,6 @@ class OutputPlan(object):
         refuse_unwritable(self.files, overwrite)
 
 
-def choose_writer(args, sources, codec, plan, timing):
-    """A PictureWriter when the output is pictures whose codec holds the
-    input's layout better than the RGB a movie writes, else a MovieWriter,
-    with a note when its RGB drops the input's alpha."""
-    layout = first_layout(sources)
-    if layout in (None, layouts.RGB) or args.anaglyph:  # an anaglyph is composed in RGB
-        return MovieWriter(args, sources, create_output(args, sources, codec, plan, timing), timing)
-    stereo = wants_stereo(args, sources)
-    pictures = ("#" in plan.filename or timing.count == 1) and not is_tiled(args) and not timing.resampled
-    if pictures and (not stereo or "@" in plan.filename):
-        chooser = layouts.LayoutChooser(plan.shown, args.options)
-        if chooser.choose(layout) != layouts.RGB:
-            return PictureWriter(args, sources, plan.filename, plan.shown, chooser, stereo, timing.count)
-        note = layouts.fit(orvo.image(1, 1, layout), chooser)[1]
-    else:
-        note = layouts.loss_note(layout, layouts.RGB)
-        note = note and "is written as a movie, in RGB: " + note
-    if note is not None:
-        sys.stderr.write("orvo: note: %s %s\n" % (plan.shown, note))
-    return MovieWriter(args, sources, create_output(args, sources, codec, plan, timing), timing)
-
-
 def create_output(args, sources, codec, plan, timing):
     """Makes and opens the write movie; raises CliError with the module's text on failure."""
     source = sources[0]
@@ -245,42 +191,24 @@ def create_output(args, sources, codec, plan, timing):
     return target
 
 
-def write_frames(args, writer, plan, timing):
-    total = timing.count
-    output = plan.shown
-    with Progress(total, os.path.basename(output), args.quiet) as progress:
-        try:
-            status, error = writer.append(progress)
-            written = writer.written
-        finally:
-            closed, close_error = writer.close()
-        if status == 0 and closed != 0:
-            status, error = closed, close_error
-        error = plan.explain(error)
-        # Stopped before its first frame, the write has nothing worth an
-        # earlier file of that name.
-        keep = status == 0 and (written > 0 or not progress.interrupted)
-        # Renamed while a second signal is still only noted.
-        if keep:
-            plan.commit()
-        else:
-            plan.discard()
-    if progress.interrupted:
-        how = "interrupted" if progress.signal_number == signal.SIGINT else "interrupted by SIGTERM"
-        if status != 0:
-            sys.stderr.write("orvo: %s: writing %s failed: %s\n" % (how, output, error))
-        elif keep:
-            sys.stderr.write("orvo: %s: %s is closed and holds the %d of %d frames written\n"
-                             % (how, output, written, total))
-        else:
-            sys.stderr.write("orvo: %s before the first frame: %s\n" % (how, plan.untouched()))
-        return interrupted_status(progress.signal_number)
-    if status != 0:
-        raise CliError("writing %s stopped after %d of %d frames: %s%s"
-                       % (output, written, total, error, " (%s)" % plan.untouched() if plan.single else ""))
-    if not args.quiet:
-        print("wrote %d frame%s to %s" % (written, "" if written == 1 else "s", output))
-    return 0
+def picture_chooser(args, sources, plan, timing):
+    """The LayoutChooser of an output that is pictures (a numbered sequence
+    or one picture, not tiled or resampled, a stereo pair only with '@' in
+    the name) of an input whose layout is not RGB; None for an output that
+    only a write movie makes."""
+    layout = first_layout(sources)
+    if layout in (None, layouts.RGB) or args.anaglyph:  # an anaglyph is composed in RGB
+        return None
+    pictures = ("#" in plan.filename or timing.count == 1) and not is_tiled(args) and not timing.resampled
+    if not pictures or (wants_stereo(args, sources) and "@" not in plan.filename):
+        return None
+    return layouts.LayoutChooser(plan.shown, args.options)
+
+
+def writes_pictures(chooser, sources):
+    """Whether the output is saved picture by picture: its codec holds the
+    input's layout better than the RGB a write movie gives."""
+    return chooser is not None and chooser.choose(first_layout(sources)) != layouts.RGB
 
 
 def _numbered_example(output):

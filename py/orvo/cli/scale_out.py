@@ -23,9 +23,8 @@ import argparse
 import os
 import uuid
 
-from . import cmd_convert, layouts
-from .cmd_convert import wants_stereo
-from .convert_writers import first_layout
+from . import convert_in_process, convert_plan
+from .convert_plan import wants_stereo
 from .errors import CliError
 from .files import EYE_LETTERS
 from .scale_out_conversion import TEMPORARY_PREFIX, Conversion
@@ -50,8 +49,8 @@ def convert(input, output, client=None, **options):
 
 def _arguments(names, options):
     parser = argparse.ArgumentParser()
-    cmd_convert.add_parser(parser.add_subparsers())
-    args = parser.parse_args(["convert"] + names)
+    convert_plan.add_arguments(parser)
+    args = parser.parse_args(names)
     args.quiet = True
     args.segment_frames = None
     for name, value in options.items():
@@ -72,13 +71,13 @@ def run(args, client=None):
     """Returns (exit status, frames written)."""
     sources = []
     try:
-        inputs, read_attributes, codec, timing, plan = cmd_convert.open_and_plan(args, sources)
+        inputs, read_attributes, codec, timing, plan = convert_plan.open_and_plan(args, sources)
         kind = _kind(args, codec, plan, timing)
         if kind is None:
             for source in sources:
                 source.close()
             sources = []
-            return cmd_convert.run(_without_scale_out(args)), timing.count
+            return convert_in_process.run(_without_scale_out(args)), timing.count
         timing.announce(inputs[0])
         job = _job(args, inputs, read_attributes, codec, plan, timing, sources)
     finally:
@@ -96,7 +95,7 @@ def _without_scale_out(args):
 def _kind(args, codec, plan, timing):
     """How the output is split: "tile", "frames" or "segment"; None for
     the single-process path."""
-    if cmd_convert.is_tiled(args):
+    if convert_plan.is_tiled(args):
         return "tile"
     if "#" in plan.filename:
         return "frames"
@@ -105,30 +104,20 @@ def _kind(args, codec, plan, timing):
     return None
 
 
-def _pictures(args, sources, plan, timing):
-    """Whether a single-process run saves picture by picture (the choice of
-    cmd_convert.choose_writer) rather than through a write movie."""
-    layout = first_layout(sources)
-    if layout in (None, layouts.RGB) or args.anaglyph or cmd_convert.is_tiled(args) or timing.resampled:
-        return False
-    if wants_stereo(args, sources) and "@" not in plan.filename:
-        return False
-    return layouts.LayoutChooser(plan.shown, args.options).choose(layout) != layouts.RGB
-
-
 def _job(args, inputs, read_attributes, codec, plan, timing, sources):
     stereo = wants_stereo(args, sources)
     token = "%d-%s" % (os.getpid(), uuid.uuid4().hex[:8])
     directory = os.path.dirname(os.path.abspath(plan.shown))
     args = _without_scale_out(args)
     args.run = None  # the worker needs the options, not the command
-    pictures = _pictures(args, sources, plan, timing)
+    # Saved picture by picture as a single-process run would.
+    pictures = convert_plan.writes_pictures(convert_plan.picture_chooser(args, sources, plan, timing), sources)
     return {
         "args": args, "inputs": [os.path.abspath(name) for name in inputs],
         "read_attributes": read_attributes, "codec": codec.name, "shown": plan.shown,
         "stereo": stereo, "pictures": pictures,
         "dims": tuple(args.size or sources[0].dims), "fps": timing.fps,
-        "anaglyph": cmd_convert.ANAGLYPHS.get(args.anaglyph, 0), "smooth": 1 if args.smooth else 0,
+        "anaglyph": convert_plan.ANAGLYPHS.get(args.anaglyph, 0), "smooth": 1 if args.smooth else 0,
         "eyes": EYE_LETTERS if stereo and not args.anaglyph else EYE_LETTERS[0],
         "token": token, "directory": directory,
         "stop_file": os.path.join(directory, "%s%s-stop" % (TEMPORARY_PREFIX, token)),

@@ -1,13 +1,18 @@
-# One-call reading and writing, exceptions and notebook pictures.
-#
-# This file is compiled into the extension and run in the orvo module's own
-# namespace at import, so `image`, `movie` and the constants below are the
-# module's. It runs under Python 2.7 and Python 3.
+# The orvo package: the extension orvo._orvo (the image, movie and uuid
+# types, the module functions and constants) and, written here in Python,
+# one-call reading and writing, exceptions and notebook pictures. It runs
+# under Python 2.7 and Python 3 and gives the same names on both.
 
 import errno as _errno
 import io as _io
 import os as _os
 import sys as _sys
+
+from . import _orvo
+
+# The extension's names (types, functions, constants, `threads`, __doc__
+# and __version__) become the package's own; the functions below use them.
+_orvo._publish(globals())
 
 
 class _Sheet(object):
@@ -229,3 +234,9 @@ def _movie_repr_png(self):
         return None
     sheet = _contact_sheet(self)
     return None if sheet is None else _png_bytes(sheet)
+
+
+# orvo.image and orvo.movie are static types: their methods written in
+# Python are put into them by the extension.
+_orvo._add_method(image, "_repr_png_", _image_repr_png)
+_orvo._add_method(movie, "_repr_png_", _movie_repr_png)

@@ -10,8 +10,9 @@ from .progress import stop_on_signals
 
 
 def build_parser():
-    # Imported here so that a missing or broken orvo module is reported by
-    # main() as one clear line rather than a traceback.
+    # Imported here, when the command runs, so that a command module that
+    # fails to import is reported by main() as one clear line rather than
+    # a traceback.
     from . import cmd_codecs, cmd_convert, cmd_images, cmd_info, cmd_sheet
     import orvo
 

@@ -11,7 +11,7 @@ import sys
 import threading
 import warnings
 
-from .cmd_convert import create_output
+from .convert_plan import create_output
 from .errors import CliError, interrupted_status
 from .files import EYE_LETTERS, files_of_name, frame_name, mtm_tile_files
 from .inputs import open_movie
@@ -109,7 +109,7 @@ class Conversion(object):
                     warnings.filterwarnings("ignore", message="Port .* is already in use")
                     self.cluster = LocalCluster(n_workers=self.args.workers, threads_per_worker=1,
                                                 processes=True, dashboard_address=None, silence_logs=logging.ERROR,
-                                                preload=["orvo_cli.scale_out_worker"])
+                                                preload=["orvo.cli.scale_out_worker"])
                 client = Client(self.cluster, timeout=CONNECT_SECONDS)
         self.client = client
         self.workers = max(1, len(client.scheduler_info().get("workers", {})))
