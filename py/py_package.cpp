@@ -1,6 +1,6 @@
 // The extension's side of the orvo package: the package's __init__.py
 // publishes the extension's names and hangs its picture methods on the types.
-#include "py_idioms.h"
+#include "py_package.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 /* The extension's side of the orvo package (orvo/__init__.py): the package
  * publishes the extension's names and adds conveniences written in Python
  * (one-call reading and writing, exceptions, notebook pictures). */
-#ifndef ORVO_PY_IDIOMS_H
-#define ORVO_PY_IDIOMS_H
+#ifndef ORVO_PY_PACKAGE_H
+#define ORVO_PY_PACKAGE_H
 
 #include "py_compat.h"
 
