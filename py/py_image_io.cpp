@@ -11,7 +11,6 @@
 #include "dyx_udil_stream.h"
 #include "py_image.h"
 #include "py_names.h"
-#include "py_reason.h"
 
 namespace orvo {
 namespace {
@@ -42,7 +41,7 @@ PyObject *status(ImageObject *image, int code, const char *message) {
 
 // A failure of the codec layer: the message and the reason it gave.
 PyObject *status_with_reason(ImageObject *image, int code, const char *message) {
-    with_reason(image->error, sizeof image->error, message);
+    dyx_udil_with_last_error(image->error, sizeof image->error, message);
     return OrvoInt_FromLong(code);
 }
 
@@ -108,7 +107,7 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
     if (!image_check_not_exported(self)) return nullptr;
     const char *filename = name_argument.text();
     if (frame < 0) frame = 0;
-    reason_reset();
+    dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this call's
     UdilRecord *codec = dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(
@@ -156,7 +155,7 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
         return nullptr;
     const char *filename = name_argument.text();
     const char *options_text = options_argument.text();
-    reason_reset();
+    dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this call's
     UdilRecord *codec = dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(self, kSaveNoCodec,

@@ -121,6 +121,11 @@ DYX_API const char *dyx_udil_get_last_error_string(void);
  * failure, whatever other threads did meanwhile. Each setting above also
  * sets the calling thread's own text. */
 DYX_API void dyx_udil_copy_last_error(char *out, int32_t size);
+/* Writes `message` into `out` (`size` bytes, always terminated), followed
+ * by ": " and the calling thread's last-error text when there is one: a
+ * failure's text with the codec's reason ("Unable to open movie file: moov
+ * atom not found"). */
+DYX_API void dyx_udil_with_last_error(char *out, size_t size, const char *message);
 
 /* ---- frame transfer ------------------------------------------------------- */
 

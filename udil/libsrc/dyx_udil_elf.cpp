@@ -35,20 +35,36 @@ bool read_at(int descriptor, uint64_t offset, void *buffer, size_t size) {
     return true;
 }
 
-bool segments_fit(int descriptor, uint64_t file_size) {
+// What a look at the program header table found.
+enum class Segments {
+    kNotElf64,  // not a 64-bit ELF file this code reads: the loader judges it
+    kDamaged,   // the table lies past the end of the file or cannot be read
+    kRead
+};
+
+// Reads the file's program header table into `segments`.
+Segments read_segments(int descriptor, uint64_t file_size, std::vector<Elf64_Phdr> &segments) {
     Elf64_Ehdr header;
-    if (!read_at(descriptor, 0, &header, sizeof header)) return true;  // too short: the loader says so
+    if (!read_at(descriptor, 0, &header, sizeof header)) return Segments::kNotElf64;
     const bool elf64 = header.e_ident[EI_MAG0] == ELFMAG0 && header.e_ident[EI_MAG1] == ELFMAG1 &&
                        header.e_ident[EI_MAG2] == ELFMAG2 && header.e_ident[EI_MAG3] == ELFMAG3 &&
                        header.e_ident[EI_CLASS] == ELFCLASS64;
-    // Anything else is refused by the loader with its own message.
-    if (!elf64 || header.e_phentsize != sizeof(Elf64_Phdr)) return true;
+    if (!elf64 || header.e_phentsize != sizeof(Elf64_Phdr)) return Segments::kNotElf64;
     const uint64_t table_end = header.e_phoff + uint64_t(header.e_phnum) * sizeof(Elf64_Phdr);
-    if (table_end > file_size || table_end < header.e_phoff) return false;
-    std::vector<Elf64_Phdr> segments(header.e_phnum);
+    if (table_end > file_size || table_end < header.e_phoff) return Segments::kDamaged;
+    segments.resize(header.e_phnum);
     if (!segments.empty() &&
         !read_at(descriptor, header.e_phoff, segments.data(), table_end - header.e_phoff))
-        return false;
+        return Segments::kDamaged;
+    return Segments::kRead;
+}
+
+bool segments_fit(int descriptor, uint64_t file_size) {
+    std::vector<Elf64_Phdr> segments;
+    const Segments found = read_segments(descriptor, file_size, segments);
+    // A file too short for a header, or anything but a 64-bit ELF file, is
+    // refused by the loader with its own message.
+    if (found != Segments::kRead) return found == Segments::kNotElf64;
     for (const Elf64_Phdr &segment : segments) {
         if (segment.p_type != PT_LOAD) continue;
         const uint64_t end = segment.p_offset + segment.p_filesz;
@@ -88,18 +104,8 @@ bool find_version_note(const std::vector<char> &notes, uint64_t alignment, char 
 }
 
 bool read_version_note(int descriptor, uint64_t file_size, char *out, size_t size) {
-    Elf64_Ehdr header;
-    if (!read_at(descriptor, 0, &header, sizeof header)) return false;
-    const bool elf64 = header.e_ident[EI_MAG0] == ELFMAG0 && header.e_ident[EI_MAG1] == ELFMAG1 &&
-                       header.e_ident[EI_MAG2] == ELFMAG2 && header.e_ident[EI_MAG3] == ELFMAG3 &&
-                       header.e_ident[EI_CLASS] == ELFCLASS64;
-    if (!elf64 || header.e_phentsize != sizeof(Elf64_Phdr)) return false;
-    const uint64_t table_end = header.e_phoff + uint64_t(header.e_phnum) * sizeof(Elf64_Phdr);
-    if (table_end > file_size || table_end < header.e_phoff) return false;
-    std::vector<Elf64_Phdr> segments(header.e_phnum);
-    if (!segments.empty() &&
-        !read_at(descriptor, header.e_phoff, segments.data(), table_end - header.e_phoff))
-        return false;
+    std::vector<Elf64_Phdr> segments;
+    if (read_segments(descriptor, file_size, segments) != Segments::kRead) return false;
     for (const Elf64_Phdr &segment : segments) {
         if (segment.p_type != PT_NOTE || segment.p_filesz > kMaxNotesSize ||
             segment.p_offset + segment.p_filesz > file_size)

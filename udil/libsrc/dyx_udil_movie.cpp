@@ -32,19 +32,8 @@ int movie_fail(DyxUdilMovie *movie, const char *message) {
     return DYX_MOVIE_FAILED;
 }
 
-void with_reason(char *out, size_t size, const char *message) {
-    if (out == nullptr || size == 0) return;
-    // This thread's own reason: others may fail at the same time.
-    char reason[DYX_UDIL_ERROR_SIZE];
-    dyx_udil_copy_last_error(reason, sizeof reason);
-    if (reason[0] == '\0')
-        std::snprintf(out, size, "%s", message);
-    else
-        std::snprintf(out, size, "%s: %s", message, reason);
-}
-
 int movie_fail_with_reason(DyxUdilMovie *movie, const char *message) {
-    with_reason(movie->error, sizeof movie->error, message);
+    dyx_udil_with_last_error(movie->error, sizeof movie->error, message);
     return DYX_MOVIE_FAILED;
 }
 

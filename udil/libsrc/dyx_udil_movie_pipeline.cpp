@@ -325,7 +325,8 @@ int stop_pipeline(DyxUdilMovie *movie) {
     if (pipeline == nullptr) return DYX_OK;
     int32_t frame = 0;
     const int status = pipeline->writing ? write_behind_failure(movie, &frame, true) : DYX_OK;
-    if (status != 0) with_reason(movie->error, sizeof movie->error, "Unable to write frame to movie file");
+    if (status != 0)
+        dyx_udil_with_last_error(movie->error, sizeof movie->error, "Unable to write frame to movie file");
     dyx_udil_pipeline_free(&pipeline->workers);
     close_spare_streams(*pipeline);
     delete pipeline;

@@ -109,4 +109,13 @@ void dyx_udil_copy_last_error(char *out, int32_t size) {
     if (out != nullptr && size > 0) udil::copy_text(out, size_t(size), thread_udil_error);
 }
 
+void dyx_udil_with_last_error(char *out, size_t size, const char *message) {
+    if (out == nullptr || size == 0) return;
+    // This thread's own reason: others may fail at the same time.
+    if (thread_udil_error[0] == '\0')
+        std::snprintf(out, size, "%s", message);
+    else
+        std::snprintf(out, size, "%s: %s", message, thread_udil_error);
+}
+
 }  // extern "C"

@@ -45,10 +45,6 @@ namespace udil {
 // Leaves `message` in the movie's error text; returns DYX_MOVIE_FAILED.
 int movie_fail(DyxUdilMovie *movie, const char *message);
 
-// Writes `message` into `out`, followed by ": " and the codec layer's last
-// error of this thread when there is one.
-void with_reason(char *out, size_t size, const char *message);
-
 // movie_fail with the codec layer's reason appended.
 int movie_fail_with_reason(DyxUdilMovie *movie, const char *message);
 
