@@ -10,10 +10,13 @@
 #include "dyx_malloc.h"
 #include "py_names.h"
 #include "py_object_lock.h"
+#include "py_threads.h"
 
 namespace orvo {
 PyObject *movie_open(PyObject *object, PyObject *args) {
     if (!PyArg_ParseTuple(args, ":open")) return nullptr;
+    // A reader's decoder takes its thread count from orvo.threads at open.
+    apply_thread_setting();
     int status;
     {
         GilRelease released;

@@ -19,7 +19,8 @@ public:
     MovieReader(std::unique_ptr<MovieSource> probed, bool keep_stored)
         : probed_(std::move(probed)),
           keep_stored_(keep_stored),
-          video_stream_(probed_ ? probed_->video_stream_asked() : 0) {}
+          video_stream_(probed_ ? probed_->video_stream_asked() : 0),
+          threads_(probed_ ? probed_->decoder_threads() : 0) {}
 
     // The orientation frames are turned by (1 for none) and the size they
     // are delivered in.
@@ -43,6 +44,7 @@ private:
     std::unique_ptr<MovieSource> source_;
     bool keep_stored_;
     int video_stream_;             // the stream option the handle was made with
+    int threads_;                  // the decoder threads the handle was made with
     int orientation_ = 1;          // of the open file's frames
     std::vector<uint8_t> stored_;  // a frame as decoded, before it is turned
 };

@@ -1,5 +1,7 @@
 #include "ffmpeg_source.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -37,12 +39,14 @@ std::string with_reason(std::string text, const std::string &reason) {
 
 }  // namespace
 
-std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &error, int video_stream) {
+std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &error, int video_stream,
+                                               int threads) {
     quiet_ffmpeg_log();
     clear_logged_error();
     std::unique_ptr<MovieSource> source(new MovieSource());
     source->path_ = path;
     source->requested_stream_ = video_stream;
+    source->threads_ = threads > 0 ? threads : 0;
     source->packet_ = make_packet();
     source->decoded_ = make_frame();
     source->cached_ = make_frame();
@@ -50,7 +54,7 @@ std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &er
         error = "out of memory";
         return nullptr;
     }
-    if (!source->open_input(error) || !source->open_decoder(source->decoder_, 0, error) ||
+    if (!source->open_input(error) || !source->open_decoder(source->decoder_, source->threads_, error) ||
         !source->build_index(error))
         return nullptr;
     if (source->damaged_end_ && source->index_.by_timestamp()) {
@@ -62,6 +66,53 @@ std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &er
     }
     source->choose_frame_rate();
     return source;
+}
+
+MovieSource::~MovieSource() {
+    if (getpid() != owner_) drop_parent_state();
+}
+
+// In a forked child: the decoder's threads are gone, so that freeing the
+// decoder would wait for them for ever, and the parent's objects may have
+// been in use by a thread of the parent at the fork. They are left as they
+// are (a small loss of memory in the child) and the pointers let go of.
+void MovieSource::drop_parent_state() {
+    const pid_t self = getpid();
+    if (dropped_for_ == self) return;
+    dropped_for_ = self;
+    (void)input_.release();  // its file offset is shared with the parent's
+    (void)decoder_.release();
+    (void)still_decoder_.release();
+    (void)packet_.release();
+    (void)decoded_.release();
+    (void)cached_.release();
+}
+
+// The first read in a forked child opens the file and the decoder again;
+// the next frame is then decoded from its key frame, as after a seek, so
+// that the child gets the same pixels as the parent. False with `error`
+// set when that fails (the next read tries again).
+bool MovieSource::adopt_in_child(std::string &error) {
+    const pid_t self = getpid();
+    if (self == owner_) return true;
+    drop_parent_state();
+    if (!packet_) packet_ = make_packet();
+    if (!decoded_) decoded_ = make_frame();
+    if (!cached_) cached_ = make_frame();
+    if (!packet_ || !decoded_ || !cached_) {
+        error = "out of memory";
+        return false;
+    }
+    active_ = false;
+    draining_ = false;
+    cached_frame_ = -1;
+    if (!open_input(error) || (!decoder_ && !open_decoder(decoder_, threads_, error))) {
+        input_.reset();
+        error = "can't open the file again in this forked process: " + error;
+        return false;
+    }
+    owner_ = self;
+    return true;
 }
 
 bool MovieSource::open_input(std::string &error) {
@@ -346,6 +397,7 @@ int32_t MovieSource::number_of(const AVFrame &picture) {
 
 bool MovieSource::read_frame(int32_t frame, uint8_t *pixels, std::string &error) {
     clear_logged_error();
+    if (!adopt_in_child(error)) return false;
     if (frame == cached_frame_) return deliver(frame, pixels, error);
     const bool forward = active_ && frame > last_output_ &&
                          (!index_.by_timestamp() || index_.start_of_frame(frame) <= last_fed_);
@@ -396,6 +448,7 @@ bool MovieSource::deliver(int32_t frame, uint8_t *pixels, std::string &error) {
 }
 
 bool MovieSource::read_packet_of_frame(int32_t frame, AVPacket &packet, std::string &error) {
+    if (!adopt_in_child(error)) return false;
     const int32_t wanted = index_.packet_of_frame(frame);
     // The demuxer moves away from where the decoder stopped.
     active_ = false;
@@ -415,6 +468,7 @@ bool MovieSource::read_packet_of_frame(int32_t frame, AVPacket &packet, std::str
 
 bool MovieSource::decode_packet_data(const void *data, int32_t size, uint8_t *pixels, std::string &error) {
     clear_logged_error();
+    if (!adopt_in_child(error)) return false;
     if (!still_decoder_ && !open_decoder(still_decoder_, 1, error)) return false;
     PacketPtr packet = make_packet();
     if (!packet || av_new_packet(packet.get(), size) < 0) {

@@ -8,7 +8,14 @@
 // demuxer landed on is found again in the index, and decoded pictures are
 // numbered by the index's time stamps, so that reading a frame directly
 // gives what reading every frame up to it gives.
+//
+// A process forked from the one that opened the source has the source's
+// memory but not the decoder's threads: there the source opens the file and
+// a decoder of its own before it reads (see adopt_in_child).
 #pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
@@ -24,11 +31,17 @@ class MovieSource {
 public:
     // Opens and indexes `path`; null with `error` set when it has no
     // readable video stream. `video_stream` N picks the N-th video stream
-    // of the file (1 the first); 0 the one a player would show.
-    static std::unique_ptr<MovieSource> open(const char *path, std::string &error, int video_stream = 0);
+    // of the file (1 the first); 0 the one a player would show. `threads`
+    // is the decoder's thread count (0: as many as the machine has).
+    static std::unique_ptr<MovieSource> open(const char *path, std::string &error, int video_stream = 0,
+                                             int threads = 0);
+    ~MovieSource();
+    MovieSource(const MovieSource &) = delete;
+    MovieSource &operator=(const MovieSource &) = delete;
 
     const std::string &path() const { return path_; }
     int video_stream_asked() const { return requested_stream_; }
+    int decoder_threads() const { return threads_; }
     int width() const { return width_; }
     int height() const { return height_; }
     bool alpha() const { return alpha_; }
@@ -48,6 +61,8 @@ public:
 
 private:
     MovieSource() = default;
+    bool adopt_in_child(std::string &error);
+    void drop_parent_state();
     bool open_input(std::string &error);
     bool choose_stream(int requested, std::string &error);
     bool open_decoder(CodecPtr &decoder, int threads, std::string &error) const;
@@ -67,6 +82,9 @@ private:
     std::string path_;
     InputPtr input_;
     int requested_stream_ = 0;  // see open()
+    int threads_ = 0;           // see open()
+    pid_t owner_ = getpid();    // the process whose decoder this is
+    pid_t dropped_for_ = 0;     // the process that last dropped its parent's state
     int stream_ = -1;
     CodecPtr decoder_;
     CodecPtr still_decoder_;  // for compressed frames handed back by the caller

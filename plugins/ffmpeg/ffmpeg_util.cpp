@@ -1,6 +1,7 @@
 #include "ffmpeg_util.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <cstdio>
 #include <cstring>
@@ -76,7 +77,12 @@ void clear_logged_error() {
 
 void quiet_ffmpeg_log() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(collect_log); });
+    std::call_once(once, [] {
+        // A decoder thread may be logging when the process forks: the
+        // child must not inherit the lock taken.
+        pthread_atfork([] { log_mutex.lock(); }, [] { log_mutex.unlock(); }, [] { log_mutex.unlock(); });
+        av_log_set_callback(collect_log);
+    });
 }
 
 }  // namespace ffmpeg_plugin

@@ -19,7 +19,8 @@
 //
 // The per-file work lives in a class derived from udil_sdk::Handle, which
 // keeps the handle's last error text. A create function that gives no
-// handle says why with `return udil_sdk::refuse("...")`. The macro emits every extern "C"
+// handle says why with `return udil_sdk::refuse("...")`. A reader that
+// starts threads of its own asks udil_sdk::reader_threads() how many. The macro emits every extern "C"
 // entry point of udil_plugin.h; UDIL_SDK_COMPRESSED_ENTRIES adds the three
 // optional compressed-frame ones. No exception leaves an entry point.
 #ifndef UDIL_SDK_H
@@ -27,6 +28,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -226,6 +228,15 @@ inline int32_t get_err(UdilHandle handle, int32_t *flag, char *message) {
     return 0;
 }
 
+// The threads a reader handle made now may use for its own work, as the
+// host last said through udil_set_threads; 0 when it has not said (a host
+// without that call), which leaves the choice to the plug-in.
+inline std::atomic<int32_t> &reader_thread_setting() {
+    static std::atomic<int32_t> count{0};
+    return count;
+}
+inline int32_t reader_threads() { return reader_thread_setting().load(std::memory_order_relaxed); }
+
 // Defaults for the traits a plug-in does not declare itself.
 struct PluginDefaults {
     static constexpr const char *kApiVersion = "3.0";
@@ -365,6 +376,9 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
     extern "C" UDIL_EXPORT int32_t udil_unknown_frames(void) { return P::kUnknownFrames; }                 \
     extern "C" UDIL_EXPORT int32_t udil_thread_safe(void) { return P::kThreadSafe; }                       \
     extern "C" UDIL_EXPORT int32_t udil_concurrent_use(void) { return P::kConcurrentUse; }                 \
+    extern "C" UDIL_EXPORT void udil_set_threads(int32_t count) {                                          \
+        udil_sdk::reader_thread_setting().store(count > 0 ? count : 0, std::memory_order_relaxed);         \
+    }                                                                                                      \
     extern "C" UDIL_EXPORT int32_t udil_can_read_file(const char *path) { return P::can_read_file(path); } \
     extern "C" UDIL_EXPORT int32_t udil_update_options(UdilHandle, int32_t, UdilOption *) { return 0; }    \
     extern "C" UDIL_EXPORT int32_t udil_get_err(UdilHandle handle, int32_t *flag, char *message) {         \

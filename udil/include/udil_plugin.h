@@ -166,6 +166,12 @@ UDIL_EXPORT int32_t udil_thread_safe(void);
  * A plug-in without it, or returning anything else, is called by one
  * thread at a time. */
 UDIL_EXPORT int32_t udil_concurrent_use(void);
+/* Optional: the number of threads (at least 1) that a reader handle made
+ * from now on may use for its own work, such as a video decoder's
+ * threads: the host's worker count, passed before every
+ * udil_create_reader. A plug-in keeps the count a handle was made with.
+ * One without this entry point chooses for itself. */
+UDIL_EXPORT void udil_set_threads(int32_t count);
 UDIL_EXPORT int32_t udil_can_read_file(const char *path);
 UDIL_EXPORT int32_t udil_update_options(UdilHandle handle, int32_t count, UdilOption *options);
 /* Writes the handle's last error message into `message` (256 bytes, NUL
@@ -211,6 +217,7 @@ typedef const char *(*udil_name_fn)(void);
 typedef const char *(*udil_desc_fn)(void);
 typedef const char *(*udil_api_version_fn)(void);
 typedef void (*udil_path_to_udil_fn)(const char *);
+typedef void (*udil_set_threads_fn)(int32_t);
 typedef const char *const *(*udil_suffix_fn)(int32_t *);
 typedef const char *(*udil_choose_suffix_fn)(const UdilMovieInfo *, int32_t, const UdilOption *);
 typedef int32_t (*udil_flag_fn)(void); /* rand_reads ... thread_safe, concurrent_use, formats, option count */

@@ -142,8 +142,8 @@ int open_movie(UdilMtmMovie &movie) {
     const int32_t capacity = movie.options != nullptr ? movie.option_count : 0;
     if (movie.single_file) {
         if (!udil::input_file_usable(movie.file)) return DYX_REFUSED;
-        movie.handle =
-            entry.create_reader(movie.file, &movie.info, &movie.option_count, capacity, movie.options);
+        movie.handle = udil::create_reader(*movie.codec, movie.file, &movie.info, &movie.option_count,
+                                           capacity, movie.options);
         if (movie.handle == nullptr) return refusal(movie.codec, "Unable to create UDIL handle");
         movie.frame_counter = movie.info.frames;
         if (entry.file_open(movie.handle, movie.file) != 0) {
@@ -157,7 +157,8 @@ int open_movie(UdilMtmMovie &movie) {
     if (dyx_udil_make_filename(name, movie.file, "", movie.first_frame, UDIL_EYE_LEFT) == nullptr)
         return refuse("Sub movie file name too long");
     if (!udil::input_file_usable(name)) return DYX_REFUSED;
-    movie.handle = entry.create_reader(name, &movie.info, &movie.option_count, capacity, movie.options);
+    movie.handle =
+        udil::create_reader(*movie.codec, name, &movie.info, &movie.option_count, capacity, movie.options);
     if (movie.handle == nullptr) return refusal(movie.codec, "Unable to create UDIL handle");
     if (entry.file_open(movie.handle, name) != 0) {
         plugin_error(movie, "Unable to open sub movie file");
@@ -193,7 +194,7 @@ int open_frame_file(UdilMtmMovie &movie, const char *name) {
     const UdilEntryPoints &entry = movie.codec->entry;
     UdilMovieInfo found = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
     if (!udil::input_file_usable(name)) return DYX_SYSTEM_FAILED;
-    UdilHandle probe = entry.create_reader(name, &found, nullptr, 0, nullptr);
+    UdilHandle probe = udil::create_reader(*movie.codec, name, &found, nullptr, 0, nullptr);
     if (probe != nullptr) {
         entry.handle_destroy(&probe);
         if (found.width != movie.info.width || found.height != movie.info.height ||

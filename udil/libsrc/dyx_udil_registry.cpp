@@ -11,6 +11,7 @@
 #include "dyx_io.h"
 #include "dyx_list.h"
 #include "dyx_malloc.h"
+#include "dyx_parallel.h"
 #include "dyx_status.h"
 #include "dyx_udil.h"
 #include "udil_internal.h"
@@ -293,6 +294,7 @@ int dyx_udil_load(UdilRecord *record) {
     // Optional and absent in older plug-ins, whose calls stay serialised.
     udil_flag_fn concurrent_use;
     record->concurrent_use = bind(library, concurrent_use, "udil_concurrent_use") && concurrent_use() == 1;
+    bind(library, entry.set_threads, "udil_set_threads");  // left null when missing
     if (bind(library, entry.get_compressed_size, "udil_get_compressed_size")) {
         // With compressed sizes the other two compressed operations are due.
         DYX_UDIL_BIND_MANDATORY(get_images_compressed);
@@ -441,3 +443,13 @@ void dyx_udil_list_dump(void) {
 }
 
 }  // extern "C"
+
+namespace udil {
+
+UdilHandle create_reader(const UdilRecord &record, const char *path, UdilMovieInfo *info, int32_t *count,
+                         int32_t capacity, UdilOption *options) {
+    if (record.entry.set_threads != nullptr) record.entry.set_threads(dyx_parallel_threads());
+    return record.entry.create_reader(path, info, count, capacity, options);
+}
+
+}  // namespace udil

@@ -101,7 +101,7 @@ int open_right_reader(UdilFileSlot &slot, const UdilFileSlot *previous, const ch
     // The plug-in hands its defaults back into the scratch records.
     int32_t returned = slot.option_count;
     slot.secondary =
-        slot.codec->entry.create_reader(right_path, &slot.info, &returned, slot.option_count, scratch);
+        udil::create_reader(*slot.codec, right_path, &slot.info, &returned, slot.option_count, scratch);
     if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
     if (slot.secondary == nullptr) {
         udil::set_refusal_reason(slot.codec, "The codec cannot read the right-eye file");
@@ -240,8 +240,8 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     // With reader options the plug-in reads them from the caller's buffer
     // and hands its defaults back into it; without, it gets no records.
     int32_t returned = slot.option_count;
-    slot.primary =
-        entry.create_reader(path, &slot.info, &returned, capacity, slot.option_count > 0 ? buffer : nullptr);
+    slot.primary = udil::create_reader(*record, path, &slot.info, &returned, capacity,
+                                       slot.option_count > 0 ? buffer : nullptr);
     if (slot.primary == nullptr) {
         // The plug-in's own reason when it keeps one; otherwise say which
         // file and codec failed so the caller's message is never empty.

@@ -108,8 +108,9 @@ int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
         scratch = udil::copy_options("dyx_udil_get_image", slot.options, count);
         if (scratch == nullptr) return DYX_NO_MEMORY;
     }
-    UdilHandle reader = scratch != nullptr ? entry.create_reader(path, &found, &count, count, scratch)
-                                           : entry.create_reader(path, &found, nullptr, 0, nullptr);
+    UdilHandle reader = scratch != nullptr
+                            ? udil::create_reader(*slot.codec, path, &found, &count, count, scratch)
+                            : udil::create_reader(*slot.codec, path, &found, nullptr, 0, nullptr);
     if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
     if (reader == nullptr) {
         // The plug-in's reason when it keeps one; without a text of its own

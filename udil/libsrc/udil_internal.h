@@ -34,6 +34,12 @@ private:
     pthread_mutex_t *lock_;
 };
 
+// udil_create_reader after telling the plug-in how many threads the new
+// handle may use (the library's worker count), so that one worker means
+// no decoder threads either. Call with the record's UdilCallGuard held.
+UdilHandle create_reader(const UdilRecord &record, const char *path, UdilMovieInfo *info, int32_t *count,
+                         int32_t capacity, UdilOption *options);
+
 // The last-error text the calling thread set most recently (see
 // dyx_udil_copy_last_error); the host's own code reads this one, so that
 // a reason never comes from another thread's failure.
