@@ -31,6 +31,25 @@ class Progress(object):
         return self.answers.get(k, 0)
 
 
+class Reopener(object):
+    """A progress object that after frame 1 closes a movie and, when asked,
+    opens it again (a write movie under `rename` and another size)."""
+
+    def __init__(self, movie, reopen=False, rename=None):
+        self.movie, self.reopen, self.rename = movie, reopen, rename
+        self.answers = []
+
+    def step(self, k):
+        if k == 1:
+            self.answers.append(self.movie.close())
+            if self.reopen:
+                if self.rename:
+                    self.movie.filename = self.rename
+                    self.movie.dims = (8, 7)
+                self.answers.append(self.movie.open())
+        return 0
+
+
 class ReadOptionsTest(ScratchTestCase):
     def setUp(self):
         ScratchTestCase.setUp(self)
@@ -219,6 +238,32 @@ class WriteMovieTest(ScratchTestCase):
             # The frames before the answer are written, and read back.
             self.assertEqual((movie.close(), frames_of(self.path("p%d.####.ppm" % number))),
                              (0, [[image.tostring()] for image in self.images[:frames]]))
+
+    def test_closing_or_reopening_a_movie_in_the_progress_method_ends_the_transfer(self):
+        target_moved = "the movie was closed or reopened during append(); the remaining frames were not written"
+        source_moved = ("the appended movie was closed or reopened during append(); the remaining frames were "
+                        "not written")
+        # the movie the method changes, whether it opens it again, under which name, errstr
+        cases = [("target", False, None, target_moved),
+                 ("target", True, "other.####.ppm", target_moved),
+                 ("source", False, None, source_moved),
+                 ("source", True, None, source_moved)]
+        self.addCleanup(setattr, orvo, "threads", orvo.threads)
+        for threads in (1, 2):  # on the calling thread, and written behind it
+            orvo.threads = threads
+            for number, (which, reopen, rename, message) in enumerate(cases):
+                name = "moved%d-%d.####.ppm" % (threads, number)
+                movie, source = self.writer(name, 4), self.source(4)
+                self.assertEqual(movie.open(), 0)
+                reopener = Reopener(movie if which == "target" else source, reopen, rename and self.path(rename))
+                self.assertEqual(movie.append(source, object=reopener, method="step"), -1)
+                self.assertEqual((movie.errstr(), reopener.answers), (message, [0, 0] if reopen else [0]))
+                if which == "source" or reopen:
+                    self.assertEqual(movie.close(), 0)
+                # The two frames written before the change stay in the first
+                # output, readable; none went on into another file.
+                self.assertEqual(frames_of(self.path(name)), [[image.tostring()] for image in self.images[:2]])
+                self.assertFalse([file for file in self.files() if file.startswith("other")])
 
     def test_addcount_and_resetcount(self):
         movie = orvo.movie(orvo.MOVIE_WRITE)

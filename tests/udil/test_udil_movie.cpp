@@ -1,7 +1,8 @@
 // The movie C API on the real PPM plug-in: reading with a frame range,
 // repeats and flips (with and without read-ahead workers), writing and
 // reading the files back with a plain PPM parser, appending one movie to
-// another with callbacks that stop it, and the failures' statuses and texts.
+// another with callbacks that stop it or close one of the movies, and the
+// failures' statuses and texts.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -227,6 +228,87 @@ TEST_F(UdilMovie, AppendMovieStopsWhenACallbackSaysSo) {
         dyx_udil_movie_free(&writer_);
         dyx_udil_movie_free(&reader_);
     }
+}
+
+// What a progress callback does to one of the movies after frame 1:
+// close it, and open it again (a write movie under `rename`).
+struct Reopening {
+    DyxUdilMovie *movie = nullptr;
+    bool reopen = false;
+    std::string rename;
+    int closed = -99, opened = -99;
+};
+
+int reopen_after_frame_1(void *context, int32_t frame) {
+    Reopening &change = *static_cast<Reopening *>(context);
+    if (frame != 1) return DYX_MOVIE_CONTINUE;
+    change.closed = dyx_udil_movie_close(change.movie);
+    if (!change.reopen) return DYX_MOVIE_CONTINUE;
+    if (!change.rename.empty()) {
+        dyx_strncpy(change.movie->filename, change.rename.c_str(), sizeof change.movie->filename);
+        dyx_udil_movie_set_dims(change.movie, kWidth + 2, kHeight + 2);
+    }
+    change.opened = dyx_udil_movie_open(change.movie, nullptr, nullptr);
+    return DYX_MOVIE_CONTINUE;
+}
+
+// Frames of one transfer never go on into another file (nor come from
+// one): the two written before the callback stay in the first output.
+TEST_F(UdilMovie, AppendMovieEndsWhenACallbackClosesOrReopensAMovie) {
+    write_source("src.####.ppm");
+    const std::string target_moved =
+        "the movie was closed or reopened during append(); the remaining frames were not written";
+    const std::string source_moved =
+        "the appended movie was closed or reopened during append(); the remaining frames were not written";
+    struct Case {
+        bool target;  // the callback changes the write movie, else the read movie
+        bool reopen;
+        const char *rename;
+        const std::string &error;
+    };
+    const Case cases[] = {
+        {true, false, "", target_moved},
+        {true, true, "other.####.ppm", target_moved},
+        {false, false, "", source_moved},
+        {false, true, "", source_moved},
+    };
+    int k = 0;
+    // On the calling thread, and with frames read ahead and written behind.
+    for (int threads : {1, 2})
+        for (const Case &test : cases) {
+            dyx_parallel_set_threads(threads);
+            SCOPED_TRACE(::testing::Message() << "case " << k);
+            reader_ = new_reader("src.####.ppm");
+            ASSERT_EQ(dyx_udil_movie_open(reader_, nullptr, nullptr), 0) << reader_->error;
+            const std::string target = "moved" + std::to_string(k++) + ".####.ppm";
+            writer_ = new_writer(target, kFrames);
+            ASSERT_EQ(dyx_udil_movie_open(writer_, nullptr, nullptr), 0) << writer_->error;
+            Reopening change;
+            change.movie = test.target ? writer_ : reader_;
+            change.reopen = test.reopen;
+            if (test.rename[0] != '\0') change.rename = scratch_.file(test.rename);
+            const DyxUdilMovieTransfer transfer{0, nullptr, reopen_after_frame_1, &change};
+            EXPECT_EQ(dyx_udil_movie_append_movie(writer_, reader_, &transfer), DYX_MOVIE_FAILED);
+            EXPECT_EQ(dyx_udil_movie_error(writer_), test.error);
+            EXPECT_EQ(change.closed, 0);
+            EXPECT_EQ(change.opened, test.reopen ? 0 : -99);
+            if (writer_->is_open) {
+                EXPECT_EQ(writer_->realframes, test.target ? 0 : 2);
+                EXPECT_EQ(dyx_udil_movie_close(writer_), 0) << writer_->error;
+            }
+            for (int32_t f = 0; f < kFrames; ++f) {
+                char name[64];
+                std::snprintf(name, sizeof name, "moved%d.%04d.ppm", k - 1, f);
+                int32_t width = 0, height = 0;
+                EXPECT_EQ(ppm_samples(scratch_.file(name), &width, &height).size(),
+                          f < 2 ? size_t(kWidth * kHeight * 3) : 0u)
+                    << name;
+                std::snprintf(name, sizeof name, "other.%04d.ppm", f);
+                EXPECT_FALSE(udil_test::exists(scratch_.file(name))) << name;
+            }
+            dyx_udil_movie_free(&writer_);
+            dyx_udil_movie_free(&reader_);
+        }
 }
 
 TEST_F(UdilMovie, FailuresGiveTheirStatusAndText) {

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -35,10 +36,14 @@ void take_codec(DyxUdilMovie *movie, UdilRecord *codec) {
     dyx_strncpy(movie->format, codec->name, sizeof movie->format);
 }
 
+std::atomic<uint64_t> openings{0};
+
 // The internals of a movie being opened; freed again when the open fails.
 bool make_internals(DyxUdilMovie *movie) {
     movie->internals = new (std::nothrow) DyxUdilMovieInternals;
-    return movie->internals != nullptr;
+    if (movie->internals == nullptr) return false;
+    movie->internals->opening = ++openings;
+    return true;
 }
 
 void drop_internals(DyxUdilMovie *movie) {
@@ -270,6 +275,10 @@ int open_for_writing(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context
 }
 
 }  // namespace
+
+uint64_t movie_opening(const DyxUdilMovie *movie) {
+    return movie->is_open && movie->internals != nullptr ? movie->internals->opening : 0;
+}
 
 int movie_release(DyxUdilMovie *movie) {
     DyxUdilMovieInternals *internals = movie->internals;

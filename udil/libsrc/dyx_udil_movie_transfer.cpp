@@ -56,6 +56,29 @@ int transfer_frame(DyxUdilMovie *movie, DyxUdilMovie *source, int32_t k, int smo
     return 0;
 }
 
+// The two movies of a transfer as they were opened when it started: a
+// callback may close either (the script's own lock lets it) and open it
+// again, on another file. Frames of one transfer never go on to another
+// file, nor come from one.
+struct Openings {
+    uint64_t movie;
+    uint64_t source;
+};
+
+// 0 while both movies are still the ones the transfer started with; else
+// DYX_MOVIE_FAILED with the text left in the movie's error string (the
+// frames written so far stay where they went).
+int check_openings(DyxUdilMovie *movie, const DyxUdilMovie *source, const Openings &started) {
+    if (movie_opening(movie) != started.movie)
+        return movie_fail(
+            movie, "the movie was closed or reopened during append(); the remaining frames were not written");
+    if (movie_opening(source) != started.source)
+        return movie_fail(movie,
+                          "the appended movie was closed or reopened during append(); the remaining frames "
+                          "were not written");
+    return 0;
+}
+
 }  // namespace
 }  // namespace udil
 
@@ -71,6 +94,7 @@ int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source,
     if (!source->read_mode || !source->is_open)
         return udil::movie_fail(movie, "the appended movie must be readonly and open");
     if (source->nframes < 1) return DYX_MOVIE_FAILED;
+    const udil::Openings started{udil::movie_opening(movie), udil::movie_opening(source)};
     for (int32_t k = 0; k < source->nframes; ++k) {
         const int unwritten = udil::movie_report_unwritten(movie);
         if (unwritten != 0) return unwritten;
@@ -81,11 +105,13 @@ int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source,
         // so far stay, and close() finishes a readable file.
         if (transfer->check_stop != nullptr && transfer->check_stop(transfer->context) != 0)
             return udil::interrupted(movie);
+        if (const int changed = udil::check_openings(movie, source, started)) return changed;
         const int status = udil::transfer_frame(movie, source, k, transfer->smooth);
         if (status != 0) return status;
         if (transfer->progress == nullptr) continue;
         const int answer = udil::progress_answer(movie, transfer->progress(transfer->context, k));
         if (answer != 0) return answer;
+        if (const int changed = udil::check_openings(movie, source, started)) return changed;
     }
     return 0;
 }

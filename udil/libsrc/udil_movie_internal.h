@@ -36,9 +36,16 @@ struct DyxUdilMovieInternals {
     udil::FramePipeline *pipeline = nullptr;  // read-ahead or write-behind; made on first use
     udil::KeptFrame kept;
     bool read_before = false;  // a frame was read since open
+    // Tells this opening from every other one in the process (never 0), so
+    // that a caller sees when a callback closed and reopened the movie.
+    uint64_t opening = 0;
 };
 
 namespace udil {
+
+// The opening of an open movie (DyxUdilMovieInternals::opening); 0 when
+// the movie is closed.
+uint64_t movie_opening(const DyxUdilMovie *movie);
 
 // ---- error texts (dyx_udil_movie.cpp) ----------------------------------------
 
