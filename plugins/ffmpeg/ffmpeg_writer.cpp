@@ -45,7 +45,28 @@ MovieWriter::MovieWriter(const UdilMovieInfo &info, const WriterSettings &settin
       settings_(settings),
       codec_(*settings.codec) {}
 
-MovieWriter::~MovieWriter() { release(); }
+MovieWriter::~MovieWriter() {
+    if (in_forked_child())
+        abandon_in_child();
+    else
+        release();
+}
+
+// Neither freed (the encoder would wait for its threads, which are not in
+// this process) nor flushed (buffered data would land in the parent's file
+// at the shared offset): the objects are let go of, a small loss of memory
+// in the child. The file stays the parent's to finish.
+int32_t MovieWriter::abandon_in_child() {
+    output_ = nullptr;
+    stream_ = nullptr;
+    (void)encoder_.release();
+    (void)picture_.release();
+    (void)packet_.release();
+    header_written_ = false;
+    return fail(
+        7, "ffmpeg: %s is left to the process that is writing it (%d): a forked process cannot finish it",
+        path_.c_str(), int(owner_));
+}
 
 AVPixelFormat MovieWriter::encoded_format() const {
     switch (codec_.id) {
@@ -86,6 +107,7 @@ AVPixelFormat MovieWriter::container_codec_format() const {
 
 int32_t MovieWriter::file_new(const char *path) {
     file_close();
+    owner_ = getpid();
     clear_error();
     quiet_ffmpeg_log();
     clear_logged_error();
@@ -230,6 +252,10 @@ int32_t MovieWriter::open_encoder() {
 
 int32_t MovieWriter::save_image(int32_t, int32_t, const void *left, const void *right) {
     if (!header_written_) return fail(6, "ffmpeg: no file is open");
+    if (in_forked_child())
+        return fail(7,
+                    "ffmpeg: %s is being written by another process (%d): a forked process cannot add to it",
+                    path_.c_str(), int(owner_));
     const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
     if (pixels == nullptr) return fail(6, "ffmpeg: no pixel buffer given");
     clear_logged_error();
@@ -286,6 +312,7 @@ int32_t MovieWriter::write_packets() {
 
 int32_t MovieWriter::file_close() {
     if (output_ == nullptr) return 0;
+    if (in_forked_child()) return abandon_in_child();
     int32_t status = 0;
     if (header_written_) {
         clear_logged_error();

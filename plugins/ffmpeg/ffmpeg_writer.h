@@ -1,6 +1,14 @@
 // The writer handle: RGB frames encoded into a movie file with the codec
 // and settings of the writer's options.
+//
+// A process forked while a file is being written has the writer's memory
+// but not the encoder's threads, and shares the file's offset with its
+// parent: there the writer refuses frames, and closing leaves the file
+// to the parent, untouched (see abandon_in_child).
 #pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -36,6 +44,8 @@ private:
     // write error there (a full disk) fails the frame.
     int32_t flush_to_file();
     void release();
+    bool in_forked_child() const { return output_ != nullptr && getpid() != owner_; }
+    int32_t abandon_in_child();
 
     int width_, height_;
     AVRational rate_;
@@ -52,6 +62,7 @@ private:
     int64_t next_pts_ = 0;
     bool header_written_ = false;
     bool flush_muxer_ = false;  // the container holds frames back (Matroska clusters)
+    pid_t owner_ = getpid();    // the process that made the file
 };
 
 // The frames-per-second value as an exact ratio (29.97 is 30000/1001).

@@ -1,7 +1,8 @@
-"""Movies read in a process forked from the one that opened and read them
-(the ffmpeg command makes the files): the child gets the parent's frames,
-never a hang, with one worker and with two; and orvo.threads = 1 starts no
-decoder thread."""
+"""Movies used in a process forked from the one that opened them (the
+ffmpeg command makes and checks the files): a child reading gets the
+parent's frames, a child writing gets a clear error and leaves the
+parent's file whole, never a hang, with one worker and with two; and
+orvo.threads = 1 starts no decoder thread."""
 import os
 import unittest
 
@@ -53,6 +54,48 @@ print(status)
 print(" ".join(second + first))
 print(data.decode())
 '''
+
+# Writes five frames of an H.264 movie and forks; the child appends a frame
+# and then closes the movie, or exits and leaves it to the interpreter's
+# clean-up. The parent then writes five more frames and closes it. Prints
+# the child's wait status and what its append and close answered.
+WRITE_FORK_SCRIPT = r"""
+import os, signal, sys
+import orvo
+orvo.threads = %d
+def picture(k):
+    return orvo.image(160, 120, orvo.DYX_IMG_FMT_RGB, bytes(bytearray([k * 20] * (160 * 120 * 3))))
+movie = orvo.movie(orvo.MOVIE_WRITE)
+movie.filename = %r
+movie.dims = (160, 120)
+movie.addcount(11)
+assert movie.open() == 0, movie.errstr()
+for k in range(5):
+    assert movie.append(picture(k)) == 0, movie.errstr()
+reading, writing = os.pipe()
+child = os.fork()
+if child == 0:
+    signal.alarm(%d)
+    os.close(reading)
+    answers = ["append %%d %%s" %% (movie.append(picture(5)), movie.errstr())]
+    if %r == "close":
+        answers.append("close %%d %%s" %% (movie.close(), movie.errstr()))
+    os.write(writing, "\n".join(answers).encode())
+    os.close(writing)
+    sys.exit(0)
+os.close(writing)
+data = b""
+chunk = os.read(reading, 65536)
+while chunk:
+    data += chunk
+    chunk = os.read(reading, 65536)
+status = os.waitpid(child, 0)[1]
+for k in range(5, 10):
+    assert movie.append(picture(k)) == 0, movie.errstr()
+assert movie.close() == 0, movie.errstr()
+print(status)
+print(data.decode())
+"""
 
 # Prints the threads of the process before the movie is opened and after
 # five of its frames are read.
@@ -122,6 +165,29 @@ class ForkedChildTest(ScratchTestCase):
         for path in movies:
             for threads in (1, 2):
                 self.assert_child_reads_like_parent(path, threads)
+
+    def test_a_forked_child_cannot_write_the_parents_movie_nor_spoil_it(self):
+        refused = "a forked process cannot"
+        for threads in (1, 2):
+            for ending in ("close", "exit"):
+                what = "orvo.threads = %d, the child's %s" % (threads, ending)
+                path = self.path("written-%d-%s.mp4" % (threads, ending))
+                status, out, err = run_python(WRITE_FORK_SCRIPT % (threads, path, CHILD_ALARM_SECONDS, ending))
+                self.assertEqual(status, 0, "%s: %s" % (what, err))
+                lines = out.split("\n")
+                self.assertEqual(lines[0], "0", "%s: the child ended with wait status %s (14: it hung)" %
+                                 (what, lines[0]))
+                # Refused at once, or (written behind the caller) by close.
+                answers = lines[1:]
+                if threads == 1 or ending == "close":
+                    self.assertTrue(any(refused in line for line in answers), "%s: %s" % (what, answers))
+                if ending == "close":
+                    self.assertNotEqual(answers[1].split()[1], "0", what)
+                # The ffmpeg command decodes every frame the parent wrote.
+                status, out, err = run_bounded(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                                "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path],
+                                               FFMPEG_SECONDS)
+                self.assertEqual((status, out.strip(), err.strip()), (0, "10", ""), what)
 
     def test_one_worker_starts_no_decoder_thread(self):
         # H.264 decodes on frame threads whenever it is allowed more than one.
