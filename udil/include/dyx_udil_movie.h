@@ -226,7 +226,11 @@ DYX_API int dyx_udil_movie_append_image(DyxUdilMovie *movie, dyx_image_t *left, 
  * DYX_MOVIE_FAILED without a text when the source yields no frame;
  * DYX_MOVIE_STOPPED with "Operation interrupted"; DYX_MOVIE_OUT_OF_MEMORY;
  * or a read's or a write's status with "Unable to read frame from movie
- * file: <reason>" or "Unable to write frame to movie file: <reason>". The
+ * file: <reason>" or "Unable to write frame to movie file: <reason>". A
+ * callback that closes either movie (or closes and opens it again) ends the
+ * transfer with DYX_MOVIE_FAILED and "the movie was closed or reopened
+ * during append(); the remaining frames were not written" ("the appended
+ * movie ..." for the source): one transfer never writes to two files. The
  * frames written so far stay; close() finishes a readable file. Both movies
  * must be held by the caller for the whole call. */
 DYX_API int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source,

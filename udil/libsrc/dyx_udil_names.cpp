@@ -1,4 +1,5 @@
 // Frame file names from templates, wildcard tests and the last-error text.
+#include <pthread.h>
 #include <strings.h>
 
 #include <cstdio>
@@ -17,6 +18,12 @@ namespace {
 char last_udil_error[DYX_UDIL_ERROR_SIZE];
 std::mutex last_udil_error_lock;
 thread_local char thread_udil_error[DYX_UDIL_ERROR_SIZE];
+
+// A worker may be storing its text when the process forks: the lock is
+// held across the fork, so that the child does not inherit it taken.
+const bool error_lock_fork_safe =
+    pthread_atfork([] { last_udil_error_lock.lock(); }, [] { last_udil_error_lock.unlock(); },
+                   [] { last_udil_error_lock.unlock(); }) == 0;
 
 void store_last_error(const char *text) {
     udil::copy_text(thread_udil_error, sizeof thread_udil_error, text);
