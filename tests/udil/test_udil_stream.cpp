@@ -1,14 +1,17 @@
 // Codec streams over real files written and read by the fake test codecs:
 // write streams of both kinds, read streams with appended files, the rules
-// that refuse an append, and why a stream is refused.
+// that refuse an append, why a stream is refused, and the worker count
+// each reader is told.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "dyx_malloc.h"
+#include "dyx_parallel.h"
 #include "udil_test_support.h"
 
 using udil_test::count_lines;
@@ -227,6 +230,40 @@ TEST_F(Streams, NonRegularInputsAreRefusedWithoutAskingThePlugin) {
         EXPECT_EQ(std::string(dyx_udil_get_last_error_string()), refused.path + ": " + refused.reason);
         EXPECT_EQ(count_lines(control.log(), "create_reader"), 0) << refused.path;
     }
+}
+
+// A plug-in is told the library's worker count before each reader it
+// makes; one made before udil_set_threads reads as well, never told.
+TEST_F(Streams, ReadersAreToldTheWorkerCount) {
+    write_frames("fmulti", "clip", 0, 2);
+    UdilRecord *older = nullptr;
+    ASSERT_EQ(dyx_udil_scan_library(&older, udil_test::fake_path("older", "fold").c_str()), 0);
+    ASSERT_NE(older, nullptr);
+    ASSERT_EQ(dyx_udil_load(older), 0);
+    EXPECT_EQ(older->entry.set_threads, nullptr);
+    EXPECT_NE(codec("fmulti")->entry.set_threads, nullptr);
+    ASSERT_EQ(std::rename(scratch_.file("clip.fkv").c_str(), scratch_.file("clip.fko").c_str()), 0);
+    const struct {
+        const char *codec, *file;
+        int workers;
+        const char *told;
+    } cases[] = {
+        {"fmulti", "clip.fko", 1, "threads=1"},
+        {"fmulti", "clip.fko", 3, "threads=3"},
+        {"fold", "clip.fko", 3, "threads=0"},
+    };
+    for (const auto &c : cases) {
+        FakeControl control(udil_test::fake_path(c.codec == std::string("fold") ? "older" : "main", c.codec));
+        control.clear();
+        dyx_parallel_set_threads(c.workers);
+        UdilStream *stream = reader(c.codec, c.file);
+        ASSERT_NE(stream, nullptr) << c.codec << ": " << dyx_udil_get_last_error_string();
+        EXPECT_EQ(dyx_udil_total_frames(stream), 3) << c.codec;
+        EXPECT_EQ(count_lines(control.log(), "create_reader " + scratch_.file(c.file) + " " + c.told), 1)
+            << c.codec << " " << control.log();
+        dyx_udil_file_close(&stream);
+    }
+    dyx_parallel_set_threads(0);
 }
 
 }  // namespace

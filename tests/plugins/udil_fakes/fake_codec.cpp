@@ -277,7 +277,7 @@ struct FakeCodec : udil_sdk::PluginDefaults {
     }
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info) {
-        log_call("create_reader %s", path);
+        log_call("create_reader %s threads=%d", path, int(udil_sdk::reader_threads()));
         if (planned_status("create_reader", path))
             return udil_sdk::refuse("fake: reader refused for %s", path);
         std::FILE *file = std::fopen(path, "rb");
@@ -319,6 +319,11 @@ UDIL_SDK_COMPRESSED_ENTRIES(FakeCodec)
 // Every load-time entry point but udil_thread_safe, which goes by another
 // name.
 #define udil_thread_safe udil_thread_safe_left_out
+#endif
+#ifdef FAKE_NO_SET_THREADS
+// A plug-in made before udil_set_threads: the entry point goes by another
+// name.
+#define udil_set_threads udil_set_threads_left_out
 #endif
 UDIL_SDK_LOAD_ENTRIES(FakeCodec)
 
