@@ -1,9 +1,11 @@
 // The movie C API on the real PPM plug-in: reading with a frame range,
 // repeats and flips (with and without read-ahead workers), writing and
 // reading the files back with a plain PPM parser, appending one movie to
-// another with callbacks that stop it or close one of the movies, and the
-// failures' statuses and texts.
+// another with callbacks that stop it or close one of the movies, movies
+// used in a forked child, and the failures' statuses and texts.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -223,6 +225,81 @@ TEST_F(UdilMovie, AppendMovieStopsWhenACallbackSaysSo) {
             int32_t width = 0, height = 0;
             EXPECT_EQ(ppm_samples(scratch_.file(name), &width, &height).size(),
                       f < test.written ? size_t(kWidth * kHeight * 3) : 0u)
+                << name;
+        }
+        dyx_udil_movie_free(&writer_);
+        dyx_udil_movie_free(&reader_);
+    }
+}
+
+// True when frame f of the read movie has the pattern's pixels.
+bool reads_frame(DyxUdilMovie *movie, int32_t f) {
+    dyx_image_t *left = nullptr, *right = nullptr;
+    if (dyx_udil_movie_read_frame(movie, f, &left, &right) != 0) return false;
+    bool same = true;
+    for (int32_t y = 0; y < kHeight; ++y)
+        for (int32_t x = 0; x < kWidth; ++x)
+            for (int32_t c = 0; c < 3; ++c) same = same && at(left, x, y, c) == sample(f, x, y, c);
+    dyx_image_free(&left);
+    dyx_image_free(&right);
+    return same;
+}
+
+// The exit status of a forked child running `work`, which it ends itself
+// after 30 s should it hang (SIGALRM then ends it).
+template <typename Work>
+int in_forked_child(Work work) {
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(30);
+        _exit(work() ? 0 : 1);
+    }
+    int status = -1;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+    return status;
+}
+
+// The workers decoding ahead and encoding behind are the parent's: a child
+// works without them (starting its own) and never waits for them.
+TEST_F(UdilMovie, AForkedChildUsesMoviesWithoutTheParentsWorkers) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own allocator locks are not fork-safe: a child forked while a worker "
+                    "frees memory can hang inside the sanitizer; the plain build runs this test";
+#endif
+    write_source("src.####.ppm");
+    for (int threads : {1, 3}) {
+        SCOPED_TRACE(::testing::Message() << "threads " << threads);
+        dyx_parallel_set_threads(threads);
+        reader_ = new_reader("src.####.ppm");
+        ASSERT_EQ(dyx_udil_movie_open(reader_, nullptr, nullptr), 0) << reader_->error;
+        for (int32_t f = 0; f < 3; ++f) ASSERT_TRUE(reads_frame(reader_, f)) << f;  // decoding ahead now
+        const int read = in_forked_child([this] {
+            bool all = true;
+            for (int32_t f : {3, 4, 5, 0, 1}) all = all && reads_frame(reader_, f);
+            return all && dyx_udil_movie_close(reader_) == 0;
+        });
+        EXPECT_EQ(read, 0) << "the reading child's wait status (SIGALRM " << SIGALRM << ": it hung)";
+        for (int32_t f = 3; f < kFrames; ++f) EXPECT_TRUE(reads_frame(reader_, f)) << f;
+
+        const std::string target = "out" + std::to_string(threads) + ".####.ppm";
+        writer_ = new_writer(target, kFrames);
+        ASSERT_EQ(dyx_udil_movie_open(writer_, nullptr, nullptr), 0) << writer_->error;
+        const DyxUdilMovieTransfer none{};
+        ASSERT_EQ(dyx_udil_movie_set_framerange(reader_, 0, 2), 0);
+        ASSERT_EQ(dyx_udil_movie_append_movie(writer_, reader_, &none), 0) << writer_->error;
+        const int written = in_forked_child([this] {
+            dyx_udil_movie_close(writer_);  // whatever it says, it returns
+            return true;
+        });
+        EXPECT_EQ(written, 0) << "the writing child's wait status (SIGALRM " << SIGALRM << ": it hung)";
+        ASSERT_EQ(dyx_udil_movie_set_framerange(reader_, 3, 5), 0);
+        ASSERT_EQ(dyx_udil_movie_append_movie(writer_, reader_, &none), 0) << writer_->error;
+        ASSERT_EQ(dyx_udil_movie_close(writer_), 0) << writer_->error;
+        for (int32_t f = 0; f < kFrames; ++f) {
+            char name[64];
+            std::snprintf(name, sizeof name, "out%d.%04d.ppm", threads, f);
+            int32_t width = 0, height = 0;
+            EXPECT_EQ(ppm_samples(scratch_.file(name), &width, &height).size(), size_t(kWidth * kHeight * 3))
                 << name;
         }
         dyx_udil_movie_free(&writer_);
