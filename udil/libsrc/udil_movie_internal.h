@@ -43,10 +43,6 @@ struct DyxUdilMovieInternals {
 
 namespace udil {
 
-// The opening of an open movie (DyxUdilMovieInternals::opening); 0 when
-// the movie is closed.
-uint64_t movie_opening(const DyxUdilMovie *movie);
-
 // ---- error texts (dyx_udil_movie.cpp) ----------------------------------------
 
 // Leaves `message` in the movie's error text; returns DYX_MOVIE_FAILED.
@@ -77,7 +73,11 @@ bool movie_name_has_eye_mark(const char *name);
 // movie codec nothing.
 std::string movie_tile_frame_part(const DyxUdilMovie *movie, const UdilRecord *codec, int32_t stereo);
 
-// ---- closing (dyx_udil_movie_open.cpp) -----------------------------------------
+// ---- opening and closing (dyx_udil_movie_open.cpp) -----------------------------------------
+
+// The opening of an open movie (DyxUdilMovieInternals::opening); 0 when
+// the movie is closed.
+uint64_t movie_opening(const DyxUdilMovie *movie);
 
 // Stops the workers, closes the stream or the Multi-Tile Movie and frees the
 // internals; the movie is closed. Non-zero when a file being written could
