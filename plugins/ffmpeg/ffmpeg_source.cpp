@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -19,6 +20,10 @@ namespace {
 constexpr double kRateTolerance = 0.005;
 
 double rate_of(AVRational rate) { return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0; }
+
+// More decoder threads than this buy nothing (FFmpeg's own choice stops
+// there too), however many the host allows.
+constexpr int kMostDecoderThreads = 16;
 
 // Packets read after a seek that cannot be placed in the index before the
 // demuxer is taken as lost.
@@ -46,7 +51,7 @@ std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &er
     std::unique_ptr<MovieSource> source(new MovieSource());
     source->path_ = path;
     source->requested_stream_ = video_stream;
-    source->threads_ = threads > 0 ? threads : 0;
+    source->threads_ = threads > 0 ? std::min(threads, kMostDecoderThreads) : 0;
     source->packet_ = make_packet();
     source->decoded_ = make_frame();
     source->cached_ = make_frame();

@@ -32,7 +32,8 @@ public:
     // Opens and indexes `path`; null with `error` set when it has no
     // readable video stream. `video_stream` N picks the N-th video stream
     // of the file (1 the first); 0 the one a player would show. `threads`
-    // is the decoder's thread count (0: as many as the machine has).
+    // is the decoder's thread count, at most 16 used (0: as many as the
+    // machine has).
     static std::unique_ptr<MovieSource> open(const char *path, std::string &error, int video_stream = 0,
                                              int threads = 0);
     ~MovieSource();
