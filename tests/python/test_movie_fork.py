@@ -14,26 +14,29 @@ CHILD_ALARM_SECONDS = 30  # the forked child ends itself after this long
 
 SANITIZER = next((name for name in ("libasan", "libtsan") if name in os.environ.get("LD_PRELOAD", "")), None)
 
-# Opens the movie, reads its first half (decoding ahead with two workers),
-# forks, and has the child read the second half and then the first again
-# (a jump back to a key frame). The parent reads the second half after the
-# child ended. Prints the child's wait status, the parent's frames and the
-# child's, as digests ("error: ..." for a failed read).
+# Opens the movie twice and reads the first half of it (decoding ahead with
+# two workers), forks, and has the child read the second half and then the
+# first again (a jump back to a key frame) from one, leave the other alone
+# and exit through the interpreter's clean-up, which closes both. The
+# parent reads the second half after the child ended. Prints the child's
+# wait status, the parent's frames and the child's, as digests ("error:..."
+# for a failed read).
 FORK_SCRIPT = r'''
 import hashlib, os, signal, sys
 import orvo
 orvo.threads = %d
-movie = orvo.movie()
-movie.filename = %r
-if movie.open() != 0:
-    sys.exit("open: " + movie.errstr())
-def digest(k):
-    frame = movie.getframe(k)
+movie, untouched = orvo.movie(), orvo.movie()
+movie.filename = untouched.filename = %r
+if movie.open() != 0 or untouched.open() != 0:
+    sys.exit("open: " + movie.errstr() + untouched.errstr())
+def digest(k, source=movie):
+    frame = source.getframe(k)
     if frame == -1:
-        return "error:" + movie.errstr().replace(" ", "_")
+        return "error:" + source.errstr().replace(" ", "_")
     return hashlib.sha1(frame[0].tostring()).hexdigest()
 half = movie.nframes // 2
 first = [digest(k) for k in range(half)]
+assert [digest(k, untouched) for k in range(half)] == first
 reading, writing = os.pipe()
 child = os.fork()
 if child == 0:
@@ -41,7 +44,8 @@ if child == 0:
     os.close(reading)
     frames = [digest(k) for k in list(range(half, movie.nframes)) + list(range(half))]
     os.write(writing, " ".join(frames).encode())
-    os._exit(0)
+    os.close(writing)
+    sys.exit(0)
 os.close(writing)
 data = b""
 chunk = os.read(reading, 65536)
