@@ -5,6 +5,7 @@ interruption, removes every file the conversion wrote.
 """
 import contextlib
 import logging
+import multiprocessing
 import os
 import shutil
 import signal
@@ -36,6 +37,7 @@ MIN_SEGMENT_FRAMES = 24
 POLL_SECONDS = 0.2
 CONNECT_SECONDS = 30
 STOP_SECONDS = 30
+QUEUE_SECONDS = 5
 TEMPORARY_PREFIX = ".orvo-scale-"
 # What a worker must find in the probe file of the output's directory.
 PROBE_NAME = "probe"
@@ -77,6 +79,7 @@ class Conversion(object):
 
     def _run(self, client, label):
         args, plan = self.args, self.plan
+        finished = False
         try:
             self._make_private_directory()
             # Started before the progress takes over the signals, so that
@@ -93,15 +96,19 @@ class Conversion(object):
                 if stopped is None:
                     self._check_written(tasks)
                     self._finish(tasks)
+                    finished = True
+                # A signal while the cluster shuts down is only noted: the
+                # output is complete, or its removal follows.
+                self._stop()
         except BaseException:
             try:
                 self._stop()
             finally:
-                self._clean_up(failed=True)
+                self._clean_up(failed=not finished)
             raise
-        self._stop()
-        if stopped is not None:
+        if not finished:
             self._clean_up(failed=True)
+            stopped = stopped or progress.signal_number
             how = "interrupted" if stopped == signal.SIGINT else "interrupted by SIGTERM"
             sys.stderr.write("orvo: %s: the conversion was cancelled; %s was not written\n" % (how, plan.shown))
             return interrupted_status(stopped), 0
@@ -135,7 +142,7 @@ class Conversion(object):
     def _stop(self):
         """Tells running tasks to stop, cancels the others and, for a cluster
         of its own, shuts it down (which ends any task still running)."""
-        if self.futures:
+        if self.futures and self.client.status == "running":  # else the scheduler dropped them
             _touch(self.job["stop_file"])
             try:
                 self.client.cancel(self.futures)
@@ -245,7 +252,9 @@ class Conversion(object):
         return progress.signal_number
 
     def _check_scheduler(self):
-        if self.client.status not in ("running", "connecting"):
+        # A client that lost its scheduler tries to reconnect; the tasks and
+        # their progress queue were lost with the scheduler all the same.
+        if self.client.status != "running":
             raise _SchedulerLost()
 
     def _task_error(self, future):
@@ -265,9 +274,12 @@ class Conversion(object):
         start and end messages are noted on the way."""
         values = []
         try:
-            messages = self.queue.get(batch=True)
-        except Exception:  # only a lost scheduler fails a batch read
-            raise _SchedulerLost()
+            # Bounded: a read sent as the scheduler went away would wait
+            # for Dask's reconnection attempts.
+            messages = self.queue.get(batch=True, callback_timeout=QUEUE_SECONDS)
+        except Exception:
+            self._check_scheduler()
+            return values  # a slow answer: read the rest next time
         for message_kind, value in messages:
             if message_kind == "start":
                 self.started.add(value)
@@ -414,7 +426,7 @@ def _refuse_closed_port(address):
 def _local_cluster(LocalCluster, workers):
     """Starts a local cluster of `workers` processes. A signal during the
     start raises Interrupted here, once the half-started cluster, which
-    Dask has not handed back yet, is shut down."""
+    Dask has not handed back yet, is gone."""
     from distributed.deploy.spec import SpecCluster
     before = set(SpecCluster._instances)
     try:
@@ -425,26 +437,39 @@ def _local_cluster(LocalCluster, workers):
                                 silence_logs=logging.ERROR, preload=["orvo.cli.scale_out_worker"])
     except BaseException:
         for cluster in set(SpecCluster._instances) - before:
-            try:
-                cluster.close(timeout=STOP_SECONDS)
-            except Exception:
-                pass
+            _abandon(cluster)
         raise
+
+
+def _abandon(cluster):
+    """Ends a cluster caught half-started, which Dask cannot close: its
+    event loop (with the scheduler and the nannies that would restart
+    their workers) stops, then its worker processes are killed before
+    they print tracebacks about the nannies gone under them. The command
+    is ending: what the stopped loop leaves behind (its pending tasks,
+    reported as they are collected) is not worth a word."""
+    cluster.shutdown_on_close = False  # nothing left for Dask to close at exit
+    logging.getLogger("asyncio").disabled = True
+    warnings.simplefilter("ignore")
+    try:
+        cluster._loop_runner.stop(timeout=STOP_SECONDS)
+    except Exception:
+        pass
+    for process in multiprocessing.active_children():
+        process.kill()
+        process.join(STOP_SECONDS)
 
 
 @contextlib.contextmanager
 def _quiet_cluster_library():
     """The cluster library logs its own view of failures (a lost scheduler,
-    a closed connection) that this command reports in one line of its own."""
-    loggers = [logging.getLogger(name) for name in ("distributed", "tornado", "asyncio")]
-    levels = [logger.level for logger in loggers]
-    for logger in loggers:
-        logger.setLevel(logging.CRITICAL + 1)
+    a closed connection, with tracebacks) that this command reports in one
+    line of its own; the command itself does not log."""
+    logging.disable(logging.CRITICAL)
     try:
         yield
     finally:
-        for logger, level in zip(loggers, levels):
-            logger.setLevel(level)
+        logging.disable(logging.NOTSET)
 
 
 @contextlib.contextmanager
