@@ -152,8 +152,10 @@ class ScaleOutTest(ScratchTestCase):
             frames=self.convert([source], os.path.join(out, "k.mp4"), 2, **options)))
         worker.start()
         try:
-            self.assertTrue(wait_until(lambda: any(os.listdir(os.path.join(out, n)) for n in os.listdir(out)
-                                                   if n.startswith(".orvo-scale-")),
+            # Segments are written in the conversion's private directory.
+            self.assertTrue(wait_until(lambda: any(part.startswith("part") for n in os.listdir(out)
+                                                   if n.startswith(".orvo-scale-")
+                                                   for part in os.listdir(os.path.join(out, n))),
                                        WAIT_SECONDS), "no first segment")
             busy = [address for address, keys in self.client.processing().items() if keys]
             self.assertTrue(busy)
