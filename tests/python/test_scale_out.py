@@ -198,7 +198,6 @@ class ScaleOutTest(ScratchTestCase):
         self.assertEqual(os.listdir(out), [])
 
 
-
 def free_port():
     with closing(socket.socket()) as probe:
         probe.bind(("127.0.0.1", 0))
@@ -339,10 +338,10 @@ class ClusterEdgesTest(ScratchTestCase):
         self.addCleanup(cluster.close, timeout=WAIT_SECONDS)
         # The worker's own view of the file system has an empty directory
         # where the output's is.
-        self.start(["unshare", "--mount", "--propagation", "private", "sh", "-c",
-                     'mount -t tmpfs orvo-blind "$0" && exec "$@"', self.out, sys.executable, "-m",
-                     "distributed.cli.dask_worker", cluster.scheduler_address, "--nthreads", "1",
-                     "--no-dashboard"], "worker.log")
+        hide = 'mount -t tmpfs orvo-blind "$0" && exec "$@"'
+        self.start(["unshare", "--mount", "--propagation", "private", "sh", "-c", hide, self.out,
+                    sys.executable, "-m", "distributed.cli.dask_worker", cluster.scheduler_address,
+                    "--nthreads", "1", "--no-dashboard"], "worker.log")
         self.wait_for_workers(cluster.scheduler_address, 1)
         with Client(cluster, timeout=WAIT_SECONDS) as client:
             for output in ("b.####.png", "b.mp4"):
