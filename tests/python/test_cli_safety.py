@@ -205,9 +205,16 @@ class FailedOrInterruptedWriteTest(SafetyTestCase):
                 self.assertEqual(temporaries(self.dir), [])
 
     def temporary_size(self):
-        files = [os.path.join(self.path(private), name) for private in temporaries(self.dir)
-                 for name in os.listdir(self.path(private))]
-        return max([os.path.getsize(name) for name in files] or [0])
+        """The size of the largest file in a private temporary directory;
+        the directory goes away with the write, perhaps while it is read."""
+        sizes = [0]
+        for private in temporaries(self.dir):
+            try:
+                sizes.extend(os.path.getsize(os.path.join(self.path(private), name))
+                             for name in os.listdir(self.path(private)))
+            except OSError:
+                pass
+        return max(sizes)
 
 
 # A child that knows its own process id plants, before it converts, a link

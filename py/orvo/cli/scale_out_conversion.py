@@ -108,7 +108,6 @@ class Conversion(object):
             raise
         if not finished:
             self._clean_up(failed=True)
-            stopped = stopped or progress.signal_number
             how = "interrupted" if stopped == signal.SIGINT else "interrupted by SIGTERM"
             sys.stderr.write("orvo: %s: the conversion was cancelled; %s was not written\n" % (how, plan.shown))
             return interrupted_status(stopped), 0
@@ -156,7 +155,7 @@ class Conversion(object):
         self.futures = []
         if self.own_client and self.client is not None:
             # A client that lost its scheduler has nothing left to close.
-            if self.client.status in ("running", "connecting"):
+            if self.client.status == "running":
                 self.client.close(timeout=STOP_SECONDS)
             else:
                 self.client.close(timeout=POLL_SECONDS)
