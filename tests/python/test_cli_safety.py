@@ -1,10 +1,12 @@
 """The `orvo` command never destroys a file it was not asked to replace:
 overwrites, inputs reached again through links or a codec's suffix,
 failed and interrupted writes, and frame rates a movie cannot carry."""
+import errno
 import hashlib
 import os
 import resource
 import signal
+import stat
 import unittest
 
 from movie_testing import flat_image, pattern_image, wait_until
@@ -203,8 +205,104 @@ class FailedOrInterruptedWriteTest(SafetyTestCase):
                 self.assertEqual(temporaries(self.dir), [])
 
     def temporary_size(self):
-        files = [self.path(name) for name in temporaries(self.dir) if os.path.isfile(self.path(name))]
-        return max([os.path.getsize(name) for name in files] or [0])
+        """The size of the largest file in a private temporary directory;
+        the directory goes away with the write, perhaps while it is read."""
+        sizes = [0]
+        for private in temporaries(self.dir):
+            try:
+                sizes.extend(os.path.getsize(os.path.join(self.path(private), name))
+                             for name in os.listdir(self.path(private)))
+            except OSError:
+                pass
+        return max(sizes)
+
+
+# A child that knows its own process id plants, before it converts, a link
+# to the victim under every name the temporary output could be given from
+# that id, as someone watching the output's directory could.
+PLANTING_CONVERT = """
+import os, sys
+directory, victim, extension = sys.argv[1:4]
+for attempt in range(1000):
+    for eye in ("", "l", "r"):
+        os.symlink(victim, os.path.join(directory, ".orvo-%d-%d%s.tmp%s" % (os.getpid(), attempt, eye, extension)))
+from orvo.cli.main import main
+sys.exit(main(sys.argv[4:]))
+"""
+
+
+class PlantedTemporaryTest(SafetyTestCase):
+    def setUp(self):
+        SafetyTestCase.setUp(self)
+        self.victim = self.path("victim.txt")
+        with open(self.victim, "w") as victim:
+            victim.write("not yours to overwrite\n")
+        self.victim_digest = digest(self.victim)
+
+    def test_links_planted_for_every_guessable_name_are_not_followed(self):
+        cases = [("a movie", self.movie, "out.mkv", list(FFV1)),
+                 ("a stereo pair", self.movie, "pair@.mkv", ["--stereo"] + list(FFV1)),
+                 ("a picture", self.still, "still-copy.png", [])]
+        for label, source, output, options in cases:
+            with self.subTest(label):
+                out = self.path("out-" + output.replace("@", "_"))
+                os.mkdir(out)
+                arguments = ["convert", source, os.path.join(out, output), "-q"] + options
+                status, _, err = BoundedChild([ORVO_COMMAND[0], "-c", PLANTING_CONVERT, out, self.victim,
+                                               os.path.splitext(output)[1]] + arguments, 300).finish()
+                self.assertEqual(status, 0, err)
+                self.assertEqual(digest(self.victim), self.victim_digest, err)
+                planted = [n for n in os.listdir(out) if os.path.islink(os.path.join(out, n))]
+                self.assertEqual(len(planted), 3000)
+                written = sorted(set(os.listdir(out)) - set(planted))
+                expected = [output.replace("@", eye) for eye in "lr"] if "@" in output else [output]
+                self.assertEqual(written, expected)
+                for name in written:
+                    self.assertTrue(os.path.isfile(os.path.join(out, name)), name)
+                    self.assertGreater(self.orvo_json("info", os.path.join(out, name))["frames"], 0)
+
+    def test_temporary_is_alone_in_a_fresh_private_directory(self):
+        from orvo.cli.codecs import codec_by_name
+        from orvo.cli.outputs import TemporaryOutput
+        final = self.path("fresh.mkv")
+        before = sorted(os.listdir(self.dir))
+        first, second = [TemporaryOutput(final, codec_by_name("ffmpeg")) for _ in range(2)]
+        self.assertEqual(sorted(os.listdir(self.dir)), before, "made before the codec needs it")
+        try:
+            temporaries_made = [first.temporary, second.temporary]
+            directories = [os.path.dirname(t) for t in temporaries_made]
+            for temporary, directory in zip(temporaries_made, directories):
+                self.assertEqual(os.path.basename(temporary), "fresh.mkv")
+                self.assertEqual(os.path.dirname(directory), self.dir)  # the rename stays on one file system
+                status = os.lstat(directory)
+                self.assertTrue(stat.S_ISDIR(status.st_mode))
+                self.assertEqual(stat.S_IMODE(status.st_mode), 0o700)
+                self.assertEqual(os.listdir(directory), [])
+                self.assertNotIn(str(os.getpid()), os.path.basename(directory))
+            self.assertNotEqual(directories[0], directories[1])
+        finally:
+            first.discard()
+            second.discard()
+        self.assertEqual(sorted(os.listdir(self.dir)), before)
+
+    def test_no_private_directory_means_no_write(self):
+        from unittest import mock
+        output = self.path("refused.mkv")
+        self.orvo("convert", self.movie, output, "-q", *FFV1)
+        before = digest(output)
+        from orvo.cli.main import main
+        taken = FileExistsError(errno.EEXIST, "File exists")
+        handlers = [(number, signal.getsignal(number)) for number in (signal.SIGINT, signal.SIGTERM)]
+        try:
+            with mock.patch("tempfile.mkdtemp", side_effect=taken), mock.patch("sys.stderr") as stderr:
+                status = main(["convert", self.movie, output, "-q", "-y"] + list(FFV1))
+        finally:
+            for number, handler in handlers:  # the command takes over the signals
+                signal.signal(number, handler)
+        self.assertEqual(status, 2)
+        message = "".join(call[0][0] for call in stderr.write.call_args_list)
+        self.assertIn("cannot write %s: no private temporary directory" % output, message)
+        self.assertUntouched(output, before, message)
 
 
 @unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command makes inputs at rates orvo cannot write")

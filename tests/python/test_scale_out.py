@@ -3,9 +3,12 @@ single-process conversion: the same files, byte for byte where the codec
 is deterministic, and no stray file after a failure or an interruption."""
 import os
 import signal
+import socket
+import subprocess
 import sys
 import threading
 import unittest
+from contextlib import closing
 
 import orvo
 from movie_testing import ScratchTestCase, open_movie, pattern_image, pixels, wait_until, write_movie
@@ -132,6 +135,12 @@ class ScaleOutTest(ScratchTestCase):
             with self.assertRaises(CliError) as caught:
                 join_segments(self.path("j.mp4"), [self.path(name) for name in segments])
             self.assertIn(reason, str(caught.exception))
+        # Written under a temporary name, the output is told by its own.
+        hidden = self.path(".hidden.mp4")
+        with self.assertRaises(CliError) as caught:
+            join_segments(hidden, [self.path("a.mp4"), self.path("b.mp4")], shown=self.path("shown.mp4"))
+        self.assertIn("joining the segments of %s failed" % self.path("shown.mp4"), str(caught.exception))
+        self.assertNotIn(".hidden", str(caught.exception))
 
     def test_killed_worker_task_is_run_again(self):
         source = noise_sequence(self.dir, "noise", 16, 320, 240)
@@ -143,7 +152,10 @@ class ScaleOutTest(ScratchTestCase):
             frames=self.convert([source], os.path.join(out, "k.mp4"), 2, **options)))
         worker.start()
         try:
-            self.assertTrue(wait_until(lambda: any(n.startswith(".orvo-scale-") for n in os.listdir(out)),
+            # Segments are written in the conversion's private directory.
+            self.assertTrue(wait_until(lambda: any(part.startswith("part") for n in os.listdir(out)
+                                                   if n.startswith(".orvo-scale-")
+                                                   for part in os.listdir(os.path.join(out, n))),
                                        WAIT_SECONDS), "no first segment")
             busy = [address for address, keys in self.client.processing().items() if keys]
             self.assertTrue(busy)
@@ -184,6 +196,162 @@ class ScaleOutTest(ScratchTestCase):
         self.assertEqual(status, 130, err)
         self.assertIn("cancelled", err)
         self.assertEqual(os.listdir(out), [])
+
+
+def free_port():
+    with closing(socket.socket()) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def child_processes(pid):
+    found = []
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/children" % (pid, task)) as children:
+                found.extend(int(child) for child in children.read().split())
+        except (IOError, OSError):
+            pass
+    return found
+
+
+def can_hide_a_directory():
+    """Whether a process may get a mount namespace of its own and mount
+    over a directory there (root, or a user namespace the system allows)."""
+    if not have_command("unshare"):
+        return False
+    return run_bounded(["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                        "mount -t tmpfs orvo-probe /mnt"], 30)[0] == 0
+
+
+@unittest.skipUnless(sys.version_info[0] >= 3 and distributed is not None, SKIP_REASON)
+@unittest.skipIf(UNDER_VALGRIND, "the conversions run in the cluster's worker processes")
+class ClusterEdgesTest(ScratchTestCase):
+    """Mistakes and losses around the cluster, each ended by one clear
+    line: the command runs as a child, its cluster's processes too."""
+    needed_codecs = ("png", "ffmpeg")
+
+    def setUp(self):
+        ScratchTestCase.setUp(self)
+        for k in range(8):
+            self.assertEqual(pattern_image(64, 48, k).save(self.path("in.%04d.png" % k)), 0)
+        self.out = self.path("out")
+        os.mkdir(self.out)
+
+    def start(self, arguments, log_name):
+        """A cluster process, its log in a file, killed at the end of the test."""
+        with open(self.path(log_name), "wb") as log:
+            process = subprocess.Popen(arguments, stdout=log, stderr=subprocess.STDOUT)
+        timer = threading.Timer(WAIT_SECONDS * 2, process.kill)
+        timer.daemon = True
+        timer.start()
+        self.addCleanup(timer.cancel)
+        self.addCleanup(process.wait)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        return process
+
+    def wait_for_workers(self, address, count):
+        from distributed import Client
+        with Client(address, timeout=WAIT_SECONDS) as client:
+            self.assertTrue(wait_until(lambda: len(client.scheduler_info()["workers"]) >= count, WAIT_SECONDS),
+                            open(self.path("worker.log")).read())
+
+    def test_scheduler_mistakes_fail_at_once_and_say_why(self):
+        from orvo.cli.arguments import local_worker_limit
+        closed = "tcp://127.0.0.1:%d" % free_port()
+        limit = local_worker_limit()
+        cases = [
+            (["--scheduler", ""], "the scheduler address is empty"),
+            (["--scheduler", "nonsense://x"], "'nonsense://' is no Dask transport"),
+            (["--scheduler", "udp://127.0.0.1:8786"], "'udp://' is no Dask transport"),
+            (["--scheduler", closed], "cannot reach the Dask scheduler at %s: Connection refused" % closed),
+            (["--workers", str(limit + 1)], "(at most %d, " % limit),
+        ]
+        for options, message in cases:
+            with self.subTest(options=options):
+                # Bounded below the 30 s of Dask's own retries of a refused connection.
+                status, _, err = run_bounded([sys.executable, "-m", "orvo", "convert"] + options +
+                                             [self.path("in.####.png"), os.path.join(self.out, "m.mp4")], 20)
+                self.assertEqual(status, 2, err)
+                self.assertIn(message, err)
+                self.assertNotIn("Traceback", err)
+                self.assertEqual(os.listdir(self.out), [])
+
+    def test_silent_scheduler_fails_after_the_time_stated(self):
+        from unittest import mock
+        from orvo.cli import scale_out, scale_out_conversion
+        from orvo.cli.errors import CliError
+        with mock.patch.object(scale_out_conversion, "CONNECT_SECONDS", 1):
+            with self.assertRaises(CliError) as caught:
+                # A private address no machine here holds: nothing answers there.
+                scale_out.convert(self.path("in.####.png"), os.path.join(self.out, "m.mp4"),
+                                  scheduler="tcp://10.255.255.1:8786")
+        self.assertRegex(str(caught.exception), r"no answer within 1 s|[Uu]nreachable")
+        self.assertEqual(os.listdir(self.out), [])
+
+    def test_signal_during_cluster_start_ends_the_command(self):
+        from orvo.cli.arguments import local_worker_limit
+        workers = str(min(4, local_worker_limit()))
+        for signum, code in ((signal.SIGTERM, 143), (signal.SIGINT, 130)):
+            with self.subTest(signal=signum):
+                child = BoundedChild([sys.executable, "-m", "orvo", "convert", "--workers", workers,
+                                      self.path("in.####.png"), os.path.join(self.out, "s.mp4")], WAIT_SECONDS)
+                # The cluster's first processes show that its start is under way.
+                wait_until(lambda: child.process.poll() is not None or child_processes(child.process.pid))
+                self.assertIsNone(child.process.poll(), "the command ended before it could be interrupted")
+                child.process.send_signal(signum)
+                status, _, err = child.finish()  # the timer's kill shows as -9
+                self.assertEqual(status, code, err)
+                self.assertNotIn("Traceback", err)
+                self.assertEqual(os.listdir(self.out), [])
+
+    def test_killed_scheduler_ends_the_conversion_in_one_line(self):
+        address = "tcp://127.0.0.1:%d" % free_port()
+        scheduler = self.start([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1",
+                                "--port", address.rsplit(":", 1)[1], "--no-dashboard"], "scheduler.log")
+        self.start([sys.executable, "-m", "distributed.cli.dask_worker", address, "--nthreads", "1",
+                    "--no-dashboard"], "worker.log")
+        self.wait_for_workers(address, 1)
+        source = noise_sequence(self.dir, "noise", 32, 320, 240)
+        child = BoundedChild([sys.executable, "-m", "orvo", "convert", "--scheduler", address,
+                              "--options", "preset veryslow", source, os.path.join(self.out, "k.mp4")], WAIT_SECONDS)
+        started = ""
+        while "on 1 workers" not in started:  # the conversion's tasks are submitted
+            line = child.process.stderr.readline().decode()
+            self.assertTrue(line, started)
+            started += line
+        scheduler.kill()
+        status, _, err = child.finish()
+        self.assertEqual(status, 2, started + err)
+        self.assertIn("orvo: lost the connection to the scheduler at %s" % address, err)
+        self.assertEqual(err.count("\n"), 1, err)  # no traceback, no log line of the cluster library
+        self.assertEqual(os.listdir(self.out), [])
+
+    @unittest.skipUnless(sys.platform.startswith("linux") and can_hide_a_directory(),
+                         "hiding the output's directory from a worker needs a mount namespace of its own "
+                         "(root, or unprivileged user namespaces)")
+    def test_worker_that_cannot_see_the_output_directory_is_refused(self):
+        from distributed import Client, LocalCluster
+        from orvo.cli import scale_out
+        from orvo.cli.errors import CliError
+        cluster = LocalCluster(n_workers=0, processes=True, dashboard_address=None)
+        self.addCleanup(cluster.close, timeout=WAIT_SECONDS)
+        # The worker's own view of the file system has an empty directory
+        # where the output's is.
+        hide = 'mount -t tmpfs orvo-blind "$0" && exec "$@"'
+        self.start(["unshare", "--mount", "--propagation", "private", "sh", "-c", hide, self.out,
+                    sys.executable, "-m", "distributed.cli.dask_worker", cluster.scheduler_address,
+                    "--nthreads", "1", "--no-dashboard"], "worker.log")
+        self.wait_for_workers(cluster.scheduler_address, 1)
+        with Client(cluster, timeout=WAIT_SECONDS) as client:
+            for output in ("b.####.png", "b.mp4"):
+                with self.subTest(output):
+                    with self.assertRaises(CliError) as caught:
+                        scale_out.convert(self.path("in.####.png"), os.path.join(self.out, output), client=client,
+                                          segment_frames=4)
+                    self.assertIn("1 of 1 workers", str(caught.exception))
+                    self.assertIn("cannot see the output's directory %s" % self.out, str(caught.exception))
+                    self.assertEqual(os.listdir(self.out), [])
 
 
 if __name__ == "__main__":

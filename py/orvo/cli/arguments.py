@@ -1,6 +1,14 @@
 """argparse value types for the command's options: each refuses bad text
 with a message argparse prints as a one-line usage error."""
 import argparse
+import os
+import re
+
+# A local cluster's workers are processes of about 150 MB each that share
+# this machine's cores: more than a few per core only compete for them.
+LOCAL_WORKERS_PER_CORE = 4
+# The Dask transports an address may name; without one it is tcp://.
+SCHEDULER_SCHEMES = ("tcp", "tls", "ws", "wss", "ucx")
 
 
 def _int(text, what):
@@ -112,10 +120,53 @@ def add_sequence(parser):
                              "is that file alone)")
 
 
+def local_worker_limit():
+    return LOCAL_WORKERS_PER_CORE * (os.cpu_count() or 1)
+
+
+def check_local_workers(count):
+    """The problem with `count` local workers, or None."""
+    limit = local_worker_limit()
+    if count > limit:
+        return ("%d workers is more than this machine's %d cores can run (at most %d, %d per core); "
+                "give --scheduler to use a larger cluster" % (count, os.cpu_count() or 1, limit,
+                                                              LOCAL_WORKERS_PER_CORE))
+    return None
+
+
+def local_workers(text):
+    """A worker count a local cluster on this machine can hold."""
+    count = positive(text)
+    problem = check_local_workers(count)
+    if problem is not None:
+        raise argparse.ArgumentTypeError(problem)
+    return count
+
+
+def check_scheduler(address):
+    """The problem with a scheduler address, or None."""
+    if not address.strip():
+        return "the scheduler address is empty; give one such as tcp://host:8786"
+    match = re.match(r"([A-Za-z][A-Za-z0-9+.-]*)://", address)
+    if match and match.group(1).lower() not in SCHEDULER_SCHEMES:
+        return ("'%s' is not a Dask scheduler address: '%s://' is no Dask transport (%s)"
+                % (address, match.group(1), ", ".join(s + "://" for s in SCHEDULER_SCHEMES)))
+    return None
+
+
+def scheduler(text):
+    """A Dask scheduler address: [tcp://]host:port and the other Dask transports."""
+    problem = check_scheduler(text)
+    if problem is not None:
+        raise argparse.ArgumentTypeError(problem)
+    return text
+
+
 def add_scale_out(parser):
     group = parser.add_argument_group("running on a Dask cluster (Python 3 with python3-distributed)")
-    group.add_argument("--workers", type=positive, metavar="N",
-                       help="run the conversion on a local Dask cluster of N worker processes")
-    group.add_argument("--scheduler", metavar="ADDRESS",
+    group.add_argument("--workers", type=local_workers, metavar="N",
+                       help="run the conversion on a local Dask cluster of N worker processes "
+                            "(at most %d per core)" % LOCAL_WORKERS_PER_CORE)
+    group.add_argument("--scheduler", type=scheduler, metavar="ADDRESS",
                        help="run the conversion on the Dask cluster at ADDRESS (tcp://host:8786); "
                             "every worker must see the input and output files")

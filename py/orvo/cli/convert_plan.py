@@ -113,7 +113,9 @@ def wants_stereo(args, sources):
 class OutputPlan(object):
     """Where the output goes: the name handed to the movie (`filename`), the
     name the user is told (`shown`), every file the write makes (`files`)
-    and, for a single file, its temporary-name writer (`single`)."""
+    and, for a single file, its temporary-name writer (`single`). The
+    shape of `filename` (a '#' run, an '@') is that of `shown`, which asks
+    for no temporary directory."""
 
     def __init__(self, args, codec, output, frames, stereo):
         options = args.options
@@ -122,20 +124,23 @@ class OutputPlan(object):
         if is_tiled(args):
             stem = _without_mtm(args, output)
             across, down = args.tiles
-            self.filename = stem
+            self._filename = stem
             self.shown = stem + ".mtm"
             self.files = [self.shown] + [final_name("%s_%04d" % (stem, k), codec, options)
                                          for k in range(across * down)]
         elif "#" in output:
-            self.filename = output
+            self._filename = output
             self.shown = final_name(output, codec, options)
             self.files = sequence_outputs(self.shown, frames, stereo)
         else:
             self.shown = final_name(output, codec, options)
             self.single = TemporaryOutput(self.shown, codec, EYE_LETTERS if stereo else EYE_LETTERS[0])
-            self.filename = self.single.temporary
             self.files = self.single.finals
         self.existed = any(os.path.lexists(f) for f in self.files)
+
+    @property
+    def filename(self):
+        return self.single.temporary if self.single is not None else self._filename
 
     def explain(self, text):
         return self.single.explain(text) if self.single is not None else text
@@ -163,7 +168,7 @@ def create_output(args, sources, codec, plan, timing):
     tiled = is_tiled(args)
     width, height = args.size or tuple(source.dims)
     frames = timing.count
-    if frames > 1 and not codec.multi_image and "#" not in plan.filename:
+    if frames > 1 and not codec.multi_image and "#" not in plan.shown:
         if tiled:
             raise CliError("codec '%s' writes one image per file: a tiled movie of %d frames needs a movie "
                            "codec such as --codec ffmpeg" % (codec.name, frames))
@@ -199,8 +204,8 @@ def picture_chooser(args, sources, plan, timing):
     layout = first_layout(sources)
     if layout in (None, layouts.RGB) or args.anaglyph:  # an anaglyph is composed in RGB
         return None
-    pictures = ("#" in plan.filename or timing.count == 1) and not is_tiled(args) and not timing.resampled
-    if not pictures or (wants_stereo(args, sources) and "@" not in plan.filename):
+    pictures = ("#" in plan.shown or timing.count == 1) and not is_tiled(args) and not timing.resampled
+    if not pictures or (wants_stereo(args, sources) and "@" not in plan.shown):
         return None
     return layouts.LayoutChooser(plan.shown, args.options)
 

@@ -4,11 +4,13 @@ Before anything is written, the files an output will make are worked out
 (with the suffix the codec adds to a name it does not know) and compared
 with the inputs by device and inode; an existing output is replaced only
 when the user said so with -y. A single-file output is written under a
-temporary name in the same directory and renamed onto its name only once
-it is complete, so a failed or interrupted write leaves any earlier file of
+temporary name in a private directory beside it and renamed onto its name
+only once it is complete, so a failed or interrupted write leaves any earlier file of
 that name as it was.
 """
 import os
+import shutil
+import tempfile
 
 import orvo
 
@@ -17,6 +19,9 @@ from .files import EYE_LETTERS, first_shared_file, frame_name, template_files
 
 # What the ffmpeg plug-in appends to a name without a container suffix:
 # the natural container of the video codec its "codec" option chooses.
+# The private directory of a temporary output starts with this.
+TEMPORARY_PREFIX = ".orvo-"
+
 FFMPEG_CODEC_SUFFIXES = {"h264": ".mp4", "mpeg4": ".mp4", "mjpeg": ".avi", "ffv1": ".mkv", "prores": ".mov"}
 
 
@@ -84,27 +89,41 @@ class TemporaryOutput(object):
     complete: one file, or the two files of a stereo pair when the name has
     an '@' for the eye (`eyes` says which letters are written).
 
-    `temporary` is the name to hand to the codec: hidden, unique, in the
-    same directory, with the same extension (and '@'), so that the codec
-    writes it in the same format as the final name.
+    `temporary` is the name to hand to the codec: the output's own base
+    name (so the codec writes the same format) inside a private directory
+    made beside the output on first use. The directory is created
+    exclusively, with an unpredictable name and mode 0700, so nobody else
+    can have put a file or a link where the codec writes; renaming out of
+    it stays on the output's file system.
     """
 
     def __init__(self, final, codec, eyes=EYE_LETTERS):
         self.final = final
         self.codec = codec
+        self.eyes = eyes
         self.finals = finals = self._names(final, eyes)
         # An output name that is a symbolic link is written through it, as
         # opening it would: the file it points to is the one replaced.
-        destinations = [os.path.realpath(f) if os.path.islink(f) else f for f in finals]
-        directory = os.path.dirname(destinations[0])
-        extension = os.path.splitext(final)[1]
-        eye_mark = "@" if "@" in final else ""
-        for attempt in range(1000):
-            temporary = os.path.join(directory, ".orvo-%d-%d%s.tmp%s" % (os.getpid(), attempt, eye_mark, extension))
-            if not any(os.path.lexists(t) for t in self._names(temporary, eyes)):
-                break
-        self.temporary = temporary
-        self.moves = list(zip(self._names(temporary, eyes), destinations))
+        self.destinations = [os.path.realpath(f) if os.path.islink(f) else f for f in finals]
+        self.directory = None  # the private directory, once made
+
+    @property
+    def temporary(self):
+        if self.directory is None:
+            beside = os.path.dirname(self.destinations[0]) or "."
+            try:
+                self.directory = tempfile.mkdtemp(prefix=TEMPORARY_PREFIX, dir=beside)
+            except OSError as error:
+                raise CliError("cannot write %s: no private temporary directory in %s: %s"
+                               % (self.final, beside, error.strerror or error))
+        return os.path.join(self.directory, os.path.basename(self.final))
+
+    @property
+    def moves(self):
+        """(temporary file, destination) pairs; empty before the directory exists."""
+        if self.directory is None:
+            return []
+        return list(zip(self._names(self.temporary, self.eyes), self.destinations))
 
     @staticmethod
     def _names(name, eyes):
@@ -124,13 +143,16 @@ class TemporaryOutput(object):
         return None
 
     def explain(self, text):
-        """A codec's message with the temporary name told as the final one."""
+        """A codec's message with the temporary names told as the final ones."""
+        if self.directory is None:
+            return text
         for temporary, final in ((self.temporary, self.final),) + tuple(self.moves):
-            text = text.replace(temporary, final).replace(os.path.basename(temporary), os.path.basename(final))
-        return text
+            text = text.replace(temporary, final)
+        return text.replace(self.directory, os.path.dirname(self.destinations[0]))
 
     def commit(self):
-        """Renames the finished files onto their final names."""
+        """Renames the finished files onto their final names and removes the
+        private directory."""
         for temporary, destination in self.moves:
             written = self.written(temporary)
             if written is None:
@@ -139,14 +161,11 @@ class TemporaryOutput(object):
                 os.rename(written, destination)
             except OSError as error:
                 raise CliError("cannot move the finished %s into place: %s" % (destination, error.strerror))
+        self.discard()
 
     def discard(self):
-        """Removes what a failed or abandoned write left under the temporary names."""
-        for temporary, destination in self.moves:
-            written = self.written(temporary)
-            while written is not None:
-                try:
-                    os.remove(written)
-                except OSError:
-                    break
-                written = self.written(temporary)
+        """Removes the private directory and whatever a failed or abandoned
+        write left in it."""
+        if self.directory is not None:
+            shutil.rmtree(self.directory, ignore_errors=True)
+            self.directory = None

@@ -27,7 +27,7 @@ from . import convert_in_process, convert_plan
 from .convert_plan import wants_stereo
 from .errors import CliError
 from .files import EYE_LETTERS
-from .scale_out_conversion import TEMPORARY_PREFIX, Conversion
+from .scale_out_conversion import Conversion
 
 
 def convert(input, output, client=None, **options):
@@ -97,7 +97,7 @@ def _kind(args, codec, plan, timing):
     the single-process path."""
     if convert_plan.is_tiled(args):
         return "tile"
-    if "#" in plan.filename:
+    if "#" in plan.shown:
         return "frames"
     if codec.name == "ffmpeg" and timing.count > 1:
         return "segment"
@@ -119,8 +119,9 @@ def _job(args, inputs, read_attributes, codec, plan, timing, sources):
         "dims": tuple(args.size or sources[0].dims), "fps": timing.fps,
         "anaglyph": convert_plan.ANAGLYPHS.get(args.anaglyph, 0), "smooth": 1 if args.smooth else 0,
         "eyes": EYE_LETTERS if stereo and not args.anaglyph else EYE_LETTERS[0],
-        "token": token, "directory": directory,
-        "stop_file": os.path.join(directory, "%s%s-stop" % (TEMPORARY_PREFIX, token)),
+        # The private directory beside the output, with the stop file and
+        # the probe file in it, is made when the conversion starts.
+        "token": token, "directory": directory, "private": None, "stop_file": None, "probe": None,
         "progress_queue": "orvo-progress-" + token,
         "multi_image": codec.multi_image,
         "late_effects": None if pictures else _late_effects(args, inputs, read_attributes, timing, sources),

@@ -45,12 +45,16 @@ def _join_function():
     return function
 
 
-def join_segments(output, segments):
+def join_segments(output, segments, shown=None):
     """Writes `output` from the movie files `segments`, in order, by stream
-    copy; raises CliError with the plug-in's reason on failure."""
+    copy; raises CliError with the plug-in's reason on failure, naming the
+    output `shown` (the name the user gave, when `output` is a temporary)."""
     function = _join_function()
     names = (ctypes.c_char_p * len(segments))(*[s.encode("utf-8") for s in segments])
     error = ctypes.create_string_buffer(ERROR_SIZE)
     status = function(output.encode("utf-8"), names, len(segments), error, ERROR_SIZE)
     if status != 0:
-        raise CliError("joining the segments of %s failed: %s" % (output, error.value.decode("utf-8", "replace")))
+        reason = error.value.decode("utf-8", "replace")
+        if shown is not None:
+            reason = reason.replace(output, shown)
+        raise CliError("joining the segments of %s failed: %s" % (shown or output, reason))

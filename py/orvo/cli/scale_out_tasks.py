@@ -2,7 +2,7 @@
 
 A task writes output frames FIRST .. FIRST+COUNT-1 of the conversion, read
 by random access from the inputs opened with the user's read options, to a
-hidden temporary name in the output's directory:
+temporary name in the conversion's private directory beside the output:
 
 - "frames": part of a numbered sequence, renamed into place under the
   numbers a single-process run gives them;
@@ -47,6 +47,9 @@ def run_task(job, task):
         orvo.threads = 1
     report(("start", task["index"]))
     try:
+        if job["probe"] and not sees_probe(*job["probe"]):
+            raise CliError("%s: a worker cannot see the output's directory %s; the workers and the command "
+                           "must share its file system" % (job["shown"], job["directory"]))
         sources = _open_sources(job)
         try:
             count = _write(job, task, sources, written, report)
@@ -63,6 +66,16 @@ def run_task(job, task):
     finally:
         # After this the task touches no file: the coordinator may clean up.
         report(("end", task["index"]))
+
+
+def sees_probe(name, token):
+    """Whether this process finds the probe file `name` holding `token`: it
+    then sees the directory the coordinator wrote it in."""
+    try:
+        with open(name) as probe:
+            return probe.read(len(token) + 1) == token
+    except (IOError, OSError):
+        return False
 
 
 def _open_sources(job):
