@@ -50,7 +50,7 @@ DYX_BEGIN_DECLS
  * before the pixel is updated.
  * Returns DYX_OK (also for an unknown format, which is left alone);
  * DYX_REFUSED when size or format differ; DYX_BAD_ARGUMENT when a code's low four bits are 8 to 15, which
- * select no table entry. dest is unchanged unless the result is 0. */
+ * select no table entry. dest is unchanged unless the result is DYX_OK. */
 DYX_API int dyx_image_blend(const dyx_image_t *src, dyx_image_t *dest, int32_t src_color, int32_t src_alpha,
                             int32_t dst_color, int32_t dst_alpha, const uint8_t constant[4],
                             uint8_t constant_alpha);
