@@ -34,9 +34,13 @@ FUZZ_BUILD ?= build-fuzz
 fuzz:
 	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# The Python 3 suite once under valgrind's memcheck (10 to 20 minutes).
+# memcheck over the Python tests that walk every codec plug-in and the
+# movie paths (a few minutes); `make valgrind VALGRIND_TESTS=tests/python`
+# runs the whole Python 3 suite under it (10 to 20 minutes). The whole
+# suite runs under the sanitizers in CI (scripts/run-asan-python).
+VALGRIND_TESTS ?=
 valgrind: build
-	scripts/run-valgrind $(BUILD)
+	scripts/run-valgrind $(BUILD) $(VALGRIND_TESTS)
 
 # A wheel for every CPython 3 found (Debian's and pyenv's) in
 # build-wheels/dist; the library and plug-ins are compiled once for all.
@@ -66,4 +70,4 @@ uninstall:
 	rm -f $(MANIFEST)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-wheels
+	rm -rf $(BUILD) build-asan build-asan-python build-tsan build-fuzz build-wheels

@@ -96,10 +96,10 @@ typedef struct dyx_image_file_ops {
 /* ---- pool and records ------------------------------------------------ */
 
 /* Creates the process-wide image pool, growing by `per_chunk` records.
- * Returns 0 when created or already present (the first pool is kept), 2
- * when the memory pool cannot be created. Not thread safe: start-up only. */
+ * Returns DYX_OK when created or already present (the first pool is kept),
+ * DYX_NO_MEMORY when the memory pool cannot be created. Not thread safe: start-up only. */
 DYX_API int dyx_image_pool_create(uint32_t per_chunk);
-/* Destroys the pool; every record still in use becomes invalid. Returns 0. */
+/* Destroys the pool; every record still in use becomes invalid. Returns DYX_OK. */
 DYX_API int dyx_image_pool_destroy(void);
 
 /* A new record of width x height pixels in `format`, with a depth plane
@@ -129,8 +129,8 @@ DYX_API uint64_t dyx_image_data_size(const dyx_image_t *image);
 DYX_API int dyx_image_hdr_diff(const dyx_image_t *a, const dyx_image_t *b, uint32_t flags);
 
 /* Writes the record through the host's table: write_image, then one
- * attribute (id 1000, type 0, the valid rectangle). Returns 0 or the first
- * non-zero status of the table. */
+ * attribute (id 1000, type 0, the valid rectangle). Returns DYX_OK or the
+ * first non-zero status of the table. */
 DYX_API int dyx_image_to_file(const dyx_image_t *image, const dyx_image_file_ops *ops, void *file,
                               int32_t index);
 /* Reads a record through the host's table; null on any failure or when the
@@ -141,35 +141,36 @@ DYX_API dyx_image_t *dyx_image_from_file(const dyx_image_file_ops *ops, void *fi
 
 /* Rebuilds *image in the template's format and depth presence (the
  * template's size is ignored). A new depth plane is zero unless both carry
- * one. Grey = trunc(0.3 r + 0.59 g + 0.11 b) in double precision. Returns 0
- * (also when nothing changes), 1 when the new record cannot be allocated
- * (the old one stays). */
+ * one. Grey = trunc(0.3 r + 0.59 g + 0.11 b) in double precision. Returns
+ * DYX_OK (also when nothing changes), DYX_IMAGE_NO_BUFFER when the new record
+ * cannot be allocated (the old one stays). */
 DYX_API int dyx_image_convert(dyx_image_t **image, const dyx_image_t *templ);
 /* Resamples *image to the template's width and height: nearest sample, or
  * area averaging with wrap-around edges when flags has DYX_SCALE_SMOOTH.
- * Returns 0 (also when the size is unchanged; then nothing is replaced), 1
- * when the new record cannot be allocated (the old one stays). */
+ * Returns DYX_OK (also when the size is unchanged; then nothing is
+ * replaced), DYX_IMAGE_NO_BUFFER when the new record cannot be allocated
+ * (the old one stays). */
 DYX_API int dyx_image_scale(dyx_image_t **image, const dyx_image_t *templ, uint32_t flags);
 /* Writes the grey version of an RGB or RGBA source into a destination of
  * the same size in L, LA, RGB or RGBA (alpha from an RGBA source, else
- * 255). Returns 0; 1 when the sizes differ; 6 when the destination format
- * is not one of those four or the source is not RGB or RGBA. */
+ * 255). Returns DYX_OK; DYX_REFUSED when the sizes differ; DYX_BAD_ARGUMENT
+ * when the destination format is not one of those four or the source is not RGB or RGBA. */
 DYX_API int dyx_image_togrey(const dyx_image_t *src, dyx_image_t *dest);
 
 /* ---- flip, swizzle, sub-rectangles ---------------------------------- */
 
 /* Flips the pixels in place over the axes of `flags` (DYX_FLIP_*); the
- * depth plane is not flipped. Returns 0. */
+ * depth plane is not flipped. Returns DYX_OK. */
 DYX_API int dyx_image_flip(dyx_image_t *image, uint32_t flags);
 /* Output channel c (red 0, green 1, blue 2, alpha 3) of dest takes source
  * channel map[c] when mask[c] is non-zero. src and dest may be the same
- * record. A and L images are left alone (0). Returns 0; 1 when size or
- * format differ or a map entry is outside 0..3. */
+ * record. A and L images are left alone (DYX_OK). Returns DYX_OK;
+ * DYX_REFUSED when size or format differ or a map entry is outside 0..3. */
 DYX_API int dyx_image_swizzle(const dyx_image_t *src, dyx_image_t *dest, const int32_t map[4],
                               const int32_t mask[4]);
 /* Copies the dest-sized rectangle at (x, y) of src into dest, depth plane
- * included. Returns 0; 1 when it does not fit or format or depth presence
- * differ. */
+ * included. Returns DYX_OK; DYX_REFUSED when it does not fit or format or
+ * depth presence differ. */
 DYX_API int dyx_image_subrect(const dyx_image_t *src, dyx_image_t *dest, int32_t x, int32_t y);
 
 DYX_END_DECLS

@@ -48,9 +48,9 @@ DYX_BEGIN_DECLS
  * the constant alpha. Formats without alpha (L, RGB) use alpha 255 for
  * both images; the destination alpha in the table is always the value
  * before the pixel is updated.
- * Returns 0 (also for an unknown format, which is left alone); 1 when size
- * or format differ; 6 when a code's low four bits are 8 to 15, which select
- * no table entry. dest is unchanged unless the result is 0. */
+ * Returns DYX_OK (also for an unknown format, which is left alone);
+ * DYX_REFUSED when size or format differ; DYX_BAD_ARGUMENT when a code's low four bits are 8 to 15, which
+ * select no table entry. dest is unchanged unless the result is DYX_OK. */
 DYX_API int dyx_image_blend(const dyx_image_t *src, dyx_image_t *dest, int32_t src_color, int32_t src_alpha,
                             int32_t dst_color, int32_t dst_alpha, const uint8_t constant[4],
                             uint8_t constant_alpha);
@@ -65,15 +65,15 @@ DYX_API int dyx_image_blend(const dyx_image_t *src, dyx_image_t *dest, int32_t s
  * leave the destination pixel alone. Depth planes are not touched.
  * Null src_origin means (0, 0); null src_size the whole source; null
  * dest_origin means (0, 0) and the whole destination (dest_size is then
- * not read). Returns 0; 1 when format or depth presence differ; 2 when
- * memory for the column table runs out (nothing written). */
+ * not read). Returns DYX_OK; DYX_REFUSED when format or depth presence
+ * differ; DYX_NO_MEMORY when memory for the column table runs out (nothing written). */
 DYX_API int dyx_image_bitblt(const dyx_image_t *src, dyx_image_t *dest, const int32_t src_origin[2],
                              const int32_t src_size[2], const int32_t dest_origin[2],
                              const int32_t dest_size[2], int32_t mode, const uint8_t border[4]);
 
 /* Sets the alpha of every pixel within the tolerances of the key colour to
  * `alpha`: for LA when |l - key[0]| <= tolerance[0], for RGBA when all three
- * of red, green and blue are within theirs. Returns 0; 1 (nothing changed)
+ * of red, green and blue are within theirs. Returns DYX_OK; DYX_REFUSED (nothing changed)
  * when the format is neither LA nor RGBA. */
 DYX_API int dyx_image_chromakey(dyx_image_t *image, const uint8_t key[3], const int32_t tolerance[3],
                                 uint8_t alpha);
@@ -84,7 +84,7 @@ DYX_API int dyx_image_chromakey(dyx_image_t *image, const uint8_t key[3], const 
  * clamped to 0..255 and truncated (a NaN sum gives 0). L uses row 0 on
  * (l, l, l, 255, 1); LA rows 0 and 3 on (l, l, l, a, 1); A row 3 on
  * (0, 0, 0, a, 1); RGB rows 0 to 2 on (r, g, b, 255, 1). A depth plane
- * becomes depth[0] * z + depth[1]. Returns 0. */
+ * becomes depth[0] * z + depth[1]. Returns DYX_OK. */
 DYX_API int dyx_image_axb(dyx_image_t *image, const float matrix[20], const float depth[2]);
 
 DYX_END_DECLS

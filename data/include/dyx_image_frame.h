@@ -19,7 +19,7 @@ DYX_BEGIN_DECLS
 
 /* Multiplies every pixel byte of the image (alpha included) by `factor`
  * in single precision and truncates toward zero: b = (int)((float)b *
- * factor). The depth plane is left alone. Returns 0; 6 when the image is
+ * factor). The depth plane is left alone. Returns DYX_OK; DYX_BAD_ARGUMENT when the image is
  * null or the factor is not within 0.0..1.0 (nothing is changed). */
 DYX_API int dyx_image_intensity(dyx_image_t *image, float factor);
 
@@ -30,7 +30,7 @@ DYX_API int dyx_image_intensity(dyx_image_t *image, float factor);
  * zero:
  *   mode 1 red/blue: (lumR, 0, lumL)    mode 2 blue/red: (lumL, 0, lumR)
  *   mode 3 red/cyan: (lumR, lumL, lumL) mode 4 cyan/red: (lumL, lumR, lumR)
- * Returns 0 (mode 0 changes nothing); 6 when an image is null, either is
+ * Returns DYX_OK (mode 0 changes nothing); DYX_BAD_ARGUMENT when an image is null, either is
  * not RGB, their sizes differ or the mode is unknown (nothing changed). */
 DYX_API int dyx_image_anaglyph(dyx_image_t *left, const dyx_image_t *right, int32_t mode);
 

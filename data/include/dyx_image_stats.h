@@ -21,7 +21,7 @@ DYX_API dyx_image_t *dyx_image_diff(const dyx_image_t *a, const dyx_image_t *b, 
  * (sumsq - n' * mean^2) / (n - 1)' where n' and (n - 1)' are rounded to
  * single precision, minimum (255 for an empty image) and maximum (0 for
  * an empty image). Mean is 0 when n is 0, variance 0 when n < 2. Every
- * result address may be null. Returns 0. */
+ * result address may be null. Returns DYX_OK. */
 DYX_API int dyx_image_stats(const dyx_image_t *image, double *count, double *mean, double *sum,
                             double *sum_of_squares, double *variance, double *minimum, double *maximum);
 

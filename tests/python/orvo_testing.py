@@ -9,6 +9,10 @@ import orvo
 CHILD_SECONDS = 120  # no child of a test runs longer
 # Set by scripts/run-valgrind: resident sizes then measure valgrind, not orvo.
 UNDER_VALGRIND = bool(os.environ.get("ORVO_UNDER_VALGRIND"))
+# Set by scripts/run-asan-python: freed blocks wait in AddressSanitizer's
+# quarantine, so resident sizes grow without a leak (LeakSanitizer reports
+# leaked blocks itself there).
+UNDER_SANITIZER = bool(os.environ.get("ORVO_UNDER_SANITIZER"))
 # A line of Python that prints the process's peak resident size in MB.
 # VmHWM starts afresh at exec; ru_maxrss keeps the forking parent's peak.
 PRINT_PEAK_MB = ("print([int(line.split()[1]) // 1024 for line in open('/proc/self/status') "

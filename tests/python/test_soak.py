@@ -6,7 +6,7 @@ import sys
 
 import orvo
 from movie_testing import ScratchTestCase, new_write_movie, open_movie, pattern_image, write_movie
-from orvo_testing import UNDER_VALGRIND
+from orvo_testing import UNDER_SANITIZER, UNDER_VALGRIND
 
 WIDTH, HEIGHT = 160, 120  # a leaked frame is 57 KB: a few hundred of them show
 WARM_UP, ROUNDS = 15, 120
@@ -34,6 +34,8 @@ class SoakTest(ScratchTestCase):
     def setUp(self):
         if UNDER_VALGRIND:
             self.skipTest("memcheck reports leaks itself; resident sizes under it are valgrind's")
+        if UNDER_SANITIZER:
+            self.skipTest("LeakSanitizer reports leaks itself; resident sizes under it hold its quarantine")
         if not os.path.exists("/proc/self/statm"):
             self.skipTest("resident size is read from /proc/self/statm, which this system lacks")
         ScratchTestCase.setUp(self)

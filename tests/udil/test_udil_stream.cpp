@@ -12,6 +12,7 @@
 
 #include "dyx_malloc.h"
 #include "dyx_parallel.h"
+#include "dyx_status.h"
 #include "udil_test_support.h"
 
 using udil_test::count_lines;
@@ -148,7 +149,7 @@ TEST_F(Streams, AppendReadsOnAndRefusesAnotherPictureSizeAndA33rdFile) {
     for (int k = 2; k < DYX_UDIL_MAX_FILES; ++k) ASSERT_EQ(append(stream, "fmulti", "a.fkv"), 0) << k;
     EXPECT_EQ(stream->file_count, 32);
     EXPECT_EQ(dyx_udil_total_frames(stream), 97);
-    EXPECT_EQ(append(stream, "fmulti", "a.fkv"), 2);
+    EXPECT_EQ(append(stream, "fmulti", "a.fkv"), DYX_NO_MEMORY);  // no room for a 33rd file
     EXPECT_EQ(stream->file_count, 32);
     dyx_udil_file_close(&stream);
 }
@@ -202,6 +203,57 @@ TEST_F(Streams, RefusedStreamsLeaveTheirReasonAndReadStreamsCloseQuietly) {
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(dyx_udil_file_close(&stream), 0);
     EXPECT_STREQ(dyx_udil_get_last_error_string(), "before");
+}
+
+// Names and the frame paths built from them live in DYX_UDIL_PATH_SIZE
+// bytes: one that does not fit is refused as too long, before any plug-in
+// sees it, and the stream stays as it was.
+TEST_F(Streams, NamesThatDoNotFitAreRefusedAsTooLong) {
+    write_frames("fmulti", "a", 0, 2);
+    UdilStream *stream = reader("fmulti", "a.fkv");
+    ASSERT_NE(stream, nullptr);
+    // A name in the scratch directory of exactly DYX_UDIL_PATH_SIZE - 1
+    // characters ending in `tail`, through folders of 100 characters (a
+    // file name of its own is shorter than a path).
+    const auto longest = [this](const std::string &tail) {
+        std::string name(DYX_UDIL_PATH_SIZE - 1 - scratch_.file("").size() - tail.size(), 'n');
+        for (size_t slash = 100; slash + 1 < name.size(); slash += 101) name[slash] = '/';
+        return name + tail;
+    };
+    const struct {
+        const char *codec;
+        std::string name;
+        int32_t first;
+    } cases[] = {
+        {"fmulti", longest("") + "x", -1},    // the name itself
+        {"fmono", longest("_#"), 7},          // fits, and so does frame 7
+        {"fmono", longest("_#"), 123456},     // the '#' run grows past the end
+        {"fmono", longest("_@_#"), 1000000},  // with an eye mark
+    };
+    for (const auto &c : cases) {
+        UdilMovieInfo info;
+        int32_t first = c.first, last = c.first;
+        const int expected = c.first == 7 ? DYX_REFUSED : DYX_NAME_TOO_LONG;  // frame 7 is not there
+        EXPECT_EQ(dyx_udil_file_append(stream, scratch_.file(c.name).c_str(), codec(c.codec), &info, nullptr,
+                                       0, nullptr, &first, &last),
+                  expected)
+            << c.name.size() << " characters, first frame " << c.first;
+        EXPECT_EQ(stream->file_count, 1);
+    }
+    dyx_udil_file_close(&stream);
+
+    // Writing: a per-frame name that fits until the frame number grows it
+    // (it ends with the codec's suffix, so none is added).
+    const std::string name = longest("_#.fkm");
+    scratch_.make_dir(name.substr(0, name.rfind('/')));
+    stream = writer("fmono", name);
+    ASSERT_NE(stream, nullptr);
+    dyx_image_t *image = picture(1);
+    dyx_udil_set_err_str("before");
+    EXPECT_EQ(dyx_udil_save_image(stream, 123456, 0, image, nullptr), DYX_NAME_TOO_LONG);
+    EXPECT_STREQ(dyx_udil_get_last_error_string(), "Frame file name too long");
+    EXPECT_EQ(dyx_udil_save_image(stream, 5, 0, image, nullptr), 0);
+    dyx_udil_file_close(&stream);
 }
 
 // FIFOs, devices and directories are refused before any plug-in opens them

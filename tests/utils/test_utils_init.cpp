@@ -41,10 +41,10 @@ TEST(StatusText, EachNamedCodeHasItsOwnText) {
     std::set<std::string> texts;
     for (int status : {DYX_OK, DYX_REFUSED, DYX_NO_MEMORY, DYX_NOT_FOUND, DYX_THREADS_FAILED,
                        DYX_BAD_ARGUMENT, DYX_SYSTEM_FAILED, DYX_CANNOT_OPEN_DIRECTORY, DYX_TARGET_EXISTS,
-                       DYX_SOURCE_UNREADABLE, DYX_FRAME_MISMATCH})
+                       DYX_SOURCE_UNREADABLE, DYX_FRAME_MISMATCH, DYX_NAME_TOO_LONG})
         texts.insert(dyx_status_text(status));
-    EXPECT_EQ(texts.size(), 11u);
+    EXPECT_EQ(texts.size(), 12u);
     EXPECT_EQ(texts.count("unknown status"), 0u);
     EXPECT_STREQ(dyx_status_text(DYX_OK), "success");
-    for (int other : {-1, 3, 9, 13, 127}) EXPECT_STREQ(dyx_status_text(other), "unknown status") << other;
+    for (int other : {-1, 3, 9, 14, 127}) EXPECT_STREQ(dyx_status_text(other), "unknown status") << other;
 }

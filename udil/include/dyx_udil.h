@@ -96,15 +96,15 @@ typedef struct UdilRecord {
  * (separated by ':'; empty pieces and missing directories are passed
  * over). A file that cannot be opened is reported and skipped; one that
  * fails a check (API version below 3.0, empty or duplicate name, missing
- * entry point) is skipped silently. Returns 0, or 2 when memory fails. */
+ * entry point) is skipped silently. Returns DYX_OK, or DYX_NO_MEMORY when memory fails. */
 DYX_API int dyx_udil_scan_libraries(const char *directories);
-/* Registers the one plug-in file `path`. Returns 0 with the new record in
+/* Registers the one plug-in file `path`. Returns DYX_OK with the new record in
  * *record, or null when the file was refused, or the registered record of
- * the same name for a duplicate; 2 when memory fails. */
+ * the same name for a duplicate; DYX_NO_MEMORY when memory fails. */
 DYX_API int dyx_udil_scan_library(UdilRecord **record, const char *path);
-/* Opens the record's library and binds every entry point. Returns 0 (also
- * when already loaded); 1 when udil_set_state refused (the record stays
- * loaded); 6 null record; 7 the library cannot be opened or a mandatory
+/* Opens the record's library and binds every entry point. Returns DYX_OK (also
+ * when already loaded); DYX_REFUSED when udil_set_state refused (the record stays
+ * loaded); DYX_BAD_ARGUMENT null record; DYX_SYSTEM_FAILED the library cannot be opened or a mandatory
  * entry point is missing (the record stays registered, not loaded). */
 DYX_API int dyx_udil_load(UdilRecord *record);
 
@@ -161,13 +161,13 @@ DYX_API int dyx_udil_parse_options_warned(UdilRecord *record, const char *text, 
 DYX_API int dyx_udil_reader_options(UdilRecord *record, const char *text, DyxUdilWarningFunc warn,
                                     void *context, UdilOption **buffer, int32_t *count, int32_t *capacity);
 /* Copies the values of `options` into the record's options of the same
- * names. Returns 0, or 1 at the first name the record does not have. */
+ * names. Returns DYX_OK, or DYX_REFUSED at the first name the record does not have. */
 DYX_API int dyx_udil_updateopts(UdilRecord *record, const UdilOption *options, int32_t count);
 /* Sets the record's option values from `text` (others back to the
- * plug-in's defaults). Returns 0, or 1 when nothing could be parsed or a
+ * plug-in's defaults). Returns DYX_OK, or DYX_REFUSED when nothing could be parsed or a
  * name is unknown. */
 DYX_API int dyx_udil_setopts(UdilRecord *record, const char *text);
-/* dyx_udil_setopts for the plug-in called `name`; 1 when there is none. */
+/* dyx_udil_setopts for the plug-in called `name`; DYX_REFUSED when there is none. */
 DYX_API int dyx_udil_setopts_by_name(const char *name, const char *text);
 /* Kept for compatibility; does nothing. */
 DYX_API void dyx_udil_string_to_options(void);

@@ -83,9 +83,9 @@ DYX_API void dyx_udil_mtm_free(UdilMtm **mtm);
 
 /* Writes the description of `mtm` to `path`. A sub-movie file in the same
  * directory as `path` is written by its last component only, a relative
- * name from elsewhere as an absolute one. 0; 1 null record or path; 2
- * memory exhausted; 6 a file name holding '"' or a line break (nothing is
- * written); 7 the file cannot be created or written. */
+ * name from elsewhere as an absolute one. DYX_OK; DYX_REFUSED null record or path; DYX_NO_MEMORY
+ * memory exhausted; DYX_BAD_ARGUMENT a file name holding '"' or a line break (nothing is
+ * written); DYX_SYSTEM_FAILED the file cannot be created or written. */
 DYX_API int dyx_udil_mtm_new(const char *path, const UdilMtm *mtm);
 /* Reads the description file `path`: a new record (release with
  * dyx_udil_mtm_free) whose sub-movie names are resolved against the
@@ -103,7 +103,7 @@ DYX_API UdilMtm *dyx_udil_mtm_open(const char *path);
  * plug-in's chosen suffix to a file name that does not already end with
  * one of the plug-in's suffixes (dyx_udil_output_suffix) and creates the
  * file; a name with '#' or '@' makes one file per frame at each write (a
- * name with '@' but no '#' needs a single-image plug-in). 0, or 1 with a
+ * name with '@' but no '#' needs a single-image plug-in). DYX_OK, or DYX_REFUSED with a
  * last-error message; handles made before a failure stay for
  * dyx_udil_mtm_close. */
 DYX_API int dyx_udil_mtm_new_movies(UdilMtm *mtm);
@@ -111,31 +111,31 @@ DYX_API int dyx_udil_mtm_new_movies(UdilMtm *mtm);
  * else by suffix, whose name then fills the empty format; containers,
  * templates with '#' and '@', single images) and checks that the
  * sub-movies agree in frame count and stereo, have a tile of at least one
- * pixel and, in full-resolution files, lie inside the full frame. 0, or 1
+ * pixel and, in full-resolution files, lie inside the full frame. DYX_OK, or DYX_REFUSED
  * with a last-error message; handles made before a failure stay for
  * dyx_udil_mtm_close. */
 DYX_API int dyx_udil_mtm_open_movies(UdilMtm *mtm);
-/* Kept for compatibility; does nothing and returns 0. */
+/* Kept for compatibility; does nothing and returns DYX_OK. */
 DYX_API int dyx_udil_mtm_open_streams(void);
 /* Reads frame `frame` of every tile into the full-size images `left` and,
- * when not null, `right` (stereo). 0; 1 with a last-error message (tile
- * buffers, stereo, pixel format, a sub-movie not open); 6 null left image,
+ * when not null, `right` (stereo). DYX_OK; DYX_REFUSED with a last-error message (tile
+ * buffers, stereo, pixel format, a sub-movie not open); DYX_BAD_ARGUMENT null left image,
  * sizes that differ from the full frame, or a frame outside the
- * sub-movies; 12 a frame file whose size or format differs from its
+ * sub-movies; DYX_FRAME_MISMATCH a frame file whose size or format differs from its
  * sub-movie's; a plug-in's own status otherwise. Tiles after a failed read
  * are still read (a failed tile leaves its part of the images as it was);
  * the first failure is returned. */
 DYX_API int dyx_udil_mtm_read_planar_frame(UdilMtm *mtm, int32_t frame, dyx_image_t *left,
                                            dyx_image_t *right);
 /* Writes the next frame from the full-size images `left` and, when not
- * null, `right` (stereo) by cutting them into tiles. 0; 1 with a
- * last-error message (buffers, pixel format); 6 null left image, sizes
+ * null, `right` (stereo) by cutting them into tiles. DYX_OK; DYX_REFUSED with a
+ * last-error message (buffers, pixel format); DYX_BAD_ARGUMENT null left image, sizes
  * that differ from the full frame, or a stereo mismatch; a plug-in's own
  * status otherwise. A write that stops part way leaves the earlier tiles
  * of the frame written. */
 DYX_API int dyx_udil_mtm_write_planar_frame(UdilMtm *mtm, const dyx_image_t *left, const dyx_image_t *right);
-/* Closes every sub-movie's file and destroys its handle. 0 (also for
- * null); 7 when a movie file being written could not be finished (the
+/* Closes every sub-movie's file and destroys its handle. DYX_OK (also for
+ * null); DYX_SYSTEM_FAILED when a movie file being written could not be finished (the
  * plug-in's error is the last error; the rest are closed all the same).
  * Safe to call twice. */
 DYX_API int dyx_udil_mtm_close(UdilMtm *mtm);

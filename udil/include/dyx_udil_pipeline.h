@@ -31,7 +31,7 @@ typedef struct DyxUdilPipelineSetup {
     int32_t workers;      /* threads, 1 to 256 */
     int32_t capacity;     /* jobs held at once; raised to `workers` when lower */
     int32_t keep_results; /* 1: finished jobs wait for dyx_udil_pipeline_take; 0: released at once */
-    /* Runs `job` on a worker: 0, or a status with the reason written into
+    /* Runs `job` on a worker: DYX_OK, or a status with the reason written into
      * `text` (`size` bytes). `*worker_state` starts null for each worker
      * and keeps what the job leaves there for that worker's later jobs. */
     int (*run)(void *job, void **worker_state, void *context, char *text, size_t size);
@@ -47,9 +47,9 @@ typedef struct DyxUdilPipelineSetup {
 DYX_API DyxUdilPipeline *dyx_udil_pipeline_new(const DyxUdilPipelineSetup *setup);
 
 /* Hands `job` (owned from now on) to the pipeline under `number`, which
- * grows from one job to the next. Waits while the pipeline is full. 0; 1
- * when the number was given before, or when the pipeline is full of
- * results waiting for dyx_udil_pipeline_take; 2 when memory fails (the job
+ * grows from one job to the next. Waits while the pipeline is full. DYX_OK;
+ * DYX_REFUSED when the number was given before, or when the pipeline is full of
+ * results waiting for dyx_udil_pipeline_take; DYX_NO_MEMORY when memory fails (the job
  * is released in every failure). */
 DYX_API int dyx_udil_pipeline_submit(DyxUdilPipeline *pipeline, int64_t number, void *job);
 

@@ -65,15 +65,17 @@ DYX_API UdilStream *dyx_udil_file_new(const char *name, UdilRecord *record, cons
 DYX_API UdilStream *dyx_udil_file_open(const char *name, UdilRecord *record, UdilMovieInfo *info,
                                        int32_t *count, int32_t capacity, UdilOption *buffer, int32_t *first,
                                        int32_t *last);
-/* Appends a file to a read stream. 0; 1 the plug-in refused the file or it
- * does not match the earlier files; 2 the stream has 32 files or memory
- * failed; 6 the frame range is empty; 7 the file cannot be opened. A
- * failed append leaves the stream as it was. */
+/* Appends a file to a read stream. DYX_OK; DYX_REFUSED the plug-in refused the file or it
+ * does not match the earlier files; DYX_NO_MEMORY the stream has DYX_UDIL_MAX_FILES files (no
+ * room for another) or memory failed; DYX_BAD_ARGUMENT the frame range is empty or an argument is null;
+ * DYX_SYSTEM_FAILED the file cannot be opened; DYX_NAME_TOO_LONG the name, or the first file's name
+ * built from a template, does not fit DYX_UDIL_PATH_SIZE bytes. A failed append leaves the stream
+ * as it was. */
 DYX_API int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *record,
                                  UdilMovieInfo *info, int32_t *count, int32_t capacity, UdilOption *buffer,
                                  int32_t *first, int32_t *last);
 /* Closes every file, destroys the handles, releases the stream and nulls
- * *stream. 0; 6 when *stream is null; 7 when a movie file being written
+ * *stream. DYX_OK; DYX_BAD_ARGUMENT when *stream is null; DYX_SYSTEM_FAILED when a movie file being written
  * could not be finished (its last frames or its index could not be
  * written, for instance on a full disk): the last error holds the
  * plug-in's message, and the stream is released all the same. */
@@ -131,19 +133,20 @@ DYX_API void dyx_udil_with_last_error(char *out, size_t size, const char *messag
 
 /* dyx_udil_save_pixels with the images' pixels (null for a missing image).
  * An image that does not match the stream's width, height and pixel format
- * is refused with 6. */
+ * is refused with DYX_BAD_ARGUMENT. */
 DYX_API int dyx_udil_save_image(UdilStream *stream, int32_t frame, int32_t eye, const dyx_image_t *left,
                                 const dyx_image_t *right);
-/* Writes frame `frame` (eye 0 mono, 1 left, 2 right, 3 both). 0; 1 null
- * stream; 6 negative frame; 7 the frame's file cannot be made; otherwise
- * the plug-in's status (with its error text as the last error). */
+/* Writes frame `frame` (eye 0 mono, 1 left, 2 right, 3 both). DYX_OK; DYX_REFUSED null
+ * stream; DYX_BAD_ARGUMENT negative frame; DYX_NAME_TOO_LONG the frame's file name does not fit
+ * DYX_UDIL_PATH_SIZE bytes ("Frame file name too long"); DYX_SYSTEM_FAILED the frame's file cannot be
+ * made; otherwise the plug-in's status (with its error text as the last error). */
 DYX_API int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const void *left,
                                  const void *right);
 /* Reads stream frame `frame` into the images (null for an eye not wanted).
- * 0; 1 null stream; 6 frame outside the stream or an image that does not
- * match the frame's description; 7 a frame file cannot be probed or
- * opened; 12 a per-frame file whose size or format differs from its
- * slot's; otherwise the plug-in's status. */
+ * DYX_OK; DYX_REFUSED null stream; DYX_BAD_ARGUMENT frame outside the stream or an image that does
+ * not match the frame's description; DYX_NAME_TOO_LONG a frame file's name does not fit;
+ * DYX_SYSTEM_FAILED a frame file cannot be probed or opened; DYX_FRAME_MISMATCH a per-frame file whose size
+ * or format differs from its slot's; otherwise the plug-in's status. */
 DYX_API int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, dyx_image_t *left,
                                dyx_image_t *right);
 /* The largest compressed frame over the whole stream in bytes; -1 when
@@ -151,14 +154,14 @@ DYX_API int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, d
  * cannot be opened. */
 DYX_API int64_t dyx_udil_get_compressed_size(UdilStream *stream);
 /* Fetches request->frame_count compressed frames from stream frame
- * request->first_frame on, split into one plug-in request per slot. 0; 6 a
- * frame outside the stream; 7 a frame file cannot be opened; otherwise the
- * plug-in's status. */
+ * request->first_frame on, split into one plug-in request per slot. DYX_OK; DYX_BAD_ARGUMENT a
+ * frame outside the stream; DYX_NAME_TOO_LONG a frame file's name does not fit; DYX_SYSTEM_FAILED a
+ * frame file cannot be opened; otherwise the plug-in's status. */
 DYX_API int dyx_udil_get_images_compressed(UdilStream *stream, const UdilCompressedRequest *request);
 /* Decodes one compressed frame into `image`; a codec without compressed
- * frames reads the frame from its file instead. The plug-in's status; 6 a
- * frame outside the stream or a mismatching image; 7 a frame file cannot
- * be probed, matched or opened. */
+ * frames reads the frame from its file instead. The plug-in's status; DYX_BAD_ARGUMENT a
+ * frame outside the stream or a mismatching image; DYX_NAME_TOO_LONG a frame file's name does not
+ * fit; DYX_SYSTEM_FAILED a frame file cannot be probed, matched or opened. */
 DYX_API int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, const void *data,
                                       int32_t size, dyx_image_t *image);
 

@@ -206,8 +206,10 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     if (stream == nullptr || name == nullptr || info == nullptr || first == nullptr || last == nullptr ||
         !loaded(record))
         return DYX_BAD_ARGUMENT;
+    // A full stream has no room for another file: DYX_NO_MEMORY, the status
+    // callers of the append have always been given for it.
     if (stream->file_count >= DYX_UDIL_MAX_FILES) return DYX_NO_MEMORY;
-    if (std::strlen(name) >= DYX_UDIL_PATH_SIZE) return DYX_SYSTEM_FAILED;
+    if (std::strlen(name) >= DYX_UDIL_PATH_SIZE) return DYX_NAME_TOO_LONG;
     const int k = stream->file_count;
     const UdilFileSlot *previous = k > 0 ? &stream->slots[k - 1] : nullptr;
 
@@ -225,9 +227,9 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     char path[DYX_UDIL_PATH_SIZE], right_path[DYX_UDIL_PATH_SIZE];
     if (dyx_udil_has_timestep_wildcard(name) || !record->multi_image_capable) {
         slot.container = 0;
-        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return DYX_SYSTEM_FAILED;
+        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return DYX_NAME_TOO_LONG;
     } else if (slot.eye_pair) {
-        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return DYX_SYSTEM_FAILED;
+        if (!dyx_udil_make_filename(path, name, "", *first, UDIL_EYE_LEFT)) return DYX_NAME_TOO_LONG;
     } else {
         udil::copy_text(path, sizeof path, name);
     }
@@ -260,7 +262,7 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
     const bool container_pair = slot.container && slot.eye_pair;
     if (container_pair) {
         if (!dyx_udil_make_filename(right_path, name, "", *first, UDIL_EYE_RIGHT))
-            return refuse(slot, DYX_SYSTEM_FAILED);
+            return refuse(slot, DYX_NAME_TOO_LONG);
         const int status = open_right_reader(slot, previous, right_path);
         if (status != 0) return status;
     }

@@ -203,7 +203,7 @@ int fetch_compressed(UdilFileSlot &slot, const UdilCompressedRequest &request, i
         char path[DYX_UDIL_PATH_SIZE];
         if (!dyx_udil_make_filename(path, slot.name, slot.suffix, part.first_frame, request.eye)) {
             dyx_error("can't open file %s\n", slot.name);
-            return DYX_SYSTEM_FAILED;
+            return DYX_NAME_TOO_LONG;
         }
         if (!open_logged(slot, path)) return DYX_SYSTEM_FAILED;
         part.first_frame = frame_in_own_file(slot, part.first_frame);
@@ -241,12 +241,12 @@ int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye, const v
     if (!slot.container) {
         const int32_t used_eye = per_frame_eye(slot, eye);
         char path[DYX_UDIL_PATH_SIZE];
-        if (!frame_path(path, slot, frame, used_eye)) return DYX_SYSTEM_FAILED;
+        if (!frame_path(path, slot, frame, used_eye)) return DYX_NAME_TOO_LONG;
         char right_path[DYX_UDIL_PATH_SIZE];
         if (used_eye != eye) {
             // The codec takes one eye per call: the right image gets its own
             // file, which must not be the left one's.
-            if (!frame_path(right_path, slot, frame, UDIL_EYE_RIGHT)) return DYX_SYSTEM_FAILED;
+            if (!frame_path(right_path, slot, frame, UDIL_EYE_RIGHT)) return DYX_NAME_TOO_LONG;
             if (std::strcmp(path, right_path) == 0) return refuse_both_eyes();
         }
         const int status = save_to_file(slot, path, frame, used_eye, left, used_eye == eye ? right : nullptr);
@@ -287,11 +287,11 @@ int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, dyx_image
     if (!slot.container) {
         const int32_t used_eye = per_frame_eye(slot, eye);
         char path[DYX_UDIL_PATH_SIZE];
-        if (!frame_path(path, slot, file_frame, used_eye)) return DYX_SYSTEM_FAILED;
+        if (!frame_path(path, slot, file_frame, used_eye)) return DYX_NAME_TOO_LONG;
         const int status = read_from_file(slot, path, file_frame, used_eye, left_pixels,
                                           used_eye == eye ? right_pixels : nullptr);
         if (status != 0 || used_eye == eye) return status;
-        if (!frame_path(path, slot, file_frame, UDIL_EYE_RIGHT)) return DYX_SYSTEM_FAILED;
+        if (!frame_path(path, slot, file_frame, UDIL_EYE_RIGHT)) return DYX_NAME_TOO_LONG;
         return read_from_file(slot, path, file_frame, UDIL_EYE_LEFT, right_pixels, nullptr);
     }
     if (!slot.eye_pair) {
@@ -378,7 +378,7 @@ int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, co
     int32_t file_frame = where.file_frame;
     if (!slot.container) {
         char path[DYX_UDIL_PATH_SIZE];
-        if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return DYX_SYSTEM_FAILED;
+        if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return DYX_NAME_TOO_LONG;
         file_frame = frame_in_own_file(slot, file_frame);
         if (probe(slot, path, DYX_SYSTEM_FAILED) != 0) return DYX_SYSTEM_FAILED;
         if (!open_logged(slot, path)) return DYX_SYSTEM_FAILED;

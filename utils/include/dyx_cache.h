@@ -23,7 +23,7 @@
 DYX_BEGIN_DECLS
 
 /* Readies the cache with a limit in megabytes (below 1: 2^20 megabytes).
- * 0, or 2 when the entry list cannot be made. Called again, it only sets
+ * DYX_OK, or DYX_NO_MEMORY when the entry list cannot be made. Called again, it only sets
  * the limit. */
 DYX_API int dyx_cache_init(int32_t megabytes);
 /* Sets the limit as dyx_cache_init does; 0. */

@@ -12,14 +12,14 @@ DYX_BEGIN_DECLS
 #define DYX_DL_NOW 1   /* bind every symbol at load (RTLD_NOW) */
 #define DYX_DL_CHDIR 8 /* load from inside the library's directory */
 
-/* Loads `file` into *handle: 0, or 7 when the loader refuses it (see
+/* Loads `file` into *handle: DYX_OK, or DYX_SYSTEM_FAILED when the loader refuses it (see
  * dyx_dl_error). Afterwards calls the library's optional start-up hooks
  * "dyx_dl_init" and "dyx_prs_dl_init" with the handle name. */
 DYX_API int dyx_dl_open(void **handle, const char *file, int flags);
-/* Looks `name` up: 0 found, 4 missing (reported when verbose), 6 no
- * handle. *address is null unless found. */
+/* Looks `name` up: DYX_OK found, DYX_NOT_FOUND missing (reported when verbose),
+ * DYX_BAD_ARGUMENT no handle. *address is null unless found. */
 DYX_API int dyx_dl_bindproc(void **handle, void *address, const char *name, int verbose);
-/* Unloads the library and nulls *handle. Returns 0. */
+/* Unloads the library and nulls *handle. Returns DYX_OK. */
 DYX_API int dyx_dl_close(void **handle);
 /* The loader's last error text. */
 DYX_API const char *dyx_dl_error(void);

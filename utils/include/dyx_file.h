@@ -9,7 +9,7 @@
 
 DYX_BEGIN_DECLS
 
-/* dyx_file_copy flag: refuse to overwrite an existing target (10). */
+/* dyx_file_copy flag: refuse to overwrite an existing target (DYX_TARGET_EXISTS). */
 #define DYX_FILE_NO_OVERWRITE 1
 /* dyx_file_rename flag: copy (refusing an existing target) and remove. */
 #define DYX_FILE_COPY_AND_REMOVE 0x10000
@@ -30,19 +30,19 @@ typedef struct dyx_stat {
     int64_t size;
 } dyx_stat_t;
 
-/* Copies a file. 0; 11 when the source cannot be opened; 10 when
+/* Copies a file. DYX_OK; DYX_SOURCE_UNREADABLE when the source cannot be opened; DYX_TARGET_EXISTS when
  * DYX_FILE_NO_OVERWRITE is given and the target exists, or when source and
- * target are the same file; 7 when the target cannot be written or a read
+ * target are the same file; DYX_SYSTEM_FAILED when the target cannot be written or a read
  * fails. */
 DYX_API int dyx_file_copy(const char *source, const char *target, int32_t flags);
-/* Renames (an existing target is replaced): 0 or 7. With
+/* Renames (an existing target is replaced): DYX_OK or DYX_SYSTEM_FAILED. With
  * DYX_FILE_COPY_AND_REMOVE the file is copied with DYX_FILE_NO_OVERWRITE
- * (its code is returned) and the old name removed (7 when that fails). */
+ * (its status is returned) and the old name removed (DYX_SYSTEM_FAILED when that fails). */
 DYX_API int dyx_file_rename(const char *old_path, const char *new_path, int32_t flags);
-/* Removes a file: 0 or 7. */
+/* Removes a file: DYX_OK or DYX_SYSTEM_FAILED. */
 DYX_API int dyx_file_unlink(const char *path);
 /* Removes an empty directory, or with `recursive` a whole tree (symbolic
- * links inside are removed, never followed). 0, or 7 at the first
+ * links inside are removed, never followed). DYX_OK, or DYX_SYSTEM_FAILED at the first
  * failure. */
 DYX_API int dyx_file_rmdir(const char *path, int32_t recursive);
 

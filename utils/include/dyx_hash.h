@@ -9,8 +9,8 @@
  * Pair tables key their entries by an unordered pair of 32-bit integers
  * and choose the slot themselves.
  *
- * Status codes: 0 success, 2 memory exhausted, 6 bad slot, key not present
- * or tables that do not fit together. Tables take no locks. */
+ * Statuses (dyx_status.h): DYX_OK success, DYX_NO_MEMORY memory exhausted, DYX_BAD_ARGUMENT bad slot,
+ * key not present or tables that do not fit together. Tables take no locks. */
 #ifndef DYX_HASH_H
 #define DYX_HASH_H
 
@@ -38,21 +38,21 @@ DYX_API dyx_hash_t *dyx_hash_create(int32_t slots, int32_t per_chunk, int32_t ke
 DYX_API void dyx_hash_destroy(dyx_hash_t **table);
 /* Removes every entry; the table stays usable. */
 DYX_API void dyx_hash_reinit(dyx_hash_t *table);
-/* Appends an entry to the slot (0 .. slots-1): 0, 2, or 6 for a bad slot
- * or a null key; 0 for a null table. */
+/* Appends an entry to the slot (0 .. slots-1): DYX_OK, DYX_NO_MEMORY, or DYX_BAD_ARGUMENT for a bad slot
+ * or a null key; DYX_OK for a null table. */
 DYX_API int dyx_hash_add(dyx_hash_t *table, int32_t slot, const void *key, const void *value);
 /* 1 when the key is in the slot (its value copied to `value` when the value
  * size is positive and `value` is not null), 0 when it is not, the slot is
  * out of range or the table is null. */
 DYX_API int dyx_hash_find(dyx_hash_t *table, int32_t slot, const void *key, void *value);
 /* Removes the first entry with the key, copying its value out first as
- * find does: 0, or 6 when not found or for a bad slot; 0 for a null table. */
+ * find does: DYX_OK, or DYX_BAD_ARGUMENT when not found or for a bad slot; DYX_OK for a null table. */
 DYX_API int dyx_hash_remove(dyx_hash_t *table, int32_t slot, const void *key, void *value);
 /* Moves the source's entries into the destination, slot by slot: a key
  * missing from the destination's slot is added; for a key present there
- * `decide` (null: keep) chooses. The source is left empty. 0, 6 for a null
+ * `decide` (null: keep) chooses. The source is left empty. DYX_OK; DYX_BAD_ARGUMENT for a null
  * table or tables differing in slot count, key size or value size (neither
- * is changed then), 2 when memory ran out part way (the source then keeps
+ * is changed then); DYX_NO_MEMORY when memory ran out part way (the source then keeps
  * all its entries, some of them copied already). */
 DYX_API int dyx_hash_merge(dyx_hash_t *destination, dyx_hash_t *source, dyx_hash_merge_func decide,
                            void *user);

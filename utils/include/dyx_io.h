@@ -30,10 +30,10 @@ DYX_BEGIN_DECLS
  * counts go to *dir_count and *file_count. *full_path receives the
  * absolute pattern. The three texts belong to the caller (release with
  * free), also after a failure, when any of them may be null.
- * Returns 0; a dyx_expand_pathname code (6, 8); 2 when memory is
- * exhausted or the directory cannot be read; 6 for a null argument; 7
- * when the working directory cannot be read; 8 when the directory cannot
- * be opened. Messages go through the logger; `verbose` adds one for an
+ * Returns DYX_OK; a dyx_expand_pathname status (DYX_BAD_ARGUMENT, DYX_CANNOT_OPEN_DIRECTORY);
+ * DYX_NO_MEMORY when memory is exhausted or the directory cannot be read; DYX_BAD_ARGUMENT for a null
+ * argument; DYX_SYSTEM_FAILED when the working directory cannot be read; DYX_CANNOT_OPEN_DIRECTORY
+ * when the directory cannot be opened. Messages go through the logger; `verbose` adds one for an
  * unreadable directory. */
 DYX_API int dyx_dir_list(const char *pattern, char **full_path, int32_t *dir_count, char **dir_names,
                          int32_t *file_count, char **file_names, int32_t verbose);

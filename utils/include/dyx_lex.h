@@ -85,8 +85,8 @@ DYX_API char *dyx_lex_remaining_string(dyx_lex_t *lexer);
  * open. */
 DYX_API void dyx_lex_close(dyx_lex_t *lexer);
 
-/* Read one integer word for each non-null pointer, in order. 0, or 7 when
- * a word is not an integer (that word is consumed). */
+/* Read one integer word for each non-null pointer, in order. DYX_OK, or DYX_SYSTEM_FAILED
+ * (a parse failed) when a word is not an integer (that word is consumed). */
 DYX_API int dyx_parse_3ints(dyx_lex_t *lexer, int32_t *a, int32_t *b, int32_t *c);
 /* The same with numbers read as floats. */
 DYX_API int dyx_parse_3floats(dyx_lex_t *lexer, float *a, float *b, float *c);

@@ -93,8 +93,8 @@ DYX_API void dyx_list_sort(dyx_list_t *list, dyx_list_compare compare);
 
 /* ---- pointer lists ---------------------------------------------------- */
 
-/* Makes the process-wide header and node pools: 0, or 2 when either cannot
- * be made (nothing is left allocated). When they exist already, 0. */
+/* Makes the process-wide header and node pools: DYX_OK, or DYX_NO_MEMORY when either cannot
+ * be made (nothing is left allocated). When they exist already, DYX_OK. */
 DYX_API int dyx_plist_pool_create(uint32_t headers_per_chunk, uint32_t nodes_per_chunk);
 /* Destroys both pools: every pointer list becomes invalid. */
 DYX_API void dyx_plist_pool_destroy(void);

@@ -49,8 +49,8 @@ DYX_API int dyx_valid_pathname_range(const char *path_template, int32_t *first, 
 
 /* Expands a leading "~" (calling user, by real user id) or "~user" to the
  * home directory from the user database: home, "/", rest. Other paths are
- * copied. 0; 6 when the result does not fit `size` bytes; 8 when the user
- * is unknown. */
+ * copied. DYX_OK; DYX_BAD_ARGUMENT when the result does not fit `size` bytes;
+ * DYX_CANNOT_OPEN_DIRECTORY when the user is unknown. */
 DYX_API int dyx_expand_pathname(const char *path, char *out, int32_t size);
 
 /* Makes `path` absolute against the working directory (an absolute path,

@@ -23,7 +23,8 @@ enum dyx_status {
     DYX_CANNOT_OPEN_DIRECTORY = 8, /* a directory cannot be opened */
     DYX_TARGET_EXISTS = 10,        /* the target of a copy exists */
     DYX_SOURCE_UNREADABLE = 11,    /* the source of a copy cannot be opened */
-    DYX_FRAME_MISMATCH = 12        /* a frame file's size or format differs from its stream's */
+    DYX_FRAME_MISMATCH = 12,       /* a frame file's size or format differs from its stream's */
+    DYX_NAME_TOO_LONG = 13         /* a name, or a path built from it, does not fit its buffer */
 };
 
 /* The thread, mutex, condition and key wrappers (dyx_thread.h) report

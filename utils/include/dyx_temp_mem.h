@@ -20,9 +20,9 @@ DYX_API void *dyx_temp_mem_alloc(int64_t size);
  * size or when growing fails (the buffer is then unchanged and still
  * handed out). */
 DYX_API void *dyx_temp_mem_resize(void *buffer, int64_t size);
-/* Keeps the buffer for reuse: 0, or 1 when it is not handed out. */
+/* Keeps the buffer for reuse: DYX_OK, or DYX_REFUSED when it is not handed out. */
 DYX_API int dyx_temp_mem_release(void *buffer);
-/* Returns a handed-out or kept buffer to the system: 0, or 1 when unknown. */
+/* Returns a handed-out or kept buffer to the system: DYX_OK, or DYX_REFUSED when unknown. */
 DYX_API int dyx_temp_mem_free(void *buffer);
 /* Frees every buffer, handed out or kept; 0. */
 DYX_API int dyx_temp_mem_free_all(void);

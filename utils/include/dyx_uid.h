@@ -17,10 +17,10 @@ DYX_API void dyx_uid_init(void);
 /* Registers a new id carrying the two words and returns it; 0 when memory
  * is exhausted (no id is ever 0). */
 DYX_API int64_t dyx_uid_new(int64_t first, int64_t second);
-/* Copies the id's words out (either pointer may be null): 0, or 4 when the
- * id is not registered. Only the low 48 bits of the id count. */
+/* Copies the id's words out (either pointer may be null): DYX_OK, or DYX_NOT_FOUND when
+ * the id is not registered. Only the low 48 bits of the id count. */
 DYX_API int dyx_uid_find(int64_t id, int64_t *first, int64_t *second);
-/* Forgets the id: 0, or 6 when it is not registered. */
+/* Forgets the id: DYX_OK, or DYX_BAD_ARGUMENT when it is not registered. */
 DYX_API int dyx_uid_destroy(int64_t id);
 /* The id the next dyx_uid_new will give. */
 DYX_API int64_t dyx_uid_next(void);

@@ -20,6 +20,7 @@ constexpr StatusText kTexts[] = {
     {DYX_TARGET_EXISTS, "target exists"},
     {DYX_SOURCE_UNREADABLE, "source cannot be opened"},
     {DYX_FRAME_MISMATCH, "frame file differs from its stream"},
+    {DYX_NAME_TOO_LONG, "name or path too long"},
 };
 
 }  // namespace
