@@ -14,6 +14,30 @@ CHILD_ALARM_SECONDS = 30  # the forked child ends itself after this long
 
 SANITIZER = next((name for name in ("libasan", "libtsan") if name in os.environ.get("LD_PRELOAD", "")), None)
 
+# Defined in each script below: forks, runs work() in the child (which
+# ends itself after `alarm` seconds) and sends its text to the parent.
+# Answers the child's wait status and that text.
+IN_CHILD = r'''
+import os, signal, sys
+def in_child(alarm, work):
+    reading, writing = os.pipe()
+    child = os.fork()
+    if child == 0:
+        signal.alarm(alarm)
+        os.close(reading)
+        os.write(writing, work().encode())
+        os.close(writing)
+        sys.exit(0)
+    os.close(writing)
+    data = b""
+    chunk = os.read(reading, 65536)
+    while chunk:
+        data += chunk
+        chunk = os.read(reading, 65536)
+    os.close(reading)
+    return os.waitpid(child, 0)[1], data.decode()
+'''
+
 # Opens the movie twice and reads the first half of it (decoding ahead with
 # two workers), forks, and has the child read the second half and then the
 # first again (a jump back to a key frame) from one, leave the other alone
@@ -22,7 +46,7 @@ SANITIZER = next((name for name in ("libasan", "libtsan") if name in os.environ.
 # wait status, the parent's frames and the child's, as digests ("error:..."
 # for a failed read).
 FORK_SCRIPT = r'''
-import hashlib, os, signal, sys
+import hashlib, sys
 import orvo
 orvo.threads = %d
 movie, untouched = orvo.movie(), orvo.movie()
@@ -37,26 +61,12 @@ def digest(k, source=movie):
 half = movie.nframes // 2
 first = [digest(k) for k in range(half)]
 assert [digest(k, untouched) for k in range(half)] == first
-reading, writing = os.pipe()
-child = os.fork()
-if child == 0:
-    signal.alarm(%d)
-    os.close(reading)
-    frames = [digest(k) for k in list(range(half, movie.nframes)) + list(range(half))]
-    os.write(writing, " ".join(frames).encode())
-    os.close(writing)
-    sys.exit(0)
-os.close(writing)
-data = b""
-chunk = os.read(reading, 65536)
-while chunk:
-    data += chunk
-    chunk = os.read(reading, 65536)
-status = os.waitpid(child, 0)[1]
+status, data = in_child(%d, lambda: " ".join(digest(k) for k in list(range(half, movie.nframes)) +
+                                                  list(range(half))))
 second = [digest(k) for k in range(half, movie.nframes)]
 print(status)
 print(" ".join(second + first))
-print(data.decode())
+print(data)
 '''
 
 # Writes five frames of an H.264 movie and forks; the child appends a frame
@@ -64,7 +74,6 @@ print(data.decode())
 # clean-up. The parent then writes five more frames and closes it. Prints
 # the child's wait status and what its append and close answered.
 WRITE_FORK_SCRIPT = r"""
-import os, signal, sys
 import orvo
 orvo.threads = %d
 def picture(k):
@@ -76,29 +85,17 @@ movie.addcount(11)
 assert movie.open() == 0, movie.errstr()
 for k in range(5):
     assert movie.append(picture(k)) == 0, movie.errstr()
-reading, writing = os.pipe()
-child = os.fork()
-if child == 0:
-    signal.alarm(%d)
-    os.close(reading)
+def child_work():
     answers = ["append %%d %%s" %% (movie.append(picture(5)), movie.errstr())]
     if %r == "close":
         answers.append("close %%d %%s" %% (movie.close(), movie.errstr()))
-    os.write(writing, "\n".join(answers).encode())
-    os.close(writing)
-    sys.exit(0)
-os.close(writing)
-data = b""
-chunk = os.read(reading, 65536)
-while chunk:
-    data += chunk
-    chunk = os.read(reading, 65536)
-status = os.waitpid(child, 0)[1]
+    return "\n".join(answers)
+status, data = in_child(%d, child_work)
 for k in range(5, 10):
     assert movie.append(picture(k)) == 0, movie.errstr()
 assert movie.close() == 0, movie.errstr()
 print(status)
-print(data.decode())
+print(data)
 """
 
 # Prints the threads of the process before the movie is opened and after
@@ -154,7 +151,7 @@ class ForkedChildTest(ScratchTestCase):
         return path
 
     def assert_child_reads_like_parent(self, path, threads):
-        status, out, err = run_python(FORK_SCRIPT % (threads, path, CHILD_ALARM_SECONDS))
+        status, out, err = run_python(IN_CHILD + FORK_SCRIPT % (threads, path, CHILD_ALARM_SECONDS))
         what = "%s with orvo.threads = %d" % (os.path.basename(path), threads)
         self.assertEqual(status, 0, "%s: %s" % (what, err))
         lines = out.split("\n")
@@ -176,7 +173,8 @@ class ForkedChildTest(ScratchTestCase):
             for ending in ("close", "exit"):
                 what = "orvo.threads = %d, the child's %s" % (threads, ending)
                 path = self.path("written-%d-%s.mp4" % (threads, ending))
-                status, out, err = run_python(WRITE_FORK_SCRIPT % (threads, path, CHILD_ALARM_SECONDS, ending))
+                script = IN_CHILD + WRITE_FORK_SCRIPT % (threads, path, ending, CHILD_ALARM_SECONDS)
+                status, out, err = run_python(script)
                 self.assertEqual(status, 0, "%s: %s" % (what, err))
                 lines = out.split("\n")
                 self.assertEqual(lines[0], "0", "%s: the child ended with wait status %s (14: it hung)" %
