@@ -2,13 +2,13 @@
 // home; and whether a directory holds plug-ins of another orvo version.
 #include "dyx_udil_dir.h"
 
-#include <dirent.h>
-
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
+
+#include "udil_internal.h"
 
 namespace udil {
 
@@ -57,29 +57,22 @@ bool find_plugin_of_other_version(const char *directory, const char *version, co
                                   char *problem, size_t size) {
     if (problem == nullptr || size == 0) return false;
     problem[0] = '\0';
-    DIR *listing = opendir(directory);
-    if (listing == nullptr) return false;
     bool found = false;
     try {
-        while (!found) {
-            const dirent *entry = readdir(listing);
-            if (entry == nullptr) break;
-            const std::string_view name = plugin_name(entry->d_name);
-            if (name.empty()) continue;
-            const std::string path = std::string(directory) + "/" + entry->d_name;
+        for_each_plugin_file(directory, [&](const std::string &path, const char *file) {
             char mark[64];
             if (read_version_mark(path.c_str(), mark, sizeof mark)) {
                 found = std::strcmp(mark, version) != 0;
-                if (found) std::snprintf(problem, size, "%s is from orvo %s", entry->d_name, mark);
-            } else if (is_listed(name, own_names ? own_names : "")) {
+                if (found) std::snprintf(problem, size, "%s is from orvo %s", file, mark);
+            } else if (is_listed(plugin_name(file), own_names ? own_names : "")) {
                 found = true;
-                std::snprintf(problem, size, "%s carries no orvo version", entry->d_name);
+                std::snprintf(problem, size, "%s carries no orvo version", file);
             }
-        }
+            return !found;
+        });
     } catch (const std::bad_alloc &) {
         found = false;  // no memory to look: judged as before
     }
-    closedir(listing);
     return found;
 }
 

@@ -176,25 +176,10 @@ UdilRecord *examine(const char *path, UdilRecord **duplicate) {
 // Registers the plug-ins of one directory.
 void scan_directory(const std::string &directory) {
     dyx_debug("dyx_udil_scan_libraries: looking for udils in <%s>\n", directory.c_str());
-    const std::string pattern = directory + "/libudil-*.so";
-    if (pattern.size() >= DYX_UDIL_PATH_SIZE) return;
-    char *full_path = nullptr, *directories = nullptr, *files = nullptr;
-    int32_t directory_count = 0, file_count = 0;
-    const int status =
-        dyx_dir_list(pattern.c_str(), &full_path, &directory_count, &directories, &file_count, &files, 0);
-    if (status == 0 && file_count > 0 && files != nullptr) {
-        for (const char *line = files; *line != '\0';) {
-            const char *end = std::strchr(line, '\n');
-            const size_t length = end ? size_t(end - line) : std::strlen(line);
-            // A path that does not fit the record is skipped, never cut.
-            const std::string path = directory + "/" + std::string(line, length);
-            if (length > 0) examine(path.c_str(), nullptr);
-            line += length + (end ? 1 : 0);
-        }
-    }
-    dyx_free(full_path, __LINE__, __FILE__);
-    dyx_free(directories, __LINE__, __FILE__);
-    dyx_free(files, __LINE__, __FILE__);
+    udil::for_each_plugin_file(directory, [](const std::string &path, const char *) {
+        examine(path.c_str(), nullptr);
+        return true;
+    });
 }
 
 // The plug-in's texts for the dump, cut to a sane length.
@@ -450,6 +435,28 @@ UdilHandle create_reader(const UdilRecord &record, const char *path, UdilMovieIn
                          int32_t capacity, UdilOption *options) {
     if (record.entry.set_threads != nullptr) record.entry.set_threads(dyx_parallel_threads());
     return record.entry.create_reader(path, info, count, capacity, options);
+}
+
+void for_each_plugin_file(const std::string &directory,
+                          const std::function<bool(const std::string &path, const char *name)> &visit) {
+    const std::string pattern = directory + "/libudil-*.so";
+    if (pattern.size() >= DYX_UDIL_PATH_SIZE) return;
+    char *full_path = nullptr, *directories = nullptr, *files = nullptr;
+    int32_t directory_count = 0, file_count = 0;
+    const int status =
+        dyx_dir_list(pattern.c_str(), &full_path, &directory_count, &directories, &file_count, &files, 0);
+    if (status == 0 && file_count > 0 && files != nullptr) {
+        for (const char *line = files; *line != '\0';) {
+            const char *end = std::strchr(line, '\n');
+            const size_t length = end ? size_t(end - line) : std::strlen(line);
+            const std::string name(line, length);
+            if (length > 0 && !visit(directory + "/" + name, name.c_str())) break;
+            line += length + (end ? 1 : 0);
+        }
+    }
+    dyx_free(full_path, __LINE__, __FILE__);
+    dyx_free(directories, __LINE__, __FILE__);
+    dyx_free(files, __LINE__, __FILE__);
 }
 
 }  // namespace udil

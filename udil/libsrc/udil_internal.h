@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "dyx_malloc.h"
@@ -82,6 +83,12 @@ inline void terminate_option_texts(UdilOption &option) {
 // when touched. Files that are no shared object at all are left to the
 // loader, which refuses them with its own message.
 const char *truncated_object_problem(const char *path);
+
+// Calls `visit` with the path and the file name of each libudil-*.so file
+// of `directory`, in the listing's order, until it answers false. Nothing
+// for a directory that cannot be listed or a path too long for a record.
+void for_each_plugin_file(const std::string &directory,
+                          const std::function<bool(const std::string &path, const char *name)> &visit);
 
 // True when `path` names a regular file (or a link to one) that a plug-in
 // may open for reading; otherwise the last error says why ("a.png: No such
