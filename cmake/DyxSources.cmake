@@ -68,6 +68,7 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_dir.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_elf.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_file_check.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_frame_files.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_checks.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_open.cpp

@@ -41,7 +41,7 @@ PyObject *choice_list(const char *range) {
     for (;;) {
         const char *bar = std::strchr(start, '|');
         const size_t length = bar ? size_t(bar - start) : std::strlen(start);
-        PyObject *item = OrvoText_FromStringAndSize(start, Py_ssize_t(length));
+        PyObject *item = OrvoText_FromReasonAndSize(start, Py_ssize_t(length));
         if (item == nullptr || PyList_Append(list, item) != 0) {
             Py_XDECREF(item);
             Py_DECREF(list);
@@ -58,37 +58,39 @@ PyObject *describe_option(const UdilOption &option) {
     const char *label = option.description[0] ? option.description : option.name;
     switch (option.type) {
         case DYX_UDIL_BOOLEAN:
-            return Py_BuildValue("[sisis]", option.name, option.type, "0|1",
-                                 std::strtol(option.value, nullptr, 10) != 0 ? 1 : 0, label);
+            return Py_BuildValue("[NisiN]", OrvoText_FromReason(option.name), option.type, "0|1",
+                                 std::strtol(option.value, nullptr, 10) != 0 ? 1 : 0, OrvoText_FromReason(label));
         case DYX_UDIL_INT: {
             int minimum = 0, maximum = 0, value = 0;
             std::sscanf(option.range, "%d %d", &minimum, &maximum);
             std::sscanf(option.value, "%d", &value);
-            return Py_BuildValue("[si[ii]is]", option.name, option.type, minimum, maximum, value, label);
+            return Py_BuildValue("[Ni[ii]iN]", OrvoText_FromReason(option.name), option.type, minimum, maximum, value,
+                                 OrvoText_FromReason(label));
         }
         case DYX_UDIL_FLOAT: {
             float minimum = 0, maximum = 0, value = 0;
             std::sscanf(option.range, "%f %f", &minimum, &maximum);
             std::sscanf(option.value, "%f", &value);
-            return Py_BuildValue("[si[dd]ds]", option.name, option.type, double(minimum), double(maximum),
-                                 double(value), label);
+            return Py_BuildValue("[Ni[dd]dN]", OrvoText_FromReason(option.name), option.type, double(minimum),
+                                 double(maximum), double(value), OrvoText_FromReason(label));
         }
         case DYX_UDIL_CHOICE: {
             PyObject *choices = choice_list(option.range);
             if (choices == nullptr) return nullptr;
-            return Py_BuildValue("[siNls]", option.name, option.type, choices,
-                                 std::strtol(option.value, nullptr, 10), label);
+            return Py_BuildValue("[NiNlN]", OrvoText_FromReason(option.name), option.type, choices,
+                                 std::strtol(option.value, nullptr, 10), OrvoText_FromReason(label));
         }
         default:
             // Free text and unknown types: the range and value texts as they are.
-            return Py_BuildValue("[sisss]", option.name, option.type, option.range, option.value, label);
+            return Py_BuildValue("[NiNNN]", OrvoText_FromReason(option.name), option.type, OrvoText_FromReason(option.range),
+                                 OrvoText_FromReason(option.value), OrvoText_FromReason(label));
     }
 }
 
 PyObject *describe_codec(const UdilRecord &record) {
     const Py_ssize_t suffix_count = record.suffix_count < 0 ? 0 : record.suffix_count;
     PyObject *suffixes =
-        build_list(suffix_count, [&](Py_ssize_t i) { return OrvoText_FromString(record.suffixes[i]); });
+        build_list(suffix_count, [&](Py_ssize_t i) { return OrvoText_FromReason(record.suffixes[i]); });
     if (suffixes == nullptr) return nullptr;
     const Py_ssize_t option_count = record.options && record.option_count > 0 ? record.option_count : 0;
     PyObject *options =
@@ -97,7 +99,7 @@ PyObject *describe_codec(const UdilRecord &record) {
         Py_DECREF(suffixes);
         return nullptr;
     }
-    return Py_BuildValue("[ssNiiN]", record.name, record.desc, suffixes, int(record.stereo_capable),
+    return Py_BuildValue("[NNNiiN]", OrvoText_FromReason(record.name), OrvoText_FromReason(record.desc), suffixes, int(record.stereo_capable),
                          int(record.multi_image_capable), options);
 }
 

@@ -84,7 +84,7 @@ PyObject *movie_repr(PyObject *object) {
             if (self->tiling[0] != 0 || self->tiling[1] != 0)
                 add_line(text, "Tiling:%d %d\n", self->tiling[0], self->tiling[1]);
         }
-        return OrvoText_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        return OrvoText_FromReasonAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     } catch (const std::bad_alloc &) {
         return PyErr_NoMemory();
     }
@@ -106,7 +106,7 @@ PyObject *get_tiling(PyObject *object, void *) {
     return Py_BuildValue("[ii]", movie_state(object)->tiling[0], movie_state(object)->tiling[1]);
 }
 
-PyObject *get_format(PyObject *object, void *) { return OrvoText_FromString(movie_state(object)->format); }
+PyObject *get_format(PyObject *object, void *) { return OrvoText_FromReason(movie_state(object)->format); }
 
 PyObject *get_framerange(PyObject *object, void *) {
     return Py_BuildValue("[ii]", movie_state(object)->framerange[0], movie_state(object)->framerange[1]);

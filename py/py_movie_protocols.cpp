@@ -1,6 +1,7 @@
 // The Python conveniences of orvo.movie: `with` closes the movie, a read
 // movie has len() and yields its frames by index and in `for` loops.
 #include "py_movie.h"
+#include "py_names.h"
 
 namespace orvo {
 
@@ -27,7 +28,7 @@ PyObject *movie_exit(PyObject *self, PyObject *args) {
         const long result = OrvoInt_AsLong(status);
         Py_DECREF(status);
         if (result != 0 && exception_type == Py_None) {
-            PyErr_SetString(PyExc_OSError, movie->error);
+            raise_with_reason(PyExc_OSError, movie->error);
             return nullptr;
         }
     }
@@ -59,7 +60,7 @@ PyObject *movie_item(PyObject *self, Py_ssize_t index) {
     Py_DECREF(args);
     if (frame == nullptr || PyList_Check(frame)) return frame;
     Py_DECREF(frame);
-    PyErr_SetString(PyExc_RuntimeError, movie->error[0] ? movie->error : "unable to read the frame");
+    raise_with_reason(PyExc_RuntimeError, movie->error[0] ? movie->error : "unable to read the frame");
     return nullptr;
 }
 

@@ -38,9 +38,16 @@ PyObject *attribute_and_method_list(const char *const *members, size_t member_co
 }
 
 PyObject *take_error_text(char *error) {
-    PyObject *text = OrvoText_FromString(error);
+    PyObject *text = OrvoText_FromReason(error);
     if (text != nullptr) error[0] = '\0';
     return text;
+}
+
+void raise_with_reason(PyObject *type, const char *reason) {
+    PyObject *text = OrvoText_FromReason(reason);
+    if (text == nullptr) return;  // the decoder's own failure (memory) stands
+    PyErr_SetObject(type, text);
+    Py_DECREF(text);
 }
 
 bool TextArgument::take(PyObject *object, Nul nul, Names names) {

@@ -30,6 +30,10 @@ PyObject *attribute_and_method_list(const char *const (&members)[M], const char 
 /* errstr(): the object's error text as a string; the text is then cleared. */
 PyObject *take_error_text(char *error);
 
+/* Raises `type` with a reason text of any bytes (decoded so that it never
+ * fails, py_compat.h). */
+void raise_with_reason(PyObject *type, const char *reason);
+
 /* A text or name argument as UTF-8 bytes. Accepted: str and bytes in
  * Python 3, str and unicode in Python 2.7 (unicode is encoded as UTF-8);
  * with Names::kPaths also an os.PathLike (Python 3.6 and later). The

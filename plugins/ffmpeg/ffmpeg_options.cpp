@@ -1,8 +1,16 @@
 #include "ffmpeg_options.h"
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "udil_sdk_orientation.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
 
 namespace ffmpeg_plugin {
 
@@ -14,6 +22,9 @@ constexpr CodecChoice kCodecs[] = {
     {"mjpeg", "mjpeg", AV_CODEC_ID_MJPEG, ".avi", "avi", true, false},
     {"ffv1", "ffv1", AV_CODEC_ID_FFV1, ".mkv", "matroska", true, false},
     {"prores", "prores_ks", AV_CODEC_ID_PRORES, ".mov", "mov", true, false},
+    {"hevc", "libx265", AV_CODEC_ID_HEVC, ".mp4", "mp4", false, true},
+    {"vp9", "libvpx-vp9", AV_CODEC_ID_VP9, ".webm", "webm", false, true},
+    {"av1", "libaom-av1", AV_CODEC_ID_AV1, ".mkv", "matroska", false, true},
 };
 constexpr int kCodecCount = int(sizeof kCodecs / sizeof kCodecs[0]);
 
@@ -25,7 +36,10 @@ constexpr const char *kPresets[] = {"medium",    "fast", "faster", "veryfast", "
 constexpr int kPresetCount = int(sizeof kPresets / sizeof kPresets[0]);
 
 constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
-    {"codec", UDIL_OPT_CHOICE, "h264|mpeg4|mjpeg|ffv1|prores", "0", "Video codec written"},
+    {"codec", UDIL_OPT_CHOICE, "h264|mpeg4|mjpeg|ffv1|prores|hevc|vp9|av1", "0", "Video codec written"},
+    {"encoder", UDIL_OPT_TEXT, "", "",
+     "Any FFmpeg video encoder by its name (libx265, libvpx, mpeg2video, dnxhd, utvideo ...), in place "
+     "of the codec option's"},
     {"crf", UDIL_OPT_INT, "0 51", "20", "H.264 constant rate factor (lower is better)"},
     {"qscale", UDIL_OPT_INT, "0 31", "0",
      "Quantiser for mpeg4, mjpeg and prores (lower is better, 0 the codec's default)"},
@@ -39,6 +53,49 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"stream", UDIL_OPT_INT, "0 1000", "0",
      "Reading: the video stream read, 1 for the file's first (0 the one players show)"},
 };
+
+// The container a codec is written in when the file name has no suffix
+// that names one: the codec's usual one, else Matroska, which holds almost
+// every codec.
+struct NaturalContainer {
+    AVCodecID id;
+    const char *suffix;
+    const char *container;
+};
+constexpr NaturalContainer kContainers[] = {
+    {AV_CODEC_ID_H264, ".mp4", "mp4"},         {AV_CODEC_ID_HEVC, ".mp4", "mp4"},
+    {AV_CODEC_ID_MPEG4, ".mp4", "mp4"},        {AV_CODEC_ID_VP8, ".webm", "webm"},
+    {AV_CODEC_ID_VP9, ".webm", "webm"},        {AV_CODEC_ID_PRORES, ".mov", "mov"},
+    {AV_CODEC_ID_DNXHD, ".mov", "mov"},        {AV_CODEC_ID_QTRLE, ".mov", "mov"},
+    {AV_CODEC_ID_MJPEG, ".avi", "avi"},        {AV_CODEC_ID_THEORA, ".ogv", "ogg"},
+    {AV_CODEC_ID_MPEG1VIDEO, ".mpg", "mpeg"},  {AV_CODEC_ID_MPEG2VIDEO, ".mpg", "mpeg"},
+    {AV_CODEC_ID_FLV1, ".flv", "flv"},
+};
+
+// Entries made for encoders named by the encoder option. Their texts are
+// FFmpeg's own or literals, so an entry lives as long as the process; a
+// deque keeps earlier entries in place while it grows.
+std::mutex named_lock;
+std::deque<CodecChoice> named_choices;
+
+const CodecChoice *named_encoder(const char *name) {
+    const AVCodec *encoder = avcodec_find_encoder_by_name(name);
+    if (encoder == nullptr || encoder->type != AVMEDIA_TYPE_VIDEO) return nullptr;
+    std::lock_guard<std::mutex> guard(named_lock);
+    for (const CodecChoice &choice : named_choices)
+        if (std::strcmp(choice.encoder, encoder->name) == 0) return &choice;
+    const char *suffix = ".mkv", *container = "matroska";
+    for (const NaturalContainer &natural : kContainers)
+        if (natural.id == encoder->id) suffix = natural.suffix, container = natural.container;
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(encoder->id);
+    const bool intra_only = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
+    const AVClass *const *options = encoder->priv_class != nullptr ? &encoder->priv_class : nullptr;
+    const bool uses_crf = options != nullptr && av_opt_find(const_cast<AVClass **>(options), "crf", nullptr, 0,
+                                                            AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+    named_choices.push_back(
+        CodecChoice{encoder->name, encoder->name, encoder->id, suffix, container, intra_only, uses_crf});
+    return &named_choices.back();
+}
 
 int clamped(const udil_sdk::Options &options, const char *name, long fallback, long low, long high) {
     return int(std::clamp(options.integer(name, fallback), low, high));
@@ -64,6 +121,17 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
     settings.bitrate_kbit = clamped(options, "bitrate", 0, 0, 1000000);
     settings.preset = kPresets[clamped(options, "preset", 0, 0, kPresetCount - 1)];
     settings.keyint = clamped(options, "keyint", 0, 0, 1000);
+    settings.problem = nullptr;
+    const char *encoder = options.text("encoder", "");
+    if (encoder[0] != '\0') {
+        const CodecChoice *named = named_encoder(encoder);
+        if (named != nullptr) {
+            settings.codec = named;
+            settings.codec_given = true;
+        } else {
+            settings.problem = "ffmpeg: the encoder option names no video encoder of this FFmpeg (see 'ffmpeg -encoders')";
+        }
+    }
     return settings;
 }
 

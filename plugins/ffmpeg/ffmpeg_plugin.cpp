@@ -51,7 +51,9 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
 
     static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
         if (info.width < 1 || info.height < 1 || info.pixel_format != UDIL_FMT_RGB) return nullptr;
-        return new MovieWriter(info, settings_from(options));
+        const WriterSettings settings = settings_from(options);
+        if (settings.problem != nullptr) return udil_sdk::refuse("%s", settings.problem);
+        return new MovieWriter(info, settings);
     }
 
     static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,

@@ -35,6 +35,11 @@ typedef struct UdilFileSlot {
     UdilMovieInfo info;
     int32_t option_count;
     UdilOption *options; /* owned; null when none */
+    /* Reading a per-frame slot: the layout of the first file, which the
+     * primary handle was made for. Files of other layouts are read on a
+     * reader of their own and converted to info.pixel_format, the layout
+     * that holds every file's. */
+    int32_t reader_format;
 } UdilFileSlot;
 
 typedef struct UdilStream {

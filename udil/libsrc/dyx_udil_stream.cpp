@@ -9,6 +9,7 @@
 #include "dyx_malloc.h"
 #include "dyx_status.h"
 #include "dyx_string.h"
+#include "udil_frame_files.h"
 #include "udil_internal.h"
 
 namespace {
@@ -291,6 +292,13 @@ int dyx_udil_file_append(UdilStream *stream, const char *name, UdilRecord *recor
         return refuse(slot, DYX_BAD_ARGUMENT);
     }
     slot.frame_count = int32_t(frames);
+    slot.reader_format = slot.info.pixel_format;
+    if (!slot.container && frames > 1) {
+        // Files of one sequence may differ in layout (a grey frame among
+        // colour ones): all are read in the layout that holds them all.
+        slot.info.pixel_format = udil::sequence_layout(slot);
+        info->pixel_format = slot.info.pixel_format;
+    }
 
     if (slot.container) {
         if (!open_file(slot, slot.primary, path)) return refuse(slot, DYX_SYSTEM_FAILED);

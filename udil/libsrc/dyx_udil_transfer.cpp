@@ -1,19 +1,16 @@
 // Frame transfer between image pixels and the files of a codec stream.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "dyx_image.h"
 #include "dyx_malloc.h"
 #include "dyx_status.h"
 #include "dyx_udil_stream.h"
+#include "udil_frame_files.h"
 #include "udil_internal.h"
 
 namespace {
-
-constexpr UdilMovieInfo kBlankInfo = {0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
 
 // The slot of stream frame `frame` and the file's own number for it.
 struct Location {
@@ -84,60 +81,82 @@ int save_to_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t ey
     return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
 }
 
-int refuse_frame_file(const char *path, const char *why) {
-    char text[DYX_UDIL_PATH_SIZE + DYX_UDIL_ERROR_SIZE + 32];
-    std::snprintf(text, sizeof text, "Unable to read frame file %s: %s", path, why);
-    dyx_udil_set_err_str(text);
-    return DYX_SYSTEM_FAILED;
+bool same_size(const UdilMovieInfo &found, const UdilMovieInfo &want) {
+    return found.width == want.width && found.height == want.height && found.depth == want.depth;
 }
 
-// A per-frame file must hold the picture the slot describes: 0, 7 when a
-// reader refuses it, `mismatch` when it differs.
+// A per-frame file must hold a picture of the slot's size: 0, 7 when a
+// reader refuses it, `mismatch` when it differs. Its layout may differ:
+// reading converts it.
 int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
-    const UdilEntryPoints &entry = slot.codec->entry;
-    UdilMovieInfo found = kBlankInfo;
-    // A FIFO or device handed to a plug-in would block its open for ever.
-    const std::string problem = udil::input_file_problem(path);
-    if (!problem.empty()) return refuse_frame_file(path, problem.c_str());
-    // The probe reads the file with the slot's reader options (a picture
-    // turned the right way up has its sides swapped), on a copy: the
-    // plug-in hands its defaults back into the array.
-    UdilOption *scratch = nullptr;
-    int32_t count = slot.option_count;
-    if (count > 0) {
-        scratch = udil::copy_options("dyx_udil_get_image", slot.options, count);
-        if (scratch == nullptr) return DYX_NO_MEMORY;
-    }
-    UdilHandle reader = scratch != nullptr
-                            ? udil::create_reader(*slot.codec, path, &found, &count, count, scratch)
-                            : udil::create_reader(*slot.codec, path, &found, nullptr, 0, nullptr);
-    if (scratch != nullptr) dyx_free(scratch, __LINE__, __FILE__);
-    if (reader == nullptr) {
-        // The plug-in's reason when it keeps one; without a text of its own
-        // the last error would still describe an older failure.
-        udil::set_refusal_reason(slot.codec, "");
-        const char *reason = udil::thread_last_error();
-        const bool readable = access(path, R_OK) == 0;
-        const char *why = reason[0] != '\0' ? reason
-                          : readable        ? "not a picture this codec reads"
-                                            : std::strerror(errno);
-        return refuse_frame_file(path, why);
-    }
-    entry.handle_destroy(&reader);
-    const UdilMovieInfo &want = slot.info;
-    const bool same = found.width == want.width && found.height == want.height && found.depth == want.depth &&
-                      found.pixel_format == want.pixel_format;
-    return same ? DYX_OK : mismatch;
+    UdilMovieInfo found;
+    UdilHandle reader = nullptr;
+    const int opened = udil::open_frame_reader(slot, path, found, reader);
+    if (opened != 0) return opened;
+    slot.codec->entry.handle_destroy(&reader);
+    return same_size(found, slot.info) ? DYX_OK : mismatch;
 }
 
-// Reads one picture from its own file on the slot's handle.
+// Reads a file whose layout differs from the slot's on the reader made for
+// it, into buffers of its own layout, and converts them into the slot's.
+int read_converted(UdilFileSlot &slot, UdilHandle reader, const UdilMovieInfo &found, const char *path,
+                   int32_t frame, int32_t eye, void *left, void *right) {
+    const UdilEntryPoints &entry = slot.codec->entry;
+    const uint32_t width = uint32_t(found.width), height = uint32_t(found.height);
+    dyx_image_t *decoded[2] = {nullptr, nullptr};
+    void *targets[2] = {left, right};
+    dyx_image_t *layout = dyx_image_alloc(0, 0, 0, slot.info.pixel_format);
+    int status = layout == nullptr ? int(DYX_NO_MEMORY) : DYX_OK;
+    for (int k = 0; k < 2 && status == 0; ++k)
+        if (targets[k] != nullptr) {
+            decoded[k] = dyx_image_alloc(width, height, 0, found.pixel_format);
+            if (decoded[k] == nullptr) status = DYX_NO_MEMORY;
+        }
+    if (status == 0) {
+        if (entry.file_open(reader, path) != 0) {
+            status = plugin_error(slot, reader, 7);
+        } else {
+            status = entry.get_image(reader, frame_in_own_file(slot, frame), eye,
+                                     decoded[0] ? decoded[0]->data : nullptr,
+                                     decoded[1] ? decoded[1]->data : nullptr);
+            entry.file_close(reader);
+            if (status != 0) plugin_error(slot, reader, status);
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (status == 0 && decoded[k] != nullptr) {
+            if (dyx_image_convert(&decoded[k], layout) != 0)
+                status = DYX_NO_MEMORY;
+            else
+                std::memcpy(targets[k], decoded[k]->data, size_t(dyx_image_data_size(decoded[k])));
+        }
+        dyx_image_free(&decoded[k]);
+    }
+    dyx_image_free(&layout);
+    return status;
+}
+
+// Reads one picture from its own file: on the slot's handle when the file
+// has the layout that handle was made for, else on a reader of its own.
 int read_from_file(UdilFileSlot &slot, const char *path, int32_t frame, int32_t eye, void *left,
                    void *right) {
-    const int checked = probe(slot, path, DYX_FRAME_MISMATCH);
-    if (checked != 0) return checked;
+    UdilMovieInfo found;
+    UdilHandle reader = nullptr;
+    const int opened = udil::open_frame_reader(slot, path, found, reader);
+    if (opened != 0) return opened;
     const UdilEntryPoints &entry = slot.codec->entry;
+    int status = DYX_OK;
+    if (!same_size(found, slot.info)) {
+        status = DYX_FRAME_MISMATCH;
+    } else if (found.pixel_format != slot.info.pixel_format || found.pixel_format != slot.reader_format) {
+        status = read_converted(slot, reader, found, path, frame, eye, left, right);
+        entry.handle_destroy(&reader);
+        return status;
+    }
+    entry.handle_destroy(&reader);
+    if (status != 0) return status;
     if (entry.file_open(slot.primary, path) != 0) return plugin_error(slot, slot.primary, 7);
-    const int status = entry.get_image(slot.primary, frame_in_own_file(slot, frame), eye, left, right);
+    status = entry.get_image(slot.primary, frame_in_own_file(slot, frame), eye, left, right);
     entry.file_close(slot.primary);
     return status != 0 ? plugin_error(slot, slot.primary, status) : 0;
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -66,24 +67,29 @@ std::vector<int32_t> listed_frames(const FrameTemplate &parts) {
         slash == std::string::npos ? std::string(".") : parts.prefix.substr(0, slash + 1);
     const std::string head = slash == std::string::npos ? parts.prefix : parts.prefix.substr(slash + 1);
     const std::string tail = parts.suffix.substr(0, parts.suffix.find('/'));
-    const size_t name_length = head.size() + static_cast<size_t>(parts.digits) + tail.size();
+    const size_t shortest = head.size() + static_cast<size_t>(parts.digits) + tail.size();
 
     std::vector<int32_t> frames;
     DIR *dir = opendir(directory.c_str());
     if (dir == nullptr) return frames;
     while (const dirent *entry = readdir(dir)) {
         const char *name = entry->d_name;
-        if (std::strlen(name) != name_length) continue;
+        const size_t name_length = std::strlen(name);
+        // A number wider than the run is spelt without leading zeros, as
+        // the names of frames past 10^digits - 1 are made.
+        const size_t width = name_length - head.size() - tail.size();
+        if (name_length < shortest || width > 10) continue;
         if (head.compare(0, head.size(), name, head.size()) != 0) continue;
         if (tail.compare(0, tail.size(), name + name_length - tail.size(), tail.size()) != 0) continue;
         const char *number = name + head.size();
-        int32_t frame = 0;
+        if (width > size_t(parts.digits) && number[0] == '0') continue;
+        int64_t frame = 0;
         bool all_digits = true;
-        for (int i = 0; i < parts.digits && all_digits; ++i) {
+        for (size_t i = 0; i < width && all_digits; ++i) {
             all_digits = std::isdigit(static_cast<unsigned char>(number[i])) != 0;
             frame = frame * 10 + (number[i] - '0');
         }
-        if (all_digits) frames.push_back(frame);
+        if (all_digits && frame <= INT32_MAX) frames.push_back(static_cast<int32_t>(frame));
     }
     closedir(dir);
     std::sort(frames.begin(), frames.end());
@@ -97,8 +103,9 @@ public:
     const std::vector<int32_t> &listed() const { return listed_; }
 
     // A frame exists when it was listed and its file opens for reading.
-    bool exists(int64_t frame) const {
-        if (frame < 0 || frame > parts_.max_frame) return false;
+    // Frames past the run's width are looked at only when `wider` is set.
+    bool exists(int64_t frame, bool wider = false) const {
+        if (frame < 0 || frame > INT32_MAX || (!wider && frame > parts_.max_frame)) return false;
         const auto number = static_cast<int32_t>(frame);
         if (!std::binary_search(listed_.begin(), listed_.end(), number)) return false;
         // Non-blocking: opening a FIFO for reading would otherwise wait for
@@ -123,11 +130,14 @@ int probe_range(const FrameTemplate &parts, int32_t *first, int32_t *last) {
         if (found == listed.end()) return DYX_BAD_ARGUMENT;  // *first stays -1
         *first = *found;
     }
+    // An open end stops where the run's width does; a last frame asked
+    // for beyond it follows the names as they grow (9999, 10000 ...).
+    const bool wider = *last != -1;
     const int64_t limit = *last == -1 ? parts.max_frame : *last;
     int64_t frame = *first;
     // Every step past the first needs a listed frame, so this loop runs at
     // most once more than the directory has entries.
-    while (frame <= limit && probe.exists(frame)) ++frame;
+    while (frame <= limit && probe.exists(frame, wider)) ++frame;
     *last = static_cast<int32_t>(frame - 1);
     return DYX_OK;
 }

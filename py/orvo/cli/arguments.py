@@ -1,8 +1,11 @@
 """argparse value types for the command's options: each refuses bad text
 with a message argparse prints as a one-line usage error."""
 import argparse
+import math
 import os
 import re
+
+from .errors import CliError
 
 # A local cluster's workers are processes of about 150 MB each that share
 # this machine's cores: more than a few per core only compete for them.
@@ -99,8 +102,84 @@ def add_output_options(parser):
 
 
 def add_overwrite(parser):
-    parser.add_argument("-y", "--overwrite", action="store_true",
+    choice = parser.add_mutually_exclusive_group()
+    choice.add_argument("-y", "--overwrite", action="store_true",
                         help="replace output files that exist (by default an existing output is refused)")
+    # What ffmpeg users type; it is this command's default made explicit.
+    choice.add_argument("-n", "--no-overwrite", action="store_true",
+                        help="never replace an existing output: refuse it (the default)")
+
+
+def time_point(text):
+    """Seconds (12.5) or [[hh:]mm:]ss[.frac] (1:02:03.5), as ffmpeg's -ss and -t take them."""
+    parts = text.strip().split(":")
+    try:
+        if len(parts) > 3 or any(not p for p in parts):
+            raise ValueError(text)
+        seconds = float(parts[-1])
+        for place, part in enumerate(reversed(parts[:-1])):
+            if not part.isdigit():
+                raise ValueError(text)
+            seconds += int(part) * 60 ** (place + 1)
+        if len(parts) > 1 and not 0 <= float(parts[-1]) < 60:
+            raise ValueError(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("'%s' is not a time: give seconds (12.5) or hh:mm:ss[.frac]" % text)
+    if seconds < 0 or seconds != seconds or seconds == float("inf"):
+        raise argparse.ArgumentTypeError("a time cannot be negative: %s" % text)
+    return seconds
+
+
+def add_times(parser):
+    parser.add_argument("--start", "-ss", type=time_point, metavar="TIME",
+                        help="start at the first frame shown at or after TIME (seconds or hh:mm:ss[.frac])")
+    parser.add_argument("--duration", "-t", type=time_point, metavar="TIME",
+                        help="keep the frames shown within TIME from the start")
+
+
+def times_of(args):
+    """(start, duration, rate for an input without one) of --start and
+    --duration, or None without them."""
+    start, duration = getattr(args, "start", None), getattr(args, "duration", None)
+    if start is None and duration is None:
+        return None
+    if getattr(args, "frames", None) is not None:
+        raise CliError("give the frames to use either by number (--frames) or by time "
+                       "(--start, --duration), not both")
+    return start, duration, getattr(args, "fps", None)
+
+
+def frames_of_times(start, duration, fps):
+    """(first, last) input frames shown from `start` for `duration`
+    seconds at `fps`: a frame k is shown from k / fps on. last is -1 for
+    the end of the input; None when no frame lies inside."""
+    nudge = 1e-9  # 0.2 s at 25 fps is frame 5, whatever the float says
+    first = int(math.ceil((start or 0.0) * fps - nudge))
+    if duration is None:
+        return first, -1
+    end = int(math.ceil(((start or 0.0) + duration) * fps - nudge))  # the first frame left out
+    return (first, end - 1) if end > first else None
+
+
+def add_scaling(parser):
+    how = parser.add_mutually_exclusive_group()
+    how.add_argument("--smooth", action="store_true",
+                     help="scale with filtering also when enlarging")
+    how.add_argument("--nearest", action="store_true",
+                     help="scale by sampling the nearest pixel, also when shrinking")
+
+
+def smoothing(args, source_dims):
+    """1 when frames are scaled with filtering: when shrinking in either
+    direction (a sampled half of a fine pattern is one of its colours, not
+    its average), unless --nearest asks for sampling; when enlarging only
+    with --smooth."""
+    if getattr(args, "smooth", False):
+        return 1
+    if getattr(args, "nearest", False) or not getattr(args, "size", None):
+        return 0
+    width, height = args.size
+    return 1 if width < source_dims[0] or height < source_dims[1] else 0
 
 
 def unit_interval(text):

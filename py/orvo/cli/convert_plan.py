@@ -30,6 +30,7 @@ def add_arguments(parser):
     arguments.add_sequence(read)
     read.add_argument("--frames", type=arguments.frame_range, metavar="FIRST:LAST",
                       help="use only these input frames (counted from 0, LAST included)")
+    arguments.add_times(read)
     read.add_argument("--repeat", type=arguments.non_negative, nargs=2, metavar=("FIRST", "LAST"),
                       help="extra copies of the first and of the last frame")
     read.add_argument("--flip", choices=sorted(FLIPS), help="flip every frame over the x axis, y axis or both")
@@ -37,7 +38,7 @@ def add_arguments(parser):
                       help="intensity ramp from START at the first frame to END at the last (0..1)")
     write = parser.add_argument_group("writing the output")
     write.add_argument("--size", type=arguments.size, metavar="WxH", help="frame size of the output")
-    write.add_argument("--smooth", action="store_true", help="scale with filtering instead of nearest sample")
+    arguments.add_scaling(write)
     write.add_argument("--fps", type=arguments.fps,
                        help="play every frame at this rate, %g to %g (default: the input's rate, "
                             "resampled into that range)" % (arguments.MIN_FPS, arguments.MAX_FPS))
@@ -57,7 +58,7 @@ def add_arguments(parser):
 def read_attributes_of(args):
     """The read movies' attributes that the options ask for."""
     return {"framerange": args.frames, "repeat": args.repeat, "flip": FLIPS.get(args.flip, 0),
-            "intensity": args.ramp}
+            "intensity": args.ramp, "times": arguments.times_of(args)}
 
 
 def open_and_plan(args, sources):

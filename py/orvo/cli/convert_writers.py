@@ -12,7 +12,7 @@ written, close() finishes the output and returns (status, error text).
 """
 import sys
 
-from . import layouts
+from . import arguments, layouts
 from .errors import CliError
 from .files import EYE_LETTERS, frame_name
 from .inputs import read_frame
@@ -36,7 +36,7 @@ class MovieWriter(object):
         return status, error
 
     def _append_all(self, progress):
-        smooth = 1 if self.args.smooth else 0
+        smooth = arguments.smoothing(self.args, self.sources[0].dims)
         sources, target, timing = self.sources, self.target, self.timing
         if len(sources) == 1 and not timing.resampled:
             # The movie reads and writes every frame itself, calling back after each.
@@ -90,7 +90,7 @@ class PictureWriter(object):
 
     def _save(self, image, name):
         if self.args.size:
-            image.resize(self.args.size[0], self.args.size[1], 1 if self.args.smooth else 0)
+            image.resize(self.args.size[0], self.args.size[1], arguments.smoothing(self.args, image.dims))
         image, note = layouts.fit(image, self.chooser)
         if note is not None and note not in self._notes:
             self._notes.add(note)

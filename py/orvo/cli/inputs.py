@@ -10,12 +10,15 @@ import sys
 
 import orvo
 
-from . import layouts
+from . import arguments, layouts
 from .codecs import codec_for_file
 from .errors import CliError
 from .files import EYE_LETTERS, files_of_name
 from .outputs import TemporaryOutput, final_name, refuse_shared_files, refuse_unwritable
-from .sequences import sequence_of
+from .sequences import left_out, left_out_note, sequence_of, template_run
+
+# A movie written without a rate plays at this one.
+DEFAULT_FPS = 30.0
 
 
 def resolve_input(name, widen=False):
@@ -36,10 +39,7 @@ def resolve_input(name, widen=False):
             raise CliError("%s: no such file (its left eye would be %s)" % (name, left))
         return name, None
     if "#" in name:
-        kind, template, stereo, count, first, last = orvo.istemplate(name)
-        if count < 1:
-            raise CliError("%s: no file of this sequence exists" % name)
-        return name, {"template": template, "first": first, "last": last}
+        return template_run(name)
     _require_file(name)
     codec = codec_for_file(name)
     if not widen or codec is None or (codec.multi_image and _frames_in(name) != 1):
@@ -69,9 +69,11 @@ def _require_file(name):
         raise CliError("%s: is not a regular file" % name)
 
 
-def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=False):
+def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=False, times=None):
     """Opens `name` as a read movie with the given read attributes (see
-    resolve_input for `widen`).
+    resolve_input for `widen`); `times` (start, duration, rate) picks the
+    frames by time, at the input's rate or else `rate` (else 30, the rate
+    a movie is written at by default).
 
     Returns (movie, sequence info or None); failures raise CliError with
     the module's own error text.
@@ -79,10 +81,17 @@ def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen
     filename, sequence = resolve_input(name, widen)
     movie = orvo.movie(orvo.MOVIE_READ)
     movie.filename = filename
+    if sequence is not None:
+        # The run to open, which need not be the first of the name's files.
+        movie.framerange = (sequence["first"], sequence["last"])
     if movie.open() != 0:
         raise CliError("cannot open %s: %s" % (name, movie.errstr()))
+    if sequence is not None:
+        _note_left_out(sequence, movie.realframes)
     # The frame range and repeats count from the opened frames, so they are
     # applied once the movie knows how many it has.
+    if times is not None:
+        framerange = _frames_at_times(movie, name, times)
     if framerange is not None:
         first, last = framerange
         available = movie.realframes
@@ -101,6 +110,29 @@ def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen
     if intensity is not None:
         movie.intensity = tuple(intensity)
     return movie, sequence
+
+
+def _frames_at_times(movie, name, times):
+    start, duration, rate = times
+    fps = movie.fps if movie.fps > 0 else rate or DEFAULT_FPS
+    frames = arguments.frames_of_times(start, duration, fps)
+    if frames is None or frames[0] >= movie.realframes:
+        movie.close()
+        raise CliError("%s has %d frames at %g fps (%.3f s): no frame is shown %s"
+                       % (name, movie.realframes, fps, movie.realframes / fps,
+                          "from %g s on" % (start or 0) if frames else "within that duration"))
+    return frames
+
+
+def _note_left_out(sequence, opened):
+    """Says which files of the sequence's name the run read leaves out, and
+    keeps them in sequence["not_read"]."""
+    first = sequence["first"]
+    last = sequence["last"] = first + opened - 1
+    sequence["not_read"] = left_out(sequence["template"], first, last)
+    note = left_out_note(sequence["template"], first, last, sequence["not_read"])
+    if note is not None:
+        sys.stderr.write("orvo: note: %s\n" % note)
 
 
 def read_frame(movie, name, number, eye="left"):

@@ -23,7 +23,7 @@ import argparse
 import os
 import uuid
 
-from . import convert_in_process, convert_plan
+from . import arguments, convert_in_process, convert_plan
 from .convert_plan import wants_stereo
 from .errors import CliError
 from .files import EYE_LETTERS
@@ -117,7 +117,7 @@ def _job(args, inputs, read_attributes, codec, plan, timing, sources):
         "read_attributes": read_attributes, "codec": codec.name, "shown": plan.shown,
         "stereo": stereo, "pictures": pictures,
         "dims": tuple(args.size or sources[0].dims), "fps": timing.fps,
-        "anaglyph": convert_plan.ANAGLYPHS.get(args.anaglyph, 0), "smooth": 1 if args.smooth else 0,
+        "anaglyph": convert_plan.ANAGLYPHS.get(args.anaglyph, 0), "smooth": arguments.smoothing(args, sources[0].dims),
         "eyes": EYE_LETTERS if stereo and not args.anaglyph else EYE_LETTERS[0],
         # The private directory beside the output, with the stop file and
         # the probe file in it, is made when the conversion starts.
