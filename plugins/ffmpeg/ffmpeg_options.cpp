@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/opt.h>
 }
 
@@ -55,8 +56,8 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
 };
 
 // The container a codec is written in when the file name has no suffix
-// that names one: the codec's usual one, else Matroska, which holds almost
-// every codec.
+// that names one: the codec's usual one, else the first of kHolders that
+// takes it.
 struct NaturalContainer {
     AVCodecID id;
     const char *suffix;
@@ -72,6 +73,21 @@ constexpr NaturalContainer kContainers[] = {
     {AV_CODEC_ID_FLV1, ".flv", "flv"},
 };
 
+constexpr NaturalContainer kHolders[] = {{AV_CODEC_ID_NONE, ".mkv", "matroska"},
+                                         {AV_CODEC_ID_NONE, ".mov", "mov"},
+                                         {AV_CODEC_ID_NONE, ".avi", "avi"}};
+
+NaturalContainer natural_container(AVCodecID id) {
+    for (const NaturalContainer &natural : kContainers)
+        if (natural.id == id) return natural;
+    for (const NaturalContainer &holder : kHolders) {
+        const AVOutputFormat *muxer = av_guess_format(holder.container, nullptr, nullptr);
+        if (muxer != nullptr && avformat_query_codec(muxer, id, FF_COMPLIANCE_NORMAL) == 1)
+            return NaturalContainer{id, holder.suffix, holder.container};
+    }
+    return NaturalContainer{id, kHolders[0].suffix, kHolders[0].container};
+}
+
 // Entries made for encoders named by the encoder option. Their texts are
 // FFmpeg's own or literals, so an entry lives as long as the process; a
 // deque keeps earlier entries in place while it grows.
@@ -84,16 +100,14 @@ const CodecChoice *named_encoder(const char *name) {
     std::lock_guard<std::mutex> guard(named_lock);
     for (const CodecChoice &choice : named_choices)
         if (std::strcmp(choice.encoder, encoder->name) == 0) return &choice;
-    const char *suffix = ".mkv", *container = "matroska";
-    for (const NaturalContainer &natural : kContainers)
-        if (natural.id == encoder->id) suffix = natural.suffix, container = natural.container;
+    const NaturalContainer natural = natural_container(encoder->id);
     const AVCodecDescriptor *descriptor = avcodec_descriptor_get(encoder->id);
     const bool intra_only = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
     const AVClass *const *options = encoder->priv_class != nullptr ? &encoder->priv_class : nullptr;
     const bool uses_crf = options != nullptr && av_opt_find(const_cast<AVClass **>(options), "crf", nullptr, 0,
                                                             AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
     named_choices.push_back(
-        CodecChoice{encoder->name, encoder->name, encoder->id, suffix, container, intra_only, uses_crf});
+        CodecChoice{encoder->name, encoder->name, encoder->id, natural.suffix, natural.container, intra_only, uses_crf});
     return &named_choices.back();
 }
 

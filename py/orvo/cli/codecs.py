@@ -74,6 +74,26 @@ def codec_by_name(name):
     raise CliError("unknown codec '%s' (available: %s)" % (name, names))
 
 
+def codec_and_options(name, options):
+    """(codec, option text) for --codec NAME: a plug-in by its name, or a
+    video encoder of a plug-in that offers it, through its "codec" choice
+    (h264, hevc, prores ...) or its "encoder" text option (any FFmpeg video
+    encoder: libx265, mpeg2video, utvideo ...), put before `options`."""
+    codecs = all_codecs()
+    for codec in codecs:
+        if codec.name == name:
+            return codec, options
+    for option_name in ("codec", "encoder"):
+        for codec in codecs:
+            option = dict((o.name, o) for o in codec.options).get(option_name)
+            if option is None or option.type == orvo.DYX_UDIL_CHOICE and name not in option.range:
+                continue
+            if option.type not in (orvo.DYX_UDIL_CHOICE, 3) or not name or any(c.isspace() for c in name):
+                continue
+            return codec, ("%s %s %s" % (option_name, name, options)).strip()
+    return codec_by_name(name), options
+
+
 def codec_for_file(filename):
     """The codec that claims the file name's suffix, or None."""
     suffix = os.path.splitext(filename)[1].lower()

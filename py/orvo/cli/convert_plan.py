@@ -8,7 +8,7 @@ import os
 import orvo
 
 from . import arguments, layouts
-from .codecs import check_option_text, codec_by_name, codec_for_file
+from .codecs import check_option_text, codec_and_options, codec_for_file
 from .convert_writers import first_layout
 from .errors import CliError
 from .files import EYE_LETTERS, files_of_name
@@ -88,7 +88,10 @@ def open_and_plan(args, sources):
 
 def choose_codec(args, output):
     require_output_directory(output)
-    codec = codec_by_name(args.codec) if args.codec else codec_for_file(_without_mtm(args, output))
+    if args.codec:
+        codec, args.options = codec_and_options(args.codec, args.options)
+    else:
+        codec = codec_for_file(_without_mtm(args, output))
     if codec is None:
         raise CliError("%s: no codec writes files ending in '%s'; name one with --codec (see 'orvo codecs')"
                        % (output, os.path.splitext(_without_mtm(args, output))[1]))

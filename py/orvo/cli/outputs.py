@@ -22,7 +22,8 @@ from .files import EYE_LETTERS, first_shared_file, frame_name, template_files
 # The private directory of a temporary output starts with this.
 TEMPORARY_PREFIX = ".orvo-"
 
-FFMPEG_CODEC_SUFFIXES = {"h264": ".mp4", "mpeg4": ".mp4", "mjpeg": ".avi", "ffv1": ".mkv", "prores": ".mov"}
+FFMPEG_CODEC_SUFFIXES = {"h264": ".mp4", "mpeg4": ".mp4", "mjpeg": ".avi", "ffv1": ".mkv", "prores": ".mov",
+                         "hevc": ".mp4", "vp9": ".webm", "av1": ".mkv"}
 
 
 def option_value(options, name):
@@ -37,6 +38,11 @@ def option_value(options, name):
 def chosen_suffix(codec, options="", pixel_format=orvo.DYX_IMG_FMT_RGB):
     """The suffix the codec adds to a name whose extension it does not list."""
     if codec.name == "ffmpeg":
+        encoder = option_value(options, "encoder")
+        if encoder:
+            # Which container takes it is the FFmpeg build's to say.
+            raise CliError("the encoder %s needs an output name with its container's suffix "
+                           "(.mkv, .mov, .avi, .mp4 ...)" % encoder)
         return FFMPEG_CODEC_SUFFIXES.get((option_value(options, "codec") or "h264").lower(), ".mp4")
     if codec.name == "ppm":
         if pixel_format == orvo.DYX_IMG_FMT_L:
