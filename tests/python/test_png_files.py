@@ -44,6 +44,37 @@ class BoundedChunksTest(ScratchTestCase):
         self.assertEqual(image.tostring(), picture.tostring())
 
 
+class DamagedChunkNameTest(ScratchTestCase):
+    """A damaged PNG whose chunk stream runs into bytes that are no UTF-8
+    (as Pillow's broken_data_stream.png does) is refused with its reason
+    as text, never with a decoding error of the reason."""
+
+    def test_every_refusal_is_a_readable_reason(self):
+        path = self.path("broken.png")
+        self.assertEqual(pattern_image(8, 6, 1).save(path), 0)
+        with open(path, "rb") as source:
+            data = source.read()
+        # After the header: a "chunk" of junk whose name is no UTF-8 text.
+        junk = struct.pack(">I", 0x40000000) + b"\x9f\xe8\xc3\x28" + b"\xff\xfe junk" * 4
+        with open(path, "wb") as out:
+            out.write(data[:33] + junk + data[33:])
+        if Image is not None:
+            with self.assertRaises(Exception):  # Pillow refuses the file too
+                Image.open(path).load()
+        image = orvo.image()
+        movie = orvo.movie()
+        movie.filename = path
+        for status, reason, fixed in ((image.load(path), image.errstr(), "Unable to open the file."),
+                                      (movie.open(), movie.errstr(), "Unable to open movie file")):
+            self.assertLess(status, 0)
+            self.assertIsInstance(reason, str)
+            self.assertEqual(reason.partition(": ")[0], fixed)
+            self.assertIn("chunk claims", reason)
+        with self.assertRaises(orvo.Error) as raised:
+            orvo.imread(path)
+        self.assertIn("chunk claims", str(raised.exception))
+
+
 @unittest.skipIf(numpy is None, "NumPy and Pillow make and check the animations")
 class AnimatedPngTest(ScratchTestCase):
     """Every frame of an animated PNG is a frame, composed on the canvas."""
