@@ -1,6 +1,8 @@
 #include "ffmpeg_container.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace ffmpeg_plugin {
 
@@ -12,13 +14,16 @@ namespace {
 // and YUV4MPEG muxers refuse every compressed codec).
 struct QuietMuxer {
     const char *name;
-    AVCodecID carries[2];
+    AVCodecID carries[3];
 };
 constexpr QuietMuxer kQuietMuxers[] = {
-    {"mpeg", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG4}},        {"mpegts", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG4}},
-    {"mxf", {AV_CODEC_ID_H264, AV_CODEC_ID_NONE}},          {"ogg", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
-    {"ogv", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},          {"gif", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
-    {"yuv4mpegpipe", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
+    {"mpeg", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG4, AV_CODEC_ID_MPEG2VIDEO}},
+    {"mpegts", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG4, AV_CODEC_ID_MPEG2VIDEO}},
+    {"mxf", {AV_CODEC_ID_H264, AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
+    {"ogg", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
+    {"ogv", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
+    {"gif", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
+    {"yuv4mpegpipe", {AV_CODEC_ID_NONE, AV_CODEC_ID_NONE, AV_CODEC_ID_NONE}},
 };
 
 bool holds(const AVOutputFormat &container, AVCodecID id) {
@@ -27,7 +32,7 @@ bool holds(const AVOutputFormat &container, AVCodecID id) {
     if (answer >= 0) return answer == 1;
     for (const QuietMuxer &muxer : kQuietMuxers)
         if (std::strcmp(muxer.name, container.name) == 0)
-            return muxer.carries[0] == id || muxer.carries[1] == id;
+            return std::find(std::begin(muxer.carries), std::end(muxer.carries), id) != std::end(muxer.carries);
     return true;  // an unknown muxer says so itself when the header is written
 }
 

@@ -68,7 +68,7 @@ constexpr NaturalContainer kContainers[] = {
     {AV_CODEC_ID_MPEG4, ".mp4", "mp4"},        {AV_CODEC_ID_VP8, ".webm", "webm"},
     {AV_CODEC_ID_VP9, ".webm", "webm"},        {AV_CODEC_ID_PRORES, ".mov", "mov"},
     {AV_CODEC_ID_DNXHD, ".mov", "mov"},        {AV_CODEC_ID_QTRLE, ".mov", "mov"},
-    {AV_CODEC_ID_MJPEG, ".avi", "avi"},        {AV_CODEC_ID_THEORA, ".ogv", "ogg"},
+    {AV_CODEC_ID_MJPEG, ".avi", "avi"},
     {AV_CODEC_ID_MPEG1VIDEO, ".mpg", "mpeg"},  {AV_CODEC_ID_MPEG2VIDEO, ".mpg", "mpeg"},
     {AV_CODEC_ID_FLV1, ".flv", "flv"},
 };
