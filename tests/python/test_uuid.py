@@ -66,5 +66,39 @@ class UuidTest(unittest.TestCase):
             self.assertEqual(pickle.loads(pickle.dumps(u, protocol)), u)
 
 
+class StandardUuidTest(unittest.TestCase):
+    """orvo.uuid beside Python's uuid.UUID: equal values compare equal both
+    ways, hash alike, order alike and give the same hex and bytes."""
+
+    def pairs(self):
+        texts = [NIL, "ffffffff-ffff-ffff-ffff-ffffffffffff", "00000000-0000-0000-0000-000000000001",
+                 "80000000-0000-0000-0000-000000000000", repr(orvo.uuid(orvo.UUID_MAKE_V1))]
+        made = [orvo.uuid(orvo.UUID_MAKE_V4), orvo.uuid(orvo.UUID_MAKE_V3, "a"), orvo.uuid(orvo.UUID_MAKE_V5, "b")]
+        return [(orvo.uuid(text), uuid.UUID(text)) for text in texts] + [(u, uuid.UUID(repr(u))) for u in made]
+
+    def test_equality_hash_hex_bytes_and_construction(self):
+        for ours, theirs in self.pairs():
+            self.assertTrue(ours == theirs and theirs == ours, theirs)
+            self.assertFalse(ours != theirs or theirs != ours, theirs)
+            self.assertEqual(hash(ours), hash(theirs), theirs)
+            self.assertEqual(ours.hex, theirs.hex)
+            self.assertEqual(ours.bytes, theirs.bytes)
+            self.assertEqual(uuid.UUID(bytes=ours.bytes), theirs)
+            self.assertEqual(repr(orvo.uuid(theirs)), str(theirs))
+            self.assertEqual({theirs: "value"}[ours], "value")
+            self.assertEqual(len(set([ours, theirs])), 1)
+        self.assertFalse(orvo.uuid() == 0 or orvo.uuid() == NIL)
+
+    def test_order_is_that_of_the_standard_library(self):
+        pairs = self.pairs()
+        ours = sorted([p[0] for p in pairs] + [p[1] for p in pairs[::2]])
+        self.assertEqual([str(u) if isinstance(u, uuid.UUID) else repr(u) for u in ours],
+                         sorted([str(p[1]) for p in pairs] + [str(p[1]) for p in pairs[::2]]))
+        for ours_value, theirs in pairs:
+            for other in pairs:
+                self.assertEqual(ours_value < other[1], theirs < other[1])
+                self.assertEqual(other[1] < ours_value, other[1] < theirs)
+
+
 if __name__ == "__main__":
     unittest.main()
