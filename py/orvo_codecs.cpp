@@ -59,13 +59,14 @@ PyObject *describe_option(const UdilOption &option) {
     switch (option.type) {
         case DYX_UDIL_BOOLEAN:
             return Py_BuildValue("[NisiN]", OrvoText_FromReason(option.name), option.type, "0|1",
-                                 std::strtol(option.value, nullptr, 10) != 0 ? 1 : 0, OrvoText_FromReason(label));
+                                 std::strtol(option.value, nullptr, 10) != 0 ? 1 : 0,
+                                 OrvoText_FromReason(label));
         case DYX_UDIL_INT: {
             int minimum = 0, maximum = 0, value = 0;
             std::sscanf(option.range, "%d %d", &minimum, &maximum);
             std::sscanf(option.value, "%d", &value);
-            return Py_BuildValue("[Ni[ii]iN]", OrvoText_FromReason(option.name), option.type, minimum, maximum, value,
-                                 OrvoText_FromReason(label));
+            return Py_BuildValue("[Ni[ii]iN]", OrvoText_FromReason(option.name), option.type, minimum,
+                                 maximum, value, OrvoText_FromReason(label));
         }
         case DYX_UDIL_FLOAT: {
             float minimum = 0, maximum = 0, value = 0;
@@ -82,8 +83,9 @@ PyObject *describe_option(const UdilOption &option) {
         }
         default:
             // Free text and unknown types: the range and value texts as they are.
-            return Py_BuildValue("[NiNNN]", OrvoText_FromReason(option.name), option.type, OrvoText_FromReason(option.range),
-                                 OrvoText_FromReason(option.value), OrvoText_FromReason(label));
+            return Py_BuildValue("[NiNNN]", OrvoText_FromReason(option.name), option.type,
+                                 OrvoText_FromReason(option.range), OrvoText_FromReason(option.value),
+                                 OrvoText_FromReason(label));
     }
 }
 
@@ -99,8 +101,8 @@ PyObject *describe_codec(const UdilRecord &record) {
         Py_DECREF(suffixes);
         return nullptr;
     }
-    return Py_BuildValue("[NNNiiN]", OrvoText_FromReason(record.name), OrvoText_FromReason(record.desc), suffixes, int(record.stereo_capable),
-                         int(record.multi_image_capable), options);
+    return Py_BuildValue("[NNNiiN]", OrvoText_FromReason(record.name), OrvoText_FromReason(record.desc),
+                         suffixes, int(record.stereo_capable), int(record.multi_image_capable), options);
 }
 
 // The name of frame `frame` for `eye`, or an empty text when it can't be built.

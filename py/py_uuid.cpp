@@ -62,7 +62,8 @@ bool hashlib_digest(const char *algorithm, const std::string &message, uint8_t o
     PyObject *hash = PyObject_CallMethod(hashlib, const_cast<char *>("new"), const_cast<char *>(kNewFormat),
                                          algorithm, message.data(), static_cast<Py_ssize_t>(message.size()));
     Py_DECREF(hashlib);
-    PyObject *digest = hash != nullptr ? PyObject_CallMethod(hash, const_cast<char *>("digest"), nullptr) : nullptr;
+    PyObject *digest =
+        hash != nullptr ? PyObject_CallMethod(hash, const_cast<char *>("digest"), nullptr) : nullptr;
     Py_XDECREF(hash);
     if (digest == nullptr) return false;
     const bool whole = OrvoBytes_Check(digest) && OrvoBytes_Size(digest) >= 16;

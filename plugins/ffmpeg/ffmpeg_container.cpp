@@ -32,7 +32,8 @@ bool holds(const AVOutputFormat &container, AVCodecID id) {
     if (answer >= 0) return answer == 1;
     for (const QuietMuxer &muxer : kQuietMuxers)
         if (std::strcmp(muxer.name, container.name) == 0)
-            return std::find(std::begin(muxer.carries), std::end(muxer.carries), id) != std::end(muxer.carries);
+            return std::find(std::begin(muxer.carries), std::end(muxer.carries), id) !=
+                   std::end(muxer.carries);
     return true;  // an unknown muxer says so itself when the header is written
 }
 

@@ -64,13 +64,12 @@ struct NaturalContainer {
     const char *container;
 };
 constexpr NaturalContainer kContainers[] = {
-    {AV_CODEC_ID_H264, ".mp4", "mp4"},         {AV_CODEC_ID_HEVC, ".mp4", "mp4"},
-    {AV_CODEC_ID_MPEG4, ".mp4", "mp4"},        {AV_CODEC_ID_VP8, ".webm", "webm"},
-    {AV_CODEC_ID_VP9, ".webm", "webm"},        {AV_CODEC_ID_PRORES, ".mov", "mov"},
-    {AV_CODEC_ID_DNXHD, ".mov", "mov"},        {AV_CODEC_ID_QTRLE, ".mov", "mov"},
-    {AV_CODEC_ID_MJPEG, ".avi", "avi"},
-    {AV_CODEC_ID_MPEG1VIDEO, ".mpg", "mpeg"},  {AV_CODEC_ID_MPEG2VIDEO, ".mpg", "mpeg"},
-    {AV_CODEC_ID_FLV1, ".flv", "flv"},
+    {AV_CODEC_ID_H264, ".mp4", "mp4"},        {AV_CODEC_ID_HEVC, ".mp4", "mp4"},
+    {AV_CODEC_ID_MPEG4, ".mp4", "mp4"},       {AV_CODEC_ID_VP8, ".webm", "webm"},
+    {AV_CODEC_ID_VP9, ".webm", "webm"},       {AV_CODEC_ID_PRORES, ".mov", "mov"},
+    {AV_CODEC_ID_DNXHD, ".mov", "mov"},       {AV_CODEC_ID_QTRLE, ".mov", "mov"},
+    {AV_CODEC_ID_MJPEG, ".avi", "avi"},       {AV_CODEC_ID_MPEG1VIDEO, ".mpg", "mpeg"},
+    {AV_CODEC_ID_MPEG2VIDEO, ".mpg", "mpeg"}, {AV_CODEC_ID_FLV1, ".flv", "flv"},
 };
 
 constexpr NaturalContainer kHolders[] = {{AV_CODEC_ID_NONE, ".mkv", "matroska"},
@@ -104,10 +103,10 @@ const CodecChoice *named_encoder(const char *name) {
     const AVCodecDescriptor *descriptor = avcodec_descriptor_get(encoder->id);
     const bool intra_only = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
     const AVClass *const *options = encoder->priv_class != nullptr ? &encoder->priv_class : nullptr;
-    const bool uses_crf = options != nullptr && av_opt_find(const_cast<AVClass **>(options), "crf", nullptr, 0,
-                                                            AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
-    named_choices.push_back(
-        CodecChoice{encoder->name, encoder->name, encoder->id, natural.suffix, natural.container, intra_only, uses_crf});
+    const bool uses_crf = options != nullptr && av_opt_find(const_cast<AVClass **>(options), "crf", nullptr,
+                                                            0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+    named_choices.push_back(CodecChoice{encoder->name, encoder->name, encoder->id, natural.suffix,
+                                        natural.container, intra_only, uses_crf});
     return &named_choices.back();
 }
 
@@ -143,7 +142,8 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
             settings.codec = named;
             settings.codec_given = true;
         } else {
-            settings.problem = "ffmpeg: the encoder option names no video encoder of this FFmpeg (see 'ffmpeg -encoders')";
+            settings.problem =
+                "ffmpeg: the encoder option names no video encoder of this FFmpeg (see 'ffmpeg -encoders')";
         }
     }
     return settings;

@@ -74,7 +74,7 @@ class CodecsInfoCommandTest(CommandTestCase):
                   "--options", "codec ffv1", "-q")
         cases = [  # input, codec, frames, fps, sequence, tiles
             (self.path("seq.0001.png"), "png", 1, None, None, None),
-            (template, "png", 3, None, {"template": template, "first": 0, "last": 2}, None),
+            (template, "png", 3, None, {"template": template, "first": 0, "last": 2, "not_read": []}, None),
             (movie, "ffmpeg", 3, 12.0, None, None),
             (wall, "ffmpeg", 3, 12.0, None, 4),
         ]
@@ -230,9 +230,11 @@ class CameraNameTest(CommandTestCase):
         for name, seed in (("plain.png", 1), ("gap_0001.png", 1), ("gap_0005.png", 5)):
             self.save(name, seed)
         for name, message in (("plain.png", "needs a numbered file name"),
-                              ("gap_0005.png", "is not in the run of consecutive files"),
                               ("gone_0001.png", "gone_0001.png: no such file")):
             self.assertFails(["info", self.path(name), "--sequence"], message)
+        # A file past a gap stands for the run that holds it.
+        info = self.orvo_json("info", self.path("gap_0005.png"), "--sequence")
+        self.assertEqual((info["frames"], info["sequence"]["first"]), (1, 5))
         self.assertFalse(any(n.startswith(".orvo-") for n in os.listdir(self.dir)))
 
     def test_sequence_is_asked_for_and_stereo_only_where_the_other_eye_exists(self):

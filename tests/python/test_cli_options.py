@@ -33,7 +33,8 @@ def probe(path, entry):
 
 
 @unittest.skipUnless(sys.version_info[0] >= 3, "the orvo command is a Python 3 program")
-@unittest.skipUnless(have_command("ffmpeg") and have_command("ffprobe"), "the ffmpeg command makes and reads the movies")
+@unittest.skipUnless(have_command("ffmpeg") and have_command("ffprobe"),
+                     "the ffmpeg command makes and reads the movies")
 class CommandOptionTest(ScratchTestCase):
     needed_codecs = ("png", "ffmpeg")
 
@@ -137,7 +138,7 @@ class CommandOptionTest(ScratchTestCase):
             self.assertEqual(status, 0, (name, err))
             written = self.path(output if "." in output else output + ".mp4")
             self.assertEqual(probe(written, "codec_name,nb_read_frames").split(",")[:2], [codec, "5"], name)
-        for name, output, message in (("nosuch", "p.mkv", "names no video encoder"),
+        for name, output, message in (("nosuch", "p.mkv", "no video encoder of FFmpeg"),
                                       ("utvideo", "q.mp4", "write it as .avi"),
                                       ("utvideo", "r", "needs an output name with its container's suffix")):
             status, out, err = self.orvo("convert", self.source, self.path(output), "-q", "--codec", name)

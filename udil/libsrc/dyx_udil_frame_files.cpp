@@ -56,7 +56,9 @@ int open_frame_reader(const UdilFileSlot &slot, const char *path, UdilMovieInfo 
     set_refusal_reason(slot.codec, "");
     const char *reason = thread_last_error();
     const bool readable = access(path, R_OK) == 0;
-    const char *why = reason[0] != '\0' ? reason : readable ? "not a picture this codec reads" : std::strerror(errno);
+    const char *why = reason[0] != '\0' ? reason
+                      : readable        ? "not a picture this codec reads"
+                                        : std::strerror(errno);
     return refuse_frame_file(path, why);
 }
 

@@ -1,5 +1,7 @@
 """What the command knows about the codec plug-ins: lookups and option text checks."""
 import os
+import shutil
+import tempfile
 
 import orvo
 
@@ -90,8 +92,34 @@ def codec_and_options(name, options):
                 continue
             if option.type not in (orvo.DYX_UDIL_CHOICE, 3) or not name or any(c.isspace() for c in name):
                 continue
+            if option.type == 3 and not _encoder_exists(codec, option_name, name):
+                continue
             return codec, ("%s %s %s" % (option_name, name, options)).strip()
-    return codec_by_name(name), options
+    names = ", ".join(c.name for c in codecs) or "none installed"
+    if any(o.name == "encoder" for c in codecs for o in c.options):
+        raise CliError("unknown codec '%s': no codec plug-in (available: %s) and no video encoder of FFmpeg "
+                       "(see 'ffmpeg -encoders') has that name" % (name, names))
+    raise CliError("unknown codec '%s' (available: %s)" % (name, names))
+
+
+def _encoder_exists(codec, option_name, name):
+    """Whether the plug-in takes `name` for its encoder text option: a
+    one-frame movie is opened in a private directory, which is removed; only
+    the plug-in's refusal of the name itself says no."""
+    directory = tempfile.mkdtemp(prefix=".orvo-encoder-")
+    try:
+        probe = orvo.movie(orvo.MOVIE_WRITE)
+        probe.filename = os.path.join(directory, "probe.mkv")
+        probe.format = codec.name
+        probe.options = "%s %s" % (option_name, name)
+        probe.dims = (16, 16)
+        probe.addcount(1)
+        if probe.open() == 0:
+            probe.close()
+            return True
+        return "no video encoder" not in probe.errstr()
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
 
 
 def codec_for_file(filename):
