@@ -69,11 +69,12 @@ def _require_file(name):
         raise CliError("%s: is not a regular file" % name)
 
 
-def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=False, times=None):
+def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen=False, times=None, notes=True):
     """Opens `name` as a read movie with the given read attributes (see
     resolve_input for `widen`); `times` (start, duration, rate) picks the
     frames by time, at the input's rate or else `rate` (else 30, the rate
-    a movie is written at by default).
+    a movie is written at by default). With `notes` the files of a
+    sequence's name that it does not read are named on standard error.
 
     Returns (movie, sequence info or None); failures raise CliError with
     the module's own error text.
@@ -87,7 +88,7 @@ def open_movie(name, framerange=None, repeat=None, flip=0, intensity=None, widen
     if movie.open() != 0:
         raise CliError("cannot open %s: %s" % (name, movie.errstr()))
     if sequence is not None:
-        _note_left_out(sequence, movie.realframes)
+        _note_left_out(sequence, movie.realframes, notes)
     # The frame range and repeats count from the opened frames, so they are
     # applied once the movie knows how many it has.
     if times is not None:
@@ -124,14 +125,14 @@ def _frames_at_times(movie, name, times):
     return frames
 
 
-def _note_left_out(sequence, opened):
-    """Says which files of the sequence's name the run read leaves out, and
-    keeps them in sequence["not_read"]."""
+def _note_left_out(sequence, opened, say):
+    """Keeps the files of the sequence's name that the run read leaves out
+    in sequence["not_read"] and, with `say`, names them."""
     first = sequence["first"]
     last = sequence["last"] = first + opened - 1
     sequence["not_read"] = left_out(sequence["template"], first, last)
     note = left_out_note(sequence["template"], first, last, sequence["not_read"])
-    if note is not None:
+    if note is not None and say:
         sys.stderr.write("orvo: note: %s\n" % note)
 
 

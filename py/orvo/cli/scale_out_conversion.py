@@ -194,7 +194,7 @@ class Conversion(object):
     def _tile_tasks(self, stem):
         """One task per tile; the .mtm description and the tiles' names come
         from the write movie opened (and closed at once) here."""
-        sources = [open_movie(name, widen=self.args.sequence, **self.job["read_attributes"])[0]
+        sources = [open_movie(name, widen=self.args.sequence, notes=False, **self.job["read_attributes"])[0]
                    for name in self.job["inputs"]]
         try:
             target = create_output(self.args, sources, _codec(self.job), self.plan, self.timing)

@@ -83,7 +83,7 @@ def _open_sources(job):
     attributes = dict(job["read_attributes"])
     if job["late_effects"]:
         attributes.update(flip=0, intensity=None)  # applied here, after scaling
-    return [open_movie(name, widen=args.sequence, **attributes)[0] for name in job["inputs"]]
+    return [open_movie(name, widen=args.sequence, notes=False, **attributes)[0] for name in job["inputs"]]
 
 
 def _write(job, task, sources, written, report):
