@@ -56,8 +56,14 @@ bool codec_for_container(const AVOutputFormat &container, const char *path, cons
             chosen = asked;
             return true;
         }
-        error = std::string("ffmpeg: ") + asked.label + " video cannot go in a " + where + "; write it as " +
-                asked.suffix + " or leave the codec option out";
+        const AVOutputFormat *usual = av_guess_format(asked.container, nullptr, nullptr);
+        if (usual != nullptr && holds(*usual, asked.id))
+            error = std::string("ffmpeg: ") + asked.label + " video cannot go in a " + where +
+                    "; write it as " + asked.suffix + " or leave the codec option out";
+        else
+            error =
+                std::string("ffmpeg: ") + asked.label + " video cannot go in a " + where +
+                ": it is a codec of pictures that no movie container of this FFmpeg (.mkv, .mov, .avi) takes";
         return false;
     }
     // Without a codec option a container gets what the ffmpeg command

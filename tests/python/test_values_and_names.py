@@ -84,7 +84,7 @@ class OptionWarningsTest(ScratchTestCase):
             ("c.mkv", "codec ffv1 crf 20", []),
             ("c.mkv", "crf 999", ["warning: value 999 for option crf is outside the range 0 to 51, 51 used"]),
             ("c.mkv", "codec 264", ["warning: argument 264 for option codec is not one of "
-                                    "h264|mpeg4|mjpeg|ffv1|prores, mpeg4 used"]),
+                                    "h264|mpeg4|mjpeg|ffv1|prores|hevc|vp9|av1, mpeg4 used"]),
         ]
         for name, options, expected in cases:
             if name.endswith(".png"):  # the same rules for a picture saved and a movie opened
