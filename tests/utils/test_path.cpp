@@ -57,6 +57,10 @@ TEST(PathTemplate, FindsTheRunOfExistingFrames) {
     write_frames(dir, "shot%02d/img.png", 4, 6);
     dir.make_dir("shot07");  // a directory without the file is a gap
     write_frames(dir, "shot%02d/img.png", 8, 8);
+    write_frames(dir, "g%d", 1, 12);
+    write_frames(dir, "w%04d", 9998, 10002);
+    write_frames(dir, "h%02d", 10, 11);
+    dir.write("h012");  // zero-padded wider than the run: not frame 12 of "h##"
     write_frames(dir, "frame.%09d.exr", 123456788, 123456790);
     dir.write("frame.999999999.exr");
     const struct {
@@ -75,6 +79,14 @@ TEST(PathTemplate, FindsTheRunOfExistingFrames) {
         {"s#", 0, 1000, "0 0 9"},
         {"s#", 15, 20, "0 15 14"},
         {"s#", -5, 3, "0 -5 -6"},
+        // A last frame asked for past the run's width follows the names as
+        // they grow; an open end stops at the width.
+        {"g#", 1, 12, "0 1 12"},
+        {"g#", 1, -1, "0 1 9"},
+        {"w####", 9998, 10002, "0 9998 10002"},
+        {"w####", -1, -1, "0 9998 9999"},
+        {"w####", 10001, 20000, "0 10001 10002"},
+        {"h##", 10, 20, "0 10 11"},
         {"eye.###.@.png", -1, -1, "0 1 2"},
         {"shot##/img.png", -1, -1, "0 4 6"},
         {"a0", -1, -1, "6 -1 -1"},
