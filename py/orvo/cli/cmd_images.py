@@ -52,8 +52,9 @@ def add_parsers(subparsers):
 
 
 def load_frame(name, number, eye):
-    # A named image file means that file; a sequence is named by its template.
-    movie = open_movie(name, widen=False)[0]
+    # A named image file means that file; a sequence is named by its template
+    # (the frame asked for is counted in the run read, which info describes).
+    movie = open_movie(name, widen=False, notes=False)[0]
     try:
         return read_frame(movie, name, number, eye)
     finally:
