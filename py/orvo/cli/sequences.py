@@ -42,7 +42,10 @@ def _split(template):
 
 def numbers_on_disk(template):
     """The digit texts of every file that differs from the template's
-    (left-eye) names only in its number, whatever its width."""
+    (left-eye) names only in its number, whatever its width; none when the
+    number lies in a folder's name (shot##/img.png)."""
+    if "#" not in os.path.basename(template):
+        return []
     directory, prefix, _, suffix = _split(template)
     matcher = re.compile(re.escape(prefix) + r"(\d+)" + re.escape(suffix) + r"\Z")
     try:
@@ -87,6 +90,8 @@ def grown_run(template, first, last):
     """The run [first, last] that the movie's probe gives for a template,
     continued past the '#' run's width (9999 then 10000) as far as the
     writer's names go on: the probe of an open end stops at the width."""
+    if "#" not in os.path.basename(template):
+        return first, last
     _, _, width, _ = _split(template)
     if last != 10 ** width - 1:
         return first, last
