@@ -85,18 +85,6 @@ bool same_size(const UdilMovieInfo &found, const UdilMovieInfo &want) {
     return found.width == want.width && found.height == want.height && found.depth == want.depth;
 }
 
-// A per-frame file must hold a picture of the slot's size: 0, 7 when a
-// reader refuses it, `mismatch` when it differs. Its layout may differ:
-// reading converts it.
-int probe(const UdilFileSlot &slot, const char *path, int mismatch) {
-    UdilMovieInfo found;
-    UdilHandle reader = nullptr;
-    const int opened = udil::open_frame_reader(slot, path, found, reader);
-    if (opened != 0) return opened;
-    slot.codec->entry.handle_destroy(&reader);
-    return same_size(found, slot.info) ? DYX_OK : mismatch;
-}
-
 // Reads a file whose layout differs from the slot's on the reader made for
 // it, into buffers of its own layout, and converts them into the slot's.
 int read_converted(UdilFileSlot &slot, UdilHandle reader, const UdilMovieInfo &found, const char *path,
@@ -398,8 +386,24 @@ int dyx_udil_uncompress_image(UdilStream *stream, int32_t frame, int32_t eye, co
     if (!slot.container) {
         char path[DYX_UDIL_PATH_SIZE];
         if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) return DYX_NAME_TOO_LONG;
+        UdilMovieInfo found;
+        UdilHandle reader = nullptr;
+        if (udil::open_frame_reader(slot, path, found, reader) != 0) return DYX_SYSTEM_FAILED;
+        if (!same_size(found, slot.info)) {
+            entry.handle_destroy(&reader);
+            return DYX_SYSTEM_FAILED;
+        }
+        if (found.pixel_format != slot.info.pixel_format || found.pixel_format != slot.reader_format) {
+            // A file of another layout than the slot's handle takes.
+            void *pixels = image->data;
+            const bool right = eye == UDIL_EYE_RIGHT;
+            const int status = read_converted(slot, reader, found, path, file_frame, eye,
+                                              right ? nullptr : pixels, right ? pixels : nullptr);
+            entry.handle_destroy(&reader);
+            return status;
+        }
+        entry.handle_destroy(&reader);
         file_frame = frame_in_own_file(slot, file_frame);
-        if (probe(slot, path, DYX_SYSTEM_FAILED) != 0) return DYX_SYSTEM_FAILED;
         if (!open_logged(slot, path)) return DYX_SYSTEM_FAILED;
     }
     int status;
