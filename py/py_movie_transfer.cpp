@@ -182,7 +182,17 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
 }
 
 PyObject *movie_getarray(PyObject *object, PyObject *args) {
-    PyObject *frames = movie_getframe(object, args);
+    int n = 0;
+    if (!PyArg_ParseTuple(args, "i:getarray", &n)) return nullptr;
+    // A negative n counts from the end, as indexing does.
+    if (n < 0) {
+        ObjectLockGuard locked(movie_lock(object));
+        n += movie_state(object)->nframes;
+    }
+    PyObject *frame_args = Py_BuildValue("(i)", n);
+    if (frame_args == nullptr) return nullptr;
+    PyObject *frames = movie_getframe(object, frame_args);
+    Py_DECREF(frame_args);
     if (frames == nullptr || !PyList_Check(frames)) return frames;  // the status of a failed read
     const Py_ssize_t eyes = PyList_GET_SIZE(frames);
     PyObject *arrays = PyTuple_New(eyes);

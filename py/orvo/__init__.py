@@ -152,8 +152,8 @@ class _MemoryFile(object):
         self.fd = _memory_fd()
         self.name = "/proc/self/fd/%d" % self.fd
         view = memoryview(data if data is not None else b"")
-        if view.ndim != 1 or view.itemsize != 1:
-            view = memoryview(view.tobytes())
+        if view.ndim != 1 or view.itemsize != 1 or _sys.version_info[0] < 3:
+            view = view.tobytes()  # Python 2.7 writes str, not memoryview
         while len(view):
             view = view[_os.write(self.fd, view):]
 
@@ -514,7 +514,8 @@ class MovieWriter(object):
         return getattr(self.__dict__["_movie"], name)
 
     def __setattr__(self, name, value):
-        setattr(self._movie, name, value)
+        # A writer's fps goes as high as its rate does (up to 1000).
+        setattr(self._movie, "rate" if name == "fps" else name, value)
 
     def __repr__(self):
         return "<orvo.MovieWriter %r, %d frames written>" % (self._path, self._written)
