@@ -507,7 +507,8 @@ PyTypeObject movie_type = [] {
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
     type.tp_doc = "movie(mode=0, /)\n--\n\nMovie objects";
     type.tp_methods = movie_methods;
-    type.tp_as_sequence = &movie_sequence;  // len() and frames by index, so for loops work
+    type.tp_as_sequence = &movie_sequence;  // len() and frames by index
+    type.tp_iter = PySeqIter_New;           // for loops over the frames by index, as an __iter__
     type.tp_new = movie_new;
     return type;
 }();
