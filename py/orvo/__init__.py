@@ -304,6 +304,16 @@ def _open_reader(path, format=None, attributes=None):
 
 def imread(path, frame=0, start=None, format=None):
     """Read one frame of a file as an array (an image without NumPy)"""
+    if _is_memory(path) and frame >= 0 and start is None:
+        memory, format = _memory_source(path, format)
+        try:
+            picture = image()
+            status = picture.load(memory.name, frame, format=format)
+            if status != 0:
+                raise _error(status, picture.errstr(), getattr(path, "name", "<memory>"), reading=False)
+            return _frames_as_arrays([picture])
+        finally:
+            memory.close()
     if _is_memory(path) or frame < 0 or start is not None:
         opened = _open_reader(path, format)
         try:
