@@ -8,7 +8,7 @@ import tempfile
 import unittest
 
 import orvo
-from movie_testing import ScratchTestCase, noisy_image, pixels
+from movie_testing import ScratchTestCase, noisy_image
 from orvo_testing import top_down_bytes
 
 try:
