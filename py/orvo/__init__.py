@@ -319,7 +319,8 @@ def imread(path, frame=0, start=None, format=None):
         try:
             number = _movie_frameat(opened, start) if start is not None else _frame_number(frame, len(opened))
             if not 0 <= number < len(opened):
-                raise _error(-1, "Invalid frame number.", getattr(path, "name", "<memory>"))
+                label = getattr(path, "name", "<memory>") if _is_memory(path) else path
+                raise _error(-1, "Invalid frame number.", label, reading=False)
             frames = opened.getframe(number)
             if not isinstance(frames, list):
                 raise _error(-1, opened.errstr(), opened.filename)

@@ -25,6 +25,11 @@ try:
 except ImportError:
     Image = None
 
+try:
+    import tqdm
+except ImportError:
+    tqdm = None
+
 Fraction = fractions.Fraction
 needs_av = unittest.skipIf(av is None, "PyAV is not installed for this interpreter (the reference reader)")
 needs_numpy = unittest.skipIf(numpy is None, "NumPy is not installed for this interpreter")
@@ -245,6 +250,16 @@ class ProgressCallablesTest(ScratchTestCase):
             source.close()
         self.assertEqual(seen, [0, 1, 2, 3, 4])
         self.assertEqual(bar.seen, [0, 1, 2, 3, 4])
+
+    @unittest.skipIf(tqdm is None, "tqdm is not installed for this interpreter")
+    def test_a_progress_bars_update_goes_on(self):
+        # tqdm's update returns True when it redraws and None otherwise.
+        with self.source(4) as source:
+            bar = tqdm.tqdm(total=6, file=io.StringIO(), mininterval=0)
+            with orvo.open(self.path("bar_#.png"), "w") as writer:
+                writer.append(source, bar.update)
+            self.assertEqual((len(writer), bar.n), (4, 0 + 1 + 2 + 3))
+            bar.close()
 
     def test_a_writer_raises_when_progress_stops_it(self):
         with self.source() as source:
