@@ -456,7 +456,10 @@ class MovieWriter(object):
         if frames is not None and target.dims[0] < 1:
             target.dims = tuple(_frame_dims(frames))
         if frames is not None and not self._rate_given and isinstance(frames, movie) and frames.rate:
-            target.rate = frames.rate
+            try:
+                target.rate = frames.rate
+            except ValueError:
+                pass  # a source rate no file takes: the default stands
         if self._count is not None:
             target.addcount(int(self._count))
             status = target.open()
