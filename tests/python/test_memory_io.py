@@ -48,12 +48,23 @@ class MemoryPicturesTest(ScratchTestCase):
         ScratchTestCase.setUp(self)
         self.picture = noisy_image(40, 24, 5)
         self.descriptors = open_descriptors()
-        self.temporary = sorted(os.listdir(tempfile.gettempdir()))
+        # Temporary files would go to a directory of the test's own (the
+        # machine's /tmp sees other programs' files come and go).
+        self.saved = (tempfile.tempdir, os.environ.get("TMPDIR"), os.environ.get("QEV_TMPDIR"))
+        self.temporary = self.path("tmp")
+        os.mkdir(self.temporary)
+        tempfile.tempdir = os.environ["TMPDIR"] = os.environ["QEV_TMPDIR"] = self.temporary
 
     def tearDown(self):
+        tempfile.tempdir = self.saved[0]
+        for name, value in zip(("TMPDIR", "QEV_TMPDIR"), self.saved[1:]):
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = value
         # Nothing is left open, and nothing was put on disk.
         self.assertEqual(open_descriptors(), self.descriptors)
-        self.assertEqual(sorted(os.listdir(tempfile.gettempdir())), self.temporary)
+        self.assertEqual(os.listdir(self.temporary), [])
         ScratchTestCase.tearDown(self)
 
     def test_written_bytes_are_the_file_bytes(self):
