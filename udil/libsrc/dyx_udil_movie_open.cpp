@@ -224,6 +224,17 @@ bool fill_tiles(DyxUdilMovie *movie, UdilMtm *mtm, const OptionTable &table, int
     return true;
 }
 
+// Keeps the name of the description a movie without a count writes when
+// it closes; false when memory fails.
+bool keep_description(DyxUdilMovieInternals *internals, const char *description) {
+    try {
+        internals->mtm_description = description;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 int create_tiled(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) {
     movie->tiling[0] = std::max(movie->tiling[0], 1);
     movie->tiling[1] = std::max(movie->tiling[1], 1);
@@ -237,12 +248,14 @@ int create_tiled(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) 
     char description[DYX_MOVIE_TEXT_SIZE + 8];
     std::snprintf(description, sizeof description, "%s.mtm", movie->filename);
     const char *problem = nullptr;
-    if (!fill_tiles(movie, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0)
+    if (!fill_tiles(movie, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0) {
         problem = "Unable to create MTM subfiles";
-    else if (movie->internals->uncounted)
-        movie->internals->mtm_description = description;  // written at close, when the movie is whole
-    else if (dyx_udil_mtm_new(description, mtm) != 0)
+    } else if (movie->internals->uncounted) {
+        // Its description is written at close, when the movie is whole.
+        if (!keep_description(movie->internals, description)) problem = "Unable to allocate MTM file";
+    } else if (dyx_udil_mtm_new(description, mtm) != 0) {
         problem = "Unable to create MTM file";
+    }
     if (problem != nullptr) {
         dyx_udil_mtm_close(mtm);  // sub-movies made before a failure keep handles
         dyx_udil_mtm_free(&mtm);
