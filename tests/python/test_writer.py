@@ -4,6 +4,7 @@ options as keywords; the files are read back with PyAV (and Pillow)."""
 import fractions
 import io
 import os
+import sys
 import unittest
 import warnings
 
@@ -260,6 +261,24 @@ class ProgressCallablesTest(ScratchTestCase):
                 writer.append(source, bar.update)
             self.assertEqual((len(writer), bar.n), (4, 0 + 1 + 2 + 3))
             bar.close()
+
+    def test_references_are_given_back(self):
+        # Guards against the progress callable, its answers or a rate
+        # keeping a reference per call.
+        progress, answer, rate = [].append, 7, Fraction(24000, 1001)
+        with self.source(3) as source:
+            counts = [sys.getrefcount(item) for item in (progress, answer, rate)]
+            for _ in range(20):
+                target = orvo.movie(orvo.MOVIE_WRITE)
+                target.filename = self.path("refs_#.png")
+                target.rate = rate
+                target.rate
+                target.addcount(source)
+                target.open()
+                target.append(source, progress)
+                target.append(source, lambda number: answer)
+                target.close()
+            self.assertEqual([sys.getrefcount(item) for item in (progress, answer, rate)], counts)
 
     def test_a_writer_raises_when_progress_stops_it(self):
         with self.source() as source:
