@@ -1,6 +1,7 @@
 """Writing without a count (orvo.open(path, "w"), orvo.MovieWriter), exact
 rates and frame times, progress callables, stacks, grey arrays and codec
 options as keywords; the files are read back with PyAV (and Pillow)."""
+import errno
 import fractions
 import io
 import os
@@ -9,7 +10,8 @@ import unittest
 import warnings
 
 import orvo
-from movie_testing import ScratchTestCase, flat_image, noisy_image, pattern_image, pixels
+from movie_testing import (ScratchTestCase, flat_image, mount_tmpfs, noisy_image, pattern_image, pixels,
+                           unmount)
 
 try:
     import av
@@ -111,6 +113,31 @@ class WriteWithoutCountTest(ScratchTestCase):
         writer.close()  # closing again does nothing
         self.assertEqual(self.files(), [])
         self.assertRaises(TypeError, orvo.open, self.path("x.mp4"), "r", nframes=3)
+
+
+class FullDiskTest(ScratchTestCase):
+    def setUp(self):
+        ScratchTestCase.setUp(self)
+        self.addCleanup(ScratchTestCase.tearDown, self)  # after the unmount below
+        refused = mount_tmpfs(self.dir, "size=600k")
+        if refused:
+            self.skipTest("mounting a tmpfs was refused: %s" % refused)
+        self.addCleanup(unmount, self.dir)
+
+    def tearDown(self):
+        pass  # the cleanups above
+
+    def test_a_full_disk_raises_and_keeps_the_frames_written(self):
+        pictures = [noisy_image(160, 120, seed) for seed in range(3)]
+        path = self.path("full.mkv")
+        with self.assertRaises(orvo.Error) as caught:
+            with orvo.open(path, "w", codec="ffv1") as writer:
+                for number in range(400):
+                    writer.append(pictures[number % 3])
+        self.assertEqual(caught.exception.errno, errno.ENOSPC, str(caught.exception))
+        self.assertGreater(len(writer), 0)
+        if av is not None:
+            self.assertGreaterEqual(len(av_movie(path)[1]), 1)
 
 
 class RatesAndTimesTest(ScratchTestCase):
