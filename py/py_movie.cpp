@@ -250,7 +250,7 @@ int set_fps(DyxUdilMovie *self, PyObject *value) {
 }
 
 // The rate beside `fps`: a number, a fractions.Fraction or a (numerator,
-// denominator) tuple, 0.01 to 1000 frames per second, stored as given
+// denominator) tuple, 0.5 to 1000 frames per second, stored as given
 // (above the 60 that `fps` keeps).
 int set_rate(DyxUdilMovie *self, PyObject *value) {
     double rate = 0.0;
@@ -262,8 +262,9 @@ int set_rate(DyxUdilMovie *self, PyObject *value) {
         rate = PyFloat_AsDouble(value);
         if (rate == -1.0 && PyErr_Occurred()) return -1;
     }
-    if (!(rate >= 0.01 && rate <= 1000.0)) {
-        PyErr_SetString(PyExc_ValueError, "a frame rate is 0.01 to 1000 frames per second");
+    // open() writes a rate below 0.5 as 30.
+    if (!(rate >= 0.5 && rate <= 1000.0)) {
+        PyErr_SetString(PyExc_ValueError, "a frame rate is 0.5 to 1000 frames per second");
         return -1;
     }
     self->fps = static_cast<float>(rate);
@@ -375,7 +376,7 @@ PyGetSetDef movie_attributes[] = {
     attribute_entry("realframes", get_realframes, nullptr, "read: frames in the file; write: frames written"),
     extra_attribute_entry("rate", get_rate, checked_set<Who::kWrite, set_rate>,
                           "frame rate as a fractions.Fraction (None while unset); write movies set a "
-                          "number, a Fraction or (numerator, denominator) of 0.01 to 1000 before open"),
+                          "number, a Fraction or (numerator, denominator) of 0.5 to 1000 before open"),
     attribute_entry("__members__", member_names, nullptr, "the attribute names"),
     attribute_entry("__methods__", get_methods, nullptr, "the method names"),
     kEndOfAttributes,

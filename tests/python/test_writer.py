@@ -152,6 +152,9 @@ class RatesAndTimesTest(ScratchTestCase):
             ({"rate": Fraction(30000, 1001)}, Fraction(30000, 1001)),
             ({"rate": (24000, 1001)}, Fraction(24000, 1001)),
             ({"fps": 29.97002997}, Fraction(30000, 1001)),
+            ({"rate": Fraction(15000, 1001)}, Fraction(15000, 1001)),
+            ({"rate": Fraction(1000, 3)}, Fraction(1000, 3)),
+            ({"rate": 0.5}, Fraction(1, 2)),
         ]
         for attributes, expected in cases:
             path = self.path("rate.mp4")
@@ -189,7 +192,7 @@ class RatesAndTimesTest(ScratchTestCase):
         self.assertEqual(movie.fps, 60.0)  # the fps attribute keeps its ceiling
         movie.rate = 100
         self.assertEqual((movie.rate, movie.fps), (100, 100.0))
-        for bad in (0, 1001, (1, 0), -5):
+        for bad in (0, 0.25, 1001, (1, 0), -5):
             self.assertRaises(ValueError, setattr, movie, "rate", bad)
         self.assertRaises(AttributeError, setattr, orvo.movie(), "rate", 25)
         self.assertNotIn("rate", movie.__members__)
