@@ -22,6 +22,13 @@ constexpr PyGetSetDef attribute_entry(const char *name, getter get, setter set, 
     return PyGetSetDef{const_cast<char *>(name), get, set, const_cast<char *>(doc), nullptr};
 }
 
+/* An attribute beside the type's own: read and set like the others and
+ * listed by dir(), but not one of its __members__. */
+extern char kBesideMembers;
+constexpr PyGetSetDef extra_attribute_entry(const char *name, getter get, setter set, const char *doc) {
+    return PyGetSetDef{const_cast<char *>(name), get, set, const_cast<char *>(doc), &kBesideMembers};
+}
+
 /* The table's closing entry. */
 constexpr PyGetSetDef kEndOfAttributes = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
@@ -31,6 +38,10 @@ const PyGetSetDef *find_attribute(const PyGetSetDef *table, const char *name);
 /* True for an attribute of the object itself, false for the "__" entries
  * (__members__, __methods__ ...) that describe the type. */
 bool is_member(const PyGetSetDef &attribute);
+
+/* True for the attributes listed in __members__: the members but those
+ * beside them. */
+bool is_listed_member(const PyGetSetDef &attribute);
 
 /* Getter of __members__: the member names of the object's own type. */
 PyObject *member_names(PyObject *self, void *closure);

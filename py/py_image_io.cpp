@@ -2,6 +2,7 @@
 // frame and closes it again; failures are a negative status and a text.
 #include "py_image_io.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "dyx_malloc.h"
@@ -94,21 +95,32 @@ SaveStatus write_frame(const char *name, UdilRecord *codec, const UdilMovieInfo 
 
 }  // namespace
 
+UdilRecord *codec_for_format(const char *format) {
+    if (format[0] == '.') ++format;
+    if (format[0] == '\0' || std::strlen(format) > 64) return nullptr;
+    UdilRecord *codec = dyx_udil_find_by_name(format);
+    if (codec != nullptr) return codec;
+    char name[80];
+    std::snprintf(name, sizeof name, "x.%s", format);
+    return dyx_udil_find_by_suffix(name);
+}
+
 PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"filename", "frame", "options", nullptr};
+    static const char *keywords[] = {"filename", "frame", "options", "format", nullptr};
     ImageObject *self = reinterpret_cast<ImageObject *>(object);
     TextArgument name_argument, options_argument;
     int frame = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|iO&:load", const_cast<char **>(keywords),
+    const char *format = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|iO&z:load", const_cast<char **>(keywords),
                                      path_converter, &name_argument, &frame, text_converter,
-                                     &options_argument))
+                                     &options_argument, &format))
         return nullptr;
     // The loaded picture replaces the pixel memory that views point at.
     if (!image_check_not_exported(self)) return nullptr;
     const char *filename = name_argument.text();
     if (frame < 0) frame = 0;
     dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this call's
-    UdilRecord *codec = dyx_udil_find_by_suffix(filename);
+    UdilRecord *codec = format != nullptr ? codec_for_format(format) : dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(
             self, kLoadNoCodec,
@@ -147,16 +159,18 @@ PyObject *image_load(PyObject *object, PyObject *args, PyObject *kwargs) {
 }
 
 PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"filename", "options", nullptr};
+    static const char *keywords[] = {"filename", "options", "format", nullptr};
     ImageObject *self = reinterpret_cast<ImageObject *>(object);
     TextArgument name_argument, options_argument;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|O&:save", const_cast<char **>(keywords),
-                                     path_converter, &name_argument, text_converter, &options_argument))
+    const char *format = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|O&z:save", const_cast<char **>(keywords),
+                                     path_converter, &name_argument, text_converter, &options_argument,
+                                     &format))
         return nullptr;
     const char *filename = name_argument.text();
     const char *options_text = options_argument.text();
     dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this call's
-    UdilRecord *codec = dyx_udil_find_by_suffix(filename);
+    UdilRecord *codec = format != nullptr ? codec_for_format(format) : dyx_udil_find_by_suffix(filename);
     if (codec == nullptr)
         return status(self, kSaveNoCodec,
                       "File extension indicates unknown file format.  Check orvo.codecs() for permissible "
@@ -187,8 +201,8 @@ PyObject *image_save(PyObject *object, PyObject *args, PyObject *kwargs) {
     if (length >= DYX_UDIL_PATH_SIZE) return status(self, kSaveNameTooLong, nullptr);
     char name[DYX_UDIL_PATH_SIZE];
     std::memcpy(name, filename, length + 1);
-    // The codec was found by the name's suffix, so the file is written
-    // under exactly this name, in the format that suffix names.
+    // The codec was found by the name's suffix (or named by `format`), so
+    // the file is written under exactly this name.
     SaveStatus result;
     {
         GilRelease released;

@@ -4,6 +4,8 @@
 // transfer in py_movie_transfer.cpp.
 #include "py_movie.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -11,6 +13,7 @@
 
 #include "dyx_string.h"
 #include "py_attributes.h"
+#include "py_image_io.h"
 #include "py_names.h"
 
 namespace orvo {
@@ -30,6 +33,7 @@ PyObject *movie_new(PyTypeObject *type, PyObject *args, PyObject *) {
     if (object == nullptr) return nullptr;
     dyx_udil_movie_init(movie_state(object), mode != 0 ? 0 : 1);
     object_lock_init(&movie_lock(object));
+    as_movie(object)->held_fd = -1;
     return object;
 }
 
@@ -37,6 +41,7 @@ PyObject *movie_new(PyTypeObject *type, PyObject *args, PyObject *) {
 void movie_dealloc(PyObject *object) {
     MovieObject *self = as_movie(object);
     if (self->movie.is_open) dyx_udil_movie_close(&self->movie);
+    movie_release_held_fd(object);
     object_lock_destroy(&self->lock);
     Py_TYPE(object)->tp_free(object);
 }
@@ -131,6 +136,35 @@ PyObject *get_realframes(PyObject *object, void *) {
 }
 PyObject *get_methods(PyObject *, void *) { return string_list(kMethodNames); }
 
+// The frame rate as a fractions.Fraction: the simplest fraction that gives
+// back the stored rate, looked for first among denominators up to 1001 (so
+// that 29.97... reads 30000/1001); None while unset.
+PyObject *get_rate(PyObject *object, void *) {
+    const float fps = movie_state(object)->fps;
+    if (!(fps > 0.0f)) Py_RETURN_NONE;
+    PyObject *fractions = PyImport_ImportModule("fractions");
+    if (fractions == nullptr) return nullptr;
+    PyObject *exact = PyObject_CallMethod(fractions, const_cast<char *>("Fraction"), const_cast<char *>("d"),
+                                          static_cast<double>(fps));
+    Py_DECREF(fractions);
+    if (exact == nullptr) return nullptr;
+    PyObject *rate = nullptr;
+    for (const long limit : {1001L, 1000000L}) {
+        Py_XDECREF(rate);
+        rate = PyObject_CallMethod(exact, const_cast<char *>("limit_denominator"), const_cast<char *>("l"),
+                                   limit);
+        if (rate == nullptr) break;
+        const double value = PyFloat_AsDouble(rate);
+        if (value == -1.0 && PyErr_Occurred()) {
+            Py_CLEAR(rate);
+            break;
+        }
+        if (static_cast<float>(value) == fps) break;
+    }
+    Py_DECREF(exact);
+    return rate;
+}
+
 int attribute_error(const char *message) {
     PyErr_SetString(PyExc_AttributeError, message);
     return -1;
@@ -212,6 +246,28 @@ int set_fps(DyxUdilMovie *self, PyObject *value) {
     float fps = 0;
     if (!PyArg_Parse(value, "f", &fps)) return -1;
     self->fps = !(fps >= 0.01f) ? -1.0f : fps > 60.0f ? 60.0f : fps;
+    return 0;
+}
+
+// The rate beside `fps`: a number, a fractions.Fraction or a (numerator,
+// denominator) tuple, 0.5 to 1000 frames per second, stored as given
+// (above the 60 that `fps` keeps).
+int set_rate(DyxUdilMovie *self, PyObject *value) {
+    double rate = 0.0;
+    if (PyTuple_Check(value)) {
+        long numerator = 0, denominator = 0;
+        if (!PyArg_ParseTuple(value, "ll", &numerator, &denominator)) return -1;
+        rate = denominator != 0 ? double(numerator) / double(denominator) : -1.0;
+    } else {
+        rate = PyFloat_AsDouble(value);
+        if (rate == -1.0 && PyErr_Occurred()) return -1;
+    }
+    // open() writes a rate below 0.5 as 30.
+    if (!(rate >= 0.5 && rate <= 1000.0)) {
+        PyErr_SetString(PyExc_ValueError, "a frame rate is 0.5 to 1000 frames per second");
+        return -1;
+    }
+    self->fps = static_cast<float>(rate);
     return 0;
 }
 
@@ -318,6 +374,9 @@ PyGetSetDef movie_attributes[] = {
     attribute_entry("flip", get_flip, checked_set<Who::kRead, set_flip>,
                     "read: DYX_FLIP_* applied to every frame"),
     attribute_entry("realframes", get_realframes, nullptr, "read: frames in the file; write: frames written"),
+    extra_attribute_entry("rate", get_rate, checked_set<Who::kWrite, set_rate>,
+                          "frame rate as a fractions.Fraction (None while unset); write movies set a "
+                          "number, a Fraction or (numerator, denominator) of 0.5 to 1000 before open"),
     attribute_entry("__members__", member_names, nullptr, "the attribute names"),
     attribute_entry("__methods__", get_methods, nullptr, "the method names"),
     kEndOfAttributes,
@@ -350,6 +409,37 @@ int movie_setattro(PyObject *object, PyObject *name_object, PyObject *value) {
 
 PyObject *movie_errstr(PyObject *object, PyObject *) { return take_error_text(movie_state(object)->error); }
 
+// _readas(format): a closed read movie opens with the codec `format` names
+// (a plug-in name or a suffix) instead of the one its file name's suffix
+// names; for files whose names carry none.
+PyObject *movie_readas(PyObject *object, PyObject *args) {
+    DyxUdilMovie *self = movie_state(object);
+    const char *format = nullptr;
+    if (!PyArg_ParseTuple(args, "s:_readas", &format)) return nullptr;
+    if (!self->read_mode || self->is_open) {
+        PyErr_SetString(PyExc_AttributeError, "set only for read movies before open");
+        return nullptr;
+    }
+    const UdilRecord *codec = codec_for_format(format);
+    if (codec == nullptr) {
+        PyErr_Format(PyExc_ValueError, "no codec reads the format '%s'", format);
+        return nullptr;
+    }
+    dyx_strncpy(self->format, codec->name, sizeof self->format);
+    Py_RETURN_NONE;
+}
+
+// _hold(fd): the movie takes the descriptor of the file in memory it reads
+// (plug-ins may open the file again by its /proc/self/fd name while the
+// movie is open) and closes it when the movie closes.
+PyObject *movie_hold(PyObject *object, PyObject *args) {
+    int fd = -1;
+    if (!PyArg_ParseTuple(args, "i:_hold", &fd)) return nullptr;
+    movie_release_held_fd(object);
+    as_movie(object)->held_fd = fd;
+    Py_RETURN_NONE;
+}
+
 #if ORVO_PY3
 PyObject *movie_dir(PyObject *, PyObject *) {
     return member_and_method_names(movie_attributes, kMethodNames);
@@ -379,6 +469,12 @@ PyMethodDef movie_methods[] = {
     {"resetcount", locked<movie_resetcount>, METH_VARARGS,
      "resetcount($self, /)\n--\n\nReset the number of frames added to a movie"},
     {"errstr", locked<movie_errstr>, METH_VARARGS, "errstr($self, /)\n--\n\nGet last error string"},
+    {"_open_uncounted", locked<movie_open_uncounted>, METH_VARARGS,
+     "_open_uncounted($self, /)\n--\n\nOpen a write movie that takes frames until it is closed"},
+    {"_hold", locked<movie_hold>, METH_VARARGS,
+     "_hold($self, fd, /)\n--\n\nClose this descriptor when the movie closes"},
+    {"_readas", locked<movie_readas>, METH_VARARGS,
+     "_readas($self, format, /)\n--\n\nRead with the codec the format names"},
     {"__enter__", locked<movie_enter>, METH_NOARGS,
      "__enter__($self, /)\n--\n\nReturn the movie itself for a with block"},
     {"__exit__", locked<movie_exit>, METH_VARARGS,
@@ -391,6 +487,12 @@ PyMethodDef movie_methods[] = {
 };
 
 }  // namespace
+
+void movie_release_held_fd(PyObject *object) {
+    MovieObject *self = as_movie(object);
+    if (self->held_fd >= 0) ::close(self->held_fd);
+    self->held_fd = -1;
+}
 
 // The type object; slots the type does not use stay zero.
 PyTypeObject movie_type = [] {
@@ -406,7 +508,8 @@ PyTypeObject movie_type = [] {
     type.tp_flags = Py_TPFLAGS_DEFAULT;  // not subclassable
     type.tp_doc = "movie(mode=0, /)\n--\n\nMovie objects";
     type.tp_methods = movie_methods;
-    type.tp_as_sequence = &movie_sequence;  // len() and frames by index, so for loops work
+    type.tp_as_sequence = &movie_sequence;  // len() and frames by index
+    type.tp_iter = PySeqIter_New;           // for loops over the frames by index, as an __iter__
     type.tp_new = movie_new;
     return type;
 }();

@@ -20,6 +20,7 @@ namespace orvo {
 typedef struct {
     PyObject_HEAD DyxUdilMovie movie;
     ObjectLock lock; /* serialises the object's operations */
+    int held_fd;     /* a file in memory the movie reads (-1: none), closed with the movie */
 } MovieObject;
 
 extern PyTypeObject movie_type;
@@ -36,6 +37,11 @@ PyObject *movie_result(int status);
 /* open() and close() (py_movie_open.cpp). */
 PyObject *movie_open(PyObject *self, PyObject *args);
 PyObject *movie_close(PyObject *self, PyObject *args);
+/* _open_uncounted(): open() for a write movie that takes frames until it
+ * is closed (dyx_udil_movie_open_uncounted). */
+PyObject *movie_open_uncounted(PyObject *self, PyObject *args);
+/* Closes the descriptor a movie holds, if any. */
+void movie_release_held_fd(PyObject *self);
 
 /* `with` support, len() and frames by index (py_movie_protocols.cpp). */
 PyObject *movie_enter(PyObject *self, PyObject *args);
@@ -45,8 +51,9 @@ extern PySequenceMethods movie_sequence;
 /* Frame transfer (py_movie_transfer.cpp). */
 PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_getframe(PyObject *self, PyObject *args);
-/* getarray(n): frame n as a top-down uint8 NumPy array, a (left, right)
- * tuple of them for a stereo movie, or getframe's status on failure. */
+/* getarray(n): frame n (negative n counts from the end) as a top-down
+ * uint8 NumPy array, a (left, right) tuple of them for a stereo movie, or
+ * getframe's status on failure. */
 PyObject *movie_getarray(PyObject *self, PyObject *args);
 PyObject *movie_addcount(PyObject *self, PyObject *args);
 PyObject *movie_resetcount(PyObject *self, PyObject *args);

@@ -25,6 +25,16 @@ PyObject *movie_open(PyObject *object, PyObject *args) {
     return movie_result(status);
 }
 
+PyObject *movie_open_uncounted(PyObject *object, PyObject *args) {
+    if (!PyArg_ParseTuple(args, ":_open_uncounted")) return nullptr;
+    int status;
+    {
+        GilRelease released;
+        status = dyx_udil_movie_open_uncounted(movie_state(object), issue_option_warning, nullptr);
+    }
+    return movie_result(status);
+}
+
 PyObject *movie_close(PyObject *object, PyObject *args) {
     if (!PyArg_ParseTuple(args, ":close")) return nullptr;
     int status;
@@ -33,6 +43,7 @@ PyObject *movie_close(PyObject *object, PyObject *args) {
         GilRelease released;
         status = dyx_udil_movie_close(movie_state(object));
     }
+    movie_release_held_fd(object);
     return movie_result(status);
 }
 

@@ -46,33 +46,16 @@ bool is_interruption() {
     return PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit);
 }
 
-// What the append's callbacks need: the script's progress object and method.
+// What the append's callbacks need: the script's progress object and
+// method, or a callable (method null).
 struct Progress {
     PyObject *object;
     const char *method;
 };
 
-// Before each frame: a signal (Ctrl-C) whose handler raised stops the
-// append, the exception going on to the script.
-int check_signals(void *) {
-    GilAcquire acquired;
-    return PyErr_CheckSignals() != 0;
-}
-
-// After each frame: object.method(k). A raising method's exception is
-// cleared (the failure is reported through the error string like every
-// other one), except KeyboardInterrupt and SystemExit, which go on to the
-// script. A result of 1 stops the append; anything but a number fails it.
-int call_progress(void *context, int32_t k) {
-    const Progress &progress = *static_cast<const Progress *>(context);
-    GilAcquire acquired;
-    PyObject *result =
-        PyObject_CallMethod(progress.object, const_cast<char *>(progress.method), const_cast<char *>("i"), k);
-    if (result == nullptr) {
-        if (is_interruption()) return DYX_MOVIE_INTERRUPT;
-        PyErr_Clear();
-        return DYX_MOVIE_CALLBACK_FAILED;
-    }
+// A number's answer: 1 stops, -1 fails, anything else goes on; a result
+// that is not a number fails.
+int numeric_answer(PyObject *result) {
     long value = -1;
     if (OrvoInt_Check(result) || PyFloat_Check(result)) {
         PyObject *integer = PyNumber_Long(result);
@@ -85,9 +68,45 @@ int call_progress(void *context, int32_t k) {
             value = -1;
         }
     }
-    Py_DECREF(result);
     if (value == -1) return DYX_MOVIE_CALLBACK_FAILED;
     return value == 1 ? DYX_MOVIE_ABORT : DYX_MOVIE_CONTINUE;
+}
+
+// A plain callable's answer: None and True or False (what list.append and
+// progress bars' update return) go on, as does any other object; a number
+// answers as the method's does.
+int callable_answer(PyObject *result) {
+    if (result == Py_None || PyBool_Check(result)) return DYX_MOVIE_CONTINUE;
+    if (!OrvoInt_Check(result) && !PyFloat_Check(result)) return DYX_MOVIE_CONTINUE;
+    return numeric_answer(result);
+}
+
+// Before each frame: a signal (Ctrl-C) whose handler raised stops the
+// append, the exception going on to the script.
+int check_signals(void *) {
+    GilAcquire acquired;
+    return PyErr_CheckSignals() != 0;
+}
+
+// After each frame: object.method(k), or object(k) for a callable. A
+// raising call's exception is cleared (the failure is reported through the
+// error string like every other one), except KeyboardInterrupt and
+// SystemExit, which go on to the script. A result of 1 stops the append.
+int call_progress(void *context, int32_t k) {
+    const Progress &progress = *static_cast<const Progress *>(context);
+    GilAcquire acquired;
+    PyObject *result = progress.method != nullptr
+                           ? PyObject_CallMethod(progress.object, const_cast<char *>(progress.method),
+                                                 const_cast<char *>("i"), k)
+                           : PyObject_CallFunction(progress.object, const_cast<char *>("i"), k);
+    if (result == nullptr) {
+        if (is_interruption()) return DYX_MOVIE_INTERRUPT;
+        PyErr_Clear();
+        return DYX_MOVIE_CALLBACK_FAILED;
+    }
+    const int answer = progress.method != nullptr ? numeric_answer(result) : callable_answer(result);
+    Py_DECREF(result);
+    return answer;
 }
 
 bool is_image(PyObject *object) { return Py_TYPE(object) == &image_type; }
@@ -163,7 +182,17 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
 }
 
 PyObject *movie_getarray(PyObject *object, PyObject *args) {
-    PyObject *frames = movie_getframe(object, args);
+    int n = 0;
+    if (!PyArg_ParseTuple(args, "i:getarray", &n)) return nullptr;
+    // A negative n counts from the end, as indexing does.
+    if (n < 0) {
+        ObjectLockGuard locked(movie_lock(object));
+        n += movie_state(object)->nframes;
+    }
+    PyObject *frame_args = Py_BuildValue("(i)", n);
+    if (frame_args == nullptr) return nullptr;
+    PyObject *frames = movie_getframe(object, frame_args);
+    Py_DECREF(frame_args);
     if (frames == nullptr || !PyList_Check(frames)) return frames;  // the status of a failed read
     const Py_ssize_t eyes = PyList_GET_SIZE(frames);
     PyObject *arrays = PyTuple_New(eyes);
@@ -198,7 +227,7 @@ PyObject *movie_append(PyObject *object, PyObject *args, PyObject *kwargs) {
     const int allowed = dyx_udil_movie_may_append(movie);
     if (allowed != 0) return movie_result(allowed);
     if (progress_object == Py_None) progress_object = nullptr;
-    if (progress_object != nullptr && method == nullptr)
+    if (progress_object != nullptr && method == nullptr && !PyCallable_Check(progress_object))
         return movie_result(fail(movie, "A method name is required with a progress object"));
 
     // Every argument is checked before anything is allocated or written.

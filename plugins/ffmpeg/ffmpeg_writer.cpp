@@ -35,6 +35,13 @@ AVRational rate_from(float frames_per_second) {
         const AVRational ntsc = {base * 1000, 1001};
         if (std::fabs(frames_per_second - av_q2d(ntsc)) < 0.002) return ntsc;
     }
+    // Otherwise the simplest fraction that gives back the float: 25/2,
+    // 1000/3, 15000/1001 ... (a float holds no more than that).
+    for (int denominator = 1; denominator <= 1001; ++denominator) {
+        const double numerator = std::round(double(frames_per_second) * denominator);
+        if (numerator >= 1.0 && numerator <= 1e9 && float(numerator / denominator) == frames_per_second)
+            return AVRational{int(numerator), denominator};
+    }
     return av_d2q(frames_per_second, 1000000);
 }
 

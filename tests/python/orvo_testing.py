@@ -62,6 +62,9 @@ class BoundedChild(object):
             out, err = self.process.communicate()
         finally:
             self.timer.cancel()
+            # A cancelled timer's thread still ends on its own; Python 2.7
+            # complains when the interpreter exits while it does.
+            self.timer.join(5)
         if not text:
             return self.process.returncode, out, err
         return self.process.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")

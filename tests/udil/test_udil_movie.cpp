@@ -424,4 +424,54 @@ TEST_F(UdilMovie, FailuresGiveTheirStatusAndText) {
     EXPECT_STREQ(writer_->error, "open() required before append()");
 }
 
+// Guards against a movie opened without a count losing frames: it takes
+// what its names can number and refuses the next frame.
+TEST_F(UdilMovie, AnUncountedMovieTakesFramesUpToWhatItsNamesHold) {
+    struct Case {
+        const char *name;
+        int32_t tiles_across;
+        int32_t appended;
+        int32_t taken;
+        const char *first_file;
+    };
+    const Case cases[] = {
+        {"u.#.ppm", 1, 12, 10, "u.9.ppm"},              // one digit numbers ten frames
+        {"one.ppm", 1, 2, 1, "one.ppm"},                // one picture without a run
+        {"u.####.ppm", 1, 20, 20, "u.0019.ppm"},        // plenty of room
+        {"tiles.ppm", 5, 3, 3, "tiles_0004.0002.ppm"},  // tiles number their frames
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writer_ = new_writer(c.name, 0);
+        dyx_udil_movie_set_tiling(writer_, c.tiles_across, 1);
+        ASSERT_EQ(dyx_udil_movie_open_uncounted(writer_, nullptr, nullptr), 0) << writer_->error;
+        EXPECT_EQ(writer_->nframes, 0);  // the announced count is left alone
+        int32_t taken = 0;
+        for (int32_t f = 0; f < c.appended; ++f) {
+            dyx_image_t *image = dyx_image_alloc(kWidth, kHeight, 0, DYX_IMG_FMT_RGB);
+            std::memset(image->data, f, dyx_image_data_size(image));
+            const int status = dyx_udil_movie_append_image(writer_, image, nullptr, 0);
+            if (status != 0) {
+                EXPECT_STREQ(writer_->error, "past maximum number of frames, close() required");
+                break;
+            }
+            ++taken;
+        }
+        EXPECT_EQ(taken, c.taken);
+        EXPECT_EQ(writer_->realframes, c.taken);
+        const std::string description = scratch_.file(std::string(c.name) + ".mtm");
+        // A tiled movie describes itself once it is whole.
+        EXPECT_FALSE(udil_test::exists(description));
+        ASSERT_EQ(dyx_udil_movie_close(writer_), 0) << writer_->error;
+        EXPECT_EQ(udil_test::exists(description), c.tiles_across > 1);
+        EXPECT_TRUE(udil_test::exists(scratch_.file(c.first_file)));
+        dyx_udil_movie_free(&writer_);
+    }
+    // The tiled movie reads back whole.
+    reader_ = new_reader("tiles.ppm.mtm");
+    ASSERT_EQ(dyx_udil_movie_open_uncounted(reader_, nullptr, nullptr), 0) << reader_->error;
+    EXPECT_EQ(reader_->nframes, 3);
+    EXPECT_EQ(reader_->width, kWidth);
+}
+
 }  // namespace

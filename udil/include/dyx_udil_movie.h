@@ -173,6 +173,14 @@ DYX_API void dyx_udil_movie_set_tiling(DyxUdilMovie *movie, int32_t across, int3
  * reason after ": ". Blocks on file I/O. */
 DYX_API int dyx_udil_movie_open(DyxUdilMovie *movie, DyxUdilMovieWarningFunc warn, void *context);
 
+/* Opens like dyx_udil_movie_open; a write movie then takes frames until it
+ * is closed, whatever `nframes` announces, up to what its file names can
+ * number (a movie file 2147483647, a run of N '#' 10^N, one picture
+ * without a run 1): a frame past that fails append with "past maximum
+ * number of frames, close() required". A tiled movie writes its .mtm
+ * description when it closes. Same statuses as dyx_udil_movie_open. */
+DYX_API int dyx_udil_movie_open_uncounted(DyxUdilMovie *movie, DyxUdilMovieWarningFunc warn, void *context);
+
 /* Waits for the frames written behind the caller, stops the workers and
  * closes the files; the movie is closed in every case (realframes 0) and
  * may be opened again. 0; DYX_MOVIE_FAILED with "open() required before

@@ -108,7 +108,7 @@ DYX_API char *dyx_udil_make_filename(char *out, const char *name_template, const
  * so that the file is written under exactly that name, else `chosen` (the
  * plug-in's udil_choose_suffix; null counts as ""). "out.mkv" stays
  * out.mkv, "out" becomes "out" + chosen, "shot.####.png" keeps its
- * ".png". */
+ * ".png". A descriptor's name ("/proc/self/fd/N", "/dev/fd/N") gets "". */
 DYX_API const char *dyx_udil_output_suffix(const char *name, const UdilRecord *record, const char *chosen);
 
 /* ---- last error ----------------------------------------------------------- */

@@ -53,6 +53,11 @@ bool movie_clamp_range(DyxUdilMovie *movie) {
     return true;
 }
 
+int32_t movie_frame_limit(const DyxUdilMovie *movie) {
+    const DyxUdilMovieInternals *internals = movie->internals;
+    return internals != nullptr && internals->uncounted ? internals->frame_limit : movie->nframes;
+}
+
 }  // namespace udil
 
 extern "C" {
@@ -125,7 +130,7 @@ void dyx_udil_movie_set_tiling(DyxUdilMovie *movie, int32_t across, int32_t down
 int dyx_udil_movie_may_append(DyxUdilMovie *movie) {
     if (movie->stereo == 0) movie->anaglyph = 0;  // an anaglyph needs a stereo movie
     if (!movie->is_open) return udil::movie_fail(movie, "open() required before append()");
-    if (movie->realframes >= movie->nframes)
+    if (movie->realframes >= udil::movie_frame_limit(movie))
         return udil::movie_fail(movie, "past maximum number of frames, close() required");
     return 0;
 }

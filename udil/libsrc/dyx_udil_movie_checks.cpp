@@ -2,6 +2,7 @@
 // caller hands over is lost while every call reports success: each frame
 // and each eye must get a file of its own, under a name that reads back.
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -110,6 +111,17 @@ bool movie_name_has_eye_mark(const char *name) {
 bool movie_check_write_names(DyxUdilMovie *self, const UdilRecord *codec, int32_t stereo) {
     const bool tiled = self->tiling[0] > 1 || self->tiling[1] > 1;
     return tiled ? check_tiled(self, codec, stereo) : check_plain(self, codec, stereo);
+}
+
+int32_t movie_frame_capacity(const DyxUdilMovie *self, const UdilRecord *codec) {
+    const bool tiled = self->tiling[0] > 1 || self->tiling[1] > 1;
+    size_t digits = frame_run_width(self->filename);
+    // A tile of a one-picture codec is numbered by the run its name gets.
+    if (tiled && !codec->multi_image_capable && digits == 0)
+        digits = movie_tile_frame_part(self, codec, 0).size() - 1;
+    if (digits == 0) return codec->multi_image_capable ? INT32_MAX : 1;
+    const int64_t numbers = largest_frame_number(digits) + 1;
+    return numbers > INT32_MAX ? INT32_MAX : int32_t(numbers);
 }
 
 std::string movie_tile_frame_part(const DyxUdilMovie *self, const UdilRecord *codec, int32_t stereo) {

@@ -224,6 +224,17 @@ bool fill_tiles(DyxUdilMovie *movie, UdilMtm *mtm, const OptionTable &table, int
     return true;
 }
 
+// Keeps the name of the description a movie without a count writes when
+// it closes; false when memory fails.
+bool keep_description(DyxUdilMovieInternals *internals, const char *description) {
+    try {
+        internals->mtm_description = description;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 int create_tiled(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) {
     movie->tiling[0] = std::max(movie->tiling[0], 1);
     movie->tiling[1] = std::max(movie->tiling[1], 1);
@@ -237,10 +248,14 @@ int create_tiled(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) 
     char description[DYX_MOVIE_TEXT_SIZE + 8];
     std::snprintf(description, sizeof description, "%s.mtm", movie->filename);
     const char *problem = nullptr;
-    if (!fill_tiles(movie, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0)
+    if (!fill_tiles(movie, mtm, table, stereo) || dyx_udil_mtm_new_movies(mtm) != 0) {
         problem = "Unable to create MTM subfiles";
-    else if (dyx_udil_mtm_new(description, mtm) != 0)
+    } else if (movie->internals->uncounted) {
+        // Its description is written at close, when the movie is whole.
+        if (!keep_description(movie->internals, description)) problem = "Unable to allocate MTM file";
+    } else if (dyx_udil_mtm_new(description, mtm) != 0) {
         problem = "Unable to create MTM file";
+    }
     if (problem != nullptr) {
         dyx_udil_mtm_close(mtm);  // sub-movies made before a failure keep handles
         dyx_udil_mtm_free(&mtm);
@@ -253,7 +268,7 @@ int create_tiled(DyxUdilMovie *movie, const OptionTable &table, int32_t stereo) 
     return 0;
 }
 
-int open_for_writing(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context) {
+int create_written(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context) {
     if (movie->width < 1 || movie->height < 1)
         return open_failed(movie, movie_fail(movie, "Unknown output movie dimensions"));
     if (movie->fps < 0.5f) movie->fps = 30.0f;
@@ -274,6 +289,31 @@ int open_for_writing(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context
     return create_tiled(movie, table, stereo);
 }
 
+// A movie opened without a count is checked and described as one of a
+// single frame (plug-ins do not need the count); it then takes frames up
+// to what its names can number.
+int open_for_writing(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context, bool uncounted) {
+    if (!uncounted) return create_written(movie, warn, context);
+    movie->internals->uncounted = true;
+    const int32_t announced = movie->nframes;
+    movie->nframes = 1;
+    const int status = create_written(movie, warn, context);
+    if (status == 0) movie->internals->frame_limit = movie_frame_capacity(movie, movie->internals->codec);
+    movie->nframes = announced;
+    return status;
+}
+
+int open_movie(DyxUdilMovie *movie, DyxUdilWarningFunc warn, void *context, bool uncounted) {
+    if (movie->is_open) return movie_fail(movie, "movie is already open");
+    if (movie->filename[0] == '\0') return movie_fail(movie, "a filename must be specified");
+    dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this open's
+    if (!make_internals(movie))
+        return movie_fail(movie,
+                          movie->read_mode ? "Unable to open movie file" : "Unable to create movie file");
+    return movie->read_mode ? open_for_reading(movie, warn, context)
+                            : open_for_writing(movie, warn, context, uncounted);
+}
+
 }  // namespace
 
 uint64_t movie_opening(const DyxUdilMovie *movie) {
@@ -288,6 +328,10 @@ int movie_release(DyxUdilMovie *movie) {
         drop_kept_frame(*internals);
         if (internals->mtm != nullptr) {
             status = dyx_udil_mtm_close(internals->mtm);
+            const std::string &description = internals->mtm_description;
+            if (!description.empty() && dyx_udil_mtm_new(description.c_str(), internals->mtm) != 0 &&
+                status == 0)
+                status = DYX_SYSTEM_FAILED;
             dyx_udil_mtm_free(&internals->mtm);
         }
         if (internals->stream != nullptr) status = dyx_udil_file_close(&internals->stream);
@@ -303,14 +347,11 @@ int movie_release(DyxUdilMovie *movie) {
 extern "C" {
 
 int dyx_udil_movie_open(DyxUdilMovie *movie, DyxUdilMovieWarningFunc warn, void *context) {
-    if (movie->is_open) return udil::movie_fail(movie, "movie is already open");
-    if (movie->filename[0] == '\0') return udil::movie_fail(movie, "a filename must be specified");
-    dyx_udil_set_err_str(nullptr);  // the reason given after a failure is this open's
-    if (!udil::make_internals(movie))
-        return udil::movie_fail(
-            movie, movie->read_mode ? "Unable to open movie file" : "Unable to create movie file");
-    return movie->read_mode ? udil::open_for_reading(movie, warn, context)
-                            : udil::open_for_writing(movie, warn, context);
+    return udil::open_movie(movie, warn, context, false);
+}
+
+int dyx_udil_movie_open_uncounted(DyxUdilMovie *movie, DyxUdilMovieWarningFunc warn, void *context) {
+    return udil::open_movie(movie, warn, context, true);
 }
 
 int dyx_udil_movie_close(DyxUdilMovie *movie) {

@@ -99,7 +99,7 @@ int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source,
         const int unwritten = udil::movie_report_unwritten(movie);
         if (unwritten != 0) return unwritten;
         // Frames left unwritten are a loss, not a success.
-        if (movie->realframes >= movie->nframes)
+        if (movie->realframes >= udil::movie_frame_limit(movie))
             return udil::movie_fail(movie, "past maximum number of frames, close() required");
         // The caller may stop the copy between frames; the frames written
         // so far stay, and close() finishes a readable file.

@@ -83,6 +83,9 @@ char *dyx_udil_make_filename(char *out, const char *name_template, const char *s
 const char *dyx_udil_output_suffix(const char *name, const UdilRecord *record, const char *chosen) {
     if (chosen == nullptr) chosen = "";
     if (name == nullptr || record == nullptr) return chosen;
+    // A file named through one of the process's descriptors (an anonymous
+    // in-memory file) cannot take a suffix: the name is the file's own.
+    if (std::strncmp(name, "/proc/self/fd/", 14) == 0 || std::strncmp(name, "/dev/fd/", 8) == 0) return "";
     const size_t length = std::strlen(name);
     for (int32_t i = 0; i < record->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
         const char *suffix = record->suffixes[i];

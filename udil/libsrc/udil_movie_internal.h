@@ -39,6 +39,12 @@ struct DyxUdilMovieInternals {
     // Tells this opening from every other one in the process (never 0), so
     // that a caller sees when a callback closed and reopened the movie.
     uint64_t opening = 0;
+    // A write movie opened without a count takes frames up to frame_limit
+    // (what its file names can number); a tiled one writes its description,
+    // named here, when it closes.
+    bool uncounted = false;
+    int32_t frame_limit = 0;
+    std::string mtm_description;
 };
 
 namespace udil {
@@ -72,6 +78,14 @@ bool movie_name_has_eye_mark(const char *name);
 // the frame number run (and "_@" when each eye needs its own file), for a
 // movie codec nothing.
 std::string movie_tile_frame_part(const DyxUdilMovie *movie, const UdilRecord *codec, int32_t stereo);
+
+// How many frames a write movie's names can hold: INT32_MAX for a movie
+// file, 10^digits for a run of '#', 1 for one picture without a run.
+int32_t movie_frame_capacity(const DyxUdilMovie *movie, const UdilRecord *codec);
+
+// The number of frames an open write movie takes: its count, or its
+// capacity when it was opened without one.
+int32_t movie_frame_limit(const DyxUdilMovie *movie);
 
 // ---- opening and closing (dyx_udil_movie_open.cpp) -----------------------------------------
 
