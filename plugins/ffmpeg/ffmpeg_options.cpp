@@ -33,6 +33,8 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"preset", UDIL_OPT_CHOICE, "medium|fast|faster|veryfast|superfast|ultrafast|slow|slower|veryslow", "0",
      "H.264 encoder preset (speed against size)"},
     {"keyint", UDIL_OPT_INT, "0 1000", "0", "Key-frame interval in frames (0 the codec's default)"},
+    {"faststart", UDIL_OPT_BOOLEAN, "", "0",
+     "Index of .mp4/.mov files at the front, so that they play while downloading"},
     {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
      "Reading: turn frames the right way up by the stream's display matrix (display) or give them as "
      "stored"},
@@ -64,6 +66,7 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
     settings.bitrate_kbit = clamped(options, "bitrate", 0, 0, 1000000);
     settings.preset = kPresets[clamped(options, "preset", 0, 0, kPresetCount - 1)];
     settings.keyint = clamped(options, "keyint", 0, 0, 1000);
+    settings.index_first = options.integer("faststart", 0) != 0;
     return settings;
 }
 

@@ -31,6 +31,7 @@ struct WriterSettings {
     int64_t bitrate_kbit;  // 0 = quality mode
     const char *preset;    // x264 preset name
     int keyint;            // 0 = the codec's default key-frame interval
+    bool index_first;      // .mp4/.mov index (moov) before the media data
 };
 
 udil_sdk::OptionList writer_options();

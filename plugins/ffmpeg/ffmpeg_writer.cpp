@@ -116,7 +116,13 @@ int32_t MovieWriter::file_new(const char *path) {
     int32_t status = open_output(path);
     if (status == 0) status = open_encoder();
     if (status == 0) {
-        const int result = avformat_write_header(output_, nullptr);
+        // The muxer moves the index in front of the data when it finishes
+        // the file (a second pass over it); only the MP4 family has one.
+        DictionaryFreer muxer_settings;
+        if (settings_.index_first && output_->priv_data != nullptr &&
+            av_opt_find(output_->priv_data, "movflags", nullptr, 0, 0) != nullptr)
+            av_dict_set(&muxer_settings.entries, "movflags", "+faststart", 0);
+        const int result = avformat_write_header(output_, &muxer_settings.entries);
         if (result < 0) status = fail(7, "ffmpeg: can't start %s: %s", path, error_text(result).c_str());
         header_written_ = result >= 0;
     }

@@ -12,4 +12,7 @@ set(UDIL_PLUGIN_SOURCES
   ffmpeg_writer.cpp
   ffmpeg_util.cpp
   ffmpeg_join.cpp
+  ffmpeg_audio.cpp
+  ffmpeg_timecode.cpp
+  ffmpeg_carry.cpp
 )

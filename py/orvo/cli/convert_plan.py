@@ -7,7 +7,7 @@ import os
 
 import orvo
 
-from . import arguments, layouts
+from . import arguments, carry_over, layouts
 from .codecs import check_option_text, codec_by_name, codec_for_file
 from .convert_writers import first_layout
 from .errors import CliError
@@ -49,6 +49,7 @@ def add_arguments(parser):
     write.add_argument("--stereo", action="store_true", help="write a stereo movie (both eyes)")
     write.add_argument("--anaglyph", choices=sorted(ANAGLYPHS),
                        help="compose the two eyes into one anaglyph picture")
+    carry_over.add_arguments(write)
     arguments.add_scale_out(parser)
     arguments.add_overwrite(parser)
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no summary")
