@@ -15,4 +15,5 @@ set(UDIL_PLUGIN_SOURCES
   ffmpeg_audio.cpp
   ffmpeg_timecode.cpp
   ffmpeg_carry.cpp
+  ffmpeg_describe.cpp
 )
