@@ -32,6 +32,9 @@ struct WriterSettings {
     const char *preset;    // x264 preset name
     int keyint;            // 0 = the codec's default key-frame interval
     bool index_first;      // .mp4/.mov index (moov) before the media data
+    // Colour description asked for, as ITU-T H.273 code points (2: not
+    // stated, the picture size decides); range 0 auto, 1 limited, 2 full.
+    int primaries, transfer, matrix, range;
 };
 
 udil_sdk::OptionList writer_options();

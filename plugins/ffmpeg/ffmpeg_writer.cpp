@@ -26,6 +26,38 @@ struct DictionaryFreer {
     ~DictionaryFreer() { av_dict_free(&entries); }
 };
 
+// The tags of a new movie with what the options state put in their
+// place. Pictures stored as RGB have no matrix or range to choose, and
+// Motion JPEG's YUV is BT.601 at full range whatever a tag says (JFIF).
+ColourTags stated_tags(ColourTags tags, const WriterSettings &settings) {
+    // 2 is "unspecified"; numbers FFmpeg has no name for are not tagged.
+    const auto primaries = AVColorPrimaries(settings.primaries);
+    if (primaries != AVCOL_PRI_UNSPECIFIED && av_color_primaries_name(primaries) != nullptr)
+        tags.primaries = primaries;
+    const auto transfer = AVColorTransferCharacteristic(settings.transfer);
+    if (transfer != AVCOL_TRC_UNSPECIFIED && av_color_transfer_name(transfer) != nullptr)
+        tags.transfer = transfer;
+    const bool fixed_matrix = tags.space == AVCOL_SPC_RGB || tags.range == AVCOL_RANGE_JPEG;
+    if (fixed_matrix) return tags;
+    // swscale converts with the BT.601, BT.709, FCC, SMPTE 240M and
+    // BT.2020 matrices only: others would be tagged but not used.
+    switch (settings.matrix) {
+        case AVCOL_SPC_BT709:
+        case AVCOL_SPC_FCC:
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+        case AVCOL_SPC_SMPTE240M:
+        case AVCOL_SPC_BT2020_NCL:
+            tags.space = AVColorSpace(settings.matrix);
+            break;
+        default:
+            break;
+    }
+    if (settings.range == 1) tags.range = AVCOL_RANGE_MPEG;
+    if (settings.range == 2) tags.range = AVCOL_RANGE_JPEG;
+    return tags;
+}
+
 }  // namespace
 
 AVRational rate_from(float frames_per_second) {
@@ -176,7 +208,7 @@ int32_t MovieWriter::open_encoder() {
     if (format == AV_PIX_FMT_NONE)
         return fail(1, "ffmpeg: the %s encoder takes no picture format RGB can be converted to",
                     choice.encoder);
-    const ColourTags tags = tags_for_new_movie(width_, height_, format);
+    const ColourTags tags = stated_tags(tags_for_new_movie(width_, height_, format), settings_);
     context.width = width_;
     context.height = height_;
     context.pix_fmt = format;

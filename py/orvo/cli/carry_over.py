@@ -52,7 +52,7 @@ def _note(text):
     sys.stderr.write("orvo: note: %s\n" % text)
 
 
-def _description(movie):
+def description(movie):
     """The movie's description dict, or {} when the module has none."""
     try:
         info = getattr(movie, "info", None)
@@ -61,7 +61,7 @@ def _description(movie):
     return info if isinstance(info, dict) else {}
 
 
-def _is_movie_file(source):
+def is_movie_file(source):
     name = source.filename
     return source.format == "ffmpeg" and "#" not in name and "@" not in name and ".mtm" not in name
 
@@ -70,11 +70,11 @@ def plan_for(args, sources, codec, plan, timing, pictures):
     """The carry plan (a dict) of a conversion, its notes printed; None
     when the output gets nothing carried over."""
     source = sources[0]
-    from_movie = len(sources) == 1 and _is_movie_file(source)
-    description = _description(source) if from_movie else {}
+    from_movie = len(sources) == 1 and is_movie_file(source)
+    facts = description(source) if from_movie else {}
     # Without a description the plug-in finds out for itself whether
     # there is sound; notes about dropping it need to know.
-    audio = description.get("audio") if description else (None if from_movie else [])
+    audio = facts.get("audio") if facts else (None if from_movie else [])
     wanted_audio = audio != [] and not getattr(args, "no_audio", False)
     given_timecode = getattr(args, "timecode", None)
     one_movie_file = (codec.name == "ffmpeg" and plan.single is not None and len(plan.single.finals) == 1

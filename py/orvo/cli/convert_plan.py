@@ -7,7 +7,7 @@ import os
 
 import orvo
 
-from . import arguments, carry_over, layouts
+from . import arguments, carry_over, colour_tags, layouts
 from .codecs import check_option_text, codec_by_name, codec_for_file
 from .convert_writers import first_layout
 from .errors import CliError
@@ -83,6 +83,9 @@ def open_and_plan(args, sources):
     for source in sources:
         input_files.extend(files_of_name(source.filename))
     plan.refuse_unsafe(input_files, args.overwrite)
+    if len(sources) == 1 and carry_over.is_movie_file(sources[0]):
+        args.options = colour_tags.writer_options(args.options, codec, inputs[0],
+                                                  carry_over.description(sources[0]), plan.shown)
     return inputs, read_attributes, codec, timing, plan
 
 
