@@ -33,8 +33,13 @@ PyObject *movie_info(PyObject *object) {
     if (length < 0 || size_t(length) >= text.size()) Py_RETURN_NONE;
     PyObject *json = PyImport_ImportModule("json");
     if (json == nullptr) return nullptr;
-    PyObject *info = PyObject_CallMethod(json, "loads", "s#", text.data(), Py_ssize_t(length));
+    PyObject *loads = PyObject_GetAttrString(json, "loads");
     Py_DECREF(json);
+    if (loads == nullptr) return nullptr;
+    PyObject *arguments = Py_BuildValue("(s#)", text.data(), Py_ssize_t(length));
+    PyObject *info = arguments != nullptr ? PyObject_CallObject(loads, arguments) : nullptr;
+    Py_XDECREF(arguments);
+    Py_DECREF(loads);
     return info;
 }
 

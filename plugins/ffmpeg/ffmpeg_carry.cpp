@@ -357,6 +357,11 @@ private:
     int32_t write_video(AVPacket &packet, const char *output) {
         const AVStream &stream = video_stream();
         AVStream &target = *output_->streams[0];
+        // MPEG program streams time only the first packet of each of
+        // their blocks: the others follow one frame period on.
+        if (packet.dts == AV_NOPTS_VALUE && last_video_dts_ != AV_NOPTS_VALUE)
+            packet.dts = last_video_dts_ + (packet.duration > 0 ? packet.duration : 1);
+        if (packet.dts != AV_NOPTS_VALUE) last_video_dts_ = packet.dts;
         packet.stream_index = 0;
         packet.pos = -1;
         av_packet_rescale_ts(&packet, stream.time_base, target.time_base);
@@ -429,6 +434,7 @@ private:
     std::vector<AudioRoute> routes_;
     AVRational source_rate_{25, 1};
     int64_t window_start_ = 0, window_length_ = -1;  // AV_TIME_BASE units
+    int64_t last_video_dts_ = AV_NOPTS_VALUE;        // in the written video's time base
     int64_t audio_time_ = 0;                         // of the held audio packet, from the window's start
     bool whole_ = true, trimmed_start_ = false;
 };

@@ -113,16 +113,18 @@ double duration_of(const AVFormatContext &movie, const AVStream &video, int32_t 
     return NAN;
 }
 
-// Degrees a player turns the stored picture clockwise (0, 90, 180, 270);
-// the display matrix counts them the other way round.
+// The display matrix's turn in degrees counter-clockwise, -180 to 180
+// (as ffprobe shows it: -90 for a phone held upright).
 int rotation_of(const AVStream &video) {
     size_t size = 0;
     const uint8_t *matrix = av_stream_get_side_data(&video, AV_PKT_DATA_DISPLAYMATRIX, &size);
     if (matrix == nullptr || size < 9 * sizeof(int32_t)) return 0;
-    const double counter_clockwise = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
-    if (std::isnan(counter_clockwise)) return 0;
-    const int degrees = int(std::lround(-counter_clockwise)) % 360;
-    return degrees < 0 ? degrees + 360 : degrees;
+    const double degrees = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
+    if (std::isnan(degrees)) return 0;
+    int whole = int(std::lround(degrees)) % 360;
+    if (whole > 180) whole -= 360;
+    if (whole <= -180) whole += 360;
+    return whole;
 }
 
 const char *stated(const char *name, bool unspecified) { return unspecified ? nullptr : name; }

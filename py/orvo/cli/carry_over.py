@@ -70,7 +70,8 @@ def plan_for(args, sources, codec, plan, timing, pictures):
     """The carry plan (a dict) of a conversion, its notes printed; None
     when the output gets nothing carried over."""
     source = sources[0]
-    from_movie = len(sources) == 1 and is_movie_file(source)
+    # A stereo pair of inputs carries the left one's sound.
+    from_movie = is_movie_file(source)
     facts = description(source) if from_movie else {}
     # Without a description the plug-in finds out for itself whether
     # there is sound; notes about dropping it need to know.
@@ -130,7 +131,9 @@ def _timeline_change(args, source, timing):
 
 def apply(carry, written_file, frames_written):
     """Carries over what `carry` (plan_for) says into the complete movie
-    `written_file`, which it replaces; raises CliError on failure."""
+    `written_file`, which it replaces. When that fails, a note says why and
+    `written_file` stays as the codec wrote it; raises CliError only when
+    the plug-in cannot be called."""
     if carry is None or frames_written < 1:
         return
     function = _carry_function()
@@ -144,12 +147,18 @@ def apply(carry, written_file, frames_written):
                       message, MESSAGE_SIZE)
     text = message.value.decode("utf-8", "replace").replace(carried, carry["shown"])
     if status != 0:
+        # The pictures are written and whole: they are kept as they are.
         if os.path.exists(carried):
             os.remove(carried)
-        raise CliError("writing the sound, timecode and tags of %s failed: %s" % (carry["shown"], text))
+        _note("%s is written without the sound, timecode and tags of %s: %s"
+              % (carry["shown"], carry["source"] or "its input", text))
+        return
     for line in text.splitlines():
         _note("%s: %s" % (carry["shown"], line))
-    os.rename(carried, written_file)
+    try:
+        os.rename(carried, written_file)
+    except OSError as error:
+        raise CliError("cannot move the finished %s into place: %s" % (carry["shown"], error.strerror))
 
 
 def _carry_function():

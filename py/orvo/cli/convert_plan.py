@@ -83,7 +83,7 @@ def open_and_plan(args, sources):
     for source in sources:
         input_files.extend(files_of_name(source.filename))
     plan.refuse_unsafe(input_files, args.overwrite)
-    if len(sources) == 1 and carry_over.is_movie_file(sources[0]):
+    if carry_over.is_movie_file(sources[0]):
         args.options = colour_tags.writer_options(args.options, codec, inputs[0],
                                                   carry_over.description(sources[0]), plan.shown)
     return inputs, read_attributes, codec, timing, plan
