@@ -230,6 +230,10 @@ private:
             }
             routes_.push_back(std::move(route));
         }
+        // The source's other streams (its video above all) are passed over
+        // by the demuxer rather than read and dropped here.
+        for (unsigned i = 0; i < source_input_->nb_streams; ++i)
+            if (route_of(int(i)) == nullptr) source_input_->streams[i]->discard = AVDISCARD_ALL;
         return 0;
     }
 
