@@ -166,6 +166,8 @@ private:
             // never passed over in silence.
             if (!advance_timecode(given, stream_rate(video), 0, timecode, error))
                 return fail(6, "%s", error.c_str());
+        } else if (!(timecode = start_timecode(*video_input_)).empty()) {
+            // The writer's own timecode option, given by the user, stays.
         } else if (flags & kCarryTimecode) {
             const std::string source = start_timecode(*source_input_);
             if (source.empty()) return 0;

@@ -41,6 +41,8 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
      "YUV matrix used and tagged, H.273 number (1 BT.709, 9 BT.2020 non-constant; 2 by picture size)"},
     {"range", UDIL_OPT_CHOICE, "auto|limited|full", "0",
      "YUV range written: limited (16..235), full (0..255), or the codec's usual one (auto)"},
+    {"timecode", UDIL_OPT_TEXT, "", "",
+     "Start timecode HH:MM:SS:FF (';' before FF for drop frame) of .mov, .mp4 and .mxf files"},
     {"faststart", UDIL_OPT_BOOLEAN, "", "0",
      "Index of .mp4/.mov files at the front, so that they play while downloading"},
     {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
@@ -75,6 +77,7 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
     settings.preset = kPresets[clamped(options, "preset", 0, 0, kPresetCount - 1)];
     settings.keyint = clamped(options, "keyint", 0, 0, 1000);
     settings.index_first = options.integer("faststart", 0) != 0;
+    settings.timecode = options.text("timecode", "");
     settings.primaries = clamped(options, "primaries", 2, 0, 255);
     settings.transfer = clamped(options, "transfer", 2, 0, 255);
     settings.matrix = clamped(options, "matrix", 2, 0, 255);

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "ffmpeg_container.h"
+#include "ffmpeg_timecode.h"
 #include "udil_sdk_output.h"
 
 namespace ffmpeg_plugin {
@@ -147,6 +148,7 @@ int32_t MovieWriter::file_new(const char *path) {
     next_pts_ = 0;
     int32_t status = open_output(path);
     if (status == 0) status = open_encoder();
+    if (status == 0) status = place_timecode();
     if (status == 0) {
         // The muxer moves the index in front of the data when it finishes
         // the file (a second pass over it); only the MP4 family has one.
@@ -167,6 +169,18 @@ int32_t MovieWriter::file_new(const char *path) {
         if (made) udil_sdk::remove_partial_file(path);
     }
     return status;
+}
+
+int32_t MovieWriter::place_timecode() {
+    if (settings_.timecode.empty()) return 0;
+    std::string checked, error;
+    if (!advance_timecode(settings_.timecode, rate_, 0, checked, error))
+        return fail(6, "ffmpeg: %s", error.c_str());
+    if (!container_takes_timecode(*output_->oformat))
+        return fail(1, "ffmpeg: a %s file holds no timecode; leave the timecode option out",
+                    output_->oformat->name);
+    av_dict_set(&output_->metadata, "timecode", checked.c_str(), 0);
+    return 0;
 }
 
 int32_t MovieWriter::open_output(const char *path) {

@@ -134,6 +134,7 @@ class KeptByConvertTest(CommandTestCase):
             ("aac.mp4", "t.mp4", ["--timecode", "02:03:04:05"], "02:03:04:05"),
             ("pcm.mov", "t.mov", ["--timecode", "00:00:10:00", "--frames", "3:"], "00:00:10:00"),
             ("pcm.mov", "t.mkv", [], None),
+            ("pcm.mov", "t.mp4", ["--options", "timecode 05:00:00:00"], "05:00:00:00"),  # the writer's option
         ]
         for source, output, options, timecode in cases:
             with self.subTest(source=source, options=options):
@@ -143,6 +144,8 @@ class KeptByConvertTest(CommandTestCase):
                     self.assertIn("holds no timecode", err)
         self.assertFails(["convert", self.source("pcm.mov"), self.path("x.mov"), "--timecode", "1:2"],
                          "is not a timecode HH:MM:SS:FF")
+        self.assertFails(["convert", self.source("pcm.mov"), self.path("x.mkv"), "--options", "timecode 01:00:00:00"],
+                         "holds no timecode")
 
     def test_container_tags_are_kept(self):
         for output in ("g.mp4", "g.mov", "g.mkv"):
