@@ -85,8 +85,6 @@ public:
                   int64_t frame_count, int32_t flags, const char *timecode) {
         if (video == nullptr || source == nullptr || output == nullptr || first_frame < 0)
             return fail(6, "nothing to carry over");
-        packet_ = make_packet();
-        if (!packet_) return fail(2, "out of memory");
         int32_t status = open_input(video, video_input_);
         if (status == 0) status = open_input(source, source_input_);
         if (status != 0) return status;
@@ -435,7 +433,6 @@ private:
     int32_t message_size_;
     InputPtr video_input_, source_input_;
     OutputPtr output_;
-    PacketPtr packet_;
     int video_index_ = -1;
     std::vector<AudioRoute> routes_;
     AVRational source_rate_{25, 1};
