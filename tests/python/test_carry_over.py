@@ -169,6 +169,10 @@ class KeptByConvertTest(CommandTestCase):
                 keys = ("color_space", "color_primaries", "color_transfer", "color_range")
                 self.assertEqual(tuple(video.get(k) for k in keys), tags)
                 self.assertEqual("through 8 bits per component" in err, noted, err)
+        # Pictures pass through 8 bits whatever the output.
+        status, out, err = run_orvo("convert", "-q", self.source("pq.mov"), self.path("p.####.png"))
+        self.assertEqual(status, 0, err)
+        self.assertIn("10-bit pictures (HDR, smpte2084), which reach", err)
         # Options the user gives win over the source's.
         probed, _ = self.convert("pq.mov", "u.mp4", "--options", "transfer 1")
         self.assertEqual(streams_of(probed, "video")[0]["color_transfer"], "bt709")

@@ -27,23 +27,26 @@ HDR_TRANSFERS = ("smpte2084", "arib-std-b67")
 def writer_options(options, codec, source, description, shown):
     """`options` with the source's colour description added for an ffmpeg
     output (nothing added where the user's text names the option); prints
-    the note on 8-bit frames for a deeper source."""
-    if codec.name != "ffmpeg" or not description:
+    the note on 8-bit frames for a deeper source, whatever the output."""
+    if not description:
         return options
     colour = description.get("colour") or {}
+    depth = description.get("bit_depth") or 8
+    movie = codec.name == "ffmpeg"
+    if depth > 8:
+        transfer = colour.get("transfer")
+        what = " (HDR, %s)" % transfer if transfer in HDR_TRANSFERS else ""
+        kept = "its colour tags are kept, but " if movie else ""
+        sys.stderr.write("orvo: note: %s has %d-bit pictures%s, which reach %s through 8 bits per component: "
+                         "%sfine gradients may band\n" % (source, depth, what, shown, kept))
+    if not movie:
+        return options
     wanted = [("primaries", PRIMARIES.get(colour.get("primaries"))),
               ("transfer", TRANSFERS.get(colour.get("transfer"))),
               ("matrix", MATRICES.get(colour.get("matrix"))),
               ("range", RANGES.get(colour.get("range")))]
     added = ["%s %s" % (name, value) for name, value in wanted
              if value is not None and option_value(options, name) is None]
-    depth = description.get("bit_depth") or 8
-    if depth > 8:
-        transfer = colour.get("transfer")
-        what = " (HDR, %s)" % transfer if transfer in HDR_TRANSFERS else ""
-        sys.stderr.write("orvo: note: %s has %d-bit pictures%s, which reach %s through 8 bits per component: "
-                         "the colour tags are kept, but fine gradients may band\n"
-                         % (source, depth, what, shown))
     if not added:
         return options
     # A comment ('#') in the user's text would swallow what follows it.
