@@ -22,7 +22,8 @@ def make_sources(directory):
     sources = {
         "aac.mp4": picture_source() + tone_source() + h264 + ["-c:a", "aac"],
         "pcm.mov": picture_source() + tone_source(44100) + h264 + ["-c:a", "pcm_s16le", "-timecode", "01:00:00:00",
-                                                                   "-metadata", "title=Kept title"],
+                                                                   "-metadata", "title=Kept title",
+                                                                   "-metadata", "creation_time=2024-01-02T03:04:05Z"],
         "opus.webm": picture_source() + tone_source() + ["-c:v", "libvpx-vp9", "-c:a", "libopus"],
         "mp3.mkv": picture_source() + tone_source(44100) + h264 + ["-c:a", "libmp3lame"],
         "two.mkv": picture_source() + tone_source() + tone_source(22050, channels=2) + h264 +
@@ -153,6 +154,7 @@ class KeptByConvertTest(CommandTestCase):
                 probed, _ = self.convert("pcm.mov", output, "-y")
                 tags = dict((k.lower(), v) for k, v in probed["format"].get("tags", {}).items())
                 self.assertEqual(tags.get("title"), "Kept title")
+                self.assertTrue(tags.get("creation_time", "").startswith("2024-01-02T03:04:05"), tags)
 
     def test_colour_description_is_kept(self):
         cases = [  # source, output, (matrix, primaries, transfer, range), 8-bit note
