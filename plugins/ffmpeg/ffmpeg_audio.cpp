@@ -51,11 +51,8 @@ bool container_takes_audio(const AVOutputFormat &container, AVCodecID id) {
     return avformat_query_codec(&container, id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
-bool container_takes_stream(const AVOutputFormat &container, const AVCodecParameters &parameters) {
-    if (!container_takes_audio(container, parameters.codec_id)) return false;
-    // Some muxers list a codec they then refuse in one of their modes
-    // (Opus and FLAC in QuickTime, FLAC in MP4 without experimental
-    // features): a header written to memory settles it.
+bool muxer_accepts(const AVOutputFormat &container, const AVCodecParameters &parameters,
+                   AVRational time_base) {
     AVFormatContext *trial = nullptr;
     if (avformat_alloc_output_context2(&trial, &container, nullptr, nullptr) < 0 || trial == nullptr)
         return false;
@@ -63,7 +60,7 @@ bool container_takes_stream(const AVOutputFormat &container, const AVCodecParame
     AVStream *stream = avformat_new_stream(trial, nullptr);
     if (stream != nullptr && avcodec_parameters_copy(stream->codecpar, &parameters) >= 0) {
         stream->codecpar->codec_tag = 0;
-        stream->time_base = AVRational{1, parameters.sample_rate > 0 ? parameters.sample_rate : 48000};
+        stream->time_base = time_base;
         if (container.flags & AVFMT_NOFILE) {
             taken = avformat_init_output(trial, nullptr) >= 0;
         } else if (avio_open_dyn_buf(&trial->pb) >= 0) {
@@ -76,6 +73,15 @@ bool container_takes_stream(const AVOutputFormat &container, const AVCodecParame
     }
     avformat_free_context(trial);
     return taken;
+}
+
+bool container_takes_stream(const AVOutputFormat &container, const AVCodecParameters &parameters) {
+    // Some muxers list a codec they then refuse in one of their modes
+    // (Opus and FLAC in QuickTime, FLAC in MP4 without experimental
+    // features): a header written to memory settles it.
+    return container_takes_audio(container, parameters.codec_id) &&
+           muxer_accepts(container, parameters,
+                         AVRational{1, parameters.sample_rate > 0 ? parameters.sample_rate : 48000});
 }
 
 const AVCodec *usual_audio_encoder(const AVOutputFormat &container) {

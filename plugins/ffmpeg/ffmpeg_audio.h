@@ -19,6 +19,11 @@ namespace ffmpeg_plugin {
 // True when `container` can carry audio of codec `id`.
 bool container_takes_audio(const AVOutputFormat &container, AVCodecID id);
 
+// True when a header of `container` with one stream of these parameters
+// can be written (tried in memory).
+bool muxer_accepts(const AVOutputFormat &container, const AVCodecParameters &parameters,
+                   AVRational time_base);
+
 // True when `container` takes a stream of these parameters as they are:
 // it lists the codec and a header written with it succeeds.
 bool container_takes_stream(const AVOutputFormat &container, const AVCodecParameters &parameters);

@@ -6,6 +6,7 @@
 // to the frames converted, and moves the index to the front when asked.
 // Called once per output through ctypes (it is not part of the codec
 // contract), as the join of scale-out segments is.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -118,6 +119,11 @@ private:
             return fail(7, "no container is known for %s", output);
         output_.reset(raw);
         const AVStream &video = *video_input_->streams[video_index_];
+        // Pictures only some muxers take as they are given them (YUV4MPEG's
+        // wrapped frames) cannot be copied into a new file.
+        if (!muxer_accepts(*raw->oformat, *video.codecpar, video.time_base))
+            return fail(3, "the pictures of a %s file cannot be copied into a new one",
+                        extension_of(output).c_str());
         AVStream *copy = avformat_new_stream(raw, nullptr);
         if (copy == nullptr) return fail(2, "out of memory");
         if (avcodec_parameters_copy(copy->codecpar, video.codecpar) < 0) return fail(2, "out of memory");
@@ -363,8 +369,18 @@ private:
         AVStream &target = *output_->streams[0];
         // MPEG program streams time only the first packet of each of
         // their blocks: the others follow one frame period on.
+        // Their demuxer may also give two packets of one block the same
+        // time: a muxer takes only rising decoding times, so such a packet
+        // is moved on by one tick (as the ffmpeg command does).
         if (packet.dts == AV_NOPTS_VALUE && last_video_dts_ != AV_NOPTS_VALUE)
             packet.dts = last_video_dts_ + (packet.duration > 0 ? packet.duration : 1);
+        if (packet.dts != AV_NOPTS_VALUE && last_video_dts_ != AV_NOPTS_VALUE &&
+            packet.dts <= last_video_dts_) {
+            const int64_t next = last_video_dts_ + 1;
+            if (packet.pts != AV_NOPTS_VALUE && packet.pts >= packet.dts)
+                packet.pts = std::max(packet.pts, next);
+            packet.dts = next;
+        }
         if (packet.dts != AV_NOPTS_VALUE) last_video_dts_ = packet.dts;
         packet.stream_index = 0;
         packet.pos = -1;
@@ -453,7 +469,8 @@ private:
 // `timecode` is written instead of the source's. Returns 0 with notes on
 // what was not carried over or was re-encoded (lines in `message`), or
 // non-zero with the reason there: 6 bad arguments or timecode, 2 memory,
-// 1 a video file without video, 7 a file that cannot be read or written.
+// 1 a video file without video, 3 a container whose pictures cannot be
+// copied (nothing is carried over), 7 a file that cannot be read or written.
 // A failed carry may leave a partial `output` that the caller removes.
 extern "C" __attribute__((visibility("default"))) int32_t orvo_ffmpeg_carry(
     const char *video, const char *source, const char *output, int64_t first_frame, int64_t frame_count,

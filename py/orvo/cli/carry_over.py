@@ -25,6 +25,8 @@ from .scale_out_join import loaded_plugin_path
 
 AUDIO, TAGS, TIMECODE, INDEX_FIRST = 1, 2, 4, 8
 MESSAGE_SIZE = 8192
+# orvo_ffmpeg_carry's status for a container whose pictures it cannot copy.
+PICTURES_NOT_COPIED = 3
 TIMECODE_PATTERN = re.compile(r"^\d{2}:\d{2}:\d{2}[:;.]\d{2,3}$")
 # Players start an .mp4 sooner when its index comes before the pictures
 # (web delivery); QuickTime editing tools do not care, so .mov stays as
@@ -103,6 +105,8 @@ def plan_for(args, sources, codec, plan, timing, pictures):
     first = max(0, source.framerange[0]) if from_movie else 0
     return {"source": os.path.abspath(source.filename) if from_movie else None, "flags": flags,
             "first": first, "timecode": given_timecode or "", "shown": plan.shown,
+            # Whether a failure is worth a note: there was something to carry.
+            "noted": bool(audio and wanted_audio) or bool(given_timecode) or bool(facts.get("timecode")),
             "resampling": (timing.input_fps / timing.fps) if timing.resampled and timing.fps else 1.0}
 
 
@@ -150,6 +154,8 @@ def apply(carry, written_file, frames_written):
         # The pictures are written and whole: they are kept as they are.
         if os.path.exists(carried):
             os.remove(carried)
+        if status == PICTURES_NOT_COPIED and not carry["noted"]:
+            return
         _note("%s is written without the sound, timecode and tags of %s: %s"
               % (carry["shown"], carry["source"] or "its input", text))
         return
