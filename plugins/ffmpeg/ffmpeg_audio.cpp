@@ -61,10 +61,11 @@ bool muxer_accepts(const AVOutputFormat &container, const AVCodecParameters &par
     if (stream != nullptr && avcodec_parameters_copy(stream->codecpar, &parameters) >= 0) {
         stream->codecpar->codec_tag = 0;
         stream->time_base = time_base;
+        // The whole header: some muxers (MXF) check their streams only there.
         if (container.flags & AVFMT_NOFILE) {
-            taken = avformat_init_output(trial, nullptr) >= 0;
+            taken = avformat_write_header(trial, nullptr) >= 0;
         } else if (avio_open_dyn_buf(&trial->pb) >= 0) {
-            taken = avformat_init_output(trial, nullptr) >= 0;
+            taken = avformat_write_header(trial, nullptr) >= 0;
             uint8_t *bytes = nullptr;
             avio_close_dyn_buf(trial->pb, &bytes);
             av_free(bytes);
@@ -123,6 +124,8 @@ int AudioTranscoder::open(const AVStream &source, const AVCodec &encoder, AVForm
 
     AVCodecContext &context = *encoder_;
     context.sample_rate = encoder_rate(encoder, decoder_->sample_rate > 0 ? decoder_->sample_rate : 48000);
+    // MXF (broadcast) sound is 48 kHz only.
+    if (std::strncmp(output.oformat->name, "mxf", 3) == 0) context.sample_rate = 48000;
     context.sample_fmt = encoder.sample_fmts != nullptr ? encoder.sample_fmts[0] : AV_SAMPLE_FMT_S16;
     if (decoder_->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC && decoder_->ch_layout.nb_channels > 0)
         result = av_channel_layout_copy(&context.ch_layout, &decoder_->ch_layout);

@@ -170,8 +170,6 @@ private:
             // never passed over in silence.
             if (!advance_timecode(given, stream_rate(video), 0, timecode, error))
                 return fail(6, "%s", error.c_str());
-        } else if (!(timecode = start_timecode(*video_input_)).empty()) {
-            // The writer's own timecode option, given by the user, stays.
         } else if (flags & kCarryTimecode) {
             const std::string source = start_timecode(*source_input_);
             if (source.empty()) return 0;
@@ -230,9 +228,9 @@ private:
                          error.empty() ? error_text(result).c_str() : error.c_str());
                     continue;
                 }
-                note("audio stream %u (%s) was re-encoded as %s: a %s cannot hold %s", i,
-                     avcodec_get_name(id), avcodec_get_name(encoder->id), where.c_str(),
-                     avcodec_get_name(id));
+                note("audio stream %u (%s, %d Hz) was re-encoded as %s (%d Hz): a %s cannot hold it as it is",
+                     i, avcodec_get_name(id), stream.codecpar->sample_rate, avcodec_get_name(encoder->id),
+                     route.transcoder->stream()->codecpar->sample_rate, where.c_str());
             }
             routes_.push_back(std::move(route));
         }

@@ -79,7 +79,9 @@ def plan_for(args, sources, codec, plan, timing, pictures):
     # there is sound; notes about dropping it need to know.
     audio = facts.get("audio") if facts else (None if from_movie else [])
     wanted_audio = audio != [] and not getattr(args, "no_audio", False)
-    given_timecode = getattr(args, "timecode", None)
+    # --timecode, else the writer's timecode option (which the carrying
+    # over would otherwise replace with the input's).
+    given_timecode = getattr(args, "timecode", None) or option_value(getattr(args, "options", "") or "", "timecode")
     one_movie_file = (codec.name == "ffmpeg" and plan.single is not None and len(plan.single.finals) == 1
                       and not pictures)
     if not one_movie_file:
