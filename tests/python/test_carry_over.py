@@ -8,6 +8,7 @@ import unittest
 
 from ffprobe_testing import (ffmpeg, picture_source, probe, skip_without_ffmpeg, stream_duration, streams_of,
                              timecode_of, tone_source, top_level_boxes)
+from orvo_testing import run_bounded
 from test_cli import PYTHON3, SKIP_REASON, CommandTestCase, run_orvo
 
 RATE = 25.0
@@ -203,10 +204,25 @@ class KeptByConvertTest(CommandTestCase):
             import distributed  # noqa: F401
         except ImportError:
             self.skipTest("Dask's distributed (python3-distributed) is not installed")
-        probed, err = self.convert("pcm.mov", "w.mp4", "--workers", "2", "--frames", "5:44")
-        self.assertSoundFollowsVideo(probed, ["aac"], err)
+        # Three seconds: segments of 24 frames or more, joined.
+        longer = ffmpeg(self.path("long.mov"), *(picture_source(seconds="3") + tone_source(44100, "3") +
+                                                 ["-c:v", "libx264", "-c:a", "pcm_s16le", "-timecode",
+                                                  "01:00:00:00"]))
+        status, out, err = run_orvo("convert", "-q", longer, self.path("w.mp4"), "--workers", "2", "--frames",
+                                    "5:69")
+        self.assertEqual(status, 0, err)
+        probed = probe(self.path("w.mp4"))
+        self.assertSoundFollowsVideo(probed, ["aac"], err, seconds=65 * ONE_FRAME)
         self.assertEqual(timecode_of(probed), "01:00:00:05")
         self.assertEqual(top_level_boxes(self.path("w.mp4"))[:2], ["ftyp", "moov"])
+        # An MPEG program stream, whose packets are not all timed, joins too.
+        status, out, err = run_orvo("convert", "-q", longer, self.path("w.mpg"), "--workers", "2")
+        self.assertEqual(status, 0, err)
+        status, out, err = run_bounded(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
+                                        "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
+                                        self.path("w.mpg")], 120)
+        self.assertEqual(out.strip(), "75", err)
+        self.assertEqual([s["codec_name"] for s in streams_of(probe(self.path("w.mpg")), "audio")], ["mp2"])
 
 
 if __name__ == "__main__":
