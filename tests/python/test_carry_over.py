@@ -147,6 +147,10 @@ class KeptByConvertTest(CommandTestCase):
                 self.assertEqual(timecode_of(probed), timecode)
                 if timecode is None:
                     self.assertIn("holds no timecode", err)
+        # Pictures in, a movie out: the timecode given.
+        self.orvo("convert", "-q", self.write_sequence("s", 3), self.path("s.mov"), "--fps", "25", "--timecode",
+                  "00:10:00:00")
+        self.assertEqual(timecode_of(probe(self.path("s.mov"))), "00:10:00:00")
         self.assertFails(["convert", self.source("pcm.mov"), self.path("x.mov"), "--timecode", "1:2"],
                          "is not a timecode HH:MM:SS:FF")
         self.assertFails(["convert", self.source("pcm.mov"), self.path("x.mkv"), "--options", "timecode 01:00:00:00"],
