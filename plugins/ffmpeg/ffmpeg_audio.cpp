@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -17,6 +18,18 @@ bool is_one_of(const char *name, std::initializer_list<const char *> names) {
         if (std::strcmp(name, candidate) == 0) return true;
     return false;
 }
+
+// Muxers that cannot answer avformat_query_codec, with the audio codecs
+// they carry readably (the MPEG program stream muxer would take any codec
+// and write it as MPEG audio).
+struct QuietMuxer {
+    const char *name;
+    AVCodecID carries[5];
+};
+constexpr QuietMuxer kQuietMuxers[] = {
+    {"mpegts", {AV_CODEC_ID_AAC, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3, AV_CODEC_ID_AC3, AV_CODEC_ID_OPUS}},
+    {"mpeg", {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3, AV_CODEC_ID_AC3, AV_CODEC_ID_DTS, AV_CODEC_ID_MP1}},
+};
 
 // The rate an encoder takes closest to what the source has: its own when
 // listed, else 48 kHz, else the first the encoder lists.
@@ -48,7 +61,13 @@ void offset_planes(const AVFrame &frame, int first, const uint8_t *planes[AV_NUM
 bool container_takes_audio(const AVOutputFormat &container, AVCodecID id) {
     if (id == AV_CODEC_ID_NONE) return false;
     if (id == container.audio_codec) return true;
-    return avformat_query_codec(&container, id, FF_COMPLIANCE_NORMAL) == 1;
+    const int answer = avformat_query_codec(&container, id, FF_COMPLIANCE_NORMAL);
+    if (answer >= 0) return answer == 1;
+    for (const QuietMuxer &muxer : kQuietMuxers)
+        if (std::strcmp(muxer.name, container.name) == 0)
+            return std::find(std::begin(muxer.carries), std::end(muxer.carries), id) !=
+                   std::end(muxer.carries);
+    return false;
 }
 
 bool muxer_accepts(const AVOutputFormat &container, const AVCodecParameters &parameters,

@@ -88,6 +88,7 @@ class KeptByConvertTest(CommandTestCase):
             ("mp3.mkv", "o.mov", ["mp3"], False),
             ("two.mkv", "o.mp4", ["aac", "mp3"], False),
             ("aac.mp4", "o.mpg", ["mp2"], True),  # MPEG program streams time only some packets
+            ("aac.mp4", "o.ts", ["aac"], False),  # the muxer cannot say what it takes
             ("pcm.mov", "o.mxf", ["pcm_s16le"], True),  # resampled: MXF holds 48 kHz only
         ]
         for source, output, codecs, encoded in cases:
