@@ -390,6 +390,11 @@ PyObject *movie_getattro(PyObject *object, PyObject *name_object) {
         ObjectLockGuard locked(movie_lock(object));  // another thread may be changing the object
         return attribute->get(object, attribute->closure);
     }
+    // Beside the members (so not in __members__): computed on each read.
+    if (std::strcmp(name, "info") == 0) {
+        ObjectLockGuard locked(movie_lock(object));
+        return movie_info(object);
+    }
     return PyObject_GenericGetAttr(object, name_object);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "udil_sdk.h"
 
@@ -32,6 +33,11 @@ struct WriterSettings {
     const char *preset;    // x264 preset name
     int keyint;            // 0 = the codec's default key-frame interval
     const char *problem;   // why the options cannot be written, else null
+    bool index_first;      // .mp4/.mov index (moov) before the media data
+    std::string timecode;  // start timecode; empty for none
+    // Colour description asked for, as ITU-T H.273 code points (2: not
+    // stated, the picture size decides); range 0 auto, 1 limited, 2 full.
+    int primaries, transfer, matrix, range;
 };
 
 udil_sdk::OptionList writer_options();

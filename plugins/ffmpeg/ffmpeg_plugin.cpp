@@ -78,3 +78,4 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
 
 UDIL_SDK_PLUGIN(FfmpegCodec)
 UDIL_SDK_COMPRESSED_ENTRIES(FfmpegCodec)
+UDIL_SDK_DESCRIBE_ENTRY(FfmpegCodec)

@@ -33,6 +33,8 @@ public:
     int64_t compressed_size() override;
     int32_t get_images_compressed(UdilCompressedRequest &request) override;
     int32_t uncompress_image(const void *data, int32_t size, void *pixels) override;
+    // What the open file is (ffmpeg_describe.cpp).
+    std::string describe() override;
 
 private:
     int32_t check_frame(int32_t frame);

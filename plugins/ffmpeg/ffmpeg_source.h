@@ -49,6 +49,7 @@ public:
     double frame_rate() const { return frame_rate_; }
     const FrameIndex &index() const { return index_; }
     const AVStream &video_stream() const { return *input_->streams[stream_]; }
+    const AVFormatContext &container() const { return *input_; }
 
     // Decodes frame `frame` (0 .. frame_count - 1) into RGB or RGBA rows,
     // bottom row first. False with `error` set when it cannot be had.

@@ -12,4 +12,8 @@ set(UDIL_PLUGIN_SOURCES
   ffmpeg_writer.cpp
   ffmpeg_util.cpp
   ffmpeg_join.cpp
+  ffmpeg_audio.cpp
+  ffmpeg_timecode.cpp
+  ffmpeg_carry.cpp
+  ffmpeg_describe.cpp
 )

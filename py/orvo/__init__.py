@@ -596,6 +596,15 @@ def imiter(path, start=None, end=None, format=None):
     return _frames(opened, first, last)
 
 
+def info(path):
+    """What a movie or picture file is, as a dict (the movie's info)"""
+    opened = _open_movie(path, "r", {})
+    try:
+        return opened.info
+    finally:
+        opened.close()
+
+
 def _png_bytes(picture):
     """The picture as PNG file bytes, or None when it cannot be written."""
     import shutil

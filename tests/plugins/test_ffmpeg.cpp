@@ -195,7 +195,12 @@ TEST_F(FfmpegPlugin, ColourBarsKeepTheirColoursAndFilesSayWhichMatrix) {
     } cases[] = {{720, 480, "codec h264 preset ultrafast crf 12", "color_range=tv\ncolor_space=smpte170m\n"},
                  {1280, 720, "codec h264 preset ultrafast crf 12", "color_range=tv\ncolor_space=bt709\n"},
                  {1280, 720, "codec mjpeg qscale 2", "color_range=pc\ncolor_space=bt470bg\n"},
-                 {720, 480, "codec prores", "color_range=tv\ncolor_space=smpte170m\n"}};
+                 {720, 480, "codec prores", "color_range=tv\ncolor_space=smpte170m\n"},
+                 // Stated in the options: converted with that matrix and range, and tagged so.
+                 {720, 480, "codec h264 preset ultrafast crf 12 matrix 9 primaries 9 transfer 16",
+                  "color_range=tv\ncolor_space=bt2020nc\n"},
+                 {720, 480, "codec h264 preset ultrafast crf 12 matrix 1 range full",
+                  "color_range=pc\ncolor_space=bt709\n"}};
     const bool command = have_ffmpeg_command();
     for (const auto &c : cases) {
         const Bytes bars = colour_bars(c.width, c.height);

@@ -64,6 +64,7 @@ typedef struct UdilEntryPoints {
     udil_get_images_compressed_fn get_images_compressed;
     udil_uncompress_image_fn uncompress_image;
     udil_set_threads_fn set_threads; /* optional */
+    udil_describe_fn describe;       /* optional */
 } UdilEntryPoints;
 
 /* One registered codec plug-in. The fields from path to depth_capable are

@@ -280,6 +280,7 @@ int dyx_udil_load(UdilRecord *record) {
     udil_flag_fn concurrent_use;
     record->concurrent_use = bind(library, concurrent_use, "udil_concurrent_use") && concurrent_use() == 1;
     bind(library, entry.set_threads, "udil_set_threads");  // left null when missing
+    bind(library, entry.describe, "udil_describe");        // left null when missing
     if (bind(library, entry.get_compressed_size, "udil_get_compressed_size")) {
         // With compressed sizes the other two compressed operations are due.
         DYX_UDIL_BIND_MANDATORY(get_images_compressed);
