@@ -127,7 +127,7 @@ private:
         AVStream *copy = avformat_new_stream(raw, nullptr);
         if (copy == nullptr) return fail(2, "out of memory");
         if (avcodec_parameters_copy(copy->codecpar, video.codecpar) < 0) return fail(2, "out of memory");
-        copy->codecpar->codec_tag = 0;  // the output container picks its own
+        keep_codec_tag(*copy->codecpar, *raw->oformat);
         copy->time_base = video.time_base;
         copy->avg_frame_rate = video.avg_frame_rate;
         copy->r_frame_rate = video.r_frame_rate;
@@ -204,7 +204,7 @@ private:
                 if (route.copy == nullptr) return fail(2, "out of memory");
                 if (avcodec_parameters_copy(route.copy->codecpar, stream.codecpar) < 0)
                     return fail(2, "out of memory");
-                route.copy->codecpar->codec_tag = 0;
+                keep_codec_tag(*route.copy->codecpar, *output_->oformat);
                 route.copy->time_base = stream.time_base;
                 av_dict_copy(&route.copy->metadata, stream.metadata, 0);
             } else {

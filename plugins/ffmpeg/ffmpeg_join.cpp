@@ -71,7 +71,7 @@ private:
         if (copy == nullptr) return fail(2, "out of memory");
         int result = avcodec_parameters_copy(copy->codecpar, stream.codecpar);
         if (result < 0) return fail(2, "out of memory");
-        copy->codecpar->codec_tag = 0;  // the output container picks its own
+        ffmpeg_plugin::keep_codec_tag(*copy->codecpar, *raw->oformat);
         copy->time_base = stream.time_base;
         copy->avg_frame_rate = stream.avg_frame_rate;
         copy->r_frame_rate = stream.r_frame_rate;

@@ -398,8 +398,8 @@ def _set_attribute(opened, name, value):
 
 def _frame_dims(frames):
     """[width, height] of what append() takes: a picture, an array, a
-    (left, right) tuple or a read movie."""
-    if isinstance(frames, tuple) and frames:
+    (left, right) tuple, getframe's list or a read movie."""
+    if isinstance(frames, (tuple, list)) and frames:
         frames = frames[0]
     if isinstance(frames, (image, movie)):
         return list(frames.dims)
