@@ -103,13 +103,27 @@ void flip_planes(const AVFrame &picture, const uint8_t *data[4], int stride[4]) 
 }
 
 // Whether swscale converts `format` read bottom row first (negative
-// strides) exactly as it converts it top row first: its fast unscaled
-// 8-bit converters give each chroma row to the two luma rows it was made
-// of whichever way round they are read. Its general path filters chroma
-// between rows and would put colour edges a row off, so other pictures
-// are converted top row first and their rows turned afterwards.
-bool reads_upside_down_well(AVPixelFormat format, int source_width, int width) {
-    return flags_for(format, source_width, width) == kFastFlags;
+// strides) exactly as it converts it top row first. Only its special
+// unscaled 8-bit converters of planar 4:2:0 and 4:2:2 pictures give each
+// chroma row to the luma rows it was made of whichever way round they are
+// read, and for 4:2:0 only when the rows pair up (an even height). Every
+// other layout (NV12, 4:1:0, 4:4:0, odd heights ...) goes through paths
+// that site chroma between rows, which read upside down puts colour edges
+// a row off: those are converted top row first and their rows turned
+// afterwards.
+bool reads_upside_down_well(AVPixelFormat format, int source_width, int source_height, int width, int height) {
+    if (flags_for(format, source_width, width) != kFastFlags || source_height != height) return false;
+    switch (format) {
+        case AV_PIX_FMT_YUV422P:
+        case AV_PIX_FMT_YUVJ422P:
+            return true;
+        case AV_PIX_FMT_YUV420P:
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVA420P:
+            return source_height % 2 == 0;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -156,7 +170,7 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
             scaler_.reset();
             return AVERROR(EINVAL);
         }
-        reads_upside_down_ = reads_upside_down_well(source_format, picture.width, width);
+        reads_upside_down_ = reads_upside_down_well(source_format, picture.width, picture.height, width, height);
         source_width_ = picture.width;
         source_height_ = picture.height;
         source_format_ = picture.format;

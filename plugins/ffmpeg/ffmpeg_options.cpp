@@ -38,6 +38,9 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
      "stored"},
     {"stream", UDIL_OPT_INT, "0 1000", "0",
      "Reading: the video stream read, 1 for the file's first (0 the one players show)"},
+    {"size", UDIL_OPT_TEXT, "", "", "Reading raw video (.yuv): the picture size, as 640x480"},
+    {"pixfmt", UDIL_OPT_TEXT, "", "yuv420p", "Reading raw video (.yuv): FFmpeg's name of the pixel format"},
+    {"rate", UDIL_OPT_FLOAT, "0.001 1000", "25", "Reading raw video (.yuv): frames per second"},
 };
 
 int clamped(const udil_sdk::Options &options, const char *name, long fallback, long low, long high) {
@@ -64,6 +67,14 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
     settings.bitrate_kbit = clamped(options, "bitrate", 0, 0, 1000000);
     settings.preset = kPresets[clamped(options, "preset", 0, 0, kPresetCount - 1)];
     settings.keyint = clamped(options, "keyint", 0, 0, 1000);
+    return settings;
+}
+
+RawVideoSettings raw_video_from(const udil_sdk::Options &options) {
+    RawVideoSettings settings;
+    settings.size = options.text("size", "");
+    settings.pixel_format = options.text("pixfmt", "yuv420p");
+    settings.rate = std::clamp(options.real("rate", 25.0), 0.001, 1000.0);
     return settings;
 }
 

@@ -1,0 +1,115 @@
+#include "ffstill_decode.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+namespace ffstill {
+
+namespace {
+
+struct CodecCloser {
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+struct PacketFreer {
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+// Reads the whole file into a packet (FFmpeg pads it for its readers).
+bool read_file(const char *path, AVPacket &packet, std::string &error) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    struct stat status;
+    if (!file || fstat(fileno(file.get()), &status) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    const int64_t size = int64_t(status.st_size);
+    if (size <= 0) {
+        error = "the file is empty";
+        return false;
+    }
+    // A packet's size is an int, less FFmpeg's padding.
+    if (size > int64_t(std::numeric_limits<int>::max()) - AV_INPUT_BUFFER_PADDING_SIZE) {
+        error = "the file is too large for a still picture";
+        return false;
+    }
+    if (av_new_packet(&packet, int(size)) < 0) {
+        error = "out of memory";
+        return false;
+    }
+    if (std::fread(packet.data, 1, size_t(size), file.get()) != size_t(size)) {
+        error = std::ferror(file.get()) ? std::strerror(errno) : "the file ended early";
+        return false;
+    }
+    packet.flags |= AV_PKT_FLAG_KEY;
+    return true;
+}
+
+}  // namespace
+
+std::string error_text(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+FramePtr decode_still(const char *path, const StillFormat &format, const DecodeSettings &settings,
+                      std::string &error) {
+    // The decoders would report every damaged file on the host's standard
+    // error stream; the reason reaches the caller through `error` instead.
+    av_log_set_level(AV_LOG_QUIET);
+    const AVCodec *codec = avcodec_find_decoder_by_name(format.decoder);
+    if (codec == nullptr) {
+        error = std::string("this FFmpeg has no ") + format.decoder + " decoder";
+        return nullptr;
+    }
+    std::unique_ptr<AVCodecContext, CodecCloser> decoder(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    FramePtr picture(av_frame_alloc());
+    if (!decoder || !packet || !picture) {
+        error = "out of memory";
+        return nullptr;
+    }
+    if (!read_file(path, *packet, error)) return nullptr;
+    decoder->thread_count = 1;
+    AVDictionary *options = nullptr;
+    if (format.kind == Kind::exr && !settings.layer.empty())
+        av_dict_set(&options, "layer", settings.layer.c_str(), 0);
+    int status = avcodec_open2(decoder.get(), codec, &options);
+    av_dict_free(&options);
+    if (status < 0) {
+        error = std::string("can't open the ") + codec->name + " decoder: " + error_text(status);
+        return nullptr;
+    }
+    status = avcodec_send_packet(decoder.get(), packet.get());
+    if (status >= 0) status = avcodec_send_packet(decoder.get(), nullptr);
+    if (status >= 0) status = avcodec_receive_frame(decoder.get(), picture.get());
+    if (status < 0) {
+        error = status == AVERROR_EOF ? std::string("the file holds no picture") : error_text(status);
+        return nullptr;
+    }
+    if (picture->width <= 0 || picture->height <= 0) {
+        error = "the picture has no size";
+        return nullptr;
+    }
+    return picture;
+}
+
+}  // namespace ffstill
