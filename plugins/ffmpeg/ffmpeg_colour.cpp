@@ -120,7 +120,8 @@ void flip_planes(const AVFrame &picture, const uint8_t *data[4], int stride[4]) 
 // whichever way round they are read. Every other path sites chroma
 // between rows, which read upside down puts colour edges a row off: those
 // pictures are converted top row first and their rows turned afterwards.
-bool reads_upside_down_well(AVPixelFormat format, int source_width, int source_height, int width, int height) {
+bool reads_upside_down_well(AVPixelFormat format, int source_width, int source_height, int width,
+                            int height) {
     return flags_for(format, source_width, source_height, width, height) == kFastFlags;
 }
 
@@ -160,15 +161,16 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
         space != space_ || int(full_range) != range_ || alpha != alpha_) {
         scaler_.reset(sws_getContext(picture.width, picture.height, source_format, width, height,
                                      alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24,
-                                     flags_for(source_format, picture.width, picture.height, width, height), nullptr, nullptr,
-                                     nullptr));
+                                     flags_for(source_format, picture.width, picture.height, width, height),
+                                     nullptr, nullptr, nullptr));
         if (!scaler_) return AVERROR(ENOSYS);
         // A matrix swscale cannot take would give wrong colours: refuse.
         if (!is_rgb(source_format) && set_matrix(scaler_.get(), space, full_range, true) < 0) {
             scaler_.reset();
             return AVERROR(EINVAL);
         }
-        reads_upside_down_ = reads_upside_down_well(source_format, picture.width, picture.height, width, height);
+        reads_upside_down_ =
+            reads_upside_down_well(source_format, picture.width, picture.height, width, height);
         source_width_ = picture.width;
         source_height_ = picture.height;
         source_format_ = picture.format;

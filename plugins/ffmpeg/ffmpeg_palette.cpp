@@ -22,8 +22,9 @@ bool PaletteKeeper::attach(AVPacket &packet, int32_t decode_index) const {
         return true;
     // The last change at or before the packet; a packet before the first
     // change takes the first palette, which is all a decoder can have.
-    auto after = std::upper_bound(changes_.begin(), changes_.end(), decode_index,
-                                  [](int32_t index, const Change &change) { return index < change.decode_index; });
+    auto after =
+        std::upper_bound(changes_.begin(), changes_.end(), decode_index,
+                         [](int32_t index, const Change &change) { return index < change.decode_index; });
     const Change &in_force = after == changes_.begin() ? changes_.front() : *(after - 1);
     uint8_t *data = av_packet_new_side_data(&packet, AV_PKT_DATA_PALETTE, in_force.palette.size());
     if (data == nullptr) return false;

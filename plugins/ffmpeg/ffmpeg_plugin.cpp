@@ -68,8 +68,9 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
         std::string error;
         // The decoder uses the threads the host allows (one for a host
         // that works on one thread), or as many as the machine has.
-        std::unique_ptr<MovieSource> source = MovieSource::open(
-            path, error, int(options.integer("stream", 0)), udil_sdk::reader_threads(), raw_video_from(options));
+        std::unique_ptr<MovieSource> source =
+            MovieSource::open(path, error, int(options.integer("stream", 0)), udil_sdk::reader_threads(),
+                              raw_video_from(options));
         if (!source) return udil_sdk::refuse("%s", error.c_str());
         int32_t width = 0, height = 0;
         MovieReader::shown_size(*source, keep_stored, width, height);

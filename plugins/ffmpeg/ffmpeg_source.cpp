@@ -143,15 +143,15 @@ bool MovieSource::adopt_in_child(std::string &error) {
 bool MovieSource::open_input(std::string &error) {
     input_.reset();
     AVFormatContext *context = nullptr;
-    const AVInputFormat *format = nullptr;
+    const AVInputFormat *format = headerless_raw_video(path_.c_str());
     AVDictionary *settings = nullptr;
-    if (is_headerless_raw_video(path_.c_str())) {
+    if (format != nullptr) {
         if (raw_.size.empty()) {
-            error = "a raw video file holds no picture size or pixel format: give them as reader options, "
-                    "as 'size 640x480 pixfmt yuv420p rate 25'";
+            error =
+                "a raw video file holds no picture size or pixel format: give them as reader options, "
+                "as 'size 640x480 pixfmt yuv420p rate 25'";
             return false;
         }
-        format = av_find_input_format("rawvideo");
         av_dict_set(&settings, "video_size", raw_.size.c_str(), 0);
         av_dict_set(&settings, "pixel_format", raw_.pixel_format.c_str(), 0);
         av_dict_set(&settings, "framerate", std::to_string(raw_.rate).c_str(), 0);

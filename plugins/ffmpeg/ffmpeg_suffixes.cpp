@@ -8,6 +8,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
@@ -25,23 +26,49 @@ void add_extensions(NameSet &names, const char *extensions) {
     while (start <= text.size()) {
         const size_t end = std::min(text.find(',', start), text.size());
         std::string name = text.substr(start, end - start);
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-        if (!name.empty() && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_+-") == std::string::npos)
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (!name.empty() &&
+            name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_+-") == std::string::npos)
             names.insert(name);
         start = end + 1;
     }
 }
 
-bool contains(const char *text, const char *word) { return text != nullptr && std::strstr(text, word) != nullptr; }
+bool contains(const char *text, const char *word) {
+    return text != nullptr && std::strstr(text, word) != nullptr;
+}
 
-// Demuxers of single pictures, text and subtitles, and of music modules:
-// nothing of theirs is a movie.
+// Demuxers of sound only whose names say nothing of it: game and console
+// sound banks, speech codecs and tone scripts.
+constexpr const char *kSoundOnly[] = {
+    "aa",    "aax",     "acm",        "adp",   "ads",   "adx",      "afc",  "aix",  "bfstm",
+    "brstm", "bit",     "codec2",     "derf",  "dfpwm", "fsb",      "genh", "g729", "g723_1",
+    "hca",   "mpc",     "msf",        "mtaf",  "musx",  "redspark", "rsd",  "rso",  "sbg",
+    "sdx",   "sds",     "svag",       "vag",   "vpk",   "vqf",      "wsd",  "xvag", "ea_cdata",
+    "aptx",  "aptx_hd", "nistsphere", "dcstr", "3dostr"};
+// The names containers that hold video give to their sound-only files.
+constexpr const char *kSoundSuffixes[] = {"wma", "m4a", "m4b", "isma", "ra", "mka", "oga"};
+// Words of a demuxer's long name that mark sound, text and subtitles.
+constexpr const char *kNoMovieWords[] = {
+    "audio", "Audio", "sound",    "Sound",    "speech",  "Speech",  "music",     "Music",
+    "voice", "Voice", "subtitle", "Subtitle", "caption", "Caption", "Draw File", "Data Format"};
+
+// Demuxers of single pictures, sound, text and subtitles, and of music
+// modules: nothing of theirs is a movie.
 bool reads_no_movie(const AVInputFormat &format) {
     const std::string name(format.name);
-    return name == "image2" || name == "image2pipe" || name == "tty" || name == "libopenmpt" ||
-           (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0) ||
-           contains(format.long_name, "subtitle") || contains(format.long_name, "Subtitle") ||
-           contains(format.long_name, "Caption") || contains(format.long_name, "caption");
+    if (name == "image2" || name == "image2pipe" || name == "tty" || name == "libopenmpt" ||
+        (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0))
+        return true;
+    if (format.raw_codec_id != AV_CODEC_ID_NONE &&
+        avcodec_get_type(AVCodecID(format.raw_codec_id)) != AVMEDIA_TYPE_VIDEO)
+        return true;
+    for (const char *sound : kSoundOnly)
+        if (name == sound) return true;
+    for (const char *word : kNoMovieWords)
+        if (contains(format.long_name, word)) return true;
+    return false;
 }
 
 // Muxers that write no video: sound (cover art aside) or subtitles.
@@ -82,6 +109,7 @@ SuffixList build(const char *const *known, int32_t known_count) {
     for (const std::string &name : refused)
         if (written.count(name) == 0) claimed.erase(name);
     claimed.insert(written.begin(), written.end());
+    for (const char *sound : kSoundSuffixes) claimed.erase(sound);
     for (int32_t i = 0; i < known_count; ++i)
         if (known[i] != nullptr && known[i][0] == '.') claimed.erase(known[i] + 1);
     SuffixList list;
@@ -98,9 +126,14 @@ const char *const *more_container_suffixes(const char *const *known, int32_t kno
     return list.pointers.data();
 }
 
-bool is_headerless_raw_video(const char *path) {
-    const AVInputFormat *raw = av_find_input_format("rawvideo");
-    return raw != nullptr && path != nullptr && av_match_ext(path, raw->extensions) != 0;
+const AVInputFormat *headerless_raw_video(const char *path) {
+    if (path == nullptr) return nullptr;
+    for (const char *name : {"rawvideo", "v210", "v210x", "bitpacked"}) {
+        const AVInputFormat *format = av_find_input_format(name);
+        if (format != nullptr && format->extensions != nullptr && av_match_ext(path, format->extensions) != 0)
+            return format;
+    }
+    return nullptr;
 }
 
 }  // namespace ffmpeg_plugin

@@ -5,14 +5,18 @@
 
 #include <cstdint>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 namespace ffmpeg_plugin {
 
 // The suffixes (".nut", ".m2ts" ...) beyond `known`, the `known_count`
 // the plug-in names first; built once, kept for the life of the process.
 const char *const *more_container_suffixes(const char *const *known, int32_t known_count, int32_t &count);
 
-// True when `path` names a raw video file (.yuv ...), whose picture size
-// and pixel format are not in the file.
-bool is_headerless_raw_video(const char *path);
+// The demuxer of a raw video file (.yuv, .rgb, .v210 ...) named by `path`,
+// whose picture size and pixel format are not in the file; else null.
+const AVInputFormat *headerless_raw_video(const char *path);
 
 }  // namespace ffmpeg_plugin

@@ -49,7 +49,8 @@ const std::array<float, 256> &linear_table() {
         std::array<float, 256> values{};
         for (size_t i = 0; i < values.size(); ++i) {
             const double encoded = double(i) / 255.0;
-            values[i] = float(encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4));
+            values[i] =
+                float(encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4));
         }
         return values;
     }();
@@ -58,7 +59,8 @@ const std::array<float, 256> &linear_table() {
 
 // The picture as OpenEXR's float planes (G, B, R, A order of FFmpeg's
 // GBR formats; grey as one plane).
-bool fill_float_planes(const uint8_t *pixels, int32_t width, int32_t height, int32_t channels, AVFrame &frame) {
+bool fill_float_planes(const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
+                       AVFrame &frame) {
     const bool grey = channels <= 2, alpha = channels == 2 || channels == 4;
     frame.format = grey ? AV_PIX_FMT_GRAYF32 : alpha ? AV_PIX_FMT_GBRAPF32 : AV_PIX_FMT_GBRPF32;
     if (grey && alpha) return false;  // grey with alpha is written as RGBA (see encode)
@@ -76,15 +78,16 @@ bool fill_float_planes(const uint8_t *pixels, int32_t width, int32_t height, int
             if (c == 3)
                 for (int32_t x = 0; x < width; ++x) out[x] = float(in[size_t(x) * 4 + 3]) / 255.0f;
             else
-                for (int32_t x = 0; x < width; ++x) out[x] = linear[in[size_t(x) * size_t(channels) + size_t(c)]];
+                for (int32_t x = 0; x < width; ++x)
+                    out[x] = linear[in[size_t(x) * size_t(channels) + size_t(c)]];
         }
     }
     return true;
 }
 
 // The picture in the pixel format `format` the encoder takes.
-bool fill_converted(const uint8_t *pixels, int32_t width, int32_t height, int32_t channels, AVPixelFormat format,
-                    AVFrame &frame, std::string &error) {
+bool fill_converted(const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
+                    AVPixelFormat format, AVFrame &frame, std::string &error) {
     frame.format = format;
     frame.width = width;
     frame.height = height;
@@ -98,14 +101,16 @@ bool fill_converted(const uint8_t *pixels, int32_t width, int32_t height, int32_
     const uint8_t *top_row = pixels + size_t(height - 1) * size_t(row);
     if (format == source) {
         for (int32_t y = 0; y < height; ++y)
-            std::memcpy(frame.data[0] + int64_t(y) * frame.linesize[0], top_row - int64_t(y) * row, size_t(row));
+            std::memcpy(frame.data[0] + int64_t(y) * frame.linesize[0], top_row - int64_t(y) * row,
+                        size_t(row));
         return true;
     }
     std::unique_ptr<SwsContext, ScalerFreer> scaler(
         sws_getContext(width, height, source, width, height, format,
                        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
     if (!scaler) {
-        error = std::string("can't convert pictures into ") + (av_get_pix_fmt_name(format) ?: "the encoder's format");
+        error = std::string("can't convert pictures into ") +
+                (av_get_pix_fmt_name(format) ?: "the encoder's format");
         return false;
     }
     // Top row first into a copy: some of swscale's paths take forward
@@ -145,8 +150,9 @@ void set_codec_options(const EncodeSettings &settings, const char *path_suffix, 
         case Kind::jpegxl: {
             // libjxl's own mapping of a JPEG-like quality to its distance.
             const double distance = settings.lossless ? 0.0
-                                    : settings.quality >= 30 ? 0.1 + (100 - settings.quality) * 0.09
-                                                             : 6.4 + std::pow(2.5, (30 - settings.quality) / 5.0) / 6.25;
+                                    : settings.quality >= 30
+                                        ? 0.1 + (100 - settings.quality) * 0.09
+                                        : 6.4 + std::pow(2.5, (30 - settings.quality) / 5.0) / 6.25;
             av_dict_set(&options, "distance", std::to_string(distance).c_str(), 0);
             break;
         }
@@ -163,8 +169,8 @@ void set_codec_options(const EncodeSettings &settings, const char *path_suffix, 
 
 }  // namespace
 
-bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-                          const Settings &settings, std::string &error) {
+bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                          int32_t channels, const Settings &settings, std::string &error) {
     av_log_set_level(AV_LOG_QUIET);
     if (settings.format == nullptr) {
         error = "the file name names no still-picture format";
@@ -192,7 +198,8 @@ bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width,
         filled = fill_float_planes(pixels, width, height, channels, *frame);
         if (!filled) error = "out of memory";
     } else {
-        filled = fill_converted(pixels, width, height, channels, encoder_format(*codec, channels), *frame, error);
+        filled =
+            fill_converted(pixels, width, height, channels, encoder_format(*codec, channels), *frame, error);
     }
     if (!filled) return false;
     encoder->width = width;

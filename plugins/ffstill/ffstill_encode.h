@@ -25,8 +25,8 @@ struct StillEncoder {
     // `pixels`: rows bottom first, `channels` 1 (L), 2 (LA), 3 (RGB) or
     // 4 (RGBA). OpenEXR files get linear light: the 8-bit values are taken
     // as sRGB-encoded and decoded through the sRGB transfer.
-    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
-                       const Settings &settings, std::string &error);
+    static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
+                       int32_t channels, const Settings &settings, std::string &error);
 };
 
 }  // namespace ffstill

@@ -9,7 +9,7 @@ namespace ffstill {
 enum class Kind { exr, dpx, webp, bmp, targa, jpeg2000, sgi, qoi, jpegxl };
 
 struct StillFormat {
-    const char *suffix;   // with its dot
+    const char *suffix;  // with its dot
     Kind kind;
     const char *decoder;  // FFmpeg decoder name
     const char *encoder;  // FFmpeg encoder name

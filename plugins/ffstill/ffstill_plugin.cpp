@@ -125,8 +125,8 @@ public:
 struct FfstillCodec : udil_sdk::PluginDefaults {
     static constexpr const char *kName = "ffstill";
     static constexpr const char *kDescription = "Still pictures through FFmpeg";
-    static constexpr const char *kSuffixes[] = {".exr", ".dpx", ".webp", ".bmp", ".dib", ".tga", ".jp2",
-                                                ".j2k", ".j2c", ".sgi", ".bw",  ".rgba", ".qoi", ".jxl"};
+    static constexpr const char *kSuffixes[] = {".exr", ".dpx", ".webp", ".bmp", ".dib",  ".tga", ".jp2",
+                                                ".j2k", ".j2c", ".sgi",  ".bw",  ".rgba", ".qoi", ".jxl"};
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
     static constexpr int32_t kConcurrentUse = 1;  // handles share no state
     static constexpr int32_t kRandWrites = 1;
@@ -141,7 +141,8 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
         return new Writer(info, channels, encode_settings_from(options));
     }
 
-    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info, const udil_sdk::Options &options) {
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
+                                           const udil_sdk::Options &options) {
         const StillFormat *format = format_of(path);
         if (format == nullptr) return udil_sdk::refuse("%s does not name a still-picture format", path);
         DecodeSettings settings;

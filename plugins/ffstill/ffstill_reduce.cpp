@@ -62,7 +62,8 @@ bool alpha_is_used(const AVFrame &picture, const AVPixFmtDescriptor &descriptor)
     const uint8_t *data[4] = {picture.data[0], picture.data[1], picture.data[2], picture.data[3]};
     std::vector<uint32_t> samples(static_cast<size_t>(picture.width));
     for (int y = 0; y < picture.height; ++y) {
-        av_read_image_line2(samples.data(), data, picture.linesize, &descriptor, 0, y, alpha, picture.width, 0, 4);
+        av_read_image_line2(samples.data(), data, picture.linesize, &descriptor, 0, y, alpha, picture.width,
+                            0, 4);
         for (const uint32_t sample : samples)
             if (sample != opaque) return true;
     }
@@ -87,16 +88,16 @@ const std::array<uint8_t, 65536> &srgb_table() {
 float clipped(float value) { return std::isnan(value) ? 0.0f : std::clamp(value, 0.0f, 1.0f); }
 
 // One component of one row, as 8-bit values written every `step` bytes.
-void reduce_component(const uint32_t *samples, int width, const AVComponentDescriptor &component, bool is_float,
-                      bool transfer, uint8_t *out, int step) {
+void reduce_component(const uint32_t *samples, int width, const AVComponentDescriptor &component,
+                      bool is_float, bool transfer, uint8_t *out, int step) {
     if (is_float) {
         const std::array<uint8_t, 65536> &table = srgb_table();
         for (int x = 0; x < width; ++x) {
             float value;
             std::memcpy(&value, &samples[x], sizeof value);
             value = clipped(value);
-            out[size_t(x) * size_t(step)] =
-                transfer ? table[size_t(std::lround(value * 65535.0f))] : uint8_t(std::lround(value * 255.0f));
+            out[size_t(x) * size_t(step)] = transfer ? table[size_t(std::lround(value * 65535.0f))]
+                                                     : uint8_t(std::lround(value * 255.0f));
         }
         return;
     }
@@ -147,8 +148,8 @@ bool reduce_directly(const AVFrame &picture, const AVPixFmtDescriptor &descripto
         for (int c = 0; c < colours_out; ++c) {
             // Grey delivered as RGB repeats its one component.
             const int component = colour_in ? c : 0;
-            av_read_image_line2(samples.data(), data, picture.linesize, &descriptor, 0, y, component, width, 0,
-                                4);
+            av_read_image_line2(samples.data(), data, picture.linesize, &descriptor, 0, y, component, width,
+                                0, 4);
             reduce_component(samples.data(), width, descriptor.comp[component], is_float, is_float, out + c,
                              channels);
         }
@@ -177,10 +178,9 @@ bool reduce_through_swscale(const AVFrame &picture, int32_t channels, uint8_t *p
         error = "a colour picture cannot be read as grey";
         return false;
     }
-    std::unique_ptr<SwsContext, ScalerFreer> scaler(
-        sws_getContext(picture.width, picture.height, AVPixelFormat(picture.format), picture.width,
-                       picture.height, target, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                       nullptr, nullptr));
+    std::unique_ptr<SwsContext, ScalerFreer> scaler(sws_getContext(
+        picture.width, picture.height, AVPixelFormat(picture.format), picture.width, picture.height, target,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
     if (!scaler) {
         error = std::string("can't convert pictures in ") +
                 (av_get_pix_fmt_name(AVPixelFormat(picture.format)) ?: "an unknown pixel format");
@@ -201,8 +201,8 @@ bool reduce_through_swscale(const AVFrame &picture, int32_t channels, uint8_t *p
         return false;
     }
     for (int y = 0; y < picture.height; ++y)
-        std::memcpy(pixels + size_t(picture.height - 1 - y) * size_t(row), top_down.data() + size_t(y) * size_t(row),
-                    size_t(row));
+        std::memcpy(pixels + size_t(picture.height - 1 - y) * size_t(row),
+                    top_down.data() + size_t(y) * size_t(row), size_t(row));
     return true;
 }
 
@@ -211,8 +211,10 @@ bool reduce_through_swscale(const AVFrame &picture, int32_t channels, uint8_t *p
 int32_t host_format_of(const AVFrame &picture, bool alpha_if_used) {
     const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(AVPixelFormat(picture.format));
     if (descriptor == nullptr) return 0;
-    if (has_flag(*descriptor, AV_PIX_FMT_FLAG_PAL)) return palette_has_alpha(picture) ? UDIL_FMT_RGBA : UDIL_FMT_RGB;
-    const bool alpha = has_flag(*descriptor, AV_PIX_FMT_FLAG_ALPHA) && (!alpha_if_used || alpha_is_used(picture, *descriptor));
+    if (has_flag(*descriptor, AV_PIX_FMT_FLAG_PAL))
+        return palette_has_alpha(picture) ? UDIL_FMT_RGBA : UDIL_FMT_RGB;
+    const bool alpha = has_flag(*descriptor, AV_PIX_FMT_FLAG_ALPHA) &&
+                       (!alpha_if_used || alpha_is_used(picture, *descriptor));
     if (is_rgb_or_grey(*descriptor) && !has_flag(*descriptor, AV_PIX_FMT_FLAG_RGB))
         return alpha ? UDIL_FMT_LA : UDIL_FMT_L;
     return alpha ? UDIL_FMT_RGBA : UDIL_FMT_RGB;

@@ -10,7 +10,7 @@ import unittest
 
 import orvo
 from movie_testing import ScratchTestCase, pattern_image
-from orvo_testing import COMPONENTS, have_command, run_bounded, top_down_bytes
+from orvo_testing import have_command, run_bounded, top_down_bytes
 
 try:
     from PIL import Image
@@ -158,11 +158,13 @@ class ReadStillsTest(StillCase):
 
     @unittest.skipIf(Image is None, "Pillow is not installed")
     def test_files_pillow_writes_read_as_pillow_decodes_them(self):
-        source = Image.frombytes("RGB", (65, 49), bytes(bytearray((x * 7 + (x // 3) * 11) % 256
-                                                                   for x in range(65 * 49 * 3))))
-        cases = [("pillow.bmp", "RGB", {}), ("pillow.tga", "RGB", {}), ("pillow-rle.tga", "RGB", {"compression": "tga_rle"}),
+        pattern = bytes(bytearray((x * 7 + (x // 3) * 11) % 256 for x in range(65 * 49 * 3)))
+        source = Image.frombytes("RGB", (65, 49), pattern)
+        cases = [("pillow.bmp", "RGB", {}), ("pillow.tga", "RGB", {}),
+                 ("pillow-rle.tga", "RGB", {"compression": "tga_rle"}),
                  ("pillow.sgi", "RGB", {}), ("pillow-rgba.sgi", "RGBA", {}), ("pillow-p.bmp", "P", {}),
-                 ("pillow-lossless.webp", "RGB", {"lossless": True}), ("pillow-rgba.webp", "RGBA", {"lossless": True}),
+                 ("pillow-lossless.webp", "RGB", {"lossless": True}),
+                 ("pillow-rgba.webp", "RGBA", {"lossless": True}),
                  ("pillow.jp2", "RGB", {"irreversible": False}), ("pillow-l.jp2", "L", {"irreversible": False})]
         for name, mode, options in cases:
             picture = source.convert(mode)
@@ -193,7 +195,6 @@ class ReadStillsTest(StillCase):
             else:
                 expected = bytearray(value >> shift for value in values)
             self.check(name, top_down_bytes(picture), bytes(expected), 0)
-
 
     def test_exr_of_every_compression_reads_through_the_srgb_transfer(self):
         for compression in ("none", "rle", "zip1", "zip16"):
@@ -324,8 +325,12 @@ def layered_exr(path, width, height, layers):
 @NEEDS_FFMPEG
 class ExrLayerTest(StillCase):
     def test_a_reader_option_picks_another_layer(self):
-        front = lambda x, y, c: (x + 3 * c) / 40.0
-        back = lambda x, y, c: (y * 0.1 + c * 0.3) * 1.5  # reaches past 1: clipped
+        def front(x, y, c):
+            return (x + 3 * c) / 40.0
+
+        def back(x, y, c):
+            return (y * 0.1 + c * 0.3) * 1.5  # reaches past 1: clipped
+
         path = self.path("layers.exr")
         layered_exr(path, 37, 21, {"": front, "back": back})
         for layer, value in (("", front), ("back", back)):

@@ -178,7 +178,8 @@ std::string_view codec_extension(const char *filename, const UdilRecord *codec) 
         const std::string_view tail = name.substr(name.size() - suffix.size());
         if (strcasecmp(std::string(tail).c_str(), text) == 0) found = tail;
     };
-    for (int32_t i = 0; i < codec->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) consider(codec->suffixes[i]);
+    for (int32_t i = 0; i < codec->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i)
+        consider(codec->suffixes[i]);
     for (int32_t i = 0; i < codec->more_suffix_count && codec->more_suffixes != nullptr; ++i)
         consider(codec->more_suffixes[i]);
     return found;

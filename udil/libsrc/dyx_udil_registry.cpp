@@ -415,7 +415,8 @@ UdilRecord *dyx_udil_find_by_suffix(const char *filename) {
     // made for one format keeps its files.
     for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record))
         for (int32_t i = 0; i < record->more_suffix_count && record->more_suffixes != nullptr; ++i)
-            if (record->more_suffixes[i][0] != '\0' && ends_with_suffix(filename, length, record->more_suffixes[i]))
+            if (record->more_suffixes[i][0] != '\0' &&
+                ends_with_suffix(filename, length, record->more_suffixes[i]))
                 return record;
     return nullptr;
 }
