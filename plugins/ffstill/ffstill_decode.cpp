@@ -88,7 +88,7 @@ FramePtr decode_still(const char *path, const StillFormat &format, const DecodeS
         return nullptr;
     }
     if (!read_file(path, *packet, error)) return nullptr;
-    decoder->thread_count = 1;
+    decoder->thread_count = settings.threads;
     AVDictionary *options = nullptr;
     if (format.kind == Kind::exr && !settings.layer.empty())
         av_dict_set(&options, "layer", settings.layer.c_str(), 0);

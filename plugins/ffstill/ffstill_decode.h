@@ -23,6 +23,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 // What a reader may ask of the decoder.
 struct DecodeSettings {
     std::string layer;  // OpenEXR: the layer read (empty: the RGBA channels)
+    int threads = 1;    // the decoder's threads (0: as many as the machine has)
 };
 
 // Decodes `path`, a file of `format`. Null with `error` set when the file

@@ -19,6 +19,7 @@ constexpr StillFormat kFormats[] = {
     {".j2k", Kind::jpeg2000, "jpeg2000", "jpeg2000"},
     {".j2c", Kind::jpeg2000, "jpeg2000", "jpeg2000"},
     {".sgi", Kind::sgi, "sgi", "sgi"},
+    {".rgb", Kind::sgi, "sgi", "sgi"},
     {".bw", Kind::sgi, "sgi", "sgi"},
     {".rgba", Kind::sgi, "sgi", "sgi"},
     {".qoi", Kind::qoi, "qoi", "qoi"},

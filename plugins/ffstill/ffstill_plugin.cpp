@@ -147,6 +147,9 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
         if (format == nullptr) return udil_sdk::refuse("%s does not name a still-picture format", path);
         DecodeSettings settings;
         settings.layer = options.text("layer", "");
+        // The host's worker count (one for a host that works on one
+        // thread); slice-threaded decoders (OpenEXR, JPEG 2000) use them.
+        settings.threads = int(udil_sdk::reader_threads());
         std::string error;
         FramePtr picture = decode_still(path, *format, settings, error);
         if (!picture) return udil_sdk::refuse("%s", error.c_str());
