@@ -62,6 +62,36 @@ bool read_file(const char *path, AVPacket &packet, std::string &error) {
     return true;
 }
 
+// The compression byte of an OpenEXR file's (first) header, -1 when the
+// header does not say or cannot be read. Attributes follow the 8 bytes of
+// magic number and version: name, type (both ended by a NUL), a 32-bit
+// size and the value; an empty name ends the header.
+int exr_compression(const uint8_t *data, size_t size) {
+    size_t at = 8;
+    while (at < size && data[at] != 0) {
+        const auto *name = reinterpret_cast<const char *>(data + at);
+        const void *name_end = std::memchr(data + at, 0, size - at);
+        if (name_end == nullptr) return -1;
+        const size_t type_at = size_t(static_cast<const uint8_t *>(name_end) - data) + 1;
+        const void *type_end = type_at < size ? std::memchr(data + type_at, 0, size - type_at) : nullptr;
+        if (type_end == nullptr) return -1;
+        const size_t size_at = size_t(static_cast<const uint8_t *>(type_end) - data) + 1;
+        if (size_at + 4 > size) return -1;
+        const uint32_t value_size = uint32_t(data[size_at]) | uint32_t(data[size_at + 1]) << 8 |
+                                    uint32_t(data[size_at + 2]) << 16 | uint32_t(data[size_at + 3]) << 24;
+        const size_t value_at = size_at + 4;
+        if (value_size > size - value_at) return -1;
+        if (std::strcmp(name, "compression") == 0 && value_size == 1) return data[value_at];
+        at = value_at + value_size;
+    }
+    return -1;
+}
+
+// OpenEXR compressions FFmpeg's decoder does not decode as OpenEXR does
+// (DWAA 8, DWAB 9: colours off by tens of levels): refused rather than
+// read wrong.
+constexpr int kExrDwaa = 8, kExrDwab = 9;
+
 }  // namespace
 
 std::string error_text(int code) {
@@ -88,6 +118,15 @@ FramePtr decode_still(const char *path, const StillFormat &format, const DecodeS
         return nullptr;
     }
     if (!read_file(path, *packet, error)) return nullptr;
+    if (format.kind == Kind::exr) {
+        const int compression = exr_compression(packet->data, size_t(packet->size));
+        if (compression == kExrDwaa || compression == kExrDwab) {
+            error = std::string("OpenEXR ") + (compression == kExrDwaa ? "DWAA" : "DWAB") +
+                    " compression is not read (FFmpeg's decoder gives other colours than OpenEXR's): "
+                    "store the file with another compression (zip, piz ...)";
+            return nullptr;
+        }
+    }
     decoder->thread_count = settings.threads;
     AVDictionary *options = nullptr;
     if (format.kind == Kind::exr && !settings.layer.empty())

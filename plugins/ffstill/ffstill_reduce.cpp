@@ -107,9 +107,19 @@ void reduce_component(const uint32_t *samples, int width, const AVComponentDescr
         for (int x = 0; x < width; ++x) out[size_t(x) * size_t(step)] = uint8_t(samples[x] >> shift);
         return;
     }
-    const uint32_t top = (1u << depth) - 1;
-    for (int x = 0; x < width; ++x)
-        out[size_t(x) * size_t(step)] = uint8_t((samples[x] * 255u + top / 2) / top);
+    // Fewer bits repeat to fill 8 (5-bit abcde gives abcdeabc), as swscale
+    // widens them: 0 stays 0 and the largest value gives 255.
+    uint8_t widened[128];
+    const uint32_t values = 1u << depth;
+    for (uint32_t v = 0; v < values; ++v) {
+        uint32_t bits = 0, filled = 0;
+        while (filled < 8) {
+            bits = (bits << depth) | v;
+            filled += uint32_t(depth);
+        }
+        widened[v] = uint8_t(bits >> (filled - 8));
+    }
+    for (int x = 0; x < width; ++x) out[size_t(x) * size_t(step)] = widened[samples[x] & (values - 1)];
 }
 
 // RGB, grey and palette pictures, sample by sample.

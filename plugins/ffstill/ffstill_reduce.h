@@ -2,8 +2,8 @@
 // first, as L, LA, RGB or RGBA.
 //
 // - Integer RGB and grey samples deeper than 8 bits keep their top 8 bits
-//   (DPX: the values as stored); shallower ones (5-bit, 1-bit) are scaled
-//   to 0..255.
+//   (DPX: the values as stored); shallower ones (5-bit colours) are
+//   widened by repeating their bits.
 // - Float samples (OpenEXR's linear light) go through the sRGB transfer
 //   and are clipped to 0..1; alpha is clipped and not transferred.
 // - Palette pictures give their palette's colours; YUV pictures are

@@ -124,7 +124,9 @@ class ReadStillsTest(StillCase):
         ("rgb.bmp", [], False, orvo.DYX_IMG_FMT_RGB, 0),
         ("bgra.bmp", ["-pix_fmt", "bgra"], True, orvo.DYX_IMG_FMT_RGBA, 0),
         ("pal8.bmp", ["-pix_fmt", "pal8"], False, orvo.DYX_IMG_FMT_RGB, 0),
-        ("rgb565.bmp", ["-pix_fmt", "rgb565le"], False, orvo.DYX_IMG_FMT_RGB, 1),
+        ("rgb565.bmp", ["-pix_fmt", "rgb565le"], False, orvo.DYX_IMG_FMT_RGB, 0),
+        ("rgb555.tga", ["-pix_fmt", "rgb555le"], False, orvo.DYX_IMG_FMT_RGB, 0),
+        ("mono.bmp", ["-pix_fmt", "monob"], False, orvo.DYX_IMG_FMT_RGB, 0),
         ("grey.tga", ["-pix_fmt", "gray"], False, orvo.DYX_IMG_FMT_L, 0),
         ("rle.tga", ["-rle", "1"], False, orvo.DYX_IMG_FMT_RGB, 0),
         ("bgra.tga", ["-pix_fmt", "bgra"], True, orvo.DYX_IMG_FMT_RGBA, 0),
@@ -207,6 +209,39 @@ class ReadStillsTest(StillCase):
                     self.assertEqual(got.format, orvo.DYX_IMG_FMT_RGBA if alpha else orvo.DYX_IMG_FMT_RGB, name)
                     # The sRGB table steps linear light in 1/65535.
                     self.check(name, top_down_bytes(got), self.exr_reference(path, alpha), 1)
+
+    @unittest.skipIf(not have_command("exrmaketiled"), "OpenEXR's tools are not installed (Debian package openexr)")
+    def test_tiled_exr_of_every_openexr_compression(self):
+        # OpenEXR's own tool writes each compression, tiled; each must read
+        # as OpenEXR decodes it (the tool's copy without compression) and as
+        # the ffmpeg command decodes it, lossless ones as the source.
+        for sample in ("half", "float"):
+            source = self.make("source-%s.exr" % sample, ["-pix_fmt", "gbrpf32le", "-format", sample,
+                                                          "-compression", "none"])
+            expected = self.exr_reference(source, False)
+            for compression in ("dwaa", "dwab"):
+                # Refused: FFmpeg's decoder gives colours tens of levels off.
+                name = "tiled-%s-%s.exr" % (compression, sample)
+                status, out, err = run_bounded(["exrmaketiled", "-z", compression, "-t", "32", "32", source,
+                                                self.path(name)], FFMPEG_SECONDS)
+                self.assertEqual(status, 0, err)
+                picture = orvo.image()
+                self.assertNotEqual(picture.load(self.path(name)), 0, name)
+                self.assertIn(compression.upper() + " compression is not read", picture.errstr())
+            for compression in ("none", "rle", "zip", "piz", "pxr24", "b44", "b44a"):
+                name = "tiled-%s-%s.exr" % (compression, sample)
+                status, out, err = run_bounded(["exrmaketiled", "-z", compression, "-t", "32", "32", source,
+                                                self.path(name)], FFMPEG_SECONDS)
+                self.assertEqual(status, 0, err)
+                got = top_down_bytes(self.load(self.path(name)))
+                self.check(name, got, self.exr_reference(self.path(name), False), 1)
+                plain = self.path("openexr-" + name)
+                status, out, err = run_bounded(["exrmaketiled", "-z", "none", self.path(name), plain],
+                                               FFMPEG_SECONDS)
+                self.assertEqual(status, 0, err)
+                self.check(name + " (OpenEXR)", got, self.exr_reference(plain, False), 1)
+                if compression in ("none", "rle", "zip", "piz"):
+                    self.check(name + " (source)", got, expected, 0)
 
     def test_exr_values_outside_0_to_1_are_clipped(self):
         # Twice the light of the test pattern: everything above 0.5 is white.
