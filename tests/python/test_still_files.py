@@ -180,15 +180,19 @@ class ReadStillsTest(StillCase):
             self.assertEqual(got.dims, list(expected.size), name)
             self.check(name + " (Pillow)", top_down_bytes(got), expected.tobytes(), 0)
 
-    def test_deep_dpx_keeps_the_top_8_bits_of_each_sample(self):
-        for name, stored, deep in [("10bit.dpx", "gbrp10le", "gbrp10le"), ("12bit.dpx", "gbrp12le", "gbrp12le"),
-                                   ("16bit.dpx", "rgb48le", "rgb48le")]:
-            path = self.make(name, ["-pix_fmt", stored])
+    def test_deep_samples_keep_their_top_8_bits(self):
+        cases = [("10bit.dpx", ["-pix_fmt", "gbrp10le"], "gbrp10le", 2),
+                 ("12bit.dpx", ["-pix_fmt", "gbrp12le"], "gbrp12le", 4),
+                 ("16bit.dpx", ["-pix_fmt", "rgb48le"], "rgb48le", 8),
+                 ("16bit.sgi", ["-pix_fmt", "rgb48be"], "rgb48le", 8),
+                 ("16bit.jp2", ["-pix_fmt", "rgb48le", "-pred", "dwt53"], "rgb48le", 8),
+                 ("16bit.jxl", ["-pix_fmt", "rgb48le", "-distance", "0"], "rgb48le", 8)]
+        for name, arguments, deep, shift in cases:
+            path = self.make(name, arguments)
             samples = self.ffmpeg_decode(path, deep)
             picture = self.load(path)
             count = picture.dims[0] * picture.dims[1]
             values = struct.unpack("<%dH" % (len(samples) // 2), samples)
-            shift = {"gbrp10le": 2, "gbrp12le": 4, "rgb48le": 8}[deep]
             if deep.startswith("gbrp"):
                 green, blue, red = values[:count], values[count:2 * count], values[2 * count:]
                 expected = bytearray()
