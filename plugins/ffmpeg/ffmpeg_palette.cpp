@@ -5,6 +5,15 @@
 
 namespace ffmpeg_plugin {
 
+namespace {
+
+// Palettes kept at most (a megabyte of them): a damaged or hostile file
+// with a new palette on every packet must not fill the memory. Later
+// changes are still read with their own packets.
+constexpr size_t kMostChanges = 1024;
+
+}  // namespace
+
 void PaletteKeeper::note(const AVPacket &packet, int32_t decode_index) {
     size_t size = 0;
     const uint8_t *data = av_packet_get_side_data(&packet, AV_PKT_DATA_PALETTE, &size);
@@ -14,6 +23,9 @@ void PaletteKeeper::note(const AVPacket &packet, int32_t decode_index) {
     // The index is built once, in decode order; a second note of the same
     // packet (read again after a seek) changes nothing.
     if (!changes_.empty() && changes_.back().decode_index >= decode_index) return;
+    // Muxers often repeat the palette with every key frame.
+    if (!changes_.empty() && changes_.back().palette == change.palette) return;
+    if (changes_.size() >= kMostChanges) return;
     changes_.push_back(change);
 }
 

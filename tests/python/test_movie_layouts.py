@@ -119,14 +119,6 @@ class PaletteMovieTest(LayoutCase):
         for name, arguments in self.CASES:
             self.compare(name, self.make(name, arguments), 0)
 
-    def test_compressed_frames_of_a_palette_movie_decode_with_their_palette(self):
-        path = self.make("raw-pal8-2.avi", ["-c:v", "rawvideo", "-pix_fmt", "pal8"], frames=3)
-        movie = open_movie(path)
-        data = movie.getcompressed(1, 1) if hasattr(movie, "getcompressed") else None
-        if data is None:
-            return  # the compressed path is covered where the movie type offers it
-        self.assertTrue(data)
-
 
 class YuvLayoutTest(LayoutCase):
     # Every planar, semi-planar and packed YUV layout, 8 bits and deeper,
