@@ -62,6 +62,10 @@ bool read_file(const char *path, AVPacket &packet, std::string &error) {
     return true;
 }
 
+uint32_t little_endian_32(const uint8_t *data) {
+    return uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+}
+
 // The compression byte of an OpenEXR file's (first) header, -1 when the
 // header does not say or cannot be read. Attributes follow the 8 bytes of
 // magic number and version: name, type (both ended by a NUL), a 32-bit
@@ -77,14 +81,49 @@ int exr_compression(const uint8_t *data, size_t size) {
         if (type_end == nullptr) return -1;
         const size_t size_at = size_t(static_cast<const uint8_t *>(type_end) - data) + 1;
         if (size_at + 4 > size) return -1;
-        const uint32_t value_size = uint32_t(data[size_at]) | uint32_t(data[size_at + 1]) << 8 |
-                                    uint32_t(data[size_at + 2]) << 16 | uint32_t(data[size_at + 3]) << 24;
+        const uint32_t value_size = little_endian_32(data + size_at);
         const size_t value_at = size_at + 4;
         if (value_size > size - value_at) return -1;
         if (std::strcmp(name, "compression") == 0 && value_size == 1) return data[value_at];
         at = value_at + value_size;
     }
     return -1;
+}
+
+// Checks a WebP file's RIFF chunks and cuts the packet to the RIFF's own
+// size. FFmpeg's WebP decoder aborts the process (a failed assertion) on a
+// chunk that runs past the data after a picture was decoded, so such
+// files are refused here; bytes after the RIFF are not the picture's.
+bool check_webp_chunks(AVPacket &packet, std::string &error) {
+    const uint8_t *data = packet.data;
+    const size_t size = size_t(packet.size);
+    if (size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WEBP", 4) != 0) {
+        error = "not a WebP file (no RIFF WEBP header)";
+        return false;
+    }
+    const uint64_t riff_end = 8 + uint64_t(little_endian_32(data + 4));
+    if (riff_end > size || riff_end < 12) {
+        error = "the WebP file is cut short or its RIFF size is damaged";
+        return false;
+    }
+    for (uint64_t at = 12; at < riff_end;) {
+        if (at + 8 > riff_end) {
+            error = "a WebP chunk header is cut short";
+            return false;
+        }
+        const uint64_t chunk = uint64_t(little_endian_32(data + at + 4));
+        const uint64_t next = at + 8 + chunk + (chunk & 1);
+        // The last chunk may leave out its padding byte.
+        if (at + 8 + chunk > riff_end) {
+            error = "a WebP chunk runs past the end of the file";
+            return false;
+        }
+        at = next;
+    }
+    // FFmpeg's readers may look past the end: what follows must be zeros.
+    std::memset(packet.data + riff_end, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    packet.size = int(riff_end);
+    return true;
 }
 
 // OpenEXR compressions FFmpeg's decoder does not decode as OpenEXR does
@@ -118,6 +157,7 @@ FramePtr decode_still(const char *path, const StillFormat &format, const DecodeS
         return nullptr;
     }
     if (!read_file(path, *packet, error)) return nullptr;
+    if (format.kind == Kind::webp && !check_webp_chunks(*packet, error)) return nullptr;
     if (format.kind == Kind::exr) {
         const int compression = exr_compression(packet->data, size_t(packet->size));
         if (compression == kExrDwaa || compression == kExrDwab) {

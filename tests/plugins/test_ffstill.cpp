@@ -79,4 +79,27 @@ TEST_F(FfstillPlugin, DamagedFilesAreRefusedOrReadNeverCrash) {
     EXPECT_EQ(path, file("picture.exr"));
 }
 
+// Regression: FFmpeg's WebP decoder aborted the process (a failed
+// assertion) on a lossy picture followed by a chunk that runs past the
+// data. Bytes after the RIFF are ignored; a chunk inside it that overruns
+// is refused.
+TEST_F(FfstillPlugin, WebpChunksRunningPastTheDataNeverAbort) {
+    const ImagePtr picture = codec_test::natural_image(16, 8, DYX_IMG_FMT_RGB);
+    const std::string good = codec_test::read_bytes(write("lossy.webp", picture.get(), "quality 80"));
+    ASSERT_GT(good.size(), 12u);
+    const std::string overrun = std::string("\xff\xff\xff\xff\xff\xff\xff\xff") + std::string(100, '\xff');
+
+    codec_test::write_bytes(file("trailing.webp"), good + overrun);
+    EXPECT_NE(read(file("trailing.webp")).get(), nullptr) << dyx_udil_get_last_error_string();
+
+    std::string inside = good + overrun;
+    const uint32_t riff = uint32_t(inside.size() - 8);
+    for (int i = 0; i < 4; ++i) inside[size_t(4 + i)] = char((riff >> (8 * i)) & 0xff);
+    codec_test::write_bytes(file("overrun.webp"), inside);
+    int status = 0;
+    EXPECT_EQ(read(file("overrun.webp"), &status).get(), nullptr);
+    EXPECT_NE(std::string(dyx_udil_get_last_error_string()).find("runs past"), std::string::npos)
+        << dyx_udil_get_last_error_string();
+}
+
 }  // namespace
