@@ -156,6 +156,20 @@ class YuvLayoutTest(LayoutCase):
                 self.compare(case, path, self.TOLERANCE, alpha=alpha, layout=layout)
         self.assertGreaterEqual(tried, len(self.LAYOUTS) * 3)
 
+    def test_lossy_codecs_of_every_siting_equal_ffmpeg_rgb_conversion(self):
+        # The decode is the same whatever the loss: Motion JPEG's full-range
+        # layouts and Sorenson Video 1's 4:1:0, at odd sizes too.
+        cases = [("mjpeg.avi", ["-c:v", "mjpeg", "-q:v", "3", "-pix_fmt", pixel_format], pixel_format)
+                 for pixel_format in ("yuvj420p", "yuvj422p", "yuvj444p")]
+        cases.append(("svq1.mov", ["-c:v", "svq1"], "yuv410p"))
+        for name, arguments, layout in cases:
+            for width, height in self.SIZES:
+                path = self.make("%s-%dx%d-%s" % (layout, width, height, name), arguments, (width, height), 3,
+                                 must=False)
+                if path is None or self.stored_layout(path) != layout:
+                    continue  # the encoder takes no picture of this size
+                self.compare("%s %s %dx%d" % (name, layout, width, height), path, self.TOLERANCE, layout=layout)
+
     def test_frames_read_in_reverse_equal_frames_read_forward(self):
         # Regression: the siting fix must not depend on the reading order.
         path = self.make("nv12-odd.nut", ["-c:v", "rawvideo", "-pix_fmt", "nv12"], (64, 49), 4)
