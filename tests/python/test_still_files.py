@@ -6,6 +6,7 @@ tools (Python 2.7 and 3)."""
 import math
 import os
 import struct
+import sys
 import unittest
 
 import orvo
@@ -74,7 +75,7 @@ def visible(rgba):
 
 class StillCase(ScratchTestCase):
     needed_codecs = ("ffstill",)
-    figures = []  # (case, mean, worst), printed by the run with -s
+    figures = []  # (case, mean, worst), see tearDownModule
 
     def ffmpeg(self, arguments):
         status, out, err = run_bounded(["ffmpeg", "-nostdin", "-v", "error", "-y"] + arguments, FFMPEG_SECONDS)
@@ -306,7 +307,7 @@ class WriteStillsTest(StillCase):
         self.assertEqual(sorted(os.listdir(self.dir)), ["seq.000.dpx", "seq.001.dpx", "seq.002.dpx"])
         read = [top_down_bytes(self.load(self.path("seq.%03d.dpx" % k))) for k in range(3)]
         self.assertEqual(read, [top_down_bytes(frame) for frame in frames])
-        python = os.environ.get("ORVO_TEST_PYTHON") or __import__("sys").executable
+        python = os.environ.get("ORVO_TEST_PYTHON") or sys.executable
         status, out, err = run_bounded([python, "-m", "orvo", "convert", self.path("seq.###.dpx"),
                                         self.path("out.###.exr")], FFMPEG_SECONDS)
         self.assertEqual(status, 0, err)
@@ -385,8 +386,11 @@ class ExrLayerTest(StillCase):
 
 
 def tearDownModule():
+    # ORVO_TEST_FIGURES=1 prints the measured differences of every case.
+    if not os.environ.get("ORVO_TEST_FIGURES"):
+        return
     for case, mean, worst in StillCase.figures:
-        __import__("sys").stdout.write("%-44s mean %.3f worst %d\n" % (case, mean, worst))
+        sys.stdout.write("%-44s mean %.3f worst %d\n" % (case, mean, worst))
 
 
 if __name__ == "__main__":
