@@ -229,7 +229,7 @@ class ContainerSuffixTest(LayoutCase):
         self.assertIn("give them as reader options", movie.errstr())
 
     def test_the_command_lists_the_new_suffixes(self):
-        python = os.environ.get("ORVO_TEST_PYTHON") or sys.executable
+        python = sys.executable
         status, out, err = run_bounded([python, "-m", "orvo", "codecs"], FFMPEG_SECONDS)
         self.assertEqual(status, 0, err)
         for suffix in (".m2ts", ".vob", ".nut", ".mk3d", ".qt", ".exr", ".dpx", ".jxl"):
