@@ -65,6 +65,9 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
      "stored"},
     {"stream", UDIL_OPT_INT, "0 1000", "0",
      "Reading: the video stream read, 1 for the file's first (0 the one players show)"},
+    {"size", UDIL_OPT_TEXT, "", "", "Reading raw video (.yuv): the picture size, as 640x480"},
+    {"pixfmt", UDIL_OPT_TEXT, "", "yuv420p", "Reading raw video (.yuv): FFmpeg's name of the pixel format"},
+    {"rate", UDIL_OPT_FLOAT, "0.001 1000", "25", "Reading raw video (.yuv): frames per second"},
 };
 
 // The container a codec is written in when the file name has no suffix
@@ -164,6 +167,14 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
     settings.transfer = clamped(options, "transfer", 2, 0, 255);
     settings.matrix = clamped(options, "matrix", 2, 0, 255);
     settings.range = clamped(options, "range", 0, 0, 2);
+    return settings;
+}
+
+RawVideoSettings raw_video_from(const udil_sdk::Options &options) {
+    RawVideoSettings settings;
+    settings.size = options.text("size", "");
+    settings.pixel_format = options.text("pixfmt", "yuv420p");
+    settings.rate = std::clamp(options.real("rate", 25.0), 0.001, 1000.0);
     return settings;
 }
 

@@ -45,6 +45,16 @@ WriterSettings settings_from(const udil_sdk::Options &options);
 // The entry of the codec option for `id`, or null.
 const CodecChoice *codec_choice_by_id(AVCodecID id);
 
+// How a raw video file, which has no header, is read: the picture size
+// ("640x480", empty when not given), FFmpeg's pixel format name and the
+// frame rate.
+struct RawVideoSettings {
+    std::string size;
+    std::string pixel_format = "yuv420p";
+    double rate = 25.0;
+};
+RawVideoSettings raw_video_from(const udil_sdk::Options &options);
+
 // Quantiser used for mpeg4 and mjpeg when the qscale option is 0.
 constexpr int kDefaultQscale = 3;
 

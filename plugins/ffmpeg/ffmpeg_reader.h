@@ -16,9 +16,10 @@ public:
     // takes it over instead of reading and indexing it a second time.
     // `keep_stored` gives frames as stored instead of turned the right way
     // up by the stream's display matrix.
-    MovieReader(std::unique_ptr<MovieSource> probed, bool keep_stored)
+    MovieReader(std::unique_ptr<MovieSource> probed, bool keep_stored, RawVideoSettings raw = {})
         : probed_(std::move(probed)),
           keep_stored_(keep_stored),
+          raw_(std::move(raw)),
           video_stream_(probed_ ? probed_->video_stream_asked() : 0),
           threads_(probed_ ? probed_->decoder_threads() : 0) {}
 
@@ -45,6 +46,7 @@ private:
     std::unique_ptr<MovieSource> probed_;
     std::unique_ptr<MovieSource> source_;
     bool keep_stored_;
+    RawVideoSettings raw_;         // how raw video files are read
     int video_stream_;             // the stream option the handle was made with
     int threads_;                  // the decoder threads the handle was made with
     int orientation_ = 1;          // of the open file's frames

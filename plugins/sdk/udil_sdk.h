@@ -474,6 +474,21 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
         }                                                                                           \
     }
 
+// The optional list of suffixes beyond the 16 of kSuffixes, for a plug-in
+// whose static `more_suffixes(int32_t &count)` gives them.
+#define UDIL_SDK_MORE_SUFFIXES_ENTRY(P)                                            \
+    extern "C" UDIL_EXPORT const char *const *udil_more_suffixes(int32_t *count) { \
+        int32_t found = 0;                                                         \
+        const char *const *suffixes = nullptr;                                     \
+        try {                                                                      \
+            suffixes = P::more_suffixes(found);                                    \
+        } catch (...) {                                                            \
+            suffixes = nullptr;                                                    \
+        }                                                                          \
+        if (count) *count = suffixes ? found : 0;                                  \
+        return suffixes;                                                           \
+    }
+
 // orvo's own build (UdilPlugin.cmake) defines UDIL_SDK_ORVO_VERSION: its
 // plug-ins then carry that version in an ELF note (owner "orvo", type 1,
 // the version text as descriptor), which the host reads from the file

@@ -305,6 +305,38 @@ TEST_F(FfmpegPlugin, CompressedFramesOfIntraOnlyCodecsDecodeLater) {
     }
 }
 
+// Regression: a palette movie's palette comes with its first packet only;
+// frames read directly, after seeks and as compressed data all get it (they
+// used to decode all black).
+TEST_F(FfmpegPlugin, PaletteMoviesKeepTheirPaletteInAnyOrder) {
+    if (!have_ffmpeg_command()) GTEST_SKIP() << "the ffmpeg command is not installed";
+    const std::string path = file("palette.avi");
+    ASSERT_EQ(
+        run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 4 -c:v rawvideo "
+            "-pix_fmt pal8 '" +
+            path + "'"),
+        0);
+    UdilMovieInfo info;
+    StreamPtr stream = open(path, &info);
+    ASSERT_TRUE(stream) << dyx_udil_get_last_error_string();
+    std::vector<Bytes> backwards(4);
+    for (int f = 3; f >= 0; --f) {
+        backwards[size_t(f)] = frame_bytes(stream.get(), info, f);
+        ASSERT_FALSE(backwards[size_t(f)].empty()) << f;
+        EXPECT_NE(*std::max_element(backwards[size_t(f)].begin(), backwards[size_t(f)].end()), 0) << f;
+    }
+    const int64_t largest = dyx_udil_get_compressed_size(stream.get());
+    ASSERT_GT(largest, 0);
+    std::vector<uint8_t> data(static_cast<size_t>(largest));
+    int32_t size = 0;
+    UdilCompressedRequest request = {0, 2, 1, int32_t(largest), 0, 0, data.data(), nullptr, &size};
+    ASSERT_EQ(dyx_udil_get_images_compressed(stream.get(), &request), 0) << dyx_udil_get_last_error_string();
+    const codec_test::ImagePtr image = image_testing::make_image(32, 24, info.pixel_format);
+    ASSERT_EQ(dyx_udil_uncompress_image(stream.get(), 2, 0, data.data(), size, image.get()), 0)
+        << dyx_udil_get_last_error_string();
+    EXPECT_TRUE(codec_test::bytes_of(image.get()) == backwards[2]);
+}
+
 // A movie cut to less than its header is refused; cut further on or with a
 // bit flipped it is refused at open or read without a crash, and a frame
 // that fails names the file.

@@ -89,6 +89,14 @@ typedef struct UdilRecord {
      * call_lock (recursive; made ready by dyx_udil_alloc). */
     int32_t concurrent_use;
     pthread_mutex_t call_lock;
+    /* Filled by the scan from the optional udil_more_suffixes: the names a
+     * plug-in also reads beyond its 16 suffixes (the movie plug-in claims
+     * every container its libraries know). Looked at by
+     * dyx_udil_find_by_suffix only after every record's own suffixes, so
+     * that they never take a name from another plug-in. Owned; null when
+     * there are none. */
+    int32_t more_suffix_count;
+    char (*more_suffixes)[DYX_UDIL_TEXT_SIZE];
 } UdilRecord;
 
 /* ---- discovery and registry ------------------------------------------- */

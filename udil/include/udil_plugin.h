@@ -141,6 +141,9 @@ UDIL_EXPORT int32_t udil_depth_capable(void);
 /* Optional. 0 when the library is taken into use (non-zero refuses a load),
  * 1 before it is closed. */
 UDIL_EXPORT int32_t udil_set_state(int32_t state);
+/* Optional: more suffixes than udil_suffix's 16, matched after the suffixes
+ * of every plug-in. */
+UDIL_EXPORT const char *const *udil_more_suffixes(int32_t *count);
 
 /* ---- Bound when the plug-in is first used ----------------------------- */
 
