@@ -177,8 +177,8 @@ class ConvertCommandTest(CommandTestCase):
             ([template, self.path("o.####.ppm"), "--repeat", "2147483647", "2147483647"],
              "the frame range and repeats give more than 2147483647 frames"),
         ]
-        cases += [([template, out, "--fps", fps], "a written movie carries 0.5 to 60 frames per second, not " + fps)
-                  for fps in ("120", "0.2", "60.5")]
+        cases += [([template, out, "--fps", fps], "a written movie carries 0.5 to 1000 frames per second, not " + fps)
+                  for fps in ("1200", "0.2", "1000.5")]
         for arguments, message in cases:
             self.assertFails(["convert"] + arguments, message)
         self.assertEqual(sorted(os.listdir(self.dir)), ["src.%04d.png" % k for k in range(3)])  # nothing written

@@ -309,7 +309,7 @@ class PlantedTemporaryTest(SafetyTestCase):
 class FrameRateTest(SafetyTestCase):
     def ffmpeg_movie(self, name, rate, seconds):
         status, out, err = run_bounded(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                        "testsrc=size=64x48:rate=%s:duration=%d" % (rate, seconds),
+                                        "testsrc=size=64x48:rate=%s:duration=%g" % (rate, seconds),
                                         "-c:v", "ffv1", self.path(name)], 120)
         self.assertEqual(status, 0, err)
         return self.path(name)
@@ -320,18 +320,19 @@ class FrameRateTest(SafetyTestCase):
 
     def test_rates_a_movie_cannot_carry_keep_the_duration(self):
         cases = [
-            # input rate, seconds, options, written fps, frames written, input frame of output frame k
-            ("120", 1, [], 60.0, 60, lambda k: 2 * k),
-            ("1/4", 8, [], 0.5, 4, lambda k: k // 2),
-            ("120", 1, ["--fps", "60"], 60.0, 120, lambda k: k),  # asked for: every frame is kept
+            # input rate, seconds, options, written fps, frames written, input frame of output frame k, resampled
+            ("120", 1, [], 120.0, 120, lambda k: k, False),  # carried as it is
+            ("2000", 0.5, [], 1000.0, 500, lambda k: 2 * k, True),
+            ("1/4", 8, [], 0.5, 4, lambda k: k // 2, True),
+            ("120", 1, ["--fps", "60"], 60.0, 120, lambda k: k, False),  # asked for: every frame is kept
         ]
-        for rate, seconds, options, fps, frames, source_of in cases:
+        for rate, seconds, options, fps, frames, source_of, resampled in cases:
             with self.subTest(rate=rate, options=options):
-                source = self.ffmpeg_movie("in.mkv", rate, seconds)
+                source = self.ffmpeg_movie("in.nut", rate, seconds)  # NUT keeps 2000 fps; Matroska counts ms
                 output = self.path("out.mkv")
                 status, out, err = run_orvo("convert", source, output, "-y", *(options + list(FFV1)))
                 self.assertEqual(status, 0, err)
-                self.assertEqual("which a written movie cannot carry" in err, not options, err)
+                self.assertEqual("which a written movie cannot carry" in err, resampled, err)
                 info = self.orvo_json("info", output)
                 self.assertEqual((info["fps"], info["frames"]), (fps, frames))
                 # frames / fps is the input's length in every case without --fps

@@ -78,7 +78,7 @@ def frame_number(text):
 # The frame rates a written movie can carry: below MIN_FPS a movie falls
 # back to 30 fps and above MAX_FPS it is held at MAX_FPS.
 MIN_FPS = 0.5
-MAX_FPS = 60.0
+MAX_FPS = 1000.0
 
 
 def fps(text):

@@ -193,7 +193,7 @@ def create_output(args, sources, codec, plan, timing):
     if args.tiles:
         target.tiling = args.tiles
     if timing.fps:
-        target.fps = timing.fps
+        target.rate = timing.fps  # above fps's ceiling of 60 too
     if wants_stereo(args, sources):
         target.stereo = 1
     if args.anaglyph:

@@ -143,7 +143,7 @@ def _open_target(job, task):
     target.options = args.options
     target.dims = tuple(task["tile"][2:]) if task.get("tile") else job["dims"]
     if job["fps"]:
-        target.fps = job["fps"]
+        target.rate = job["fps"]
     if job["stereo"]:
         target.stereo = 1
     if job["anaglyph"]:
