@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
 #include "dyx_status.h"
@@ -206,13 +207,20 @@ void blend_blocks(const uint8_t *src, uint8_t *dest, size_t blocks, const BlendP
     }
 }
 
-// The whole pixel data: full blocks in place, the last partial block
-// through a padded copy so that it runs the very same code.
+// The whole pixel data: full blocks in place, split into bands of blocks
+// over the workers (every block is computed alone, so the bands do not
+// change a byte), and the last partial block through a padded copy so that
+// it runs the very same code.
 template <int C, unsigned T>
 void blend_all(const uint8_t *src, uint8_t *dest, size_t bytes, const BlendPlan &plan) {
     constexpr size_t block_bytes = vectors_per_block(C) * dyx_vec::kBytes;
     const size_t blocks = bytes / block_bytes;
-    blend_blocks<C, T>(src, dest, blocks, plan);
+    // Each block reads both images and writes one.
+    dyx_image_bands::for_row_bands(
+        static_cast<int64_t>(blocks), 3 * block_bytes, [&](int64_t first, int64_t end) {
+            const size_t offset = static_cast<size_t>(first) * block_bytes;
+            blend_blocks<C, T>(src + offset, dest + offset, static_cast<size_t>(end - first), plan);
+        });
     const size_t rest = bytes % block_bytes;
     if (rest == 0) return;
     uint8_t src_tail[block_bytes] = {}, dest_tail[block_bytes] = {};

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_image_stats.h"
 #include "dyx_image_vec.h"
 
@@ -46,10 +47,18 @@ dyx_image_t *dyx_image_diff(const dyx_image_t *a, const dyx_image_t *b, int32_t 
     if (result == nullptr) return nullptr;
     const size_t bytes = dyx_image_data_size(a);
     if (bytes != 0 && a->data != nullptr && b->data != nullptr) {
-        if (absolute)
-            difference<AbsoluteDifference>(a->data, b->data, result->data, bytes);
-        else
-            difference<ModuloDifference>(a->data, b->data, result->data, bytes);
+        // Row bands over the workers: every byte is its own difference.
+        const size_t row_bytes = bytes / a->height;
+        dyx_image_bands::for_row_bands(a->height, 3 * row_bytes, [&](int64_t first, int64_t end) {
+            const size_t offset = static_cast<size_t>(first) * row_bytes;
+            const size_t count = static_cast<size_t>(end - first) * row_bytes;
+            if (absolute)
+                difference<AbsoluteDifference>(a->data + offset, b->data + offset, result->data + offset,
+                                               count);
+            else
+                difference<ModuloDifference>(a->data + offset, b->data + offset, result->data + offset,
+                                             count);
+        });
     }
     // The depth plane is not a difference; zero it rather than hand out
     // whatever the allocator left there.

@@ -151,8 +151,10 @@ DYX_SSSE3 size_t grey_bytes(const uint8_t *src, uint8_t *dest, size_t count, int
             _mm_mullo_epi16(blue, blue_weight));
         __m128i grey = _mm_srli_epi16(_mm_mulhi_epu16(sum, reciprocal), 6);
         // Off a multiple of 100 the integer quotient is the double's integer
-        // part; on one, the double may fall just short, so ask it.
-        const __m128i on_integer = _mm_cmpeq_epi16(_mm_mullo_epi16(grey, hundred), sum);
+        // part; on one, the double may fall just short, so ask it. A black
+        // pixel (sum 0) is exact, and black frames are common.
+        const __m128i on_integer = _mm_andnot_si128(_mm_cmpeq_epi16(sum, zero),
+                                                    _mm_cmpeq_epi16(_mm_mullo_epi16(grey, hundred), sum));
         if (_mm_movemask_epi8(on_integer) != 0) grey = grey_by_definition(red, green, blue);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(dest + i), _mm_packus_epi16(grey, zero));
     }
