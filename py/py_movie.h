@@ -47,7 +47,7 @@ PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_getframe(PyObject *self, PyObject *args);
 /* getarray(n): frame n as a top-down uint8 NumPy array, a (left, right)
  * tuple of them for a stereo movie, or getframe's status on failure. */
-PyObject *movie_getarray(PyObject *self, PyObject *args);
+PyObject *movie_getarray(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_addcount(PyObject *self, PyObject *args);
 PyObject *movie_resetcount(PyObject *self, PyObject *args);
 

@@ -162,13 +162,27 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
     return list;
 }
 
-PyObject *movie_getarray(PyObject *object, PyObject *args) {
-    PyObject *frames = movie_getframe(object, args);
+PyObject *movie_getarray(PyObject *object, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"n", "copy", nullptr};
+    int n = 0;
+    PyObject *copy_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "i|O:getarray", const_cast<char **>(keywords), &n,
+                                     &copy_object))
+        return nullptr;
+    const int copy = copy_object != nullptr ? PyObject_IsTrue(copy_object) : 0;
+    if (copy < 0) return nullptr;
+    PyObject *frame_args = Py_BuildValue("(i)", n);
+    if (frame_args == nullptr) return nullptr;
+    PyObject *frames = movie_getframe(object, frame_args);
+    Py_DECREF(frame_args);
     if (frames == nullptr || !PyList_Check(frames)) return frames;  // the status of a failed read
     const Py_ssize_t eyes = PyList_GET_SIZE(frames);
     PyObject *arrays = PyTuple_New(eyes);
     for (Py_ssize_t eye = 0; arrays != nullptr && eye < eyes; ++eye) {
-        PyObject *array = image_toarray(PyList_GET_ITEM(frames, eye), nullptr);
+        // Each frame is a new image that nothing else holds: a view of it
+        // is as good as a copy, without the copy.
+        PyObject *image = PyList_GET_ITEM(frames, eye);
+        PyObject *array = copy ? image_toarray(image, nullptr) : pixels_view_array(image);
         if (array == nullptr)
             Py_CLEAR(arrays);
         else

@@ -92,11 +92,13 @@ def _numpy():
     return numpy
 
 
-def _frames_as_arrays(frames):
+def _frames_as_arrays(frames, copy=True):
     """What a reader gets for the images of one frame: one array, or a
-    (left, right) pair; images instead of arrays without NumPy."""
-    if _numpy() is not None:
-        frames = [picture.toarray() for picture in frames]
+    (left, right) pair; images instead of arrays without NumPy. Without
+    copy the arrays are views that keep their new images alive."""
+    numpy = _numpy()
+    if numpy is not None:
+        frames = [picture.toarray() if copy else numpy.asarray(picture) for picture in frames]
     return frames[0] if len(frames) == 1 else tuple(frames)
 
 
@@ -143,20 +145,20 @@ def open(path, mode="r", **attributes):
     return _open_movie(path, mode, attributes)
 
 
-def _frames(opened):
+def _frames(opened, copy=False):
     try:
         for number in range(len(opened)):
             frames = opened.getframe(number)
             if not isinstance(frames, list):
                 raise _error(-1, opened.errstr(), opened.filename)
-            yield _frames_as_arrays(frames)
+            yield _frames_as_arrays(frames, copy)
     finally:
         opened.close()
 
 
-def imiter(path):
+def imiter(path, copy=False):
     """Iterate over the frames of a file as arrays, reading each when asked"""
-    return _frames(_open_movie(path, "r", {}))
+    return _frames(_open_movie(path, "r", {}), copy)
 
 
 def _png_bytes(picture):
