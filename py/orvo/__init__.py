@@ -151,7 +151,11 @@ def _frames(opened, copy=False):
             frames = opened.getframe(number)
             if not isinstance(frames, list):
                 raise _error(-1, opened.errstr(), opened.filename)
-            yield _frames_as_arrays(frames, copy)
+            # Only the caller holds the frame while the next one is read: a
+            # name bound here would keep it alive until then.
+            held = [_frames_as_arrays(frames, copy)]
+            del frames
+            yield held.pop()
     finally:
         opened.close()
 
