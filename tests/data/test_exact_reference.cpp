@@ -240,11 +240,16 @@ TEST_F(ExactReference, BandedOperationsMatchOneWorker) {
         const ImagePtr b = random_image(width, height, format, 1, random);
         const auto run_all = [&] {
             std::vector<Bytes> results;
-            const ImagePtr blended = copy_of(a.get());
-            EXPECT_EQ(dyx_image_blend(b.get(), blended.get(), DYX_BLEND_SALPHA, DYX_BLEND_ONE,
-                                      DYX_BLEND_MSALPHA, DYX_BLEND_CCOLOR, constant, 77),
-                      0);
-            results.push_back(contents(blended.get()));
+            const int32_t modes[][4] = {
+                {DYX_BLEND_SALPHA, DYX_BLEND_ONE, DYX_BLEND_MSALPHA, DYX_BLEND_CCOLOR},
+                {DYX_BLEND_DCOLOR, DYX_BLEND_DALPHA | DYX_BLEND_INVERT, DYX_BLEND_SCOLOR, DYX_BLEND_CALPHA}};
+            for (const auto &mode : modes) {
+                const ImagePtr blended = copy_of(a.get());
+                EXPECT_EQ(
+                    dyx_image_blend(b.get(), blended.get(), mode[0], mode[1], mode[2], mode[3], constant, 77),
+                    0);
+                results.push_back(contents(blended.get()));
+            }
             const ImagePtr keyed = copy_of(a.get());
             dyx_image_chromakey(keyed.get(), key, tolerance, 9);
             results.push_back(contents(keyed.get()));
