@@ -211,6 +211,48 @@ DYX_SSSE3 size_t grey_bytes(const uint8_t *src, uint8_t *dest, size_t count, int
     return i;
 }
 
+DYX_SSSE3 size_t spread_pixels(const uint8_t *src, uint8_t *dest, size_t count, int src_components,
+                               int dest_components, const int sources[4]) {
+    if (!available() || src_components < 1 || src_components > 2 || dest_components < 1 ||
+        dest_components > 4)
+        return 0;
+    // For output vector k: which byte of each of the (up to two) input
+    // vectors every lane takes, and the 255s.
+    __m128i order[4][2], fill[4];
+    for (int k = 0; k < dest_components; ++k) {
+        alignas(16) int8_t lanes[2][16];
+        alignas(16) uint8_t ones[16];
+        std::memset(lanes, -1, sizeof lanes);
+        std::memset(ones, 0, sizeof ones);
+        for (int j = 0; j < 16; ++j) {
+            const int out = 16 * k + j, pixel = out / dest_components, component = out % dest_components;
+            if (sources[component] < 0) {
+                ones[j] = 255;
+                continue;
+            }
+            const int in = pixel * src_components + sources[component];
+            lanes[in / 16][j] = static_cast<int8_t>(in % 16);
+        }
+        order[k][0] = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes[0]));
+        order[k][1] = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes[1]));
+        fill[k] = _mm_load_si128(reinterpret_cast<const __m128i *>(ones));
+    }
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const uint8_t *in = src + i * src_components;
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+        const __m128i second =
+            src_components == 2 ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16)) : first;
+        uint8_t *out = dest + i * dest_components;
+        for (int k = 0; k < dest_components; ++k) {
+            __m128i v = _mm_or_si128(_mm_shuffle_epi8(first, order[k][0]), fill[k]);
+            if (src_components == 2) v = _mm_or_si128(v, _mm_shuffle_epi8(second, order[k][1]));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * k), v);
+        }
+    }
+    return i;
+}
+
 DYX_SSSE3 size_t mirror_rgb(const uint8_t *row, uint8_t *out, size_t width) {
     if (!available()) return 0;
     // Five pixels (15 bytes) reversed per step; the 16th byte written
