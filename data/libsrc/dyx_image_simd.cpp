@@ -211,6 +211,32 @@ DYX_SSSE3 size_t grey_bytes(const uint8_t *src, uint8_t *dest, size_t count, int
     return i;
 }
 
+namespace {
+
+// The loop of spread_pixels for one pair of pixel sizes, so that the
+// masks stay in registers.
+template <int SC, int DC>
+DYX_SSSE3 size_t spread_steps(const uint8_t *src, uint8_t *dest, size_t count, const __m128i (&order)[4][2],
+                              const __m128i (&fill)[4]) {
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const uint8_t *in = src + i * SC;
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+        __m128i second = first;
+        if constexpr (SC == 2) second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16));
+        uint8_t *out = dest + i * DC;
+#pragma GCC unroll 4
+        for (int k = 0; k < DC; ++k) {
+            __m128i v = _mm_or_si128(_mm_shuffle_epi8(first, order[k][0]), fill[k]);
+            if constexpr (SC == 2) v = _mm_or_si128(v, _mm_shuffle_epi8(second, order[k][1]));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * k), v);
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
 DYX_SSSE3 size_t spread_pixels(const uint8_t *src, uint8_t *dest, size_t count, int src_components,
                                int dest_components, const int sources[4]) {
     if (!available() || src_components < 1 || src_components > 2 || dest_components < 1 ||
@@ -237,20 +263,22 @@ DYX_SSSE3 size_t spread_pixels(const uint8_t *src, uint8_t *dest, size_t count, 
         order[k][1] = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes[1]));
         fill[k] = _mm_load_si128(reinterpret_cast<const __m128i *>(ones));
     }
-    size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const uint8_t *in = src + i * src_components;
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
-        const __m128i second =
-            src_components == 2 ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16)) : first;
-        uint8_t *out = dest + i * dest_components;
-        for (int k = 0; k < dest_components; ++k) {
-            __m128i v = _mm_or_si128(_mm_shuffle_epi8(first, order[k][0]), fill[k]);
-            if (src_components == 2) v = _mm_or_si128(v, _mm_shuffle_epi8(second, order[k][1]));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * k), v);
-        }
+    switch (src_components * 8 + dest_components) {
+        case 1 * 8 + 2:
+            return spread_steps<1, 2>(src, dest, count, order, fill);
+        case 1 * 8 + 3:
+            return spread_steps<1, 3>(src, dest, count, order, fill);
+        case 1 * 8 + 4:
+            return spread_steps<1, 4>(src, dest, count, order, fill);
+        case 2 * 8 + 1:
+            return spread_steps<2, 1>(src, dest, count, order, fill);
+        case 2 * 8 + 3:
+            return spread_steps<2, 3>(src, dest, count, order, fill);
+        case 2 * 8 + 4:
+            return spread_steps<2, 4>(src, dest, count, order, fill);
+        default:
+            return 0;
     }
-    return i;
 }
 
 DYX_SSSE3 size_t mirror_rgb(const uint8_t *row, uint8_t *out, size_t width) {
