@@ -12,7 +12,11 @@ about the same time in both orvo columns. A plain NumPy copy of a 1080p
 RGB frame is the memory-speed floor. The NumPy view row times one
 numpy.asarray(img) against Pillow's numpy.asarray, which copies. The imread
 row reads a 1080p PNG into an array: orvo.imread against
-numpy.asarray(Image.open(...)) and cv2.imread.
+numpy.asarray(Image.open(...)) and cv2.imread. After the table, reading
+every frame of a 1080p H.264 movie (made with the ffmpeg command) as RGB
+arrays is timed through orvo.imiter (views and copies), a getframe loop,
+PyAV with and without frame threads, and OpenCV's VideoCapture;
+bench/peak_memory.py compares the memory the same readers take.
 
 Run with the module on the path, for example:
     PYTHONPATH=build/py3 python3 bench/compare.py [--repeat N]
@@ -24,6 +28,7 @@ import atexit
 import os
 import shutil
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -42,6 +47,10 @@ try:
     import cv2
 except ImportError:
     cv2 = None
+try:
+    import av
+except ImportError:
+    av = None
 
 L, RGB, RGBA = orvo.DYX_IMG_FMT_L, orvo.DYX_IMG_FMT_RGB, orvo.DYX_IMG_FMT_RGBA
 COMPONENTS = {L: 1, RGB: 3, RGBA: 4}
@@ -121,6 +130,15 @@ def build_cases(inputs):
     add("RGBA -> RGB 1920x1080", orvo_in_place(inputs, 1920, 1080, RGBA, convert(RGB)),
         lambda: (lambda im: lambda _: im.convert("RGB"))(inputs.pil(1920, 1080, RGBA)),
         lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2RGB))(inputs.array(1920, 1080, RGBA)))
+    add("RGBA -> L 1920x1080", orvo_in_place(inputs, 1920, 1080, RGBA, convert(L)),
+        lambda: (lambda im: lambda _: im.convert("L"))(inputs.pil(1920, 1080, RGBA)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2GRAY))(inputs.array(1920, 1080, RGBA)))
+    add("L -> RGB 1920x1080", orvo_in_place(inputs, 1920, 1080, L, convert(RGB)),
+        lambda: (lambda im: lambda _: im.convert("RGB"))(inputs.pil(1920, 1080, L)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_GRAY2RGB))(inputs.array(1920, 1080, L)))
+    add("L -> RGBA 1920x1080", orvo_in_place(inputs, 1920, 1080, L, convert(RGBA)),
+        lambda: (lambda im: lambda _: im.convert("RGBA"))(inputs.pil(1920, 1080, L)),
+        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_GRAY2RGBA))(inputs.array(1920, 1080, L)))
 
     def scale_case(name, sw, sh, dw, dh, smooth):
         pil_filter = (Image.BOX if smooth else Image.NEAREST) if Image else None
@@ -218,6 +236,27 @@ def build_cases(inputs):
         lambda: (lambda a, m: lambda _: cv2.transform(a, m))(
             inputs.array(1920, 1080, RGBA), numpy.array(matrix, dtype=numpy.float32)))
 
+    # Chroma key: pixels near a key colour get a new alpha. OpenCV has no
+    # one call for it: the mask of inRange, then the alpha channel set
+    # through it.
+    key_image = inputs.orvo(1920, 1080, RGBA)
+    key, tolerance = (120, 130, 140), (60, 70, 80)
+
+    def cv_chromakey():
+        a = inputs.array(1920, 1080, RGBA)
+        low = tuple(k - t for k, t in zip(key, tolerance)) + (0,)
+        high = tuple(k + t for k, t in zip(key, tolerance)) + (255,)
+        nine = numpy.full((1080, 1920), 9, numpy.uint8)
+
+        def work(_):
+            mask = cv2.inRange(a, low, high)
+            alpha = cv2.copyTo(nine, mask, cv2.extractChannel(a, 3))
+            cv2.insertChannel(alpha, a, 3)
+        return work
+    add("chroma key RGBA 1080p",
+        lambda repeat: median_ms(lambda _: key_image.chromakey(key, tolerance, 9), repeat), None,
+        cv_chromakey)
+
     diff_a = inputs.orvo(1920, 1080, RGBA)
     diff_b = orvo.image(1920, 1080, RGBA, inputs.raw(1920, 1080, RGBA)[::-1])
 
@@ -282,6 +321,75 @@ def png_file(inputs):
     return name
 
 
+def h264_file(frames=150):
+    """A 1080p H.264 movie of `frames` frames made by the ffmpeg command, in
+    a directory removed at exit; None without ffmpeg."""
+    ffmpeg = shutil.which("ffmpeg") if hasattr(shutil, "which") else None
+    if ffmpeg is None:
+        return None
+    directory = tempfile.mkdtemp(prefix="orvo-bench-")
+    atexit.register(shutil.rmtree, directory, True)
+    name = os.path.join(directory, "movie.mp4")
+    subprocess.check_call([ffmpeg, "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25",
+                           "-frames:v", str(frames), "-c:v", "libx264", "-pix_fmt", "yuv420p", name])
+    return name
+
+
+def reading_cases(path):
+    """(name, work) reading every frame of the movie as RGB arrays."""
+    def orvo_imiter(copy):
+        return lambda _: sum(1 for _frame in orvo.imiter(path, copy=copy))
+
+    def orvo_getframe_loop(_):
+        movie = orvo.open(path)
+        for number in range(len(movie)):
+            numpy.asarray(movie.getframe(number)[0])
+        movie.close()
+
+    def pyav(threads):
+        def work(_):
+            with av.open(path) as container:
+                stream = container.streams.video[0]
+                if threads:
+                    stream.thread_type = "AUTO"
+                for frame in container.decode(stream):
+                    frame.to_ndarray(format="rgb24")
+        return work
+
+    def opencv(_):
+        capture = cv2.VideoCapture(path)
+        while capture.read()[0]:
+            pass
+        capture.release()
+
+    cases = [("orvo imiter", orvo_imiter(False)), ("orvo imiter copy=True", orvo_imiter(True)),
+             ("orvo getframe + numpy.asarray", orvo_getframe_loop)]
+    if av is not None:
+        cases += [("PyAV, frame threads", pyav(True)), ("PyAV, one thread", pyav(False))]
+    if cv2 is not None:
+        cases.append(("OpenCV VideoCapture", opencv))
+    return cases
+
+
+def time_reading(repeat, orvo_threads):
+    """Prints the median seconds of reading a 1080p H.264 movie each way."""
+    path = h264_file() if numpy is not None else None
+    if path is None:
+        print("frame reading: needs NumPy and the ffmpeg command")
+        return
+    print("\nreading 150 frames of 1080p H.264 as RGB arrays (median s of %d)" % repeat)
+    for name, work in reading_cases(path):
+        seconds = median_ms(work, repeat) / 1000.0
+        if name.startswith("orvo"):
+            orvo.threads = 1
+            one = median_ms(work, repeat) / 1000.0
+            orvo.threads = orvo_threads
+            print("  %-32s %7.3f  (orvo.threads = 1: %.3f)" % (name, seconds, one))
+        else:
+            print("  %-32s %7.3f" % (name, seconds))
+        sys.stdout.flush()
+
+
 def ratio(ours, theirs):
     return "%7.2f" % (ours / theirs) if theirs else "    n/a"
 
@@ -291,6 +399,10 @@ def main():
     parser.add_argument("--repeat", type=int, default=21, help="timed runs per case (default 21)")
     parser.add_argument("--clock", choices=("wall", "cpu"), default="wall",
                         help="wall-clock (default) or this process's processor time")
+    parser.add_argument("--reading-repeat", type=int, default=5,
+                        help="runs of each movie reading (default 5; at most --repeat; 0 skips them)")
+    parser.add_argument("--only", action="append", default=[],
+                        help="run only the cases whose name holds this text (may be repeated)")
     args = parser.parse_args()
     global clock
     clock = time.perf_counter if args.clock == "wall" else time.process_time
@@ -316,6 +428,8 @@ def main():
     print(header)
     print("-" * len(header))
     for name, orvo_timer, pil_factory, cv_factory in build_cases(inputs):
+        if args.only and not any(text in name for text in args.only):
+            continue
         ours = ours1 = orvo_timer(args.repeat)
         if orvo_threads != 1:
             orvo.threads = 1
@@ -341,6 +455,8 @@ def main():
                    ratio(ours, cv_ms), show(cv1_ms), ratio(ours1, cv1_ms))
         print("%-34s %s %s %s %s %s %s %s %s" % ((name,) + columns))
         sys.stdout.flush()
+    if args.reading_repeat > 0 and (not args.only or "reading" in args.only):
+        time_reading(min(args.repeat, args.reading_repeat), orvo_threads)
 
 
 if __name__ == "__main__":

@@ -50,6 +50,7 @@ set(DYX_IMAGE_SOURCES
   ${DYX_ROOT}/data/libsrc/dyx_image_axb.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_bitblt.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_blend.cpp
+  ${DYX_ROOT}/data/libsrc/dyx_image_blend_avx2.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_chromakey.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_convert.cpp
   ${DYX_ROOT}/data/libsrc/dyx_image_diff.cpp

@@ -87,6 +87,12 @@ int pixels_from_array(dyx_image_t *image, PyObject *source);
  * width) or (height, width, components), top row first; RuntimeError when
  * NumPy is unavailable. */
 PyObject *pixels_to_topdown_array(const dyx_image_t *image);
+/* A NumPy array over the pixels of the orvo.image `object`, without a copy:
+ * the same (height, width[, components]) top-down view as
+ * numpy.asarray(image), writable, whose base holds the image's buffer, so
+ * the image lives and keeps its pixels where they are while the array
+ * does. RuntimeError when NumPy is unavailable. */
+PyObject *pixels_view_array(PyObject *object);
 
 }  // namespace orvo
 

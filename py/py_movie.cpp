@@ -465,10 +465,12 @@ PyMethodDef movie_methods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "append($self, arg1, object=None, method=None, smooth=0)\n--\n\nAdd movie or image to file"},
     {"getframe", locked<movie_getframe>, METH_VARARGS, "getframe($self, n, /)\n--\n\nGet image from movie"},
-    {"getarray", locked<movie_getarray>, METH_VARARGS,
-     "getarray($self, n, /)\n--\n\n"
+    {"getarray", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<movie_getarray>)),
+     METH_VARARGS | METH_KEYWORDS,
+     "getarray($self, n, copy=False)\n--\n\n"
      "Frame n as a (height, width[, components]) uint8 NumPy array, top row first; "
-     "a (left, right) tuple for a stereo movie"},
+     "a (left, right) tuple for a stereo movie. The array is a view of the new "
+     "frame's pixels; copy=True gives a detached C-contiguous copy"},
     {"addcount", locked<movie_addcount>, METH_VARARGS,
      "addcount($self, x, /)\n--\n\nAdd a number of frames to a movie"},
     {"resetcount", locked<movie_resetcount>, METH_VARARGS,

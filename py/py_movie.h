@@ -51,10 +51,10 @@ extern PySequenceMethods movie_sequence;
 /* Frame transfer (py_movie_transfer.cpp). */
 PyObject *movie_append(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_getframe(PyObject *self, PyObject *args);
-/* getarray(n): frame n (negative n counts from the end) as a top-down
+/* getarray(n, copy=False): frame n (negative n counts from the end) as a top-down
  * uint8 NumPy array, a (left, right) tuple of them for a stereo movie, or
  * getframe's status on failure. */
-PyObject *movie_getarray(PyObject *self, PyObject *args);
+PyObject *movie_getarray(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *movie_addcount(PyObject *self, PyObject *args);
 PyObject *movie_resetcount(PyObject *self, PyObject *args);
 

@@ -181,9 +181,15 @@ PyObject *movie_getframe(PyObject *object, PyObject *args) {
     return list;
 }
 
-PyObject *movie_getarray(PyObject *object, PyObject *args) {
+PyObject *movie_getarray(PyObject *object, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"n", "copy", nullptr};
     int n = 0;
-    if (!PyArg_ParseTuple(args, "i:getarray", &n)) return nullptr;
+    PyObject *copy_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "i|O:getarray", const_cast<char **>(keywords), &n,
+                                     &copy_object))
+        return nullptr;
+    const int copy = copy_object != nullptr ? PyObject_IsTrue(copy_object) : 0;
+    if (copy < 0) return nullptr;
     // A negative n counts from the end, as indexing does.
     if (n < 0) {
         ObjectLockGuard locked(movie_lock(object));
@@ -197,7 +203,10 @@ PyObject *movie_getarray(PyObject *object, PyObject *args) {
     const Py_ssize_t eyes = PyList_GET_SIZE(frames);
     PyObject *arrays = PyTuple_New(eyes);
     for (Py_ssize_t eye = 0; arrays != nullptr && eye < eyes; ++eye) {
-        PyObject *array = image_toarray(PyList_GET_ITEM(frames, eye), nullptr);
+        // Each frame is a new image that nothing else holds: a view of it
+        // is as good as a copy, without the copy.
+        PyObject *image = PyList_GET_ITEM(frames, eye);
+        PyObject *array = copy ? image_toarray(image, nullptr) : pixels_view_array(image);
         if (array == nullptr)
             Py_CLEAR(arrays);
         else

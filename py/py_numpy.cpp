@@ -131,6 +131,22 @@ PyObject *pixels_to_topdown_array(const dyx_image_t *image) {
 #endif
 }
 
+PyObject *pixels_view_array(PyObject *object) {
+    if (!numpy_ready()) return nullptr;
+#if ORVO_HAVE_NUMPY
+    // Through the buffer protocol: the array's base is a memoryview holding
+    // one export of the image, which stops resizing or reloading it.
+    PyObject *view = PyMemoryView_FromObject(object);
+    if (view == nullptr) return nullptr;
+    PyObject *array = PyArray_FromAny(view, nullptr, 0, 0, 0, nullptr);
+    Py_DECREF(view);
+    return array;
+#else
+    (void)object;
+    return nullptr;
+#endif
+}
+
 PyObject *pixels_source(PyObject *object) {
     if (!numpy_ready()) return nullptr;
 #if ORVO_HAVE_NUMPY

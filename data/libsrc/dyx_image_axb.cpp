@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
 #include "dyx_status.h"
@@ -154,26 +155,37 @@ void transform_depth(float *depth, size_t count, float scale, float offset) {
 extern "C" {
 
 int dyx_image_axb(dyx_image_t *image, const float matrix[20], const float depth[2]) {
-    const size_t pixels = static_cast<size_t>(image->width) * image->height;
-    if (pixels != 0 && image->data != nullptr) {
-        switch (image->format) {
-            case DYX_IMG_FMT_A:
-            case DYX_IMG_FMT_L:
-                transform_by_table(image->data, pixels, matrix, image->format);
-                break;
-            case DYX_IMG_FMT_LA:
-                transform_pixels<DYX_IMG_FMT_LA>(image->data, pixels, matrix);
-                break;
-            case DYX_IMG_FMT_RGB:
-                transform_colour<DYX_IMG_FMT_RGB>(image->data, pixels, matrix);
-                break;
-            case DYX_IMG_FMT_RGBA:
-                transform_colour<DYX_IMG_FMT_RGBA>(image->data, pixels, matrix);
-                break;
+    const size_t width = image->width;
+    const size_t pixels = width * image->height;
+    const bool colour = pixels != 0 && image->data != nullptr;
+    const bool scale_depth = image->depth && image->depth_data != nullptr && pixels != 0;
+    if (!colour && !scale_depth) return DYX_OK;
+    const size_t components = static_cast<size_t>(dyx_image_color_components_per_pixel(image));
+    // Row bands over the workers: every pixel and depth value is its own.
+    const uint64_t row_work = width * ((colour ? 2 * components : 0) + (scale_depth ? 2 * sizeof(float) : 0));
+    dyx_image_bands::for_row_bands(image->height, row_work, [&](int64_t first, int64_t end) {
+        const size_t start = static_cast<size_t>(first) * width;
+        const size_t count = static_cast<size_t>(end - first) * width;
+        if (colour) {
+            uint8_t *data = image->data + start * components;
+            switch (image->format) {
+                case DYX_IMG_FMT_A:
+                case DYX_IMG_FMT_L:
+                    transform_by_table(data, count, matrix, image->format);
+                    break;
+                case DYX_IMG_FMT_LA:
+                    transform_pixels<DYX_IMG_FMT_LA>(data, count, matrix);
+                    break;
+                case DYX_IMG_FMT_RGB:
+                    transform_colour<DYX_IMG_FMT_RGB>(data, count, matrix);
+                    break;
+                case DYX_IMG_FMT_RGBA:
+                    transform_colour<DYX_IMG_FMT_RGBA>(data, count, matrix);
+                    break;
+            }
         }
-    }
-    if (image->depth && image->depth_data != nullptr && pixels != 0)
-        transform_depth(image->depth_data, pixels, depth[0], depth[1]);
+        if (scale_depth) transform_depth(image->depth_data + start, count, depth[0], depth[1]);
+    });
     return DYX_OK;
 }
 

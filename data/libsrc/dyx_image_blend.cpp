@@ -15,6 +15,8 @@
 #include <cstring>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
+#include "dyx_image_blend.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
 #include "dyx_status.h"
@@ -27,22 +29,18 @@ using dyx_vec::u16x8;
 using dyx_vec::u32x4;
 using dyx_vec::u8x16;
 
+using blend_kernels::BlendPlan;
+using blend_kernels::FactorLanes;
+using blend_kernels::kAllTerms;
+using blend_kernels::kDest;
+using blend_kernels::kDestAlpha;
+using blend_kernels::kSource;
+using blend_kernels::kSourceAlpha;
+
 // A block holds whole pixels in whole vectors: 16 bytes for 1, 2 and 4
 // components, 48 bytes (16 pixels) for RGB.
 constexpr int vectors_per_block(int components) { return components == 3 ? 3 : 1; }
-constexpr int kMaxBlockBytes = 3 * dyx_vec::kBytes;
-
-// Where the factor of each lane of a block comes from. For every lane at
-// most one mask is 0xff; a lane with none takes `constant`. `invert` is 0xff
-// for codes with bit value 16, since 255 - e == e ^ 255 for a byte.
-struct FactorLanes {
-    uint8_t source[kMaxBlockBytes] = {};
-    uint8_t source_alpha[kMaxBlockBytes] = {};
-    uint8_t dest[kMaxBlockBytes] = {};
-    uint8_t dest_alpha[kMaxBlockBytes] = {};
-    uint8_t constant[kMaxBlockBytes] = {};
-    uint8_t invert[kMaxBlockBytes] = {};
-};
+static_assert(blend_kernels::kMaxBlockBytes == 3 * dyx_vec::kBytes, "an RGB block is three vectors");
 
 struct BlendCodes {
     int32_t src_color, src_alpha, dst_color, dst_alpha;
@@ -101,15 +99,6 @@ void resolve_lane(FactorLanes &factor, int32_t code, int lane, int component, in
     }
     factor.invert[lane] = (code & DYX_BLEND_INVERT) ? 0xff : 0;
 }
-
-// The inputs a plan's factors read anywhere; a kernel is compiled for each
-// combination so that unused selects and alpha broadcasts cost nothing.
-enum Terms : unsigned { kSource = 1, kSourceAlpha = 2, kDest = 4, kDestAlpha = 8, kAllTerms = 16 };
-
-struct BlendPlan {
-    FactorLanes source_factor, dest_factor;
-    unsigned terms = 0;
-};
 
 BlendPlan make_plan(int32_t format, int components, const BlendCodes &codes) {
     BlendPlan plan;
@@ -206,20 +195,35 @@ void blend_blocks(const uint8_t *src, uint8_t *dest, size_t blocks, const BlendP
     }
 }
 
-// The whole pixel data: full blocks in place, the last partial block
-// through a padded copy so that it runs the very same code.
+// The whole pixel data: whole steps of two blocks in bands over the
+// workers (every block is computed alone, so the bands do not change a
+// byte), with AVX2 where the processor has it; then the blocks left and
+// the last partial block, through a padded copy so that it runs the very
+// same code.
 template <int C, unsigned T>
 void blend_all(const uint8_t *src, uint8_t *dest, size_t bytes, const BlendPlan &plan) {
     constexpr size_t block_bytes = vectors_per_block(C) * dyx_vec::kBytes;
-    const size_t blocks = bytes / block_bytes;
-    blend_blocks<C, T>(src, dest, blocks, plan);
-    const size_t rest = bytes % block_bytes;
+    constexpr size_t step_bytes = blend_kernels::wide_block_bytes(C);
+    static_assert(step_bytes == 2 * block_bytes, "a wide step is two blocks");
+    const size_t steps = bytes / step_bytes;
+    // Each step reads both images and writes one.
+    dyx_image_bands::for_row_bands(
+        static_cast<int64_t>(steps), 3 * step_bytes, [&](int64_t first, int64_t end) {
+            const size_t offset = static_cast<size_t>(first) * step_bytes;
+            const size_t count = static_cast<size_t>(end - first);
+            if (!blend_kernels::blend_wide(C, src + offset, dest + offset, count, plan))
+                blend_blocks<C, T>(src + offset, dest + offset, 2 * count, plan);
+        });
+    const size_t done = steps * step_bytes;
+    const size_t blocks = (bytes - done) / block_bytes;
+    blend_blocks<C, T>(src + done, dest + done, blocks, plan);
+    const size_t tail = done + blocks * block_bytes, rest = bytes - tail;
     if (rest == 0) return;
     uint8_t src_tail[block_bytes] = {}, dest_tail[block_bytes] = {};
-    std::memcpy(src_tail, src + blocks * block_bytes, rest);
-    std::memcpy(dest_tail, dest + blocks * block_bytes, rest);
+    std::memcpy(src_tail, src + tail, rest);
+    std::memcpy(dest_tail, dest + tail, rest);
     blend_blocks<C, T>(src_tail, dest_tail, 1, plan);
-    std::memcpy(dest + blocks * block_bytes, dest_tail, rest);
+    std::memcpy(dest + tail, dest_tail, rest);
 }
 
 using BlendFunction = void (*)(const uint8_t *, uint8_t *, size_t, const BlendPlan &);

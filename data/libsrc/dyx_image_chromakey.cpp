@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_image_composite.h"
 #include "dyx_image_vec.h"
 #include "dyx_status.h"
@@ -71,10 +72,16 @@ size_t key_vectors(uint8_t *data, size_t pixels, const KeyTest &test, uint8_t al
     return groups * 16 / C;
 }
 
+// Row bands over the workers; each pixel is keyed alone.
 template <int C>
-void key_image(uint8_t *data, size_t pixels, const KeyTest &test, uint8_t alpha) {
-    const size_t done = key_vectors<C>(data, pixels, test, alpha);
-    key_pixels<C>(data + done * C, pixels - done, test, alpha);
+void key_image(uint8_t *data, size_t width, size_t height, const KeyTest &test, uint8_t alpha) {
+    dyx_image_bands::for_row_bands(static_cast<int64_t>(height), 2 * width * C,
+                                   [&](int64_t first, int64_t end) {
+                                       uint8_t *band = data + static_cast<size_t>(first) * width * C;
+                                       const size_t pixels = static_cast<size_t>(end - first) * width;
+                                       const size_t done = key_vectors<C>(band, pixels, test, alpha);
+                                       key_pixels<C>(band + done * C, pixels - done, test, alpha);
+                                   });
 }
 
 }  // namespace
@@ -92,9 +99,9 @@ int dyx_image_chromakey(dyx_image_t *image, const uint8_t key[3], const int32_t 
     for (int c = 0; c < test.keyed; ++c)
         if (test.tolerance[c] < 0) return DYX_OK;
     if (image->format == DYX_IMG_FMT_LA)
-        key_image<2>(image->data, pixels, test, alpha);
+        key_image<2>(image->data, image->width, image->height, test, alpha);
     else
-        key_image<4>(image->data, pixels, test, alpha);
+        key_image<4>(image->data, image->width, image->height, test, alpha);
     return DYX_OK;
 }
 

@@ -143,9 +143,50 @@ void grey_bytes(const uint8_t *src, uint8_t *dest, size_t count) {
     for (; i < count; ++i) dest[i] = grey(src[i * SC], src[i * SC + 1], src[i * SC + 2]);
 }
 
+// Where each output component of a one- or two-component source comes
+// from, as convert_pixel has it: a source component, or -1 for 255.
+template <int From, int To>
+constexpr std::array<int, 4> spread_sources() {
+    constexpr int alpha = From == kA ? 0 : From == kLA ? 1 : -1;
+    if constexpr (To == kA) return {From == kL ? 0 : alpha, 0, 0, 0};
+    if constexpr (To == kL) return {0, 0, 0, 0};
+    if constexpr (To == kLA) return {0, alpha, 0, 0};
+    if constexpr (To == kRGB) return {0, 0, 0, 0};
+    return {0, 0, 0, alpha};
+}
+
+// RGB or RGBA to LA: the grey values a chunk at a time with the fast grey
+// loops, then each beside its alpha.
+template <int From>
+void grey_alpha_pixels(const uint8_t *src, uint8_t *dest, size_t count) {
+    constexpr int SC = components_of(From);
+    constexpr size_t kChunk = 1024;
+    uint8_t grey[kChunk];
+    for (size_t first = 0; first < count; first += kChunk) {
+        const size_t n = std::min(kChunk, count - first);
+        const uint8_t *s = src + first * SC;
+        uint8_t *d = dest + 2 * first;
+        grey_bytes<From>(s, grey, n);
+        for (size_t i = 0; i < n; ++i) {
+            d[2 * i] = grey[i];
+            d[2 * i + 1] = From == kRGBA ? s[4 * i + 3] : 255;
+        }
+    }
+}
+
 template <int From, int To>
 void convert_pixels(const uint8_t *src, uint8_t *dest, size_t count) {
-    if constexpr (kLittleEndian && From == kRGB && To == kRGBA) {
+    if constexpr ((From == kA || From == kL || From == kLA) && (To == kRGB || To == kRGBA)) {
+        // The compiler's own vectors do well with the narrower targets, not
+        // with these.
+        constexpr int SC = components_of(From), DC = components_of(To);
+        constexpr std::array<int, 4> sources = spread_sources<From, To>();
+        const size_t done = dyx_image_simd::spread_pixels(src, dest, count, SC, DC, sources.data());
+        const GreyMap grey;
+        for (size_t i = done; i < count; ++i) convert_pixel<From, To>(src + i * SC, dest + i * DC, grey);
+    } else if constexpr ((From == kRGB || From == kRGBA) && To == kLA) {
+        grey_alpha_pixels<From>(src, dest, count);
+    } else if constexpr (kLittleEndian && From == kRGB && To == kRGBA) {
         const size_t done = dyx_image_simd::rgb_to_rgba(src, dest, count);
         rgb_to_rgba_words(src + 3 * done, dest + 4 * done, count - done);
     } else if constexpr (kLittleEndian && From == kRGBA && To == kRGB) {

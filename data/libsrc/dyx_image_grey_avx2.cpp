@@ -48,6 +48,7 @@ __attribute__((target("avx2"))) size_t grey_bytes_avx2(const uint8_t *src, uint8
     // sum / 100 == (sum * 41944) >> 22 for every sum up to 25500.
     const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(41944));
     const __m256i hundred = _mm256_set1_epi16(100);
+    const __m256i zero = _mm256_setzero_si256();
     const size_t bytes = count * c;
     // Groups holding a sum that is a multiple of 100, with their lanes: the
     // fix-ups are made after each chunk of groups, so that the vector loop
@@ -74,8 +75,10 @@ __attribute__((target("avx2"))) size_t grey_bytes_avx2(const uint8_t *src, uint8
             const __m256i grey = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), 6);
             const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(grey, grey), 0x08);
             _mm_storeu_si128(reinterpret_cast<__m128i *>(dest + i), _mm256_castsi256_si128(packed));
-            // Two mask bits per 16-bit lane; the low one marks the pixel.
-            const __m256i on_hundred = _mm256_cmpeq_epi16(_mm256_mullo_epi16(grey, hundred), sum);
+            // Two mask bits per 16-bit lane; the low one marks the pixel. A
+            // black pixel (sum 0) is exact, and black frames are common.
+            const __m256i on_hundred = _mm256_andnot_si256(
+                _mm256_cmpeq_epi16(sum, zero), _mm256_cmpeq_epi16(_mm256_mullo_epi16(grey, hundred), sum));
             hit_group[hits] = static_cast<uint32_t>(i - chunk_start);
             hit_lanes[hits] = static_cast<uint32_t>(_mm256_movemask_epi8(on_hundred)) & 0x55555555u;
             hits += hit_lanes[hits] != 0;

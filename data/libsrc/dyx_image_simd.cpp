@@ -3,6 +3,7 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 #include <atomic>
@@ -38,8 +39,44 @@ bool avx2_available() {
 
 void set_limit(Level level) { limit.store(static_cast<int>(level), std::memory_order_relaxed); }
 
-DYX_SSSE3 size_t rgb_to_rgba(const uint8_t *src, uint8_t *dest, size_t count) {
-    if (!available()) return 0;
+namespace {
+
+#define DYX_AVX2 __attribute__((target("avx2")))
+
+// Eight pixels per step: the 24 source bytes go 12 to each 128-bit half,
+// then spread to four bytes each. The 32-byte load must stay inside the
+// source.
+DYX_AVX2 size_t rgb_to_rgba_avx2(const uint8_t *src, uint8_t *dest, size_t count) {
+    const __m256i halves = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
+                                            3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xff000000u));
+    size_t i = 0;
+    for (; 3 * i + 32 <= 3 * count; i += 8) {
+        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 3 * i));
+        const __m256i out = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(in, halves), spread);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dest + 4 * i), _mm256_or_si256(out, alpha));
+    }
+    return i;
+}
+
+// Eight pixels per step: each half packs its four pixels into 12 bytes,
+// which are then joined into 24. The 32-byte store must stay inside the
+// destination; its last 8 bytes are the next step's to write.
+DYX_AVX2 size_t rgba_to_rgb_avx2(const uint8_t *src, uint8_t *dest, size_t count) {
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4,
+                                          5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    size_t i = 0;
+    for (; i + 8 <= count && 3 * i + 32 <= 3 * count; i += 8) {
+        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 4 * i));
+        const __m256i out = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(in, pack), join);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dest + 3 * i), out);
+    }
+    return i;
+}
+
+DYX_SSSE3 size_t rgb_to_rgba_ssse3(const uint8_t *src, uint8_t *dest, size_t count) {
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xff000000u));
     size_t i = 0;
@@ -52,8 +89,7 @@ DYX_SSSE3 size_t rgb_to_rgba(const uint8_t *src, uint8_t *dest, size_t count) {
     return i;
 }
 
-DYX_SSSE3 size_t rgba_to_rgb(const uint8_t *src, uint8_t *dest, size_t count) {
-    if (!available()) return 0;
+DYX_SSSE3 size_t rgba_to_rgb_ssse3(const uint8_t *src, uint8_t *dest, size_t count) {
     const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
@@ -64,6 +100,20 @@ DYX_SSSE3 size_t rgba_to_rgb(const uint8_t *src, uint8_t *dest, size_t count) {
         std::memcpy(dest + 3 * i + 8, &last, 4);
     }
     return i;
+}
+
+}  // namespace
+
+// The widest loop the processor and the limit allow, then the narrower
+// one for the pixels left.
+size_t rgb_to_rgba(const uint8_t *src, uint8_t *dest, size_t count) {
+    const size_t wide = avx2_available() ? rgb_to_rgba_avx2(src, dest, count) : 0;
+    return wide + (available() ? rgb_to_rgba_ssse3(src + 3 * wide, dest + 4 * wide, count - wide) : 0);
+}
+
+size_t rgba_to_rgb(const uint8_t *src, uint8_t *dest, size_t count) {
+    const size_t wide = avx2_available() ? rgba_to_rgb_avx2(src, dest, count) : 0;
+    return wide + (available() ? rgba_to_rgb_ssse3(src + 4 * wide, dest + 3 * wide, count - wide) : 0);
 }
 
 DYX_SSSE3 size_t swizzle_rgba(const uint8_t *src, uint8_t *dest, size_t count, const int32_t map[4],
@@ -151,12 +201,84 @@ DYX_SSSE3 size_t grey_bytes(const uint8_t *src, uint8_t *dest, size_t count, int
             _mm_mullo_epi16(blue, blue_weight));
         __m128i grey = _mm_srli_epi16(_mm_mulhi_epu16(sum, reciprocal), 6);
         // Off a multiple of 100 the integer quotient is the double's integer
-        // part; on one, the double may fall just short, so ask it.
-        const __m128i on_integer = _mm_cmpeq_epi16(_mm_mullo_epi16(grey, hundred), sum);
+        // part; on one, the double may fall just short, so ask it. A black
+        // pixel (sum 0) is exact, and black frames are common.
+        const __m128i on_integer = _mm_andnot_si128(_mm_cmpeq_epi16(sum, zero),
+                                                    _mm_cmpeq_epi16(_mm_mullo_epi16(grey, hundred), sum));
         if (_mm_movemask_epi8(on_integer) != 0) grey = grey_by_definition(red, green, blue);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(dest + i), _mm_packus_epi16(grey, zero));
     }
     return i;
+}
+
+namespace {
+
+// The loop of spread_pixels for one pair of pixel sizes, so that the
+// masks stay in registers.
+template <int SC, int DC>
+DYX_SSSE3 size_t spread_steps(const uint8_t *src, uint8_t *dest, size_t count, const __m128i (&order)[4][2],
+                              const __m128i (&fill)[4]) {
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const uint8_t *in = src + i * SC;
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+        __m128i second = first;
+        if constexpr (SC == 2) second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16));
+        uint8_t *out = dest + i * DC;
+#pragma GCC unroll 4
+        for (int k = 0; k < DC; ++k) {
+            __m128i v = _mm_or_si128(_mm_shuffle_epi8(first, order[k][0]), fill[k]);
+            if constexpr (SC == 2) v = _mm_or_si128(v, _mm_shuffle_epi8(second, order[k][1]));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * k), v);
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
+DYX_SSSE3 size_t spread_pixels(const uint8_t *src, uint8_t *dest, size_t count, int src_components,
+                               int dest_components, const int sources[4]) {
+    if (!available() || src_components < 1 || src_components > 2 || dest_components < 1 ||
+        dest_components > 4)
+        return 0;
+    // For output vector k: which byte of each of the (up to two) input
+    // vectors every lane takes, and the 255s.
+    __m128i order[4][2], fill[4];
+    for (int k = 0; k < dest_components; ++k) {
+        alignas(16) int8_t lanes[2][16];
+        alignas(16) uint8_t ones[16];
+        std::memset(lanes, -1, sizeof lanes);
+        std::memset(ones, 0, sizeof ones);
+        for (int j = 0; j < 16; ++j) {
+            const int out = 16 * k + j, pixel = out / dest_components, component = out % dest_components;
+            if (sources[component] < 0) {
+                ones[j] = 255;
+                continue;
+            }
+            const int in = pixel * src_components + sources[component];
+            lanes[in / 16][j] = static_cast<int8_t>(in % 16);
+        }
+        order[k][0] = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes[0]));
+        order[k][1] = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes[1]));
+        fill[k] = _mm_load_si128(reinterpret_cast<const __m128i *>(ones));
+    }
+    switch (src_components * 8 + dest_components) {
+        case 1 * 8 + 2:
+            return spread_steps<1, 2>(src, dest, count, order, fill);
+        case 1 * 8 + 3:
+            return spread_steps<1, 3>(src, dest, count, order, fill);
+        case 1 * 8 + 4:
+            return spread_steps<1, 4>(src, dest, count, order, fill);
+        case 2 * 8 + 1:
+            return spread_steps<2, 1>(src, dest, count, order, fill);
+        case 2 * 8 + 3:
+            return spread_steps<2, 3>(src, dest, count, order, fill);
+        case 2 * 8 + 4:
+            return spread_steps<2, 4>(src, dest, count, order, fill);
+        default:
+            return 0;
+    }
 }
 
 DYX_SSSE3 size_t mirror_rgb(const uint8_t *row, uint8_t *out, size_t width) {

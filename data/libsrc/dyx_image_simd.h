@@ -40,6 +40,12 @@ size_t grey_bytes(const uint8_t *src, uint8_t *dest, size_t count, int component
 // dyx_image_detail::grey_rounding_fixes().
 size_t grey_bytes_avx2(const uint8_t *src, uint8_t *dest, size_t count, int components, const uint8_t *fixes);
 
+// One- and two-component pixels (A, L, LA) spread to `dest_components`
+// bytes each, 16 pixels per step: output byte c of a pixel takes its
+// source component sources[c], or 255 where sources[c] is -1.
+size_t spread_pixels(const uint8_t *src, uint8_t *dest, size_t count, int src_components, int dest_components,
+                     const int sources[4]);
+
 // Writes the pixels of `row` (width RGB pixels) in reverse order to `out`;
 // `row` must have 16 readable bytes after its end.
 size_t mirror_rgb(const uint8_t *row, uint8_t *out, size_t width);
@@ -54,6 +60,7 @@ inline size_t swizzle_rgba(const uint8_t *, uint8_t *, size_t, const int32_t *, 
 inline size_t grey_bytes(const uint8_t *, uint8_t *, size_t, int) { return 0; }
 inline size_t grey_bytes_avx2(const uint8_t *, uint8_t *, size_t, int, const uint8_t *) { return 0; }
 inline size_t mirror_rgb(const uint8_t *, uint8_t *, size_t) { return 0; }
+inline size_t spread_pixels(const uint8_t *, uint8_t *, size_t, int, int, const int *) { return 0; }
 
 #endif
 

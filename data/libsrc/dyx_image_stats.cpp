@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_status.h"
 
 #if defined(__SSE2__)
@@ -75,14 +77,30 @@ void add_blocks(const uint8_t *data, size_t blocks, ByteTotals &totals) {
 }
 #endif
 
-ByteTotals total_bytes(const uint8_t *data, size_t count) {
-    ByteTotals totals;
+void add_range(const uint8_t *data, size_t count, ByteTotals &totals) {
     size_t done = 0;
 #if defined(__SSE2__)
     add_blocks(data, count / 16, totals);
     done = count / 16 * 16;
 #endif
     add_bytes(data + done, count - done, totals);
+}
+
+// Row bands over the workers, each with totals of its own, merged at the
+// end: integer sums and extremes do not depend on the order of merging.
+ByteTotals total_bytes(const uint8_t *data, size_t rows, size_t row_bytes) {
+    ByteTotals totals;
+    std::mutex merge;
+    dyx_image_bands::for_row_bands(static_cast<int64_t>(rows), row_bytes, [&](int64_t first, int64_t end) {
+        ByteTotals band;
+        add_range(data + static_cast<size_t>(first) * row_bytes, static_cast<size_t>(end - first) * row_bytes,
+                  band);
+        std::lock_guard<std::mutex> lock(merge);
+        totals.sum += band.sum;
+        totals.sum_of_squares += band.sum_of_squares;
+        if (band.minimum < totals.minimum) totals.minimum = band.minimum;
+        if (band.maximum > totals.maximum) totals.maximum = band.maximum;
+    });
     return totals;
 }
 
@@ -94,7 +112,7 @@ int dyx_image_stats(const dyx_image_t *image, double *count, double *mean, doubl
                     double *sum_of_squares, double *variance, double *minimum, double *maximum) {
     const uint64_t n = dyx_image_data_size(image);
     ByteTotals totals;
-    if (n != 0 && image->data != nullptr) totals = total_bytes(image->data, n);
+    if (n != 0 && image->data != nullptr) totals = total_bytes(image->data, image->height, n / image->height);
 
     const double total = static_cast<double>(totals.sum);
     const double total_squares = static_cast<double>(totals.sum_of_squares);

@@ -93,11 +93,13 @@ def _numpy():
     return numpy
 
 
-def _frames_as_arrays(frames):
+def _frames_as_arrays(frames, copy=True):
     """What a reader gets for the images of one frame: one array, or a
-    (left, right) pair; images instead of arrays without NumPy."""
-    if _numpy() is not None:
-        frames = [picture.toarray() for picture in frames]
+    (left, right) pair; images instead of arrays without NumPy. Without
+    copy the arrays are views that keep their new images alive."""
+    numpy = _numpy()
+    if numpy is not None:
+        frames = [picture.toarray() if copy else numpy.asarray(picture) for picture in frames]
     return frames[0] if len(frames) == 1 else tuple(frames)
 
 
@@ -576,7 +578,7 @@ def open(path, mode="r", **attributes):
     return _open_movie(path, mode, attributes)
 
 
-def _frames(opened, first=0, last=None):
+def _frames(opened, first=0, last=None, copy=False):
     try:
         if last is None:
             last = len(opened) - 1
@@ -584,16 +586,20 @@ def _frames(opened, first=0, last=None):
             frames = opened.getframe(number)
             if not isinstance(frames, list):
                 raise _error(-1, opened.errstr(), opened.filename)
-            yield _frames_as_arrays(frames)
+            # Only the caller holds the frame while the next one is read: a
+            # name bound here would keep it alive until then.
+            held = [_frames_as_arrays(frames, copy)]
+            del frames
+            yield held.pop()
     finally:
         opened.close()
 
 
-def imiter(path, start=None, end=None, format=None):
+def imiter(path, start=None, end=None, format=None, copy=False):
     """Iterate over the frames of a file as arrays, reading each when asked"""
     opened = _open_reader(path, format)
     first, last = _first_and_last(opened, start, end) if start is not None or end is not None else (0, None)
-    return _frames(opened, first, last)
+    return _frames(opened, first, last, copy)
 
 
 def info(path):

@@ -1,5 +1,6 @@
 // The fast scaling, grey conversion and bitblt give the same bytes as the
-// plain implementations in reference/, over seeded random sizes,
+// plain implementations in reference/, and the operations split into row
+// bands give the bytes of one worker, over seeded random sizes,
 // ratios, formats, offsets and pixels, with one worker and with several,
 // and with the AVX2, SSSE3 and scalar kernels.
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "../../data/libsrc/dyx_image_simd.h"
 #include "dyx_image.h"
 #include "dyx_image_composite.h"
+#include "dyx_image_stats.h"
 #include "dyx_parallel.h"
 #include "image_test_util.h"
 #include "reference/reference.h"
@@ -218,3 +220,60 @@ TEST_F(ExactReference, BitbltMatchesEveryRectangleAndMode) {
 }
 
 }  // namespace
+
+// Blend, chroma key, colour matrix, difference and statistics split their
+// pictures into bands: on every path the bytes (and the statistics) equal
+// those of one worker with the widest kernels, on sizes whose rows and
+// blocks do not divide evenly.
+TEST_F(ExactReference, BandedOperationsMatchOneWorker) {
+    std::mt19937 random(41);
+    const uint8_t constant[4] = {10, 200, 30, 128};
+    const uint8_t key[3] = {120, 130, 140};
+    const int32_t tolerance[3] = {60, 70, 80};
+    const float matrix[20] = {0.9f,  0.05f, 0.05f, 0.0f, 1.5f, 0.05f, 0.9f, 0.05f, 0.0f, -2.0f,
+                              0.05f, 0.05f, 0.9f,  0.0f, 1.0f, 0.1f,  0.1f, 0.1f,  0.7f, 0.0f};
+    const float depth_map[2] = {0.5f, 2.0f};
+    for (int n = 0; n < 12 && !HasFatalFailure(); ++n) {
+        const uint32_t width = 700 + random() % 1300, height = 300 + random() % 800;
+        const int32_t format = kFormats[random() % 5];
+        const ImagePtr a = random_image(width, height, format, 1, random);
+        const ImagePtr b = random_image(width, height, format, 1, random);
+        const auto run_all = [&] {
+            std::vector<Bytes> results;
+            const int32_t modes[][4] = {
+                {DYX_BLEND_SALPHA, DYX_BLEND_ONE, DYX_BLEND_MSALPHA, DYX_BLEND_CCOLOR},
+                {DYX_BLEND_DCOLOR, DYX_BLEND_DALPHA | DYX_BLEND_INVERT, DYX_BLEND_SCOLOR, DYX_BLEND_CALPHA}};
+            for (const auto &mode : modes) {
+                const ImagePtr blended = copy_of(a.get());
+                EXPECT_EQ(
+                    dyx_image_blend(b.get(), blended.get(), mode[0], mode[1], mode[2], mode[3], constant, 77),
+                    0);
+                results.push_back(contents(blended.get()));
+            }
+            const ImagePtr keyed = copy_of(a.get());
+            dyx_image_chromakey(keyed.get(), key, tolerance, 9);
+            results.push_back(contents(keyed.get()));
+            const ImagePtr transformed = copy_of(a.get());
+            EXPECT_EQ(dyx_image_axb(transformed.get(), matrix, depth_map), 0);
+            results.push_back(contents(transformed.get()));
+            for (int32_t absolute : {0, 1}) {
+                dyx_image_t *difference = dyx_image_diff(a.get(), b.get(), absolute);
+                EXPECT_NE(difference, nullptr);
+                if (difference == nullptr) continue;
+                results.push_back(contents(difference));
+                dyx_image_free(&difference);
+            }
+            double values[7] = {};
+            EXPECT_EQ(dyx_image_stats(a.get(), &values[0], &values[1], &values[2], &values[3], &values[4],
+                                      &values[5], &values[6]),
+                      0);
+            const uint8_t *raw = reinterpret_cast<const uint8_t *>(values);
+            results.push_back(Bytes(raw, raw + sizeof values));
+            return results;
+        };
+        dyx_parallel_set_threads(1);
+        const std::vector<Bytes> expected = run_all();
+        SCOPED_TRACE(::testing::Message() << width << "x" << height << " format " << format);
+        on_every_path([&] { ASSERT_EQ(run_all(), expected); });
+    }
+}

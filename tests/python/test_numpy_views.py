@@ -230,6 +230,30 @@ class MovieArrayTest(ScratchTestCase):
         self.assertNotEqual(read.getarray(3), 0)  # a bad frame number gives the status
         self.assertEqual(read.errstr(), "invalid frame number")
 
+    def test_frames_are_views_unless_a_copy_is_asked(self):
+        frames = [numpy.random.default_rng(k).integers(0, 256, (5, 7, 3), dtype=numpy.uint8) for k in range(2)]
+        name = self.path("view.####.png")
+        write_movie(name, [orvo.image.fromarray(frame) for frame in frames])
+        read = open_movie(name)
+        for copy, detached in [({}, False), ({"copy": False}, False), ({"copy": True}, True)]:
+            array = read.getarray(1, **copy)
+            numpy.testing.assert_array_equal(array, frames[1])
+            self.assertEqual(array.flags.c_contiguous, detached, copy)
+            # A view's base holds the frame's image, which nothing else has.
+            holder = getattr(array.base, "obj", None)
+            self.assertEqual(isinstance(holder, orvo.image), not detached, copy)
+            array[0, 0] = (1, 2, 3)  # a frame's array is the caller's to change
+            numpy.testing.assert_array_equal(read.getarray(1, copy=True), frames[1])
+        read.close()
+        # The views outlive the iterator that made them, each on its own image.
+        for copy in (False, True):
+            arrays = list(orvo.imiter(name, copy=copy))
+            self.assertEqual(len(arrays), 2)
+            for array, expected in zip(arrays, frames):
+                numpy.testing.assert_array_equal(array, expected)
+                self.assertEqual(array.flags.c_contiguous, copy)
+            self.assertFalse(numpy.shares_memory(arrays[0], arrays[1]))
+
     def test_stereo_pairs_of_arrays(self):
         left = numpy.full((4, 6, 3), 40, numpy.uint8)
         right = numpy.full((4, 6, 3), 200, numpy.uint8)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../udil/libsrc/udil_movie_internal.h"
 #include "dyx_parallel.h"
 #include "dyx_string.h"
 #include "dyx_udil_movie.h"
@@ -499,4 +500,21 @@ TEST_F(UdilMovie, DescribeGivesTheHostsFactsAndTheWholeLength) {
     ASSERT_EQ(dyx_udil_movie_open(writer_, nullptr, nullptr), 0) << writer_->error;
     EXPECT_EQ(dyx_udil_movie_describe(writer_, text, int32_t(sizeof text)), -1);
     EXPECT_STREQ(writer_->error, "describe() not allowed on write movie");
+}
+
+// Frames decoded ahead are bounded by bytes as well as by count: a 4K
+// reader holds one frame ahead, not three (guards against a read-ahead
+// queue that outgrew the decoder's own memory).
+TEST(ReadAhead, FramesHeldAreBoundedByBytes) {
+    constexpr uint64_t kHd = 1920ull * 1080 * 3, k4k = 3840ull * 2160 * 3;
+    const struct {
+        uint64_t frame_bytes;
+        int32_t workers, frames;
+    } cases[] = {
+        {0, 1, 3},   {640 * 480 * 3, 1, 3}, {kHd, 1, 3}, {kHd, 4, 5},        {2 * kHd, 1, 2},
+        {k4k, 1, 1}, {2 * k4k, 1, 1},       {k4k, 4, 4}, {1ull << 40, 2, 2},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(udil::read_ahead_frames(c.frame_bytes, c.workers), c.frames)
+            << c.frame_bytes << " bytes on " << c.workers << " workers";
 }

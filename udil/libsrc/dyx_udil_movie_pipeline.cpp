@@ -159,7 +159,7 @@ void take_back_frames_after(FramePipeline &pipeline, int32_t failed) {
     pipeline.written.clear();
 }
 
-// Frames held at once are the workers' plus two: a few frames of memory.
+// A numbered sequence is read or written on at most this many threads.
 constexpr int32_t kMostWorkers = 8;
 
 // Worker count and whether each worker needs its own stream: a numbered
@@ -196,19 +196,31 @@ void close_spare_streams(FramePipeline &pipeline) {
     pipeline.spare_streams.clear();
 }
 
+// How many frames may be held at once: the workers' plus two, fewer when
+// reading frames so large that they would pass the byte bound.
+int32_t frames_held(const FramePipeline &pipeline, int32_t workers) {
+    if (pipeline.writing) return workers + 2;
+    const UdilMovieInfo &info = pipeline.info;
+    const uint64_t frame_bytes = uint64_t(std::max(info.width, 0)) * uint64_t(std::max(info.height, 0)) *
+                                 uint64_t(dyx_image_format_components(info.pixel_format)) *
+                                 (info.stereo != 0 ? 2u : 1u);
+    return read_ahead_frames(frame_bytes, workers);
+}
+
 // Starts the workers of the movie's pipeline. False when memory, a thread
 // or a worker's stream cannot be had (nothing is left running).
 bool start_workers(FramePipeline &pipeline, const DyxUdilMovie *movie) {
     if (pipeline.workers != nullptr) return true;
     int32_t workers = 1;
     choose_workers(pipeline, movie, &workers);
-    pipeline.ahead = workers + 2;
+    pipeline.ahead = frames_held(pipeline, workers);
     if (pipeline.own_streams && !open_spare_streams(pipeline, workers)) {
         close_spare_streams(pipeline);
         return false;
     }
-    const DyxUdilPipelineSetup setup{
-        workers, workers + 2, pipeline.writing ? 0 : 1, run_job, release_job, close_worker_stream, &pipeline};
+    const DyxUdilPipelineSetup setup{workers,  pipeline.ahead, pipeline.writing ? 0 : 1,
+                                     run_job,  release_job,    close_worker_stream,
+                                     &pipeline};
     pipeline.workers = dyx_udil_pipeline_new(&setup);
     if (pipeline.workers == nullptr) close_spare_streams(pipeline);
     return pipeline.workers != nullptr;
@@ -317,6 +329,17 @@ bool take_kept_frame(KeptFrame &kept, int32_t index, bool stereo, dyx_image_t **
     return true;
 }
 }  // namespace
+
+int32_t read_ahead_frames(uint64_t frame_bytes, int32_t workers) {
+    // About this many bytes at most: a few HD frames, one 4K frame, so that
+    // reading ahead costs little more memory than reading on the caller's
+    // thread.
+    constexpr uint64_t kReadAheadBytes = 32 * 1024 * 1024;
+    const int32_t most = workers + 2;
+    if (frame_bytes == 0) return most;
+    const uint64_t fitting = kReadAheadBytes / frame_bytes;
+    return int32_t(std::max<uint64_t>(uint64_t(workers), std::min<uint64_t>(uint64_t(most), fitting)));
+}
 
 int stop_pipeline(DyxUdilMovie *movie) {
     if (movie->internals == nullptr) return DYX_OK;

@@ -158,6 +158,11 @@ int write_behind_failure(DyxUdilMovie *movie, int32_t *frame, bool wait);
 int read_ahead_frame(DyxUdilMovie *movie, int32_t index, bool stereo, dyx_image_t **left,
                      dyx_image_t **right);
 
+// How many frames of `frame_bytes` bytes (both eyes) a reader on `workers`
+// threads decodes ahead: the workers' plus two, fewer for frames so large
+// that they would pass some 32 MiB, but never fewer than one per worker.
+int32_t read_ahead_frames(uint64_t frame_bytes, int32_t workers);
+
 // Releases the kept frame of a read movie.
 void drop_kept_frame(DyxUdilMovieInternals &internals);
 
