@@ -17,6 +17,7 @@
 #include "dyx_udil.h"
 #include "dyx_udil_dir.h"
 #include "dyx_utils.h"
+#include "py_deep.h"
 #include "py_image.h"
 #include "py_movie.h"
 #include "py_names.h"
@@ -119,6 +120,7 @@ PyMethodDef module_methods[] = {
     {"version", orvo_version, METH_NOARGS, "version()\n--\n\nOrvo version"},
     {"home", orvo_home, METH_NOARGS, "home()\n--\n\nOrvo home"},
     {"arch", orvo_arch, METH_NOARGS, "arch()\n--\n\nOrvo arch"},
+    {"_savedeep", module_savedeep, METH_VARARGS, "Write one deep picture to a file"},
     {nullptr, nullptr, 0, nullptr},
 };
 
