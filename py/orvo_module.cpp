@@ -120,7 +120,9 @@ PyMethodDef module_methods[] = {
     {"version", orvo_version, METH_NOARGS, "version()\n--\n\nOrvo version"},
     {"home", orvo_home, METH_NOARGS, "home()\n--\n\nOrvo home"},
     {"arch", orvo_arch, METH_NOARGS, "arch()\n--\n\nOrvo arch"},
-    {"_savedeep", module_savedeep, METH_VARARGS, "Write one deep picture to a file"},
+    {"_savedeep", module_savedeep, METH_VARARGS,
+     "_savedeep(filename, pixels, width, height, channels, kind, options='', format=None, /)\n--\n\n"
+     "Write one deep picture to a file"},
     {nullptr, nullptr, 0, nullptr},
 };
 

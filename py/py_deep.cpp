@@ -158,7 +158,8 @@ PyObject *movie_getdeep(PyObject *object, PyObject *args) {
         Py_INCREF(Py_None);
         right_bytes = Py_None;
     }
-    return Py_BuildValue("(iiisNN)", left.width, left.height, left.channels, kind->name, left_bytes, right_bytes);
+    return Py_BuildValue("(iiisNN)", left.width, left.height, left.channels, kind->name, left_bytes,
+                         right_bytes);
 }
 
 PyObject *movie_appenddeep(PyObject *object, PyObject *args) {
@@ -205,16 +206,18 @@ PyObject *module_savedeep(PyObject *, PyObject *args) {
     dyx_udil_load(codec);
     int32_t count = 0;
     UdilOption *table = nullptr;
-    const int parsed =
-        dyx_udil_parse_options_warned(codec, options_argument.text(), issue_option_warning, nullptr, &table, &count);
+    const int parsed = dyx_udil_parse_options_warned(codec, options_argument.text(), issue_option_warning,
+                                                     nullptr, &table, &count);
     if (parsed == DYX_REFUSED) return nullptr;  // a warning made an error: nothing was written
     UdilMovieInfo info{};
     info.width = width;
     info.height = height;
     info.frames = 1;
     info.frame_rate = -1.0f;
-    info.pixel_format = channels == 1 ? UDIL_FMT_L : channels == 2 ? UDIL_FMT_LA : channels == 3 ? UDIL_FMT_RGB
-                                                                                                 : UDIL_FMT_RGBA;
+    info.pixel_format = channels == 1   ? UDIL_FMT_L
+                        : channels == 2 ? UDIL_FMT_LA
+                        : channels == 3 ? UDIL_FMT_RGB
+                                        : UDIL_FMT_RGBA;
     int status = parsed;
     const char *failure = "Unable to create the new file.";
     if (status == 0) {

@@ -107,7 +107,8 @@ bool AnimationWriter::add_rows(const uint8_t *top, int64_t stride, int32_t chann
         error = file_ == nullptr ? "no file is open" : "a deep picture is the only one of its file";
         return false;
     }
-    if (!encode_rows(file_, top, stride, width_, height_, channels, bit_depth, settings_, error)) return false;
+    if (!encode_rows(file_, top, stride, width_, height_, channels, bit_depth, settings_, error))
+        return false;
     if (std::fflush(file_) != 0) {
         error = std::strerror(errno);
         return false;

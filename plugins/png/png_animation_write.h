@@ -48,7 +48,7 @@ private:
     std::string path_;
     std::string first_;  // the first frame's PNG, kept until a second comes
     int32_t frames_ = 0;
-    bool sealed_ = false;  // its one picture came from add_rows
+    bool sealed_ = false;      // its one picture came from add_rows
     uint32_t sequence_ = 0;    // of the next fcTL or fdAT chunk
     int64_t actl_offset_ = 0;  // where the frame count is
     int64_t end_offset_ = 0;   // where the IEND chunk starts

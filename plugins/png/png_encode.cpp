@@ -73,9 +73,9 @@ bool encode_rows(std::FILE *file, const uint8_t *top, int64_t stride, int32_t wi
         return false;
     }
     png_init_io(write.png, file);
-    png_set_IHDR(write.png, write.info, png_uint_32(width), png_uint_32(height), bit_depth, color_type_of(channels),
-                 settings.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(write.png, write.info, png_uint_32(width), png_uint_32(height), bit_depth,
+                 color_type_of(channels), settings.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(write.png, settings.level);
     png_set_compression_strategy(write.png, settings.strategy);
     png_set_filter(write.png, PNG_FILTER_TYPE_BASE, settings.filters);

@@ -107,8 +107,12 @@ public:
     int32_t get_deep_image(int32_t frame, int32_t, UdilDeepFrame &out) override {
         if (path_.empty()) return fail(6, "png: no file is open");
         const bool sixteen = animation_.frames() == 0 && decoder_.file_bits() == 16;
-        const UdilDeepFrame own{expected_.width, expected_.height, udil_sdk::format_channels(expected_.pixel_format),
-                                sixteen ? UDIL_SAMPLE_U16 : UDIL_SAMPLE_U8, 0, nullptr};
+        const UdilDeepFrame own{expected_.width,
+                                expected_.height,
+                                udil_sdk::format_channels(expected_.pixel_format),
+                                sixteen ? UDIL_SAMPLE_U16 : UDIL_SAMPLE_U8,
+                                0,
+                                nullptr};
         if (out.pixels == nullptr) {
             out = own;
             return 0;

@@ -90,8 +90,9 @@ public:
     int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
         if (!file_) return fail(6, "ppm: no file is open");
         const bool sixteen = !header_.bitmap && header_.maxval > 255;
-        const UdilDeepFrame own{header_.width, header_.height, header_.channels,
-                                sixteen ? UDIL_SAMPLE_U16 : UDIL_SAMPLE_U8, 0, nullptr};
+        const UdilDeepFrame own{
+            header_.width, header_.height, header_.channels, sixteen ? UDIL_SAMPLE_U16 : UDIL_SAMPLE_U8, 0,
+            nullptr};
         if (out.pixels == nullptr) {
             out = own;
             return 0;
@@ -185,7 +186,8 @@ public:
         if (in.sample == UDIL_SAMPLE_U8) return udil_sdk::save_image_from_deep(*this, frame, eye, in);
         if (in.sample != UDIL_SAMPLE_U16)
             return fail(1, "The ppm format cannot hold %s samples", udil_sdk::sample_name(in.sample));
-        if (settings().bitmap) return fail(1, "ppm: a .pbm file holds black and white only, not uint16 samples");
+        if (settings().bitmap)
+            return fail(1, "ppm: a .pbm file holds black and white only, not uint16 samples");
         const PpmEncoder::Settings layout = settings();
         return save_picture([&](std::FILE *file, std::string &) {
             if (!ppm::write_header(file, in.width, in.height, in.channels, 65535, layout.pam)) return false;

@@ -216,13 +216,12 @@ public:
         return fail(1, "this handle does not read frames");
     }
     // Deep frames (UDIL_SDK_DEEP_ENTRIES): a reader fills `frame` at the
-    // file's own depth, or only its layout when frame.pixels is null.
+    // file's own depth, or only its layout when frame.pixels is null. By
+    // default a handle writes 8-bit deep frames through save_image.
     virtual int32_t get_deep_image(int32_t, int32_t, UdilDeepFrame &) {
         return fail(1, "this handle does not read deep frames");
     }
-    virtual int32_t save_deep_image(int32_t, int32_t, const UdilDeepFrame &) {
-        return fail(1, "this handle does not write deep frames");
-    }
+    virtual int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in);
     virtual int64_t compressed_size() { return -1; }
     virtual int32_t get_images_compressed(UdilCompressedRequest &) {
         return fail(1, "compressed frames are not supported");
@@ -267,6 +266,12 @@ inline int32_t save_image_from_deep(Handle &handle, int32_t frame, int32_t eye, 
     for (int64_t y = 0; y < in.height; ++y)
         std::memcpy(pixels.data() + (in.height - 1 - y) * row_bytes, deep_row(in, y), size_t(row_bytes));
     return handle.save_image(frame, eye, pixels.data(), nullptr);
+}
+
+inline int32_t Handle::save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) {
+    if (in.sample != UDIL_SAMPLE_U8 || !deep_frame_usable(in))
+        return fail(1, "this handle writes 8-bit frames only, not %s samples", sample_name(in.sample));
+    return save_image_from_deep(*this, frame, eye, in);
 }
 
 // A deep frame asked in a layout other than the file's own is refused.
@@ -542,21 +547,22 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
 // The optional deep-frame entry points; the traits declare kDeepSamples.
 // One frame a call: the right frame is read or written only when no left
 // one is given.
-#define UDIL_SDK_DEEP_ENTRIES(P)                                                                              \
-    extern "C" UDIL_EXPORT int32_t udil_deep_samples(void) { return P::kDeepSamples; }                       \
-    extern "C" UDIL_EXPORT int32_t udil_get_deep_image(UdilHandle handle, int32_t frame, int32_t eye,        \
-                                                       UdilDeepFrame *left, UdilDeepFrame *right) {          \
-        UdilDeepFrame *target = left ? left : right;                                                          \
-        if (target == nullptr) return 6;                                                                      \
-        return udil_sdk::guarded(handle,                                                                      \
-                                 [&](udil_sdk::Handle *h) { return h->get_deep_image(frame, eye, *target); }); \
-    }                                                                                                         \
-    extern "C" UDIL_EXPORT int32_t udil_save_deep_image(UdilHandle handle, int32_t frame, int32_t eye,       \
-                                                        const UdilDeepFrame *left, const UdilDeepFrame *right) { \
-        const UdilDeepFrame *source = left ? left : right;                                                    \
-        if (source == nullptr) return 6;                                                                      \
-        return udil_sdk::guarded(handle,                                                                      \
-                                 [&](udil_sdk::Handle *h) { return h->save_deep_image(frame, eye, *source); }); \
+#define UDIL_SDK_DEEP_ENTRIES(P)                                                                       \
+    extern "C" UDIL_EXPORT int32_t udil_deep_samples(void) { return P::kDeepSamples; }                 \
+    extern "C" UDIL_EXPORT int32_t udil_get_deep_image(UdilHandle handle, int32_t frame, int32_t eye,  \
+                                                       UdilDeepFrame *left, UdilDeepFrame *right) {    \
+        UdilDeepFrame *target = left ? left : right;                                                   \
+        if (target == nullptr) return 6;                                                               \
+        return udil_sdk::guarded(                                                                      \
+            handle, [&](udil_sdk::Handle *h) { return h->get_deep_image(frame, eye, *target); });      \
+    }                                                                                                  \
+    extern "C" UDIL_EXPORT int32_t udil_save_deep_image(UdilHandle handle, int32_t frame, int32_t eye, \
+                                                        const UdilDeepFrame *left,                     \
+                                                        const UdilDeepFrame *right) {                  \
+        const UdilDeepFrame *source = left ? left : right;                                             \
+        if (source == nullptr) return 6;                                                               \
+        return udil_sdk::guarded(                                                                      \
+            handle, [&](udil_sdk::Handle *h) { return h->save_deep_image(frame, eye, *source); });     \
     }
 
 // orvo's own build (UdilPlugin.cmake) defines UDIL_SDK_ORVO_VERSION: its

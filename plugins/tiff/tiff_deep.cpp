@@ -128,7 +128,8 @@ bool encode_deep(TiffFile &file, const UdilDeepFrame &frame, const EncodeSetting
                  std::string &error) {
     TIFF *tif = file.get();
     if (tif == nullptr) return fail(error, "no file is open");
-    if (settings.compression == COMPRESSION_JPEG) return fail(error, "jpeg compression holds 8-bit samples only");
+    if (settings.compression == COMPRESSION_JPEG)
+        return fail(error, "jpeg compression holds 8-bit samples only");
     const bool is_float = frame.sample != UDIL_SAMPLE_U16;
     const int32_t bytes = sample_bytes(frame.sample);
     const uint16_t alpha_type = EXTRASAMPLE_UNASSALPHA;
@@ -149,7 +150,8 @@ bool encode_deep(TiffFile &file, const UdilDeepFrame &frame, const EncodeSetting
     if (settings.predictor && lossless_coder && frame.sample != UDIL_SAMPLE_F16)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, is_float ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
     const size_t row_bytes = size_t(frame.width) * size_t(frame.channels) * size_t(bytes);
-    const size_t rows_per_strip = std::min(std::max<size_t>(1, kStripBytes / row_bytes), size_t(frame.height));
+    const size_t rows_per_strip =
+        std::min(std::max<size_t>(1, kStripBytes / row_bytes), size_t(frame.height));
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(rows_per_strip));
     // The predictor changes a strip in place: each is gathered into a copy.
     std::vector<uint8_t> strip(rows_per_strip * row_bytes);

@@ -107,8 +107,12 @@ public:
         std::string error;
         if (!decoder_.select_page(page, error))
             return fail(7, "tiff: can't read page %d of %s: %s", page, path_.c_str(), error.c_str());
-        UdilDeepFrame own{expected_.width, expected_.height, udil_sdk::format_channels(expected_.pixel_format),
-                          UDIL_SAMPLE_U8, 0, nullptr};
+        UdilDeepFrame own{expected_.width,
+                          expected_.height,
+                          udil_sdk::format_channels(expected_.pixel_format),
+                          UDIL_SAMPLE_U8,
+                          0,
+                          nullptr};
         own.sample = tiff_codec::deep_sample_of(decoder_.file().get(), own.channels);
         if (out.pixels == nullptr) {
             out = own;
@@ -240,7 +244,8 @@ struct TiffCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kRandWrites = 0;
     static constexpr int32_t kThreadSafe = 1;  // handles share no state
     static constexpr int32_t kConcurrentUse = 1;
-    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16 | UDIL_SAMPLE_F16 | UDIL_SAMPLE_F32;
+    static constexpr int32_t kDeepSamples =
+        UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16 | UDIL_SAMPLE_F16 | UDIL_SAMPLE_F32;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 

@@ -225,7 +225,8 @@ bool Decoder::read(uint8_t *pixels, std::string &error) {
 
 bool Decoder::read_stored(uint8_t *pixels, std::string &error) {
     if (float_sample_ != 0) {
-        const UdilDeepFrame frame{picture_.width, picture_.height, picture_.channels, float_sample_, 0, nullptr};
+        const UdilDeepFrame frame{picture_.width, picture_.height, picture_.channels, float_sample_, 0,
+                                  nullptr};
         return read_deep_as_8bit(file_, frame, pixels, error);
     }
     if (!(through_rgba_ ? read_through_rgba(pixels, error) : read_chunks(pixels, error))) return false;

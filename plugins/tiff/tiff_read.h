@@ -68,8 +68,9 @@ private:
     bool min_is_white_ = false;
     bool premultiplied_ = false;
     bool wide_ = false;
-    int32_t float_sample_ = 0;  // UDIL_SAMPLE_F16 or _F32 for a page of floats, else 0  // decoded at the stored precision, then converted
-    uint16_t lab_ = 0;   // PHOTOMETRIC_CIELAB or _ICCLAB for Lab pictures, else 0
+    int32_t float_sample_ = 0;  // UDIL_SAMPLE_F16 or _F32 for a page of floats, else 0  // decoded at the
+                                // stored precision, then converted
+    uint16_t lab_ = 0;          // PHOTOMETRIC_CIELAB or _ICCLAB for Lab pictures, else 0
     LabToRgb lab_to_rgb_;
     int32_t page_count_ = 0;
     int32_t page_ = -1;  // the analysed page; -1 after a failure

@@ -6,6 +6,7 @@ import unittest
 
 import orvo
 from movie_testing import ScratchTestCase
+from orvo_testing import BoundedChild, have_command
 
 try:
     import numpy
@@ -167,6 +168,59 @@ class DeepWriteTest(ScratchTestCase):
         with self.assertRaises(orvo.Error) as caught:
             target.append(ramp(4, 4, 3, "uint16"))
         self.assertIn("anaglyphs are composed from 8-bit frames only", str(caught.exception))
+
+
+def run_ffmpeg(*arguments):
+    status, _, errors = BoundedChild(("ffmpeg", "-v", "error", "-y") + arguments).finish()
+    if status != 0:
+        raise AssertionError("ffmpeg failed: %s" % errors)
+
+
+@unittest.skipIf(numpy is None, NO_NUMPY)
+@unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command is not installed")
+class DeepVideoReadTest(ScratchTestCase):
+    """Video deeper than 8 bits reads as the ffmpeg command's rgb48le or
+    rgba64le output, bit for bit."""
+    needed_codecs = ("ffmpeg",)
+
+    CASES = [
+        # (file, size, encoder options, ffmpeg's raw format, channels)
+        ("ffv1.mkv", "320x240", ("-c:v", "ffv1", "-pix_fmt", "yuv420p10le"), "rgb48le", 3),
+        ("prores.mov", "322x180", ("-c:v", "prores_ks", "-profile:v", "3", "-pix_fmt", "yuv422p10le",
+                                   "-colorspace", "bt709"), "rgb48le", 3),
+        ("prores4444.mov", "64x48", ("-c:v", "prores_ks", "-profile:v", "4", "-pix_fmt", "yuva444p10le"),
+         "rgba64le", 4),
+        ("ffv1_12.mkv", "66x50", ("-c:v", "ffv1", "-pix_fmt", "yuv444p12le"), "rgb48le", 3),
+        ("ffv1a.mkv", "64x48", ("-c:v", "ffv1", "-pix_fmt", "yuva444p10le"), "rgba64le", 4),
+        ("ffv1rgb.mkv", "64x48", ("-c:v", "ffv1", "-pix_fmt", "gbrp10le"), "rgb48le", 3),
+    ]
+
+    def test_frames_equal_the_ffmpeg_commands_conversion(self):
+        for name, size, options, raw_format, channels in self.CASES:
+            with self.subTest(name=name):
+                path, raw = self.path(name), self.path(name + ".raw")
+                run_ffmpeg("-f", "lavfi", "-i", "testsrc2=size=%s:rate=10" % size, "-frames:v", "3",
+                           *(options + (path,)))
+                run_ffmpeg("-i", path, "-f", "rawvideo", "-pix_fmt", raw_format, raw)
+                width, height = (int(side) for side in size.split("x"))
+                expected = numpy.fromfile(raw, dtype="<u2").reshape(3, height, width, channels)
+                got = numpy.stack(list(orvo.imiter(path)))
+                self.assertEqual(got.dtype, numpy.uint16)
+                self.assertTrue(numpy.array_equal(got, expected))
+                with orvo.open(path) as opened:  # out of order, and 8-bit when asked
+                    self.assertTrue(numpy.array_equal(opened.getarray(2), expected[2]))
+                    self.assertEqual(opened.getarray(0, dtype=numpy.uint8).dtype, numpy.uint8)
+
+    def test_eight_bit_video_stays_uint8(self):
+        path = self.path("eight.mkv")
+        run_ffmpeg("-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-frames:v", "2", "-c:v", "ffv1",
+                   "-pix_fmt", "yuv420p", path)
+        self.assertEqual(orvo.imread(path).dtype, numpy.uint8)
+
+    def test_a_movie_file_refuses_deep_frames_by_name(self):
+        with self.assertRaises(orvo.Error) as caught:
+            orvo.imwrite(self.path("deep.mov"), numpy.zeros((2, 4, 8, 3), numpy.uint16))
+        self.assertIn("uint16", str(caught.exception))
 
 
 if __name__ == "__main__":

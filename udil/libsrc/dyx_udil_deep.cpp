@@ -115,7 +115,8 @@ int transfer_file(UdilFileSlot &slot, DeepCall call, int32_t file_frame, int32_t
     }
     const bool usable = call.writing ? udil::output_file_usable(path) : udil::input_file_usable(path);
     if (!usable) return DYX_SYSTEM_FAILED;
-    const int opened = call.writing ? entry.file_new(slot.primary, path) : entry.file_open(slot.primary, path);
+    const int opened =
+        call.writing ? entry.file_new(slot.primary, path) : entry.file_open(slot.primary, path);
     if (opened != 0) return plugin_error(slot, slot.primary, DYX_SYSTEM_FAILED);
     const int status = call(entry, slot.primary, frame_in_own_file(slot, file_frame), eye, left, right);
     entry.file_close(slot.primary);
@@ -127,7 +128,8 @@ int transfer_deep(UdilFileSlot &slot, DeepCall call, int32_t file_frame, int32_t
     const UdilEntryPoints &entry = slot.codec->entry;
     if (!slot.container) {
         const int32_t used_eye = per_frame_eye(slot, eye);
-        const int status = transfer_file(slot, call, file_frame, used_eye, left, used_eye == eye ? right : nullptr);
+        const int status =
+            transfer_file(slot, call, file_frame, used_eye, left, used_eye == eye ? right : nullptr);
         if (status != 0 || used_eye == eye) return status;
         return transfer_file(slot, call, file_frame, UDIL_EYE_RIGHT, right, nullptr);
     }
@@ -164,8 +166,8 @@ int query_layout(UdilFileSlot &slot, int32_t file_frame, int32_t eye, UdilDeepFr
     int status = entry.file_open(reader, path);
     if (status == 0) {
         const int32_t frame = slot.container ? file_frame : frame_in_own_file(slot, file_frame);
-        status = entry.get_deep_image(reader, frame, named_eye == UDIL_EYE_MONO ? UDIL_EYE_MONO : UDIL_EYE_LEFT,
-                                      out, nullptr);
+        status = entry.get_deep_image(
+            reader, frame, named_eye == UDIL_EYE_MONO ? UDIL_EYE_MONO : UDIL_EYE_LEFT, out, nullptr);
         if (status != 0) plugin_error(slot, reader, status);
         entry.file_close(reader);
     } else {
@@ -221,7 +223,8 @@ int read_through_8bit(UdilStream *stream, const UdilFileSlot &slot, int32_t fram
     UdilDeepFrame *frames[2] = {left, right};
     int status = DYX_OK;
     for (int k = 0; k < 2; ++k)
-        if (frames[k] != nullptr && (images[k] = dyx_image_alloc(width, height, 0, slot.info.pixel_format)) == nullptr)
+        if (frames[k] != nullptr &&
+            (images[k] = dyx_image_alloc(width, height, 0, slot.info.pixel_format)) == nullptr)
             status = DYX_NO_MEMORY;
     if (status == 0) status = dyx_udil_get_image(stream, frame, eye, images[0], images[1]);
     for (int k = 0; k < 2; ++k) {
@@ -234,8 +237,8 @@ int read_through_8bit(UdilStream *stream, const UdilFileSlot &slot, int32_t fram
 // An 8-bit deep frame as an image of the slot's pixel format, or null.
 dyx_image_t *image_of(const UdilFileSlot &slot, const UdilDeepFrame &frame) {
     const int64_t values = int64_t(frame.width) * frame.channels;
-    dyx_image_t *image = dyx_image_alloc(uint32_t(frame.width), uint32_t(frame.height), 0,
-                                         format_of_channels(frame.channels));
+    dyx_image_t *image =
+        dyx_image_alloc(uint32_t(frame.width), uint32_t(frame.height), 0, format_of_channels(frame.channels));
     if (image == nullptr) return nullptr;
     for (int64_t y = 0; y < frame.height; ++y)
         std::memcpy(image->data + (frame.height - 1 - y) * values,
@@ -254,7 +257,8 @@ int save_through_8bit(UdilStream *stream, const UdilFileSlot &slot, int32_t fram
     const UdilDeepFrame *frames[2] = {left, right};
     int status = DYX_OK;
     for (int k = 0; k < 2; ++k)
-        if (frames[k] != nullptr && (images[k] = image_of(slot, *frames[k])) == nullptr) status = DYX_NO_MEMORY;
+        if (frames[k] != nullptr && (images[k] = image_of(slot, *frames[k])) == nullptr)
+            status = DYX_NO_MEMORY;
     if (status == 0) status = dyx_udil_save_image(stream, frame, eye, images[0], images[1]);
     dyx_image_free(&images[0]);
     dyx_image_free(&images[1]);

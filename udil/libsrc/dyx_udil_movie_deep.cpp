@@ -126,8 +126,10 @@ int dyx_udil_movie_append_deep(DyxUdilMovie *movie, const UdilDeepFrame *left, c
     if (status != 0) return status;
     const bool stereo = movie->stereo != 0;
     if (stereo && right == nullptr) right = left;  // one picture feeds both eyes
-    status = stereo ? dyx_udil_save_deep(movie->internals->stream, movie->realframes, UDIL_EYE_BOTH, left, right)
-                    : dyx_udil_save_deep(movie->internals->stream, movie->realframes, UDIL_EYE_MONO, left, nullptr);
+    status =
+        stereo
+            ? dyx_udil_save_deep(movie->internals->stream, movie->realframes, UDIL_EYE_BOTH, left, right)
+            : dyx_udil_save_deep(movie->internals->stream, movie->realframes, UDIL_EYE_MONO, left, nullptr);
     if (status != 0) {
         udil::movie_fail_with_reason(movie, "Unable to write frame to movie file");
         return status;
