@@ -239,4 +239,27 @@ PyObject *module_savedeep(PyObject *, PyObject *args) {
     return Py_BuildValue("(is)", status < 0 ? status : -4, text);
 }
 
+PyObject *module_deepsamples(PyObject *, PyObject *args) {
+    const char *name = nullptr;
+    if (!PyArg_ParseTuple(args, "s:_deepsamples", &name)) return nullptr;
+    UdilRecord *codec = dyx_udil_find_by_name(name);
+    int32_t mask = UDIL_SAMPLE_U8;
+    if (codec != nullptr && dyx_udil_load(codec) == 0 && codec->entry.deep_samples != nullptr)
+        mask |= codec->entry.deep_samples();
+    Py_ssize_t count = 0;
+    for (const SampleKind &kind : kSampleKinds) count += (mask & kind.sample) != 0;
+    PyObject *kinds = PyTuple_New(count);
+    Py_ssize_t filled = 0;
+    for (const SampleKind &kind : kSampleKinds) {
+        if (kinds == nullptr || (mask & kind.sample) == 0) continue;
+        PyObject *kind_name = OrvoText_FromString(kind.name);
+        if (kind_name == nullptr) {
+            Py_CLEAR(kinds);
+            break;
+        }
+        PyTuple_SET_ITEM(kinds, filled++, kind_name);
+    }
+    return kinds;
+}
+
 }  // namespace orvo

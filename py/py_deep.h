@@ -22,6 +22,9 @@ PyObject *movie_appenddeep(PyObject *self, PyObject *args);
 /* _savedeep(filename, pixels, width, height, channels, kind[, options[,
  * format]]): (status, message) of writing one deep picture to a file. */
 PyObject *module_savedeep(PyObject *self, PyObject *args);
+/* _deepsamples(codec): the sample kinds the named codec writes, such as
+ * ("uint8", "uint16"); ("uint8",) for one without deep frames. */
+PyObject *module_deepsamples(PyObject *self, PyObject *args);
 
 }  // namespace orvo
 

@@ -1,12 +1,14 @@
 """Deep pixels: 16-bit, half and float files read at their own depth and
 written from such arrays, checked against OpenCV (IMREAD_UNCHANGED) and
 Pillow bit for bit, and written-then-read round trips."""
+import json
 import os
+import sys
 import unittest
 
 import orvo
 from movie_testing import ScratchTestCase
-from orvo_testing import BoundedChild, have_command
+from orvo_testing import BoundedChild, have_command, run_bounded
 
 try:
     import numpy
@@ -221,6 +223,38 @@ class DeepVideoReadTest(ScratchTestCase):
         with self.assertRaises(orvo.Error) as caught:
             orvo.imwrite(self.path("deep.mov"), numpy.zeros((2, 4, 8, 3), numpy.uint16))
         self.assertIn("uint16", str(caught.exception))
+
+
+@unittest.skipIf(numpy is None, NO_NUMPY)
+@unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command is not installed")
+class DeepConvertTest(ScratchTestCase):
+    """`orvo convert` keeps the depth both ends hold, and says when it cannot."""
+    needed_codecs = ("png", "tiff", "jpeg", "ffmpeg")
+
+    def orvo(self, *arguments):
+        status, out, err = run_bounded([sys.executable, "-m", "orvo"] + list(arguments), 300)
+        self.assertEqual(status, 0, err)
+        return out, err
+
+    def test_ten_bit_video_to_png_to_tiff_loses_nothing(self):
+        video, raw = self.path("in.mov"), self.path("in.raw")
+        run_ffmpeg("-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-frames:v", "2", "-c:v", "prores_ks",
+                   "-pix_fmt", "yuv422p10le", video)
+        run_ffmpeg("-i", video, "-f", "rawvideo", "-pix_fmt", "rgb48le", raw)
+        expected = numpy.fromfile(raw, dtype="<u2").reshape(2, 48, 64, 3)
+        self.orvo("convert", video, self.path("f.####.png"), "-q")
+        self.orvo("convert", self.path("f.0001.png"), self.path("f.tif"), "-q")
+        self.assertTrue(numpy.array_equal(cv2_read(self.path("f.0000.png")), expected[0]))
+        self.assertTrue(numpy.array_equal(cv2_read(self.path("f.tif")), expected[1]))
+        info = json.loads(self.orvo("info", self.path("f.tif"), "--json")[0])
+        self.assertEqual(info["samples"], "uint16")
+        self.assertIn("bit depth:    16 (uint16)", self.orvo("info", self.path("f.tif"))[0])
+
+    def test_an_eight_bit_output_gets_a_note(self):
+        path = self.path("deep.png")
+        self.assertTrue(cv2.imwrite(path, ramp(8, 8, 3, "uint16")))
+        _, err = self.orvo("convert", path, self.path("out.jpg"), "-q")
+        self.assertIn("uint16 samples are reduced to 8 bits", err)
 
 
 if __name__ == "__main__":
