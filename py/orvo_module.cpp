@@ -123,6 +123,8 @@ PyMethodDef module_methods[] = {
     {"_savedeep", module_savedeep, METH_VARARGS,
      "_savedeep(filename, pixels, width, height, channels, kind, options='', format=None, /)\n--\n\n"
      "Write one deep picture to a file"},
+    {"_deepkind", module_deepkind, METH_VARARGS,
+     "_deepkind(filename, format=None, /)\n--\n\nThe sample kind of a file's first frame"},
     {"_deepsamples", module_deepsamples, METH_VARARGS,
      "_deepsamples(codec, /)\n--\n\nThe sample kinds the codec writes"},
     {nullptr, nullptr, 0, nullptr},

@@ -239,6 +239,22 @@ PyObject *module_savedeep(PyObject *, PyObject *args) {
     return Py_BuildValue("(is)", status < 0 ? status : -4, text);
 }
 
+PyObject *module_deepkind(PyObject *, PyObject *args) {
+    TextArgument name_argument;
+    const char *format = nullptr;
+    if (!PyArg_ParseTuple(args, "O&|z:_deepkind", path_converter, &name_argument, &format)) return nullptr;
+    const char *filename = name_argument.text();
+    UdilRecord *codec = format != nullptr ? codec_for_format(format) : dyx_udil_find_by_suffix(filename);
+    int32_t sample = 0;
+    if (codec != nullptr && !dyx_udil_has_wildcards(filename) && dyx_udil_load(codec) == 0) {
+        GilRelease released;
+        sample = dyx_udil_file_deep_sample(filename, codec);
+    }
+    const SampleKind *kind = kind_of_sample(sample);
+    if (kind == nullptr) Py_RETURN_NONE;
+    return OrvoText_FromString(kind->name);
+}
+
 PyObject *module_deepsamples(PyObject *, PyObject *args) {
     const char *name = nullptr;
     if (!PyArg_ParseTuple(args, "s:_deepsamples", &name)) return nullptr;

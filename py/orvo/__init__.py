@@ -314,6 +314,9 @@ def _read_deep_frame(path, frame, start, format, wanted):
     their depth, as they can be read only once."""
     numpy = _numpy()
     memory = _is_memory(path)
+    # A file that one reader shows to be 8-bit needs no movie opened.
+    if not memory and _orvo._deepkind(path, format) == "uint8":
+        return None
     try:
         opened = _open_reader(path, format)
     except Error:

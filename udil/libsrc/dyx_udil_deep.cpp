@@ -275,6 +275,25 @@ int32_t dyx_udil_deep_samples(const UdilStream *stream) {
     return has_deep(codec) ? (codec->entry.deep_samples() | UDIL_SAMPLE_U8) : UDIL_SAMPLE_U8;
 }
 
+int32_t dyx_udil_file_deep_sample(const char *path, UdilRecord *record) {
+    if (path == nullptr || record == nullptr || record->handle == nullptr) return 0;
+    if (!has_deep(record)) return UDIL_SAMPLE_U8;
+    if (!udil::input_file_usable(path)) return 0;
+    udil::UdilCallGuard guard(record);
+    const UdilEntryPoints &entry = record->entry;
+    UdilMovieInfo info{0, 0, -1, 0, 0, 0, -1.0f, UDIL_FMT_RGB};
+    UdilHandle reader = entry.create_reader(path, &info, nullptr, 0, nullptr);
+    if (reader == nullptr) return 0;
+    UdilDeepFrame layout{};
+    int32_t sample = 0;
+    if (entry.file_open(reader, path) == 0) {
+        if (entry.get_deep_image(reader, 0, UDIL_EYE_MONO, &layout, nullptr) == 0) sample = layout.sample;
+        entry.file_close(reader);
+    }
+    entry.handle_destroy(&reader);
+    return sample;
+}
+
 int dyx_udil_get_deep(UdilStream *stream, int32_t frame, int32_t eye, UdilDeepFrame *left,
                       UdilDeepFrame *right) {
     if (stream == nullptr) return DYX_REFUSED;
