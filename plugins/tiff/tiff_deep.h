@@ -18,7 +18,7 @@ namespace tiff_codec {
 int32_t deep_sample_of(TIFF *tif, int32_t &channels);
 
 // Reads the current page, whose deep_sample_of is `frame.sample`, into
-// `frame` as stored (the Orientation tag is not applied).
+// `frame` as stored (callers give turned pages their 8-bit pictures).
 bool read_deep(TiffFile &file, const UdilDeepFrame &frame, std::string &error);
 
 // Reads the current page of F16 or F32 samples, laid out as `frame` says

@@ -99,21 +99,28 @@ public:
         return 0;
     }
 
-    // Pages of 16-bit, half or float samples come whole, as stored; others
-    // through their 8-bit pictures.
+    // Pages of 16-bit, half or float samples come whole; others, and pages
+    // turned by their Orientation tag, through their 8-bit pictures.
     int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
         if (!decoder_.is_open()) return fail(6, "tiff: no file is open");
         const int32_t page = decoder_.page_count() == 1 ? 0 : frame;
         std::string error;
         if (!decoder_.select_page(page, error))
             return fail(7, "tiff: can't read page %d of %s: %s", page, path_.c_str(), error.c_str());
+        // Every page must be the picture the first one announced.
+        const tiff_codec::Picture picture = decoder_.picture();
+        if (picture.width != expected_.width || picture.height != expected_.height)
+            return fail(12, "tiff: page %d of %s is %dx%d, the movie's frames are %dx%d", page, path_.c_str(),
+                        picture.width, picture.height, expected_.width, expected_.height);
         UdilDeepFrame own{expected_.width,
                           expected_.height,
                           udil_sdk::format_channels(expected_.pixel_format),
                           UDIL_SAMPLE_U8,
                           0,
                           nullptr};
-        own.sample = tiff_codec::deep_sample_of(decoder_.file().get(), own.channels);
+        // Turned pages come through their 8-bit pictures, which are turned.
+        if (!decoder_.turns_page())
+            own.sample = tiff_codec::deep_sample_of(decoder_.file().get(), own.channels);
         if (out.pixels == nullptr) {
             out = own;
             return 0;

@@ -40,6 +40,8 @@ public:
     void keep_stored_orientation(bool stored) { keep_stored_ = stored; }
 
     bool is_open() const { return file_.get() != nullptr; }
+    // Whether read() turns the current page by its Orientation tag.
+    bool turns_page() const { return orientation_ != 1; }
     // The open file, its current page the one select_page chose.
     TiffFile &file() { return file_; }
     // The picture as read() delivers it (its shown size).
