@@ -245,8 +245,12 @@ PyObject *module_deepkind(PyObject *, PyObject *args) {
     if (!PyArg_ParseTuple(args, "O&|z:_deepkind", path_converter, &name_argument, &format)) return nullptr;
     const char *filename = name_argument.text();
     UdilRecord *codec = format != nullptr ? codec_for_format(format) : dyx_udil_find_by_suffix(filename);
-    int32_t sample = 0;
-    if (codec != nullptr && !dyx_udil_has_wildcards(filename) && dyx_udil_load(codec) == 0) {
+    if (codec == nullptr || dyx_udil_load(codec) != 0 || dyx_udil_has_wildcards(filename)) Py_RETURN_NONE;
+    // A movie codec (one with compressed frames) indexes a whole file to
+    // open it: the movie opened for the frame is asked instead.
+    if (codec->entry.deep_samples != nullptr && codec->entry.get_compressed_size != nullptr) Py_RETURN_NONE;
+    int32_t sample;
+    {
         GilRelease released;
         sample = dyx_udil_file_deep_sample(filename, codec);
     }

@@ -22,9 +22,10 @@ PyObject *movie_appenddeep(PyObject *self, PyObject *args);
 /* _savedeep(filename, pixels, width, height, channels, kind[, options[,
  * format]]): (status, message) of writing one deep picture to a file. */
 PyObject *module_savedeep(PyObject *self, PyObject *args);
-/* _deepkind(filename[, format]): the sample kind of the first frame of
- * one file ("uint8" for a codec without deep frames); None when that
- * cannot be told without opening it as a movie (a template, a failure). */
+/* _deepkind(filename[, format]): the sample kind of the first frame of one
+ * picture file, asked on one reader ("uint8" at once for a codec without
+ * deep frames); None when a movie opened over it has to tell (a template,
+ * a movie codec, a file the reader refuses). */
 PyObject *module_deepkind(PyObject *self, PyObject *args);
 /* _deepsamples(codec): the sample kinds the named codec writes, such as
  * ("uint8", "uint16"); ("uint8",) for one without deep frames. */

@@ -308,13 +308,14 @@ def _fail_read(opened):
 
 
 def _read_deep_frame(path, frame, start, format, wanted):
-    """imread's array at the file's own depth (converted to `wanted`), or
-    None when the frame is 8-bit or cannot be found this way (the 8-bit
-    read then answers); bytes and file objects are read here whatever
-    their depth, as they can be read only once."""
+    """imread's array at the file's own depth (converted to `wanted`), read
+    through a movie; None when the 8-bit read is the one to answer: an
+    8-bit picture file, or a movie that cannot be opened or read (that read
+    then says why in its own words). Bytes and file objects are read here
+    whatever happens, as they can be read only once."""
     numpy = _numpy()
     memory = _is_memory(path)
-    # A file that one reader shows to be 8-bit needs no movie opened.
+    # One reader tells an 8-bit picture file, which the 8-bit read takes.
     if not memory and _orvo._deepkind(path, format) == "uint8":
         return None
     try:
@@ -331,10 +332,11 @@ def _read_deep_frame(path, frame, start, format, wanted):
             raise _error(-1, "Invalid frame number.", getattr(path, "name", "<memory>"), reading=False)
         if _deep.is_deep(opened, number):
             return _deep.read(numpy, opened, number, wanted, _fail_read)
-        if not memory:
-            return None
         frames = opened.getframe(number)
         if not isinstance(frames, list):
+            if not memory:
+                opened.errstr()
+                return None
             _fail_read(opened)
         return _deep.convert(numpy, _frames_as_arrays(frames[:1]), wanted)
     finally:

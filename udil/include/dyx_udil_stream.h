@@ -173,7 +173,7 @@ DYX_API int dyx_udil_get_deep(UdilStream *stream, int32_t frame, int32_t eye, Ud
 /* The sample kind (UDIL_SAMPLE_*) of the first frame of the one file
  * `path` read by `record` (loaded), asked on a reader of its own:
  * UDIL_SAMPLE_U8 for a codec without deep frames, 0 when the file cannot
- * be read that way (the caller's stream then finds out why). */
+ * be read that way (a stream over it then tells why). */
 DYX_API int32_t dyx_udil_file_deep_sample(const char *path, UdilRecord *record);
 /* Writes frame `frame` from deep frames of the stream's width and height.
  * A codec without deep frames takes UDIL_SAMPLE_U8 frames only, written

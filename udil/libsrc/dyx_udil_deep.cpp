@@ -149,13 +149,12 @@ int transfer_deep(UdilFileSlot &slot, DeepCall call, int32_t file_frame, int32_t
     return left_status;
 }
 
-// The layout of a frame, asked on a reader of its own: the slot's handles
-// may be busy decoding ahead on other threads.
+// The layout of a per-frame file's frame, asked on a reader of its own:
+// the slot's handle may be busy decoding ahead on another thread.
 int query_layout(UdilFileSlot &slot, int32_t file_frame, int32_t eye, UdilDeepFrame *out) {
     const UdilEntryPoints &entry = slot.codec->entry;
-    const int32_t named_eye = slot.container ? (slot.eye_pair ? UDIL_EYE_LEFT : UDIL_EYE_MONO) : eye;
     char path[DYX_UDIL_PATH_SIZE];
-    if (!dyx_udil_make_filename(path, slot.name, slot.suffix, slot.container ? 0 : file_frame, named_eye)) {
+    if (!dyx_udil_make_filename(path, slot.name, slot.suffix, file_frame, eye)) {
         dyx_udil_set_err_str("Frame file name too long");
         return DYX_NAME_TOO_LONG;
     }
@@ -165,9 +164,8 @@ int query_layout(UdilFileSlot &slot, int32_t file_frame, int32_t eye, UdilDeepFr
     if (opened != 0) return opened;
     int status = entry.file_open(reader, path);
     if (status == 0) {
-        const int32_t frame = slot.container ? file_frame : frame_in_own_file(slot, file_frame);
-        status = entry.get_deep_image(
-            reader, frame, named_eye == UDIL_EYE_MONO ? UDIL_EYE_MONO : UDIL_EYE_LEFT, out, nullptr);
+        status = entry.get_deep_image(reader, frame_in_own_file(slot, file_frame),
+                                      eye == UDIL_EYE_MONO ? UDIL_EYE_MONO : UDIL_EYE_LEFT, out, nullptr);
         if (status != 0) plugin_error(slot, reader, status);
         entry.file_close(reader);
     } else {
@@ -314,8 +312,14 @@ int dyx_udil_get_deep(UdilStream *stream, int32_t frame, int32_t eye, UdilDeepFr
         return DYX_OK;
     }
     udil::UdilCallGuard guard(slot.codec);
-    if (first->pixels == nullptr)  // the layout of the one frame asked
-        return query_layout(slot, where.file_frame, eye == UDIL_EYE_BOTH ? UDIL_EYE_LEFT : eye, first);
+    if (first->pixels == nullptr) {  // the layout of the one frame asked
+        const int32_t one_eye = eye == UDIL_EYE_BOTH ? UDIL_EYE_LEFT : eye;
+        // A container's open handle answers at once; a per-frame file is
+        // asked on a reader of its own, as its probe is.
+        if (slot.container)
+            return transfer_deep(slot, DeepCall{false}, where.file_frame, one_eye, first, nullptr);
+        return query_layout(slot, where.file_frame, one_eye, first);
+    }
     return transfer_deep(slot, DeepCall{false}, where.file_frame, eye, left, right);
 }
 

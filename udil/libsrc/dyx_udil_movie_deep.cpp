@@ -65,6 +65,37 @@ int settle_pipeline(DyxUdilMovie *movie) {
     return udil::stop_pipeline(movie);
 }
 
+// The file slot stream frame `index` is in; null when none is.
+const UdilFileSlot *slot_of(const UdilStream *stream, int32_t index) {
+    int64_t base = 0;
+    for (int k = 0; k < stream->file_count && k < DYX_UDIL_MAX_FILES; ++k) {
+        if (index < base + stream->slots[k].frame_count) return &stream->slots[k];
+        base += stream->slots[k].frame_count;
+    }
+    return nullptr;
+}
+
+// The layout of file frame `index`. A per-frame file is asked on a reader
+// of its own, beside the frames decoded ahead; a container file once, on
+// its handle, after the frames decoded ahead are let go.
+int layout_of(DyxUdilMovie *movie, int32_t index, UdilDeepFrame &layout) {
+    DyxUdilMovieInternals &internals = *movie->internals;
+    const UdilFileSlot *slot = slot_of(internals.stream, index);
+    const bool container = slot != nullptr && slot->container;
+    if (container && internals.deep_layout_slot == slot) {
+        layout = internals.deep_layout;
+        return 0;
+    }
+    if (container) settle_pipeline(movie);
+    layout = UdilDeepFrame{};
+    const int status = dyx_udil_get_deep(internals.stream, index, UDIL_EYE_LEFT, &layout, nullptr);
+    if (status == 0 && container) {
+        internals.deep_layout_slot = slot;
+        internals.deep_layout = layout;
+    }
+    return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -82,10 +113,8 @@ int dyx_udil_movie_read_deep(DyxUdilMovie *movie, int32_t n, UdilDeepFrame *left
     const int32_t index =
         std::min(std::max(n - movie->repeat[0], 0) + movie->framerange[0], movie->framerange[1]);
     UdilStream *stream = movie->internals->stream;
-    // A layout is asked on a reader of its own, beside the frames decoded
-    // ahead.
     if (left->pixels == nullptr) {
-        if (dyx_udil_get_deep(stream, index, UDIL_EYE_LEFT, left, nullptr) != 0)
+        if (layout_of(movie, index, *left) != 0)
             return udil::movie_fail_with_reason(movie, "unable to read the requested frame");
         if (right != nullptr) *right = *left;
         return 0;
