@@ -90,9 +90,14 @@ PyObject *describe_option(const UdilOption &option) {
 }
 
 PyObject *describe_codec(const UdilRecord &record) {
+    // The plug-in's own suffixes, then the further names it reads.
     const Py_ssize_t suffix_count = record.suffix_count < 0 ? 0 : record.suffix_count;
-    PyObject *suffixes =
-        build_list(suffix_count, [&](Py_ssize_t i) { return OrvoText_FromReason(record.suffixes[i]); });
+    const Py_ssize_t more_count =
+        record.more_suffixes && record.more_suffix_count > 0 ? record.more_suffix_count : 0;
+    PyObject *suffixes = build_list(suffix_count + more_count, [&](Py_ssize_t i) {
+        return OrvoText_FromReason(i < suffix_count ? record.suffixes[i]
+                                                    : record.more_suffixes[i - suffix_count]);
+    });
     if (suffixes == nullptr) return nullptr;
     const Py_ssize_t option_count = record.options && record.option_count > 0 ? record.option_count : 0;
     PyObject *options =

@@ -345,6 +345,9 @@ int set_flip(DyxUdilMovie *self, PyObject *value) {
     return 0;
 }
 
+// Computed on each read: the description may stop and restart the read-ahead.
+PyObject *get_info(PyObject *object, void *) { return movie_info(object); }
+
 // The attributes, in the order of __members__; nframes and realframes are
 // read-only.
 PyGetSetDef movie_attributes[] = {
@@ -378,6 +381,8 @@ PyGetSetDef movie_attributes[] = {
     extra_attribute_entry("rate", get_rate, checked_set<Who::kWrite, set_rate>,
                           "frame rate as a fractions.Fraction (None while unset); write movies set a "
                           "number, a Fraction or (numerator, denominator) of 0.5 to 1000 before open"),
+    extra_attribute_entry("info", get_info, nullptr,
+                          "read: what the open movie is, as a dict (None when closed or writing)"),
     attribute_entry("__members__", member_names, nullptr, "the attribute names"),
     attribute_entry("__methods__", get_methods, nullptr, "the method names"),
     kEndOfAttributes,

@@ -58,6 +58,11 @@ PyObject *movie_getarray(PyObject *self, PyObject *args);
 PyObject *movie_addcount(PyObject *self, PyObject *args);
 PyObject *movie_resetcount(PyObject *self, PyObject *args);
 
+/* The read-only `info` attribute: what the open read movie is, as a dict
+ * (dyx_udil_movie_describe); None for a closed or a write movie
+ * (py_movie_info.cpp). Call with the movie's lock held. */
+PyObject *movie_info(PyObject *self);
+
 }  // namespace orvo
 
 #endif

@@ -11,30 +11,42 @@ namespace ffmpeg_plugin {
 
 namespace {
 
-// swscale's fast unscaled YUV to RGB paths work on groups of 16 pixels
-// and spoil the last columns of other widths; the exact path interpolates
-// the chroma of every pixel. Scaling only happens for pictures whose size
-// differs from the stream's.
+// swscale's special unscaled YUV to RGB converters (see
+// special_layout) are fast and give each chroma sample to the pixels it
+// was made for; the ffmpeg command uses them too. They work on groups of
+// 16 pixels and spoil the last columns of other widths, which take the
+// exact path instead (chroma interpolated for every pixel). Every other
+// picture is converted with the command's default filter, bicubic, so
+// that it reads as the command reads it. Scaled pictures (a size that
+// differs from the stream's) take the exact path.
 constexpr int kFastFlags = SWS_BILINEAR;
 constexpr int kExactFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+constexpr int kCommandFlags = SWS_BICUBIC;
 
 // Bytes after the RGB rows swscale reads: FFmpeg's own input padding,
 // more than any vector word.
 constexpr size_t kReadPadding = 64;
 
-// Pictures of more than 8 bits a sample take swscale's general path in
-// any case; with the ffmpeg command's default filter it gives the same
-// bytes as the command.
-constexpr int kDeepFlags = SWS_BICUBIC;
-
-bool deeper_than_8_bits(AVPixelFormat format) {
-    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
-    return descriptor != nullptr && descriptor->comp[0].depth > 8;
+// Whether swscale has a special unscaled converter for `format` at
+// `height`: planar 4:2:2, and 4:2:0 when its rows pair up (an even height).
+bool special_layout(AVPixelFormat format, int height) {
+    switch (format) {
+        case AV_PIX_FMT_YUV422P:
+        case AV_PIX_FMT_YUVJ422P:
+            return true;
+        case AV_PIX_FMT_YUV420P:
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVA420P:
+            return height % 2 == 0;
+        default:
+            return false;
+    }
 }
 
-int flags_for(AVPixelFormat format, int source_width, int target_width) {
-    if (deeper_than_8_bits(format)) return kDeepFlags;
-    return source_width % 16 == 0 && source_width == target_width ? kFastFlags : kExactFlags;
+int flags_for(AVPixelFormat format, int source_width, int source_height, int width, int height) {
+    if (source_width != width || source_height != height) return kExactFlags;
+    if (!special_layout(format, source_height)) return kCommandFlags;
+    return source_width % 16 == 0 ? kFastFlags : kExactFlags;
 }
 
 bool is_rgb(AVPixelFormat format) {
@@ -103,13 +115,14 @@ void flip_planes(const AVFrame &picture, const uint8_t *data[4], int stride[4]) 
 }
 
 // Whether swscale converts `format` read bottom row first (negative
-// strides) exactly as it converts it top row first: its fast unscaled
-// 8-bit converters give each chroma row to the two luma rows it was made
-// of whichever way round they are read. Its general path filters chroma
-// between rows and would put colour edges a row off, so other pictures
-// are converted top row first and their rows turned afterwards.
-bool reads_upside_down_well(AVPixelFormat format, int source_width, int width) {
-    return flags_for(format, source_width, width) == kFastFlags;
+// strides) exactly as it converts it top row first. Only its special
+// converters give each chroma row to the luma rows it was made of
+// whichever way round they are read. Every other path sites chroma
+// between rows, which read upside down puts colour edges a row off: those
+// pictures are converted top row first and their rows turned afterwards.
+bool reads_upside_down_well(AVPixelFormat format, int source_width, int source_height, int width,
+                            int height) {
+    return flags_for(format, source_width, source_height, width, height) == kFastFlags;
 }
 
 }  // namespace
@@ -149,15 +162,16 @@ int PictureToRgb::prepare(const AVFrame &picture, int width, int height, AVPixel
         picture.format != source_format_ || width != target_width_ || height != target_height_ ||
         space != space_ || int(full_range) != range_ || alpha != alpha_ || target != target_format_) {
         scaler_.reset(sws_getContext(picture.width, picture.height, source_format, width, height, target,
-                                     flags_for(source_format, picture.width, width), nullptr, nullptr,
-                                     nullptr));
+                                     flags_for(source_format, picture.width, picture.height, width, height),
+                                     nullptr, nullptr, nullptr));
         if (!scaler_) return AVERROR(ENOSYS);
         // A matrix swscale cannot take would give wrong colours: refuse.
         if (!is_rgb(source_format) && set_matrix(scaler_.get(), space, full_range, true) < 0) {
             scaler_.reset();
             return AVERROR(EINVAL);
         }
-        reads_upside_down_ = reads_upside_down_well(source_format, picture.width, width);
+        reads_upside_down_ =
+            reads_upside_down_well(source_format, picture.width, picture.height, width, height);
         source_width_ = picture.width;
         source_height_ = picture.height;
         source_format_ = picture.format;

@@ -3,6 +3,7 @@
 // of the segments before it. A scale-out conversion encodes each segment on
 // its own worker, starting on a key frame, and calls this once at the end
 // (through ctypes: it is not part of the codec contract).
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -70,7 +71,7 @@ private:
         if (copy == nullptr) return fail(2, "out of memory");
         int result = avcodec_parameters_copy(copy->codecpar, stream.codecpar);
         if (result < 0) return fail(2, "out of memory");
-        copy->codecpar->codec_tag = 0;  // the output container picks its own
+        ffmpeg_plugin::keep_codec_tag(*copy->codecpar, *raw->oformat);
         copy->time_base = stream.time_base;
         copy->avg_frame_rate = stream.avg_frame_rate;
         copy->r_frame_rate = stream.r_frame_rate;
@@ -123,6 +124,7 @@ private:
                 end = packet_->pts + duration - start;
             shift(packet_->pts, start);
             shift(packet_->dts, start);
+            keep_rising(*packet_, duration);
             packet_->stream_index = 0;
             packet_->pos = -1;
             av_packet_rescale_ts(packet_.get(), time_base_, target.time_base);
@@ -132,6 +134,22 @@ private:
         }
         offset_ += end;
         return 0;
+    }
+
+    // MPEG program streams time only the first packet of each of their
+    // blocks and may give two packets the same time: an untimed packet
+    // follows one frame on, and a decoding time that does not rise is
+    // moved on by one tick (as the ffmpeg command does), since a muxer
+    // takes only rising ones.
+    void keep_rising(AVPacket &packet, int64_t duration) {
+        if (packet.dts == AV_NOPTS_VALUE && last_dts_ != AV_NOPTS_VALUE) packet.dts = last_dts_ + duration;
+        if (packet.dts != AV_NOPTS_VALUE && last_dts_ != AV_NOPTS_VALUE && packet.dts <= last_dts_) {
+            const int64_t next = last_dts_ + 1;
+            if (packet.pts != AV_NOPTS_VALUE && packet.pts >= packet.dts)
+                packet.pts = std::max(packet.pts, next);
+            packet.dts = next;
+        }
+        if (packet.dts != AV_NOPTS_VALUE) last_dts_ = packet.dts;
     }
 
     // A segment's frames are presented from 0 (its first packet may be a
@@ -166,6 +184,7 @@ private:
     AVRational time_base_{1, 1};
     int64_t frame_duration_ = 1;
     int64_t offset_ = 0;
+    int64_t last_dts_ = AV_NOPTS_VALUE;  // of the last packet written, in time_base_
 };
 
 }  // namespace

@@ -48,11 +48,26 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"preset", UDIL_OPT_CHOICE, "medium|fast|faster|veryfast|superfast|ultrafast|slow|slower|veryslow", "0",
      "H.264 encoder preset (speed against size)"},
     {"keyint", UDIL_OPT_INT, "0 1000", "0", "Key-frame interval in frames (0 the codec's default)"},
+    {"primaries", UDIL_OPT_INT, "0 255", "2",
+     "Colour primaries tagged, as ITU-T H.273 numbers them (1 BT.709, 9 BT.2020; 2 by picture size)"},
+    {"transfer", UDIL_OPT_INT, "0 255", "2",
+     "Transfer characteristic tagged, H.273 number (1 BT.709, 16 PQ, 18 HLG; 2 by picture size)"},
+    {"matrix", UDIL_OPT_INT, "0 255", "2",
+     "YUV matrix used and tagged, H.273 number (1 BT.709, 9 BT.2020 non-constant; 2 by picture size)"},
+    {"range", UDIL_OPT_CHOICE, "auto|limited|full", "0",
+     "YUV range written: limited (16..235), full (0..255), or the codec's usual one (auto)"},
+    {"timecode", UDIL_OPT_TEXT, "", "",
+     "Start timecode HH:MM:SS:FF (';' before FF for drop frame) of .mov, .mp4 and .mxf files"},
+    {"faststart", UDIL_OPT_BOOLEAN, "", "0",
+     "Index of .mp4/.mov files at the front, so that they play while downloading"},
     {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
      "Reading: turn frames the right way up by the stream's display matrix (display) or give them as "
      "stored"},
     {"stream", UDIL_OPT_INT, "0 1000", "0",
      "Reading: the video stream read, 1 for the file's first (0 the one players show)"},
+    {"size", UDIL_OPT_TEXT, "", "", "Reading raw video (.yuv): the picture size, as 640x480"},
+    {"pixfmt", UDIL_OPT_TEXT, "", "yuv420p", "Reading raw video (.yuv): FFmpeg's name of the pixel format"},
+    {"rate", UDIL_OPT_FLOAT, "0.001 1000", "25", "Reading raw video (.yuv): frames per second"},
 };
 
 // The container a codec is written in when the file name has no suffix
@@ -146,6 +161,20 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
                 "ffmpeg: the encoder option names no video encoder of this FFmpeg (see 'ffmpeg -encoders')";
         }
     }
+    settings.index_first = options.integer("faststart", 0) != 0;
+    settings.timecode = options.text("timecode", "");
+    settings.primaries = clamped(options, "primaries", 2, 0, 255);
+    settings.transfer = clamped(options, "transfer", 2, 0, 255);
+    settings.matrix = clamped(options, "matrix", 2, 0, 255);
+    settings.range = clamped(options, "range", 0, 0, 2);
+    return settings;
+}
+
+RawVideoSettings raw_video_from(const udil_sdk::Options &options) {
+    RawVideoSettings settings;
+    settings.size = options.text("size", "");
+    settings.pixel_format = options.text("pixfmt", "yuv420p");
+    settings.rate = std::clamp(options.real("rate", 25.0), 0.001, 1000.0);
     return settings;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "udil_sdk.h"
 
@@ -32,12 +33,27 @@ struct WriterSettings {
     const char *preset;    // x264 preset name
     int keyint;            // 0 = the codec's default key-frame interval
     const char *problem;   // why the options cannot be written, else null
+    bool index_first;      // .mp4/.mov index (moov) before the media data
+    std::string timecode;  // start timecode; empty for none
+    // Colour description asked for, as ITU-T H.273 code points (2: not
+    // stated, the picture size decides); range 0 auto, 1 limited, 2 full.
+    int primaries, transfer, matrix, range;
 };
 
 udil_sdk::OptionList writer_options();
 WriterSettings settings_from(const udil_sdk::Options &options);
 // The entry of the codec option for `id`, or null.
 const CodecChoice *codec_choice_by_id(AVCodecID id);
+
+// How a raw video file, which has no header, is read: the picture size
+// ("640x480", empty when not given), FFmpeg's pixel format name and the
+// frame rate.
+struct RawVideoSettings {
+    std::string size;
+    std::string pixel_format = "yuv420p";
+    double rate = 25.0;
+};
+RawVideoSettings raw_video_from(const udil_sdk::Options &options);
 
 // Quantiser used for mpeg4 and mjpeg when the qscale option is 0.
 constexpr int kDefaultQscale = 3;

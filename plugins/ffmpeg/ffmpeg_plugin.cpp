@@ -8,11 +8,14 @@
 // Reading is frame-accurate in any order; the frame count and rate come
 // from the file's packets, not from its header. Of several video streams
 // the one the ffmpeg command shows is read; the reader option `stream N`
-// picks the N-th instead.
+// picks the N-th instead. Raw video files (.yuv), which hold no header,
+// are read with the picture size, pixel format and rate the reader options
+// `size`, `pixfmt` and `rate` give.
 #include <string>
 
 #include "ffmpeg_options.h"
 #include "ffmpeg_reader.h"
+#include "ffmpeg_suffixes.h"
 #include "ffmpeg_writer.h"
 #include "udil_sdk.h"
 #include "udil_sdk_orientation.h"
@@ -36,6 +39,11 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8;
 
     static udil_sdk::OptionList options() { return writer_options(); }
+
+    // Every other container the libraries read or write.
+    static const char *const *more_suffixes(int32_t &count) {
+        return more_container_suffixes(kSuffixes, int32_t(sizeof kSuffixes / sizeof kSuffixes[0]), count);
+    }
 
     // Only for names without one of kSuffixes: the codec's natural container.
     static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &options) {
@@ -66,14 +74,15 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
         // The decoder uses the threads the host allows (one for a host
         // that works on one thread), or as many as the machine has.
         std::unique_ptr<MovieSource> source =
-            MovieSource::open(path, error, int(options.integer("stream", 0)), udil_sdk::reader_threads());
+            MovieSource::open(path, error, int(options.integer("stream", 0)), udil_sdk::reader_threads(),
+                              raw_video_from(options));
         if (!source) return udil_sdk::refuse("%s", error.c_str());
         int32_t width = 0, height = 0;
         MovieReader::shown_size(*source, keep_stored, width, height);
         info = UdilMovieInfo{
             width, height, source->index().frame_count(), 0,
             0,     0,      float(source->frame_rate()),   source->alpha() ? UDIL_FMT_RGBA : UDIL_FMT_RGB};
-        return new MovieReader(std::move(source), keep_stored);
+        return new MovieReader(std::move(source), keep_stored, raw_video_from(options));
     }
 };
 
@@ -82,3 +91,5 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
 UDIL_SDK_PLUGIN(FfmpegCodec)
 UDIL_SDK_COMPRESSED_ENTRIES(FfmpegCodec)
 UDIL_SDK_DEEP_ENTRIES(FfmpegCodec)
+UDIL_SDK_DESCRIBE_ENTRY(FfmpegCodec)
+UDIL_SDK_MORE_SUFFIXES_ENTRY(FfmpegCodec)

@@ -13,7 +13,7 @@ int32_t MovieReader::file_open(const char *path) {
     } else {
         probed_.reset();
         std::string error;
-        source_ = MovieSource::open(path, error, video_stream_, threads_);
+        source_ = MovieSource::open(path, error, video_stream_, threads_, raw_);
         if (!source_) return fail(7, "ffmpeg: can't read %s: %s", path, error.c_str());
     }
     orientation_ = orientation_of(*source_, keep_stored_);

@@ -16,9 +16,10 @@ public:
     // takes it over instead of reading and indexing it a second time.
     // `keep_stored` gives frames as stored instead of turned the right way
     // up by the stream's display matrix.
-    MovieReader(std::unique_ptr<MovieSource> probed, bool keep_stored)
+    MovieReader(std::unique_ptr<MovieSource> probed, bool keep_stored, RawVideoSettings raw = {})
         : probed_(std::move(probed)),
           keep_stored_(keep_stored),
+          raw_(std::move(raw)),
           video_stream_(probed_ ? probed_->video_stream_asked() : 0),
           threads_(probed_ ? probed_->decoder_threads() : 0) {}
 
@@ -35,6 +36,8 @@ public:
     int32_t uncompress_image(const void *data, int32_t size, void *pixels) override;
     // Sources deeper than 8 bits as 16-bit RGB(A) (ffmpeg_reader_deep.cpp).
     int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override;
+    // What the open file is (ffmpeg_describe.cpp).
+    std::string describe() override;
 
 private:
     int32_t check_frame(int32_t frame);
@@ -45,6 +48,7 @@ private:
     std::unique_ptr<MovieSource> probed_;
     std::unique_ptr<MovieSource> source_;
     bool keep_stored_;
+    RawVideoSettings raw_;         // how raw video files are read
     int video_stream_;             // the stream option the handle was made with
     int threads_;                  // the decoder threads the handle was made with
     int orientation_ = 1;          // of the open file's frames

@@ -1,4 +1,5 @@
 #include "ffmpeg_source.h"
+#include "ffmpeg_suffixes.h"
 
 #include <unistd.h>
 
@@ -38,6 +39,24 @@ int64_t stream_score(const AVStream &stream) {
            ((stream.disposition & AV_DISPOSITION_DEFAULT) ? 5000000 : 0);
 }
 
+// WebM keeps the alpha of VP8 and VP9 beside the picture (ALPHA_MODE 1 in
+// the track, the alpha plane in each block's additions). FFmpeg's own
+// decoders drop it; the libvpx ones decode it, as the ffmpeg command does.
+bool carries_vpx_alpha(const AVStream &stream) {
+    const AVCodecID id = stream.codecpar->codec_id;
+    if (id != AV_CODEC_ID_VP8 && id != AV_CODEC_ID_VP9) return false;
+    const AVDictionaryEntry *mode = av_dict_get(stream.metadata, "alpha_mode", nullptr, 0);
+    return mode != nullptr && std::strcmp(mode->value, "1") == 0;
+}
+
+const AVCodec *decoder_for(const AVStream &stream) {
+    if (carries_vpx_alpha(stream)) {
+        const char *name = stream.codecpar->codec_id == AV_CODEC_ID_VP8 ? "libvpx" : "libvpx-vp9";
+        if (const AVCodec *codec = avcodec_find_decoder_by_name(name)) return codec;
+    }
+    return avcodec_find_decoder(stream.codecpar->codec_id);
+}
+
 std::string with_reason(std::string text, const std::string &reason) {
     return reason.empty() ? text : text + ": " + reason;
 }
@@ -45,12 +64,13 @@ std::string with_reason(std::string text, const std::string &reason) {
 }  // namespace
 
 std::unique_ptr<MovieSource> MovieSource::open(const char *path, std::string &error, int video_stream,
-                                               int threads) {
+                                               int threads, const RawVideoSettings &raw) {
     quiet_ffmpeg_log();
     clear_logged_error();
     std::unique_ptr<MovieSource> source(new MovieSource());
     source->path_ = path;
     source->requested_stream_ = video_stream;
+    source->raw_ = raw;
     source->threads_ = threads > 0 ? std::min(threads, kMostDecoderThreads) : 0;
     source->packet_ = make_packet();
     source->decoded_ = make_frame();
@@ -123,7 +143,21 @@ bool MovieSource::adopt_in_child(std::string &error) {
 bool MovieSource::open_input(std::string &error) {
     input_.reset();
     AVFormatContext *context = nullptr;
-    int status = avformat_open_input(&context, path_.c_str(), nullptr, nullptr);
+    const AVInputFormat *format = headerless_raw_video(path_.c_str());
+    AVDictionary *settings = nullptr;
+    if (format != nullptr) {
+        if (raw_.size.empty()) {
+            error =
+                "a raw video file holds no picture size or pixel format: give them as reader options, "
+                "as 'size 640x480 pixfmt yuv420p rate 25'";
+            return false;
+        }
+        av_dict_set(&settings, "video_size", raw_.size.c_str(), 0);
+        av_dict_set(&settings, "pixel_format", raw_.pixel_format.c_str(), 0);
+        av_dict_set(&settings, "framerate", std::to_string(raw_.rate).c_str(), 0);
+    }
+    int status = avformat_open_input(&context, path_.c_str(), format, &settings);
+    av_dict_free(&settings);
     if (status < 0) {
         error = error_text(status);
         return false;
@@ -180,7 +214,7 @@ bool MovieSource::choose_stream(int requested, std::string &error) {
 
 bool MovieSource::open_decoder(CodecPtr &decoder, int threads, std::string &error) const {
     const AVStream *stream = input_->streams[stream_];
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    const AVCodec *codec = decoder_for(*stream);
     if (codec == nullptr) {
         error = std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id) + " video";
         return false;
@@ -211,13 +245,18 @@ bool MovieSource::build_index(std::string &error) {
         error = "the video stream has no picture size";
         return false;
     }
-    alpha_ = has_alpha(AVPixelFormat(parameters->format));
+    alpha_ = has_alpha(AVPixelFormat(parameters->format)) ||
+             (carries_vpx_alpha(*input_->streams[stream_]) &&
+              std::strncmp(decoder_->codec->name, "libvpx", 6) == 0);
     // Every packet once, demuxing only: a read error ends the readable part
     // of a damaged file.
     clear_logged_error();
     int status = 0;
     while ((status = av_read_frame(input_.get(), packet_.get())) >= 0) {
-        if (packet_->stream_index == stream_) index_.add(*packet_);
+        if (packet_->stream_index == stream_) {
+            palettes_.note(*packet_, index_.packet_count());
+            index_.add(*packet_);
+        }
         av_packet_unref(packet_.get());
     }
     index_.finish();
@@ -345,6 +384,7 @@ int MovieSource::read_video_packet(int32_t &decode_index) {
             const PacketEntry &entry = index_.packet(current);
             packet_->pts = entry.pts;
             packet_->dts = entry.dts;
+            if (!palettes_.attach(*packet_, current)) return AVERROR(ENOMEM);
             decode_index = current;
             return 0;
         }
@@ -492,6 +532,10 @@ bool MovieSource::decode_packet_data(const void *data, int32_t size, uint8_t *pi
     }
     std::memcpy(packet->data, data, size_t(size));
     packet->flags |= AV_PKT_FLAG_KEY;
+    if (!palettes_.attach(*packet, 0)) {
+        error = "out of memory";
+        return false;
+    }
     avcodec_flush_buffers(still_decoder_.get());
     int status = avcodec_send_packet(still_decoder_.get(), packet.get());
     if (status >= 0) status = avcodec_send_packet(still_decoder_.get(), nullptr);

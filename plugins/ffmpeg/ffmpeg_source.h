@@ -23,6 +23,8 @@
 
 #include "ffmpeg_colour.h"
 #include "ffmpeg_index.h"
+#include "ffmpeg_options.h"
+#include "ffmpeg_palette.h"
 #include "ffmpeg_util.h"
 
 namespace ffmpeg_plugin {
@@ -33,9 +35,9 @@ public:
     // readable video stream. `video_stream` N picks the N-th video stream
     // of the file (1 the first); 0 the one a player would show. `threads`
     // is the decoder's thread count, at most 16 used (0: as many as the
-    // machine has).
+    // machine has). `raw` says how to read a raw video file (.yuv).
     static std::unique_ptr<MovieSource> open(const char *path, std::string &error, int video_stream = 0,
-                                             int threads = 0);
+                                             int threads = 0, const RawVideoSettings &raw = {});
     ~MovieSource();
     MovieSource(const MovieSource &) = delete;
     MovieSource &operator=(const MovieSource &) = delete;
@@ -43,12 +45,14 @@ public:
     const std::string &path() const { return path_; }
     int video_stream_asked() const { return requested_stream_; }
     int decoder_threads() const { return threads_; }
+    const RawVideoSettings &raw_video() const { return raw_; }
     int width() const { return width_; }
     int height() const { return height_; }
     bool alpha() const { return alpha_; }
     double frame_rate() const { return frame_rate_; }
     const FrameIndex &index() const { return index_; }
     const AVStream &video_stream() const { return *input_->streams[stream_]; }
+    const AVFormatContext &container() const { return *input_; }
 
     // Decodes frame `frame` (0 .. frame_count - 1) into RGB or RGBA rows,
     // bottom row first. False with `error` set when it cannot be had.
@@ -87,12 +91,14 @@ private:
     InputPtr input_;
     int requested_stream_ = 0;  // see open()
     int threads_ = 0;           // see open()
+    RawVideoSettings raw_;      // see open()
     pid_t owner_ = getpid();    // the process whose decoder this is
     pid_t dropped_for_ = 0;     // the process that last dropped its parent's state
     int stream_ = -1;
     CodecPtr decoder_;
     CodecPtr still_decoder_;  // for compressed frames handed back by the caller
     FrameIndex index_;
+    PaletteKeeper palettes_;  // of palette movies, by the packet they come with
     PictureToRgb to_rgb_;
     uint8_t *deep_top_ = nullptr;  // where read_frame_deep wants its rows, while it runs
     int64_t deep_stride_ = 0;

@@ -85,4 +85,13 @@ void quiet_ffmpeg_log() {
     });
 }
 
+void keep_codec_tag(AVCodecParameters &copy, const AVOutputFormat &format) {
+    const uint32_t stored = copy.codec_tag;
+    unsigned int own = 0;
+    const bool container_tags = format.codec_tag != nullptr;
+    const bool takes_stored = !container_tags || av_codec_get_id(format.codec_tag, stored) == copy.codec_id ||
+                              av_codec_get_tag2(format.codec_tag, copy.codec_id, &own) == 0;
+    copy.codec_tag = stored != 0 && takes_stored ? stored : 0;
+}
+
 }  // namespace ffmpeg_plugin

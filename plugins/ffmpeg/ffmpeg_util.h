@@ -54,4 +54,9 @@ void clear_logged_error();
 // decoding error on the standard error stream of the host.
 void quiet_ffmpeg_log();
 
+// For a stream copied into a file of `format`: keeps the stored codec tag
+// where the container takes it (some codecs name their layout in it, as
+// Ut Video's ULRG or ULY0 do), else lets the container pick its own.
+void keep_codec_tag(AVCodecParameters &copy, const AVOutputFormat &format);
+
 }  // namespace ffmpeg_plugin

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "ffmpeg_container.h"
+#include "ffmpeg_timecode.h"
 #include "udil_sdk_output.h"
 
 namespace ffmpeg_plugin {
@@ -25,6 +26,38 @@ struct DictionaryFreer {
     AVDictionary *entries = nullptr;
     ~DictionaryFreer() { av_dict_free(&entries); }
 };
+
+// The tags of a new movie with what the options state put in their
+// place. Pictures stored as RGB have no matrix or range to choose, and
+// Motion JPEG's YUV is BT.601 at full range whatever a tag says (JFIF).
+ColourTags stated_tags(ColourTags tags, const WriterSettings &settings) {
+    // 2 is "unspecified"; numbers FFmpeg has no name for are not tagged.
+    const auto primaries = AVColorPrimaries(settings.primaries);
+    if (primaries != AVCOL_PRI_UNSPECIFIED && av_color_primaries_name(primaries) != nullptr)
+        tags.primaries = primaries;
+    const auto transfer = AVColorTransferCharacteristic(settings.transfer);
+    if (transfer != AVCOL_TRC_UNSPECIFIED && av_color_transfer_name(transfer) != nullptr)
+        tags.transfer = transfer;
+    const bool fixed_matrix = tags.space == AVCOL_SPC_RGB || tags.range == AVCOL_RANGE_JPEG;
+    if (fixed_matrix) return tags;
+    // swscale converts with the BT.601, BT.709, FCC, SMPTE 240M and
+    // BT.2020 matrices only: others would be tagged but not used.
+    switch (settings.matrix) {
+        case AVCOL_SPC_BT709:
+        case AVCOL_SPC_FCC:
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+        case AVCOL_SPC_SMPTE240M:
+        case AVCOL_SPC_BT2020_NCL:
+            tags.space = AVColorSpace(settings.matrix);
+            break;
+        default:
+            break;
+    }
+    if (settings.range == 1) tags.range = AVCOL_RANGE_MPEG;
+    if (settings.range == 2) tags.range = AVCOL_RANGE_JPEG;
+    return tags;
+}
 
 }  // namespace
 
@@ -122,8 +155,15 @@ int32_t MovieWriter::file_new(const char *path) {
     next_pts_ = 0;
     int32_t status = open_output(path);
     if (status == 0) status = open_encoder();
+    if (status == 0) status = place_timecode();
     if (status == 0) {
-        const int result = avformat_write_header(output_, nullptr);
+        // The muxer moves the index in front of the data when it finishes
+        // the file (a second pass over it); only the MP4 family has one.
+        DictionaryFreer muxer_settings;
+        if (settings_.index_first && output_->priv_data != nullptr &&
+            av_opt_find(output_->priv_data, "movflags", nullptr, 0, 0) != nullptr)
+            av_dict_set(&muxer_settings.entries, "movflags", "+faststart", 0);
+        const int result = avformat_write_header(output_, &muxer_settings.entries);
         if (result < 0) status = fail(7, "ffmpeg: can't start %s: %s", path, error_text(result).c_str());
         header_written_ = result >= 0;
     }
@@ -136,6 +176,18 @@ int32_t MovieWriter::file_new(const char *path) {
         if (made) udil_sdk::remove_partial_file(path);
     }
     return status;
+}
+
+int32_t MovieWriter::place_timecode() {
+    if (settings_.timecode.empty()) return 0;
+    std::string checked, error;
+    if (!advance_timecode(settings_.timecode, rate_, 0, checked, error))
+        return fail(6, "ffmpeg: %s", error.c_str());
+    if (!container_takes_timecode(*output_->oformat))
+        return fail(1, "ffmpeg: a %s file holds no timecode; leave the timecode option out",
+                    output_->oformat->name);
+    av_dict_set(&output_->metadata, "timecode", checked.c_str(), 0);
+    return 0;
 }
 
 int32_t MovieWriter::open_output(const char *path) {
@@ -177,7 +229,7 @@ int32_t MovieWriter::open_encoder() {
     if (format == AV_PIX_FMT_NONE)
         return fail(1, "ffmpeg: the %s encoder takes no picture format RGB can be converted to",
                     choice.encoder);
-    const ColourTags tags = tags_for_new_movie(width_, height_, format);
+    const ColourTags tags = stated_tags(tags_for_new_movie(width_, height_, format), settings_);
     context.width = width_;
     context.height = height_;
     context.pix_fmt = format;

@@ -36,6 +36,9 @@ public:
 private:
     int32_t open_output(const char *path);
     int32_t open_encoder();
+    // The timecode option into the container's tags (refused where the
+    // container holds none).
+    int32_t place_timecode();
     AVPixelFormat encoded_format() const;
     // For a container's own codec: what its encoder takes, closest to RGB.
     AVPixelFormat container_codec_format() const;

@@ -31,12 +31,14 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "udil_plugin.h"
@@ -229,6 +231,9 @@ public:
     virtual int32_t uncompress_image(const void *, int32_t, void *) {
         return fail(1, "compressed frames are not supported");
     }
+    // The members of a JSON object describing the open file (see
+    // udil_describe); empty when there is nothing to say.
+    virtual std::string describe() { return std::string(); }
 
     // Records the message (cut to 255 characters) and returns `status`.
     int32_t fail(int32_t status, const char *format, ...) __attribute__((format(printf, 3, 4))) {
@@ -563,6 +568,40 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
         if (source == nullptr) return 6;                                                               \
         return udil_sdk::guarded(                                                                      \
             handle, [&](udil_sdk::Handle *h) { return h->save_deep_image(frame, eye, *source); });     \
+    }
+
+// The optional udil_describe entry point, for plug-ins whose handles
+// override Handle::describe.
+#define UDIL_SDK_DESCRIBE_ENTRY(P)                                                                  \
+    extern "C" UDIL_EXPORT int32_t udil_describe(UdilHandle handle, char *text, int32_t capacity) { \
+        if (handle == nullptr) return -1;                                                           \
+        try {                                                                                       \
+            const std::string members = udil_sdk::as_handle(handle)->describe();                    \
+            if (members.empty() || members.size() > size_t(INT32_MAX - 1)) return -1;               \
+            if (text != nullptr && capacity > 0) {                                                  \
+                const size_t kept = std::min(members.size(), size_t(capacity) - 1);                 \
+                std::memcpy(text, members.data(), kept);                                            \
+                text[kept] = '\0';                                                                  \
+            }                                                                                       \
+            return int32_t(members.size());                                                         \
+        } catch (...) {                                                                             \
+            return -1;                                                                              \
+        }                                                                                           \
+    }
+
+// The optional list of suffixes beyond the 16 of kSuffixes, for a plug-in
+// whose static `more_suffixes(int32_t &count)` gives them.
+#define UDIL_SDK_MORE_SUFFIXES_ENTRY(P)                                            \
+    extern "C" UDIL_EXPORT const char *const *udil_more_suffixes(int32_t *count) { \
+        int32_t found = 0;                                                         \
+        const char *const *suffixes = nullptr;                                     \
+        try {                                                                      \
+            suffixes = P::more_suffixes(found);                                    \
+        } catch (...) {                                                            \
+            suffixes = nullptr;                                                    \
+        }                                                                          \
+        if (count) *count = suffixes ? found : 0;                                  \
+        return suffixes;                                                           \
     }
 
 // orvo's own build (UdilPlugin.cmake) defines UDIL_SDK_ORVO_VERSION: its

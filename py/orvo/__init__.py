@@ -474,8 +474,8 @@ def _set_attribute(opened, name, value):
 
 def _frame_dims(frames):
     """[width, height] of what append() takes: a picture, an array, a
-    (left, right) tuple or a read movie."""
-    if isinstance(frames, tuple) and frames:
+    (left, right) tuple, getframe's list or a read movie."""
+    if isinstance(frames, (tuple, list)) and frames:
         frames = frames[0]
     if isinstance(frames, (image, movie)):
         return list(frames.dims)
@@ -707,6 +707,15 @@ def imiter(path, start=None, end=None, format=None, dtype=None):
     opened = _open_reader(path, format)
     first, last = _first_and_last(opened, start, end) if start is not None or end is not None else (0, None)
     return _frames(opened, first, last, wanted)
+
+
+def info(path):
+    """What a movie or picture file is, as a dict (the movie's info)"""
+    opened = _open_movie(path, "r", {})
+    try:
+        return opened.info
+    finally:
+        opened.close()
 
 
 def _png_bytes(picture):

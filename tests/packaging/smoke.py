@@ -21,7 +21,7 @@ except ImportError:
     numpy = None
 
 WIDTH, HEIGHT = 64, 48
-EXPECTED_CODECS = {"ppm", "png", "jpeg", "tiff", "ffmpeg"}
+EXPECTED_CODECS = {"ppm", "png", "jpeg", "tiff", "ffmpeg", "ffstill"}
 
 
 def gradient_bytes():

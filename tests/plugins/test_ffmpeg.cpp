@@ -195,7 +195,12 @@ TEST_F(FfmpegPlugin, ColourBarsKeepTheirColoursAndFilesSayWhichMatrix) {
     } cases[] = {{720, 480, "codec h264 preset ultrafast crf 12", "color_range=tv\ncolor_space=smpte170m\n"},
                  {1280, 720, "codec h264 preset ultrafast crf 12", "color_range=tv\ncolor_space=bt709\n"},
                  {1280, 720, "codec mjpeg qscale 2", "color_range=pc\ncolor_space=bt470bg\n"},
-                 {720, 480, "codec prores", "color_range=tv\ncolor_space=smpte170m\n"}};
+                 {720, 480, "codec prores", "color_range=tv\ncolor_space=smpte170m\n"},
+                 // Stated in the options: converted with that matrix and range, and tagged so.
+                 {720, 480, "codec h264 preset ultrafast crf 12 matrix 9 primaries 9 transfer 16",
+                  "color_range=tv\ncolor_space=bt2020nc\n"},
+                 {720, 480, "codec h264 preset ultrafast crf 12 matrix 1 range full",
+                  "color_range=pc\ncolor_space=bt709\n"}};
     const bool command = have_ffmpeg_command();
     for (const auto &c : cases) {
         const Bytes bars = colour_bars(c.width, c.height);
@@ -298,6 +303,38 @@ TEST_F(FfmpegPlugin, CompressedFramesOfIntraOnlyCodecsDecodeLater) {
         UdilCompressedRequest tight = {0, 0, 6, stride - 1, 0, 0, data.data(), positions, sizes};
         EXPECT_NE(dyx_udil_get_images_compressed(stream.get(), &tight), 0);
     }
+}
+
+// Regression: a palette movie's palette comes with its first packet only;
+// frames read directly, after seeks and as compressed data all get it (they
+// used to decode all black).
+TEST_F(FfmpegPlugin, PaletteMoviesKeepTheirPaletteInAnyOrder) {
+    if (!have_ffmpeg_command()) GTEST_SKIP() << "the ffmpeg command is not installed";
+    const std::string path = file("palette.avi");
+    ASSERT_EQ(
+        run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 4 -c:v rawvideo "
+            "-pix_fmt pal8 '" +
+            path + "'"),
+        0);
+    UdilMovieInfo info;
+    StreamPtr stream = open(path, &info);
+    ASSERT_TRUE(stream) << dyx_udil_get_last_error_string();
+    std::vector<Bytes> backwards(4);
+    for (int f = 3; f >= 0; --f) {
+        backwards[size_t(f)] = frame_bytes(stream.get(), info, f);
+        ASSERT_FALSE(backwards[size_t(f)].empty()) << f;
+        EXPECT_NE(*std::max_element(backwards[size_t(f)].begin(), backwards[size_t(f)].end()), 0) << f;
+    }
+    const int64_t largest = dyx_udil_get_compressed_size(stream.get());
+    ASSERT_GT(largest, 0);
+    std::vector<uint8_t> data(static_cast<size_t>(largest));
+    int32_t size = 0;
+    UdilCompressedRequest request = {0, 2, 1, int32_t(largest), 0, 0, data.data(), nullptr, &size};
+    ASSERT_EQ(dyx_udil_get_images_compressed(stream.get(), &request), 0) << dyx_udil_get_last_error_string();
+    const codec_test::ImagePtr image = image_testing::make_image(32, 24, info.pixel_format);
+    ASSERT_EQ(dyx_udil_uncompress_image(stream.get(), 2, 0, data.data(), size, image.get()), 0)
+        << dyx_udil_get_last_error_string();
+    EXPECT_TRUE(codec_test::bytes_of(image.get()) == backwards[2]);
 }
 
 // A movie cut to less than its header is refused; cut further on or with a

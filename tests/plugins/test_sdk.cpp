@@ -2,7 +2,8 @@
 // create_reader before its defaults are handed back, and why a create
 // function gave no handle is kept per thread for udil_get_err with a null
 // handle. (The orientation helper is checked through the module, in
-// test_orientation.py.)
+// test_orientation.py.) A handle that describes its file answers
+// udil_describe with its text cut to the buffer.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -169,6 +170,40 @@ TEST(SdkRefusal, EachRefusalLeavesItsReasonAndAHandleClearsIt) {
     other.join();
     EXPECT_EQ(seen_there, "");
     EXPECT_EQ(refusal(), "main thread");
+}
+
+}  // namespace
+
+// A handle that describes its file (udil_describe through the SDK).
+namespace {
+
+struct DescribingHandle : udil_sdk::Handle {
+    std::string members;
+    std::string describe() override { return members; }
+};
+
+struct DescribingCodec : udil_sdk::PluginDefaults {};
+
+}  // namespace
+
+UDIL_SDK_DESCRIBE_ENTRY(DescribingCodec)
+
+namespace {
+
+TEST(SdkDescribe, TheTextIsCutToTheBufferAndItsWholeLengthReturned) {
+    DescribingHandle handle;
+    handle.members = "\"container\": \"test\"";
+    char text[64];
+    EXPECT_EQ(udil_describe(&handle, text, int32_t(sizeof text)), int32_t(handle.members.size()));
+    EXPECT_EQ(std::string(text), handle.members);
+    char short_text[8];
+    EXPECT_EQ(udil_describe(&handle, short_text, int32_t(sizeof short_text)), int32_t(handle.members.size()));
+    EXPECT_EQ(std::string(short_text), handle.members.substr(0, 7));
+    // The length alone, and nothing to say.
+    EXPECT_EQ(udil_describe(&handle, nullptr, 0), int32_t(handle.members.size()));
+    handle.members.clear();
+    EXPECT_EQ(udil_describe(&handle, text, int32_t(sizeof text)), -1);
+    EXPECT_EQ(udil_describe(nullptr, text, int32_t(sizeof text)), -1);
 }
 
 }  // namespace

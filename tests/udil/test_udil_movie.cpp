@@ -475,3 +475,28 @@ TEST_F(UdilMovie, AnUncountedMovieTakesFramesUpToWhatItsNamesHold) {
 }
 
 }  // namespace
+
+// A plug-in without udil_describe (PPM) is described by what the host
+// knows; the text is cut to the buffer and its whole length returned.
+TEST_F(UdilMovie, DescribeGivesTheHostsFactsAndTheWholeLength) {
+    write_source("d.####.ppm");
+    reader_ = new_reader("d.####.ppm");
+    EXPECT_EQ(dyx_udil_movie_describe(reader_, nullptr, 0), -1);
+    EXPECT_STREQ(reader_->error, "open() required before describe()");
+    ASSERT_EQ(dyx_udil_movie_open(reader_, nullptr, nullptr), 0) << reader_->error;
+    const std::string expected =
+        "{\"plugin\": \"ppm\", \"width\": 5, \"height\": 3, \"frames\": 6, \"fps\": null, \"stereo\": false}";
+    char text[256];
+    ASSERT_EQ(dyx_udil_movie_describe(reader_, text, int32_t(sizeof text)), int32_t(expected.size()));
+    EXPECT_EQ(std::string(text), expected);
+    char short_text[10];
+    std::memset(short_text, 'x', sizeof short_text);
+    EXPECT_EQ(dyx_udil_movie_describe(reader_, short_text, int32_t(sizeof short_text)),
+              int32_t(expected.size()));
+    EXPECT_EQ(std::string(short_text), expected.substr(0, 9));
+
+    writer_ = new_writer("e.####.ppm", 1);
+    ASSERT_EQ(dyx_udil_movie_open(writer_, nullptr, nullptr), 0) << writer_->error;
+    EXPECT_EQ(dyx_udil_movie_describe(writer_, text, int32_t(sizeof text)), -1);
+    EXPECT_STREQ(writer_->error, "describe() not allowed on write movie");
+}

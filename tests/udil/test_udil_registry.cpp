@@ -73,6 +73,29 @@ TEST_F(Registry, DuplicateNameInOtherCaseKeepsTheFirst) {
     EXPECT_EQ(dyx_udil_list_first(), dyx_udil_list_last());
 }
 
+TEST_F(Registry, FurtherSuffixesMatchAfterEveryPluginsOwn) {
+    ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("more").c_str()), 0);
+    UdilRecord *more = dyx_udil_find_by_name("amore");
+    UdilRecord *plain = dyx_udil_find_by_name("bplain");
+    ASSERT_NE(more, nullptr);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(more->suffix_count, 1);
+    ASSERT_EQ(more->more_suffix_count, 3);
+    EXPECT_STREQ(more->more_suffixes[1], ".fkz");
+    EXPECT_EQ(plain->more_suffix_count, 0);
+    EXPECT_EQ(plain->more_suffixes, nullptr);
+    // Whatever the scan order, a plug-in's own suffix wins over another's
+    // further one; a further suffix finds its plug-in; the empty further
+    // suffix matches nothing.
+    EXPECT_EQ(dyx_udil_find_by_suffix("clip.FKA"), more);
+    EXPECT_EQ(dyx_udil_find_by_suffix("clip.fkb"), plain);
+    EXPECT_EQ(dyx_udil_find_by_suffix("clip.Fkz"), more);
+    EXPECT_EQ(dyx_udil_find_by_suffix("clip.fky"), nullptr);
+    // A name that ends with a further suffix is kept as the file's own.
+    EXPECT_STREQ(dyx_udil_output_suffix("clip.fkz", more, ".fka"), "");
+    EXPECT_STREQ(dyx_udil_output_suffix("clip", more, ".fka"), ".fka");
+}
+
 TEST_F(Registry, TextsAreCutToTheirFieldsAndNullTextsAreSafe) {
     ASSERT_EQ(dyx_udil_scan_libraries(fake_dir("texts").c_str()), 0);
     UdilRecord *many = dyx_udil_find_by_name("many");

@@ -68,6 +68,7 @@ typedef struct UdilEntryPoints {
     udil_flag_fn deep_samples;
     udil_get_deep_image_fn get_deep_image;
     udil_save_deep_image_fn save_deep_image;
+    udil_describe_fn describe;       /* optional */
 } UdilEntryPoints;
 
 /* One registered codec plug-in. The fields from path to depth_capable are
@@ -92,6 +93,14 @@ typedef struct UdilRecord {
      * call_lock (recursive; made ready by dyx_udil_alloc). */
     int32_t concurrent_use;
     pthread_mutex_t call_lock;
+    /* Filled by the scan from the optional udil_more_suffixes: the names a
+     * plug-in also reads beyond its 16 suffixes (the movie plug-in claims
+     * every container its libraries know). Looked at by
+     * dyx_udil_find_by_suffix only after every record's own suffixes, so
+     * that they never take a name from another plug-in. Owned; null when
+     * there are none. */
+    int32_t more_suffix_count;
+    char (*more_suffixes)[DYX_UDIL_TEXT_SIZE];
 } UdilRecord;
 
 /* ---- discovery and registry ------------------------------------------- */

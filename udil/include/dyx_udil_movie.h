@@ -189,6 +189,22 @@ DYX_API int dyx_udil_movie_open_uncounted(DyxUdilMovie *movie, DyxUdilMovieWarni
  * movie file: <reason>" (realframes then counts the frames before it). */
 DYX_API int dyx_udil_movie_close(DyxUdilMovie *movie);
 
+/* ---- what a file is -------------------------------------------------------------- */
+
+/* What the open read movie is, as one JSON object (UTF-8): always
+ * "plugin", "width", "height" (of the frames delivered), "frames" (in the
+ * file), "fps" (null when unknown) and "stereo"; then whatever the plug-in
+ * tells through its optional udil_describe (the ffmpeg plug-in: container,
+ * video_codec, profile, source_pixel_format, bit_depth, frame_rate as
+ * "num/den", duration, colour, rotation, timecode, audio, tags; see
+ * docs/c-api.md). Writes at most `capacity` bytes, NUL-terminated, into
+ * `text` and returns the length of the whole text without the NUL (call
+ * again with a larger buffer when it is `capacity` or more); -1 with
+ * "open() required before describe()" or "describe() not allowed on write
+ * movie" in the error text. Read-ahead stops first (it restarts with the
+ * next frame read). */
+DYX_API int32_t dyx_udil_movie_describe(DyxUdilMovie *movie, char *text, int32_t capacity);
+
 /* ---- reading ------------------------------------------------------------------- */
 
 /* Frame n (0 .. nframes-1) of an open read movie after its range, repeats,

@@ -164,6 +164,9 @@ UDIL_EXPORT int32_t udil_depth_capable(void);
 /* Optional. 0 when the library is taken into use (non-zero refuses a load),
  * 1 before it is closed. */
 UDIL_EXPORT int32_t udil_set_state(int32_t state);
+/* Optional: more suffixes than udil_suffix's 16, matched after the suffixes
+ * of every plug-in. */
+UDIL_EXPORT const char *const *udil_more_suffixes(int32_t *count);
 
 /* ---- Bound when the plug-in is first used ----------------------------- */
 
@@ -229,6 +232,15 @@ UDIL_EXPORT int32_t udil_save_image(UdilHandle handle, int32_t frame, int32_t ey
                                     const void *right);
 /* Reads frame `frame` of the open file into the given pixel memory. */
 UDIL_EXPORT int32_t udil_get_image(UdilHandle handle, int32_t frame, int32_t eye, void *left, void *right);
+/* Optional: what the file open on reader handle `handle` is, as the
+ * members of one JSON object (UTF-8), such as "container": "mov",
+ * "video_codec": "h264", "audio": [...]; docs/plugin-guide.md lists the
+ * keys a host understands. Writes at most `capacity` bytes, NUL-terminated,
+ * into `text` and returns the length of the whole text without the NUL: a
+ * result of `capacity` or more asks for a larger buffer. -1 when the
+ * handle has no file open or nothing to say. The host adds what it knows
+ * itself (plug-in, size, frame count, rate, stereo). */
+UDIL_EXPORT int32_t udil_describe(UdilHandle handle, char *text, int32_t capacity);
 /* Optional: the largest compressed frame of the open file, in bytes. When
  * present, the two functions below are mandatory. */
 UDIL_EXPORT int64_t udil_get_compressed_size(UdilHandle handle);
@@ -285,6 +297,7 @@ typedef int32_t (*udil_uncompress_image_fn)(UdilHandle, const void *, int32_t, v
 typedef int32_t (*udil_get_deep_image_fn)(UdilHandle, int32_t, int32_t, UdilDeepFrame *, UdilDeepFrame *);
 typedef int32_t (*udil_save_deep_image_fn)(UdilHandle, int32_t, int32_t, const UdilDeepFrame *,
                                            const UdilDeepFrame *);
+typedef int32_t (*udil_describe_fn)(UdilHandle, char *, int32_t);
 
 UDIL_END_DECLS
 

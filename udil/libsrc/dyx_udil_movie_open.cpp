@@ -172,12 +172,16 @@ UdilMovieInfo write_description(const DyxUdilMovie *movie, int32_t width, int32_
 std::string_view codec_extension(const char *filename, const UdilRecord *codec) {
     const std::string_view name(filename);
     std::string_view found;
-    for (int32_t i = 0; i < codec->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
-        const std::string_view suffix(codec->suffixes[i]);
-        if (suffix.empty() || suffix.size() > name.size() || suffix.size() <= found.size()) continue;
+    const auto consider = [&](const char *text) {
+        const std::string_view suffix(text);
+        if (suffix.empty() || suffix.size() > name.size() || suffix.size() <= found.size()) return;
         const std::string_view tail = name.substr(name.size() - suffix.size());
-        if (strcasecmp(std::string(tail).c_str(), codec->suffixes[i]) == 0) found = tail;
-    }
+        if (strcasecmp(std::string(tail).c_str(), text) == 0) found = tail;
+    };
+    for (int32_t i = 0; i < codec->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i)
+        consider(codec->suffixes[i]);
+    for (int32_t i = 0; i < codec->more_suffix_count && codec->more_suffixes != nullptr; ++i)
+        consider(codec->more_suffixes[i]);
     return found;
 }
 

@@ -94,6 +94,12 @@ const char *dyx_udil_output_suffix(const char *name, const UdilRecord *record, c
         if (suffix_length == 0 || suffix_length > length) continue;
         if (strcasecmp(name + length - suffix_length, suffix) == 0) return "";
     }
+    for (int32_t i = 0; i < record->more_suffix_count && record->more_suffixes != nullptr; ++i) {
+        const char *suffix = record->more_suffixes[i];
+        const size_t suffix_length = std::strlen(suffix);
+        if (suffix_length == 0 || suffix_length > length) continue;
+        if (strcasecmp(name + length - suffix_length, suffix) == 0) return "";
+    }
     return chosen;
 }
 

@@ -1,6 +1,7 @@
 // Plug-in discovery and the registry of codec plug-ins.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -29,6 +30,8 @@ std::recursive_mutex registry_lock;
 using RegistryGuard = std::lock_guard<std::recursive_mutex>;
 
 constexpr int kRecordsPerChunk = 20;
+// A bound on udil_more_suffixes, far above any real list.
+constexpr int32_t kMostMoreSuffixes = 4096;
 // dyx_dl_open flags of the scan: bind every symbol now (bit 1) plus 4.
 constexpr int kScanOpenFlags = 5;
 
@@ -71,6 +74,34 @@ void fill_suffixes(UdilRecord &record, udil_suffix_fn suffix) {
     record.suffix_count = count;
     for (int32_t i = 0; i < count; ++i)
         udil::copy_text(record.suffixes[i], sizeof record.suffixes[i], suffixes[i]);
+}
+
+void release_more_suffixes(UdilRecord &record) {
+    if (record.more_suffixes != nullptr) dyx_free(record.more_suffixes, __LINE__, __FILE__);
+    record.more_suffixes = nullptr;
+    record.more_suffix_count = 0;
+}
+
+// The optional list beyond the 16 suffixes; left empty when memory fails.
+void fill_more_suffixes(UdilRecord &record, udil_suffix_fn more) {
+    release_more_suffixes(record);
+    int32_t count = 0;
+    const char *const *suffixes = more != nullptr ? more(&count) : nullptr;
+    if (suffixes == nullptr || count <= 0) return;
+    count = std::min(count, kMostMoreSuffixes);
+    void *block = nullptr;
+    dyx_malloc("scan_dso", &block, size_t(count) * DYX_UDIL_TEXT_SIZE, __LINE__, __FILE__);
+    if (block == nullptr) return;
+    record.more_suffixes = static_cast<char(*)[DYX_UDIL_TEXT_SIZE]>(block);
+    record.more_suffix_count = count;
+    for (int32_t i = 0; i < count; ++i)
+        udil::copy_text(record.more_suffixes[i], DYX_UDIL_TEXT_SIZE, suffixes[i] ? suffixes[i] : "");
+}
+
+// Whether `filename` ends with `suffix`, ignoring case.
+bool ends_with_suffix(const char *filename, size_t length, const char *suffix) {
+    const size_t suffix_length = std::strlen(suffix);
+    return suffix_length <= length && strcasecmp(filename + length - suffix_length, suffix) == 0;
 }
 
 void fill_options(UdilRecord &record, udil_flag_fn count_options, udil_get_default_options_fn defaults) {
@@ -161,6 +192,8 @@ UdilRecord *examine(const char *path, UdilRecord **duplicate) {
     udil::copy_text(record->name, sizeof record->name, plugin_name);
     udil::copy_text(record->desc, sizeof record->desc, desc());
     fill_suffixes(*record, suffix);
+    udil_suffix_fn more_suffixes = nullptr;
+    if (bind(library, more_suffixes, "udil_more_suffixes")) fill_more_suffixes(*record, more_suffixes);
     fill_options(*record, count_options, defaults);
     record->stereo_capable = stereo();
     record->depth_capable = depth();
@@ -280,6 +313,7 @@ int dyx_udil_load(UdilRecord *record) {
     udil_flag_fn concurrent_use;
     record->concurrent_use = bind(library, concurrent_use, "udil_concurrent_use") && concurrent_use() == 1;
     bind(library, entry.set_threads, "udil_set_threads");  // left null when missing
+    bind(library, entry.describe, "udil_describe");        // left null when missing
     if (bind(library, entry.get_compressed_size, "udil_get_compressed_size")) {
         // With compressed sizes the other two compressed operations are due.
         DYX_UDIL_BIND_MANDATORY(get_images_compressed);
@@ -317,6 +351,8 @@ UdilRecord *dyx_udil_alloc(void) {
     record->options = nullptr;
     std::memset(&record->entry, 0, sizeof record->entry);
     record->concurrent_use = 0;
+    record->more_suffix_count = 0;
+    record->more_suffixes = nullptr;
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
@@ -330,6 +366,7 @@ void dyx_udil_free(UdilRecord **record) {
     RegistryGuard locked(registry_lock);
     if (record == nullptr || *record == nullptr || udil_list == nullptr) return;
     release_options(**record);
+    release_more_suffixes(**record);
     pthread_mutex_destroy(&(*record)->call_lock);
     dyx_list_remove(udil_list, *record);
     dyx_list_free(udil_list, *record);
@@ -362,6 +399,7 @@ void dyx_udil_list_done(void) {
             dyx_dl_close(&record->handle);
         }
         release_options(*record);
+        release_more_suffixes(*record);
         pthread_mutex_destroy(&record->call_lock);
         dyx_list_free(udil_list, record);
     }
@@ -380,14 +418,16 @@ UdilRecord *dyx_udil_find_by_suffix(const char *filename) {
     if (filename == nullptr) return nullptr;
     RegistryGuard locked(registry_lock);
     const size_t length = std::strlen(filename);
-    for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record)) {
-        for (int32_t i = 0; i < record->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i) {
-            const size_t suffix_length = std::strlen(record->suffixes[i]);
-            if (suffix_length <= length &&
-                strcasecmp(filename + length - suffix_length, record->suffixes[i]) == 0)
+    for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record))
+        for (int32_t i = 0; i < record->suffix_count && i < DYX_UDIL_MAX_SUFFIXES; ++i)
+            if (ends_with_suffix(filename, length, record->suffixes[i])) return record;
+    // Only then the further names some plug-ins read, so that a plug-in
+    // made for one format keeps its files.
+    for (UdilRecord *record = dyx_udil_list_first(); record; record = dyx_udil_list_next(record))
+        for (int32_t i = 0; i < record->more_suffix_count && record->more_suffixes != nullptr; ++i)
+            if (record->more_suffixes[i][0] != '\0' &&
+                ends_with_suffix(filename, length, record->more_suffixes[i]))
                 return record;
-        }
-    }
     return nullptr;
 }
 

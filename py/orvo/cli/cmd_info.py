@@ -15,7 +15,9 @@ def add_parser(subparsers):
         description="Print the codec, size, frame count, frame rate, stereo flag and "
                     "pixel format of INPUT: a movie file, an image, a numbered sequence "
                     "('shot.####.png', or one file of it with --sequence) or a Multi-Tile "
-                    "Movie (.mtm).")
+                    "Movie (.mtm); for a movie file also its container, video codec and "
+                    "profile, stored pixel format and bit depth, exact rate, duration, "
+                    "colour description, rotation, timecode, audio streams and tags.")
     parser.add_argument("input", metavar="INPUT")
     parser.add_argument("--json", action="store_true", help="print the description as JSON")
     arguments.add_sequence(parser)
@@ -27,15 +29,55 @@ def describe(name, as_sequence=False):
     every key is always there, null where it does not apply."""
     movie, sequence = open_movie(name, widen=as_sequence)
     try:
-        return {"input": name, "file": movie.filename, "codec": movie.format,
+        info = {"input": name, "file": movie.filename, "codec": movie.format,
                 "width": movie.dims[0], "height": movie.dims[1], "frames": movie.nframes,
                 "fps": round(movie.fps, 3) if movie.fps > 0 else None,
                 "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie, name),
                 "samples": _samples(movie),
                 "sequence": sequence,
                 "tiles": _mtm_tile_count(movie.filename) if ".mtm" in movie.filename else None}
+        facts = movie.info or {}
+        for key in FILE_KEYS:
+            info[key] = facts.get(key)
+        return info
     finally:
         movie.close()
+
+
+# What the codec plug-in tells of the file (null where it does not say).
+FILE_KEYS = ("container", "video_codec", "profile", "source_pixel_format", "bit_depth", "frame_rate",
+             "duration", "colour", "rotation", "timecode", "audio", "tags")
+
+
+def _file_lines(info):
+    """The text lines of the plug-in's facts that it gave."""
+    lines = []
+    if info["container"]:
+        lines.append(("container", info["container"]))
+    if info["video_codec"]:
+        lines.append(("video codec", info["video_codec"] + (" (%s)" % info["profile"] if info["profile"] else "")))
+    if info["source_pixel_format"]:
+        depth = " (%d bits)" % info["bit_depth"] if info["bit_depth"] else ""
+        lines.append(("stored as", info["source_pixel_format"] + depth))
+    if info["frame_rate"]:
+        lines.append(("frame rate", info["frame_rate"]))
+    if info["duration"] is not None:
+        lines.append(("duration", "%.3f s" % info["duration"]))
+    colour = info["colour"] or {}
+    if any(colour.values()):
+        lines.append(("colour", ", ".join("%s %s" % (key, colour[key])
+                                          for key in ("primaries", "transfer", "matrix", "range") if colour.get(key))))
+    if info["rotation"]:
+        lines.append(("rotation", "%d degrees" % info["rotation"]))
+    if info["timecode"]:
+        lines.append(("timecode", info["timecode"]))
+    for stream in info["audio"] or []:
+        layout = stream.get("channel_layout") or "%d channels" % stream.get("channels", 0)
+        lines.append(("audio", "%s, %d Hz, %s" % (stream["codec"], stream["sample_rate"], layout)))
+    tags = info["tags"] or {}
+    if tags:
+        lines.append(("tags", ", ".join("%s=%s" % (key, tags[key].strip()) for key in sorted(tags))))
+    return lines
 
 
 def _pixel_format(movie, name):
@@ -92,6 +134,7 @@ def run(args):
         lines.append(("sequence", "%(template)s, files %(first)d to %(last)d" % info["sequence"]))
     if info.get("tiles"):
         lines.append(("tiles", "%d sub-movies" % info["tiles"]))
+    lines.extend(_file_lines(info))
     for key, value in lines:
         print("%-13s %s" % (key + ":", value))
     return 0

@@ -10,6 +10,7 @@ import orvo
 
 from . import layouts
 from .convert_deep import deep_writer
+from . import carry_over, layouts
 from .convert_plan import create_output, open_and_plan, picture_chooser, wants_stereo, writes_pictures
 from .convert_writers import MovieWriter, PictureWriter, first_layout
 from .errors import CliError, interrupted_status
@@ -23,7 +24,9 @@ def run(args):
         inputs, _, codec, timing, plan = open_and_plan(args, sources)
         timing.announce(inputs[0])
         try:
-            return write_frames(args, choose_writer(args, sources, codec, plan, timing), plan, timing)
+            writer = choose_writer(args, sources, codec, plan, timing)
+            carry = carry_over.plan_for(args, sources, codec, plan, timing, isinstance(writer, PictureWriter))
+            return write_frames(args, writer, plan, timing, carry)
         except BaseException:
             # Whatever stopped the write, the temporary file goes with it.
             plan.discard()
@@ -57,7 +60,7 @@ def choose_writer(args, sources, codec, plan, timing):
     return MovieWriter(args, sources, create_output(args, sources, codec, plan, timing), timing)
 
 
-def write_frames(args, writer, plan, timing):
+def write_frames(args, writer, plan, timing, carry=None):
     total = timing.count
     output = plan.shown
     with Progress(total, os.path.basename(output), args.quiet) as progress:
@@ -74,6 +77,8 @@ def write_frames(args, writer, plan, timing):
         keep = status == 0 and (written > 0 or not progress.interrupted)
         # Renamed while a second signal is still only noted.
         if keep:
+            if carry is not None:
+                carry_over.apply(carry, plan.single.written(plan.filename), written)
             plan.commit()
         else:
             plan.discard()

@@ -7,7 +7,7 @@ import os
 
 import orvo
 
-from . import arguments, layouts
+from . import arguments, carry_over, colour_tags, layouts
 from .codecs import check_option_text, codec_and_options, codec_for_file
 from .convert_writers import first_layout
 from .errors import CliError
@@ -50,6 +50,7 @@ def add_arguments(parser):
     write.add_argument("--stereo", action="store_true", help="write a stereo movie (both eyes)")
     write.add_argument("--anaglyph", choices=sorted(ANAGLYPHS),
                        help="compose the two eyes into one anaglyph picture")
+    carry_over.add_arguments(write)
     arguments.add_scale_out(parser)
     arguments.add_overwrite(parser)
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no summary")
@@ -83,6 +84,9 @@ def open_and_plan(args, sources):
     for source in sources:
         input_files.extend(files_of_name(source.filename))
     plan.refuse_unsafe(input_files, args.overwrite)
+    if carry_over.is_movie_file(sources[0]):
+        args.options = colour_tags.writer_options(args.options, codec, inputs[0],
+                                                  carry_over.description(sources[0]), plan.shown)
     return inputs, read_attributes, codec, timing, plan
 
 

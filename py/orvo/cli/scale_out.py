@@ -23,7 +23,7 @@ import argparse
 import os
 import uuid
 
-from . import arguments, convert_in_process, convert_plan
+from . import arguments, carry_over, convert_in_process, convert_plan
 from .convert_plan import wants_stereo
 from .errors import CliError
 from .files import EYE_LETTERS
@@ -125,6 +125,7 @@ def _job(args, inputs, read_attributes, codec, plan, timing, sources):
         "progress_queue": "orvo-progress-" + token,
         "multi_image": codec.multi_image,
         "late_effects": None if pictures else _late_effects(args, inputs, read_attributes, timing, sources),
+        "carry": carry_over.plan_for(args, sources, codec, plan, timing, pictures),
     }
 
 

@@ -22,6 +22,7 @@ from .errors import CliError, interrupted_status
 from .files import EYE_LETTERS, files_of_name, frame_name, mtm_tile_files
 from .inputs import open_movie
 from .progress import Progress
+from .carry_over import apply as carry_over
 from .scale_out_join import join_segments
 from .scale_out_tasks import run_task, sees_probe
 
@@ -355,6 +356,9 @@ class Conversion(object):
             join_segments(frame_name(self.plan.filename, 0, eye),
                           [frame_name(task["temporary"], 0, eye) for task in tasks],
                           shown=frame_name(self.plan.shown, 0, eye))
+        # The join copies the pictures only; the sound comes from the source.
+        if self.job.get("carry") is not None:
+            carry_over(self.job["carry"], self.plan.filename, self.timing.count)
         self.plan.commit()
 
     def _output_files(self):

@@ -265,6 +265,14 @@ struct FakeCodec : udil_sdk::PluginDefaults {
 #endif
     }
 
+#ifdef FAKE_MORE_SUFFIXES
+    static const char *const *more_suffixes(int32_t &count) {
+        static const char *const kMore[] = {".fkb", ".fkz", ""};
+        count = 3;
+        return kMore;
+    }
+#endif
+
     static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &options) {
         log_call("choose_suffix quality=%ld", options.integer("quality", -1));
         return FAKE_SUFFIX;
@@ -314,6 +322,9 @@ UDIL_SDK_SET_STATE_ENTRY(FakeCodec)
 #endif
 #ifdef FAKE_COMPRESSED
 UDIL_SDK_COMPRESSED_ENTRIES(FakeCodec)
+#endif
+#ifdef FAKE_MORE_SUFFIXES
+UDIL_SDK_MORE_SUFFIXES_ENTRY(FakeCodec)
 #endif
 #ifdef FAKE_MISSING_THREAD_SAFE
 // Every load-time entry point but udil_thread_safe, which goes by another

@@ -1,0 +1,165 @@
+// The still-picture codec over FFmpeg's image decoders and encoders:
+// OpenEXR, DPX, WebP, BMP, Targa, JPEG 2000, SGI, QOI and JPEG XL, one
+// picture per file. The file name's suffix names the format.
+//
+// Pictures read as L, LA, RGB or RGBA with 8 bits a sample (see
+// ffstill_reduce.h for how deeper samples map to 8 bits); the reader
+// option `layer` picks an OpenEXR layer other than the RGBA channels.
+// Pictures are written with 8 bits a sample, except OpenEXR, which holds
+// linear light as half (or, with `exrpixel float`, 32-bit float) samples.
+#include <memory>
+#include <string>
+
+#include "ffstill_decode.h"
+#include "ffstill_encode.h"
+#include "ffstill_formats.h"
+#include "ffstill_reduce.h"
+#include "udil_sdk.h"
+#include "udil_sdk_output.h"
+
+namespace {
+
+using namespace ffstill;
+using udil_sdk::format_name;
+
+constexpr const char *kExrCompressions[] = {"zip16", "none", "rle", "zip1"};
+
+constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
+    {"quality", UDIL_OPT_INT, "1 100", "90", "WebP and JPEG XL quality (higher is better)"},
+    {"lossless", UDIL_OPT_BOOLEAN, "", "0", "WebP and JPEG XL: store the picture exactly"},
+    {"exrcompression", UDIL_OPT_CHOICE, "zip16|none|rle|zip1", "0", "OpenEXR compression"},
+    {"exrpixel", UDIL_OPT_CHOICE, "half|float", "0", "OpenEXR sample type written"},
+    {"layer", UDIL_OPT_TEXT, "", "", "Reading OpenEXR: the layer read (empty: the RGBA channels)"},
+};
+
+bool alpha_if_used(const char *path) {
+    const StillFormat *format = format_of(path);
+    return format != nullptr && format->kind == Kind::webp;
+}
+
+EncodeSettings encode_settings_from(const udil_sdk::Options &options) {
+    EncodeSettings settings;
+    const long quality = options.integer("quality", 90);
+    settings.quality = int(quality < 1 ? 1 : quality > 100 ? 100 : quality);
+    settings.lossless = options.integer("lossless", 0) != 0;
+    const long compression = options.integer("exrcompression", 0);
+    settings.exr_compression = kExrCompressions[compression >= 0 && compression < 4 ? compression : 0];
+    settings.exr_float = options.integer("exrpixel", 0) == 1;
+    return settings;
+}
+
+// One file open for reading: decoded when opened, handed out as 8 bits.
+class Reader : public udil_sdk::Handle {
+public:
+    Reader(const UdilMovieInfo &info, DecodeSettings settings, std::string probed_path, FramePtr probed)
+        : expected_(info),
+          settings_(std::move(settings)),
+          probed_path_(std::move(probed_path)),
+          probed_(std::move(probed)) {}
+
+    int32_t file_open(const char *path) override {
+        file_close();
+        if (probed_ && probed_path_ == path) {
+            picture_ = std::move(probed_);
+        } else {
+            probed_.reset();
+            const StillFormat *format = format_of(path);
+            if (format == nullptr) return fail(1, "ffstill: %s does not name a still-picture format", path);
+            std::string error;
+            picture_ = decode_still(path, *format, settings_, error);
+            if (!picture_) return fail(7, "ffstill: can't read %s: %s", path, error.c_str());
+        }
+        const int32_t format = host_format_of(*picture_, alpha_if_used(path));
+        if (picture_->width != expected_.width || picture_->height != expected_.height ||
+            format != expected_.pixel_format) {
+            fail(12, "ffstill: %s is %dx%d %s, the movie's frames are %dx%d %s", path, picture_->width,
+                 picture_->height, format_name(format), expected_.width, expected_.height,
+                 format_name(expected_.pixel_format));
+            picture_.reset();
+            return 12;
+        }
+        path_ = path;
+        return 0;
+    }
+
+    int32_t file_close() override {
+        picture_.reset();
+        path_.clear();
+        return 0;
+    }
+
+    // One picture per file: every frame number reads it. Eye 2 without a
+    // left buffer delivers into the right one.
+    int32_t get_image(int32_t, int32_t, void *left, void *right) override {
+        if (!picture_) return fail(6, "ffstill: no file is open");
+        auto *pixels = static_cast<uint8_t *>(left ? left : right);
+        if (pixels == nullptr) return fail(6, "ffstill: no pixel buffer given");
+        std::string error;
+        if (!reduce_to_8_bits(*picture_, expected_.pixel_format, pixels, error))
+            return fail(7, "ffstill: can't convert %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
+private:
+    UdilMovieInfo expected_;
+    DecodeSettings settings_;
+    std::string probed_path_;  // the file the handle was made for, decoded once
+    FramePtr probed_;
+    FramePtr picture_;  // the open file's picture, at its full depth
+    std::string path_;
+};
+
+// The file name's suffix chooses the format of each file written.
+class Writer : public udil_sdk::OnePictureWriter<StillEncoder> {
+public:
+    using OnePictureWriter::OnePictureWriter;
+
+    int32_t file_new(const char *path) override {
+        settings().format = format_of(path);
+        if (settings().format == nullptr)
+            return fail(1, "ffstill: %s does not name a still-picture format (.exr, .dpx, .webp ...)", path);
+        return OnePictureWriter::file_new(path);
+    }
+};
+
+struct FfstillCodec : udil_sdk::PluginDefaults {
+    static constexpr const char *kName = "ffstill";
+    static constexpr const char *kDescription = "Still pictures through FFmpeg";
+    static constexpr const char *kSuffixes[] = {".exr", ".dpx", ".webp", ".bmp", ".dib",  ".tga", ".jp2",
+                                                ".j2k", ".j2c", ".sgi",  ".bw",  ".rgba", ".qoi", ".jxl"};
+    static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
+    static constexpr int32_t kConcurrentUse = 1;  // handles share no state
+    static constexpr int32_t kRandWrites = 1;
+
+    static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
+
+    static const char *choose_suffix(const UdilMovieInfo &, const udil_sdk::Options &) { return ".exr"; }
+
+    static udil_sdk::Handle *create_writer(const UdilMovieInfo &info, const udil_sdk::Options &options) {
+        const int32_t channels = udil_sdk::format_channels(info.pixel_format);
+        if (channels < 1 || info.width < 1 || info.height < 1) return nullptr;
+        return new Writer(info, channels, encode_settings_from(options));
+    }
+
+    static udil_sdk::Handle *create_reader(const char *path, UdilMovieInfo &info,
+                                           const udil_sdk::Options &options) {
+        const StillFormat *format = format_of(path);
+        if (format == nullptr) return udil_sdk::refuse("%s does not name a still-picture format", path);
+        DecodeSettings settings;
+        settings.layer = options.text("layer", "");
+        // The host's worker count (one for a host that works on one
+        // thread); slice-threaded decoders (OpenEXR, JPEG 2000) use them.
+        settings.threads = int(udil_sdk::reader_threads());
+        std::string error;
+        FramePtr picture = decode_still(path, *format, settings, error);
+        if (!picture) return udil_sdk::refuse("%s", error.c_str());
+        const int32_t pixel_format = host_format_of(*picture, alpha_if_used(path));
+        if (pixel_format == 0) return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
+        info = UdilMovieInfo{picture->width, picture->height, 1, 0, 0, 0, -1.0f, pixel_format};
+        return new Reader(info, settings, path, std::move(picture));
+    }
+};
+
+}  // namespace
+
+UDIL_SDK_PLUGIN(FfstillCodec)

@@ -1,0 +1,8 @@
+# The sources of libudil-ffstill.so, relative to this folder.
+set(UDIL_PLUGIN_SOURCES
+  ffstill_plugin.cpp
+  ffstill_formats.cpp
+  ffstill_decode.cpp
+  ffstill_reduce.cpp
+  ffstill_encode.cpp
+)
