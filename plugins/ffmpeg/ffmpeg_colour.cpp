@@ -146,7 +146,10 @@ bool has_alpha(AVPixelFormat format) {
     return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
 }
 
-bool is_deep_format(AVPixelFormat format) { return deeper_than_8_bits(format); }
+bool is_deep_format(AVPixelFormat format) {
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && descriptor->comp[0].depth > 8;
+}
 
 int PictureToRgb::prepare(const AVFrame &picture, int width, int height, AVPixelFormat target, bool alpha) {
     const auto source_format = AVPixelFormat(picture.format);

@@ -87,7 +87,7 @@ class CodecsInfoCommandTest(CommandTestCase):
                 self.assertEqual(dict((key, described[key]) for key in ELEVEN_INFO_KEYS),
                                  {"input": name, "file": name, "codec": codec, "width": 32, "height": 24,
                                   "frames": frames, "fps": fps, "stereo": False, "pixel_format": "RGB",
-                                  "samples": "uint8", "sequence": sequence, "tiles": tiles})
+                                  "sequence": sequence, "tiles": tiles})
                 printed = dict((key.strip(), value.strip()) for key, value in
                                (line.split(":", 1) for line in self.orvo("info", name).splitlines()))
                 self.assertEqual([printed[key] for key in ("file", "codec", "size", "frames", "fps", "stereo")],
