@@ -16,6 +16,10 @@ try:
     from PIL import Image
 except ImportError:  # Python 2.7 here has no NumPy: it keeps the 8-bit API
     numpy = None
+try:
+    import OpenImageIO
+except ImportError:
+    OpenImageIO = None
 
 NO_NUMPY = "deep arrays need NumPy (Python 2.7 keeps the 8-bit API)"
 
@@ -223,6 +227,60 @@ class DeepVideoReadTest(ScratchTestCase):
         with self.assertRaises(orvo.Error) as caught:
             orvo.imwrite(self.path("deep.mov"), numpy.zeros((2, 4, 8, 3), numpy.uint16))
         self.assertIn("uint16", str(caught.exception))
+
+
+def oiio_read(path):
+    """The picture as OpenImageIO reads it, in the file's own sample type."""
+    source = OpenImageIO.ImageInput.open(path)
+    try:
+        return source.read_image(source.spec().format)
+    finally:
+        source.close()
+
+
+@unittest.skipIf(numpy is None, NO_NUMPY)
+@unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command is not installed")
+class DeepStillReadTest(ScratchTestCase):
+    """OpenEXR and DPX files read whole: as the ffmpeg command decodes them
+    (rgb48le, gbrp(a)f32le) and as OpenImageIO reads them."""
+    needed_codecs = ("ffstill",)
+
+    CASES = [
+        # (file, ffmpeg's writing options, dtype, channels, what OpenImageIO agrees on)
+        ("half.exr", ("-pix_fmt", "gbrapf32le", "-c:v", "exr", "-format", "1"), "float32", 4, "all"),
+        ("float.exr", ("-pix_fmt", "gbrpf32le", "-c:v", "exr", "-compression", "1"), "float32", 3, "all"),
+        ("ten.dpx", ("-pix_fmt", "gbrp10le", "-c:v", "dpx"), "uint16", 3, "all"),
+        # OpenImageIO gives 12-bit samples shifted up (v << 4); the ffmpeg
+        # command, and orvo, repeat their top bits below them to span 0..65535.
+        ("twelve.dpx", ("-pix_fmt", "gbrp12le", "-c:v", "dpx"), "uint16", 3, "top 12 bits"),
+        ("sixteen.dpx", ("-pix_fmt", "rgb48le", "-c:v", "dpx"), "uint16", 3, "all"),
+    ]
+
+    def test_files_read_as_the_ffmpeg_command_and_openimageio_read_them(self):
+        for name, options, dtype, channels, agreed in self.CASES:
+            with self.subTest(name=name):
+                path, raw = self.path(name), self.path(name + ".raw")
+                run_ffmpeg("-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1", *(options + (path,)))
+                got = orvo.imread(path)
+                self.assertEqual(got.dtype, numpy.dtype(dtype))
+                if dtype == "uint16":
+                    run_ffmpeg("-i", path, "-f", "rawvideo", "-pix_fmt", "rgb48le", raw)
+                    expected = numpy.fromfile(raw, dtype="<u2").reshape(48, 64, channels)
+                else:
+                    planar = "gbrapf32le" if channels == 4 else "gbrpf32le"
+                    run_ffmpeg("-i", path, "-f", "rawvideo", "-pix_fmt", planar, raw)
+                    planes = numpy.fromfile(raw, dtype="<f4").reshape(channels, 48, 64)
+                    expected = numpy.stack([planes[i] for i in (2, 0, 1, 3)[:channels]], axis=2)
+                self.assertTrue(numpy.array_equal(got, expected))
+                if OpenImageIO is None:
+                    continue
+                theirs = oiio_read(path)
+                if agreed == "all":
+                    self.assertTrue(numpy.array_equal(got, theirs.astype(got.dtype)))
+                else:
+                    self.assertTrue(numpy.array_equal(got >> 4, theirs >> 4))
+                if name == "half.exr":  # half samples kept when asked
+                    self.assertTrue(numpy.array_equal(orvo.imread(path, dtype=numpy.float16), theirs))
 
 
 @unittest.skipIf(numpy is None, NO_NUMPY)
