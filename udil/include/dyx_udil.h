@@ -68,7 +68,7 @@ typedef struct UdilEntryPoints {
     udil_flag_fn deep_samples;
     udil_get_deep_image_fn get_deep_image;
     udil_save_deep_image_fn save_deep_image;
-    udil_describe_fn describe;       /* optional */
+    udil_describe_fn describe; /* optional */
 } UdilEntryPoints;
 
 /* One registered codec plug-in. The fields from path to depth_capable are

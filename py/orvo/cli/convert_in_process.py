@@ -8,9 +8,8 @@ import sys
 
 import orvo
 
-from . import layouts
-from .convert_deep import deep_writer
 from . import carry_over, layouts
+from .convert_deep import deep_writer
 from .convert_plan import create_output, open_and_plan, picture_chooser, wants_stereo, writes_pictures
 from .convert_writers import MovieWriter, PictureWriter, first_layout
 from .errors import CliError, interrupted_status
