@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Times deep pixels side by side with OpenCV and PyAV: a 16-bit 1080p PNG
-read and written (orvo.imread / orvo.imwrite against cv2.imread with
-IMREAD_UNCHANGED / cv2.imwrite at the same zlib level), a 16-bit TIFF read,
-and frames of a 10-bit ProRes movie read as 16-bit RGB (orvo.imiter against
-PyAV's to_ndarray(format="rgb48le")). Prints the median of each and the
-ratio orvo / peer. The machine may be shared: the medians are indicative.
+"""Times deep pixels side by side with OpenCV, OpenImageIO and PyAV: a
+16-bit 1080p PNG read and written (orvo.imread / orvo.imwrite against
+cv2.imread with IMREAD_UNCHANGED / cv2.imwrite at zlib level 1), a 16-bit
+TIFF read, a 1080p half-float OpenEXR read as float against OpenImageIO,
+and frames of a 10-bit ProRes movie read as 16-bit RGB (orvo.imiter
+against PyAV's to_ndarray(format="rgb48le")). Prints the median of each
+and the ratio orvo / peer. The machine may be shared: the medians are
+indicative.
 
 Run with the module on the path, for example:
     PYTHONPATH=build/py3 QEV_UDILPATH=build/udil python3 bench/deep_compare.py [--repeat N]
@@ -30,6 +32,10 @@ try:
     import av
 except ImportError:
     av = None
+try:
+    import OpenImageIO
+except ImportError:
+    OpenImageIO = None
 
 
 def median_seconds(work, repeat):
@@ -76,6 +82,17 @@ def main():
                cv2 and median_seconds(lambda: cv2.imwrite(written, bgr, cv2_png), repeat), "cv2")
         report("16-bit 1080p TIFF read", median_seconds(lambda: orvo.imread(tiff), repeat),
                cv2 and median_seconds(lambda: cv2.imread(tiff, cv2.IMREAD_UNCHANGED), repeat), "cv2")
+        exr = os.path.join(folder, "frame.exr")
+        subprocess.check_call(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080",
+                               "-frames:v", "1", "-pix_fmt", "gbrpf32le", "-c:v", "exr", "-format", "1", exr])
+
+        def oiio_read():
+            source = OpenImageIO.ImageInput.open(exr)
+            source.read_image("float")
+            source.close()
+
+        report("half 1080p EXR read, float", median_seconds(lambda: orvo.imread(exr), repeat),
+               OpenImageIO and median_seconds(oiio_read, repeat), "OIIO")
         movie = os.path.join(folder, "prores.mov")
         subprocess.check_call(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=24",
                                "-frames:v", "24", "-c:v", "prores_ks", "-profile:v", "3", "-pix_fmt",
