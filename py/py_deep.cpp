@@ -246,9 +246,11 @@ PyObject *module_deepkind(PyObject *, PyObject *args) {
     const char *filename = name_argument.text();
     UdilRecord *codec = format != nullptr ? codec_for_format(format) : dyx_udil_find_by_suffix(filename);
     if (codec == nullptr || dyx_udil_load(codec) != 0 || dyx_udil_has_wildcards(filename)) Py_RETURN_NONE;
-    // A movie codec (one with compressed frames) indexes a whole file to
-    // open it: the movie opened for the frame is asked instead.
-    if (codec->entry.deep_samples != nullptr && codec->entry.get_compressed_size != nullptr) Py_RETURN_NONE;
+    // Codecs that read deep frames but write only 8-bit ones (those over
+    // FFmpeg) index or decode a whole file to open it: the movie opened for
+    // the frame is asked instead of a reader made only to ask.
+    if (codec->entry.deep_samples != nullptr && (codec->entry.deep_samples() & ~UDIL_SAMPLE_U8) == 0)
+        Py_RETURN_NONE;
     int32_t sample;
     {
         GilRelease released;
