@@ -72,6 +72,7 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_frame_files.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_checks.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_deep.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_describe.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_open.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_movie_pipeline.cpp
@@ -87,6 +88,7 @@ set(DYX_UDIL_SOURCES
   ${DYX_ROOT}/udil/libsrc/dyx_udil_pipeline.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_registry.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_stream.cpp
+  ${DYX_ROOT}/udil/libsrc/dyx_udil_deep.cpp
   ${DYX_ROOT}/udil/libsrc/dyx_udil_transfer.cpp
 )
 

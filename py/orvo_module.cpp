@@ -17,6 +17,7 @@
 #include "dyx_udil.h"
 #include "dyx_udil_dir.h"
 #include "dyx_utils.h"
+#include "py_deep.h"
 #include "py_image.h"
 #include "py_movie.h"
 #include "py_names.h"
@@ -119,6 +120,13 @@ PyMethodDef module_methods[] = {
     {"version", orvo_version, METH_NOARGS, "version()\n--\n\nOrvo version"},
     {"home", orvo_home, METH_NOARGS, "home()\n--\n\nOrvo home"},
     {"arch", orvo_arch, METH_NOARGS, "arch()\n--\n\nOrvo arch"},
+    {"_savedeep", module_savedeep, METH_VARARGS,
+     "_savedeep(filename, pixels, width, height, channels, kind, options='', format=None, /)\n--\n\n"
+     "Write one deep picture to a file"},
+    {"_deepkind", module_deepkind, METH_VARARGS,
+     "_deepkind(filename, format=None, /)\n--\n\nThe sample kind of a file's first frame"},
+    {"_deepsamples", module_deepsamples, METH_VARARGS,
+     "_deepsamples(codec, /)\n--\n\nThe sample kinds the codec writes"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -13,6 +13,7 @@
 
 #include "dyx_string.h"
 #include "py_attributes.h"
+#include "py_deep.h"
 #include "py_image_io.h"
 #include "py_names.h"
 
@@ -465,6 +466,12 @@ PyMethodDef movie_methods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "append($self, arg1, object=None, method=None, smooth=0)\n--\n\nAdd movie or image to file"},
     {"getframe", locked<movie_getframe>, METH_VARARGS, "getframe($self, n, /)\n--\n\nGet image from movie"},
+    {"_deeplayout", locked<movie_deeplayout>, METH_VARARGS,
+     "_deeplayout($self, n, /)\n--\n\nLayout of frame n at the file's own depth"},
+    {"_getdeep", locked<movie_getdeep>, METH_VARARGS,
+     "_getdeep($self, n, /)\n--\n\nFrame n at the file's own depth"},
+    {"_appenddeep", locked<movie_appenddeep>, METH_VARARGS,
+     "_appenddeep($self, pixels, width, height, channels, kind, right=None, /)\n--\n\nAppend one deep frame"},
     {"getarray", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(locked_kw<movie_getarray>)),
      METH_VARARGS | METH_KEYWORDS,
      "getarray($self, n, copy=False)\n--\n\n"

@@ -146,7 +146,12 @@ bool has_alpha(AVPixelFormat format) {
     return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
 }
 
-int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, int height, bool alpha) {
+bool is_deep_format(AVPixelFormat format) {
+    const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && descriptor->comp[0].depth > 8;
+}
+
+int PictureToRgb::prepare(const AVFrame &picture, int width, int height, AVPixelFormat target, bool alpha) {
     const auto source_format = AVPixelFormat(picture.format);
     const bool full_range = picture.color_range == AVCOL_RANGE_JPEG || is_full_range_format(source_format);
     // A damaged stream can leave a number outside the enumeration in the
@@ -158,9 +163,8 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
     const int space = swscale_matrix(colorspace, picture.width, picture.height);
     if (!scaler_ || picture.width != source_width_ || picture.height != source_height_ ||
         picture.format != source_format_ || width != target_width_ || height != target_height_ ||
-        space != space_ || int(full_range) != range_ || alpha != alpha_) {
-        scaler_.reset(sws_getContext(picture.width, picture.height, source_format, width, height,
-                                     alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24,
+        space != space_ || int(full_range) != range_ || alpha != alpha_ || target != target_format_) {
+        scaler_.reset(sws_getContext(picture.width, picture.height, source_format, width, height, target,
                                      flags_for(source_format, picture.width, picture.height, width, height),
                                      nullptr, nullptr, nullptr));
         if (!scaler_) return AVERROR(ENOSYS);
@@ -179,7 +183,14 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
         space_ = space;
         range_ = full_range;
         alpha_ = alpha;
+        target_format_ = target;
     }
+    return 0;
+}
+
+int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, int height, bool alpha) {
+    const int prepared = prepare(picture, width, height, alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, alpha);
+    if (prepared < 0) return prepared;
     // The host's row 0 is the bottom of the picture.
     const int row = width * (alpha ? 4 : 3);
     if (reads_upside_down_) {
@@ -204,6 +215,21 @@ int PictureToRgb::convert(const AVFrame &picture, uint8_t *pixels, int width, in
         std::memcpy(pixels + size_t(height - 1 - y) * size_t(row), top_down_.data() + size_t(y) * size_t(row),
                     size_t(row));
     return 0;
+}
+
+int PictureToRgb::convert_deep(const AVFrame &picture, uint8_t *top, int64_t stride, int width, int height,
+                               bool alpha) {
+    const AVPixelFormat target = alpha ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGB48;
+    const int prepared = prepare(picture, width, height, target, alpha);
+    if (prepared < 0) return prepared;
+    if (stride > INT32_MAX) return AVERROR(EINVAL);
+    // Converted top row first, as the ffmpeg command converts.
+    uint8_t *target_rows[4] = {top, nullptr, nullptr, nullptr};
+    const int target_stride[4] = {int(stride), 0, 0, 0};
+    const int made = sws_scale(scaler_.get(), picture.data, picture.linesize, 0, picture.height, target_rows,
+                               target_stride);
+    if (made < 0) return made;
+    return made == height ? 0 : AVERROR(EINVAL);
 }
 
 int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const ColourTags &tags) {

@@ -37,17 +37,28 @@ ColourTags tags_for_new_movie(int width, int height, AVPixelFormat format);
 // True when pictures of `format` carry an alpha channel.
 bool has_alpha(AVPixelFormat format);
 
+// True when pictures of `format` hold more than 8 bits a sample: they are
+// read as 16-bit RGB(A) deep frames.
+bool is_deep_format(AVPixelFormat format);
+
 // Decoded pictures into RGB or RGBA rows, bottom row first. Scales when a
 // picture's size differs from the one the reader announced.
 class PictureToRgb {
 public:
     // 0, or a negative FFmpeg error code.
     int convert(const AVFrame &picture, uint8_t *pixels, int width, int height, bool alpha);
+    // The same as 16-bit RGB or RGBA (the machine's byte order) into rows
+    // from `top` (the top row) `stride` bytes apart.
+    int convert_deep(const AVFrame &picture, uint8_t *top, int64_t stride, int width, int height, bool alpha);
 
 private:
+    // Makes the scaler for pictures like `picture` into `target` pixels
+    // of width x height, unless it is the one made last. 0, or an error.
+    int prepare(const AVFrame &picture, int width, int height, AVPixelFormat target, bool alpha);
+
     ScalerPtr scaler_;
     int source_width_ = 0, source_height_ = 0, target_width_ = 0, target_height_ = 0;
-    int source_format_ = -1, space_ = -1, range_ = -1;
+    int source_format_ = -1, space_ = -1, range_ = -1, target_format_ = -1;
     bool alpha_ = false;
     bool reads_upside_down_ = false;  // see reads_upside_down_well()
     std::vector<uint8_t> top_down_;   // the picture converted top row first

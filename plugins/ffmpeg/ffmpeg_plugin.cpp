@@ -34,6 +34,9 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kImageFormats = UDIL_FMT_RGB;
     // Handles share no state but the last FFmpeg log line, kept under a lock.
     static constexpr int32_t kConcurrentUse = 1;
+    // Sources deeper than 8 bits read as 16-bit deep frames; frames are
+    // written from 8-bit ones.
+    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8;
 
     static udil_sdk::OptionList options() { return writer_options(); }
 
@@ -87,5 +90,6 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
 
 UDIL_SDK_PLUGIN(FfmpegCodec)
 UDIL_SDK_COMPRESSED_ENTRIES(FfmpegCodec)
+UDIL_SDK_DEEP_ENTRIES(FfmpegCodec)
 UDIL_SDK_DESCRIBE_ENTRY(FfmpegCodec)
 UDIL_SDK_MORE_SUFFIXES_ENTRY(FfmpegCodec)

@@ -34,6 +34,8 @@ public:
     int64_t compressed_size() override;
     int32_t get_images_compressed(UdilCompressedRequest &request) override;
     int32_t uncompress_image(const void *data, int32_t size, void *pixels) override;
+    // Sources deeper than 8 bits as 16-bit RGB(A) (ffmpeg_reader_deep.cpp).
+    int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override;
     // What the open file is (ffmpeg_describe.cpp).
     std::string describe() override;
 

@@ -481,8 +481,18 @@ bool MovieSource::read_frame(int32_t frame, uint8_t *pixels, std::string &error)
     }
 }
 
+bool MovieSource::read_frame_deep(int32_t frame, uint8_t *top, int64_t stride, std::string &error) {
+    deep_top_ = top;
+    deep_stride_ = stride;
+    const bool read = read_frame(frame, nullptr, error);
+    deep_top_ = nullptr;
+    return read;
+}
+
 bool MovieSource::deliver(int32_t frame, uint8_t *pixels, std::string &error) {
-    const int status = to_rgb_.convert(*cached_, pixels, width_, height_, alpha_);
+    const int status = deep_top_ != nullptr
+                           ? to_rgb_.convert_deep(*cached_, deep_top_, deep_stride_, width_, height_, alpha_)
+                           : to_rgb_.convert(*cached_, pixels, width_, height_, alpha_);
     if (status < 0) {
         error = "can't convert frame " + std::to_string(frame) + " from " +
                 (av_get_pix_fmt_name(AVPixelFormat(cached_->format)) ?: "an unknown pixel format") + ": " +

@@ -58,6 +58,9 @@ public:
     // bottom row first. False with `error` set when it cannot be had.
     bool read_frame(int32_t frame, uint8_t *pixels, std::string &error);
 
+    // The same as 16-bit RGB or RGBA rows from `top` (the top row),
+    // `stride` bytes apart.
+    bool read_frame_deep(int32_t frame, uint8_t *top, int64_t stride, std::string &error);
     // The compressed packet of frame `frame`, referenced into `packet`.
     bool read_packet_of_frame(int32_t frame, AVPacket &packet, std::string &error);
 
@@ -97,6 +100,8 @@ private:
     FrameIndex index_;
     PaletteKeeper palettes_;  // of palette movies, by the packet they come with
     PictureToRgb to_rgb_;
+    uint8_t *deep_top_ = nullptr;  // where read_frame_deep wants its rows, while it runs
+    int64_t deep_stride_ = 0;
     PacketPtr packet_;
     FramePtr decoded_;
     FramePtr cached_;  // the last frame delivered, for repeated reads

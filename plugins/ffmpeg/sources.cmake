@@ -9,6 +9,7 @@ set(UDIL_PLUGIN_SOURCES
   ffmpeg_palette.cpp
   ffmpeg_source.cpp
   ffmpeg_reader.cpp
+  ffmpeg_reader_deep.cpp
   ffmpeg_rotation.cpp
   ffmpeg_writer.cpp
   ffmpeg_util.cpp

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ffstill_decode.h"
+#include "ffstill_deep.h"
 #include "ffstill_encode.h"
 #include "ffstill_formats.h"
 #include "ffstill_reduce.h"
@@ -100,6 +101,28 @@ public:
         return 0;
     }
 
+    // Integer pictures deeper than 8 bits come as 16-bit samples, float
+    // ones (OpenEXR) as 32-bit floats; others through their 8-bit frames.
+    int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
+        if (!picture_) return fail(6, "ffstill: no file is open");
+        const UdilDeepFrame own{expected_.width,
+                                expected_.height,
+                                udil_sdk::format_channels(expected_.pixel_format),
+                                deep_sample_of(*picture_),
+                                0,
+                                nullptr};
+        if (out.pixels == nullptr) {
+            out = own;
+            return 0;
+        }
+        if (!udil_sdk::same_deep_layout(out, own)) return udil_sdk::refuse_deep_layout(*this, "ffstill", own);
+        if (own.sample == UDIL_SAMPLE_U8) return udil_sdk::get_image_as_deep(*this, frame, eye, out);
+        std::string error;
+        if (!read_deep(*picture_, out, error))
+            return fail(7, "ffstill: can't convert %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
 private:
     UdilMovieInfo expected_;
     DecodeSettings settings_;
@@ -130,6 +153,8 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
     static constexpr int32_t kConcurrentUse = 1;  // handles share no state
     static constexpr int32_t kRandWrites = 1;
+    // Deep files are read whole; frames are written from 8-bit ones.
+    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 
@@ -163,3 +188,4 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
 }  // namespace
 
 UDIL_SDK_PLUGIN(FfstillCodec)
+UDIL_SDK_DEEP_ENTRIES(FfstillCodec)

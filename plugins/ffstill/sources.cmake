@@ -4,5 +4,6 @@ set(UDIL_PLUGIN_SOURCES
   ffstill_formats.cpp
   ffstill_decode.cpp
   ffstill_reduce.cpp
+  ffstill_deep.cpp
   ffstill_encode.cpp
 )

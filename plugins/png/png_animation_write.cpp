@@ -71,6 +71,7 @@ bool AnimationWriter::close() {
     first_.clear();
     frames_ = 0;
     sequence_ = 0;
+    sealed_ = false;
     return closed;
 }
 
@@ -100,9 +101,26 @@ bool AnimationWriter::write_at(int64_t offset, const std::string &bytes, std::st
     return true;
 }
 
+bool AnimationWriter::add_rows(const uint8_t *top, int64_t stride, int32_t channels, int bit_depth,
+                               std::string &error) {
+    if (file_ == nullptr || frames_ != 0) {
+        error = file_ == nullptr ? "no file is open" : "a deep picture is the only one of its file";
+        return false;
+    }
+    if (!encode_rows(file_, top, stride, width_, height_, channels, bit_depth, settings_, error))
+        return false;
+    if (std::fflush(file_) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    frames_ = 1;
+    sealed_ = true;
+    return true;
+}
+
 bool AnimationWriter::add(const uint8_t *pixels, std::string &error) {
-    if (file_ == nullptr) {
-        error = "no file is open";
+    if (file_ == nullptr || sealed_) {
+        error = file_ == nullptr ? "no file is open" : "a deep picture is the only one of its file";
         return false;
     }
     std::string png;

@@ -28,6 +28,9 @@ public:
     bool open(const char *path, std::string &error);
     // Adds the next frame (rows bottom first) and completes the file.
     bool add(const uint8_t *pixels, std::string &error);
+    // Writes the file's one picture from rows of 8- or 16-bit samples, top
+    // row first (encode_rows); no frame may come before or after it.
+    bool add_rows(const uint8_t *top, int64_t stride, int32_t channels, int bit_depth, std::string &error);
     // True when the file was completed as it stands.
     bool close();
 
@@ -45,6 +48,7 @@ private:
     std::string path_;
     std::string first_;  // the first frame's PNG, kept until a second comes
     int32_t frames_ = 0;
+    bool sealed_ = false;      // its one picture came from add_rows
     uint32_t sequence_ = 0;    // of the next fcTL or fdAT chunk
     int64_t actl_offset_ = 0;  // where the frame count is
     int64_t end_offset_ = 0;   // where the IEND chunk starts

@@ -55,10 +55,12 @@ void limit_ancillary_chunks(png_structp png) {
 // Asks libpng for 8-bit samples of the file's own channels: palettes as
 // RGB, grey below 8 bits widened, 16 bits scaled with rounding, tRNS as
 // an alpha channel, interlaced rows put together.
-void request_8bit_samples(png_structp png, png_infop info) {
+void request_8bit_samples(png_structp png, png_infop info, bool keep_16 = false) {
     const int color_type = png_get_color_type(png, info);
     const int bit_depth = png_get_bit_depth(png, info);
-    if (bit_depth == 16) png_set_scale_16(png);
+    if (bit_depth == 16 && !keep_16) png_set_scale_16(png);
+    // PNG keeps 16-bit samples big-endian; callers get the machine's order.
+    if (bit_depth == 16 && keep_16 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) png_set_swap(png);
     if (color_type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (color_type == PNG_COLOR_TYPE_GRAY && bit_depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
@@ -118,7 +120,7 @@ bool Decoder::fail(std::string &error) {
     return false;
 }
 
-bool Decoder::open(const char *path, std::string &error) {
+bool Decoder::open(const char *path, std::string &error, bool deep) {
     close();
     message_[0] = '\0';
     file_ = std::fopen(path, "rb");
@@ -155,8 +157,10 @@ bool Decoder::open(const char *path, std::string &error) {
     png_set_read_fn(png_, file_, read_from_file);
     png_set_sig_bytes(png_, sizeof signature);
     png_read_info(png_, info_);
-    request_8bit_samples(png_, info_);
+    file_bits_ = png_get_bit_depth(png_, info_) == 16 ? 16 : 8;
+    request_8bit_samples(png_, info_, deep);
     png_read_update_info(png_, info_);
+    sample_bits_ = png_get_bit_depth(png_, info_);
 
     const uint32_t width = png_get_image_width(png_, info_);
     const uint32_t height = png_get_image_height(png_, info_);
@@ -164,8 +168,8 @@ bool Decoder::open(const char *path, std::string &error) {
     // libpng's own limits keep the size within 1000000 x 1000000; the
     // checks below guard the arithmetic of read() anyway.
     if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX || channels < 1 ||
-        channels > 4 || png_get_bit_depth(png_, info_) != 8 ||
-        png_get_rowbytes(png_, info_) != size_t(width) * size_t(channels)) {
+        channels > 4 || (sample_bits_ != 8 && sample_bits_ != 16) ||
+        png_get_rowbytes(png_, info_) != size_t(width) * size_t(channels) * size_t(sample_bits_ / 8)) {
         std::snprintf(message_, sizeof message_, "unsupported PNG layout");
         return fail(error);
     }
@@ -176,15 +180,19 @@ bool Decoder::open(const char *path, std::string &error) {
 }
 
 bool Decoder::read(uint8_t *pixels, std::string &error) {
+    // The file's top row lands in the buffer's last row.
+    const int64_t row_bytes = int64_t(width_) * channels_ * (sample_bits_ / 8);
+    return read_rows(pixels + (int64_t(height_) - 1) * row_bytes, -row_bytes, error);
+}
+
+bool Decoder::read_rows(uint8_t *top, int64_t stride, std::string &error) {
     if (png_ == nullptr || consumed_) {
         error = "no PNG file is open";
         return false;
     }
     consumed_ = true;
-    // The file's top row lands in the buffer's last row.
-    const size_t row_bytes = size_t(width_) * size_t(channels_);
     std::vector<png_bytep> rows(static_cast<size_t>(height_));
-    for (size_t y = 0; y < rows.size(); ++y) rows[y] = pixels + (rows.size() - 1 - y) * row_bytes;
+    for (size_t y = 0; y < rows.size(); ++y) rows[y] = top + int64_t(y) * stride;
     if (setjmp(png_jmpbuf(png_))) return fail(error);
     png_read_image(png_, rows.data());
     // Reading to IEND checks the last chunks' CRCs, so a cut file is refused.

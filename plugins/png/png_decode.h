@@ -29,11 +29,15 @@ public:
     Decoder(const Decoder &) = delete;
     Decoder &operator=(const Decoder &) = delete;
 
-    // Opens `path` and reads everything up to the pixels.
-    bool open(const char *path, std::string &error);
+    // Opens `path` and reads everything up to the pixels. With `deep`,
+    // 16-bit samples stay 16-bit (in the machine's byte order).
+    bool open(const char *path, std::string &error, bool deep = false);
     // Decodes the picture into `pixels`: packed rows of width * channels()
     // bytes, the bottom row first. Once per open().
     bool read(uint8_t *pixels, std::string &error);
+    // Decodes the picture into rows from `top` (the top row), `stride`
+    // bytes apart, of sample_bits() samples. Once per open().
+    bool read_rows(uint8_t *top, int64_t stride, std::string &error);
     void close();
 
     bool is_open() const { return png_ != nullptr; }
@@ -41,6 +45,8 @@ public:
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     int32_t channels() const { return channels_; }  // 1 L, 2 LA, 3 RGB, 4 RGBA
+    // 16 for a file of 16-bit samples, else 8 (what a deep open delivers).
+    int32_t file_bits() const { return file_bits_; }
     // The file's chunks; its frames when the file is an animation.
     const Layout &layout() const { return layout_; }
 
@@ -51,7 +57,7 @@ private:
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
     char message_[256] = "";
-    int32_t width_ = 0, height_ = 0, channels_ = 0;
+    int32_t width_ = 0, height_ = 0, channels_ = 0, file_bits_ = 8, sample_bits_ = 8;
     bool consumed_ = false;
     Layout layout_;
 };

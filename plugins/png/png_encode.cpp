@@ -45,15 +45,20 @@ constexpr size_t kIdatBytes = 256 * 1024;
 
 bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
             const EncodeSettings &settings, std::string &error) {
-    if (width < 1 || height < 1 || channels < 1 || channels > 4) {
+    // Rows in file order: the top row is the buffer's last one.
+    const int64_t row_bytes = int64_t(width) * channels;
+    const uint8_t *top = height > 0 ? pixels + (int64_t(height) - 1) * row_bytes : pixels;
+    return encode_rows(file, top, -row_bytes, width, height, channels, 8, settings, error);
+}
+
+bool encode_rows(std::FILE *file, const uint8_t *top, int64_t stride, int32_t width, int32_t height,
+                 int32_t channels, int bit_depth, const EncodeSettings &settings, std::string &error) {
+    if (width < 1 || height < 1 || channels < 1 || channels > 4 || (bit_depth != 8 && bit_depth != 16)) {
         error = "invalid picture size or format";
         return false;
     }
-    // Rows in file order: the top row is the buffer's last one.
-    const size_t row_bytes = size_t(width) * size_t(channels);
     std::vector<png_bytep> rows(static_cast<size_t>(height));
-    for (size_t y = 0; y < rows.size(); ++y)
-        rows[y] = const_cast<png_bytep>(pixels + (rows.size() - 1 - y) * row_bytes);
+    for (size_t y = 0; y < rows.size(); ++y) rows[y] = const_cast<png_bytep>(top + int64_t(y) * stride);
 
     char message[256] = "";
     WriteStruct write;
@@ -68,14 +73,16 @@ bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t heigh
         return false;
     }
     png_init_io(write.png, file);
-    png_set_IHDR(write.png, write.info, png_uint_32(width), png_uint_32(height), 8, color_type_of(channels),
-                 settings.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(write.png, write.info, png_uint_32(width), png_uint_32(height), bit_depth,
+                 color_type_of(channels), settings.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(write.png, settings.level);
     png_set_compression_strategy(write.png, settings.strategy);
     png_set_filter(write.png, PNG_FILTER_TYPE_BASE, settings.filters);
     png_set_compression_buffer_size(write.png, kIdatBytes);
     png_write_info(write.png, write.info);
+    // PNG keeps 16-bit samples big-endian.
+    if (bit_depth == 16 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) png_set_swap(write.png);
     png_write_image(write.png, rows.data());
     png_write_end(write.png, write.info);
     return true;

@@ -20,4 +20,10 @@ struct EncodeSettings {
 bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height, int32_t channels,
             const EncodeSettings &settings, std::string &error);
 
+// Writes one picture of 8- or 16-bit samples (16-bit ones in the machine's
+// byte order) whose rows run from `top` (the top row) `stride` bytes apart;
+// a negative stride walks a bottom-first buffer.
+bool encode_rows(std::FILE *file, const uint8_t *top, int64_t stride, int32_t width, int32_t height,
+                 int32_t channels, int bit_depth, const EncodeSettings &settings, std::string &error);
+
 }  // namespace png_codec

@@ -102,6 +102,30 @@ public:
         return 0;
     }
 
+    // 16-bit files come whole; others (8 bits and fewer, animations) as
+    // their 8-bit frames.
+    int32_t get_deep_image(int32_t frame, int32_t, UdilDeepFrame &out) override {
+        if (path_.empty()) return fail(6, "png: no file is open");
+        const bool sixteen = animation_.frames() == 0 && decoder_.file_bits() == 16;
+        const UdilDeepFrame own{expected_.width,
+                                expected_.height,
+                                udil_sdk::format_channels(expected_.pixel_format),
+                                sixteen ? UDIL_SAMPLE_U16 : UDIL_SAMPLE_U8,
+                                0,
+                                nullptr};
+        if (out.pixels == nullptr) {
+            out = own;
+            return 0;
+        }
+        if (!udil_sdk::same_deep_layout(out, own)) return udil_sdk::refuse_deep_layout(*this, "png", own);
+        std::string error;
+        if (!sixteen) return udil_sdk::get_image_as_deep(*this, frame, 0, out);
+        if (!decoder_.open(path_.c_str(), error, true) ||
+            !decoder_.read_rows(udil_sdk::deep_row(out, 0), out.stride, error))
+            return fail(7, "png: can't decode %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
 private:
     // Opens `path` and makes sure its picture fits the buffers of the
     // movie this handle was made for.
@@ -173,6 +197,19 @@ public:
         return 0;
     }
 
+    // A deep frame is a file's one picture, of 8- or 16-bit samples.
+    int32_t save_deep_image(int32_t, int32_t, const UdilDeepFrame &frame) override {
+        if (output_.path().empty()) return fail(6, "png: no file is open");
+        if (!udil_sdk::deep_frame_usable(frame)) return fail(6, "png: unusable deep frame");
+        if (frame.sample != UDIL_SAMPLE_U8 && frame.sample != UDIL_SAMPLE_U16)
+            return fail(1, "The png format cannot hold %s samples", udil_sdk::sample_name(frame.sample));
+        std::string error;
+        const int bits = frame.sample == UDIL_SAMPLE_U16 ? 16 : 8;
+        if (!output_.add_rows(udil_sdk::deep_row(frame, 0), frame.stride, frame.channels, bits, error))
+            return fail(7, "png: error writing %s: %s", output_.path().c_str(), error.c_str());
+        return 0;
+    }
+
 private:
     png_codec::AnimationWriter output_;
     int32_t last_frame_ = 0;
@@ -189,6 +226,7 @@ struct PngCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kRandWrites = 1;
     static constexpr int32_t kThreadSafe = 1;  // handles share no state
     static constexpr int32_t kConcurrentUse = 1;
+    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 
@@ -218,3 +256,4 @@ struct PngCodec : udil_sdk::PluginDefaults {
 }  // namespace
 
 UDIL_SDK_PLUGIN(PngCodec)
+UDIL_SDK_DEEP_ENTRIES(PngCodec)

@@ -86,6 +86,27 @@ public:
         return 0;
     }
 
+    // Files of maxval above 255 come as 16-bit samples, others as 8-bit.
+    int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
+        if (!file_) return fail(6, "ppm: no file is open");
+        const bool sixteen = !header_.bitmap && header_.maxval > 255;
+        const UdilDeepFrame own{
+            header_.width, header_.height, header_.channels, sixteen ? UDIL_SAMPLE_U16 : UDIL_SAMPLE_U8, 0,
+            nullptr};
+        if (out.pixels == nullptr) {
+            out = own;
+            return 0;
+        }
+        if (!udil_sdk::same_deep_layout(out, own)) return udil_sdk::refuse_deep_layout(*this, "ppm", own);
+        if (!sixteen) return udil_sdk::get_image_as_deep(*this, frame, eye, out);
+        if (std::fseek(file_.get(), long(header_.raster_offset), SEEK_SET) != 0)
+            return fail(7, "ppm: can't seek in %s", path_.c_str());
+        std::string error;
+        if (!ppm::read_raster16(file_.get(), header_, udil_sdk::deep_row(out, 0), out.stride, error))
+            return fail(7, "ppm: can't decode %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
 private:
     File file_;
     ppm::Header header_;
@@ -158,6 +179,32 @@ public:
         return OnePictureWriter::file_new(path);
     }
 
+    // 16-bit frames are written with maxval 65535, high byte first.
+    int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) override {
+        if (!udil_sdk::deep_frame_usable(in) || in.channels != channels())
+            return fail(6, "ppm: the deep frame does not match the movie");
+        if (in.sample == UDIL_SAMPLE_U8) return udil_sdk::save_image_from_deep(*this, frame, eye, in);
+        if (in.sample != UDIL_SAMPLE_U16)
+            return fail(1, "The ppm format cannot hold %s samples", udil_sdk::sample_name(in.sample));
+        if (settings().bitmap)
+            return fail(1, "ppm: a .pbm file holds black and white only, not uint16 samples");
+        const PpmEncoder::Settings layout = settings();
+        return save_picture([&](std::FILE *file, std::string &) {
+            if (!ppm::write_header(file, in.width, in.height, in.channels, 65535, layout.pam)) return false;
+            const size_t values = size_t(in.width) * size_t(in.channels);
+            std::vector<uint8_t> row(values * 2);
+            for (int64_t y = 0; y < in.height; ++y) {
+                const auto *samples = reinterpret_cast<const uint16_t *>(udil_sdk::deep_row(in, y));
+                for (size_t i = 0; i < values; ++i) {
+                    row[2 * i] = uint8_t(samples[i] >> 8);
+                    row[2 * i + 1] = uint8_t(samples[i]);
+                }
+                if (std::fwrite(row.data(), 1, row.size(), file) != row.size()) return false;
+            }
+            return true;
+        });
+    }
+
 private:
     const char *layout_problem(const char *path) {
         const char *suffix = suffix_of(path);
@@ -195,6 +242,7 @@ struct PpmCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
     static constexpr int32_t kConcurrentUse = 1;  // handles share no state
     static constexpr int32_t kRandWrites = 1;
+    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 
@@ -235,3 +283,4 @@ struct PpmCodec : udil_sdk::PluginDefaults {
 }  // namespace
 
 UDIL_SDK_PLUGIN(PpmCodec)
+UDIL_SDK_DEEP_ENTRIES(PpmCodec)

@@ -92,7 +92,45 @@ bool read_text(std::FILE *file, const Header &header, uint8_t *pixels, std::stri
     return true;
 }
 
+uint16_t widen(uint32_t v, uint32_t maxval) {
+    if (v >= maxval) return 65535;  // samples above maxval break the format; they read as white
+    return uint16_t((uint64_t(v) * 65535u + maxval / 2) / maxval);
+}
+
 }  // namespace
+
+bool read_raster16(std::FILE *file, const Header &header, uint8_t *top, int64_t stride, std::string &error) {
+    const size_t samples = size_t(header.width) * size_t(header.channels);
+    if (header.bitmap || header.maxval <= 255) {
+        error = "the file holds 8-bit samples";
+        return false;
+    }
+    std::vector<uint8_t> row(header.plain ? 0 : size_t(header.row_bytes()));
+    Scanner scanner(file);
+    for (int64_t y = 0; y < header.height; ++y) {
+        auto *out = reinterpret_cast<uint16_t *>(top + y * stride);
+        if (!header.plain) {
+            if (std::fread(row.data(), 1, row.size(), file) != row.size()) return cut_short(error);
+            for (size_t i = 0; i < samples; ++i)
+                out[i] = widen(uint32_t(row[2 * i]) << 8 | row[2 * i + 1], header.maxval);
+            continue;
+        }
+        for (size_t i = 0; i < samples; ++i) {
+            int64_t value;
+            if (!scanner.number(value)) {
+                if (scanner.skip_space() == EOF) return cut_short(error);
+                error = "a sample is not a number";
+                return false;
+            }
+            if (value > int64_t(header.maxval)) {
+                error = "a sample is above the maximum value " + std::to_string(header.maxval);
+                return false;
+            }
+            out[i] = widen(uint32_t(value), header.maxval);
+        }
+    }
+    return true;
+}
 
 bool read_raster(std::FILE *file, const Header &header, uint8_t *pixels, std::string &error) {
     if (header.plain) return read_text(file, header, pixels, error);

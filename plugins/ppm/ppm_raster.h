@@ -17,4 +17,10 @@ namespace ppm {
 // raster holding something other than samples up to maxval.
 bool read_raster(std::FILE *file, const Header &header, uint8_t *pixels, std::string &error);
 
+// Reads a raster of maxval above 255 as 16-bit samples (the machine's byte
+// order) scaled from 0..maxval to 0..65535 with rounding, into rows from
+// `top` (the top row) `stride` bytes apart. A maxval of 65535 keeps every
+// sample as it is.
+bool read_raster16(std::FILE *file, const Header &header, uint8_t *top, int64_t stride, std::string &error);
+
 }  // namespace ppm

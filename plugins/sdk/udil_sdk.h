@@ -22,7 +22,10 @@
 // handle says why with `return udil_sdk::refuse("...")`. A reader that
 // starts threads of its own asks udil_sdk::reader_threads() how many. The macro emits every extern "C"
 // entry point of udil_plugin.h; UDIL_SDK_COMPRESSED_ENTRIES adds the three
-// optional compressed-frame ones. No exception leaves an entry point.
+// optional compressed-frame ones and UDIL_SDK_DEEP_ENTRIES the three deep
+// frame ones (the traits then declare kDeepSamples and the handles
+// implement get_deep_image and save_deep_image). No exception leaves an
+// entry point.
 #ifndef UDIL_SDK_H
 #define UDIL_SDK_H
 
@@ -36,6 +39,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "udil_plugin.h"
 
@@ -91,6 +95,51 @@ inline const char *format_name(int32_t format) {
         default:
             return "unknown";
     }
+}
+
+// Bytes of one sample of a deep frame; 0 for a value that names no kind.
+inline int32_t sample_size(int32_t sample) {
+    switch (sample) {
+        case UDIL_SAMPLE_U8:
+            return 1;
+        case UDIL_SAMPLE_U16:
+        case UDIL_SAMPLE_F16:
+            return 2;
+        case UDIL_SAMPLE_F32:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
+// The sample kind's name for messages, as NumPy names it.
+inline const char *sample_name(int32_t sample) {
+    switch (sample) {
+        case UDIL_SAMPLE_U8:
+            return "uint8";
+        case UDIL_SAMPLE_U16:
+            return "uint16";
+        case UDIL_SAMPLE_F16:
+            return "float16";
+        case UDIL_SAMPLE_F32:
+            return "float32";
+        default:
+            return "unknown";
+    }
+}
+
+// True when a deep frame the host hands over can be walked row by row:
+// pixels, 1 to 4 channels, a known sample kind and rows that do not
+// overlap.
+inline bool deep_frame_usable(const UdilDeepFrame &frame) {
+    const int64_t row = int64_t(frame.width) * frame.channels * sample_size(frame.sample);
+    return frame.pixels != nullptr && frame.width > 0 && frame.height > 0 && frame.channels >= 1 &&
+           frame.channels <= 4 && sample_size(frame.sample) != 0 && frame.stride >= row;
+}
+
+// Row y (0 at the top) of a deep frame.
+inline uint8_t *deep_row(const UdilDeepFrame &frame, int64_t y) {
+    return static_cast<uint8_t *>(frame.pixels) + y * frame.stride;
 }
 
 // One option declaration of a plug-in.
@@ -168,6 +217,13 @@ public:
     virtual int32_t get_image(int32_t, int32_t, void *, void *) {
         return fail(1, "this handle does not read frames");
     }
+    // Deep frames (UDIL_SDK_DEEP_ENTRIES): a reader fills `frame` at the
+    // file's own depth, or only its layout when frame.pixels is null. By
+    // default a handle writes 8-bit deep frames through save_image.
+    virtual int32_t get_deep_image(int32_t, int32_t, UdilDeepFrame &) {
+        return fail(1, "this handle does not read deep frames");
+    }
+    virtual int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in);
     virtual int64_t compressed_size() { return -1; }
     virtual int32_t get_images_compressed(UdilCompressedRequest &) {
         return fail(1, "compressed frames are not supported");
@@ -195,6 +251,44 @@ private:
 };
 
 inline Handle *as_handle(UdilHandle handle) { return static_cast<Handle *>(handle); }
+
+// Reads a frame through the handle's 8-bit get_image into a deep frame of
+// 8-bit samples: what a deep reader gives for a file of 8 bits or fewer.
+inline int32_t get_image_as_deep(Handle &handle, int32_t frame, int32_t eye, const UdilDeepFrame &out) {
+    const int64_t row_bytes = int64_t(out.width) * out.channels;
+    std::vector<uint8_t> pixels(size_t(row_bytes * out.height));
+    const int32_t status = handle.get_image(frame, eye, pixels.data(), nullptr);
+    if (status != 0) return status;
+    for (int64_t y = 0; y < out.height; ++y)  // 8-bit frames keep the bottom row first
+        std::memcpy(deep_row(out, y), pixels.data() + (out.height - 1 - y) * row_bytes, size_t(row_bytes));
+    return 0;
+}
+
+// Writes an 8-bit deep frame through the handle's save_image.
+inline int32_t save_image_from_deep(Handle &handle, int32_t frame, int32_t eye, const UdilDeepFrame &in) {
+    const int64_t row_bytes = int64_t(in.width) * in.channels;
+    std::vector<uint8_t> pixels(size_t(row_bytes * in.height));
+    for (int64_t y = 0; y < in.height; ++y)
+        std::memcpy(pixels.data() + (in.height - 1 - y) * row_bytes, deep_row(in, y), size_t(row_bytes));
+    return handle.save_image(frame, eye, pixels.data(), nullptr);
+}
+
+inline int32_t Handle::save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) {
+    if (in.sample != UDIL_SAMPLE_U8 || !deep_frame_usable(in))
+        return fail(1, "this handle writes 8-bit frames only, not %s samples", sample_name(in.sample));
+    return save_image_from_deep(*this, frame, eye, in);
+}
+
+// A deep frame asked in a layout other than the file's own is refused.
+inline int32_t refuse_deep_layout(Handle &handle, const char *codec, const UdilDeepFrame &own) {
+    return handle.fail(12, "%s: the file holds %dx%d %d-channel %s pixels", codec, own.width, own.height,
+                       own.channels, sample_name(own.sample));
+}
+
+inline bool same_deep_layout(const UdilDeepFrame &a, const UdilDeepFrame &b) {
+    return a.width == b.width && a.height == b.height && a.channels == b.channels && a.sample == b.sample &&
+           deep_frame_usable(a);
+}
 
 // Why the last create_reader or create_writer on this thread gave no handle.
 // With no handle to ask, the host asks udil_get_err(NULL, ...) for it.
@@ -453,6 +547,27 @@ inline int32_t guarded(UdilHandle handle, Operation operation) {
                                                          void *pixels) {                                    \
         return udil_sdk::guarded(                                                                           \
             handle, [&](udil_sdk::Handle *h) { return h->uncompress_image(data, size, pixels); });          \
+    }
+
+// The optional deep-frame entry points; the traits declare kDeepSamples.
+// One frame a call: the right frame is read or written only when no left
+// one is given.
+#define UDIL_SDK_DEEP_ENTRIES(P)                                                                       \
+    extern "C" UDIL_EXPORT int32_t udil_deep_samples(void) { return P::kDeepSamples; }                 \
+    extern "C" UDIL_EXPORT int32_t udil_get_deep_image(UdilHandle handle, int32_t frame, int32_t eye,  \
+                                                       UdilDeepFrame *left, UdilDeepFrame *right) {    \
+        UdilDeepFrame *target = left ? left : right;                                                   \
+        if (target == nullptr) return 6;                                                               \
+        return udil_sdk::guarded(                                                                      \
+            handle, [&](udil_sdk::Handle *h) { return h->get_deep_image(frame, eye, *target); });      \
+    }                                                                                                  \
+    extern "C" UDIL_EXPORT int32_t udil_save_deep_image(UdilHandle handle, int32_t frame, int32_t eye, \
+                                                        const UdilDeepFrame *left,                     \
+                                                        const UdilDeepFrame *right) {                  \
+        const UdilDeepFrame *source = left ? left : right;                                             \
+        if (source == nullptr) return 6;                                                               \
+        return udil_sdk::guarded(                                                                      \
+            handle, [&](udil_sdk::Handle *h) { return h->save_deep_image(frame, eye, *source); });     \
     }
 
 // The optional udil_describe entry point, for plug-ins whose handles

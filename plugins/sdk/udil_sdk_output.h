@@ -130,18 +130,28 @@ public:
     }
 
     int32_t save_image(int32_t, int32_t, const void *left, const void *right) override {
+        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
+        if (pixels == nullptr && output_.is_open() && !written_)
+            return fail(6, "%s: no pixel buffer given", Encoder::kName);
+        return save_picture([&](std::FILE *file, std::string &error) {
+            return Encoder::encode(file, pixels, width_, height_, channels_, settings_, error);
+        });
+    }
+
+protected:
+    // Writes the file's one picture with write(file, error) and finishes
+    // the file; a failed write removes it.
+    template <typename Write>
+    int32_t save_picture(Write write) {
         if (written_) return fail(1, "%s: a file holds one picture", Encoder::kName);
         if (!output_.is_open()) return fail(6, "%s: no file is open", Encoder::kName);
-        const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
-        if (pixels == nullptr) return fail(6, "%s: no pixel buffer given", Encoder::kName);
         written_ = true;
         std::string error;
-        if (!Encoder::encode(output_.get(), pixels, width_, height_, channels_, settings_, error))
+        if (!write(output_.get(), error))
             return write_error(output_.abandon(error.empty() ? "write error" : error.c_str()));
         return output_.finish() ? 0 : write_error(output_.error());
     }
 
-protected:
     // A codec that writes several formats adjusts these in its file_new.
     typename Encoder::Settings &settings() { return settings_; }
     int32_t channels() const { return channels_; }

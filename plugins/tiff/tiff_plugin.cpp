@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "tiff_deep.h"
 #include "tiff_read.h"
 #include "tiff_write.h"
 #include "udil_sdk.h"
@@ -98,6 +99,39 @@ public:
         return 0;
     }
 
+    // Pages of 16-bit, half or float samples come whole; others, and pages
+    // turned by their Orientation tag, through their 8-bit pictures.
+    int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
+        if (!decoder_.is_open()) return fail(6, "tiff: no file is open");
+        const int32_t page = decoder_.page_count() == 1 ? 0 : frame;
+        std::string error;
+        if (!decoder_.select_page(page, error))
+            return fail(7, "tiff: can't read page %d of %s: %s", page, path_.c_str(), error.c_str());
+        // Every page must be the picture the first one announced.
+        const tiff_codec::Picture picture = decoder_.picture();
+        if (picture.width != expected_.width || picture.height != expected_.height)
+            return fail(12, "tiff: page %d of %s is %dx%d, the movie's frames are %dx%d", page, path_.c_str(),
+                        picture.width, picture.height, expected_.width, expected_.height);
+        UdilDeepFrame own{expected_.width,
+                          expected_.height,
+                          udil_sdk::format_channels(expected_.pixel_format),
+                          UDIL_SAMPLE_U8,
+                          0,
+                          nullptr};
+        // Turned pages come through their 8-bit pictures, which are turned.
+        if (!decoder_.turns_page())
+            own.sample = tiff_codec::deep_sample_of(decoder_.file().get(), own.channels);
+        if (out.pixels == nullptr) {
+            out = own;
+            return 0;
+        }
+        if (!udil_sdk::same_deep_layout(out, own)) return udil_sdk::refuse_deep_layout(*this, "tiff", own);
+        if (own.sample == UDIL_SAMPLE_U8) return udil_sdk::get_image_as_deep(*this, frame, eye, out);
+        if (!tiff_codec::read_deep(decoder_.file(), out, error))
+            return fail(7, "tiff: can't decode %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
 private:
     UdilMovieInfo expected_;
     tiff_codec::Decoder decoder_;
@@ -173,6 +207,30 @@ public:
         return fail(7, "tiff: error writing %s: %s", path_.c_str(), error.c_str());
     }
 
+    int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) override {
+        if (file_.get() == nullptr) return fail(6, "tiff: no file is open");
+        if (!udil_sdk::deep_frame_usable(in) || in.width != width_ || in.height != height_)
+            return fail(6, "tiff: the deep frame does not match the movie");
+        if (in.sample == UDIL_SAMPLE_U8) {
+            if (in.channels != channels_) return fail(6, "tiff: the deep frame does not match the movie");
+            return udil_sdk::save_image_from_deep(*this, frame, eye, in);
+        }
+        if (pages_ > 0 && int64_t(frame) != int64_t(last_frame_) + 1)
+            return fail(1, "tiff: the pages of %s are written in order: frame %d cannot follow frame %d",
+                        path_.c_str(), frame, last_frame_);
+        std::string error;
+        errno = 0;
+        if (tiff_codec::encode_deep(file_, in, settings_, error)) {
+            ++pages_;
+            last_frame_ = frame;
+            return 0;
+        }
+        error = with_system_cause(error, errno);
+        file_.close();
+        if (pages_ == 0) udil_sdk::remove_partial_file(path_.c_str());
+        return fail(7, "tiff: error writing %s: %s", path_.c_str(), error.c_str());
+    }
+
 private:
     int32_t width_, height_, channels_;
     tiff_codec::EncodeSettings settings_;
@@ -193,6 +251,8 @@ struct TiffCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kRandWrites = 0;
     static constexpr int32_t kThreadSafe = 1;  // handles share no state
     static constexpr int32_t kConcurrentUse = 1;
+    static constexpr int32_t kDeepSamples =
+        UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16 | UDIL_SAMPLE_F16 | UDIL_SAMPLE_F32;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 
@@ -220,3 +280,4 @@ struct TiffCodec : udil_sdk::PluginDefaults {
 }  // namespace
 
 UDIL_SDK_PLUGIN(TiffCodec)
+UDIL_SDK_DEEP_ENTRIES(TiffCodec)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tiff_deep.h"
 #include "udil_sdk_orientation.h"
 
 namespace tiff_codec {
@@ -113,6 +114,7 @@ bool Decoder::make_room(int32_t page, std::string &error) {
 bool Decoder::analyse(std::string &error) {
     picture_ = Picture();
     wide_ = false;
+    float_sample_ = 0;
     TIFF *tif = file_.get();
 
     uint32_t width = 0, height = 0;
@@ -180,6 +182,16 @@ bool Decoder::analyse(std::string &error) {
         return true;
     }
 
+    // Half and float pages, which libtiff's RGBA reader refuses, are read
+    // whole and cut to 8 bits here.
+    int32_t deep_channels = 0;
+    float_sample_ = deep_sample_of(tif, deep_channels);
+    if (float_sample_ == UDIL_SAMPLE_F16 || float_sample_ == UDIL_SAMPLE_F32) {
+        through_rgba_ = false;
+        picture_.channels = deep_channels;
+        return true;
+    }
+    float_sample_ = 0;
     char reason[1024] = "";
     if (!TIFFRGBAImageOK(tif, reason))
         return refuse(error, std::string("unsupported TIFF: ") + (reason[0] ? reason : file_.message()));
@@ -212,6 +224,11 @@ bool Decoder::read(uint8_t *pixels, std::string &error) {
 }
 
 bool Decoder::read_stored(uint8_t *pixels, std::string &error) {
+    if (float_sample_ != 0) {
+        const UdilDeepFrame frame{picture_.width, picture_.height, picture_.channels, float_sample_, 0,
+                                  nullptr};
+        return read_deep_as_8bit(file_, frame, pixels, error);
+    }
     if (!(through_rgba_ ? read_through_rgba(pixels, error) : read_chunks(pixels, error))) return false;
     finish(pixels);
     return true;

@@ -40,6 +40,10 @@ public:
     void keep_stored_orientation(bool stored) { keep_stored_ = stored; }
 
     bool is_open() const { return file_.get() != nullptr; }
+    // Whether read() turns the current page by its Orientation tag.
+    bool turns_page() const { return orientation_ != 1; }
+    // The open file, its current page the one select_page chose.
+    TiffFile &file() { return file_; }
     // The picture as read() delivers it (its shown size).
     Picture picture() const;
 
@@ -65,8 +69,10 @@ private:
     bool through_rgba_ = false;
     bool min_is_white_ = false;
     bool premultiplied_ = false;
-    bool wide_ = false;  // decoded at the stored precision, then converted
-    uint16_t lab_ = 0;   // PHOTOMETRIC_CIELAB or _ICCLAB for Lab pictures, else 0
+    bool wide_ = false;
+    int32_t float_sample_ = 0;  // UDIL_SAMPLE_F16 or _F32 for a page of floats, else 0  // decoded at the
+                                // stored precision, then converted
+    uint16_t lab_ = 0;          // PHOTOMETRIC_CIELAB or _ICCLAB for Lab pictures, else 0
     LabToRgb lab_to_rgb_;
     int32_t page_count_ = 0;
     int32_t page_ = -1;  // the analysed page; -1 after a failure

@@ -9,6 +9,7 @@ import math as _math
 import os as _os
 import sys as _sys
 
+from . import _deep
 from . import _orvo
 
 # The extension's names (types, functions, constants, `threads`, __doc__
@@ -304,8 +305,58 @@ def _open_reader(path, format=None, attributes=None):
             memory.close()
 
 
-def imread(path, frame=0, start=None, format=None):
-    """Read one frame of a file as an array (an image without NumPy)"""
+def _fail_read(opened):
+    raise _error(-1, opened.errstr(), opened.filename)
+
+
+def _read_deep_frame(path, frame, start, format, wanted):
+    """imread's array at the file's own depth (converted to `wanted`), read
+    through a movie; None when the 8-bit read is the one to answer: an
+    8-bit picture file, or a movie that cannot be opened or read (that read
+    then says why in its own words). Bytes and file objects are read here
+    whatever happens, as they can be read only once."""
+    numpy = _numpy()
+    memory = _is_memory(path)
+    # One reader tells an 8-bit picture file, which the 8-bit read takes.
+    if not memory and _orvo._deepkind(path, format) == "uint8":
+        return None
+    try:
+        opened = _open_reader(path, format)
+    except Error:
+        if memory:
+            raise
+        return None
+    try:
+        number = _movie_frameat(opened, start) if start is not None else _frame_number(frame, len(opened))
+        if not 0 <= number < len(opened):
+            if not memory:
+                return None
+            raise _error(-1, "Invalid frame number.", getattr(path, "name", "<memory>"), reading=False)
+        if _deep.is_deep(opened, number):
+            return _deep.read(numpy, opened, number, wanted, _fail_read)
+        frames = opened.getframe(number)
+        if not isinstance(frames, list):
+            if not memory:
+                opened.errstr()
+                return None
+            _fail_read(opened)
+        return _deep.convert(numpy, _frames_as_arrays(frames[:1]), wanted)
+    finally:
+        opened.close()
+
+
+def imread(path, frame=0, start=None, format=None, dtype=None):
+    """Read one frame of a file as an array (an image without NumPy); the
+    array holds the file's own depth (uint8, uint16, float32) unless dtype=
+    asks for another"""
+    numpy = _numpy()
+    wanted = _deep.kind_of(numpy, dtype) if numpy is not None else None
+    if numpy is not None and wanted != "uint8":
+        deep = _read_deep_frame(path, frame, start, format, wanted)
+        if deep is not None:
+            return deep
+        if wanted is not None:
+            return _deep.convert(numpy, imread(path, frame, start, format), wanted)
     if _is_memory(path) and frame >= 0 and start is None:
         memory, format = _memory_source(path, format)
         try:
@@ -353,9 +404,34 @@ def _is_stack(data):
     return len(shape) == 4 or (len(shape) == 3 and shape[2] > 4)
 
 
+def _write_deep(path, layout, text, format):
+    """Writes one deep picture (a layout of _deep.layout_of)."""
+    array, width, height, channels, kind = layout
+    memory = _MemoryFile() if _is_memory(path, writing=True) else None
+    try:
+        if memory is not None:
+            format = _format_of(path, format)
+        name = memory.name if memory is not None else path
+        status, message = _orvo._savedeep(name, array, width, height, channels, kind, text, format)
+        if status != 0:
+            raise _error(status, message, path, reading=False)
+        if memory is not None:
+            _deliver(memory, path)
+    finally:
+        if memory is not None:
+            memory.close()
+
+
 def imwrite(path, data, options="", format=None, fps=None, **keywords):
-    """Write an array or image to a file"""
+    """Write an array or image to a file; uint16, float16 and float32
+    arrays keep their depth where the format holds it"""
     text = _option_text(options, keywords)
+    numpy = _numpy()
+    if numpy is not None and not isinstance(data, image) and not _is_stack(data):
+        layout = _deep.layout_of(numpy, data)
+        if layout is not None:
+            _write_deep(path, layout, text, format)
+            return
     if _is_stack(data):
         attributes = {"options": text}
         if fps is not None:
@@ -478,7 +554,11 @@ class MovieWriter(object):
         target = self._movie
         if not self._started:
             self._start(arg1)
-        status = target.append(arg1, object, method, smooth)
+        deep = self._deep_frames(arg1)
+        if deep is not None:
+            status = target._appenddeep(*deep)
+        else:
+            status = target.append(arg1, object, method, smooth)
         self.__dict__["_written"] = target.realframes
         if status != 0:
             text = target.errstr()
@@ -486,6 +566,24 @@ class MovieWriter(object):
                 return 0  # a movie without frames adds nothing
             self._fail(status, text)
         return 0
+
+    @staticmethod
+    def _deep_frames(frames):
+        """_appenddeep's arguments for a deep array or a (left, right) pair
+        of them; None for anything else."""
+        numpy = _numpy()
+        if numpy is None or isinstance(frames, (image, movie)):
+            return None
+        pair = frames if isinstance(frames, tuple) and len(frames) == 2 else (frames,)
+        if any(isinstance(one, (image, movie)) for one in pair):
+            return None
+        layouts = [_deep.layout_of(numpy, one) for one in pair]
+        if layouts[0] is None:
+            return None
+        arguments = tuple(layouts[0])
+        if len(layouts) == 2 and layouts[1] is not None:
+            arguments += (layouts[1][0],)
+        return arguments
 
     def close(self):
         """Finish the file; raises orvo.Error when it cannot be finished. A
@@ -578,11 +676,23 @@ def open(path, mode="r", **attributes):
     return _open_movie(path, mode, attributes)
 
 
-def _frames(opened, first=0, last=None, copy=False):
+def _frames(opened, first=0, last=None, wanted=None, copy=False):
     try:
         if last is None:
             last = len(opened) - 1
+        numpy = _numpy()
+        # The first frame's depth is the movie's.
+        if numpy is not None and wanted != "uint8" and first <= last and _deep.is_deep(opened, first):
+            for number in range(first, last + 1):
+                yield _deep.read(numpy, opened, number, wanted, _fail_read)
+            return
         for number in range(first, last + 1):
+            if wanted not in (None, "uint8"):
+                frames = opened.getframe(number)
+                if not isinstance(frames, list):
+                    _fail_read(opened)
+                yield _deep.convert(numpy, _frames_as_arrays(frames), wanted)
+                continue
             frames = opened.getframe(number)
             if not isinstance(frames, list):
                 raise _error(-1, opened.errstr(), opened.filename)
@@ -595,11 +705,14 @@ def _frames(opened, first=0, last=None, copy=False):
         opened.close()
 
 
-def imiter(path, start=None, end=None, format=None, copy=False):
-    """Iterate over the frames of a file as arrays, reading each when asked"""
+def imiter(path, start=None, end=None, format=None, dtype=None, copy=False):
+    """Iterate over the frames of a file as arrays, reading each when asked;
+    the arrays hold the file's own depth unless dtype= asks for another"""
+    numpy = _numpy()
+    wanted = _deep.kind_of(numpy, dtype) if numpy is not None else None
     opened = _open_reader(path, format)
     first, last = _first_and_last(opened, start, end) if start is not None or end is not None else (0, None)
-    return _frames(opened, first, last, copy)
+    return _frames(opened, first, last, wanted, copy)
 
 
 def info(path):
@@ -694,3 +807,28 @@ _orvo._add_method(image, "_repr_png_", _image_repr_png)
 _orvo._add_method(movie, "_repr_png_", _movie_repr_png)
 _orvo._add_method(movie, "frametime", _movie_frametime)
 _orvo._add_method(movie, "frameat", _movie_frameat)
+
+_getarray_8bit = movie.getarray
+
+
+def _movie_getarray(self, n, copy=False, dtype=None):
+    """Frame n (negative n counts from the end) as a (height, width[,
+    components]) NumPy array, top row first, at the file's own depth unless
+    dtype= asks for another (uint8 gives getframe's bytes); a (left, right)
+    tuple for a stereo movie. An 8-bit frame is a view of the new frame's
+    pixels unless copy=True"""
+    numpy = _numpy()
+    wanted = _deep.kind_of(numpy, dtype) if numpy is not None else None
+    if numpy is not None and wanted != "uint8":
+        number = n + len(self) if n < 0 else n
+        if 0 <= number < len(self) and _deep.is_deep(self, number):
+            got = self._getdeep(number)
+            # A failed read gives its status, as getframe does.
+            return _deep.arrays_of(numpy, got, wanted) if isinstance(got, tuple) else got
+    arrays = _getarray_8bit(self, n, copy)
+    if wanted in (None, "uint8") or not (isinstance(arrays, tuple) or hasattr(arrays, "dtype")):
+        return arrays
+    return _deep.convert_all(numpy, arrays, wanted)
+
+
+_orvo._add_method(movie, "getarray", _movie_getarray)

@@ -64,7 +64,11 @@ typedef struct UdilEntryPoints {
     udil_get_images_compressed_fn get_images_compressed;
     udil_uncompress_image_fn uncompress_image;
     udil_set_threads_fn set_threads; /* optional */
-    udil_describe_fn describe;       /* optional */
+    /* Optional deep frames: all three bound, or all null. */
+    udil_flag_fn deep_samples;
+    udil_get_deep_image_fn get_deep_image;
+    udil_save_deep_image_fn save_deep_image;
+    udil_describe_fn describe; /* optional */
 } UdilEntryPoints;
 
 /* One registered codec plug-in. The fields from path to depth_capable are

@@ -260,6 +260,31 @@ DYX_API int dyx_udil_movie_append_image(DyxUdilMovie *movie, dyx_image_t *left, 
 DYX_API int dyx_udil_movie_append_movie(DyxUdilMovie *movie, DyxUdilMovie *source,
                                         const DyxUdilMovieTransfer *transfer);
 
+/* ---- deep frames (16-bit, half and float samples) ------------------------ */
+
+/* Frame n of an open read movie (after range, repeats and flip) at the
+ * file's own depth, read on the calling thread. With left->pixels null
+ * nothing is read and *left (and *right when given) gets the frame's
+ * layout: width, height, channels and sample (UDIL_SAMPLE_U8 for 8-bit
+ * files and codecs without deep frames). Otherwise the caller's frames
+ * have that layout and any row stride; `right` (may be null) gets the
+ * right eye of a stereo file, else a copy of the left. 0; DYX_MOVIE_FAILED
+ * with the read_frame texts, "deep frames are not read from Multi-Tile
+ * Movies" or "the intensity ramp applies to 8-bit frames only". */
+DYX_API int dyx_udil_movie_read_deep(DyxUdilMovie *movie, int32_t n, UdilDeepFrame *left,
+                                     UdilDeepFrame *right);
+
+/* Appends one deep frame (the caller keeps it) of the movie's width and
+ * height to an open write movie, written on the calling thread after the
+ * frames behind it. A codec without deep frames takes 8-bit ones only. 0;
+ * the may_append failures; DYX_MOVIE_FAILED with "deep frames are written
+ * at the movie's size, WxH", "anaglyphs are composed from 8-bit frames
+ * only" or "deep frames are not written to Multi-Tile Movies"; or the
+ * write's status with "Unable to write frame to movie file: <reason>"
+ * ("The png format cannot hold float32 samples"). */
+DYX_API int dyx_udil_movie_append_deep(DyxUdilMovie *movie, const UdilDeepFrame *left,
+                                       const UdilDeepFrame *right);
+
 DYX_END_DECLS
 
 #endif

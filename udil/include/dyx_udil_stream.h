@@ -154,6 +154,35 @@ DYX_API int dyx_udil_save_pixels(UdilStream *stream, int32_t frame, int32_t eye,
  * or format differs from its slot's; otherwise the plug-in's status. */
 DYX_API int dyx_udil_get_image(UdilStream *stream, int32_t frame, int32_t eye, dyx_image_t *left,
                                dyx_image_t *right);
+/* ---- deep frames (16-bit, half and float samples) ---------------------- */
+
+/* The sample kinds the stream's codec reads and writes as deep frames
+ * (UDIL_SAMPLE_* mask); UDIL_SAMPLE_U8 alone for a codec without them. */
+DYX_API int32_t dyx_udil_deep_samples(const UdilStream *stream);
+/* Reads stream frame `frame` at the file's own depth into `left` (and
+ * `right` for eye 3; either may be null as for dyx_udil_get_image). With
+ * left->pixels null (or right's for eye 2) nothing is read: the frame's
+ * layout is filled in (width, height, channels, sample). Otherwise the
+ * frames must have that layout, except that a file of 8-bit samples may
+ * also be read into UDIL_SAMPLE_U16 (v * 257) or UDIL_SAMPLE_F32 (v / 255)
+ * frames. A codec without deep frames is read through its 8-bit frames.
+ * Statuses as dyx_udil_get_image; DYX_BAD_ARGUMENT a frame of another
+ * layout. */
+DYX_API int dyx_udil_get_deep(UdilStream *stream, int32_t frame, int32_t eye, UdilDeepFrame *left,
+                              UdilDeepFrame *right);
+/* The sample kind (UDIL_SAMPLE_*) of the first frame of the one file
+ * `path` read by `record` (loaded), asked on a reader of its own:
+ * UDIL_SAMPLE_U8 for a codec without deep frames, 0 when the file cannot
+ * be read that way (a stream over it then tells why). */
+DYX_API int32_t dyx_udil_file_deep_sample(const char *path, UdilRecord *record);
+/* Writes frame `frame` from deep frames of the stream's width and height.
+ * A codec without deep frames takes UDIL_SAMPLE_U8 frames only, written
+ * through its 8-bit frames; a sample kind the codec does not declare is
+ * refused with DYX_REFUSED and a last error that names the codec and the
+ * kind. Otherwise statuses as dyx_udil_save_pixels. */
+DYX_API int dyx_udil_save_deep(UdilStream *stream, int32_t frame, int32_t eye, const UdilDeepFrame *left,
+                               const UdilDeepFrame *right);
+
 /* The largest compressed frame over the whole stream in bytes; -1 when
  * there is no slot, the codec has no compressed frames, or a frame file
  * cannot be opened. */

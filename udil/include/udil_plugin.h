@@ -98,6 +98,24 @@ typedef struct UdilCompressedRequest {
     int32_t *entries32; /* indexed like entries64 */
 } UdilCompressedRequest;
 
+/* Sample kinds of deep frames (single bits, so that a set is a mask). */
+#define UDIL_SAMPLE_U8 1  /* unsigned 8-bit */
+#define UDIL_SAMPLE_U16 2 /* unsigned 16-bit, full 0..65535 range, native byte order */
+#define UDIL_SAMPLE_F16 4 /* IEEE half float, native byte order */
+#define UDIL_SAMPLE_F32 8 /* IEEE single float, native byte order */
+
+/* A frame at the file's own sample depth (32 bytes): `channels` samples a
+ * pixel (1 L, 2 LA, 3 RGB, 4 RGBA), interleaved, the top row first, rows
+ * `stride` bytes apart (at least width x channels x sample size). */
+typedef struct UdilDeepFrame {
+    int32_t width;
+    int32_t height;
+    int32_t channels;
+    int32_t sample; /* one UDIL_SAMPLE_* */
+    int64_t stride;
+    void *pixels;
+} UdilDeepFrame;
+
 UDIL_STATIC_ASSERT(sizeof(UdilOption) == 1288, "UdilOption is 1288 bytes");
 UDIL_STATIC_ASSERT(offsetof(UdilOption, set) == 256, "UdilOption.set");
 UDIL_STATIC_ASSERT(offsetof(UdilOption, type) == 260, "UdilOption.type");
@@ -112,6 +130,11 @@ UDIL_STATIC_ASSERT(offsetof(UdilMovieInfo, depth) == 16, "UdilMovieInfo.depth");
 UDIL_STATIC_ASSERT(offsetof(UdilMovieInfo, attribute_b) == 20, "UdilMovieInfo.attribute_b");
 UDIL_STATIC_ASSERT(offsetof(UdilMovieInfo, frame_rate) == 24, "UdilMovieInfo.frame_rate");
 UDIL_STATIC_ASSERT(offsetof(UdilMovieInfo, pixel_format) == 28, "UdilMovieInfo.pixel_format");
+
+UDIL_STATIC_ASSERT(sizeof(UdilDeepFrame) == 32, "UdilDeepFrame is 32 bytes");
+UDIL_STATIC_ASSERT(offsetof(UdilDeepFrame, sample) == 12, "UdilDeepFrame.sample");
+UDIL_STATIC_ASSERT(offsetof(UdilDeepFrame, stride) == 16, "UdilDeepFrame.stride");
+UDIL_STATIC_ASSERT(offsetof(UdilDeepFrame, pixels) == 24, "UdilDeepFrame.pixels");
 
 UDIL_STATIC_ASSERT(sizeof(UdilCompressedRequest) == 48, "UdilCompressedRequest is 48 bytes");
 UDIL_STATIC_ASSERT(offsetof(UdilCompressedRequest, first_frame) == 4, "first_frame");
@@ -224,6 +247,29 @@ UDIL_EXPORT int64_t udil_get_compressed_size(UdilHandle handle);
 UDIL_EXPORT int32_t udil_get_images_compressed(UdilHandle handle, UdilCompressedRequest *request);
 UDIL_EXPORT int32_t udil_uncompress_image(UdilHandle handle, const void *data, int32_t size, void *pixels);
 
+/* Optional deep frames. udil_deep_samples gives the mask of UDIL_SAMPLE_*
+ * kinds the two calls below read and write; a plug-in without it (or
+ * answering 0) is read and written through its 8-bit frames only, and the
+ * host converts those for a deep request.
+ *
+ * udil_get_deep_image reads frame `frame` of the open file at the file's
+ * own depth. Called with frame->pixels null it reads nothing and fills
+ * width, height, channels and sample with the file's own (sample is then
+ * UDIL_SAMPLE_U8 for a file of 8 bits or fewer). Otherwise the caller has
+ * set all six fields, width, height, channels and sample as that query
+ * gave them; a plug-in may refuse any other layout with a status and a
+ * udil_get_err reason. Eye 2 without a left frame reads into the right one.
+ *
+ * udil_save_deep_image writes frame `frame` of the open file from a deep
+ * frame of the movie's width and height with 1 to 4 channels and one of
+ * the declared sample kinds; a kind the file format cannot hold is refused
+ * with a reason that names it. Both are present, or neither is bound. */
+UDIL_EXPORT int32_t udil_deep_samples(void);
+UDIL_EXPORT int32_t udil_get_deep_image(UdilHandle handle, int32_t frame, int32_t eye, UdilDeepFrame *left,
+                                        UdilDeepFrame *right);
+UDIL_EXPORT int32_t udil_save_deep_image(UdilHandle handle, int32_t frame, int32_t eye,
+                                         const UdilDeepFrame *left, const UdilDeepFrame *right);
+
 /* Pointer types of the entry points, in the host's binding order. */
 typedef const char *(*udil_name_fn)(void);
 typedef const char *(*udil_desc_fn)(void);
@@ -248,6 +294,9 @@ typedef int32_t (*udil_get_image_fn)(UdilHandle, int32_t, int32_t, void *, void 
 typedef int64_t (*udil_get_compressed_size_fn)(UdilHandle);
 typedef int32_t (*udil_get_images_compressed_fn)(UdilHandle, UdilCompressedRequest *);
 typedef int32_t (*udil_uncompress_image_fn)(UdilHandle, const void *, int32_t, void *);
+typedef int32_t (*udil_get_deep_image_fn)(UdilHandle, int32_t, int32_t, UdilDeepFrame *, UdilDeepFrame *);
+typedef int32_t (*udil_save_deep_image_fn)(UdilHandle, int32_t, int32_t, const UdilDeepFrame *,
+                                           const UdilDeepFrame *);
 typedef int32_t (*udil_describe_fn)(UdilHandle, char *, int32_t);
 
 UDIL_END_DECLS

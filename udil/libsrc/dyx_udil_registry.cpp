@@ -322,6 +322,15 @@ int dyx_udil_load(UdilRecord *record) {
         entry.get_images_compressed = nullptr;
         entry.uncompress_image = nullptr;
     }
+    // Deep frames come as a set of three; a plug-in missing one of them is
+    // read and written through its 8-bit frames.
+    if (!bind(library, entry.deep_samples, "udil_deep_samples") ||
+        !bind(library, entry.get_deep_image, "udil_get_deep_image") ||
+        !bind(library, entry.save_deep_image, "udil_save_deep_image")) {
+        entry.deep_samples = nullptr;
+        entry.get_deep_image = nullptr;
+        entry.save_deep_image = nullptr;
+    }
 #undef DYX_UDIL_BIND_MANDATORY
     if (bind(library, entry.set_state, "udil_set_state") && entry.set_state(0) != 0) return DYX_REFUSED;
     if (bind(library, entry.path_to_udil, "udil_path_to_udil")) entry.path_to_udil(record->path);

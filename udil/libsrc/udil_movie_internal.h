@@ -42,6 +42,11 @@ struct DyxUdilMovieInternals {
     // A write movie opened without a count takes frames up to frame_limit
     // (what its file names can number); a tiled one writes its description,
     // named here, when it closes.
+    // The deep layout of the container file read last (its slot), which
+    // does not change while it is open: asked once, as its handle is the
+    // one the frames decoded ahead use.
+    const void *deep_layout_slot = nullptr;
+    UdilDeepFrame deep_layout{};
     bool uncounted = false;
     int32_t frame_limit = 0;
     std::string mtm_description;

@@ -6,6 +6,8 @@ from .codecs import PIXEL_FORMAT_NAMES
 from .errors import CliError
 from .inputs import open_movie
 
+BYTES_OF_SAMPLE = {"uint8": 1, "uint16": 2, "float16": 2, "float32": 4}
+
 
 def add_parser(subparsers):
     parser = subparsers.add_parser(
@@ -31,6 +33,7 @@ def describe(name, as_sequence=False):
                 "width": movie.dims[0], "height": movie.dims[1], "frames": movie.nframes,
                 "fps": round(movie.fps, 3) if movie.fps > 0 else None,
                 "stereo": bool(movie.stereo), "pixel_format": _pixel_format(movie, name),
+                "samples": _samples(movie),
                 "sequence": sequence,
                 "tiles": _mtm_tile_count(movie.filename) if ".mtm" in movie.filename else None}
         facts = movie.info or {}
@@ -93,6 +96,15 @@ def _pixel_format(movie, name):
     return PIXEL_FORMAT_NAMES.get(format, str(format))
 
 
+def _samples(movie):
+    """The NumPy name of the first frame's samples at the file's own depth."""
+    layout = movie._deeplayout(0)
+    if not isinstance(layout, tuple):
+        movie.errstr()
+        return "uint8"
+    return layout[3]
+
+
 def _mtm_tile_count(filename):
     try:
         with open(filename) as mtm:
@@ -116,7 +128,8 @@ def run(args):
              ("frames", str(info["frames"])),
              ("fps", "%g" % info["fps"] if info["fps"] else "unknown"),
              ("stereo", "yes" if info["stereo"] else "no"),
-             ("pixel format", info["pixel_format"] or "unknown")]
+             ("pixel format", info["pixel_format"] or "unknown"),
+             ("bit depth", "%d (%s)" % (8 * BYTES_OF_SAMPLE[info["samples"]], info["samples"]))]
     if info["sequence"]:
         lines.append(("sequence", "%(template)s, files %(first)d to %(last)d" % info["sequence"]))
     if info.get("tiles"):

@@ -9,6 +9,7 @@ import sys
 import orvo
 
 from . import carry_over, layouts
+from .convert_deep import deep_writer
 from .convert_plan import create_output, open_and_plan, picture_chooser, wants_stereo, writes_pictures
 from .convert_writers import MovieWriter, PictureWriter, first_layout
 from .errors import CliError, interrupted_status
@@ -38,6 +39,9 @@ def choose_writer(args, sources, codec, plan, timing):
     """A PictureWriter when the output is pictures whose codec holds the
     input's layout better than the RGB a movie writes, else a MovieWriter,
     with a note when its RGB drops the input's alpha."""
+    deep = deep_writer(args, sources, codec, plan, timing)
+    if deep is not None:
+        return deep
     chooser = picture_chooser(args, sources, plan, timing)
     if writes_pictures(chooser, sources):
         return PictureWriter(args, sources, plan.filename, plan.shown, chooser, wants_stereo(args, sources),

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Times deep pixels side by side with OpenCV, OpenImageIO and PyAV: a
+16-bit 1080p PNG read and written (orvo.imread / orvo.imwrite against
+cv2.imread with IMREAD_UNCHANGED / cv2.imwrite at zlib level 1), a 16-bit
+TIFF read, a 1080p half-float OpenEXR read as float against OpenImageIO,
+and frames of a 10-bit ProRes movie read as 16-bit RGB (orvo.imiter
+against PyAV's to_ndarray(format="rgb48le")). Prints the median of each
+and the ratio orvo / peer. The machine may be shared: the medians are
+indicative.
+
+Run with the module on the path, for example:
+    PYTHONPATH=build/py3 QEV_UDILPATH=build/udil python3 bench/deep_compare.py [--repeat N]
+"""
+from __future__ import print_function
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import tempfile
+import time
+
+import numpy
+import orvo
+
+try:
+    import cv2
+except ImportError:
+    cv2 = None
+try:
+    import av
+except ImportError:
+    av = None
+try:
+    import OpenImageIO
+except ImportError:
+    OpenImageIO = None
+
+
+def median_seconds(work, repeat):
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        work()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def picture(height=1080, width=1920):
+    """A 16-bit RGB frame with smooth gradients and some noise, as a scan."""
+    y, x = numpy.mgrid[0:height, 0:width]
+    noise = numpy.random.default_rng(1).integers(0, 64, (height, width, 3))
+    channels = [x * 34, y * 60, (x + y) * 21]
+    return (numpy.stack(channels, axis=2) + noise).astype(numpy.uint16)
+
+
+def report(name, ours, peer, peer_name):
+    ratio = "%.2f" % (ours / peer) if peer else "-"
+    peer_text = "%8.1f ms" % (peer * 1000) if peer else "       -   "
+    print("%-28s orvo %8.1f ms   %s %s   ratio %s" % (name, ours * 1000, peer_name, peer_text, ratio))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repeat", type=int, default=7)
+    repeat = parser.parse_args().repeat
+    folder = tempfile.mkdtemp(prefix="orvo-deep-")
+    try:
+        frame = picture()
+        bgr = frame[:, :, ::-1].copy()
+        png = os.path.join(folder, "frame.png")
+        tiff = os.path.join(folder, "frame.tif")
+        orvo.imwrite(png, frame)
+        orvo.imwrite(tiff, frame)
+        # Both writers at zlib level 1 (orvo's default): the same work.
+        cv2_png = [cv2.IMWRITE_PNG_COMPRESSION, 1] if cv2 else None
+        report("16-bit 1080p PNG read", median_seconds(lambda: orvo.imread(png), repeat),
+               cv2 and median_seconds(lambda: cv2.imread(png, cv2.IMREAD_UNCHANGED), repeat), "cv2")
+        written = os.path.join(folder, "written.png")
+        report("16-bit 1080p PNG write", median_seconds(lambda: orvo.imwrite(written, frame), repeat),
+               cv2 and median_seconds(lambda: cv2.imwrite(written, bgr, cv2_png), repeat), "cv2")
+        report("16-bit 1080p TIFF read", median_seconds(lambda: orvo.imread(tiff), repeat),
+               cv2 and median_seconds(lambda: cv2.imread(tiff, cv2.IMREAD_UNCHANGED), repeat), "cv2")
+        exr = os.path.join(folder, "frame.exr")
+        subprocess.check_call(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080",
+                               "-frames:v", "1", "-pix_fmt", "gbrpf32le", "-c:v", "exr", "-format", "1", exr])
+
+        def oiio_read():
+            source = OpenImageIO.ImageInput.open(exr)
+            source.read_image("float")
+            source.close()
+
+        report("half 1080p EXR read, float", median_seconds(lambda: orvo.imread(exr), repeat),
+               OpenImageIO and median_seconds(oiio_read, repeat), "OIIO")
+        movie = os.path.join(folder, "prores.mov")
+        subprocess.check_call(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=24",
+                               "-frames:v", "24", "-c:v", "prores_ks", "-profile:v", "3", "-pix_fmt",
+                               "yuv422p10le", movie])
+
+        def pyav_frames():
+            with av.open(movie) as container:
+                for decoded in container.decode(video=0):
+                    decoded.to_ndarray(format="rgb48le")
+
+        ours = median_seconds(lambda: [None for _ in orvo.imiter(movie)], max(3, repeat // 2)) / 24
+        peer = av and median_seconds(pyav_frames, max(3, repeat // 2)) / 24
+        report("10-bit ProRes frame, rgb48", ours, peer, "PyAV")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
