@@ -299,8 +299,8 @@ def imiter(
     start: Optional[float] = ...,
     end: Optional[float] = ...,
     format: Optional[str] = ...,
-    copy: bool = ...,
     dtype: Any = ...,
+    copy: bool = ...,
 ) -> Iterator[_Pixels]: ...
 @overload
 def open(path: _Source, mode: Literal["r"] = ..., **attributes: Any) -> movie: ...
