@@ -33,15 +33,6 @@ constexpr int32_t kIndexFirst = 8;
 constexpr const char *kOwnTags[] = {"major_brand", "minor_version", "compatible_brands", "encoder",
                                     "timecode"};
 
-struct OutputCloser {
-    void operator()(AVFormatContext *context) const {
-        if (context == nullptr) return;
-        if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
-
 struct DictionaryFreer {
     AVDictionary *entries = nullptr;
     ~DictionaryFreer() { av_dict_free(&entries); }

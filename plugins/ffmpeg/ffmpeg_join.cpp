@@ -13,15 +13,6 @@
 
 namespace {
 
-struct OutputCloser {
-    void operator()(AVFormatContext *context) const {
-        if (context == nullptr) return;
-        if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
-
 class Joiner {
 public:
     Joiner(char *error, int32_t error_size) : error_(error), error_size_(error_size) {}
@@ -179,7 +170,7 @@ private:
     char *error_;
     int32_t error_size_;
     char message_[128] = {};
-    OutputPtr output_;
+    ffmpeg_plugin::OutputPtr output_;
     ffmpeg_plugin::PacketPtr packet_;
     AVRational time_base_{1, 1};
     int64_t frame_duration_ = 1;

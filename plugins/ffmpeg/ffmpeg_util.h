@@ -30,7 +30,17 @@ struct ScalerFreer {
     void operator()(SwsContext *context) const { sws_freeContext(context); }
 };
 
+// A file being written: its byte stream closed with it.
+struct OutputCloser {
+    void operator()(AVFormatContext *context) const {
+        if (context == nullptr) return;
+        if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+
 using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;

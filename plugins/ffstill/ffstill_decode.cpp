@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "ffstill_owners.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
@@ -18,12 +20,6 @@ namespace ffstill {
 
 namespace {
 
-struct CodecCloser {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
@@ -149,8 +145,8 @@ FramePtr decode_still(const char *path, const StillFormat &format, const DecodeS
         error = std::string("this FFmpeg has no ") + format.decoder + " decoder";
         return nullptr;
     }
-    std::unique_ptr<AVCodecContext, CodecCloser> decoder(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    CodecPtr decoder(avcodec_alloc_context3(codec));
+    PacketPtr packet(av_packet_alloc());
     FramePtr picture(av_frame_alloc());
     if (!decoder || !packet || !picture) {
         error = "out of memory";

@@ -8,6 +8,8 @@
 
 #include "ffstill_decode.h"
 
+#include "ffstill_owners.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
@@ -20,12 +22,6 @@ namespace ffstill {
 
 namespace {
 
-struct CodecCloser {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
 struct ScalerFreer {
     void operator()(SwsContext *context) const { sws_freeContext(context); }
 };
@@ -181,8 +177,8 @@ bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width,
         error = std::string("this FFmpeg has no ") + settings.format->encoder + " encoder";
         return false;
     }
-    std::unique_ptr<AVCodecContext, CodecCloser> encoder(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    CodecPtr encoder(avcodec_alloc_context3(codec));
+    PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     if (!encoder || !packet || !frame) {
         error = "out of memory";
