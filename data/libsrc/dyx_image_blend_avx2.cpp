@@ -14,9 +14,14 @@
 #include <utility>
 
 // Everything below is this file's own, so no inline function compiled for
-// AVX2 here can stand in for another file's.
+// AVX2 here can stand in for another file's. Clang takes the target through
+// its own pragma, which reaches every function declared below.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace blend_kernels {
 namespace {
@@ -69,6 +74,13 @@ inline u8x32 pixel_alphas(u8x32 v) {
     }
 }
 
+// The 32 lanes from offset on of a pattern repeating every period bytes.
+inline u8x32 repeat_pattern(const uint8_t *pattern, int offset, int period) {
+    uint8_t bytes[32];
+    for (int k = 0; k < 32; ++k) bytes[k] = pattern[(offset + k) % period];
+    return load(bytes);
+}
+
 // One factor's select masks for one vector of a wide step: the lanes of
 // the 16- or 48-byte block pattern, repeated.
 struct FactorVector {
@@ -76,17 +88,12 @@ struct FactorVector {
 
     FactorVector() = default;
     FactorVector(const FactorLanes &lanes, int offset, int period) {
-        auto pick = [&](const uint8_t *pattern) {
-            uint8_t bytes[32];
-            for (int k = 0; k < 32; ++k) bytes[k] = pattern[(offset + k) % period];
-            return load(bytes);
-        };
-        source = pick(lanes.source);
-        source_alpha = pick(lanes.source_alpha);
-        dest = pick(lanes.dest);
-        dest_alpha = pick(lanes.dest_alpha);
-        constant = pick(lanes.constant);
-        invert = pick(lanes.invert);
+        source = repeat_pattern(lanes.source, offset, period);
+        source_alpha = repeat_pattern(lanes.source_alpha, offset, period);
+        dest = repeat_pattern(lanes.dest, offset, period);
+        dest_alpha = repeat_pattern(lanes.dest_alpha, offset, period);
+        constant = repeat_pattern(lanes.constant, offset, period);
+        invert = repeat_pattern(lanes.invert, offset, period);
     }
 
     template <unsigned T>
@@ -162,7 +169,11 @@ bool blend_wide(int components, const uint8_t *src, uint8_t *dest, size_t blocks
 
 }  // namespace blend_kernels
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else
 
