@@ -89,6 +89,19 @@ void BM_RgbToGrey(benchmark::State &state) {
 }
 BENCHMARK(BM_RgbToGrey)->Apply(worker_counts);
 
+// A black-and-white picture kept as RGB: every pixel's weighted sum is a
+// multiple of 100, the case that needs the rounding fix-up.
+void BM_FlatGreyRgbToGrey(benchmark::State &state) {
+    dyx_image_t *source = random_frame();
+    for (uint64_t n = 0; n + 3 <= dyx_image_data_size(source); n += 3)
+        source->data[n + 1] = source->data[n + 2] = source->data[n];
+    dyx_image_t *target = dyx_image_alloc(1, 1, 0, DYX_IMG_FMT_L);
+    time_in_place(state, source, [&](dyx_image_t **image) { dyx_image_convert(image, target); });
+    dyx_image_free(&target);
+    dyx_image_free(&source);
+}
+BENCHMARK(BM_FlatGreyRgbToGrey)->Apply(worker_counts);
+
 // The middle quarter of a 1080p RGBA frame enlarged onto a whole one.
 void BM_BitbltScaled(benchmark::State &state) {
     dyx_parallel_set_threads(static_cast<int>(state.range(0)));

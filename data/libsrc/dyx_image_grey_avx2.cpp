@@ -33,16 +33,56 @@ __attribute__((target("avx2"))) inline __m256i load_pair(const uint8_t *low, con
         _mm_loadu_si128(reinterpret_cast<const __m128i *>(high)), 1);
 }
 
+// The 16 pixels of one step as 16-bit lanes of red | green << 8 and of
+// blue. Pixels 0-3 and 8-11 come from one pair of loads, 4-7 and 12-15 from
+// another, so that lane k holds pixel k.
+struct StepLanes {
+    __m256i rg_first, rg_second, b_first, b_second;
+
+    __attribute__((target("avx2"))) explicit StepLanes(int components)
+        : rg_first(_mm256_broadcastsi128_si256(pixel_lanes(components, 0, false))),
+          rg_second(_mm256_broadcastsi128_si256(pixel_lanes(components, 4, false))),
+          b_first(_mm256_broadcastsi128_si256(pixel_lanes(components, 0, true))),
+          b_second(_mm256_broadcastsi128_si256(pixel_lanes(components, 4, true))) {}
+
+    __attribute__((target("avx2"))) void lanes(const uint8_t *p, size_t c, __m256i &rg, __m256i &blue) const {
+        const __m256i a = load_pair(p, p + 8 * c), b = load_pair(p + 4 * c, p + 12 * c);
+        rg = _mm256_or_si256(_mm256_shuffle_epi8(a, rg_first), _mm256_shuffle_epi8(b, rg_second));
+        blue = _mm256_or_si256(_mm256_shuffle_epi8(a, b_first), _mm256_shuffle_epi8(b, b_second));
+    }
+};
+
+// Four 16-bit lanes, starting at lane `first` of eight, as doubles.
+template <int first>
+__attribute__((target("avx2"))) inline __m256d lanes_as_doubles(__m128i lanes) {
+    return _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_srli_si128(lanes, 2 * first)));
+}
+
+// trunc((0.3 r + 0.59 g) + 0.11 b) in double precision, operation for
+// operation as the defining expression, for eight pixels given as 16-bit
+// lanes of red | green << 8 and of blue. No FMA: each product is rounded.
+__attribute__((target("avx2"))) inline __m128i grey_of_doubles(__m128i rg, __m128i blue) {
+    const __m128i red = _mm_and_si128(rg, _mm_set1_epi16(0xff)), green = _mm_srli_epi16(rg, 8);
+    __m128i quarter[2];
+    for (int half = 0; half < 2; ++half) {
+        const __m256d r = half == 0 ? lanes_as_doubles<0>(red) : lanes_as_doubles<4>(red);
+        const __m256d g = half == 0 ? lanes_as_doubles<0>(green) : lanes_as_doubles<4>(green);
+        const __m256d b = half == 0 ? lanes_as_doubles<0>(blue) : lanes_as_doubles<4>(blue);
+        const __m256d value =
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r, _mm256_set1_pd(0.3)), _mm256_mul_pd(g, _mm256_set1_pd(0.59))),
+                          _mm256_mul_pd(b, _mm256_set1_pd(0.11)));
+        quarter[half] = _mm256_cvttpd_epi32(value);
+    }
+    return _mm_packs_epi32(quarter[0], quarter[1]);
+}
+
 }  // namespace
 
 __attribute__((target("avx2"))) size_t grey_bytes_avx2(const uint8_t *src, uint8_t *dest, size_t count,
                                                        int components, const uint8_t *fixes) {
     if (!avx2_available()) return 0;
     const size_t c = static_cast<size_t>(components);
-    const __m256i rg_first = _mm256_broadcastsi128_si256(pixel_lanes(components, 0, false));
-    const __m256i rg_second = _mm256_broadcastsi128_si256(pixel_lanes(components, 4, false));
-    const __m256i b_first = _mm256_broadcastsi128_si256(pixel_lanes(components, 0, true));
-    const __m256i b_second = _mm256_broadcastsi128_si256(pixel_lanes(components, 4, true));
+    const StepLanes shuffles(components);
     const __m256i rg_weights = _mm256_set1_epi16(30 | (59 << 8));
     const __m256i b_weights = _mm256_set1_epi16(11);
     // sum / 100 == (sum * 41944) >> 22 for every sum up to 25500.
@@ -54,22 +94,17 @@ __attribute__((target("avx2"))) size_t grey_bytes_avx2(const uint8_t *src, uint8
     // fix-ups are made after each chunk of groups, so that the vector loop
     // has no branch that depends on the pixels.
     constexpr size_t kChunkGroups = 256;
+    constexpr int kDoublesFrom = 4;
     uint32_t hit_group[kChunkGroups], hit_lanes[kChunkGroups];
     size_t i = 0;
-    // Pixels 0-3 and 8-11 come from one pair of loads, 4-7 and 12-15 from
-    // another, so 16-bit lane k of the result holds pixel k. The last load
-    // must stay inside the source.
+    // The last load of a step must stay inside the source.
     while (i + 16 <= count && i * c + 12 * c + 16 <= bytes) {
         const size_t chunk_start = i;
         size_t hits = 0;
         for (size_t g = 0; g < kChunkGroups && i + 16 <= count && i * c + 12 * c + 16 <= bytes;
              ++g, i += 16) {
-            const uint8_t *p = src + i * c;
-            const __m256i a = load_pair(p, p + 8 * c), b = load_pair(p + 4 * c, p + 12 * c);
-            const __m256i rg =
-                _mm256_or_si256(_mm256_shuffle_epi8(a, rg_first), _mm256_shuffle_epi8(b, rg_second));
-            const __m256i blue =
-                _mm256_or_si256(_mm256_shuffle_epi8(a, b_first), _mm256_shuffle_epi8(b, b_second));
+            __m256i rg, blue;
+            shuffles.lanes(src + i * c, c, rg, blue);
             const __m256i sum =
                 _mm256_add_epi16(_mm256_maddubs_epi16(rg, rg_weights), _mm256_mullo_epi16(blue, b_weights));
             const __m256i grey = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), 6);
@@ -85,6 +120,18 @@ __attribute__((target("avx2"))) size_t grey_bytes_avx2(const uint8_t *src, uint8
         }
         for (size_t h = 0; h < hits; ++h) {
             const size_t first = chunk_start + hit_group[h];
+            // Flat grey pictures put every sum on a multiple of 100: a step
+            // with several such pixels is recomputed whole in doubles,
+            // which costs less than a table lookup each.
+            if (__builtin_popcount(hit_lanes[h]) >= kDoublesFrom) {
+                __m256i rg, blue;
+                shuffles.lanes(src + first * c, c, rg, blue);
+                const __m128i low = grey_of_doubles(_mm256_castsi256_si128(rg), _mm256_castsi256_si128(blue));
+                const __m128i high =
+                    grey_of_doubles(_mm256_extracti128_si256(rg, 1), _mm256_extracti128_si256(blue, 1));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(dest + first), _mm_packus_epi16(low, high));
+                continue;
+            }
             for (uint32_t lanes = hit_lanes[h]; lanes != 0; lanes &= lanes - 1) {
                 const size_t at = first + static_cast<size_t>(__builtin_ctz(lanes)) / 2;
                 const uint8_t *pixel = src + at * c;

@@ -189,6 +189,35 @@ TEST_F(ExactReference, GreyOfEveryColourIsTheDoubleExpression) {
     });
 }
 
+// Every colour whose integer sum is a multiple of 100, side by side, as
+// RGB and RGBA: the pixels that need the rounding fix-up, densely (flat
+// grey pictures are made of them).
+TEST_F(ExactReference, GreyOfEveryColourOnAHundredIsTheDoubleExpression) {
+    std::vector<uint8_t> rgb, expected;
+    for (int r = 0; r < 256; ++r)
+        for (int g = 0; g < 256; ++g)
+            for (int b = 0; b < 256; ++b)
+                if ((30 * r + 59 * g + 11 * b) % 100 == 0) {
+                    rgb.insert(rgb.end(), {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)});
+                    expected.push_back(static_cast<uint8_t>(static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b)));
+                }
+    const int width = 1024, height = static_cast<int>(expected.size() / width);
+    expected.resize(size_t{1024} * height);
+    for (const int32_t format : {DYX_IMG_FMT_RGB, DYX_IMG_FMT_RGBA}) {
+        const ImagePtr image = make_image(width, height, format);
+        const int c = format == DYX_IMG_FMT_RGB ? 3 : 4;
+        for (size_t n = 0; n < expected.size(); ++n) {
+            std::memcpy(image->data + c * n, &rgb[3 * n], 3);
+            if (c == 4) image->data[c * n + 3] = static_cast<uint8_t>(n);
+        }
+        const ImagePtr grey = make_image(width, height, DYX_IMG_FMT_L);
+        on_every_path([&] {
+            ASSERT_EQ(dyx_image_togrey(image.get(), grey.get()), 0);
+            EXPECT_EQ(bytes_of(grey.get()), expected) << "components " << c;
+        });
+    }
+}
+
 TEST_F(ExactReference, BitbltMatchesEveryRectangleAndMode) {
     std::mt19937 random(31);
     auto any = [&](int low, int high) { return low + static_cast<int32_t>(random() % (high - low + 1)); };
