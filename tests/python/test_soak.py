@@ -75,16 +75,26 @@ class SoakTest(ScratchTestCase):
         broken.filename = self.path("absent.#.ppm")
         self.assertEqual(broken.open(), -1)
 
-    def test_memory_stays_flat(self):
-        for round in range(WARM_UP):
-            self.round_trip(round)
+    def measured_rounds(self):
+        """Growth of resident bytes and of Python objects over ROUNDS rounds."""
         resident, blocks = resident_bytes(), python_blocks()
         for round in range(ROUNDS):
             self.round_trip(round)
-        grown = resident_bytes() - resident
-        blocks_grown = python_blocks() - blocks
+        return resident_bytes() - resident, python_blocks() - blocks
+
+    def test_memory_stays_flat(self):
+        for round in range(WARM_UP):
+            self.round_trip(round)
+        # A leak grows in every stretch of rounds; other tests' threads
+        # still winding down in this process (pytest workers share one)
+        # may allocate during one stretch, so the best of three counts.
+        stretches = []
+        for _ in range(3):
+            stretches.append(self.measured_rounds())
+            grown, blocks_grown = stretches[-1]
+            if grown < 3 << 20 and blocks_grown < ROUNDS // 2:
+                return
         # Leaking one frame a round adds 6.9 MB and 120 objects; a clean run
         # moves by some 40 KB and a handful of objects.
-        self.assertLess(grown, 3 << 20, "resident size grew by %d bytes over %d rounds" % (grown, ROUNDS))
-        self.assertLess(blocks_grown, ROUNDS // 2,
-                        "Python objects grew by %d over %d rounds" % (blocks_grown, ROUNDS))
+        self.fail("memory grew in every stretch of %d rounds (resident bytes, Python objects): %s" %
+                  (ROUNDS, stretches))
