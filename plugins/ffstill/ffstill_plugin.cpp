@@ -5,13 +5,17 @@
 // Pictures read as L, LA, RGB or RGBA with 8 bits a sample (see
 // ffstill_reduce.h for how deeper samples map to 8 bits); the reader
 // option `layer` picks an OpenEXR layer other than the RGBA channels.
-// Pictures are written with 8 bits a sample, except OpenEXR, which holds
-// linear light as half (or, with `exrpixel float`, 32-bit float) samples.
+// 8-bit pictures are written with 8 bits a sample, except OpenEXR, which
+// holds linear light as half (or, with `exrpixel float`, 32-bit float)
+// samples. Deep frames keep their samples: half and float ones in OpenEXR,
+// 16-bit ones in DPX (or 10 and 12 bits, with `dpxbits`), SGI, JPEG 2000
+// and JPEG XL; a kind a format cannot hold is refused by name.
 #include <memory>
 #include <string>
 
 #include "ffstill_decode.h"
 #include "ffstill_deep.h"
+#include "ffstill_deep_write.h"
 #include "ffstill_encode.h"
 #include "ffstill_formats.h"
 #include "ffstill_reduce.h"
@@ -30,6 +34,7 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"lossless", UDIL_OPT_BOOLEAN, "", "0", "WebP and JPEG XL: store the picture exactly"},
     {"exrcompression", UDIL_OPT_CHOICE, "zip16|none|rle|zip1", "0", "OpenEXR compression"},
     {"exrpixel", UDIL_OPT_CHOICE, "half|float", "0", "OpenEXR sample type written"},
+    {"dpxbits", UDIL_OPT_CHOICE, "16|10|12", "0", "DPX bits a sample written from 16-bit frames"},
     {"layer", UDIL_OPT_TEXT, "", "", "Reading OpenEXR: the layer read (empty: the RGBA channels)"},
 };
 
@@ -46,6 +51,9 @@ EncodeSettings encode_settings_from(const udil_sdk::Options &options) {
     const long compression = options.integer("exrcompression", 0);
     settings.exr_compression = kExrCompressions[compression >= 0 && compression < 4 ? compression : 0];
     settings.exr_float = options.integer("exrpixel", 0) == 1;
+    static constexpr int kDpxBits[] = {16, 10, 12};
+    const long dpx_bits = options.integer("dpxbits", 0);
+    settings.dpx_bits = kDpxBits[dpx_bits >= 0 && dpx_bits < 3 ? dpx_bits : 0];
     return settings;
 }
 
@@ -143,6 +151,18 @@ public:
             return fail(1, "ffstill: %s does not name a still-picture format (.exr, .dpx, .webp ...)", path);
         return OnePictureWriter::file_new(path);
     }
+
+    int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) override {
+        if (!udil_sdk::deep_frame_usable(in) || in.channels != channels())
+            return fail(6, "ffstill: the deep frame does not match the movie");
+        if (in.sample == UDIL_SAMPLE_U8) return udil_sdk::save_image_from_deep(*this, frame, eye, in);
+        const EncodeSettings &used = settings();
+        if (used.format == nullptr) return fail(6, "ffstill: no file is open");
+        if ((used.format->deep_samples & in.sample) == 0)
+            return fail(1, "The %s format cannot hold %s samples", used.format->name,
+                        udil_sdk::sample_name(in.sample));
+        return save_picture([&](std::FILE *file, std::string &error) { return encode_deep(file, in, used, error); });
+    }
 };
 
 struct FfstillCodec : udil_sdk::PluginDefaults {
@@ -153,8 +173,9 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
     static constexpr int32_t kConcurrentUse = 1;  // handles share no state
     static constexpr int32_t kRandWrites = 1;
-    // Deep files are read whole; frames are written from 8-bit ones.
-    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8;
+    // Every kind some format holds; each format refuses the others.
+    static constexpr int32_t kDeepSamples =
+        UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16 | UDIL_SAMPLE_F16 | UDIL_SAMPLE_F32;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 

@@ -5,5 +5,6 @@ set(UDIL_PLUGIN_SOURCES
   ffstill_decode.cpp
   ffstill_reduce.cpp
   ffstill_deep.cpp
+  ffstill_deep_write.cpp
   ffstill_encode.cpp
 )
