@@ -18,6 +18,7 @@
 #include "ffstill_deep_write.h"
 #include "ffstill_encode.h"
 #include "ffstill_formats.h"
+#include "ffstill_probe.h"
 #include "ffstill_reduce.h"
 #include "udil_sdk.h"
 #include "udil_sdk_output.h"
@@ -57,7 +58,9 @@ EncodeSettings encode_settings_from(const udil_sdk::Options &options) {
     return settings;
 }
 
-// One file open for reading: decoded when opened, handed out as 8 bits.
+// One file open for reading, handed out as 8 bits or at its own depth.
+// A file whose header tells its layout (see ffstill_probe.h) is decoded
+// when its picture is first asked for; any other when it is opened.
 class Reader : public udil_sdk::Handle {
 public:
     Reader(const UdilMovieInfo &info, DecodeSettings settings, std::string probed_path, FramePtr probed)
@@ -68,27 +71,19 @@ public:
 
     int32_t file_open(const char *path) override {
         file_close();
+        format_ = format_of(path);
+        if (format_ == nullptr) return fail(1, "ffstill: %s does not name a still-picture format", path);
+        path_ = path;
         if (probed_ && probed_path_ == path) {
             picture_ = std::move(probed_);
         } else {
             probed_.reset();
-            const StillFormat *format = format_of(path);
-            if (format == nullptr) return fail(1, "ffstill: %s does not name a still-picture format", path);
-            std::string error;
-            picture_ = decode_still(path, *format, settings_, error);
-            if (!picture_) return fail(7, "ffstill: can't read %s: %s", path, error.c_str());
+            if (probe_layout(path, *format_, settings_, layout_)) return check_layout();
+            const int32_t status = decode();
+            if (status != 0) return status;
         }
-        const int32_t format = host_format_of(*picture_, alpha_if_used(path));
-        if (picture_->width != expected_.width || picture_->height != expected_.height ||
-            format != expected_.pixel_format) {
-            fail(12, "ffstill: %s is %dx%d %s, the movie's frames are %dx%d %s", path, picture_->width,
-                 picture_->height, format_name(format), expected_.width, expected_.height,
-                 format_name(expected_.pixel_format));
-            picture_.reset();
-            return 12;
-        }
-        path_ = path;
-        return 0;
+        layout_ = layout_of(*picture_, path);
+        return check_layout();
     }
 
     int32_t file_close() override {
@@ -100,9 +95,11 @@ public:
     // One picture per file: every frame number reads it. Eye 2 without a
     // left buffer delivers into the right one.
     int32_t get_image(int32_t, int32_t, void *left, void *right) override {
-        if (!picture_) return fail(6, "ffstill: no file is open");
+        if (path_.empty()) return fail(6, "ffstill: no file is open");
         auto *pixels = static_cast<uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "ffstill: no pixel buffer given");
+        const int32_t status = decoded();
+        if (status != 0) return status;
         std::string error;
         if (!reduce_to_8_bits(*picture_, expected_.pixel_format, pixels, error))
             return fail(7, "ffstill: can't convert %s: %s", path_.c_str(), error.c_str());
@@ -112,11 +109,11 @@ public:
     // Integer pictures deeper than 8 bits come as 16-bit samples, float
     // ones (OpenEXR) as 32-bit floats; others through their 8-bit frames.
     int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
-        if (!picture_) return fail(6, "ffstill: no file is open");
+        if (path_.empty()) return fail(6, "ffstill: no file is open");
         const UdilDeepFrame own{expected_.width,
                                 expected_.height,
                                 udil_sdk::format_channels(expected_.pixel_format),
-                                deep_sample_of(*picture_),
+                                layout_.sample,
                                 0,
                                 nullptr};
         if (out.pixels == nullptr) {
@@ -125,6 +122,8 @@ public:
         }
         if (!udil_sdk::same_deep_layout(out, own)) return udil_sdk::refuse_deep_layout(*this, "ffstill", own);
         if (own.sample == UDIL_SAMPLE_U8) return udil_sdk::get_image_as_deep(*this, frame, eye, out);
+        const int32_t status = decoded();
+        if (status != 0) return status;
         std::string error;
         if (!read_deep(*picture_, out, error))
             return fail(7, "ffstill: can't convert %s: %s", path_.c_str(), error.c_str());
@@ -132,12 +131,55 @@ public:
     }
 
 private:
+    static Layout layout_of(const AVFrame &picture, const char *path) {
+        Layout layout;
+        layout.width = picture.width;
+        layout.height = picture.height;
+        layout.host_format = host_format_of(picture, alpha_if_used(path));
+        layout.sample = deep_sample_of(picture);
+        return layout;
+    }
+
+    int32_t decode() {
+        std::string error;
+        picture_ = decode_still(path_.c_str(), *format_, settings_, error);
+        if (!picture_) return fail(7, "ffstill: can't read %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
+    // The open file's picture, decoded now if it was not yet; it must have
+    // the layout its header promised.
+    int32_t decoded() {
+        if (picture_) return 0;
+        const int32_t status = decode();
+        if (status != 0) return status;
+        const Layout found = layout_of(*picture_, path_.c_str());
+        if (found.width == layout_.width && found.height == layout_.height &&
+            found.host_format == layout_.host_format && found.sample == layout_.sample)
+            return 0;
+        picture_.reset();
+        return fail(7, "ffstill: %s decodes to another layout than its header gives", path_.c_str());
+    }
+
+    int32_t check_layout() {
+        if (layout_.width == expected_.width && layout_.height == expected_.height &&
+            layout_.host_format == expected_.pixel_format)
+            return 0;
+        fail(12, "ffstill: %s is %dx%d %s, the movie's frames are %dx%d %s", path_.c_str(), layout_.width,
+             layout_.height, format_name(layout_.host_format), expected_.width, expected_.height,
+             format_name(expected_.pixel_format));
+        file_close();
+        return 12;
+    }
+
     UdilMovieInfo expected_;
     DecodeSettings settings_;
     std::string probed_path_;  // the file the handle was made for, decoded once
     FramePtr probed_;
-    FramePtr picture_;  // the open file's picture, at its full depth
-    std::string path_;
+    const StillFormat *format_ = nullptr;
+    std::string path_;  // the open file
+    Layout layout_;     // its layout
+    FramePtr picture_;  // its picture at its full depth, once decoded
 };
 
 // The file name's suffix chooses the format of each file written.
@@ -196,12 +238,18 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
         // The host's worker count (one for a host that works on one
         // thread); slice-threaded decoders (OpenEXR, JPEG 2000) use them.
         settings.threads = int(udil_sdk::reader_threads());
-        std::string error;
-        FramePtr picture = decode_still(path, *format, settings, error);
-        if (!picture) return udil_sdk::refuse("%s", error.c_str());
-        const int32_t pixel_format = host_format_of(*picture, alpha_if_used(path));
-        if (pixel_format == 0) return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
-        info = UdilMovieInfo{picture->width, picture->height, 1, 0, 0, 0, -1.0f, pixel_format};
+        Layout layout;
+        FramePtr picture;
+        if (!probe_layout(path, *format, settings, layout)) {
+            std::string error;
+            picture = decode_still(path, *format, settings, error);
+            if (!picture) return udil_sdk::refuse("%s", error.c_str());
+            layout.width = picture->width;
+            layout.height = picture->height;
+            layout.host_format = host_format_of(*picture, alpha_if_used(path));
+        }
+        if (layout.host_format == 0) return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
+        info = UdilMovieInfo{layout.width, layout.height, 1, 0, 0, 0, -1.0f, layout.host_format};
         return new Reader(info, settings, path, std::move(picture));
     }
 };
