@@ -95,7 +95,8 @@ bool fill_gbr_planes(const UdilDeepFrame &frame, int bits, AVFrame &picture, std
     for (int64_t y = 0; y < frame.height; ++y) {
         const auto *in = reinterpret_cast<const uint16_t *>(udil_sdk::deep_row(frame, y));
         for (int c = 0; c < 3; ++c) {
-            auto *out = reinterpret_cast<uint16_t *>(picture.data[kPlaneOf[c]] + y * picture.linesize[kPlaneOf[c]]);
+            auto *out =
+                reinterpret_cast<uint16_t *>(picture.data[kPlaneOf[c]] + y * picture.linesize[kPlaneOf[c]]);
             for (int64_t x = 0; x < frame.width; ++x) out[x] = uint16_t(in[x * 3 + c] >> shift);
         }
     }

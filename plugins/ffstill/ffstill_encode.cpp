@@ -204,7 +204,8 @@ bool encode_frame(std::FILE *file, const AVFrame &frame, const EncodeSettings &s
     CodecPtr encoder(codec ? avcodec_alloc_context3(codec) : nullptr);
     PacketPtr packet(av_packet_alloc());
     if (!encoder || !packet) {
-        error = codec ? "out of memory" : std::string("this FFmpeg has no ") + settings.format->encoder + " encoder";
+        error = codec ? "out of memory"
+                      : std::string("this FFmpeg has no ") + settings.format->encoder + " encoder";
         return false;
     }
     encoder->width = frame.width;

@@ -13,9 +13,9 @@ enum class Kind { exr, dpx, webp, bmp, targa, jpeg2000, sgi, qoi, jpegxl };
 struct StillFormat {
     const char *suffix;  // with its dot
     Kind kind;
-    const char *decoder;  // FFmpeg decoder name
-    const char *encoder;  // FFmpeg encoder name
-    const char *name;     // the format's name in messages
+    const char *decoder;   // FFmpeg decoder name
+    const char *encoder;   // FFmpeg encoder name
+    const char *name;      // the format's name in messages
     int32_t deep_samples;  // UDIL_SAMPLE_* kinds written beyond 8 bits
 };
 

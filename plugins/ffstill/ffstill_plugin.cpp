@@ -203,7 +203,8 @@ public:
         if ((used.format->deep_samples & in.sample) == 0)
             return fail(1, "The %s format cannot hold %s samples", used.format->name,
                         udil_sdk::sample_name(in.sample));
-        return save_picture([&](std::FILE *file, std::string &error) { return encode_deep(file, in, used, error); });
+        return save_picture(
+            [&](std::FILE *file, std::string &error) { return encode_deep(file, in, used, error); });
     }
 };
 
@@ -248,7 +249,8 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
             layout.height = picture->height;
             layout.host_format = host_format_of(*picture, alpha_if_used(path));
         }
-        if (layout.host_format == 0) return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
+        if (layout.host_format == 0)
+            return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
         info = UdilMovieInfo{layout.width, layout.height, 1, 0, 0, 0, -1.0f, layout.host_format};
         return new Reader(info, settings, path, std::move(picture));
     }

@@ -93,7 +93,8 @@ bool probe_exr(const std::vector<uint8_t> &file, Layout &layout) {
     }
     if (at >= size || !channels || windows != 2 || std::memcmp(window[0], window[1], sizeof window[0]) != 0)
         return false;
-    const int64_t width = int64_t(window[0][2]) - window[0][0] + 1, height = int64_t(window[0][3]) - window[0][1] + 1;
+    const int64_t width = int64_t(window[0][2]) - window[0][0] + 1,
+                  height = int64_t(window[0][3]) - window[0][1] + 1;
     if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) return false;
     layout.width = int32_t(width);
     layout.height = int32_t(height);
@@ -107,8 +108,15 @@ bool probe_dpx(const std::vector<uint8_t> &file, Layout &layout) {
     const uint8_t *data = file.data();
     const bool big = std::memcmp(data, "SDPX", 4) == 0;
     if (!big && std::memcmp(data, "XPDS", 4) != 0) return false;
-    auto u32 = [&](size_t at) { return big ? uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 | data[at + 3] : little_32(data + at); };
-    auto u16 = [&](size_t at) { return big ? uint32_t(data[at]) << 8 | data[at + 1] : uint32_t(data[at]) | uint32_t(data[at + 1]) << 8; };
+    auto u32 = [&](size_t at) {
+        return big ? uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 |
+                         data[at + 3]
+                   : little_32(data + at);
+    };
+    auto u16 = [&](size_t at) {
+        return big ? uint32_t(data[at]) << 8 | data[at + 1]
+                   : uint32_t(data[at]) | uint32_t(data[at + 1]) << 8;
+    };
     // Image information: elements, pixels a line, lines; then the first
     // element's descriptor, bits a sample, packing and encoding.
     const uint32_t elements = u16(770), width = u32(772), height = u32(776);
@@ -137,7 +145,8 @@ bool probe_dpx(const std::vector<uint8_t> &file, Layout &layout) {
 
 }  // namespace
 
-bool probe_layout(const char *path, const StillFormat &format, const DecodeSettings &settings, Layout &layout) {
+bool probe_layout(const char *path, const StillFormat &format, const DecodeSettings &settings,
+                  Layout &layout) {
     if (format.kind == Kind::dpx) return probe_dpx(head_of(path, 2048), layout);
     if (format.kind != Kind::exr || !settings.layer.empty()) return false;
     return probe_exr(head_of(path, 64 * 1024), layout);

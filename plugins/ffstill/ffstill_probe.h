@@ -20,6 +20,7 @@ struct Layout {
 // half or all float, data window equal to display window, no layer asked;
 // DPX of one RGB, RGBA or grey element of 8 to 16 bits, not run-length
 // coded. False for every other file (its picture is decoded instead).
-bool probe_layout(const char *path, const StillFormat &format, const DecodeSettings &settings, Layout &layout);
+bool probe_layout(const char *path, const StillFormat &format, const DecodeSettings &settings,
+                  Layout &layout);
 
 }  // namespace ffstill
