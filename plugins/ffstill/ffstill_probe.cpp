@@ -7,27 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "ffstill_header.h"
 #include "udil_plugin.h"
 
 namespace ffstill {
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
 // The file's first bytes, at most `limit` of them.
 std::vector<uint8_t> head_of(const char *path, size_t limit) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    FilePtr file(std::fopen(path, "rb"));
     std::vector<uint8_t> bytes;
     if (!file) return bytes;
     bytes.resize(limit);
     bytes.resize(std::fread(bytes.data(), 1, limit, file.get()));
     return bytes;
-}
-
-uint32_t little_32(const uint8_t *data) {
-    return uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
 }
 
 // OpenEXR's channel list: names with their pixel types (1 half, 2 float)
@@ -42,9 +35,9 @@ bool plain_channels(const uint8_t *data, size_t size, bool &alpha, bool &grey) {
         const std::string name(reinterpret_cast<const char *>(data + at));
         at = size_t(static_cast<const uint8_t *>(end) - data) + 1;
         if (at + 16 > size || name.size() != 1) return false;
-        const int32_t type = int32_t(little_32(data + at));
+        const int32_t type = int32_t(little_endian_32(data + at));
         if ((kind != -1 && type != kind) || (type != 1 && type != 2)) return false;
-        if (little_32(data + at + 8) != 1 || little_32(data + at + 12) != 1) return false;
+        if (little_endian_32(data + at + 8) != 1 || little_endian_32(data + at + 12) != 1) return false;
         kind = type;
         names += name;
         at += 16;
@@ -59,39 +52,29 @@ bool probe_exr(const std::vector<uint8_t> &file, Layout &layout) {
     const uint8_t *data = file.data();
     const size_t size = file.size();
     // Magic number, then version 2 with no tiles, long names, deep data or parts.
-    if (size < 8 || little_32(data) != 20000630u || data[4] != 2 || (data[5] & 0x1e) != 0) return false;
-    bool channels = false, alpha = false, grey = false;
+    if (size < 8 || little_endian_32(data) != 20000630u || data[4] != 2 || (data[5] & 0x1e) != 0)
+        return false;
+    bool channels = false, alpha = false, grey = false, usable = true;
     int32_t window[2][4] = {};
     int windows = 0;
-    size_t at = 8;
-    while (at < size && data[at] != 0) {
-        const void *name_end = std::memchr(data + at, 0, size - at);
-        if (name_end == nullptr) return false;
-        const std::string name(reinterpret_cast<const char *>(data + at));
-        const size_t type_at = size_t(static_cast<const uint8_t *>(name_end) - data) + 1;
-        const void *type_end = type_at < size ? std::memchr(data + type_at, 0, size - type_at) : nullptr;
-        if (type_end == nullptr) return false;
-        const size_t size_at = size_t(static_cast<const uint8_t *>(type_end) - data) + 1;
-        if (size_at + 4 > size) return false;
-        const uint32_t value_size = little_32(data + size_at);
-        const size_t value_at = size_at + 4;
-        if (value_size > size - value_at) return false;
-        const uint8_t *value = data + value_at;
-        if (name == "channels") {
-            channels = plain_channels(value, value_size, alpha, grey);
-            if (!channels) return false;
-        } else if (name == "compression") {
-            // Those FFmpeg decodes as OpenEXR does (none to B44A): the others
-            // are refused by the decoder with their reason.
-            if (value_size != 1 || value[0] > 7) return false;
-        } else if ((name == "dataWindow" || name == "displayWindow") && value_size == 16) {
-            const int k = name == "dataWindow" ? 0 : 1;
-            for (int i = 0; i < 4; ++i) window[k][i] = int32_t(little_32(value + 4 * i));
-            ++windows;
-        }
-        at = value_at + value_size;
-    }
-    if (at >= size || !channels || windows != 2 || std::memcmp(window[0], window[1], sizeof window[0]) != 0)
+    const bool whole =
+        walk_exr_header(data, size, [&](const char *name, const uint8_t *value, uint32_t value_size) {
+            if (std::strcmp(name, "channels") == 0) {
+                channels = usable = plain_channels(value, value_size, alpha, grey);
+            } else if (std::strcmp(name, "compression") == 0) {
+                // Those FFmpeg decodes as OpenEXR does (none to B44A): the others
+                // are refused by the decoder with their reason.
+                usable = value_size == 1 && value[0] <= 7;
+            } else if ((std::strcmp(name, "dataWindow") == 0 || std::strcmp(name, "displayWindow") == 0) &&
+                       value_size == 16) {
+                const int k = name[1] == 'a' ? 0 : 1;
+                for (int i = 0; i < 4; ++i) window[k][i] = int32_t(little_endian_32(value + 4 * i));
+                ++windows;
+            }
+            return usable;
+        });
+    if (!whole || !usable || !channels || windows != 2 ||
+        std::memcmp(window[0], window[1], sizeof window[0]) != 0)
         return false;
     const int64_t width = int64_t(window[0][2]) - window[0][0] + 1,
                   height = int64_t(window[0][3]) - window[0][1] + 1;
@@ -111,7 +94,7 @@ bool probe_dpx(const std::vector<uint8_t> &file, Layout &layout) {
     auto u32 = [&](size_t at) {
         return big ? uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 |
                          data[at + 3]
-                   : little_32(data + at);
+                   : little_endian_32(data + at);
     };
     auto u16 = [&](size_t at) {
         return big ? uint32_t(data[at]) << 8 | data[at + 1]
