@@ -282,6 +282,27 @@ class DeepStillReadTest(ScratchTestCase):
                 if name == "half.exr":  # half samples kept when asked
                     self.assertTrue(numpy.array_equal(orvo.imread(path, dtype=numpy.float16), theirs))
 
+    @unittest.skipIf(OpenImageIO is None, "OpenImageIO's Python module is not installed (python3-openimageio)")
+    def test_files_openimageio_writes_read_as_it_reads_them(self):
+        # Its headers order and add attributes their own way; a channel
+        # beyond RGBA (Z) is left out, as the ffmpeg command leaves it.
+        for channels, names, sample, compression in ((3, ("R", "G", "B"), "half", "zip"),
+                                                     (4, ("R", "G", "B", "A"), "float", "piz"),
+                                                     (1, ("Y",), "half", "none"),
+                                                     (4, ("R", "G", "B", "Z"), "float", "rle")):
+            with self.subTest(names=names, sample=sample):
+                written = ramp(19, 33, channels, "float16" if sample == "half" else "float32")
+                path = self.path("oiio-%s-%s.exr" % ("".join(names), sample))
+                target = OpenImageIO.ImageOutput.create(path)
+                spec = OpenImageIO.ImageSpec(33, 19, channels, sample)
+                spec.channelnames = names
+                spec.attribute("compression", compression)
+                self.assertTrue(target.open(path, spec), OpenImageIO.geterror())
+                self.assertTrue(target.write_image(written.reshape(19, 33, channels)))
+                target.close()
+                kept = written[:, :, :3] if "Z" in names else written
+                self.assertTrue(numpy.array_equal(orvo.imread(path), kept.astype(numpy.float32)))
+
 
 def ffmpeg_decode(path, dtype, channels, shape):
     """The picture as the ffmpeg command decodes it: 16-bit RGB(A) or grey,
