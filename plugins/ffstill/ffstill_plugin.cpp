@@ -58,6 +58,16 @@ EncodeSettings encode_settings_from(const udil_sdk::Options &options) {
     return settings;
 }
 
+// The layout of a decoded picture of the file `path`.
+Layout layout_of(const AVFrame &picture, const char *path) {
+    Layout layout;
+    layout.width = picture.width;
+    layout.height = picture.height;
+    layout.host_format = host_format_of(picture, alpha_if_used(path));
+    layout.sample = deep_sample_of(picture);
+    return layout;
+}
+
 // One file open for reading, handed out as 8 bits or at its own depth.
 // A file whose header tells its layout (see ffstill_probe.h) is decoded
 // when its picture is first asked for; any other when it is opened.
@@ -131,15 +141,6 @@ public:
     }
 
 private:
-    static Layout layout_of(const AVFrame &picture, const char *path) {
-        Layout layout;
-        layout.width = picture.width;
-        layout.height = picture.height;
-        layout.host_format = host_format_of(picture, alpha_if_used(path));
-        layout.sample = deep_sample_of(picture);
-        return layout;
-    }
-
     int32_t decode() {
         std::string error;
         picture_ = decode_still(path_.c_str(), *format_, settings_, error);
@@ -245,9 +246,7 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
             std::string error;
             picture = decode_still(path, *format, settings, error);
             if (!picture) return udil_sdk::refuse("%s", error.c_str());
-            layout.width = picture->width;
-            layout.height = picture->height;
-            layout.host_format = host_format_of(*picture, alpha_if_used(path));
+            layout = layout_of(*picture, path);
         }
         if (layout.host_format == 0)
             return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
