@@ -56,6 +56,12 @@ def picture(height=1080, width=1920):
     return (numpy.stack(channels, axis=2) + noise).astype(numpy.uint16)
 
 
+def oiio_read(path, sample):
+    source = OpenImageIO.ImageInput.open(path)
+    source.read_image(sample)
+    source.close()
+
+
 def report(name, ours, peer, peer_name):
     ratio = "%.2f" % (ours / peer) if peer else "-"
     peer_text = "%8.1f ms" % (peer * 1000) if peer else "       -   "
@@ -87,13 +93,8 @@ def main():
         subprocess.check_call(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080",
                                "-frames:v", "1", "-pix_fmt", "gbrpf32le", "-c:v", "exr", "-format", "1", exr])
 
-        def oiio_read():
-            source = OpenImageIO.ImageInput.open(exr)
-            source.read_image("float")
-            source.close()
-
         report("half 1080p EXR read, float", median_seconds(lambda: orvo.imread(exr), repeat),
-               OpenImageIO and median_seconds(oiio_read, repeat), "OIIO")
+               OpenImageIO and median_seconds(lambda: oiio_read(exr, "float"), repeat), "OIIO")
         halves = (frame / 65535.0).astype(numpy.float16)
         exr_out = os.path.join(folder, "written.exr")
 
@@ -111,14 +112,8 @@ def main():
                                               repeat), "OIIO")
         dpx = os.path.join(folder, "frame.dpx")
         orvo.imwrite(dpx, frame)
-
-        def oiio_read_dpx():
-            source = OpenImageIO.ImageInput.open(dpx)
-            source.read_image("uint16")
-            source.close()
-
         report("16-bit 1080p DPX read", median_seconds(lambda: orvo.imread(dpx), repeat),
-               OpenImageIO and median_seconds(oiio_read_dpx, repeat), "OIIO")
+               OpenImageIO and median_seconds(lambda: oiio_read(dpx, "uint16"), repeat), "OIIO")
         movie = os.path.join(folder, "prores.mov")
         subprocess.check_call(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=24",
                                "-frames:v", "24", "-c:v", "prores_ks", "-profile:v", "3", "-pix_fmt",
