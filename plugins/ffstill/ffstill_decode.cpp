@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "ffstill_header.h"
 #include "ffstill_owners.h"
 
 extern "C" {
@@ -20,13 +21,9 @@ namespace ffstill {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
 // Reads the whole file into a packet (FFmpeg pads it for its readers).
 bool read_file(const char *path, AVPacket &packet, std::string &error) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    FilePtr file(std::fopen(path, "rb"));
     struct stat status;
     if (!file || fstat(fileno(file.get()), &status) != 0) {
         error = std::strerror(errno);
@@ -58,32 +55,16 @@ bool read_file(const char *path, AVPacket &packet, std::string &error) {
     return true;
 }
 
-uint32_t little_endian_32(const uint8_t *data) {
-    return uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
-}
-
 // The compression byte of an OpenEXR file's (first) header, -1 when the
-// header does not say or cannot be read. Attributes follow the 8 bytes of
-// magic number and version: name, type (both ended by a NUL), a 32-bit
-// size and the value; an empty name ends the header.
+// header does not say or cannot be read.
 int exr_compression(const uint8_t *data, size_t size) {
-    size_t at = 8;
-    while (at < size && data[at] != 0) {
-        const auto *name = reinterpret_cast<const char *>(data + at);
-        const void *name_end = std::memchr(data + at, 0, size - at);
-        if (name_end == nullptr) return -1;
-        const size_t type_at = size_t(static_cast<const uint8_t *>(name_end) - data) + 1;
-        const void *type_end = type_at < size ? std::memchr(data + type_at, 0, size - type_at) : nullptr;
-        if (type_end == nullptr) return -1;
-        const size_t size_at = size_t(static_cast<const uint8_t *>(type_end) - data) + 1;
-        if (size_at + 4 > size) return -1;
-        const uint32_t value_size = little_endian_32(data + size_at);
-        const size_t value_at = size_at + 4;
-        if (value_size > size - value_at) return -1;
-        if (std::strcmp(name, "compression") == 0 && value_size == 1) return data[value_at];
-        at = value_at + value_size;
-    }
-    return -1;
+    int compression = -1;
+    walk_exr_header(data, size, [&](const char *name, const uint8_t *value, uint32_t value_size) {
+        if (std::strcmp(name, "compression") != 0 || value_size != 1) return true;
+        compression = value[0];
+        return false;
+    });
+    return compression;
 }
 
 // Checks a WebP file's RIFF chunks and cuts the packet to the RIFF's own

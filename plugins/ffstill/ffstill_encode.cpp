@@ -177,10 +177,8 @@ bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width,
         error = std::string("this FFmpeg has no ") + settings.format->encoder + " encoder";
         return false;
     }
-    CodecPtr encoder(avcodec_alloc_context3(codec));
-    PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
-    if (!encoder || !packet || !frame) {
+    if (!frame) {
         error = "out of memory";
         return false;
     }
@@ -198,9 +196,21 @@ bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width,
             fill_converted(pixels, width, height, channels, encoder_format(*codec, channels), *frame, error);
     }
     if (!filled) return false;
-    encoder->width = width;
-    encoder->height = height;
-    encoder->pix_fmt = AVPixelFormat(frame->format);
+    return encode_frame(file, *frame, settings, error);
+}
+
+bool encode_frame(std::FILE *file, const AVFrame &frame, const EncodeSettings &settings, std::string &error) {
+    const AVCodec *codec = avcodec_find_encoder_by_name(settings.format->encoder);
+    CodecPtr encoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+    PacketPtr packet(av_packet_alloc());
+    if (!encoder || !packet) {
+        error = codec ? "out of memory"
+                      : std::string("this FFmpeg has no ") + settings.format->encoder + " encoder";
+        return false;
+    }
+    encoder->width = frame.width;
+    encoder->height = frame.height;
+    encoder->pix_fmt = AVPixelFormat(frame.format);
     encoder->time_base = AVRational{1, 25};
     encoder->thread_count = 1;
     AVDictionary *options = nullptr;
@@ -211,7 +221,7 @@ bool StillEncoder::encode(std::FILE *file, const uint8_t *pixels, int32_t width,
         error = std::string("can't open the ") + codec->name + " encoder: " + error_text(status);
         return false;
     }
-    status = avcodec_send_frame(encoder.get(), frame.get());
+    status = avcodec_send_frame(encoder.get(), &frame);
     if (status >= 0) status = avcodec_send_frame(encoder.get(), nullptr);
     if (status >= 0) status = avcodec_receive_packet(encoder.get(), packet.get());
     if (status < 0) {

@@ -8,6 +8,10 @@
 
 #include "ffstill_formats.h"
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 namespace ffstill {
 
 // What the writer's options chose, and the format of the file being made.
@@ -17,6 +21,7 @@ struct EncodeSettings {
     bool lossless = false;                // WebP and JPEG XL
     const char *exr_compression = "zip16";
     bool exr_float = false;  // 32-bit float samples rather than half
+    int dpx_bits = 16;       // DPX from 16-bit frames: 16, 12 or 10 bits a sample
 };
 
 struct StillEncoder {
@@ -28,5 +33,9 @@ struct StillEncoder {
     static bool encode(std::FILE *file, const uint8_t *pixels, int32_t width, int32_t height,
                        int32_t channels, const Settings &settings, std::string &error);
 };
+
+// Encodes `frame`, in a pixel format the encoder of `settings.format`
+// takes, into `file` with the options of `settings`.
+bool encode_frame(std::FILE *file, const AVFrame &frame, const EncodeSettings &settings, std::string &error);
 
 }  // namespace ffstill

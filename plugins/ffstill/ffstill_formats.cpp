@@ -8,22 +8,27 @@ namespace ffstill {
 
 namespace {
 
+// OpenEXR holds half and float samples; the other deep formats 16-bit
+// integers (FFmpeg's encoders take rgb48, rgba64 and gray16 pictures).
+constexpr int32_t kFloats = UDIL_SAMPLE_F16 | UDIL_SAMPLE_F32;
+constexpr int32_t kU16 = UDIL_SAMPLE_U16;
+
 constexpr StillFormat kFormats[] = {
-    {".exr", Kind::exr, "exr", "exr"},
-    {".dpx", Kind::dpx, "dpx", "dpx"},
-    {".webp", Kind::webp, "webp", "libwebp"},
-    {".bmp", Kind::bmp, "bmp", "bmp"},
-    {".dib", Kind::bmp, "bmp", "bmp"},
-    {".tga", Kind::targa, "targa", "targa"},
-    {".jp2", Kind::jpeg2000, "jpeg2000", "jpeg2000"},
-    {".j2k", Kind::jpeg2000, "jpeg2000", "jpeg2000"},
-    {".j2c", Kind::jpeg2000, "jpeg2000", "jpeg2000"},
-    {".sgi", Kind::sgi, "sgi", "sgi"},
-    {".rgb", Kind::sgi, "sgi", "sgi"},
-    {".bw", Kind::sgi, "sgi", "sgi"},
-    {".rgba", Kind::sgi, "sgi", "sgi"},
-    {".qoi", Kind::qoi, "qoi", "qoi"},
-    {".jxl", Kind::jpegxl, "libjxl", "libjxl"},
+    {".exr", Kind::exr, "exr", "exr", "exr", kFloats},
+    {".dpx", Kind::dpx, "dpx", "dpx", "dpx", kU16},
+    {".webp", Kind::webp, "webp", "libwebp", "webp", 0},
+    {".bmp", Kind::bmp, "bmp", "bmp", "bmp", 0},
+    {".dib", Kind::bmp, "bmp", "bmp", "bmp", 0},
+    {".tga", Kind::targa, "targa", "targa", "targa", 0},
+    {".jp2", Kind::jpeg2000, "jpeg2000", "jpeg2000", "jpeg2000", kU16},
+    {".j2k", Kind::jpeg2000, "jpeg2000", "jpeg2000", "jpeg2000", kU16},
+    {".j2c", Kind::jpeg2000, "jpeg2000", "jpeg2000", "jpeg2000", kU16},
+    {".sgi", Kind::sgi, "sgi", "sgi", "sgi", kU16},
+    {".rgb", Kind::sgi, "sgi", "sgi", "sgi", kU16},
+    {".bw", Kind::sgi, "sgi", "sgi", "sgi", kU16},
+    {".rgba", Kind::sgi, "sgi", "sgi", "sgi", kU16},
+    {".qoi", Kind::qoi, "qoi", "qoi", "qoi", 0},
+    {".jxl", Kind::jpegxl, "libjxl", "libjxl", "jpegxl", kU16},
 };
 
 }  // namespace

@@ -5,15 +5,20 @@
 // Pictures read as L, LA, RGB or RGBA with 8 bits a sample (see
 // ffstill_reduce.h for how deeper samples map to 8 bits); the reader
 // option `layer` picks an OpenEXR layer other than the RGBA channels.
-// Pictures are written with 8 bits a sample, except OpenEXR, which holds
-// linear light as half (or, with `exrpixel float`, 32-bit float) samples.
+// 8-bit pictures are written with 8 bits a sample, except OpenEXR, which
+// holds linear light as half (or, with `exrpixel float`, 32-bit float)
+// samples. Deep frames keep their samples: half and float ones in OpenEXR,
+// 16-bit ones in DPX (or 10 and 12 bits, with `dpxbits`), SGI, JPEG 2000
+// and JPEG XL; a kind a format cannot hold is refused by name.
 #include <memory>
 #include <string>
 
 #include "ffstill_decode.h"
 #include "ffstill_deep.h"
+#include "ffstill_deep_write.h"
 #include "ffstill_encode.h"
 #include "ffstill_formats.h"
+#include "ffstill_probe.h"
 #include "ffstill_reduce.h"
 #include "udil_sdk.h"
 #include "udil_sdk_output.h"
@@ -30,6 +35,7 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
     {"lossless", UDIL_OPT_BOOLEAN, "", "0", "WebP and JPEG XL: store the picture exactly"},
     {"exrcompression", UDIL_OPT_CHOICE, "zip16|none|rle|zip1", "0", "OpenEXR compression"},
     {"exrpixel", UDIL_OPT_CHOICE, "half|float", "0", "OpenEXR sample type written"},
+    {"dpxbits", UDIL_OPT_CHOICE, "16|10|12", "0", "DPX bits a sample written from 16-bit frames"},
     {"layer", UDIL_OPT_TEXT, "", "", "Reading OpenEXR: the layer read (empty: the RGBA channels)"},
 };
 
@@ -46,10 +52,25 @@ EncodeSettings encode_settings_from(const udil_sdk::Options &options) {
     const long compression = options.integer("exrcompression", 0);
     settings.exr_compression = kExrCompressions[compression >= 0 && compression < 4 ? compression : 0];
     settings.exr_float = options.integer("exrpixel", 0) == 1;
+    static constexpr int kDpxBits[] = {16, 10, 12};
+    const long dpx_bits = options.integer("dpxbits", 0);
+    settings.dpx_bits = kDpxBits[dpx_bits >= 0 && dpx_bits < 3 ? dpx_bits : 0];
     return settings;
 }
 
-// One file open for reading: decoded when opened, handed out as 8 bits.
+// The layout of a decoded picture of the file `path`.
+Layout layout_of(const AVFrame &picture, const char *path) {
+    Layout layout;
+    layout.width = picture.width;
+    layout.height = picture.height;
+    layout.host_format = host_format_of(picture, alpha_if_used(path));
+    layout.sample = deep_sample_of(picture);
+    return layout;
+}
+
+// One file open for reading, handed out as 8 bits or at its own depth.
+// A file whose header tells its layout (see ffstill_probe.h) is decoded
+// when its picture is first asked for; any other when it is opened.
 class Reader : public udil_sdk::Handle {
 public:
     Reader(const UdilMovieInfo &info, DecodeSettings settings, std::string probed_path, FramePtr probed)
@@ -60,27 +81,19 @@ public:
 
     int32_t file_open(const char *path) override {
         file_close();
+        format_ = format_of(path);
+        if (format_ == nullptr) return fail(1, "ffstill: %s does not name a still-picture format", path);
+        path_ = path;
         if (probed_ && probed_path_ == path) {
             picture_ = std::move(probed_);
         } else {
             probed_.reset();
-            const StillFormat *format = format_of(path);
-            if (format == nullptr) return fail(1, "ffstill: %s does not name a still-picture format", path);
-            std::string error;
-            picture_ = decode_still(path, *format, settings_, error);
-            if (!picture_) return fail(7, "ffstill: can't read %s: %s", path, error.c_str());
+            if (probe_layout(path, *format_, settings_, layout_)) return check_layout();
+            const int32_t status = decode();
+            if (status != 0) return status;
         }
-        const int32_t format = host_format_of(*picture_, alpha_if_used(path));
-        if (picture_->width != expected_.width || picture_->height != expected_.height ||
-            format != expected_.pixel_format) {
-            fail(12, "ffstill: %s is %dx%d %s, the movie's frames are %dx%d %s", path, picture_->width,
-                 picture_->height, format_name(format), expected_.width, expected_.height,
-                 format_name(expected_.pixel_format));
-            picture_.reset();
-            return 12;
-        }
-        path_ = path;
-        return 0;
+        layout_ = layout_of(*picture_, path);
+        return check_layout();
     }
 
     int32_t file_close() override {
@@ -92,9 +105,11 @@ public:
     // One picture per file: every frame number reads it. Eye 2 without a
     // left buffer delivers into the right one.
     int32_t get_image(int32_t, int32_t, void *left, void *right) override {
-        if (!picture_) return fail(6, "ffstill: no file is open");
+        if (path_.empty()) return fail(6, "ffstill: no file is open");
         auto *pixels = static_cast<uint8_t *>(left ? left : right);
         if (pixels == nullptr) return fail(6, "ffstill: no pixel buffer given");
+        const int32_t status = decoded();
+        if (status != 0) return status;
         std::string error;
         if (!reduce_to_8_bits(*picture_, expected_.pixel_format, pixels, error))
             return fail(7, "ffstill: can't convert %s: %s", path_.c_str(), error.c_str());
@@ -104,11 +119,11 @@ public:
     // Integer pictures deeper than 8 bits come as 16-bit samples, float
     // ones (OpenEXR) as 32-bit floats; others through their 8-bit frames.
     int32_t get_deep_image(int32_t frame, int32_t eye, UdilDeepFrame &out) override {
-        if (!picture_) return fail(6, "ffstill: no file is open");
+        if (path_.empty()) return fail(6, "ffstill: no file is open");
         const UdilDeepFrame own{expected_.width,
                                 expected_.height,
                                 udil_sdk::format_channels(expected_.pixel_format),
-                                deep_sample_of(*picture_),
+                                layout_.sample,
                                 0,
                                 nullptr};
         if (out.pixels == nullptr) {
@@ -117,6 +132,8 @@ public:
         }
         if (!udil_sdk::same_deep_layout(out, own)) return udil_sdk::refuse_deep_layout(*this, "ffstill", own);
         if (own.sample == UDIL_SAMPLE_U8) return udil_sdk::get_image_as_deep(*this, frame, eye, out);
+        const int32_t status = decoded();
+        if (status != 0) return status;
         std::string error;
         if (!read_deep(*picture_, out, error))
             return fail(7, "ffstill: can't convert %s: %s", path_.c_str(), error.c_str());
@@ -124,12 +141,46 @@ public:
     }
 
 private:
+    int32_t decode() {
+        std::string error;
+        picture_ = decode_still(path_.c_str(), *format_, settings_, error);
+        if (!picture_) return fail(7, "ffstill: can't read %s: %s", path_.c_str(), error.c_str());
+        return 0;
+    }
+
+    // The open file's picture, decoded now if it was not yet; it must have
+    // the layout its header promised.
+    int32_t decoded() {
+        if (picture_) return 0;
+        const int32_t status = decode();
+        if (status != 0) return status;
+        const Layout found = layout_of(*picture_, path_.c_str());
+        if (found.width == layout_.width && found.height == layout_.height &&
+            found.host_format == layout_.host_format && found.sample == layout_.sample)
+            return 0;
+        picture_.reset();
+        return fail(7, "ffstill: %s decodes to another layout than its header gives", path_.c_str());
+    }
+
+    int32_t check_layout() {
+        if (layout_.width == expected_.width && layout_.height == expected_.height &&
+            layout_.host_format == expected_.pixel_format)
+            return 0;
+        fail(12, "ffstill: %s is %dx%d %s, the movie's frames are %dx%d %s", path_.c_str(), layout_.width,
+             layout_.height, format_name(layout_.host_format), expected_.width, expected_.height,
+             format_name(expected_.pixel_format));
+        file_close();
+        return 12;
+    }
+
     UdilMovieInfo expected_;
     DecodeSettings settings_;
     std::string probed_path_;  // the file the handle was made for, decoded once
     FramePtr probed_;
-    FramePtr picture_;  // the open file's picture, at its full depth
-    std::string path_;
+    const StillFormat *format_ = nullptr;
+    std::string path_;  // the open file
+    Layout layout_;     // its layout
+    FramePtr picture_;  // its picture at its full depth, once decoded
 };
 
 // The file name's suffix chooses the format of each file written.
@@ -143,6 +194,19 @@ public:
             return fail(1, "ffstill: %s does not name a still-picture format (.exr, .dpx, .webp ...)", path);
         return OnePictureWriter::file_new(path);
     }
+
+    int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) override {
+        if (!udil_sdk::deep_frame_usable(in) || in.channels != channels())
+            return fail(6, "ffstill: the deep frame does not match the movie");
+        if (in.sample == UDIL_SAMPLE_U8) return udil_sdk::save_image_from_deep(*this, frame, eye, in);
+        const EncodeSettings &used = settings();
+        if (used.format == nullptr) return fail(6, "ffstill: no file is open");
+        if ((used.format->deep_samples & in.sample) == 0)
+            return fail(1, "The %s format cannot hold %s samples", used.format->name,
+                        udil_sdk::sample_name(in.sample));
+        return save_picture(
+            [&](std::FILE *file, std::string &error) { return encode_deep(file, in, used, error); });
+    }
 };
 
 struct FfstillCodec : udil_sdk::PluginDefaults {
@@ -153,8 +217,9 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kImageFormats = UDIL_FMT_L | UDIL_FMT_LA | UDIL_FMT_RGB | UDIL_FMT_RGBA;
     static constexpr int32_t kConcurrentUse = 1;  // handles share no state
     static constexpr int32_t kRandWrites = 1;
-    // Deep files are read whole; frames are written from 8-bit ones.
-    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8;
+    // Every kind some format holds; each format refuses the others.
+    static constexpr int32_t kDeepSamples =
+        UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16 | UDIL_SAMPLE_F16 | UDIL_SAMPLE_F32;
 
     static udil_sdk::OptionList options() { return udil_sdk::make_option_list(kOptionSpecs); }
 
@@ -175,12 +240,17 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
         // The host's worker count (one for a host that works on one
         // thread); slice-threaded decoders (OpenEXR, JPEG 2000) use them.
         settings.threads = int(udil_sdk::reader_threads());
-        std::string error;
-        FramePtr picture = decode_still(path, *format, settings, error);
-        if (!picture) return udil_sdk::refuse("%s", error.c_str());
-        const int32_t pixel_format = host_format_of(*picture, alpha_if_used(path));
-        if (pixel_format == 0) return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
-        info = UdilMovieInfo{picture->width, picture->height, 1, 0, 0, 0, -1.0f, pixel_format};
+        Layout layout;
+        FramePtr picture;
+        if (!probe_layout(path, *format, settings, layout)) {
+            std::string error;
+            picture = decode_still(path, *format, settings, error);
+            if (!picture) return udil_sdk::refuse("%s", error.c_str());
+            layout = layout_of(*picture, path);
+        }
+        if (layout.host_format == 0)
+            return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
+        info = UdilMovieInfo{layout.width, layout.height, 1, 0, 0, 0, -1.0f, layout.host_format};
         return new Reader(info, settings, path, std::move(picture));
     }
 };

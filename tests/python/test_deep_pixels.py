@@ -282,6 +282,127 @@ class DeepStillReadTest(ScratchTestCase):
                 if name == "half.exr":  # half samples kept when asked
                     self.assertTrue(numpy.array_equal(orvo.imread(path, dtype=numpy.float16), theirs))
 
+    @unittest.skipIf(OpenImageIO is None, "OpenImageIO's Python module is not installed (python3-openimageio)")
+    def test_files_openimageio_writes_read_as_it_reads_them(self):
+        # Its headers order and add attributes their own way; a channel
+        # beyond RGBA (Z) is left out, as the ffmpeg command leaves it.
+        for channels, names, sample, compression in ((3, ("R", "G", "B"), "half", "zip"),
+                                                     (4, ("R", "G", "B", "A"), "float", "piz"),
+                                                     (1, ("Y",), "half", "none"),
+                                                     (4, ("R", "G", "B", "Z"), "float", "rle")):
+            with self.subTest(names=names, sample=sample):
+                written = ramp(19, 33, channels, "float16" if sample == "half" else "float32")
+                path = self.path("oiio-%s-%s.exr" % ("".join(names), sample))
+                target = OpenImageIO.ImageOutput.create(path)
+                spec = OpenImageIO.ImageSpec(33, 19, channels, sample)
+                spec.channelnames = names
+                spec.attribute("compression", compression)
+                self.assertTrue(target.open(path, spec), OpenImageIO.geterror())
+                self.assertTrue(target.write_image(written.reshape(19, 33, channels)))
+                target.close()
+                kept = written[:, :, :3] if "Z" in names else written
+                self.assertTrue(numpy.array_equal(orvo.imread(path), kept.astype(numpy.float32)))
+
+
+def ffmpeg_decode(path, dtype, channels, shape):
+    """The picture as the ffmpeg command decodes it: 16-bit RGB(A) or grey,
+    or float planes put back in R, G, B, A order."""
+    raw = path + ".raw"
+    if dtype == "uint16":
+        run_ffmpeg("-i", path, "-f", "rawvideo", "-pix_fmt", ("gray16le", "", "rgb48le", "rgba64le")[channels - 1], raw)
+        return numpy.fromfile(raw, dtype="<u2").reshape(shape)
+    run_ffmpeg("-i", path, "-f", "rawvideo", "-pix_fmt", ("grayf32le", "", "gbrpf32le", "gbrapf32le")[channels - 1],
+               raw)
+    planes = numpy.fromfile(raw, dtype="<f4").reshape((channels,) + shape[:2])
+    if channels == 1:
+        return planes[0]
+    return numpy.stack([planes[i] for i in (2, 0, 1, 3)[:channels]], axis=2)
+
+
+def same_bits(a, b):
+    if a.dtype != b.dtype or a.shape != b.shape:
+        return False
+    return numpy.array_equal(a.view("u%d" % a.itemsize), b.view("u%d" % b.itemsize))
+
+
+@unittest.skipIf(numpy is None, NO_NUMPY)
+@unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command is not installed")
+class DeepStillWriteTest(ScratchTestCase):
+    """OpenEXR (half, float) and DPX (16, 12, 10 bits) written from arrays,
+    read back bit for bit by orvo, OpenImageIO and the ffmpeg command; the
+    other 16-bit still formats round trip; depths a format cannot hold are
+    refused by name."""
+    needed_codecs = ("ffstill",)
+
+    CASES = [
+        # (suffix, channels, dtype, options, bits kept of 16-bit samples)
+        (".exr", 3, "float16", "", 16), (".exr", 4, "float16", "exrcompression rle", 16),
+        (".exr", 1, "float32", "", 32), (".exr", 3, "float32", "exrcompression zip1", 32),
+        (".exr", 4, "float32", "exrcompression none", 32),
+        (".dpx", 1, "uint16", "", 16), (".dpx", 3, "uint16", "", 16), (".dpx", 4, "uint16", "", 16),
+        (".dpx", 3, "uint16", "dpxbits 10", 10), (".dpx", 3, "uint16", "dpxbits 12", 12),
+    ]
+
+    def test_files_read_back_bit_exact_by_openimageio_and_the_ffmpeg_command(self):
+        for suffix, channels, dtype, options, bits in self.CASES:
+            with self.subTest(suffix=suffix, channels=channels, dtype=dtype, options=options):
+                written = ramp(27, 38, channels, dtype)
+                if dtype == "float16":  # halves at their edges: subnormal, -0, largest, infinite
+                    written.reshape(-1)[:5] = numpy.array([6e-8, -0.0, 65504, numpy.inf, -numpy.inf], "float16")
+                path = self.path("w%d%s%d%s" % (channels, dtype, bits, suffix))
+                orvo.imwrite(path, written, options)
+                kept = written
+                if dtype == "uint16" and bits < 16:  # the top bits kept, widened again when read
+                    top = written >> (16 - bits)
+                    kept = (top << (16 - bits)) | (top >> (2 * bits - 16))
+                self.assertTrue(same_bits(orvo.imread(path, dtype=numpy.float16 if dtype == "float16" else None),
+                                          kept))
+                as_read = kept.astype("float32") if dtype == "float16" else kept
+                self.assertTrue(same_bits(ffmpeg_decode(path, as_read.dtype.name, channels, kept.shape), as_read))
+                if OpenImageIO is None:
+                    continue
+                theirs = oiio_read(path).reshape(kept.shape)
+                if bits == 12:  # OpenImageIO shifts 12-bit samples up rather than widening them
+                    self.assertTrue(numpy.array_equal(theirs >> 4, kept >> 4))
+                else:
+                    self.assertTrue(same_bits(theirs, kept))
+
+    def test_other_sixteen_bit_formats_round_trip(self):
+        for suffix, channels, options in ((".sgi", 3, ""), (".sgi", 4, ""), (".jp2", 1, ""), (".jp2", 3, ""),
+                                          (".jxl", 3, "lossless 1"), (".jxl", 2, "lossless 1")):
+            with self.subTest(suffix=suffix, channels=channels):
+                written = ramp(27, 38, channels, "uint16")
+                path = self.path("trip%d%s" % (channels, suffix))
+                orvo.imwrite(path, written, options)
+                self.assertTrue(same_bits(orvo.imread(path), written))
+                if channels != 2:
+                    self.assertTrue(same_bits(ffmpeg_decode(path, "uint16", channels, written.shape), written))
+
+    def test_a_depth_the_format_cannot_hold_is_refused_by_name(self):
+        for suffix, dtype, name in ((".exr", "uint16", "exr"), (".dpx", "float32", "dpx"),
+                                    (".dpx", "float16", "dpx"), (".sgi", "float32", "sgi"),
+                                    (".webp", "uint16", "webp"), (".bmp", "float16", "bmp")):
+            with self.subTest(suffix=suffix, dtype=dtype):
+                path = self.path("refused" + suffix)
+                with self.assertRaises(orvo.Error) as caught:
+                    orvo.imwrite(path, ramp(4, 4, 3, dtype))
+                self.assertIn("The %s format cannot hold %s samples" % (name, dtype), str(caught.exception))
+                self.assertFalse(os.path.exists(path))
+
+    def test_convert_keeps_the_depth_each_still_format_holds(self):
+        source = self.path("deep.png")
+        written = ramp(16, 24, 3, "uint16")
+        orvo.imwrite(source, written)
+        for output, note in (("out.dpx", False), ("out.sgi", False), ("out.webp", True), ("out.exr", True)):
+            with self.subTest(output=output):
+                status, _, err = run_bounded([sys.executable, "-m", "orvo", "convert", source, self.path(output),
+                                              "-q"], 300)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(note, "uint16 samples are reduced to 8 bits" in err, err)
+                if not note:
+                    self.assertTrue(same_bits(ffmpeg_decode(self.path(output), "uint16", 3, written.shape),
+                                              written))
+
 
 @unittest.skipIf(numpy is None, NO_NUMPY)
 @unittest.skipUnless(have_command("ffmpeg"), "the ffmpeg command is not installed")
