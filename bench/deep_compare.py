@@ -4,8 +4,10 @@
 cv2.imread with IMREAD_UNCHANGED / cv2.imwrite at zlib level 1), a 16-bit
 TIFF read, a 1080p half-float OpenEXR read as float and written from a
 float16 array against OpenImageIO (zip compression, both), a 16-bit DPX
-read against OpenImageIO, and frames of a 10-bit ProRes movie read as 16-bit RGB (orvo.imiter
-against PyAV's to_ndarray(format="rgb48le")). Prints the median of each
+read against OpenImageIO, frames of a 10-bit ProRes movie read as 16-bit
+RGB (orvo.imiter against PyAV's to_ndarray(format="rgb48le")), and 16-bit
+frames written as 10-bit ProRes 422 HQ (orvo.open(..., "w") against PyAV's
+VideoFrame.from_ndarray(format="rgb48le") into prores_ks). Prints the median of each
 and the ratio orvo / peer. The machine may be shared: the medians are
 indicative.
 
@@ -68,6 +70,28 @@ def report(name, ours, peer, peer_name):
     print("%-28s orvo %8.1f ms   %s %s   ratio %s" % (name, ours * 1000, peer_name, peer_text, ratio))
 
 
+def report_prores_write(folder, frame, repeat, count=12):
+    """16-bit 1080p frames written as ProRes 422 HQ, per frame."""
+    ours_path, peer_path = os.path.join(folder, "ours.mov"), os.path.join(folder, "peer.mov")
+
+    def ours():
+        with orvo.open(ours_path, "w", options="codec prores", fps=24) as target:
+            for _ in range(count):
+                target.append(frame)
+
+    def pyav():
+        with av.open(peer_path, "w") as container:
+            stream = container.add_stream("prores_ks", rate=24)
+            stream.width, stream.height, stream.pix_fmt = frame.shape[1], frame.shape[0], "yuv422p10le"
+            stream.options = {"profile": "3", "vendor": "apl0"}
+            for _ in range(count):
+                container.mux(stream.encode(av.VideoFrame.from_ndarray(frame, format="rgb48le")))
+            container.mux(stream.encode())
+
+    report("10-bit ProRes frame write", median_seconds(ours, repeat) / count,
+           av and median_seconds(pyav, repeat) / count, "PyAV")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=7)
@@ -127,6 +151,7 @@ def main():
         ours = median_seconds(lambda: [None for _ in orvo.imiter(movie)], max(3, repeat // 2)) / 24
         peer = av and median_seconds(pyav_frames, max(3, repeat // 2)) / 24
         report("10-bit ProRes frame, rgb48", ours, peer, "PyAV")
+        report_prores_write(folder, frame, max(3, repeat // 2))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

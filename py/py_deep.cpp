@@ -218,6 +218,11 @@ PyObject *module_savedeep(PyObject *, PyObject *args) {
                         : channels == 2 ? UDIL_FMT_LA
                         : channels == 3 ? UDIL_FMT_RGB
                                         : UDIL_FMT_RGBA;
+    // A codec that stores no 8-bit frames of this layout may still take
+    // deeper ones of it (the movie plug-in's 8-bit frames are RGB): its
+    // file is made in the layout it has.
+    const int32_t formats = codec->entry.image_formats != nullptr ? codec->entry.image_formats() : 0;
+    if ((formats & info.pixel_format) == 0 && (formats & UDIL_FMT_RGB) != 0) info.pixel_format = UDIL_FMT_RGB;
     int status = parsed;
     const char *failure = "Unable to create the new file.";
     if (status == 0) {

@@ -232,15 +232,28 @@ int PictureToRgb::convert_deep(const AVFrame &picture, uint8_t *top, int64_t str
     return made == height ? 0 : AVERROR(EINVAL);
 }
 
-int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const ColourTags &tags) {
-    scaler_.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format, kExactFlags, nullptr,
-                                 nullptr, nullptr));
-    if (!scaler_) return AVERROR(ENOSYS);
+namespace {
+
+// A scaler from full-range RGB pixels of `source` into `format` with the
+// matrix and range of `tags`. 0, or a negative FFmpeg error code.
+int make_encoder_scaler(ScalerPtr &scaler, int width, int height, AVPixelFormat source, AVPixelFormat format,
+                        const ColourTags &tags) {
+    scaler.reset(
+        sws_getContext(width, height, source, width, height, format, kExactFlags, nullptr, nullptr, nullptr));
+    if (!scaler) return AVERROR(ENOSYS);
     if (!is_rgb(format)) {
         const int matrix = swscale_matrix(tags.space, width, height);
-        const int status = set_matrix(scaler_.get(), matrix, true, tags.range == AVCOL_RANGE_JPEG);
+        const int status = set_matrix(scaler.get(), matrix, true, tags.range == AVCOL_RANGE_JPEG);
         if (status < 0) return AVERROR(EINVAL);
     }
+    return 0;
+}
+
+}  // namespace
+
+int RgbToPicture::prepare(int width, int height, AVPixelFormat format, const ColourTags &tags) {
+    const int made = make_encoder_scaler(scaler_, width, height, AV_PIX_FMT_RGB24, format, tags);
+    if (made < 0) return made;
     width_ = width;
     height_ = height;
     top_down_.assign(size_t(height) * size_t(width) * 3 + kReadPadding, 0);
@@ -260,6 +273,48 @@ int RgbToPicture::convert(const uint8_t *pixels, AVFrame &picture) {
     std::memcpy(top_down_.data() + size_t(height_) * row, top_down_.data() + size_t(height_) * row - 3, 3);
     const int source_stride[4] = {int(row), 0, 0, 0};
     const uint8_t *source[4] = {top_down_.data(), nullptr, nullptr, nullptr};
+    const int made =
+        sws_scale(scaler_.get(), source, source_stride, 0, height_, picture.data, picture.linesize);
+    if (made < 0) return made;
+    return made == height_ ? 0 : AVERROR(EINVAL);
+}
+
+int DeepToPicture::prepare(int width, int height, bool alpha, AVPixelFormat format, const ColourTags &tags) {
+    const int made = make_encoder_scaler(scaler_, width, height, alpha ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGB48,
+                                         format, tags);
+    if (made < 0) return made;
+    width_ = width;
+    height_ = height;
+    values_ = width * (alpha ? 4 : 3);
+    // swscale's row readers load whole vector words past a row's end.
+    rows_.assign(size_t(values_) * size_t(height) + kReadPadding / sizeof(uint16_t), 0);
+    return 0;
+}
+
+int DeepToPicture::convert(const uint8_t *top, int64_t stride, int channels, AVFrame &picture) {
+    // Copied into the padded buffer (the caller's frame ends where its last
+    // row does), grey widened on the way.
+    const size_t width = size_t(width_);
+    for (int y = 0; y < height_; ++y) {
+        const auto *source = reinterpret_cast<const uint16_t *>(top + y * stride);
+        uint16_t *target = rows_.data() + size_t(y) * size_t(values_);
+        if (channels * int(width) == values_) {
+            std::memcpy(target, source, width * size_t(channels) * sizeof(uint16_t));
+        } else if (channels == 1) {
+            for (size_t x = 0; x < width; ++x) target[3 * x] = target[3 * x + 1] = target[3 * x + 2] = source[x];
+        } else {
+            for (size_t x = 0; x < width; ++x) {
+                target[4 * x] = target[4 * x + 1] = target[4 * x + 2] = source[2 * x];
+                target[4 * x + 3] = source[2 * x + 1];
+            }
+        }
+    }
+    // Paired chroma input reads one pixel past an odd row (see RgbToPicture).
+    const size_t pixel = size_t(values_) / width;
+    std::memcpy(rows_.data() + size_t(height_) * size_t(values_),
+                rows_.data() + size_t(height_) * size_t(values_) - pixel, pixel * sizeof(uint16_t));
+    const int source_stride[4] = {int(size_t(values_) * sizeof(uint16_t)), 0, 0, 0};
+    const uint8_t *source[4] = {reinterpret_cast<const uint8_t *>(rows_.data()), nullptr, nullptr, nullptr};
     const int made =
         sws_scale(scaler_.get(), source, source_stride, 0, height_, picture.data, picture.linesize);
     if (made < 0) return made;

@@ -80,4 +80,24 @@ private:
     std::vector<uint8_t> top_down_;  // the picture top row first, padded; see convert()
 };
 
+// 16-bit frames (1 to 4 channels, top row first, any row stride) into
+// pictures for an encoder. Grey frames are widened to RGB (grey and alpha
+// to RGBA), so that every encoder format is reached from RGB as on the
+// 8-bit path and lossless RGB formats give the frame's values back.
+class DeepToPicture {
+public:
+    // Prepares the conversion of frames with (`alpha`) or without alpha
+    // into `format` with the matrix and range of `tags`. 0, or a negative
+    // FFmpeg error code.
+    int prepare(int width, int height, bool alpha, AVPixelFormat format, const ColourTags &tags);
+    // Fills `picture` from a frame of `channels` 16-bit samples a pixel
+    // (1 or 3 for a conversion prepared without alpha, 2 or 4 with it).
+    int convert(const uint8_t *top, int64_t stride, int channels, AVFrame &picture);
+
+private:
+    ScalerPtr scaler_;
+    int width_ = 0, height_ = 0, values_ = 0;  // values_: samples a row of RGB(A)
+    std::vector<uint16_t> rows_;  // the frame as packed RGB(A), padded past its end
+};
+
 }  // namespace ffmpeg_plugin

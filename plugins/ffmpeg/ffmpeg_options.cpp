@@ -58,6 +58,8 @@ constexpr udil_sdk::OptionSpec kOptionSpecs[] = {
      "YUV range written: limited (16..235), full (0..255), or the codec's usual one (auto)"},
     {"timecode", UDIL_OPT_TEXT, "", "",
      "Start timecode HH:MM:SS:FF (';' before FF for drop frame) of .mov, .mp4 and .mxf files"},
+    {"depth", UDIL_OPT_CHOICE, "auto|8", "0",
+     "Frames of 16-bit samples: auto writes them at 10 bits (FFV1 16) where the codec can, 8 refuses them"},
     {"faststart", UDIL_OPT_BOOLEAN, "", "0",
      "Index of .mp4/.mov files at the front, so that they play while downloading"},
     {udil_sdk::kOrientationOption, UDIL_OPT_CHOICE, udil_sdk::kOrientationRange, "0",
@@ -162,6 +164,7 @@ WriterSettings settings_from(const udil_sdk::Options &options) {
         }
     }
     settings.index_first = options.integer("faststart", 0) != 0;
+    settings.eight_bit = options.integer("depth", 0) == 1;
     settings.timecode = options.text("timecode", "");
     settings.primaries = clamped(options, "primaries", 2, 0, 255);
     settings.transfer = clamped(options, "transfer", 2, 0, 255);

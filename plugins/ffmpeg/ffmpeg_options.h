@@ -34,6 +34,7 @@ struct WriterSettings {
     int keyint;            // 0 = the codec's default key-frame interval
     const char *problem;   // why the options cannot be written, else null
     bool index_first;      // .mp4/.mov index (moov) before the media data
+    bool eight_bit;        // deep frames refused (the depth option's 8)
     std::string timecode;  // start timecode; empty for none
     // Colour description asked for, as ITU-T H.273 code points (2: not
     // stated, the picture size decides); range 0 auto, 1 limited, 2 full.

@@ -34,9 +34,11 @@ struct FfmpegCodec : udil_sdk::PluginDefaults {
     static constexpr int32_t kImageFormats = UDIL_FMT_RGB;
     // Handles share no state but the last FFmpeg log line, kept under a lock.
     static constexpr int32_t kConcurrentUse = 1;
-    // Sources deeper than 8 bits read as 16-bit deep frames; frames are
-    // written from 8-bit ones.
-    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8;
+    // Sources deeper than 8 bits read as 16-bit deep frames; 16-bit frames
+    // are written at 10 bits (16 in FFV1) by the codecs that have such
+    // formats. Float frames are refused by the host: the codecs hold
+    // integers, and clamping would lose a float frame's range unasked.
+    static constexpr int32_t kDeepSamples = UDIL_SAMPLE_U8 | UDIL_SAMPLE_U16;
 
     static udil_sdk::OptionList options() { return writer_options(); }
 

@@ -109,6 +109,7 @@ int32_t MovieWriter::abandon_in_child() {
 }
 
 AVPixelFormat MovieWriter::encoded_format() const {
+    if (deep_channels_ != 0) return deep_format(deep_channels_);
     switch (codec_.id) {
         // 4:2:0 needs even sizes in x264; odd ones keep full chroma.
         case AV_CODEC_ID_H264:
@@ -123,6 +124,8 @@ AVPixelFormat MovieWriter::encoded_format() const {
             return width_ % 2 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
         case AV_CODEC_ID_MPEG4:
             return AV_PIX_FMT_YUV420P;
+        case AV_CODEC_ID_DNXHD:
+            return AV_PIX_FMT_YUV422P;
         default:
             return container_codec_format();
     }
@@ -147,6 +150,11 @@ AVPixelFormat MovieWriter::container_codec_format() const {
 
 int32_t MovieWriter::file_new(const char *path) {
     file_close();
+    deep_channels_ = 0;
+    return start(path);
+}
+
+int32_t MovieWriter::start(const char *path) {
     owner_ = getpid();
     clear_error();
     quiet_ffmpeg_log();
@@ -227,8 +235,8 @@ int32_t MovieWriter::open_encoder() {
     AVCodecContext &context = *encoder_;
     const AVPixelFormat format = encoded_format();
     if (format == AV_PIX_FMT_NONE)
-        return fail(1, "ffmpeg: the %s encoder takes no picture format RGB can be converted to",
-                    choice.encoder);
+        return fail(1, "ffmpeg: the %s encoder takes no picture format %s can be converted to",
+                    choice.encoder, deep_channels_ != 0 ? "16-bit RGB" : "RGB");
     const ColourTags tags = stated_tags(tags_for_new_movie(width_, height_, format), settings_);
     context.width = width_;
     context.height = height_;
@@ -263,6 +271,9 @@ int32_t MovieWriter::open_encoder() {
         }
     }
     if (choice.id == AV_CODEC_ID_H264) av_dict_set(&settings.entries, "preset", settings_.preset, 0);
+    // x265 prints its settings on the host's standard error stream.
+    if (std::strcmp(codec->name, "libx265") == 0)
+        av_dict_set(&settings.entries, "x265-params", "log-level=error", 0);
     if (choice.id == AV_CODEC_ID_FFV1) {
         // Version 3 with slices lets the encoder use every core, and
         // checksums let a reader tell damaged frames. FFmpeg's version 3
@@ -274,6 +285,10 @@ int32_t MovieWriter::open_encoder() {
         if (!small) av_dict_set(&settings.entries, "slicecrc", "1", 0);
     }
     if (choice.id == AV_CODEC_ID_PRORES) av_dict_set(&settings.entries, "vendor", "apl0", 0);
+    // DNxHR takes any size from 256x120 at any rate, where DNxHD's
+    // profiles each fix a size and bit rate; HQX is its 10-bit profile.
+    if (choice.id == AV_CODEC_ID_DNXHD)
+        av_dict_set(&settings.entries, "profile", deep_channels_ != 0 ? "dnxhr_hqx" : "dnxhr_hq", 0);
     if (choice.id == AV_CODEC_ID_VP9 && std::strcmp(codec->name, "libvpx-vp9") == 0) {
         // Constant quality rather than libvpx's low default bit rate.
         context.bit_rate = 0;
@@ -298,10 +313,12 @@ int32_t MovieWriter::open_encoder() {
     picture_->height = height_;
     result = av_frame_get_buffer(picture_.get(), 0);
     if (result < 0) return fail(2, "ffmpeg: out of memory");
-    result = from_rgb_.prepare(width_, height_, format, tags);
+    const bool alpha = deep_channels_ == 2 || deep_channels_ == 4;
+    result = deep_channels_ != 0 ? from_deep_.prepare(width_, height_, alpha, format, tags)
+                                 : from_rgb_.prepare(width_, height_, format, tags);
     if (result < 0)
-        return fail(1, "ffmpeg: can't convert %dx%d RGB pictures to %s for the %s encoder", width_, height_,
-                    av_get_pix_fmt_name(format), choice.encoder);
+        return fail(1, "ffmpeg: can't convert %dx%d %s pictures to %s for the %s encoder", width_, height_,
+                    deep_channels_ != 0 ? "16-bit RGB" : "RGB", av_get_pix_fmt_name(format), choice.encoder);
     picture_->colorspace = tags.space;
     picture_->color_range = tags.range;
     picture_->color_primaries = tags.primaries;
@@ -317,6 +334,8 @@ int32_t MovieWriter::save_image(int32_t, int32_t, const void *left, const void *
                     path_.c_str(), int(owner_));
     const auto *pixels = static_cast<const uint8_t *>(left ? left : right);
     if (pixels == nullptr) return fail(6, "ffmpeg: no pixel buffer given");
+    if (deep_channels_ != 0)
+        return fail(1, "ffmpeg: %s holds uint16 frames: an 8-bit frame cannot follow them", path_.c_str());
     clear_logged_error();
     // The encoder may still hold the previous picture's buffer.
     int result = av_frame_make_writable(picture_.get());
@@ -325,11 +344,15 @@ int32_t MovieWriter::save_image(int32_t, int32_t, const void *left, const void *
     if (result < 0)
         return fail(7, "ffmpeg: converting a frame of %s to %s failed: %s", path_.c_str(),
                     av_get_pix_fmt_name(AVPixelFormat(picture_->format)), error_text(result).c_str());
+    return send_picture();
+}
+
+int32_t MovieWriter::send_picture() {
     // Frames are stored in the order given, one frame period apart. A
     // fixed quantiser is read from each picture, not from the encoder.
     picture_->pts = next_pts_++;
     picture_->quality = encoder_->global_quality;
-    result = avcodec_send_frame(encoder_.get(), picture_.get());
+    const int result = avcodec_send_frame(encoder_.get(), picture_.get());
     if (result < 0)
         return fail(7, "ffmpeg: encoding a frame of %s failed: %s", path_.c_str(),
                     error_text(result).c_str());

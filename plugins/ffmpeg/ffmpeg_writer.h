@@ -1,6 +1,11 @@
 // The writer handle: RGB frames encoded into a movie file with the codec
 // and settings of the writer's options.
 //
+// 16-bit deep frames are written as 10-bit (FFV1: 16-bit) pictures. The
+// first frame settles the depth: the file is started for 8-bit frames and
+// started again for deep ones when a deep frame comes first (nothing has
+// been encoded yet); a frame of the other depth later is refused.
+//
 // A process forked while a file is being written has the writer's memory
 // but not the encoder's threads, and shares the file's offset with its
 // parent: there the writer refuses frames, and closing leaves the file
@@ -32,8 +37,22 @@ public:
     // before returning, so that a full disk is reported by the frame that
     // meets it and the frames before it stay readable (see flush_to_file).
     int32_t save_image(int32_t frame, int32_t eye, const void *left, const void *right) override;
+    // 16-bit frames of 1 to 4 channels (alpha kept where the codec has a
+    // format with it); 8-bit RGB frames as save_image. ffmpeg_writer_deep.cpp.
+    int32_t save_deep_image(int32_t frame, int32_t eye, const UdilDeepFrame &in) override;
 
 private:
+    // The file, encoder and header of a new movie at the depth of
+    // deep_channels_.
+    int32_t start(const char *path);
+    // Starts the file again for deep frames of `channels`; refused, with
+    // the 8-bit file kept, when the codec has no deep format.
+    int32_t restart_deep(int channels);
+    // The encoder's format for deep frames of `channels`; none when the
+    // codec holds no more than 8 bits.
+    AVPixelFormat deep_format(int channels) const;
+    // Gives the filled picture_ to the encoder and its packets to the file.
+    int32_t send_picture();
     int32_t open_output(const char *path);
     int32_t open_encoder();
     // The timecode option into the container's tags (refused where the
@@ -62,6 +81,8 @@ private:
     FramePtr picture_;
     PacketPtr packet_;
     RgbToPicture from_rgb_;
+    DeepToPicture from_deep_;
+    int deep_channels_ = 0;  // channels of the 16-bit frames written; 0 for 8-bit RGB
     int64_t next_pts_ = 0;
     bool header_written_ = false;
     bool flush_muxer_ = false;  // the container holds frames back (Matroska clusters)

@@ -12,6 +12,7 @@ set(UDIL_PLUGIN_SOURCES
   ffmpeg_reader_deep.cpp
   ffmpeg_rotation.cpp
   ffmpeg_writer.cpp
+  ffmpeg_writer_deep.cpp
   ffmpeg_util.cpp
   ffmpeg_suffixes.cpp
   ffmpeg_join.cpp

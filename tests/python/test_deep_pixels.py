@@ -223,10 +223,10 @@ class DeepVideoReadTest(ScratchTestCase):
                    "-pix_fmt", "yuv420p", path)
         self.assertEqual(orvo.imread(path).dtype, numpy.uint8)
 
-    def test_a_movie_file_refuses_deep_frames_by_name(self):
+    def test_a_movie_codec_without_deep_formats_refuses_deep_frames_by_name(self):
         with self.assertRaises(orvo.Error) as caught:
-            orvo.imwrite(self.path("deep.mov"), numpy.zeros((2, 4, 8, 3), numpy.uint16))
-        self.assertIn("uint16", str(caught.exception))
+            orvo.imwrite(self.path("deep.avi"), numpy.zeros((2, 4, 8, 3), numpy.uint16), "codec mjpeg")
+        self.assertIn("mjpeg video cannot hold uint16 samples", str(caught.exception))
 
 
 def oiio_read(path):

@@ -4,8 +4,10 @@ The source's primaries, transfer, matrix and range (its description's
 "colour", in FFmpeg's names) become the ffmpeg writer's options, which
 take the ITU-T H.273 numbers; what the source leaves unstated stays the
 writer's default (BT.709 for HD, BT.601 below). Options the user gives
-win. Frames cross the host as 8-bit RGB, so a deeper (HDR) source keeps
-its tags but loses precision on the way: a note says so.
+win. Frames converted by many processes cross the host as 8-bit RGB, so
+there a deeper (HDR) source keeps its tags but loses precision on the way:
+a note says so. (In one process deep frames keep their depth where the
+output holds it, and convert_deep notes when they cannot.)
 """
 import sys
 
@@ -24,16 +26,17 @@ RANGES = {"tv": "limited", "pc": "full"}
 HDR_TRANSFERS = ("smpte2084", "arib-std-b67")
 
 
-def writer_options(options, codec, source, description, shown):
+def writer_options(options, codec, source, description, shown, scaled_out):
     """`options` with the source's colour description added for an ffmpeg
     output (nothing added where the user's text names the option); prints
-    the note on 8-bit frames for a deeper source, whatever the output."""
+    the note on 8-bit frames for a deeper source converted by many
+    processes (`scaled_out`), whatever the output."""
     if not description:
         return options
     colour = description.get("colour") or {}
     depth = description.get("bit_depth") or 8
     movie = codec.name == "ffmpeg"
-    if depth > 8:
+    if depth > 8 and scaled_out:
         transfer = colour.get("transfer")
         what = " (HDR, %s)" % transfer if transfer in HDR_TRANSFERS else ""
         kept = "its colour tags are kept, but " if movie else ""

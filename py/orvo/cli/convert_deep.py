@@ -2,6 +2,10 @@
 own depth (16-bit, half or float) when the output's codec holds it, as
 deep frames through a write movie; otherwise the 8-bit writers take over
 and a note says the samples are reduced to 8 bits.
+
+Whether a codec plug-in holds a depth can hang on its options (the movie
+plug-in's codec option): a first frame it refuses as too deep is written
+at 8 bits instead, with the note.
 """
 import os
 import sys
@@ -9,7 +13,11 @@ import sys
 import orvo
 
 from .convert_plan import create_output, is_tiled, wants_stereo
+from .convert_writers import MovieWriter
 from .errors import CliError
+
+# The status of a frame the codec refuses (a depth it cannot hold).
+REFUSED = 1
 
 
 def input_depth(sources):
@@ -60,18 +68,22 @@ def deep_writer(args, sources, codec, plan, timing):
         return None
     why = _why_8bit(args, sources, codec, kind, channels)
     if why is not None:
-        sys.stderr.write("orvo: note: %s %s: the input's %s samples are reduced to 8 bits\n"
-                         % (plan.shown, why, kind))
+        _note_8bit(plan.shown, why, kind)
         return None
-    return DeepWriter(sources[0], create_output(args, sources, codec, plan, timing), timing)
+    return DeepWriter(args, sources, create_output(args, sources, codec, plan, timing), timing, plan.shown)
+
+
+def _note_8bit(shown, why, kind):
+    sys.stderr.write("orvo: note: %s %s: the input's %s samples are reduced to 8 bits\n" % (shown, why, kind))
 
 
 class DeepWriter(object):
     """Frames at the input's own depth through the open write movie
     `target`; the calls of convert_writers' writers."""
 
-    def __init__(self, source, target, timing):
-        self.source, self.target, self.timing = source, target, timing
+    def __init__(self, args, sources, target, timing, shown):
+        self.args, self.sources, self.target, self.timing, self.shown = args, sources, target, timing, shown
+        self.source = sources[0]
         self.written = 0
 
     def append(self, progress):
@@ -82,12 +94,25 @@ class DeepWriter(object):
                 raise CliError("cannot read frame %d of %s: %s"
                                % (index, self.source.filename, self.source.errstr()))
             width, height, channels, kind, left, _ = got
-            if self.target._appenddeep(left, width, height, channels, kind) != 0:
+            status = self.target._appenddeep(left, width, height, channels, kind)
+            if status == REFUSED and number == 0:
+                return self._append_8bit(progress, kind)
+            if status != 0:
                 return -1, self.target.errstr()
             self.written = self.target.realframes
             if progress.frame_written(number):
                 break
         return 0, ""
+
+    def _append_8bit(self, progress, kind):
+        """Every frame at 8 bits, through the same write movie (it refused
+        the first deep frame before writing anything)."""
+        reason = self.target.errstr().rsplit(": ", 1)[-1].split(";")[0]
+        _note_8bit(self.shown, "is written at 8 bits (%s)" % reason, kind)
+        writer = MovieWriter(self.args, self.sources, self.target, self.timing)
+        status, error = writer.append(progress)
+        self.written = writer.written
+        return status, error
 
     def close(self):
         if self.target.close() != 0:

@@ -85,8 +85,9 @@ def open_and_plan(args, sources):
         input_files.extend(files_of_name(source.filename))
     plan.refuse_unsafe(input_files, args.overwrite)
     if carry_over.is_movie_file(sources[0]):
+        scaled_out = bool(getattr(args, "workers", None) or getattr(args, "scheduler", None))
         args.options = colour_tags.writer_options(args.options, codec, inputs[0],
-                                                  carry_over.description(sources[0]), plan.shown)
+                                                  carry_over.description(sources[0]), plan.shown, scaled_out)
     return inputs, read_attributes, codec, timing, plan
 
 
