@@ -169,6 +169,22 @@ class DeepWriteTest(ScratchTestCase):
         for k, frame in enumerate(frames):
             self.assertTrue(numpy.array_equal(cv2_read(self.path("out.%04d.png" % k)), frame))
 
+    def test_stereo_pairs_keep_both_eyes_deep(self):
+        pairs = [(ramp(6, 8, 3, "uint16") + k, ramp(6, 8, 3, "uint16") + 100 + k) for k in range(2)]
+        with orvo.open(self.path("pair.@.####.png"), "w", stereo=1) as target:
+            for pair in pairs:
+                target.append(pair)
+        movie = orvo.open(self.path("pair.@.####.png"))
+        for k, (left, right) in enumerate(pairs):
+            # The eyes' own files, as OpenCV reads them, and the pair as
+            # orvo reads it back.
+            self.assertTrue(numpy.array_equal(cv2_read(self.path("pair.l.%04d.png" % k)), left))
+            self.assertTrue(numpy.array_equal(cv2_read(self.path("pair.r.%04d.png" % k)), right))
+            got = movie.getarray(k)
+            self.assertIsInstance(got, tuple)
+            self.assertEqual(got[0].dtype, numpy.uint16)
+            self.assertTrue(numpy.array_equal(got[0], left) and numpy.array_equal(got[1], right))
+
     def test_a_writer_with_an_anaglyph_refuses_deep_frames(self):
         target = orvo.open(self.path("ana.####.png"), "w", stereo=1, anaglyph=orvo.MOVIE_ANAGLYPH_REDCYAN)
         with self.assertRaises(orvo.Error) as caught:
