@@ -296,16 +296,19 @@ int DeepToPicture::convert(const uint8_t *top, int64_t stride, int channels, AVF
     // row does), grey widened on the way.
     const size_t width = size_t(width_);
     for (int y = 0; y < height_; ++y) {
-        const auto *source = reinterpret_cast<const uint16_t *>(top + y * stride);
+        const uint8_t *source = top + y * stride;
         uint16_t *target = rows_.data() + size_t(y) * size_t(values_);
         if (channels * int(width) == values_) {
             std::memcpy(target, source, width * size_t(channels) * sizeof(uint16_t));
         } else if (channels == 1) {
-            for (size_t x = 0; x < width; ++x) target[3 * x] = target[3 * x + 1] = target[3 * x + 2] = source[x];
+            for (size_t x = 0; x < width; ++x)
+                target[3 * x] = target[3 * x + 1] = target[3 * x + 2] =
+                    udil_sdk::row_sample<uint16_t>(source, int64_t(x));
         } else {
             for (size_t x = 0; x < width; ++x) {
-                target[4 * x] = target[4 * x + 1] = target[4 * x + 2] = source[2 * x];
-                target[4 * x + 3] = source[2 * x + 1];
+                target[4 * x] = target[4 * x + 1] = target[4 * x + 2] =
+                    udil_sdk::row_sample<uint16_t>(source, int64_t(2 * x));
+                target[4 * x + 3] = udil_sdk::row_sample<uint16_t>(source, int64_t(2 * x + 1));
             }
         }
     }

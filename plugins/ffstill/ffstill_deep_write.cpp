@@ -63,11 +63,11 @@ bool fill_exr_planes(const UdilDeepFrame &frame, AVFrame &picture, std::string &
             const int plane = channels == 1 ? 0 : kPlaneOf[c];
             auto *out = reinterpret_cast<float *>(picture.data[plane] + y * picture.linesize[plane]);
             if (frame.sample == UDIL_SAMPLE_F32) {
-                const auto *in = reinterpret_cast<const float *>(row);
-                for (int64_t x = 0; x < frame.width; ++x) out[x] = in[x * channels + c];
+                for (int64_t x = 0; x < frame.width; ++x)
+                    out[x] = udil_sdk::row_sample<float>(row, x * channels + c);
             } else {
-                const auto *in = reinterpret_cast<const uint16_t *>(row);
-                for (int64_t x = 0; x < frame.width; ++x) out[x] = half_to_float(in[x * channels + c]);
+                for (int64_t x = 0; x < frame.width; ++x)
+                    out[x] = half_to_float(udil_sdk::row_sample<uint16_t>(row, x * channels + c));
             }
         }
     }
@@ -93,11 +93,12 @@ bool fill_gbr_planes(const UdilDeepFrame &frame, int bits, AVFrame &picture, std
     static constexpr int kPlaneOf[3] = {2, 0, 1};
     const int shift = 16 - bits;
     for (int64_t y = 0; y < frame.height; ++y) {
-        const auto *in = reinterpret_cast<const uint16_t *>(udil_sdk::deep_row(frame, y));
+        const uint8_t *in = udil_sdk::deep_row(frame, y);
         for (int c = 0; c < 3; ++c) {
             auto *out =
                 reinterpret_cast<uint16_t *>(picture.data[kPlaneOf[c]] + y * picture.linesize[kPlaneOf[c]]);
-            for (int64_t x = 0; x < frame.width; ++x) out[x] = uint16_t(in[x * 3 + c] >> shift);
+            for (int64_t x = 0; x < frame.width; ++x)
+                out[x] = uint16_t(udil_sdk::row_sample<uint16_t>(in, x * 3 + c) >> shift);
         }
     }
     return true;

@@ -194,10 +194,11 @@ public:
             const size_t values = size_t(in.width) * size_t(in.channels);
             std::vector<uint8_t> row(values * 2);
             for (int64_t y = 0; y < in.height; ++y) {
-                const auto *samples = reinterpret_cast<const uint16_t *>(udil_sdk::deep_row(in, y));
+                const uint8_t *samples = udil_sdk::deep_row(in, y);
                 for (size_t i = 0; i < values; ++i) {
-                    row[2 * i] = uint8_t(samples[i] >> 8);
-                    row[2 * i + 1] = uint8_t(samples[i]);
+                    const uint16_t sample = udil_sdk::row_sample<uint16_t>(samples, int64_t(i));
+                    row[2 * i] = uint8_t(sample >> 8);
+                    row[2 * i + 1] = uint8_t(sample);
                 }
                 if (std::fwrite(row.data(), 1, row.size(), file) != row.size()) return false;
             }

@@ -142,6 +142,16 @@ inline uint8_t *deep_row(const UdilDeepFrame &frame, int64_t y) {
     return static_cast<uint8_t *>(frame.pixels) + y * frame.stride;
 }
 
+// Sample i of a deep row. Frames may have any stride, so a row need not be
+// aligned for its sample type: the copy reads it safely, and compiles to a
+// plain load.
+template <typename T>
+inline T row_sample(const uint8_t *row, int64_t i) {
+    T value;
+    std::memcpy(&value, row + i * int64_t(sizeof(T)), sizeof(T));
+    return value;
+}
+
 // One option declaration of a plug-in.
 struct OptionSpec {
     const char *name;
