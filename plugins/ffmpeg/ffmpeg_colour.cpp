@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "udil_sdk.h"
+
 namespace ffmpeg_plugin {
 
 namespace {
