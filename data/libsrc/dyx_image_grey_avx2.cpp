@@ -68,9 +68,9 @@ __attribute__((target("avx2"))) inline __m128i grey_of_doubles(__m128i rg, __m12
         const __m256d r = half == 0 ? lanes_as_doubles<0>(red) : lanes_as_doubles<4>(red);
         const __m256d g = half == 0 ? lanes_as_doubles<0>(green) : lanes_as_doubles<4>(green);
         const __m256d b = half == 0 ? lanes_as_doubles<0>(blue) : lanes_as_doubles<4>(blue);
-        const __m256d value =
-            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r, _mm256_set1_pd(0.3)), _mm256_mul_pd(g, _mm256_set1_pd(0.59))),
-                          _mm256_mul_pd(b, _mm256_set1_pd(0.11)));
+        const __m256d value = _mm256_add_pd(
+            _mm256_add_pd(_mm256_mul_pd(r, _mm256_set1_pd(0.3)), _mm256_mul_pd(g, _mm256_set1_pd(0.59))),
+            _mm256_mul_pd(b, _mm256_set1_pd(0.11)));
         quarter[half] = _mm256_cvttpd_epi32(value);
     }
     return _mm_packs_epi32(quarter[0], quarter[1]);

@@ -97,7 +97,7 @@ public:
 private:
     ScalerPtr scaler_;
     int width_ = 0, height_ = 0, values_ = 0;  // values_: samples a row of RGB(A)
-    std::vector<uint16_t> rows_;  // the frame as packed RGB(A), padded past its end
+    std::vector<uint16_t> rows_;               // the frame as packed RGB(A), padded past its end
 };
 
 }  // namespace ffmpeg_plugin

@@ -63,7 +63,8 @@ int32_t MovieWriter::restart_deep(int channels) {
     if (settings_.eight_bit)
         return fail(1, "ffmpeg: the depth option 8 writes 8-bit frames only, not uint16 samples");
     if (deep_format(channels) == AV_PIX_FMT_NONE)
-        return fail(1, "ffmpeg: %s video cannot hold uint16 samples; write 8-bit frames, or the codec prores, "
+        return fail(1,
+                    "ffmpeg: %s video cannot hold uint16 samples; write 8-bit frames, or the codec prores, "
                     "ffv1, h264 or hevc, or the encoder dnxhd",
                     codec_.label);
     // Nothing is encoded yet: the 8-bit start is let go and the file made

@@ -198,7 +198,8 @@ TEST_F(ExactReference, GreyOfEveryColourOnAHundredIsTheDoubleExpression) {
         for (int g = 0; g < 256; ++g)
             for (int b = 0; b < 256; ++b)
                 if ((30 * r + 59 * g + 11 * b) % 100 == 0) {
-                    rgb.insert(rgb.end(), {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)});
+                    rgb.insert(rgb.end(),
+                               {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)});
                     expected.push_back(static_cast<uint8_t>(static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b)));
                 }
     const int width = 1024, height = static_cast<int>(expected.size() / width);

@@ -41,10 +41,12 @@ TEST_F(FfmpegDeepWrite, EachCodecWritesSixteenBitFramesAndReadsThemBack) {
         int tolerance;  // largest difference read back, of 65535 (lossy codecs)
         int width, height;
     } cases[] = {
-        {"codec ffv1", 3, 0, 64, 48},   {"codec ffv1", 4, 0, 33, 17},     {"codec ffv1", 1, 0, 10, 6},
-        {"codec ffv1", 2, 0, 64, 48},   {"codec prores", 3, 1200, 64, 48}, {"codec prores", 4, 1200, 64, 48},
-        {"codec prores", 3, 1200, 65, 48}, {"encoder dnxhd", 3, 1200, 256, 120}, {"codec h264", 3, 2500, 64, 48},
-        {"codec h264", 3, 2500, 63, 47},  {"codec hevc", 3, 2500, 64, 48},   {"codec hevc", 1, 2500, 64, 48},
+        {"codec ffv1", 3, 0, 64, 48},      {"codec ffv1", 4, 0, 33, 17},
+        {"codec ffv1", 1, 0, 10, 6},       {"codec ffv1", 2, 0, 64, 48},
+        {"codec prores", 3, 1200, 64, 48}, {"codec prores", 4, 1200, 64, 48},
+        {"codec prores", 3, 1200, 65, 48}, {"encoder dnxhd", 3, 1200, 256, 120},
+        {"codec h264", 3, 2500, 64, 48},   {"codec h264", 3, 2500, 63, 47},
+        {"codec hevc", 3, 2500, 64, 48},   {"codec hevc", 1, 2500, 64, 48},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.options) + " channels " + std::to_string(c.channels) + " " +
@@ -86,10 +88,11 @@ TEST_F(FfmpegDeepWrite, EachCodecWritesSixteenBitFramesAndReadsThemBack) {
                     for (int b = 0; b < back_channels; ++b) {
                         // Grey's one value stands for R, G and B; its alpha is the last.
                         const int source = c.channels >= 3 ? b : (b == 3 ? 1 : 0);
-                        const int wanted = frames[size_t(k)][size_t(y) * size_t(stride) +
-                                                             size_t(x * c.channels + source)];
-                        const int got = back[(size_t(y) * size_t(c.width) + size_t(x)) * size_t(back_channels) +
-                                             size_t(b)];
+                        const int wanted =
+                            frames[size_t(k)][size_t(y) * size_t(stride) + size_t(x * c.channels + source)];
+                        const int got =
+                            back[(size_t(y) * size_t(c.width) + size_t(x)) * size_t(back_channels) +
+                                 size_t(b)];
                         worst = std::max(worst, std::abs(got - wanted));
                     }
             EXPECT_LE(worst, c.tolerance) << "frame " << k;
@@ -108,7 +111,8 @@ TEST_F(FfmpegDeepWrite, OtherDepthsAndCodecsAreRefusedAndEarlierFramesStay) {
     const struct {
         const char *options;
         const char *named;
-    } eight_bit_codecs[] = {{"codec mpeg4", "mpeg4"}, {"codec mjpeg", "mjpeg"}, {"depth 8", "depth option 8"}};
+    } eight_bit_codecs[] = {
+        {"codec mpeg4", "mpeg4"}, {"codec mjpeg", "mjpeg"}, {"depth 8", "depth option 8"}};
     for (const auto &c : eight_bit_codecs) {
         SCOPED_TRACE(c.options);
         std::string path;
