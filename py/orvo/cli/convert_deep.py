@@ -4,10 +4,10 @@ deep frames through a write movie; otherwise the 8-bit writers take over
 and a note says the samples are reduced to 8 bits.
 
 Whether a codec plug-in holds a depth can hang on its options (the movie
-plug-in's codec option): a first frame it refuses as too deep is written
-at 8 bits instead, with the note.
+plug-in's codec option) or on the format it writes (the still-picture
+plug-in's suffix): a first frame it refuses as too deep is written at 8
+bits instead, with the note.
 """
-import os
 import sys
 
 import orvo
@@ -30,22 +30,9 @@ def input_depth(sources):
     return layout[3], layout[2]
 
 
-# The still-picture codec over FFmpeg declares every kind one of its
-# formats holds; each format holds only these (the others 8 bits).
-_STILL_FORMAT_KINDS = dict(
-    [(".exr", ("float16", "float32"))] +
-    [(suffix, ("uint16",)) for suffix in (".dpx", ".sgi", ".rgb", ".bw", ".rgba", ".jp2", ".j2k", ".j2c", ".jxl")])
-
-
-def _kinds_held(codec, output):
-    if codec.name == "ffstill":
-        return _STILL_FORMAT_KINDS.get(os.path.splitext(output)[1].lower(), ())
-    return orvo._orvo._deepsamples(codec.name)
-
-
 def _why_8bit(args, sources, codec, kind, channels):
     """Why the output cannot take the input's deep frames; None when it can."""
-    if kind not in _kinds_held(codec, args.names[-1]):
+    if kind not in orvo._orvo._deepsamples(codec.name):
         return "holds no %s samples" % kind
     if args.size:
         return "is resized, which works on 8-bit frames"
