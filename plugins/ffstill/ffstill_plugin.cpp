@@ -73,25 +73,31 @@ Layout layout_of(const AVFrame &picture, const char *path) {
 // when its picture is first asked for; any other when it is opened.
 class Reader : public udil_sdk::Handle {
 public:
-    Reader(const UdilMovieInfo &info, DecodeSettings settings, std::string probed_path, FramePtr probed)
+    Reader(const UdilMovieInfo &info, DecodeSettings settings, std::string probed_path, FramePtr probed,
+           const Layout &probed_layout)
         : expected_(info),
           settings_(std::move(settings)),
           probed_path_(std::move(probed_path)),
-          probed_(std::move(probed)) {}
+          probed_(std::move(probed)),
+          probed_layout_(probed_layout) {}
 
     int32_t file_open(const char *path) override {
         file_close();
         format_ = format_of(path);
         if (format_ == nullptr) return fail(1, "ffstill: %s does not name a still-picture format", path);
         path_ = path;
-        if (probed_ && probed_path_ == path) {
+        if (!probed_path_.empty() && probed_path_ == path) {
+            // The file the handle was made for: its layout is known already,
+            // and so is its picture when it had to be decoded to learn it.
             picture_ = std::move(probed_);
-        } else {
-            probed_.reset();
-            if (probe_layout(path, *format_, settings_, layout_)) return check_layout();
-            const int32_t status = decode();
-            if (status != 0) return status;
+            layout_ = probed_layout_;
+            probed_path_.clear();
+            return check_layout();
         }
+        probed_.reset();
+        if (probe_layout(path, *format_, settings_, layout_)) return check_layout();
+        const int32_t status = decode();
+        if (status != 0) return status;
         layout_ = layout_of(*picture_, path);
         return check_layout();
     }
@@ -175,8 +181,9 @@ private:
 
     UdilMovieInfo expected_;
     DecodeSettings settings_;
-    std::string probed_path_;  // the file the handle was made for, decoded once
-    FramePtr probed_;
+    std::string probed_path_;  // the file the handle was made for, until it is opened
+    FramePtr probed_;          // its picture, when it was decoded to learn its layout
+    Layout probed_layout_;
     const StillFormat *format_ = nullptr;
     std::string path_;  // the open file
     Layout layout_;     // its layout
@@ -251,7 +258,7 @@ struct FfstillCodec : udil_sdk::PluginDefaults {
         if (layout.host_format == 0)
             return udil_sdk::refuse("%s: the picture's pixel format is unknown", path);
         info = UdilMovieInfo{layout.width, layout.height, 1, 0, 0, 0, -1.0f, layout.host_format};
-        return new Reader(info, settings, path, std::move(picture));
+        return new Reader(info, settings, path, std::move(picture), layout);
     }
 };
 
