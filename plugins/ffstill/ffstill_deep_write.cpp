@@ -12,29 +12,6 @@ extern "C" {
 namespace ffstill {
 namespace {
 
-// A half's bits as the float of the same value (every half is one).
-float half_to_float(uint16_t half) {
-    const uint32_t sign = uint32_t(half & 0x8000u) << 16;
-    uint32_t exponent = (half >> 10) & 0x1fu, mantissa = half & 0x3ffu, bits;
-    if (exponent == 0x1f) {  // infinity or NaN, payload kept
-        bits = sign | 0x7f800000u | mantissa << 13;
-    } else if (exponent != 0) {
-        bits = sign | (exponent + 112) << 23 | mantissa << 13;
-    } else if (mantissa == 0) {
-        bits = sign;
-    } else {  // subnormal: normalised for the float's wider exponent
-        exponent = 113;
-        while ((mantissa & 0x400u) == 0) {
-            mantissa <<= 1;
-            --exponent;
-        }
-        bits = sign | exponent << 23 | (mantissa & 0x3ffu) << 13;
-    }
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 bool allocate(AVFrame &picture, AVPixelFormat format, const UdilDeepFrame &frame, std::string &error) {
     picture.format = format;
     picture.width = frame.width;
@@ -67,7 +44,7 @@ bool fill_exr_planes(const UdilDeepFrame &frame, AVFrame &picture, std::string &
                     out[x] = udil_sdk::row_sample<float>(row, x * channels + c);
             } else {
                 for (int64_t x = 0; x < frame.width; ++x)
-                    out[x] = half_to_float(udil_sdk::row_sample<uint16_t>(row, x * channels + c));
+                    out[x] = udil_sdk::half_to_float(udil_sdk::row_sample<uint16_t>(row, x * channels + c));
             }
         }
     }

@@ -152,6 +152,30 @@ inline T row_sample(const uint8_t *row, int64_t i) {
     return value;
 }
 
+// IEEE half to single float, exactly (every half is a float), NaN payloads
+// and subnormals included.
+inline float half_to_float(uint16_t half) {
+    const uint32_t sign = uint32_t(half & 0x8000) << 16;
+    uint32_t exponent = (half >> 10) & 0x1f, mantissa = half & 0x3ff, bits;
+    if (exponent == 0x1f) {
+        bits = sign | 0x7f800000u | (mantissa << 13);
+    } else if (exponent != 0) {
+        bits = sign | ((exponent + 112) << 23) | (mantissa << 13);
+    } else if (mantissa == 0) {
+        bits = sign;
+    } else {  // subnormal: normalise
+        exponent = 113;
+        while ((mantissa & 0x400) == 0) {
+            mantissa <<= 1;
+            --exponent;
+        }
+        bits = sign | (exponent << 23) | ((mantissa & 0x3ff) << 13);
+    }
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 // One option declaration of a plug-in.
 struct OptionSpec {
     const char *name;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "udil_sdk.h"
+
 namespace tiff_codec {
 namespace {
 
@@ -42,29 +44,6 @@ bool read_tiles(TiffFile &file, const UdilDeepFrame &frame, std::string &error) 
     return true;
 }
 
-// IEEE half to single float, exactly.
-float half_to_float(uint16_t half) {
-    const uint32_t sign = uint32_t(half & 0x8000) << 16;
-    uint32_t exponent = (half >> 10) & 0x1f, mantissa = half & 0x3ff, bits;
-    if (exponent == 0x1f) {
-        bits = sign | 0x7f800000u | (mantissa << 13);
-    } else if (exponent != 0) {
-        bits = sign | ((exponent + 112) << 23) | (mantissa << 13);
-    } else if (mantissa == 0) {
-        bits = sign;
-    } else {  // subnormal: normalise
-        exponent = 113;
-        while ((mantissa & 0x400) == 0) {
-            mantissa <<= 1;
-            --exponent;
-        }
-        bits = sign | (exponent << 23) | ((mantissa & 0x3ff) << 13);
-    }
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 uint8_t to_byte(float value) {
     if (!(value > 0.0f)) return 0;  // NaN too
     if (value >= 1.0f) return 255;
@@ -89,7 +68,7 @@ bool read_deep_as_8bit(TiffFile &file, const UdilDeepFrame &layout, uint8_t *pix
             for (int64_t i = 0; i < values; ++i) out[i] = to_byte(in[i]);
         } else {
             const auto *in = reinterpret_cast<const uint16_t *>(row);
-            for (int64_t i = 0; i < values; ++i) out[i] = to_byte(half_to_float(in[i]));
+            for (int64_t i = 0; i < values; ++i) out[i] = to_byte(udil_sdk::half_to_float(in[i]));
         }
     }
     return true;
