@@ -104,6 +104,8 @@ class Conversion(object):
         except BaseException:
             try:
                 self._stop()
+            except Exception:  # the first error is the one to report; the cluster may be half gone
+                pass
             finally:
                 self._clean_up(failed=not finished)
             raise
@@ -154,15 +156,21 @@ class Conversion(object):
                 except Exception:  # the cluster may be gone
                     pass
         self.futures = []
-        if self.own_client and self.client is not None:
-            # A client that lost its scheduler has nothing left to close.
-            if self.client.status == "running":
-                self.client.close(timeout=STOP_SECONDS)
-            else:
-                self.client.close(timeout=POLL_SECONDS)
-        if self.cluster is not None:
-            self.cluster.close(timeout=STOP_SECONDS)
+        client, cluster = self.client, self.cluster
         self.client = self.cluster = None
+        try:
+            if self.own_client and client is not None:
+                # A client that lost its scheduler has only its own end to
+                # close, and that may not answer in time.
+                lost = client.status != "running"
+                try:
+                    client.close(timeout=POLL_SECONDS if lost else STOP_SECONDS)
+                except Exception:
+                    if not lost:
+                        raise
+        finally:
+            if cluster is not None:  # shut down even when its client would not close
+                cluster.close(timeout=STOP_SECONDS)
 
     # ---- the tasks ------------------------------------------------------------
 
