@@ -44,6 +44,7 @@ BENCHMARK(BM_Convert)
     ->Args({DYX_IMG_FMT_RGB, DYX_IMG_FMT_RGBA})
     ->Args({DYX_IMG_FMT_RGBA, DYX_IMG_FMT_RGB})
     ->Args({DYX_IMG_FMT_L, DYX_IMG_FMT_RGB})
+    ->Args({DYX_IMG_FMT_L, DYX_IMG_FMT_RGBA})
     ->Unit(benchmark::kMillisecond);
 
 void BM_Scale(benchmark::State &state) {

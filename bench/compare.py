@@ -18,6 +18,15 @@ arrays is timed through orvo.imiter (views and copies), a getframe loop,
 PyAV with and without frame threads, and OpenCV's VideoCapture;
 bench/peak_memory.py compares the memory the same readers take.
 
+orvo converts and scales an image in place, so those cases time it on a
+fresh copy of the input made before each run, and the image it makes
+stays alive until the next copy. The peers' conversions and scalings are
+timed under the same conditions: a fresh copy of their input before each
+run, their result kept until the next one. Otherwise a peer would find its
+input, and the block its last result was freed from, warm in the cache,
+which a frame on its way through a program rarely is. --warm-peers times
+the peers on the same input every run instead.
+
 Run with the module on the path, for example:
     PYTHONPATH=build/py3 python3 bench/compare.py [--repeat N]
 """
@@ -103,10 +112,43 @@ class Inputs(object):
         return numpy.frombuffer(self.raw(width, height, fmt), dtype=numpy.uint8).reshape(shape).copy()
 
 
+class Timed(object):
+    """A case's work, timed one run at a time: work(state) on the state that
+    setup() makes untimed before each run. What the run leaves (its result,
+    or the state it changed) stays alive until the next run of the same
+    work, so that no run finds the memory the last one freed warm in the
+    cache. per_run divides the time, for work that repeats a quick call."""
+
+    def __init__(self, work, setup=None, per_run=1):
+        self.work, self.setup, self.per_run = work, setup, per_run
+        self.kept = None
+
+    def run_ms(self):
+        self.kept = None
+        state = self.setup() if self.setup else None
+        start = clock()
+        result = self.work(state)
+        elapsed = clock() - start
+        self.kept = state if result is None else result
+        return 1000.0 * elapsed / self.per_run
+
+
+# Set by --warm-peers: the peers' conversions and scalings work on the same
+# input every run, not on fresh copies.
+warm_peers = False
+
+
+def on_fresh_copies(source, operation):
+    """A peer's work timed as orvo's in-place operations are: on a fresh
+    copy of its input made untimed before each run."""
+    if warm_peers:
+        return Timed(lambda _: operation(source))
+    return Timed(operation, source.copy)
+
+
 def orvo_in_place(inputs, width, height, fmt, operation):
     """Times an in-place orvo operation on a fresh copy each time."""
-    base = inputs.orvo(width, height, fmt)
-    return lambda repeat: median_ms(operation, repeat, setup=base.subrect)
+    return Timed(operation, inputs.orvo(width, height, fmt).subrect)
 
 
 def build_cases(inputs):
@@ -121,24 +163,18 @@ def build_cases(inputs):
             image.format = fmt
         return work
 
-    add("RGB -> L 1920x1080", orvo_in_place(inputs, 1920, 1080, RGB, convert(L)),
-        lambda: (lambda im: lambda _: im.convert("L"))(inputs.pil(1920, 1080, RGB)),
-        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGB2GRAY))(inputs.array(1920, 1080, RGB)))
-    add("RGB -> RGBA 1920x1080", orvo_in_place(inputs, 1920, 1080, RGB, convert(RGBA)),
-        lambda: (lambda im: lambda _: im.convert("RGBA"))(inputs.pil(1920, 1080, RGB)),
-        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGB2RGBA))(inputs.array(1920, 1080, RGB)))
-    add("RGBA -> RGB 1920x1080", orvo_in_place(inputs, 1920, 1080, RGBA, convert(RGB)),
-        lambda: (lambda im: lambda _: im.convert("RGB"))(inputs.pil(1920, 1080, RGBA)),
-        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2RGB))(inputs.array(1920, 1080, RGBA)))
-    add("RGBA -> L 1920x1080", orvo_in_place(inputs, 1920, 1080, RGBA, convert(L)),
-        lambda: (lambda im: lambda _: im.convert("L"))(inputs.pil(1920, 1080, RGBA)),
-        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2GRAY))(inputs.array(1920, 1080, RGBA)))
-    add("L -> RGB 1920x1080", orvo_in_place(inputs, 1920, 1080, L, convert(RGB)),
-        lambda: (lambda im: lambda _: im.convert("RGB"))(inputs.pil(1920, 1080, L)),
-        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_GRAY2RGB))(inputs.array(1920, 1080, L)))
-    add("L -> RGBA 1920x1080", orvo_in_place(inputs, 1920, 1080, L, convert(RGBA)),
-        lambda: (lambda im: lambda _: im.convert("RGBA"))(inputs.pil(1920, 1080, L)),
-        lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_GRAY2RGBA))(inputs.array(1920, 1080, L)))
+    def in_place_case(name, width, height, fmt, orvo_work, pil_work, cv_work):
+        """A case that orvo times on fresh copies; so are the peers."""
+        add(name, orvo_in_place(inputs, width, height, fmt, orvo_work),
+            lambda: on_fresh_copies(inputs.pil(width, height, fmt), pil_work),
+            lambda: on_fresh_copies(inputs.array(width, height, fmt), cv_work))
+
+    for source, target, cv_code in ((RGB, L, "RGB2GRAY"), (RGB, RGBA, "RGB2RGBA"), (RGBA, RGB, "RGBA2RGB"),
+                                    (RGBA, L, "RGBA2GRAY"), (L, RGB, "GRAY2RGB"), (L, RGBA, "GRAY2RGBA")):
+        mode = PIL_MODES[target]
+        code = getattr(cv2, "COLOR_" + cv_code) if cv2 else None
+        in_place_case("%s -> %s 1920x1080" % (PIL_MODES[source], mode), 1920, 1080, source, convert(target),
+                      lambda im, mode=mode: im.convert(mode), lambda a, code=code: cv2.cvtColor(a, code))
 
     def scale_case(name, sw, sh, dw, dh, smooth):
         pil_filter = (Image.BOX if smooth else Image.NEAREST) if Image else None
@@ -146,9 +182,8 @@ def build_cases(inputs):
 
         def resize(image):
             image.resize(dw, dh, smooth)
-        add(name, orvo_in_place(inputs, sw, sh, RGB, resize),
-            lambda: (lambda im: lambda _: im.resize((dw, dh), pil_filter))(inputs.pil(sw, sh, RGB)),
-            lambda: (lambda a: lambda _: cv2.resize(a, (dw, dh), interpolation=cv_mode))(inputs.array(sw, sh, RGB)))
+        in_place_case(name, sw, sh, RGB, resize, lambda im: im.resize((dw, dh), pil_filter),
+                      lambda a: cv2.resize(a, (dw, dh), interpolation=cv_mode))
 
     scale_case("nearest 1920x1080 -> 960x540", 1920, 1080, 960, 540, 0)
     scale_case("nearest 1920x1080 -> 3840x2160", 1920, 1080, 3840, 2160, 0)
@@ -159,7 +194,7 @@ def build_cases(inputs):
 
     def flip_case(name, axis, pil_method, cv_code):
         image = inputs.orvo(1920, 1080, RGB)
-        add(name, lambda repeat: median_ms(lambda _: image.flip(axis), repeat),
+        add(name, Timed(lambda _: image.flip(axis)),
             lambda: (lambda im: lambda _: im.transpose(pil_method))(inputs.pil(1920, 1080, RGB)),
             lambda: (lambda a: lambda _: cv2.flip(a, cv_code))(inputs.array(1920, 1080, RGB)))
 
@@ -176,22 +211,22 @@ def build_cases(inputs):
             return Image.merge("RGBA", (b, g, r, a))
         return work
     add("swizzle RGBA 1920x1080",
-        lambda repeat: median_ms(lambda _: rgba.swizzle((2, 1, 0, 3), (1, 1, 1, 1)), repeat),
+        Timed(lambda _: rgba.swizzle((2, 1, 0, 3), (1, 1, 1, 1))),
         lambda: pil_swizzle(inputs.pil(1920, 1080, RGBA)),
         lambda: (lambda a: lambda _: cv2.cvtColor(a, cv2.COLOR_RGBA2BGRA))(inputs.array(1920, 1080, RGBA)))
 
     rgb = inputs.orvo(1920, 1080, RGB)
     add("subrect 960x540 of 1920x1080 RGB",
-        lambda repeat: median_ms(lambda _: rgb.subrect((480, 270), (960, 540)), repeat),
+        Timed(lambda _: rgb.subrect((480, 270), (960, 540))),
         lambda: (lambda im: lambda _: im.crop((480, 270, 1440, 810)))(inputs.pil(1920, 1080, RGB)),
         lambda: (lambda a: lambda _: a[270:810, 480:1440].copy())(inputs.array(1920, 1080, RGB)))
-    add("tostring 1920x1080 RGB", lambda repeat: median_ms(lambda _: rgb.tostring(), repeat),
+    add("tostring 1920x1080 RGB", Timed(lambda _: rgb.tostring()),
         lambda: (lambda im: lambda _: im.tobytes())(inputs.pil(1920, 1080, RGB)), None)
     if numpy is not None:
         array = rgb.getpixels()
-        add("getpixels 1920x1080 RGB", lambda repeat: median_ms(lambda _: rgb.getpixels(), repeat),
+        add("getpixels 1920x1080 RGB", Timed(lambda _: rgb.getpixels()),
             lambda: (lambda im: lambda _: numpy.asarray(im))(inputs.pil(1920, 1080, RGB)), None)
-        add("setpixels 1920x1080 RGB", lambda repeat: median_ms(lambda _: rgb.setpixels(array), repeat),
+        add("setpixels 1920x1080 RGB", Timed(lambda _: rgb.setpixels(array)),
             lambda: (lambda a: lambda _: Image.fromarray(a))(inputs.array(1920, 1080, RGB)), None)
 
     # ---- compositing, difference and statistics ----
@@ -211,17 +246,16 @@ def build_cases(inputs):
         a = inputs.array(1920, 1080, RGBA)
         b = a[::-1].copy()
         return lambda _: cv2.addWeighted(a, 0.5, b, 0.5, 0)
-    add("blend RGBA 1080p (PIL alpha_composite)", lambda repeat: median_ms(orvo_blend, repeat),
+    add("blend RGBA 1080p (PIL alpha_composite)", Timed(orvo_blend),
         blend_factory(lambda a, b: lambda _: Image.alpha_composite(a, b)), cv_add_weighted)
-    add("blend RGBA 1080p (PIL Image.blend)", lambda repeat: median_ms(orvo_blend, repeat),
+    add("blend RGBA 1080p (PIL Image.blend)", Timed(orvo_blend),
         blend_factory(lambda a, b: lambda _: Image.blend(a, b, 0.5)), cv_add_weighted)
 
     blt_src = inputs.orvo(1920, 1080, RGBA)
     blt_dst = inputs.orvo(1920, 1080, RGBA)
     add("bitblt 960x540 -> 1920x1080 RGBA",
-        lambda repeat: median_ms(lambda _: blt_dst.bitblt(blt_src, (480, 270), (960, 540), (0, 0),
-                                                          (1920, 1080), orvo.DYX_BITBLT_COPY,
-                                                          (0, 0, 0, 0)), repeat),
+        Timed(lambda _: blt_dst.bitblt(blt_src, (480, 270), (960, 540), (0, 0), (1920, 1080),
+                                       orvo.DYX_BITBLT_COPY, (0, 0, 0, 0))),
         lambda: (lambda im: lambda _: im.resize((1920, 1080), Image.NEAREST, box=(480, 270, 1440, 810)))(
             inputs.pil(1920, 1080, RGBA)),
         lambda: (lambda a, out: lambda _: cv2.resize(a[270:810, 480:1440], (1920, 1080), dst=out,
@@ -231,7 +265,7 @@ def build_cases(inputs):
     matrix = ((0.9, 0.05, 0.05, 0.0, 1.0), (0.05, 0.9, 0.05, 0.0, 1.0),
               (0.05, 0.05, 0.9, 0.0, 1.0), (0.0, 0.0, 0.0, 1.0, 0.0))
     cm_image = inputs.orvo(1920, 1080, RGBA)
-    add("colormath RGBA 1080p", lambda repeat: median_ms(lambda _: cm_image.colormath(*matrix), repeat),
+    add("colormath RGBA 1080p", Timed(lambda _: cm_image.colormath(*matrix)),
         None,
         lambda: (lambda a, m: lambda _: cv2.transform(a, m))(
             inputs.array(1920, 1080, RGBA), numpy.array(matrix, dtype=numpy.float32)))
@@ -254,7 +288,7 @@ def build_cases(inputs):
             cv2.insertChannel(alpha, a, 3)
         return work
     add("chroma key RGBA 1080p",
-        lambda repeat: median_ms(lambda _: key_image.chromakey(key, tolerance, 9), repeat), None,
+        Timed(lambda _: key_image.chromakey(key, tolerance, 9)), None,
         cv_chromakey)
 
     diff_a = inputs.orvo(1920, 1080, RGBA)
@@ -265,7 +299,7 @@ def build_cases(inputs):
         a = inputs.pil(1920, 1080, RGBA)
         b = Image.frombytes("RGBA", (1920, 1080), inputs.raw(1920, 1080, RGBA)[::-1])
         return lambda _: ImageChops.difference(a, b)
-    add("diff absolute RGBA 1080p", lambda repeat: median_ms(lambda _: diff_a.diff(diff_b, 1), repeat),
+    add("diff absolute RGBA 1080p", Timed(lambda _: diff_a.diff(diff_b, 1)),
         pil_difference,
         lambda: (lambda a, b: lambda _: cv2.absdiff(a, b))(
             inputs.array(1920, 1080, RGBA), inputs.array(1920, 1080, RGBA)[::-1].copy()))
@@ -283,7 +317,7 @@ def build_cases(inputs):
         flat = inputs.array(1920, 1080, RGBA).reshape(-1, 1)
         return lambda _: (cv2.meanStdDev(flat), cv2.minMaxLoc(flat))
     add("stats RGBA 1080p (NumPy in PIL col)",
-        lambda repeat: median_ms(lambda _: stats_image.stats(), repeat),
+        Timed(lambda _: stats_image.stats()),
         numpy_stats if numpy is not None else None, cv_stats)
 
     # A view of the pixels, not a copy: its time must not grow with the
@@ -295,14 +329,14 @@ def build_cases(inputs):
         def many_views(source):
             return lambda _: [numpy.asarray(source) for _ in range(views)]
         add("numpy.asarray(img) RGBA 4K",
-            lambda repeat: median_ms(many_views(view_image), repeat) / views,
+            Timed(many_views(view_image), per_run=views),
             lambda: (lambda im: lambda _: numpy.asarray(im))(inputs.pil(3840, 2160, RGBA)))
 
     # Reading a file into an array in one call: a 1080p RGB PNG of a smooth
     # picture with some noise, written once by orvo and read by each.
     if numpy is not None:
         png = png_file(inputs)
-        add("imread 1920x1080 RGB PNG", lambda repeat: median_ms(lambda _: orvo.imread(png), repeat),
+        add("imread 1920x1080 RGB PNG", Timed(lambda _: orvo.imread(png)),
             lambda: lambda _: numpy.asarray(Image.open(png)),
             lambda: lambda _: cv2.imread(png, cv2.IMREAD_UNCHANGED))
     return cases
@@ -390,6 +424,28 @@ def time_reading(repeat, orvo_threads):
         sys.stdout.flush()
 
 
+def as_timed(work):
+    return work if isinstance(work, Timed) else Timed(work)
+
+
+def set_orvo_threads(count):
+    if hasattr(orvo, "threads"):  # builds without the setting run on one thread
+        orvo.threads = count
+
+
+def interleaved_ms(columns, repeat):
+    """The median milliseconds of each column's work, timed in rounds of
+    one run of every column each, so that a change in the machine's speed
+    during the case reaches every column alike. Each column is (label,
+    Timed work, a call that sets the worker count before each run)."""
+    times = dict((label, []) for label, _, _ in columns)
+    for _ in range(repeat):
+        for label, work, prepare in columns:
+            prepare()
+            times[label].append(work.run_ms())
+    return dict((label, statistics.median(values)) for label, values in times.items())
+
+
 def ratio(ours, theirs):
     return "%7.2f" % (ours / theirs) if theirs else "    n/a"
 
@@ -401,10 +457,14 @@ def main():
                         help="wall-clock (default) or this process's processor time")
     parser.add_argument("--reading-repeat", type=int, default=5,
                         help="runs of each movie reading (default 5; at most --repeat; 0 skips them)")
+    parser.add_argument("--warm-peers", action="store_true",
+                        help="time the peers' conversions and scalings on the same input every run, not on fresh "
+                             "copies as orvo's")
     parser.add_argument("--only", action="append", default=[],
                         help="run only the cases whose name holds this text (may be repeated)")
     args = parser.parse_args()
-    global clock
+    global clock, warm_peers
+    warm_peers = args.warm_peers
     clock = time.perf_counter if args.clock == "wall" else time.process_time
     print("clock: %s time, %d runs per case" % (args.clock, args.repeat))
 
@@ -427,24 +487,23 @@ def main():
         "cv2 x%d" % default_threads, "o/cv2", "cv2 x1", "o/cv1")
     print(header)
     print("-" * len(header))
-    for name, orvo_timer, pil_factory, cv_factory in build_cases(inputs):
+    for name, orvo_work, pil_factory, cv_factory in build_cases(inputs):
         if args.only and not any(text in name for text in args.only):
             continue
-        ours = ours1 = orvo_timer(args.repeat)
-        if orvo_threads != 1:
-            orvo.threads = 1
-            ours1 = orvo_timer(args.repeat)
-            orvo.threads = orvo_threads
-        pil_ms = cv_ms = cv1_ms = None
+        columns = [("orvo", orvo_work, lambda: set_orvo_threads(orvo_threads)),
+                   ("orvo1", orvo_work, lambda: set_orvo_threads(1))]
         if Image is not None and pil_factory is not None:
-            pil_ms = median_ms(pil_factory(), args.repeat)
+            columns.append(("pil", as_timed(pil_factory()), lambda: None))
         if cv2 is not None and numpy is not None and cv_factory is not None:
-            work = cv_factory()
+            cv_work = as_timed(cv_factory())
+            columns += [("cv", cv_work, lambda: cv2.setNumThreads(default_threads)),
+                        ("cv1", cv_work, lambda: cv2.setNumThreads(1))]
+        times = interleaved_ms(columns, args.repeat)
+        set_orvo_threads(orvo_threads)
+        if cv2 is not None:
             cv2.setNumThreads(default_threads)
-            cv_ms = median_ms(work, args.repeat)
-            cv2.setNumThreads(1)
-            cv1_ms = median_ms(work, args.repeat)
-            cv2.setNumThreads(default_threads)
+        ours, ours1 = times["orvo"], times["orvo1"]
+        pil_ms, cv_ms, cv1_ms = times.get("pil"), times.get("cv"), times.get("cv1")
 
         def show(value):
             # Times under a microsecond or so (views) keep their digits.
