@@ -370,15 +370,18 @@ def h264_file(frames=150):
 
 
 def reading_cases(path):
-    """(name, work) reading every frame of the movie as RGB arrays."""
+    """(name, work) reading every frame of the movie as RGB arrays. Each
+    loop holds its last array while it reads the next, as a program's loop
+    over frames does."""
     def orvo_imiter(copy):
         return lambda _: sum(1 for _frame in orvo.imiter(path, copy=copy))
 
     def orvo_getframe_loop(_):
         movie = orvo.open(path)
         for number in range(len(movie)):
-            numpy.asarray(movie.getframe(number)[0])
+            array = numpy.asarray(movie.getframe(number)[0])
         movie.close()
+        return array
 
     def pyav(threads):
         def work(_):
@@ -387,7 +390,8 @@ def reading_cases(path):
                 if threads:
                     stream.thread_type = "AUTO"
                 for frame in container.decode(stream):
-                    frame.to_ndarray(format="rgb24")
+                    array = frame.to_ndarray(format="rgb24")
+            return array
         return work
 
     def opencv(_):
@@ -411,17 +415,21 @@ def time_reading(repeat, orvo_threads):
     if path is None:
         print("frame reading: needs NumPy and the ffmpeg command")
         return
-    print("\nreading 150 frames of 1080p H.264 as RGB arrays (median s of %d)" % repeat)
+    print("\nreading 150 frames of 1080p H.264 as RGB arrays (median s of %d, in interleaved rounds)" % repeat)
+    columns = []
     for name, work in reading_cases(path):
-        seconds = median_ms(work, repeat) / 1000.0
+        columns.append((name, Timed(work), lambda: set_orvo_threads(orvo_threads)))
         if name.startswith("orvo"):
-            orvo.threads = 1
-            one = median_ms(work, repeat) / 1000.0
-            orvo.threads = orvo_threads
-            print("  %-32s %7.3f  (orvo.threads = 1: %.3f)" % (name, seconds, one))
-        else:
-            print("  %-32s %7.3f" % (name, seconds))
-        sys.stdout.flush()
+            columns.append((name + " x1", Timed(work), lambda: set_orvo_threads(1)))
+    times = interleaved_ms(columns, repeat)
+    set_orvo_threads(orvo_threads)
+    for name, _, _ in columns:
+        if name.endswith(" x1"):
+            continue
+        line = "  %-32s %7.3f" % (name, times[name] / 1000.0)
+        if name + " x1" in times:
+            line += "  (orvo.threads = 1: %.3f)" % (times[name + " x1"] / 1000.0)
+        print(line)
 
 
 def as_timed(work):

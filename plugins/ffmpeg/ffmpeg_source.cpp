@@ -26,6 +26,19 @@ double rate_of(AVRational rate) { return rate.num > 0 && rate.den > 0 ? av_q2d(r
 // there too), however many the host allows.
 constexpr int kMostDecoderThreads = 16;
 
+// Frame threads for a host that allows `workers` threads. Up to HD sizes,
+// one frame more than the workers is in flight, as in FFmpeg's own
+// automatic count, because the thread that feeds the decoder and converts
+// its pictures to RGB keeps a core busy part of the time. Each frame thread
+// holds pictures of its own, so larger frames (4K: some 25 MB each) get
+// none beyond the workers, and the memory of a read stays within what the
+// host's read-ahead allows. One worker decodes on one thread.
+constexpr int64_t kExtraThreadPixels = 2048 * 1152;
+int decoder_threads_for(int workers, int64_t pixels) {
+    if (workers <= 1) return 1;
+    return std::min(pixels <= kExtraThreadPixels ? workers + 1 : workers, kMostDecoderThreads);
+}
+
 // Packets read after a seek that cannot be placed in the index before the
 // demuxer is taken as lost.
 constexpr int32_t kMaxUnplacedPackets = 8;
@@ -227,7 +240,8 @@ bool MovieSource::open_decoder(CodecPtr &decoder, int threads, std::string &erro
     int status = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
     if (status >= 0) {
         decoder->pkt_timebase = stream->time_base;
-        decoder->thread_count = threads;
+        const int64_t pixels = int64_t(stream->codecpar->width) * stream->codecpar->height;
+        decoder->thread_count = threads > 0 ? decoder_threads_for(threads, pixels) : 0;
         status = avcodec_open2(decoder.get(), codec, nullptr);
     }
     if (status < 0) {

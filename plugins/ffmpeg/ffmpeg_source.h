@@ -34,8 +34,9 @@ public:
     // Opens and indexes `path`; null with `error` set when it has no
     // readable video stream. `video_stream` N picks the N-th video stream
     // of the file (1 the first); 0 the one a player would show. `threads`
-    // is the decoder's thread count, at most 16 used (0: as many as the
-    // machine has). `raw` says how to read a raw video file (.yuv).
+    // is the worker threads the host allows: the decoder runs one frame
+    // thread more up to HD sizes, at most 16 (0: FFmpeg's own count for
+    // the machine). `raw` says how to read a raw video file (.yuv).
     static std::unique_ptr<MovieSource> open(const char *path, std::string &error, int video_stream = 0,
                                              int threads = 0, const RawVideoSettings &raw = {});
     ~MovieSource();
