@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dyx_image.h"
+#include "dyx_image_bands.h"
 #include "dyx_image_simd.h"
 #include "dyx_status.h"
 
@@ -85,6 +86,23 @@ void swizzle_pixels(const uint8_t *src, uint8_t *dest, size_t count, const int32
     }
 }
 
+void swizzle_band(const uint8_t *src, uint8_t *dest, size_t count, int components, const int32_t map[4],
+                  const int32_t mask[4]) {
+    switch (components) {
+        case 2:
+            swizzle_pixels<2>(src, dest, count, map, mask);
+            break;
+        case 3:
+            swizzle_pixels<3>(src, dest, count, map, mask);
+            break;
+        case 4: {
+            const size_t done = dyx_image_simd::swizzle_rgba(src, dest, count, map, mask);
+            swizzle_pixels<4>(src + 4 * done, dest + 4 * done, count - done, map, mask);
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -125,20 +143,14 @@ int dyx_image_swizzle(const dyx_image_t *src, dyx_image_t *dest, const int32_t m
     for (int c = 0; c < 4; ++c)
         if (map[c] < 0 || map[c] > 3) return DYX_REFUSED;
     if (map[0] == 0 && map[1] == 1 && map[2] == 2 && map[3] == 3) return DYX_OK;
-    const size_t count = static_cast<size_t>(src->width) * src->height;
-    switch (components) {
-        case 2:
-            swizzle_pixels<2>(src->data, dest->data, count, map, mask);
-            break;
-        case 3:
-            swizzle_pixels<3>(src->data, dest->data, count, map, mask);
-            break;
-        case 4: {
-            const size_t done = dyx_image_simd::swizzle_rgba(src->data, dest->data, count, map, mask);
-            swizzle_pixels<4>(src->data + 4 * done, dest->data + 4 * done, count - done, map, mask);
-            break;
-        }
-    }
+    // Each pixel is rearranged alone, so row bands may run on any worker,
+    // in place too.
+    const size_t width = src->width;
+    dyx_image_bands::for_row_bands(src->height, 2 * width * components, [&](int64_t first, int64_t end) {
+        const size_t start = static_cast<size_t>(first) * width * components;
+        const size_t count = static_cast<size_t>(end - first) * width;
+        swizzle_band(src->data + start, dest->data + start, count, components, map, mask);
+    });
     return DYX_OK;
 }
 

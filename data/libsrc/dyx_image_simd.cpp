@@ -116,19 +116,46 @@ size_t rgba_to_rgb(const uint8_t *src, uint8_t *dest, size_t count) {
     return wide + (available() ? rgba_to_rgb_ssse3(src + 4 * wide, dest + 3 * wide, count - wide) : 0);
 }
 
-DYX_SSSE3 size_t swizzle_rgba(const uint8_t *src, uint8_t *dest, size_t count, const int32_t map[4],
-                              const int32_t mask[4]) {
-    if (!available()) return 0;
+namespace {
+
+// Sixteen bytes of the swizzle's shuffle and write mask: four pixels.
+struct SwizzleLanes {
     alignas(16) int8_t order[16];
     alignas(16) int8_t write[16];
+};
+
+SwizzleLanes swizzle_lanes(const int32_t map[4], const int32_t mask[4]) {
+    SwizzleLanes lanes;
     for (int pixel = 0; pixel < 4; ++pixel) {
         for (int c = 0; c < 4; ++c) {
-            order[pixel * 4 + c] = static_cast<int8_t>(pixel * 4 + map[c]);
-            write[pixel * 4 + c] = mask[c] != 0 ? -1 : 0;
+            lanes.order[pixel * 4 + c] = static_cast<int8_t>(pixel * 4 + map[c]);
+            lanes.write[pixel * 4 + c] = mask[c] != 0 ? -1 : 0;
         }
     }
-    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i *>(order));
-    const __m128i written = _mm_load_si128(reinterpret_cast<const __m128i *>(write));
+    return lanes;
+}
+
+// Eight pixels per step; both halves use the same four-pixel pattern.
+DYX_AVX2 size_t swizzle_rgba_avx2(const uint8_t *src, uint8_t *dest, size_t count,
+                                  const SwizzleLanes &lanes) {
+    const __m256i shuffle =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(lanes.order)));
+    const __m256i written =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(lanes.write)));
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 4 * i));
+        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dest + 4 * i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dest + 4 * i),
+                            _mm256_blendv_epi8(old, _mm256_shuffle_epi8(in, shuffle), written));
+    }
+    return i;
+}
+
+DYX_SSSE3 size_t swizzle_rgba_ssse3(const uint8_t *src, uint8_t *dest, size_t count,
+                                    const SwizzleLanes &lanes) {
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes.order));
+    const __m128i written = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes.write));
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 4 * i));
@@ -138,6 +165,16 @@ DYX_SSSE3 size_t swizzle_rgba(const uint8_t *src, uint8_t *dest, size_t count, c
                          _mm_or_si128(_mm_and_si128(moved, written), _mm_andnot_si128(written, old)));
     }
     return i;
+}
+
+}  // namespace
+
+size_t swizzle_rgba(const uint8_t *src, uint8_t *dest, size_t count, const int32_t map[4],
+                    const int32_t mask[4]) {
+    if (!available()) return 0;
+    const SwizzleLanes lanes = swizzle_lanes(map, mask);
+    const size_t wide = avx2_available() ? swizzle_rgba_avx2(src, dest, count, lanes) : 0;
+    return wide + swizzle_rgba_ssse3(src + 4 * wide, dest + 4 * wide, count - wide, lanes);
 }
 
 // Picks byte `first + k * stride` of a 16-byte load into 16-bit lane

@@ -251,10 +251,10 @@ TEST_F(ExactReference, BitbltMatchesEveryRectangleAndMode) {
 
 }  // namespace
 
-// Blend, chroma key, colour matrix, difference and statistics split their
-// pictures into bands: on every path the bytes (and the statistics) equal
-// those of one worker with the widest kernels, on sizes whose rows and
-// blocks do not divide evenly.
+// Blend, chroma key, colour matrix, swizzle, difference and statistics
+// split their pictures into bands: on every path the bytes (and the
+// statistics) equal those of one worker with the widest kernels, on sizes
+// whose rows and blocks do not divide evenly.
 TEST_F(ExactReference, BandedOperationsMatchOneWorker) {
     std::mt19937 random(41);
     const uint8_t constant[4] = {10, 200, 30, 128};
@@ -286,6 +286,12 @@ TEST_F(ExactReference, BandedOperationsMatchOneWorker) {
             const ImagePtr transformed = copy_of(a.get());
             EXPECT_EQ(dyx_image_axb(transformed.get(), matrix, depth_map), 0);
             results.push_back(contents(transformed.get()));
+            const int32_t swizzle_map[4] = {2, 3, 0, 1}, swizzle_mask[4] = {1, 1, 0, 1};
+            const ImagePtr swizzled = copy_of(a.get()), swizzled_into = copy_of(b.get());
+            EXPECT_EQ(dyx_image_swizzle(swizzled.get(), swizzled.get(), swizzle_map, swizzle_mask), 0);
+            EXPECT_EQ(dyx_image_swizzle(a.get(), swizzled_into.get(), swizzle_map, swizzle_mask), 0);
+            results.push_back(contents(swizzled.get()));
+            results.push_back(contents(swizzled_into.get()));
             for (int32_t absolute : {0, 1}) {
                 dyx_image_t *difference = dyx_image_diff(a.get(), b.get(), absolute);
                 EXPECT_NE(difference, nullptr);
