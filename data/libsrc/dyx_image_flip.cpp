@@ -162,21 +162,19 @@ int dyx_image_subrect(const dyx_image_t *src, dyx_image_t *dest, int32_t x, int3
         return DYX_REFUSED;
     const size_t components = static_cast<size_t>(dyx_image_color_components_per_pixel(src));
     const size_t row_bytes = static_cast<size_t>(dest->width) * components;
-    const bool depth = src->depth_data != nullptr && dest->depth_data != nullptr;
-    if (dest->width == 0) return DYX_OK;
-    // Row bands: every target row is a copy of its own.
-    const uint64_t band_row_bytes = 2 * (row_bytes + (depth ? dest->width * sizeof(float) : 0));
-    dyx_image_bands::for_row_bands(dest->height, band_row_bytes, [&](int64_t first, int64_t end) {
-        for (int64_t r = first; r < end; ++r) {
-            const size_t row = static_cast<size_t>(r);
-            const size_t from = (static_cast<size_t>(y) + row) * src->width + static_cast<size_t>(x);
-            if (row_bytes != 0)
-                std::memcpy(dest->data + row * row_bytes, src->data + from * components, row_bytes);
-            if (depth)
-                std::memcpy(dest->depth_data + row * dest->width, src->depth_data + from,
-                            dest->width * sizeof(float));
+    if (row_bytes != 0) {
+        for (uint32_t r = 0; r < dest->height; ++r) {
+            const size_t from = (static_cast<size_t>(y) + r) * src->width + static_cast<size_t>(x);
+            std::memcpy(dest->data + r * row_bytes, src->data + from * components, row_bytes);
         }
-    });
+    }
+    if (src->depth_data != nullptr && dest->depth_data != nullptr && dest->width != 0) {
+        for (uint32_t r = 0; r < dest->height; ++r) {
+            const size_t from = (static_cast<size_t>(y) + r) * src->width + static_cast<size_t>(x);
+            std::memcpy(dest->depth_data + static_cast<size_t>(r) * dest->width, src->depth_data + from,
+                        dest->width * sizeof(float));
+        }
+    }
     return DYX_OK;
 }
 
