@@ -444,11 +444,14 @@ def set_orvo_threads(count):
 def interleaved_ms(columns, repeat):
     """The median milliseconds of each column's work, timed in rounds of
     one run of every column each, so that a change in the machine's speed
-    during the case reaches every column alike. Each column is (label,
+    during the case reaches every column alike, in turns. Each column is (label,
     Timed work, a call that sets the worker count before each run)."""
     times = dict((label, []) for label, _, _ in columns)
-    for _ in range(repeat):
-        for label, work, prepare in columns:
+    for round_number in range(repeat):
+        # Each round starts at the next column, so that no column always
+        # follows the same one.
+        start = round_number % len(columns)
+        for label, work, prepare in columns[start:] + columns[:start]:
             prepare()
             times[label].append(work.run_ms())
     return dict((label, statistics.median(values)) for label, values in times.items())
