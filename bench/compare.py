@@ -73,17 +73,6 @@ PIL_MODES = {L: "L", RGB: "RGB", RGBA: "RGBA"}
 clock = time.perf_counter
 
 
-def median_ms(work, repeat, setup=None):
-    """Median milliseconds of work(state); setup() runs untimed before each."""
-    times = []
-    for _ in range(repeat):
-        state = setup() if setup else None
-        start = clock()
-        work(state)
-        times.append(clock() - start)
-    return 1000.0 * statistics.median(times)
-
-
 class Inputs(object):
     """The pixels of each size and format, made once."""
 
@@ -152,11 +141,12 @@ def orvo_in_place(inputs, width, height, fmt, operation):
 
 
 def build_cases(inputs):
-    """(name, orvo timer, pil timer, opencv work) for every case."""
+    """(name, orvo's Timed work, a maker of Pillow's work, a maker of
+    OpenCV's work) for every case; a maker gives a Timed or a plain work."""
     cases = []
 
-    def add(name, orvo_timer, pil_work=None, cv_work=None):
-        cases.append((name, orvo_timer, pil_work, cv_work))
+    def add(name, orvo_work, pil_factory=None, cv_factory=None):
+        cases.append((name, orvo_work, pil_factory, cv_factory))
 
     def convert(fmt):
         def work(image):
@@ -487,7 +477,8 @@ def main():
     inputs = Inputs()
     if numpy is not None:
         frame = inputs.array(1920, 1080, RGB)
-        floor = median_ms(lambda _: frame.copy(), args.repeat)
+        copy = Timed(lambda _: frame.copy())
+        floor = statistics.median(copy.run_ms() for _ in range(args.repeat))
         print("memory-speed floor: NumPy copy of a 1920x1080 RGB frame %.3f ms" % floor)
     default_threads = cv2.getNumThreads() if cv2 else 0
     # Builds without the worker setting run everything on one thread.
