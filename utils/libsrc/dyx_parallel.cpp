@@ -6,6 +6,12 @@
 // busy (another thread's job, or a band that itself splits rows) runs its
 // bands on its own thread instead of waiting. The caller always takes bands
 // too, so a job finishes even when no worker gets to run.
+//
+// Waking a sleeping thread takes tens of microseconds on a virtual machine,
+// a tenth of a frame-sized conversion. So each wait spins for a short while
+// before it sleeps: a worker after its job, for the next job that a chain
+// of operations brings at once, and the caller at the end of a job, for the
+// worker's last band.
 #include "dyx_parallel.h"
 
 #include <pthread.h>
@@ -13,10 +19,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -35,15 +46,42 @@ int default_threads() {
 
 std::atomic<int> thread_setting{0};  // 0: not chosen yet
 
+// How long a wait spins before it sleeps. A worker's spin covers the
+// interpreter's time between two operations of a script; the caller's
+// covers a band, as bands are a sixteenth of a frame-sized job or less.
+constexpr std::chrono::microseconds kSpinWorker{200};
+constexpr std::chrono::microseconds kSpinCaller{1000};
+
+void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Spins until done() holds or `limit` has passed; returns done().
+template <typename Done>
+bool spin_until(const Done& done, std::chrono::microseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+            relax();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+    }
+}
+
 // One job: bands of [0, rows) handed out by a counter.
 struct Job {
     void (*body)(int64_t, int64_t, void*) = nullptr;
     void* context = nullptr;
     int64_t rows = 0;
     int64_t bands = 0;
-    unsigned helpers = 0;          // workers allowed to join the caller
-    std::atomic<int64_t> next{0};  // the next band to take
-    int64_t finished = 0;          // bands done, under the pool's lock
+    unsigned helpers = 0;              // workers allowed to join the caller
+    std::atomic<int64_t> next{0};      // the next band to take
+    std::atomic<int64_t> finished{0};  // bands done, added under the pool's lock
 
     int64_t band_start(int64_t band) const { return rows * band / bands; }
 };
@@ -60,14 +98,19 @@ public:
             start_workers(helpers);
             job.helpers = static_cast<unsigned>(helpers);
             job_ = &job;
-            ++generation_;
+            generation_.fetch_add(1, std::memory_order_release);
         }
         wake_.notify_all();
         const int64_t mine = take_bands(job);
-        std::unique_lock<std::mutex> lock(mutex_);
-        job.finished += mine;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job.finished += mine;
+        }
         // Workers still holding the job must let go of it before it ends.
-        done_.wait(lock, [&] { return job.finished == job.bands && active_ == 0; });
+        const auto ended = [&] { return job.finished.load() == job.bands && active_.load() == 0; };
+        spin_until(ended, kSpinCaller);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, ended);
         job_ = nullptr;
         busy_.store(false, std::memory_order_release);
         return true;
@@ -93,7 +136,7 @@ private:
         pthread_sigmask(SIG_SETMASK, &all, &previous);
         while (static_cast<int>(workers_) < wanted) {
             try {
-                std::thread(&Pool::work, this, generation_).detach();
+                std::thread(&Pool::work, this, generation_.load()).detach();
             } catch (...) {
                 break;
             }
@@ -105,8 +148,8 @@ private:
     void work(uint64_t seen) {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return generation_ != seen && job_ != nullptr; });
-            seen = generation_;
+            wake_.wait(lock, [&] { return generation_.load() != seen && job_ != nullptr; });
+            seen = generation_.load();
             Job& job = *job_;
             // Workers left from a larger worker count sit this job out.
             if (active_ >= job.helpers) continue;
@@ -115,7 +158,12 @@ private:
             const int64_t ran = take_bands(job);
             lock.lock();
             job.finished += ran;
-            if (--active_ == 0 && job.finished == job.bands) done_.notify_all();
+            // The job may end as soon as active_ drops: it is not touched
+            // after that.
+            if (--active_ == 0) done_.notify_all();
+            lock.unlock();
+            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; }, kSpinWorker);
+            lock.lock();
         }
     }
 
@@ -124,9 +172,11 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     Job* job_ = nullptr;
-    uint64_t generation_ = 0;  // counts jobs, so that a worker runs each once
+    // Counts jobs, so that a worker runs each once; changed under mutex_,
+    // read without it by spinning workers.
+    std::atomic<uint64_t> generation_{0};
     unsigned workers_ = 0;
-    unsigned active_ = 0;  // workers now running bands of job_
+    std::atomic<unsigned> active_{0};  // workers now running bands of job_; changed under mutex_
 };
 
 // Never destroyed: detached workers wait on it until the process ends. A
