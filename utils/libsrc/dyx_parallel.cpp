@@ -46,11 +46,11 @@ int default_threads() {
 
 std::atomic<int> thread_setting{0};  // 0: not chosen yet
 
-// How long a wait spins before it sleeps. A worker's spin covers the
-// interpreter's time between two operations of a script; the caller's
-// covers a band, as bands are a sixteenth of a frame-sized job or less.
-constexpr std::chrono::microseconds kSpinWorker{200};
-constexpr std::chrono::microseconds kSpinCaller{1000};
+// How long a wait spins before it sleeps: long enough to cover the
+// interpreter's time between two operations of a script, and a band of a
+// frame-sized job (a sixteenth of it or less); short enough that a thread
+// waiting for a worker that the machine has put aside soon gives way.
+constexpr std::chrono::microseconds kSpin{200};
 
 void relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -108,7 +108,7 @@ public:
         }
         // Workers still holding the job must let go of it before it ends.
         const auto ended = [&] { return job.finished.load() == job.bands && active_.load() == 0; };
-        spin_until(ended, kSpinCaller);
+        spin_until(ended, kSpin);
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, ended);
         job_ = nullptr;
@@ -162,7 +162,7 @@ private:
             // after that.
             if (--active_ == 0) done_.notify_all();
             lock.unlock();
-            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; }, kSpinWorker);
+            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; }, kSpin);
             lock.lock();
         }
     }
