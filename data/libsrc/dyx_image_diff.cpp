@@ -36,18 +36,26 @@ struct AbsoluteDifference {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // 32 bytes per step where the processor has AVX2; returns the bytes done.
-__attribute__((target("avx2"))) size_t wide_difference(const uint8_t *a, const uint8_t *b, uint8_t *out,
-                                                       size_t bytes, bool absolute) {
-    if (!dyx_image_simd::avx2_available()) return 0;
+// The kind of difference is a template argument, so that the loop holds
+// no test of it.
+template <bool kAbsolute>
+__attribute__((target("avx2"))) size_t wide_difference_of(const uint8_t *a, const uint8_t *b, uint8_t *out,
+                                                          size_t bytes) {
     size_t n = 0;
     for (; n + 32 <= bytes; n += 32) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + n));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + n));
         const __m256i d =
-            absolute ? _mm256_sub_epi8(_mm256_max_epu8(x, y), _mm256_min_epu8(x, y)) : _mm256_sub_epi8(x, y);
+            kAbsolute ? _mm256_sub_epi8(_mm256_max_epu8(x, y), _mm256_min_epu8(x, y)) : _mm256_sub_epi8(x, y);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + n), d);
     }
     return n;
+}
+
+size_t wide_difference(const uint8_t *a, const uint8_t *b, uint8_t *out, size_t bytes, bool absolute) {
+    if (!dyx_image_simd::avx2_available()) return 0;
+    return absolute ? wide_difference_of<true>(a, b, out, bytes)
+                    : wide_difference_of<false>(a, b, out, bytes);
 }
 #else
 size_t wide_difference(const uint8_t *, const uint8_t *, uint8_t *, size_t, bool) { return 0; }
