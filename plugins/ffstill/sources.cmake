@@ -3,6 +3,7 @@ set(UDIL_PLUGIN_SOURCES
   ffstill_plugin.cpp
   ffstill_formats.cpp
   ffstill_decode.cpp
+  ffstill_jxl_check.cpp
   ffstill_header.cpp
   ffstill_probe.cpp
   ffstill_reduce.cpp

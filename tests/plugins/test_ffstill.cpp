@@ -102,4 +102,33 @@ TEST_F(FfstillPlugin, WebpChunksRunningPastTheDataNeverAbort) {
         << dyx_udil_get_last_error_string();
 }
 
+// Regression: FFmpeg's libjxl decoder asked for more input forever when
+// libjxl could not use the bytes it had (the fuzzer's three-byte file, a
+// signature or a container box cut short). Such files are refused.
+TEST_F(FfstillPlugin, JpegXlStartsThatStallTheDecoderAreRefused) {
+    const std::string container("\0\0\0\x0cJXL \r\n\x87\n", 12);
+    const std::string ftyp(
+        "\0\0\0\x14"
+        "ftypjxl \0\0\0\0jxl ",
+        20);
+    const struct {
+        const char *name;
+        std::string bytes;
+        const char *reason;
+    } cases[] = {
+        {"fuzzed", std::string("\0F", 2), "no JPEG XL signature"},
+        {"signature", container.substr(0, 7), "no JPEG XL signature"},
+        {"box-header", container + ftyp + std::string("\0\0\x01", 3), "box header is cut short"},
+        {"box-overrun", container + ftyp + std::string("\0\0\x01\0jxlc\xff\x0a", 10), "runs past the end"},
+        {"codestream", std::string("\xff\x0a\x00", 3), "JPEG XL file"},
+    };
+    for (const auto &c : cases) {
+        const std::string path = file(std::string(c.name) + ".jxl");
+        codec_test::write_bytes(path, c.bytes);
+        EXPECT_EQ(read(path).get(), nullptr) << c.name;
+        EXPECT_NE(std::string(dyx_udil_get_last_error_string()).find(c.reason), std::string::npos)
+            << c.name << ": " << dyx_udil_get_last_error_string();
+    }
+}
+
 }  // namespace
