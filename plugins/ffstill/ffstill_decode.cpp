@@ -136,7 +136,8 @@ FramePtr decode_still(const char *path, const StillFormat &format, const DecodeS
     }
     if (!read_file(path, *packet, error)) return nullptr;
     if (format.kind == Kind::webp && !check_webp_chunks(*packet, error)) return nullptr;
-    if (format.kind == Kind::jpegxl && !check_jxl_start(packet->data, size_t(packet->size), error)) return nullptr;
+    if (format.kind == Kind::jpegxl && !check_jxl_start(packet->data, size_t(packet->size), error))
+        return nullptr;
     if (format.kind == Kind::exr) {
         const int compression = exr_compression(packet->data, size_t(packet->size));
         if (compression == kExrDwaa || compression == kExrDwab) {
