@@ -4,36 +4,30 @@
 
 #include <memory>
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 namespace ffstill {
 
 namespace {
 
-uint64_t big_endian(const uint8_t *bytes, int count) {
-    uint64_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
-    return value;
-}
-
 // Walks the boxes of a JPEG XL container: each header whole, each box
-// inside the data (a size of 0 runs to the end).
+// inside the data (a size of 0 runs to the end, 1 gives a 64-bit size).
 bool check_boxes(const uint8_t *data, size_t size, std::string &error) {
     for (uint64_t at = 0; at < size;) {
-        if (size - at < 8) {
+        const uint64_t left = size - at;
+        if (left < 8 || (AV_RB32(data + at) == 1 && left < 16)) {
             error = "a JPEG XL box header is cut short";
             return false;
         }
-        uint64_t box = big_endian(data + at, 4);
-        uint64_t header = 8;
+        uint64_t box = AV_RB32(data + at), header = 8;
         if (box == 0) return true;
         if (box == 1) {
-            if (size - at < 16) {
-                error = "a JPEG XL box header is cut short";
-                return false;
-            }
-            box = big_endian(data + at + 8, 8);
+            box = AV_RB64(data + at + 8);
             header = 16;
         }
-        if (box < header || box > size - at) {
+        if (box < header || box > left) {
             error = "a JPEG XL box runs past the end of the file";
             return false;
         }
@@ -60,10 +54,13 @@ bool check_jxl_start(const uint8_t *data, size_t size, std::string &error) {
     }
     if (signature == JXL_SIG_CONTAINER && !check_boxes(data, size, error)) return false;
     std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(nullptr));
-    if (!decoder ||
-        JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FRAME) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetInput(decoder.get(), data, size) != JXL_DEC_SUCCESS) {
+    if (!decoder) {
         error = "out of memory";
+        return false;
+    }
+    if (JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FRAME) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetInput(decoder.get(), data, size) != JXL_DEC_SUCCESS) {
+        error = "libjxl would not take the file's data";
         return false;
     }
     JxlDecoderCloseInput(decoder.get());
