@@ -46,9 +46,12 @@ struct PlannedFailure {
 };
 std::vector<PlannedFailure> failures;
 
+// The text is looked for in the file's own name, not in its folders: a
+// scratch folder's random name may hold it too ("p0" in /tmp/orvo_test_xp0Kq2).
 int planned_status(const char *operation, const std::string &path) {
+    const std::string name = path.substr(path.find_last_of('/') + 1);
     for (const PlannedFailure &failure : failures)
-        if (failure.operation == operation && path.find(failure.path_part) != std::string::npos)
+        if (failure.operation == operation && name.find(failure.path_part) != std::string::npos)
             return failure.status;
     return 0;
 }
@@ -345,8 +348,8 @@ extern "C" UDIL_EXPORT void fake_clear(void) {
     failures.clear();
 }
 // Makes `operation` ("new", "open", "close", "save", "get",
-// "create_reader", "create_writer") return `status` for paths containing
-// `path_part` ("" for all).
+// "create_reader", "create_writer") return `status` for files whose name
+// contains `path_part` ("" for all).
 extern "C" UDIL_EXPORT void fake_fail(const char *operation, const char *path_part, int status) {
     failures.push_back(PlannedFailure{operation, path_part, status});
 }
